@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds the library and the command-line tool, and runs
+# the main job: kelctl exercising the log engine and printing where lines went.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+out=${KEL_OUT:-$PWD/out}
+mkdir -p "$out"
+./build/tools/kelctl log --app 0 --dir "$out/logs"

@@ -1,0 +1,128 @@
+#include "support/vectors.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <fstream>
+
+namespace kel::test {
+namespace {
+
+int Nibble(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string Trim(const std::string &s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+Bytes FromHex(const std::string &hex) {
+  Bytes out;
+  int hi = -1;
+  for (char c : hex) {
+    if (std::isspace(static_cast<unsigned char>(c))) continue;
+    int n = Nibble(c);
+    if (n < 0) {
+      ADD_FAILURE() << "bad hex digit in '" << hex << "'";
+      return {};
+    }
+    if (hi < 0) {
+      hi = n;
+    } else {
+      out.push_back(static_cast<uint8_t>(hi << 4 | n));
+      hi = -1;
+    }
+  }
+  if (hi >= 0) {
+    ADD_FAILURE() << "odd-length hex '" << hex << "'";
+    return {};
+  }
+  return out;
+}
+
+std::string ToHex(const uint8_t *data, size_t len) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string s;
+  s.reserve(len * 2);
+  for (size_t i = 0; i < len; ++i) {
+    s.push_back(kDigits[data[i] >> 4]);
+    s.push_back(kDigits[data[i] & 15]);
+  }
+  return s;
+}
+
+std::string VectorPath(const std::string &relative) { return std::string(KEL_VECTOR_DIR) + "/" + relative; }
+
+const std::string &RspRecord::Get(const std::string &k) const {
+  static const std::string kEmpty;
+  auto it = fields.find(k);
+  if (it == fields.end()) {
+    ADD_FAILURE() << "record at line " << line << " has no field " << k;
+    return kEmpty;
+  }
+  return it->second;
+}
+
+std::vector<RspRecord> ReadRsp(const std::string &relative) {
+  std::vector<RspRecord> records;
+  std::ifstream in(VectorPath(relative));
+  if (!in) {
+    ADD_FAILURE() << "cannot read " << VectorPath(relative);
+    return records;
+  }
+  std::map<std::string, std::string> section;
+  bool sectionOpen = false;  // consecutive [..] lines form one section
+  RspRecord cur;
+  int lineNo = 0;
+  auto flush = [&] {
+    if (!cur.fields.empty()) records.push_back(cur);
+    cur = RspRecord{};
+  };
+  for (std::string raw; std::getline(in, raw);) {
+    ++lineNo;
+    std::string line = Trim(raw);
+    if (line.empty()) {
+      flush();
+      sectionOpen = false;
+      continue;
+    }
+    if (line[0] == '#') continue;
+    if (line[0] == '[') {
+      flush();
+      if (!sectionOpen) section.clear();
+      sectionOpen = true;
+      std::string body = line.substr(1, line.find(']') - 1);
+      size_t eq = body.find('=');
+      if (eq == std::string::npos)
+        section[Trim(body)] = "";
+      else
+        section[Trim(body.substr(0, eq))] = Trim(body.substr(eq + 1));
+      continue;
+    }
+    sectionOpen = false;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) {
+      // Lone words such as "FAIL" in decrypt files.
+      if (cur.fields.empty()) cur.line = lineNo;
+      cur.fields[line] = "";
+      continue;
+    }
+    if (cur.fields.empty()) {
+      cur.line = lineNo;
+      cur.section = section;
+    }
+    cur.fields[Trim(line.substr(0, eq))] = Trim(line.substr(eq + 1));
+  }
+  flush();
+  return records;
+}
+
+}  // namespace kel::test

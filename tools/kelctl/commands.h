@@ -1,0 +1,21 @@
+// kelctl subcommands: each lives in a file of its own and is listed in
+// main.cpp's table. A command returns the process exit code:
+// 0 success, 1 the operation failed, 2 bad usage.
+#pragma once
+
+namespace kelctl {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct Command {
+  const char *name;
+  const char *usage;    // arguments, for --help
+  const char *summary;  // one line
+  int (*run)(int argc, char **argv);  // argv[0] is the subcommand's name
+};
+
+int RunLog(int argc, char **argv);
+
+}  // namespace kelctl

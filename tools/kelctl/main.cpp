@@ -1,0 +1,31 @@
+// kelctl: the KelVpn client's command-line tool over libnm-kelvpn-properties.
+#include <cstdio>
+#include <cstring>
+
+#include "kelctl/commands.h"
+
+namespace {
+
+constexpr kelctl::Command kCommands[] = {
+    {"log", "[--app N] [--dir DIR] [--stdout]",
+     "write sample lines, a hex dump and toolkit console text through the log engine", kelctl::RunLog},
+};
+
+void PrintHelp(FILE *to) {
+  std::fprintf(to, "usage: kelctl COMMAND [ARGS...]\n\ncommands:\n");
+  for (const auto &c : kCommands) std::fprintf(to, "  %s %s\n      %s\n", c.name, c.usage, c.summary);
+  std::fprintf(to, "\nexit codes: 0 success, 1 the operation failed, 2 bad usage\n");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
+    PrintHelp(argc < 2 ? stderr : stdout);
+    return argc < 2 ? kelctl::kExitUsage : kelctl::kExitOk;
+  }
+  for (const auto &c : kCommands)
+    if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
+  std::fprintf(stderr, "kelctl: unknown command '%s' (try kelctl --help)\n", argv[1]);
+  return kelctl::kExitUsage;
+}
