@@ -1,0 +1,25 @@
+// Hardware compression kernels for the digests. Each processes whole blocks
+// into the chaining state (the words of FIPS 180 / RFC 1321 in host order)
+// and exists only on CPUs that offer what it needs: ask *_available() first.
+// The portable block functions live beside the digests; these are the fast
+// paths selected at run time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kel::hash {
+
+bool sha1_shani_available();
+void sha1_blocks_shani(uint32_t state[5], const uint8_t *data, size_t blocks);  // 64-byte blocks
+
+bool sha256_shani_available();
+void sha256_blocks_shani(uint32_t state[8], const uint8_t *data, size_t blocks);  // 64-byte blocks
+
+bool sha512_fast_available();
+void sha512_blocks_fast(uint64_t state[8], const uint8_t *data, size_t blocks);  // 128-byte blocks
+
+bool md5_fast_available();
+void md5_blocks_fast(uint32_t state[4], const uint8_t *data, size_t blocks);  // 64-byte blocks
+
+}  // namespace kel::hash
