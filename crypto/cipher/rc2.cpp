@@ -192,3 +192,6 @@ int32_t DoRC2(void *ctx, uint8_t *data, uint32_t length, int32_t direction, uint
   explicit_bzero(c, sizeof c);
   return 0;
 }
+
+extern "C" const CipherSuite CRYPTO_RC2Suite = {RC2_BLOCK_SIZE, CreateRC2Ctx, DeleteRC2Ctx, DoRC2};
+extern "C" const CipherSuite CRYPTO_RC2EffectiveBitsSuite = {RC2_BLOCK_SIZE, CreateRC2Ctx2, DeleteRC2Ctx, DoRC2};

@@ -81,3 +81,7 @@ int32_t Do3DES(void *ctx, uint8_t *data, uint32_t length, int32_t direction, uin
     kel::des::cbc_decrypt(data, data, length / DES_BLOCK_SIZE, iv, kel::des::triple_decrypt(c.decryptHalf));
   return 0;
 }
+
+extern "C" const CipherSuite CRYPTO_TripleDESSuite = {DES_BLOCK_SIZE, Create3DESCtx, Delete3DESCtx, Do3DES};
+extern "C" const CipherSuite CRYPTO_TwoKeyTripleDESSuite = {DES_BLOCK_SIZE, Create2Key3DESCtx, Delete3DESCtx,
+                                                             Do3DES};

@@ -9,7 +9,9 @@
 
 #include <stdint.h>
 
+#include "kel/cipher.h"
 #include "kel/export.h"
+#include "kel/rc2.h"
 
 KEL_BEGIN_DECLS
 
@@ -93,6 +95,13 @@ KEL_API int32_t Delete3DESCtx(void **ctx);
  * -6001 for null data or iv, -6801 when length is not a multiple of 8, -6011
  * when direction differs from the one the context was created for. */
 KEL_API int32_t Do3DES(void *ctx, uint8_t *data, uint32_t length, int32_t direction, uint8_t *iv);
+
+/* Triple DES in CBC mode through the cipher-suite form (block size 8):
+ * CRYPTO_TripleDESSuite takes a 24-byte key (Create3DESCtx),
+ * CRYPTO_TwoKeyTripleDESSuite a 16-byte key (Create2Key3DESCtx); both delete
+ * with Delete3DESCtx and process with Do3DES. The RC2 suites are in kel/rc2.h. */
+KEL_API extern const CipherSuite CRYPTO_TripleDESSuite;
+KEL_API extern const CipherSuite CRYPTO_TwoKeyTripleDESSuite;
 
 KEL_END_DECLS
 

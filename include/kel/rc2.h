@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "kel/cipher.h"
 #include "kel/export.h"
 
 KEL_BEGIN_DECLS
@@ -50,6 +51,13 @@ KEL_API int32_t DeleteRC2Ctx(void **ctx);
  * nothing, for a null context), -6001 for null data or iv, -10101 when length
  * is not a multiple of 8. */
 KEL_API int32_t DoRC2(void *ctx, uint8_t *data, uint32_t length, int32_t direction, uint8_t *iv);
+
+/* RC2 in CBC mode through the cipher-suite form (block size 8, DeleteRC2Ctx,
+ * DoRC2): CRYPTO_RC2Suite creates with CreateRC2Ctx (effective bits = key
+ * length x 8), CRYPTO_RC2EffectiveBitsSuite with CreateRC2Ctx2, whose third
+ * argument is the effective key length in bits instead of the direction. */
+KEL_API extern const CipherSuite CRYPTO_RC2Suite;
+KEL_API extern const CipherSuite CRYPTO_RC2EffectiveBitsSuite;
 
 KEL_END_DECLS
 
