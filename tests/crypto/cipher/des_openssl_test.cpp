@@ -33,8 +33,9 @@ class DesOpenssl : public ::testing::Test {
 };
 
 // One EVP pass without padding; an empty result when the cipher is missing.
-Bytes Evp(const char *name, const Bytes &key, const Bytes &iv, const Bytes &in, bool encrypt, int rc2Bits = 0) {
-  EVP_CIPHER *cipher = EVP_CIPHER_fetch(nullptr, name, nullptr);
+Bytes Evp(const char *name, const Bytes &key, const Bytes &iv, const Bytes &in, bool encrypt, int rc2Bits = 0,
+          OSSL_LIB_CTX *lib = nullptr) {
+  EVP_CIPHER *cipher = EVP_CIPHER_fetch(lib, name, nullptr);
   if (cipher == nullptr) return {};
   EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
   Bytes out(in.size() + 16);
@@ -126,17 +127,20 @@ TEST_F(DesOpenssl, TripleDesEcbAndCbc) {
 // RC2 lives in OpenSSL's legacy provider; every key length from 1 to 128
 // bytes with random effective bits.
 TEST_F(DesOpenssl, Rc2) {
-  // Loading one provider by name ends the implicit default, so load both;
-  // they stay loaded for the rest of the process.
-  OSSL_PROVIDER *legacy = OSSL_PROVIDER_load(nullptr, "legacy");
-  OSSL_PROVIDER_load(nullptr, "default");
-  if (legacy == nullptr) GTEST_SKIP() << "OpenSSL's legacy provider cannot be loaded: no RC2 comparison";
+  // A library context of its own, so the process-wide default stays as it was.
+  OSSL_LIB_CTX *lib = OSSL_LIB_CTX_new();
+  ASSERT_NE(lib, nullptr);
+  OSSL_PROVIDER *legacy = OSSL_PROVIDER_load(lib, "legacy");
+  if (legacy == nullptr) {
+    OSSL_LIB_CTX_free(lib);
+    GTEST_SKIP() << "OpenSSL's legacy provider cannot be loaded: no RC2 comparison";
+  }
   for (uint32_t keyLength = 1; keyLength <= 128; ++keyLength) {
     const int bits = static_cast<int>(1 + rng() % 1024);
     Bytes key = Random(keyLength), iv = Random(8), msg = Random(RandomBlocks());
     const uint32_t len = static_cast<uint32_t>(msg.size());
     SCOPED_TRACE("key " + ToHex(key) + " bits " + std::to_string(bits));
-    Bytes want = Evp("RC2-CBC", key, iv, msg, true, bits);
+    Bytes want = Evp("RC2-CBC", key, iv, msg, true, bits, lib);
     ASSERT_FALSE(want.empty());
     Bytes got = msg, ivk = iv;
     ASSERT_EQ(CRYPTO_Process(&CRYPTO_RC2EffectiveBitsSuite, key.data(), keyLength, ivk.data(), got.data(), len, bits),
@@ -149,12 +153,14 @@ TEST_F(DesOpenssl, Rc2) {
     DeleteRC2Ctx(&ctx);
 
     // Effective bits = key length x 8 through the plain suite.
-    want = Evp("RC2-CBC", key, iv, msg, true, static_cast<int>(std::min(8 * keyLength, 1024u)));
+    want = Evp("RC2-CBC", key, iv, msg, true, static_cast<int>(std::min(8 * keyLength, 1024u)), lib);
     got = msg;
     ivk = iv;
     ASSERT_EQ(CRYPTO_Process(&CRYPTO_RC2Suite, key.data(), keyLength, ivk.data(), got.data(), len, 1), 0);
     ASSERT_EQ(ToHex(got), ToHex(want));
   }
+  OSSL_PROVIDER_unload(legacy);
+  OSSL_LIB_CTX_free(lib);
 }
 
 }  // namespace
