@@ -1,11 +1,9 @@
-// DES, triple DES and RC2: statuses, the gate, bad input, equivalences,
-// chaining across calls, allocation failure and concurrent use.
+// DES, triple DES and RC2: statuses, the gate, bad input, chaining across
+// calls and allocation failure.
 #include <gtest/gtest.h>
 
 #include <random>
-#include <atomic>
 #include <cstring>
-#include <thread>
 
 #include "crypto/common/alloc.h"
 #include "kel/des.h"
@@ -175,52 +173,6 @@ TEST_F(Des, GateClosesTripleDesOnly) {
   }
 }
 
-TEST_F(Des, TripleDesEquivalences) {
-  for (int round = 0; round < 20; ++round) {
-    Bytes k = Random(24), data = Random(8 * (1 + round)), iv = Random(8);
-    const uint32_t len = static_cast<uint32_t>(data.size());
-    // k1 = k2 = k3 is single DES.
-    Bytes same(24);
-    for (int i = 0; i < 24; ++i) same[i] = k[i % 8];
-    DesContext des;
-    TripleDesContext tdes;
-    DES_initKey(&des, k.data(), 8);
-    THREE_DES_initKey(&tdes, same.data(), 24);
-    Bytes a(len), b(len);
-    DES_encipher(&des, data.data(), a.data(), len);
-    THREE_DES_encipher(&tdes, data.data(), b.data(), len);
-    EXPECT_EQ(a, b);
-    DES_decipher(&des, data.data(), a.data(), len);
-    THREE_DES_decipher(&tdes, data.data(), b.data(), len);
-    EXPECT_EQ(a, b);
-
-    // EDE = E(k3) . D(k2) . E(k1), composed from single DES.
-    DesContext d1, d2, d3;
-    DES_initKey(&d1, k.data(), 8);
-    DES_initKey(&d2, k.data() + 8, 8);
-    DES_initKey(&d3, k.data() + 16, 8);
-    THREE_DES_initKey(&tdes, k.data(), 24);
-    DES_encipher(&d1, data.data(), a.data(), len);
-    DES_decipher(&d2, a.data(), a.data(), len);
-    DES_encipher(&d3, a.data(), a.data(), len);
-    THREE_DES_encipher(&tdes, data.data(), b.data(), len);
-    EXPECT_EQ(a, b);
-    THREE_DES_decipher(&tdes, b.data(), b.data(), len);
-    EXPECT_EQ(b, data);
-
-    // Two keys equal three with k3 = k1, in both directions.
-    Bytes k3 = k;
-    std::copy(k.begin(), k.begin() + 8, k3.begin() + 16);
-    for (int32_t dir : {1, 0}) {
-      Bytes x = data, y = data, ivx = iv, ivy = iv;
-      ASSERT_EQ(CRYPTO_Process(&CRYPTO_TwoKeyTripleDESSuite, k.data(), 16, ivx.data(), x.data(), len, dir), 0);
-      ASSERT_EQ(CRYPTO_Process(&CRYPTO_TripleDESSuite, k3.data(), 24, ivy.data(), y.data(), len, dir), 0);
-      EXPECT_EQ(x, y);
-      EXPECT_EQ(ivx, ivy);
-    }
-  }
-}
-
 // CBC split into calls of any number of whole blocks gives one call's result,
 // for 3DES and RC2, and decryption inverts it.
 TEST_F(Des, CbcChainsAcrossCalls) {
@@ -264,30 +216,6 @@ TEST_F(Des, AllocationFailureCreatesNothing) {
   const uint64_t before = kel::mem::allocation_count();
   EXPECT_EQ(CRYPTO_Process(&CRYPTO_TripleDESSuite, key, 24, iv, data, 8, 1), 0);
   EXPECT_EQ(kel::mem::allocation_count(), before + 1);  // one context, and it went back
-}
-
-// Contexts belong to one thread each; the tables are shared.
-TEST_F(Des, ThreadsWithTheirOwnContexts) {
-  Bytes key = Random(24), iv = Random(8), msg = Random(4096), expect = msg, ivE = iv;
-  ASSERT_EQ(CRYPTO_Process(&CRYPTO_TripleDESSuite, key.data(), 24, ivE.data(), expect.data(), 4096, 1), 0);
-  std::atomic<int> mismatches{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&] {
-      for (int i = 0; i < 20; ++i) {
-        void *enc = Create3DESCtx(key.data(), 24, 1), *dec = Create3DESCtx(key.data(), 24, 0);
-        Bytes d = msg, v = iv;
-        Do3DES(enc, d.data(), 4096, 1, v.data());
-        if (d != expect) ++mismatches;
-        v = iv;
-        Do3DES(dec, d.data(), 4096, 0, v.data());
-        if (d != msg) ++mismatches;
-        Delete3DESCtx(&enc);
-        Delete3DESCtx(&dec);
-      }
-    });
-  for (auto &t : threads) t.join();
-  EXPECT_EQ(mismatches.load(), 0);
 }
 
 }  // namespace
