@@ -13,4 +13,11 @@ uint64_t allocation_count();
 // negative value switches injection off.
 void fail_after(int64_t successes);
 
+// Observers of every block VOR_alloc or VOR_MALLOC hands out (with its size)
+// and of every block VOR_free or VOR_FREE is about to release, so a test can
+// check that objects are wiped before release. Null: none.
+using AllocObserver = void (*)(const void *block, uint32_t size);
+using ReleaseObserver = void (*)(const void *block);
+void observe(AllocObserver onAlloc, ReleaseObserver onRelease);
+
 }  // namespace kel::mem

@@ -13,6 +13,8 @@ namespace {
 
 std::atomic<uint64_t> g_count{0};
 std::atomic<int64_t> g_failAfter{-1};
+std::atomic<AllocObserver> g_allocObserver{nullptr};
+std::atomic<ReleaseObserver> g_releaseObserver{nullptr};
 
 // Counts the allocation and says whether an injected failure is due.
 bool injected_failure() {
@@ -29,6 +31,28 @@ bool injected_failure() {
 uint64_t allocation_count() { return g_count.load(std::memory_order_relaxed); }
 
 void fail_after(int64_t successes) { g_failAfter.store(successes, std::memory_order_relaxed); }
+
+void observe(AllocObserver onAlloc, ReleaseObserver onRelease) {
+  g_allocObserver.store(onAlloc, std::memory_order_relaxed);
+  g_releaseObserver.store(onRelease, std::memory_order_relaxed);
+}
+
+namespace {
+
+void *allocate(uint32_t size) {
+  void *block = injected_failure() ? nullptr : std::malloc(size ? size : 1);
+  if (block != nullptr) {
+    if (AllocObserver observer = g_allocObserver.load(std::memory_order_relaxed)) observer(block, size);
+  }
+  return block;
+}
+
+void release(void *block) {
+  if (ReleaseObserver observer = g_releaseObserver.load(std::memory_order_relaxed)) observer(block);
+  std::free(block);
+}
+
+}  // namespace
 
 }  // namespace kel::mem
 
@@ -106,25 +130,25 @@ int32_t VOR_MALLOC(void **block, uint32_t size) {
     *block = nullptr;
     return ERR_MEM_ALLOC_FAIL;
   }
-  *block = kel::mem::injected_failure() ? nullptr : std::malloc(size ? size : 1);
+  *block = kel::mem::allocate(size);
   return *block ? 0 : ERR_MEM_ALLOC_FAILED;
 }
 
 int32_t VOR_FREE(void **block) {
   if (block == nullptr || *block == nullptr) return ERR_MEM_FREE_PTR;
-  std::free(*block);  // the caller's pointer is left as it is
+  kel::mem::release(*block);  // the caller's pointer is left as it is
   return 0;
 }
 
 int32_t VOR_alloc(uint32_t size, void **block) {
   if (block == nullptr) return ERR_NULL_POINTER;
-  *block = kel::mem::injected_failure() ? nullptr : std::malloc(size ? size : 1);
+  *block = kel::mem::allocate(size);
   return *block ? 0 : ERR_MEM_ALLOC_FAIL;
 }
 
 int32_t VOR_free(void **block) {
   if (block == nullptr || *block == nullptr) return ERR_NULL_POINTER;
-  std::free(*block);
+  kel::mem::release(*block);
   *block = nullptr;
   return 0;
 }
