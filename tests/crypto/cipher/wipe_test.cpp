@@ -41,6 +41,8 @@ struct SuiteCase {
   int32_t createArg;  // direction, or effective bits for the RC2 bits suite
 };
 
+void PrintTo(const SuiteCase &c, std::ostream *os) { *os << c.name; }
+
 class Wipe : public ::testing::TestWithParam<SuiteCase> {
  protected:
   void SetUp() override {
