@@ -43,5 +43,6 @@ uint32_t globalStatus(const char *name, const char *text) {
   bool written = std::fputs(text, f) >= 0;
   // A full file system shows up when the buffer is flushed at close.
   if (std::fclose(f) != 0) written = false;
-  return written ? KEL_ERROR_NOERROR : fail(name, text, __LINE__);
+  if (!written) return fail(name, text, __LINE__);
+  return KEL_ERROR_NOERROR;
 }

@@ -93,6 +93,7 @@ TEST_F(GenericFilesSandbox, UnreadableForAnOrdinaryUser) {
   ASSERT_EQ(mkdir((dir / "closed").c_str(), 0700), 0);
   ASSERT_TRUE(WriteFile(dir / "closed/inside", "x"));
   ASSERT_EQ(mkdir((dir / "logs").c_str(), 0777), 0);
+  chmod((dir / "logs").c_str(), 0777);
   EXPECT_EQ(0, RunAsUser(kNobody, kNobody, [&] {
     ASSERT_EQ(LOG_init(LOG_APP_KEL, nullptr, (dir / "logs").c_str()), 0u);
     uint8_t *buf = nullptr;
