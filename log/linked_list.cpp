@@ -97,7 +97,7 @@ LinkedListEntry *LinkedList_next_entry(const LinkedListEntry *entry) { return en
 void *LinkedList_entry_data(const LinkedListEntry *entry) { return entry != nullptr ? entry->data : nullptr; }
 
 void *LinkedList_poll(LinkedList *list) {
-  LinkedListEntry *e = list->first;
+  LinkedListEntry *e = list != nullptr ? list->first : nullptr;
   if (e == nullptr) return nullptr;
   void *item = e->data;
   unlink(list, e);

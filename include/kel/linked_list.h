@@ -49,7 +49,7 @@ KEL_API LinkedListEntry *LinkedList_next_entry(const LinkedListEntry *entry);
 /* LinkedList_entry_data: the entry's item, or NULL for a NULL entry. */
 KEL_API void *LinkedList_entry_data(const LinkedListEntry *entry);
 /* LinkedList_poll: removes the first entry and returns its item; NULL when the
- * list is empty. The list must not be NULL. */
+ * list is empty (or NULL). */
 KEL_API void *LinkedList_poll(LinkedList *list);
 /* LinkedList_remove_entry: unlinks and frees the entry (not its item); does
  * nothing if either argument is NULL. */

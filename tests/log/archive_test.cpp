@@ -172,24 +172,22 @@ TEST_F(ArchiveSandbox, PacksLogsSnapshotsAndConfiguration) {
     std::free(name);
 
     std::string log = ReadFile(l.logDir + "/app-kel.log");
-    EXPECT_NE(log.find("WARN LOG_append_to_archive():log:"), std::string::npos) << log;
-    EXPECT_NE(log.find("] File /usr/share/kel/logs//app-bsec.log not found\r\n"), std::string::npos);
-    EXPECT_NE(log.find("] File " + l.logDir + "//app-kel-old.log not found\r\n"), std::string::npos);
-    EXPECT_NE(log.find("INFO LOG_create_archive():log:"), std::string::npos);
-    EXPECT_NE(log.find("] Archive filename: kel_logs_" + stamp + ".tar\r\n"), std::string::npos);
-    EXPECT_NE(log.find("] Archive path with filename: " + l.outDir + "/kel_logs_" + stamp + ".tar\r\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("] Kel app path: " + l.logDir + "/\r\n"), std::string::npos);
-    EXPECT_NE(log.find("] Kel home dir: " + l.home + "/.kel/\r\n"), std::string::npos);
-    EXPECT_NE(log.find("] Command gzip: gzip '" + l.outDir + "/kel_logs_" + stamp + ".tar'\r\n"), std::string::npos);
-    EXPECT_NE(log.find("INFO LOG_get_system_data():log:"), std::string::npos);
-    EXPECT_NE(log.find("] Command create log info file: dmesg > '" + l.logDir + "/" + stamp + ".dmesg'\r\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("] Command delete log info file: rm -f '" + l.logDir + "/" + stamp + ".uname'\r\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("] Command append to archive: tar -rf '" + l.outDir + "/kel_logs_" + stamp +
-                       ".tar' --directory='/usr/share/kel/logs/' 'app-vpn.log'\r\n"),
-              std::string::npos);
+    const std::string tar = l.outDir + "/kel_logs_" + stamp + ".tar";
+    for (const std::string &line : std::vector<std::string>{
+             "WARN LOG_append_to_archive():log:",
+             "] File /usr/share/kel/logs//app-bsec.log not found\r\n",
+             "] File " + l.logDir + "//app-kel-old.log not found\r\n",
+             "INFO LOG_create_archive():log:",
+             "] Archive filename: kel_logs_" + stamp + ".tar\r\n",
+             "] Archive path with filename: " + tar + "\r\n",
+             "] Kel app path: " + l.logDir + "/\r\n",
+             "] Kel home dir: " + l.home + "/.kel/\r\n",
+             "] Command gzip: gzip '" + tar + "'\r\n",
+             "] Command create log info file: dmesg > '" + l.logDir + "/" + stamp + ".dmesg'\r\n",
+             "] Command delete log info file: rm -f '" + l.logDir + "/" + stamp + ".uname'\r\n",
+             "] Command append to archive: tar -rf '" + tar + "' --directory='/usr/share/kel/logs/' 'app-vpn.log'\r\n",
+         })
+      EXPECT_NE(log.find(line), std::string::npos) << line << "\nin\n" << log;
     EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
     LOG_deinit();
   });

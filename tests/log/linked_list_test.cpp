@@ -11,29 +11,29 @@
 
 namespace {
 
+using Items = std::vector<uintptr_t>;
+
 void *Item(uintptr_t v) { return reinterpret_cast<void *>(v); }
 
-std::vector<uintptr_t> Items(const LinkedList *list) {
-  std::vector<uintptr_t> out;
-  for (LinkedListEntry *e = LinkedList_first_entry(list); e != nullptr; e = LinkedList_next_entry(e))
+// The items from first to last, after checking every link: each previous
+// link addresses the field holding its entry, the last link the final null.
+Items Walk(const LinkedList *list) {
+  Items out;
+  LinkedListEntry *const *field = &list->first;
+  for (LinkedListEntry *e = LinkedList_first_entry(list); e != nullptr; e = LinkedList_next_entry(e)) {
+    EXPECT_EQ(e->prev, field);
+    field = &e->next;
     out.push_back(reinterpret_cast<uintptr_t>(LinkedList_entry_data(e)));
+  }
+  EXPECT_EQ(list->last, field);
   return out;
 }
 
-// Walks the links both ways: every previous link addresses the field that
-// holds its entry and the last link addresses the final null forward link.
-void ExpectConsistent(const LinkedList *list) {
-  LinkedListEntry *const *field = &list->first;
-  for (LinkedListEntry *e = list->first; e != nullptr; e = e->next) {
-    EXPECT_EQ(e->prev, field);
-    field = &e->next;
-  }
-  EXPECT_EQ(list->last, field);
-  EXPECT_EQ(*list->last, nullptr);
+LinkedList *ListOf(const Items &items) {
+  LinkedList *list = LinkedList_create();
+  for (uintptr_t v : items) EXPECT_NE(LinkedList_add(list, Item(v)), nullptr);
+  return list;
 }
-
-std::vector<uintptr_t> gReleased;
-void Record(void *item) { gReleased.push_back(reinterpret_cast<uintptr_t>(item)); }
 
 TEST(LinkedList, EmptyAndNull) {
   LinkedList *list = LinkedList_create();
@@ -41,9 +41,8 @@ TEST(LinkedList, EmptyAndNull) {
   EXPECT_EQ(LinkedList_length(list), 0u);
   EXPECT_EQ(LinkedList_is_not_empty(list), 0);
   EXPECT_EQ(LinkedList_poll(list), nullptr);
-  EXPECT_EQ(LinkedList_first_entry(list), nullptr);
   EXPECT_EQ(LinkedList_get(list, 0), nullptr);
-  ExpectConsistent(list);
+  EXPECT_EQ(Walk(list), Items{});
 
   EXPECT_EQ(LinkedList_is_not_empty(nullptr), 0);
   EXPECT_EQ(LinkedList_length(nullptr), 0u);
@@ -52,117 +51,88 @@ TEST(LinkedList, EmptyAndNull) {
   EXPECT_EQ(LinkedList_next_entry(nullptr), nullptr);
   EXPECT_EQ(LinkedList_entry_data(nullptr), nullptr);
   EXPECT_EQ(LinkedList_duplicate(nullptr, nullptr), nullptr);
+  EXPECT_EQ(LinkedList_poll(nullptr), nullptr);
   LinkedList_remove_entry(nullptr, nullptr);
   LinkedList_remove_entry(list, nullptr);
-  LinkedList_free(nullptr, Record);
+  LinkedList_shuffle(nullptr);
+  LinkedList_free(nullptr, nullptr);
   LinkedList_free_buffers(nullptr);
   LinkedList_free(list, nullptr);
 }
 
 TEST(LinkedList, AddGetPollRemove) {
-  LinkedList *list = LinkedList_create();
-  LinkedListEntry *p = LinkedList_add(list, Item('P'));
-  LinkedList_add(list, Item('Q'));
-  LinkedListEntry *r = LinkedList_add(list, Item('R'));
-  ASSERT_NE(p, nullptr);
+  LinkedList *list = ListOf({'P', 'Q', 'R'});
   EXPECT_EQ(LinkedList_length(list), 3u);
   EXPECT_EQ(LinkedList_is_not_empty(list), 1);
   EXPECT_EQ(LinkedList_get(list, 1), Item('Q'));
   EXPECT_EQ(LinkedList_get(list, 3), nullptr);
-  EXPECT_EQ(LinkedList_get_entry(list, 2), r);
   EXPECT_EQ(LinkedList_get_entry(list, 3), nullptr);
 
   EXPECT_EQ(LinkedList_poll(list), Item('P'));
-  EXPECT_EQ(Items(list), (std::vector<uintptr_t>{'Q', 'R'}));
-  ExpectConsistent(list);
-
-  LinkedList_remove_entry(list, r);  // the last entry: the tail moves back
-  ExpectConsistent(list);
+  EXPECT_EQ(Walk(list), (Items{'Q', 'R'}));
+  LinkedList_remove_entry(list, LinkedList_get_entry(list, 1));  // the tail moves back
   LinkedList_add(list, Item('S'));
-  EXPECT_EQ(Items(list), (std::vector<uintptr_t>{'Q', 'S'}));
-  ExpectConsistent(list);
-
-  LinkedList_remove_entry(list, LinkedList_first_entry(list));  // the first one
-  LinkedList_remove_entry(list, LinkedList_first_entry(list));
-  EXPECT_EQ(LinkedList_length(list), 0u);
-  ExpectConsistent(list);
-  LinkedList_add(list, Item('T'));  // an emptied list appends at the head again
-  EXPECT_EQ(Items(list), (std::vector<uintptr_t>{'T'}));
+  EXPECT_EQ(Walk(list), (Items{'Q', 'S'}));
   LinkedList_free(list, nullptr);
-}
 
-TEST(LinkedList, RemoveFromTheMiddle) {
-  LinkedList *list = LinkedList_create();
-  for (uintptr_t v = 1; v <= 5; ++v) LinkedList_add(list, Item(v));
+  list = ListOf({1, 2, 3, 4, 5});
   LinkedList_remove_entry(list, LinkedList_get_entry(list, 2));
-  LinkedList_remove_entry(list, LinkedList_get_entry(list, 1));
-  EXPECT_EQ(Items(list), (std::vector<uintptr_t>{1, 4, 5}));
-  ExpectConsistent(list);
+  LinkedList_remove_entry(list, LinkedList_get_entry(list, 0));
+  EXPECT_EQ(Walk(list), (Items{2, 4, 5}));
+  while (LinkedList_poll(list) != nullptr) {
+  }
+  EXPECT_EQ(Walk(list), Items{});
+  LinkedList_add(list, Item(6));  // an emptied list appends at the head again
+  EXPECT_EQ(Walk(list), Items{6});
   LinkedList_free(list, nullptr);
 }
 
 TEST(LinkedList, ForeachStopsAtTheFirstNonZero) {
-  LinkedList *list = LinkedList_create();
-  for (uintptr_t v = 1; v <= 4; ++v) LinkedList_add(list, Item(v));
-  std::vector<uintptr_t> seen;
+  LinkedList *list = ListOf({1, 2, 3, 4});
+  Items seen;
   auto visitor = [](void *item, void *ctx) -> int64_t {
-    auto *s = static_cast<std::vector<uintptr_t> *>(ctx);
+    auto *s = static_cast<Items *>(ctx);
     s->push_back(reinterpret_cast<uintptr_t>(item));
     return s->size() == 2 ? 7 : 0;
   };
   EXPECT_EQ(LinkedList_foreach(list, visitor, &seen), 7);
-  EXPECT_EQ(seen, (std::vector<uintptr_t>{1, 2}));
-
-  // A 64-bit result comes back whole; when every call gives 0 all are visited.
-  auto big = [](void *item, void *) -> int64_t { return item == Item(4) ? INT64_MIN + 5 : 0; };
-  EXPECT_EQ(LinkedList_foreach(list, big, nullptr), INT64_MIN + 5);
-  seen.clear();
-  auto none = [](void *item, void *ctx) -> int64_t {
-    static_cast<std::vector<uintptr_t> *>(ctx)->push_back(reinterpret_cast<uintptr_t>(item));
-    return 0;
-  };
-  EXPECT_EQ(LinkedList_foreach(list, none, &seen), 0);
-  EXPECT_EQ(seen.size(), 4u);
-  EXPECT_EQ(LinkedList_foreach(nullptr, none, &seen), 0);
+  EXPECT_EQ(seen, (Items{1, 2}));
+  auto last = [](void *item, void *) -> int64_t { return item == Item(4) ? INT64_MIN + 5 : 0; };
+  EXPECT_EQ(LinkedList_foreach(list, last, nullptr), INT64_MIN + 5) << "the whole 64-bit result";
+  auto none = [](void *, void *) -> int64_t { return 0; };
+  EXPECT_EQ(LinkedList_foreach(list, none, nullptr), 0);
+  EXPECT_EQ(LinkedList_foreach(nullptr, visitor, &seen), 0);
   EXPECT_EQ(LinkedList_foreach(list, nullptr, nullptr), 0);
   LinkedList_free(list, nullptr);
 }
 
-TEST(LinkedList, FreeReleasesFromLastToFirst) {
-  LinkedList *list = LinkedList_create();
-  for (uintptr_t v : {'P', 'Q', 'R'}) LinkedList_add(list, Item(v));
-  gReleased.clear();
-  LinkedList_free(list, Record);
-  EXPECT_EQ(gReleased, (std::vector<uintptr_t>{'R', 'Q', 'P'}));
-}
+Items gReleased;
 
-TEST(LinkedList, FreeBuffersReleasesHeapItems) {
-  // Under AddressSanitizer a missed or doubled free() shows up here.
+TEST(LinkedList, ReleaseRunsFromLastToFirst) {
+  gReleased.clear();
+  LinkedList_free(ListOf({'P', 'Q', 'R'}), [](void *item) { gReleased.push_back(reinterpret_cast<uintptr_t>(item)); });
+  EXPECT_EQ(gReleased, (Items{'R', 'Q', 'P'}));
+
+  // Heap items: a missed or doubled free() shows under AddressSanitizer.
   LinkedList *list = LinkedList_create();
   for (int i = 0; i < 10; ++i) LinkedList_add(list, strdup("item"));
-  LinkedList_add(list, nullptr);  // null items are skipped
+  LinkedList_add(list, nullptr);
   LinkedList_free_buffers(list);
 }
 
 TEST(LinkedList, ShuffleKeepsTheItems) {
-  LinkedList *one = LinkedList_create();
-  LinkedList_add(one, Item(9));
+  LinkedList *one = ListOf({9});
   LinkedList_shuffle(one);
-  EXPECT_EQ(Items(one), (std::vector<uintptr_t>{9}));
+  EXPECT_EQ(Walk(one), Items{9});
   LinkedList_free(one, nullptr);
-  LinkedList_shuffle(nullptr);
 
-  LinkedList *list = LinkedList_create();
-  std::vector<uintptr_t> in;
-  for (uintptr_t v = 1; v <= 50; ++v) {
-    LinkedList_add(list, Item(v));
-    in.push_back(v);
-  }
+  Items in;
+  for (uintptr_t v = 1; v <= 50; ++v) in.push_back(v);
+  LinkedList *list = ListOf(in);
   bool moved = false;
   for (int round = 0; round < 4; ++round) {
     LinkedList_shuffle(list);
-    ExpectConsistent(list);
-    std::vector<uintptr_t> out = Items(list);
+    Items out = Walk(list);
     moved = moved || out != in;
     std::sort(out.begin(), out.end());
     EXPECT_EQ(out, in);
@@ -171,37 +141,16 @@ TEST(LinkedList, ShuffleKeepsTheItems) {
   LinkedList_free(list, nullptr);
 }
 
-TEST(LinkedList, ShuffleFollowsRand) {
-  auto order = [] {
-    LinkedList *list = LinkedList_create();
-    for (uintptr_t v = 1; v <= 8; ++v) LinkedList_add(list, Item(v));
-    std::srand(1234);
-    LinkedList_shuffle(list);
-    std::vector<uintptr_t> out = Items(list);
-    LinkedList_free(list, nullptr);
-    return out;
-  };
-  EXPECT_EQ(order(), order());
-}
-
-TEST(LinkedList, DuplicateWithoutCopierSharesItems) {
-  LinkedList *list = LinkedList_create();
-  for (int i = 0; i < 3; ++i) LinkedList_add(list, strdup("shared"));
-  LinkedList *copy = LinkedList_duplicate(list, nullptr);
-  ASSERT_NE(copy, nullptr);
-  ASSERT_EQ(LinkedList_length(copy), 3u);
-  for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(LinkedList_get(copy, i), LinkedList_get(list, i));
-  ExpectConsistent(copy);
-  LinkedList_free(copy, nullptr);  // the items belong to the source
-  LinkedList_free_buffers(list);
-}
-
-TEST(LinkedList, DuplicateWithCopierOwnsItsItems) {
+TEST(LinkedList, Duplicate) {
   LinkedList *list = LinkedList_create();
   for (const char *s : {"a", "bb", "ccc"}) LinkedList_add(list, strdup(s));
-  LinkedList *copy = LinkedList_duplicate(list, [](void *item) -> void * {
-    return strdup(static_cast<const char *>(item));
-  });
+
+  LinkedList *shared = LinkedList_duplicate(list, nullptr);
+  ASSERT_NE(shared, nullptr);
+  EXPECT_EQ(Walk(shared), Walk(list)) << "the same items, in order";
+  LinkedList_free(shared, nullptr);  // the items stay with the source
+
+  LinkedList *copy = LinkedList_duplicate(list, [](void *item) -> void * { return strdup(static_cast<char *>(item)); });
   ASSERT_NE(copy, nullptr);
   ASSERT_EQ(LinkedList_length(copy), 3u);
   for (uint32_t i = 0; i < 3; ++i) {
@@ -209,13 +158,12 @@ TEST(LinkedList, DuplicateWithCopierOwnsItsItems) {
     EXPECT_STREQ(static_cast<char *>(LinkedList_get(copy, i)), static_cast<char *>(LinkedList_get(list, i)));
   }
   LinkedList_free_buffers(list);
-  LinkedList_free_buffers(copy);
+  LinkedList_free_buffers(copy);  // each copy released once
 
   LinkedList *empty = LinkedList_create();
   LinkedList *emptyCopy = LinkedList_duplicate(empty, nullptr);
   ASSERT_NE(emptyCopy, nullptr);
-  EXPECT_EQ(LinkedList_length(emptyCopy), 0u);
-  ExpectConsistent(emptyCopy);
+  EXPECT_EQ(Walk(emptyCopy), Items{});
   LinkedList_free(empty, nullptr);
   LinkedList_free(emptyCopy, nullptr);
 }
