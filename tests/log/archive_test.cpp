@@ -148,7 +148,14 @@ void CheckArchive(const Layout &l, const std::string &archive, const std::string
 }
 
 // Runs fn in a forked child (one log engine per process) and expects it to pass.
-void ExpectInChild(const std::function<void()> &fn) { EXPECT_EQ(RunInChild(fn), 0) << "failures above"; }
+void ExpectInChild(const std::function<void()> &fn) {
+  EXPECT_EQ(RunInChild([&] {
+              fn();
+              kel::test::ExpectNoLeaks();
+            }),
+            0)
+      << "failures above";
+}
 
 class ArchiveSandbox : public SandboxTest {
  protected:
