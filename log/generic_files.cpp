@@ -14,6 +14,7 @@
 
 #include "kel/generic.h"
 #include "kel/log.h"
+#include "log/generic_files_internal.h"
 
 namespace kel::generic {
 namespace {
@@ -24,24 +25,23 @@ constexpr const char *kTempDir = "/tmp";
 constexpr uint32_t kMaxTempNumber = 99;
 
 }  // namespace
-}  // namespace kel::generic
 
-using kel::generic::kSource;
-
-uint32_t GENERIC_read_file(const char *path, uint8_t **buffer, uint32_t *length) {
+uint32_t read_file_with(const char *path, uint8_t **buffer, uint32_t *length, ReadFn readFn) {
+  // Its log lines carry the exported name.
+  constexpr const char *kReadName = "GENERIC_read_file";
   if (path == nullptr || buffer == nullptr || length == nullptr) {
-    LOG_printf(LOG_LEVEL_ERROR, kSource, __func__, __LINE__, "NULL pointer on input\r\n");
+    LOG_printf(LOG_LEVEL_ERROR, kSource, kReadName, __LINE__, "NULL pointer on input\r\n");
     return KEL_ERROR_BADARG;
   }
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    LOG_printf(LOG_LEVEL_ERROR, kSource, __func__, __LINE__, "Failed to open file %s (%s)\r\n", path,
+    LOG_printf(LOG_LEVEL_ERROR, kSource, kReadName, __LINE__, "Failed to open file %s (%s)\r\n", path,
                std::strerror(errno));
     return KEL_ERROR_FAILED;
   }
   struct stat st;
   if (fstat(fd, &st) != 0) {
-    LOG_printf(LOG_LEVEL_ERROR, kSource, __func__, __LINE__, "Failed to get file status %s (%s)\r\n", path,
+    LOG_printf(LOG_LEVEL_ERROR, kSource, kReadName, __LINE__, "Failed to get file status %s (%s)\r\n", path,
                std::strerror(errno));
     close(fd);
     return KEL_ERROR_FAILED;
@@ -49,22 +49,22 @@ uint32_t GENERIC_read_file(const char *path, uint8_t **buffer, uint32_t *length)
   // Sizes are signed 32-bit: a file of 2 GiB or more reads as too small.
   auto size = static_cast<int32_t>(st.st_size);
   if (size < 1) {
-    LOG_printf(LOG_LEVEL_ERROR, kSource, __func__, __LINE__, "Incorrect file size\r\n");
+    LOG_printf(LOG_LEVEL_ERROR, kSource, kReadName, __LINE__, "Incorrect file size\r\n");
     close(fd);
     return KEL_ERROR_FAILED;
   }
   auto *data = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(size)));
   if (data == nullptr) {
-    LOG_printf(LOG_LEVEL_ERROR, kSource, __func__, __LINE__, "Memory allocation failed\r\n");
+    LOG_printf(LOG_LEVEL_ERROR, kSource, kReadName, __LINE__, "Memory allocation failed\r\n");
     close(fd);
     return KEL_ERROR_NOMEMORY;
   }
   for (int32_t done = 0; done < size;) {
-    ssize_t n = read(fd, data + done, static_cast<size_t>(size - done));
+    ssize_t n = readFn(fd, data + done, static_cast<size_t>(size - done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       // A file that shrank under us delivers nothing before the end.
-      LOG_printf(LOG_LEVEL_ERROR, kSource, __func__, __LINE__, "Read file failed (%s)\r\n",
+      LOG_printf(LOG_LEVEL_ERROR, kSource, kReadName, __LINE__, "Read file failed (%s)\r\n",
                  n < 0 ? std::strerror(errno) : "unexpected end of file");
       std::free(data);
       close(fd);
@@ -76,6 +76,14 @@ uint32_t GENERIC_read_file(const char *path, uint8_t **buffer, uint32_t *length)
   *buffer = data;
   *length = static_cast<uint32_t>(size);
   return KEL_ERROR_NOERROR;
+}
+
+}  // namespace kel::generic
+
+using kel::generic::kSource;
+
+uint32_t GENERIC_read_file(const char *path, uint8_t **buffer, uint32_t *length) {
+  return kel::generic::read_file_with(path, buffer, length, ::read);
 }
 
 uint32_t GENERIC_write_file(const char *path, const uint8_t *data, uint32_t length, uint32_t mode) {

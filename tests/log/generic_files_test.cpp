@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -12,6 +13,7 @@
 
 #include "kel/generic.h"
 #include "kel/log.h"
+#include "log/generic_files_internal.h"
 #include "tests/log/client_files_support.h"
 
 namespace {
@@ -44,7 +46,7 @@ mode_t ModeOf(const std::string &path) {
 
 TEST(GenericFiles, ReadWholeFiles) {
   ScratchDir dir;
-  std::string big(3 * 1024 * 1024 + 17, '\0');  // well beyond a single read of a pipe-sized chunk
+  std::string big(3 * 1024 * 1024 + 17, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 + (i >> 9));
   ASSERT_TRUE(WriteFile(dir / "big", big));
   uint32_t code = 99;
@@ -54,6 +56,38 @@ TEST(GenericFiles, ReadWholeFiles) {
   ASSERT_TRUE(WriteFile(dir / "one", "x"));
   EXPECT_EQ(Read(dir / "one", &code), "x");
   EXPECT_EQ(code, 0u);
+}
+
+// Reads of at most 1000 bytes, as a slow or networked file system may give;
+// after gReadsLeft such reads the next one ends the file or fails with EIO.
+int gReadsLeft = 0;
+bool gFailWithError = false;
+ssize_t ShortRead(int fd, void *buf, size_t count) {
+  if (gReadsLeft-- <= 0) {
+    errno = EIO;
+    return gFailWithError ? -1 : 0;
+  }
+  return read(fd, buf, std::min<size_t>(count, 1000));
+}
+
+TEST(GenericFiles, ReadCollectsShortReads) {
+  ScratchDir dir;
+  std::string text(4321, 'r');
+  text[4320] = 'z';
+  ASSERT_TRUE(WriteFile(dir / "f", text));
+  uint8_t *buf = nullptr;
+  uint32_t len = 0;
+  gReadsLeft = 5;
+  ASSERT_EQ(kel::generic::read_file_with((dir / "f").c_str(), &buf, &len, ShortRead), 0u);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), len), text);
+  std::free(buf);
+  buf = nullptr;
+  for (bool error : {false, true}) {
+    gReadsLeft = 2;
+    gFailWithError = error;
+    EXPECT_EQ(kel::generic::read_file_with((dir / "f").c_str(), &buf, &len, ShortRead), 5u);
+    EXPECT_EQ(buf, nullptr);
+  }
 }
 
 TEST(GenericFiles, ReadFailuresLeaveTheCallerAlone) {
