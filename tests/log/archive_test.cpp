@@ -328,6 +328,11 @@ TEST_F(ArchiveSandbox, HelpersRefuseNullAndIgnoreExitStatus) {
     EXPECT_EQ(LOG_get_system_data(a, "uname -a >", "/tmp/logs/", "s", ".x"), 0u);
     EXPECT_FALSE(Exists("/tmp/logs/s.x"));
     EXPECT_EQ(Lines(RunProgram({"tar", "-tf", a})), std::vector<std::string>{"s.x"});
+    // Relative names that begin with "-" are not taken for options.
+    ASSERT_EQ(GENERIC_make_path("/tmp/cwd/-d"), 0u);
+    EXPECT_EQ(LOG_get_system_data("-a.tar", "uname >", "-d/", "s", ".y"), 0u);
+    EXPECT_FALSE(Exists("/tmp/cwd/-d/s.y")) << "rm took the path for an option";
+    EXPECT_EQ(Lines(RunProgram({"tar", "-tf", "/tmp/cwd/-a.tar"})), std::vector<std::string>{"s.y"});
 
     std::string log = ReadFile(l.logDir + "/app-kel.log");
     EXPECT_NE(log.find("ERROR LOG_run_command():log:"), std::string::npos) << log;
