@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds the library and the command-line tool, and runs
-# the main job: kelctl exercising the log engine and printing where lines went.
+# the main job: kelctl exercising the log engine and printing where lines went,
+# then building the diagnostic archive from that log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -8,3 +9,4 @@ bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 out=${KEL_OUT:-$PWD/out}
 mkdir -p "$out"
 ./build/tools/kelctl log --app 0 --dir "$out/logs"
+./build/tools/kelctl archive "$out" --log-dir "$out/logs"

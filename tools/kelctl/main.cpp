@@ -9,6 +9,8 @@ namespace {
 constexpr kelctl::Command kCommands[] = {
     {"log", "[--app N] [--dir DIR] [--stdout]",
      "write sample lines, a hex dump and toolkit console text through the log engine", kelctl::RunLog},
+    {"archive", "DIR [--log-dir DIR] [--cli] [--verbose]",
+     "build the diagnostic archive for support in DIR; print its name, size and member count", kelctl::RunArchive},
 };
 
 void PrintHelp(FILE *to) {

@@ -1,0 +1,17 @@
+// The whole-file reader with its read call passed in, so tests can hand it
+// short reads and failures that real files rarely give.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kel::generic {
+
+using ReadFn = ssize_t (*)(int fd, void *buffer, size_t count);
+
+// GENERIC_read_file with read() replaced by readFn.
+uint32_t read_file_with(const char *path, uint8_t **buffer, uint32_t *length, ReadFn readFn);
+
+}  // namespace kel::generic
