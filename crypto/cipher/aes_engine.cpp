@@ -68,3 +68,35 @@ void ctr_xor(const AesContext &ctx, uint8_t counter[16], int width, const uint8_
 }
 
 }  // namespace kel::aes
+
+namespace kel::aes {
+
+void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n) {
+  if (n == 0) return;
+  if (ni::available()) return ni::cbc_mac(ctx, mac, in, n);
+  for (size_t i = 0; i < n; ++i, in += 16) {
+    cipher::xor16(mac, mac, in);
+    table::encrypt_blocks(ctx, mac, mac, 1);
+  }
+}
+
+void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt) {
+  if (n == 0) return;
+  if (ni::available()) return ni::ccm_blocks(ctx, mac, counter, data, n, encrypt);
+  uint8_t ks[16];
+  for (size_t i = 0; i < n; ++i, data += 16) {
+    table::encrypt_blocks(ctx, counter, ks, 1);
+    increment_counter(counter, 16);
+    if (encrypt) {
+      cipher::xor16(mac, mac, data);
+      cipher::xor16(data, data, ks);
+    } else {
+      cipher::xor16(data, data, ks);
+      cipher::xor16(mac, mac, data);
+    }
+    table::encrypt_blocks(ctx, mac, mac, 1);
+  }
+  cipher::secure_zero(ks, sizeof ks);
+}
+
+}  // namespace kel::aes

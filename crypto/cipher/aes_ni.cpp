@@ -26,10 +26,12 @@ struct Keys {
   int nr;
 };
 
+// rk is a context's full 60-word schedule: all 15 slots are read, the unused
+// ones for shorter keys included.
 KEL_NI inline void load_keys(Keys &keys, const uint32_t *rk, int nr) {
   const __m128i m = bswap32_mask();
   keys.nr = nr;
-  for (int i = 0; i <= nr; ++i) keys.k[i] = load_rk(rk + 4 * i, m);
+  for (int i = 0; i < 15; ++i) keys.k[i] = load_rk(rk + 4 * i, m);
 }
 
 KEL_NI inline void wipe_keys(Keys &keys) { cipher::secure_zero(&keys, sizeof keys); }
@@ -192,6 +194,60 @@ KEL_NI void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t 
     storeu(out, _mm_xor_si128(k, loadu(in)));
   }
   storeu(counter, _mm_shuffle_epi8(ctr, rev));
+  wipe_keys(keys);
+}
+
+KEL_NI void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n) {
+  Keys keys;
+  load_keys(keys, ctx.roundKeys, ctx.rounds);
+  __m128i t = loadu(mac);
+  for (; n > 0; --n, in += 16) t = enc1(keys, _mm_xor_si128(t, loadu(in)));
+  storeu(mac, t);
+  wipe_keys(keys);
+}
+
+// The MAC chain and the counter blocks are independent, so each pass runs one
+// of each through the rounds side by side.
+KEL_NI void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n,
+                       bool encrypt) {
+  Keys keys;
+  load_keys(keys, ctx.roundKeys, ctx.rounds);
+  __m128i t = loadu(mac);
+  if (encrypt) {
+    for (; n > 0; --n, data += 16) {
+      const __m128i p = loadu(data);
+      __m128i a = _mm_xor_si128(t, p), c = loadu(counter);
+      aes::increment_counter(counter, 16);
+      a = _mm_xor_si128(a, keys.k[0]);
+      c = _mm_xor_si128(c, keys.k[0]);
+      for (int r = 1; r < keys.nr; ++r) {
+        a = _mm_aesenc_si128(a, keys.k[r]);
+        c = _mm_aesenc_si128(c, keys.k[r]);
+      }
+      t = _mm_aesenclast_si128(a, keys.k[keys.nr]);
+      storeu(data, _mm_xor_si128(p, _mm_aesenclast_si128(c, keys.k[keys.nr])));
+    }
+  } else {
+    // The keystream for block i+1 is computed alongside the MAC of block i.
+    __m128i ks = enc1(keys, loadu(counter));
+    aes::increment_counter(counter, 16);
+    for (; n > 0; --n, data += 16) {
+      const __m128i p = _mm_xor_si128(loadu(data), ks);
+      storeu(data, p);
+      __m128i a = _mm_xor_si128(t, p), c = loadu(counter);
+      a = _mm_xor_si128(a, keys.k[0]);
+      c = _mm_xor_si128(c, keys.k[0]);
+      for (int r = 1; r < keys.nr; ++r) {
+        a = _mm_aesenc_si128(a, keys.k[r]);
+        c = _mm_aesenc_si128(c, keys.k[r]);
+      }
+      t = _mm_aesenclast_si128(a, keys.k[keys.nr]);
+      ks = _mm_aesenclast_si128(c, keys.k[keys.nr]);
+      if (n > 1) aes::increment_counter(counter, 16);
+    }
+    ks = _mm_setzero_si128();
+  }
+  storeu(mac, t);
   wipe_keys(keys);
 }
 

@@ -26,4 +26,7 @@ void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8
 // within the n blocks: the caller splits at wraps.
 void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t *in, uint8_t *out, size_t n);
 
+void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n);
+void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt);
+
 }  // namespace kel::aes::ni

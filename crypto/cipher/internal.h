@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 #include "kel/aes.h"
@@ -75,6 +76,12 @@ void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8
 // XORs the keystream of n successive counter blocks into in -> out; the last
 // `width` bytes of counter count big-endian and are left at the next block.
 void ctr_xor(const AesContext &ctx, uint8_t counter[16], int width, const uint8_t *in, uint8_t *out, size_t n);
+// CBC-MAC over n whole blocks: mac <- E(mac XOR block) for each.
+void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n);
+// CCM over n whole blocks in place: the CBC-MAC runs over the plaintext (read
+// before encryption, after decryption) and the counter (128-bit increment)
+// supplies the keystream; both advance.
+void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt);
 // Adds 1 to the last `width` bytes of counter, big-endian, dropping the carry.
 inline void increment_counter(uint8_t counter[16], int width) {
   for (int i = 15; i >= 16 - width; --i)
