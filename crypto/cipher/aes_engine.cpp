@@ -100,3 +100,21 @@ void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uin
 }
 
 }  // namespace kel::aes
+
+namespace kel::aes {
+
+void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
+  if (n == 0) return;
+  if (ni::available()) return ni::xts_blocks(dataKey, T, data, n, encrypt);
+  for (size_t i = 0; i < n; ++i, data += 16) {
+    cipher::xor16(data, data, T);
+    if (encrypt)
+      table::encrypt_blocks(dataKey, data, data, 1);
+    else
+      table::decrypt_blocks(dataKey, data, data, 1);
+    cipher::xor16(data, data, T);
+    xts_mul_alpha(T);
+  }
+}
+
+}  // namespace kel::aes

@@ -251,4 +251,46 @@ KEL_NI void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[1
   wipe_keys(keys);
 }
 
+namespace {
+
+// T * alpha on a register: each 32-bit lane shifts left and takes the bit
+// that left the lane below; the bit leaving the top lane folds back as 0x87.
+KEL_NI inline __m128i mul_alpha(__m128i t) {
+  const __m128i carries = _mm_shuffle_epi32(_mm_srai_epi32(t, 31), 0x93);
+  return _mm_xor_si128(_mm_slli_epi32(t, 1), _mm_and_si128(carries, _mm_set_epi32(1, 1, 1, 0x87)));
+}
+
+template <bool kEncrypt>
+KEL_NI void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
+  Keys keys;
+  load_keys(keys, ctx.roundKeys, ctx.rounds);
+  __m128i t = loadu(T);
+  for (; n >= 8; n -= 8, data += 128) {
+    __m128i tw[8], b[8];
+    for (int j = 0; j < 8; ++j) {
+      tw[j] = t;
+      t = mul_alpha(t);
+      b[j] = _mm_xor_si128(loadu(data + 16 * j), tw[j]);
+    }
+    crypt8<kEncrypt>(keys, b);
+    for (int j = 0; j < 8; ++j) storeu(data + 16 * j, _mm_xor_si128(b[j], tw[j]));
+  }
+  for (; n > 0; --n, data += 16) {
+    const __m128i b = _mm_xor_si128(loadu(data), t);
+    storeu(data, _mm_xor_si128(kEncrypt ? enc1(keys, b) : dec1(keys, b), t));
+    t = mul_alpha(t);
+  }
+  storeu(T, t);
+  wipe_keys(keys);
+}
+
+}  // namespace
+
+void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
+  if (encrypt)
+    xts<true>(dataKey, T, data, n);
+  else
+    xts<false>(dataKey, T, data, n);
+}
+
 }  // namespace kel::aes::ni

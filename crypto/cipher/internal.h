@@ -82,6 +82,16 @@ void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n
 // before encryption, after decryption) and the counter (128-bit increment)
 // supplies the keystream; both advance.
 void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt);
+// XTS over n whole blocks in place with the data key's schedule; T is the
+// encrypted tweak of the first block and is left at the next block's.
+void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
+// T <- T * alpha: the 16 bytes as a little-endian number shifted left by one,
+// 0x87 folded into byte 0 when a bit leaves byte 15 (IEEE 1619 5.2).
+inline void xts_mul_alpha(uint8_t T[16]) {
+  const uint8_t carry = static_cast<uint8_t>(-(T[15] >> 7));
+  for (int i = 15; i > 0; --i) T[i] = static_cast<uint8_t>(T[i] << 1 | T[i - 1] >> 7);
+  T[0] = static_cast<uint8_t>((T[0] << 1) ^ (carry & 0x87));
+}
 // Adds 1 to the last `width` bytes of counter, big-endian, dropping the carry.
 inline void increment_counter(uint8_t counter[16], int width) {
   for (int i = 15; i >= 16 - width; --i)
