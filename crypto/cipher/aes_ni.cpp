@@ -50,13 +50,16 @@ KEL_NI inline __m128i dec1(const Keys &keys, __m128i b) {
 
 template <bool kEncrypt>
 KEL_NI inline void round8(__m128i *b, __m128i k) {
+  _Pragma("GCC unroll 8")
   for (int j = 0; j < 8; ++j) b[j] = kEncrypt ? _mm_aesenc_si128(b[j], k) : _mm_aesdec_si128(b[j], k);
 }
 
 template <bool kEncrypt>
 KEL_NI inline void crypt8(const Keys &keys, __m128i *b) {
+  _Pragma("GCC unroll 8")
   for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], keys.k[0]);
   for (int r = 1; r < keys.nr; ++r) round8<kEncrypt>(b, keys.k[r]);
+  _Pragma("GCC unroll 8")
   for (int j = 0; j < 8; ++j)
     b[j] = kEncrypt ? _mm_aesenclast_si128(b[j], keys.k[keys.nr]) : _mm_aesdeclast_si128(b[j], keys.k[keys.nr]);
 }
@@ -78,8 +81,10 @@ KEL_NI void ecb(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n
   load_keys(keys, ctx.roundKeys, ctx.rounds);
   for (; n >= 8; n -= 8, in += 128, out += 128) {
     __m128i b[8];
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) b[j] = loadu(in + 16 * j);
     crypt8<kEncrypt>(keys, b);
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) storeu(out + 16 * j, b[j]);
   }
   for (; n > 0; --n, in += 16, out += 16) storeu(out, kEncrypt ? enc1(keys, loadu(in)) : dec1(keys, loadu(in)));
@@ -156,9 +161,11 @@ KEL_NI void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in
   __m128i prev = loadu(iv);
   for (; n >= 8; n -= 8, in += 128, out += 128) {
     __m128i c[8], b[8];
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) b[j] = c[j] = loadu(in + 16 * j);
     crypt8<false>(keys, b);
     storeu(out, _mm_xor_si128(b[0], prev));
+    _Pragma("GCC unroll 8")
     for (int j = 1; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], c[j - 1]));
     prev = c[7];
   }
@@ -181,11 +188,13 @@ KEL_NI void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t 
   const __m128i one = _mm_set_epi32(0, 0, 0, 1);
   for (; n >= 8; n -= 8, in += 128, out += 128) {
     __m128i b[8];
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) {
       b[j] = _mm_shuffle_epi8(ctr, rev);
       ctr = _mm_add_epi32(ctr, one);
     }
     crypt8<true>(keys, b);
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
   }
   for (; n > 0; --n, in += 16, out += 16) {
@@ -267,12 +276,14 @@ KEL_NI void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
   __m128i t = loadu(T);
   for (; n >= 8; n -= 8, data += 128) {
     __m128i tw[8], b[8];
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) {
       tw[j] = t;
       t = mul_alpha(t);
       b[j] = _mm_xor_si128(loadu(data + 16 * j), tw[j]);
     }
     crypt8<kEncrypt>(keys, b);
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) storeu(data + 16 * j, _mm_xor_si128(b[j], tw[j]));
   }
   for (; n > 0; --n, data += 16) {
