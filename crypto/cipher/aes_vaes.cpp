@@ -33,7 +33,10 @@ KEL_VAES inline void load_keys(Keys &keys, const AesContext &ctx) {
         _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(ctx.roundKeys + 4 * i)), m));
 }
 
-KEL_VAES inline void wipe(Keys &keys) { cipher::secure_zero(&keys, sizeof keys); }
+KEL_VAES inline void wipe(Keys &keys) {
+  for (auto &k : keys.k) _mm512_store_si512(&k, _mm512_setzero_si512());
+  __asm__ __volatile__("" : : "r"(&keys) : "memory");
+}
 
 template <bool kEncrypt, int N>
 KEL_VAES inline void crypt(const Keys &keys, __m512i *b) {
