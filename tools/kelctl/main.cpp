@@ -9,6 +9,8 @@ namespace {
 constexpr kelctl::Command kCommands[] = {
     {"log", "[--app N] [--dir DIR] [--stdout]",
      "write sample lines, a hex dump and toolkit console text through the log engine", kelctl::RunLog},
+    {"enc", "(-e|-d) (--key HEX|--key-file FILE) --in FILE --out FILE", "encrypt or decrypt a file with AES-GCM",
+     kelctl::RunEnc},
 };
 
 void PrintHelp(FILE *to) {
