@@ -207,15 +207,28 @@ void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size
 
 void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) { ecb<false>(ctx, in, out, n); }
 
+// Rounds 1..NR-1 of a block whose first AddRoundKey is done.
+template <int NR>
+KEL_NI inline __m128i middle_rounds(const RegKeys<NR> &keys, __m128i b) {
+  _Pragma("GCC unroll 15") for (int r = 1; r < NR; ++r) b = _mm_aesenc_si128(b, keys.k[r]);
+  return b;
+}
+
 KEL_NI void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
+  if (n == 0) return;
   with_reg_keys(ctx, [&](const auto &keys) KEL_NI {
-    __m128i c = loadu(iv);
-    for (size_t i = 0; i < n; ++i) {
-      // The first round key joins the plaintext off the chain: one XOR less
-      // between one block's output and the next block's first round.
-      c = enc1_prexored(keys, _mm_xor_si128(c, _mm_xor_si128(loadu(in + 16 * i), keys.k[0])));
-      storeu(out + 16 * i, c);
+    constexpr int NR = sizeof(keys.k) / sizeof(keys.k[0]) - 1;
+    // The chain carries E(...) XOR next plaintext XOR k0: the last round's key
+    // absorbs the next block's input, so nothing but AES rounds lies between
+    // one block and the next; the ciphertext is recovered beside the chain.
+    __m128i x = _mm_xor_si128(loadu(iv), _mm_xor_si128(loadu(in), keys.k[0]));
+    for (size_t i = 0; i + 1 < n; ++i) {
+      const __m128i nextIn = _mm_xor_si128(loadu(in + 16 * (i + 1)), keys.k[0]);
+      x = _mm_aesenclast_si128(middle_rounds(keys, x), _mm_xor_si128(keys.k[NR], nextIn));
+      storeu(out + 16 * i, _mm_xor_si128(x, nextIn));
     }
+    const __m128i c = _mm_aesenclast_si128(middle_rounds(keys, x), keys.k[NR]);
+    storeu(out + 16 * (n - 1), c);
     storeu(iv, c);
   });
 }
@@ -328,15 +341,27 @@ KEL_NI void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[1
   };
   with_reg_keys(ctx, [&](const auto &keys) KEL_NI {
     __m128i t = loadu(mac);
-    if (encrypt) {
+    if (encrypt && n > 0) {
+      // As in cbc_encrypt: the MAC chain folds the next block into the last
+      // round key, and the counter block runs beside it.
+      constexpr int NR = sizeof(keys.k) / sizeof(keys.k[0]) - 1;
+      __m128i x = _mm_xor_si128(t, _mm_xor_si128(loadu(data), keys.k[0]));
       for (; n > 0; --n, data += 16) {
         const __m128i p = loadu(data);
-        __m128i a = _mm_xor_si128(t, p), c = next_counter();
-        enc2(keys, a, c);
-        t = a;
+        __m128i c = _mm_xor_si128(next_counter(), keys.k[0]);
+        _Pragma("GCC unroll 15") for (int r = 1; r < NR; ++r) {
+          x = _mm_aesenc_si128(x, keys.k[r]);
+          c = _mm_aesenc_si128(c, keys.k[r]);
+        }
+        c = _mm_aesenclast_si128(c, keys.k[NR]);
+        if (n > 1) {
+          x = _mm_aesenclast_si128(x, _mm_xor_si128(keys.k[NR], _mm_xor_si128(loadu(data + 16), keys.k[0])));
+        } else {
+          t = _mm_aesenclast_si128(x, keys.k[NR]);
+        }
         storeu(data, _mm_xor_si128(p, c));
       }
-    } else {
+    } else if (!encrypt) {
       // The keystream for block i+1 is computed alongside the MAC of block i.
       __m128i ks = enc1(keys, next_counter());
       for (; n > 0; --n, data += 16) {
