@@ -1,4 +1,5 @@
 // The one-call form over a cipher suite and the AES suites.
+#include "kel/aes.h"
 #include "kel/cipher.h"
 #include "kel/vor.h"
 
@@ -11,3 +12,6 @@ int32_t CRYPTO_Process(const CipherSuite *suite, const uint8_t *key, uint32_t ke
   suite->deleteFunc(&ctx);
   return status;
 }
+
+// AES in CBC mode, 16-byte blocks.
+extern "C" const CipherSuite CRYPTO_AESSuite = {16, CreateAESCtx, DeleteAESCtx, DoAES};

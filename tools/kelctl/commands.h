@@ -18,5 +18,6 @@ struct Command {
 
 int RunLog(int argc, char **argv);
 int RunArchive(int argc, char **argv);
+int RunEnc(int argc, char **argv);
 
 }  // namespace kelctl

@@ -11,6 +11,8 @@ constexpr kelctl::Command kCommands[] = {
      "write sample lines, a hex dump and toolkit console text through the log engine", kelctl::RunLog},
     {"archive", "DIR [--log-dir DIR] [--cli] [--verbose]",
      "build the diagnostic archive for support in DIR; print its name, size and member count", kelctl::RunArchive},
+    {"enc", "(-e|-d) (--key HEX|--key-file FILE) --in FILE --out FILE", "encrypt or decrypt a file with AES-GCM",
+     kelctl::RunEnc},
 };
 
 void PrintHelp(FILE *to) {
