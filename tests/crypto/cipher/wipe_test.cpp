@@ -39,6 +39,7 @@ struct SuiteCase {
   const CipherSuite *suite;
   uint32_t keyLength;
   int32_t createArg;  // direction, or effective bits for the RC2 bits suite
+  int32_t encrypt = 1;
 };
 
 void PrintTo(const SuiteCase &c, std::ostream *os) { *os << c.name; }
@@ -63,7 +64,7 @@ TEST_P(Wipe, DeleteZeroesTheContextBeforeRelease) {
   ASSERT_FALSE(g_live.empty()) << "the context did not come from the toolkit allocator";
   uint8_t iv[16] = {1, 2, 3};
   uint8_t data[64] = {9};
-  ASSERT_EQ(c.suite->cipherFunc(ctx, data, sizeof data, 1, iv), 0);
+  ASSERT_EQ(c.suite->cipherFunc(ctx, data, sizeof data, c.encrypt, iv), 0);
   ASSERT_EQ(c.suite->deleteFunc(&ctx), 0);
   EXPECT_EQ(ctx, nullptr);
   EXPECT_GE(g_released, 1);
@@ -72,7 +73,10 @@ TEST_P(Wipe, DeleteZeroesTheContextBeforeRelease) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Suites, Wipe,
-                         ::testing::Values(SuiteCase{"TripleDes", &CRYPTO_TripleDESSuite, 24, 1},
+                         ::testing::Values(SuiteCase{"Aes128", &CRYPTO_AESSuite, 16, 1},
+                                           SuiteCase{"Aes256Decrypt", &CRYPTO_AESSuite, 32, 0, 0},
+                                           SuiteCase{"Aes128Ctr", &CRYPTO_AESCtrSuite, 32, 1},
+                                           SuiteCase{"TripleDes", &CRYPTO_TripleDESSuite, 24, 1},
                                            SuiteCase{"TwoKeyTripleDes", &CRYPTO_TwoKeyTripleDESSuite, 16, 1},
                                            SuiteCase{"Rc2", &CRYPTO_RC2Suite, 16, 1},
                                            SuiteCase{"Rc2Bits", &CRYPTO_RC2EffectiveBitsSuite, 16, 64}),
