@@ -63,6 +63,57 @@ struct Sha256K {
   };
 };
 
+struct Sha512K {
+  using Word = uint64_t;
+  static constexpr size_t kWords = 8, kBlock = 128, kLenBytes = 16;
+  static constexpr bool kBigEndian = true;
+  static constexpr uint32_t kFeatures = kel::cpu::kAvx2 | kel::cpu::kBmi2;
+  static constexpr Word kIv[kWords] = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b,
+                                       0xa54ff53a5f1d36f1, 0x510e527fade682d1, 0x9b05688c2b3e6c1f,
+                                       0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
+  static bool available() { return kel::hash::sha512_fast_available(); }
+  static void blocks(Word *s, const uint8_t *d, size_t n) { kel::hash::sha512_blocks_fast(s, d, n); }
+  static void reference(Word *s, const uint8_t *d, size_t n) {
+    SHA512_CTX c{};
+    std::memcpy(c.h, s, sizeof c.h);
+    for (size_t i = 0; i < n; ++i) SHA512_Transform(&c, d + i * kBlock);
+    std::memcpy(s, c.h, sizeof c.h);
+  }
+  static constexpr const char *kSamples[][2] = {
+      {"abc",
+       "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a"
+       "2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f"},
+      {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmno"
+       "ijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
+       "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018"
+       "501d289e4900f7e4331b99dec4b5433ac7d329eeb6dd26545e96e55b874be909"},
+  };
+};
+
+struct Md5K {
+  using Word = uint32_t;
+  static constexpr size_t kWords = 4, kBlock = 64, kLenBytes = 8;
+  static constexpr bool kBigEndian = false;
+  static constexpr uint32_t kFeatures = kel::cpu::kBmi2;
+  static constexpr Word kIv[kWords] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+  static bool available() { return kel::hash::md5_fast_available(); }
+  static void blocks(Word *s, const uint8_t *d, size_t n) { kel::hash::md5_blocks_fast(s, d, n); }
+  static void reference(Word *s, const uint8_t *d, size_t n) {
+    MD5_CTX c{};
+    c.A = s[0], c.B = s[1], c.C = s[2], c.D = s[3];
+    for (size_t i = 0; i < n; ++i) MD5_Transform(&c, d + i * kBlock);
+    s[0] = c.A, s[1] = c.B, s[2] = c.C, s[3] = c.D;
+  }
+  // RFC 1321 A.5.
+  static constexpr const char *kSamples[][2] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"},
+  };
+};
+
 template <class K>
 class KernelTest : public ::testing::Test {
  protected:
@@ -100,7 +151,7 @@ class KernelTest : public ::testing::Test {
   }
 };
 
-using Kernels = ::testing::Types<Sha1K, Sha256K>;
+using Kernels = ::testing::Types<Sha1K, Sha256K, Sha512K, Md5K>;
 TYPED_TEST_SUITE(KernelTest, Kernels);
 
 TYPED_TEST(KernelTest, MatchesOpenSslOnRandomStatesAndUnalignedData) {
