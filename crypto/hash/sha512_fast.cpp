@@ -71,16 +71,27 @@ KEL_SHA512 void schedule_pair(__m256i (&x)[8], PairSchedule &wk) {
 
 KEL_SHA512 uint64_t ror(uint64_t x, int r) { return (x >> r) | (x << (64 - r)); }
 
+// Pins a value: the compiler may not regroup sums across it.
+KEL_SHA512 void pin(uint64_t &x) { __asm__("" : "+r"(x)); }
+
 // One round, FIPS 180-4 6.4.2 step 3, the registers renamed instead of moved.
+// The round is about 22 scalar ops, more than the chain through e is long,
+// so the form is the one with fewest ops, summed in the order that keeps the
+// chain at five steps: h + W + K first (known early), then Ch(e, f, g) (two
+// steps after e), then Sigma1(e) (three: the rotates side by side, two xors),
+// then d += T1.
 // Maj(a, b, c) = ((a ^ b) & (b ^ c)) ^ b, and this round's a ^ b is the next
 // round's b ^ c, so c itself is never read.
 KEL_SHA512 void round(uint64_t a, uint64_t b, uint64_t &d, uint64_t e, uint64_t f, uint64_t g,
                       uint64_t &h, uint64_t wk, uint64_t &bc) {
   const uint64_t ab = a ^ b;
-  uint64_t t1 = h + wk + (g ^ (e & (f ^ g)));
+  uint64_t t1 = h + wk;
+  pin(t1);  // else the compiler adds Ch first and h + W + K after it
+  t1 += g ^ (e & (f ^ g));
+  pin(t1);
   t1 += ror(e, 14) ^ ror(e, 18) ^ ror(e, 41);
   d += t1;
-  h = t1 + (ror(a, 28) ^ ror(a, 34) ^ ror(a, 39)) + ((ab & bc) ^ b);
+  h = t1 + ((ab & bc) ^ b) + (ror(a, 28) ^ ror(a, 34) ^ ror(a, 39));
   bc = ab;
 }
 
