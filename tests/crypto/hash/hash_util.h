@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -15,6 +17,7 @@
 #include "crypto/common/cpu.h"
 #include "kel/fips.h"
 #include "kel/hash.h"
+#include "kel/hmac.h"
 #include "support/vectors.h"
 
 namespace kel::test {
@@ -122,6 +125,71 @@ inline Bytes RandomBytes(std::mt19937 &rng, size_t n) {
   Bytes b(n);
   for (auto &x : b) x = static_cast<uint8_t>(rng());
   return b;
+}
+
+inline Bytes OpensslHmac(const Algo &a, const Bytes &key, const Bytes &msg) {
+  Bytes out(EVP_MAX_MD_SIZE);
+  unsigned len = 0;
+  static const uint8_t kNothing = 0;
+  HMAC(a.evp(), key.empty() ? &kNothing : key.data(), static_cast<int>(key.size()),
+       msg.empty() ? &kNothing : msg.data(), msg.size(), out.data(), &len);
+  out.resize(len);
+  return out;
+}
+
+// Every HMAC form for this digest, labelled: the generic context (one update,
+// random pieces, a second message after HmacReset), the one-call forms with
+// the message whole and split in two, and for MD5 and SHA-1 the fixed
+// functions (HMAC_SHA1Ex with the message in three parts).
+inline std::vector<std::pair<std::string, Bytes>> AllHmacForms(const Algo &a, const Bytes &key, const Bytes &msg,
+                                                               uint32_t seed = 1) {
+  static const uint8_t kNothing = 0;
+  const uint8_t *k = key.empty() ? &kNothing : key.data();
+  const uint8_t *m = msg.empty() ? &kNothing : msg.data();
+  const auto kl = static_cast<uint32_t>(key.size());
+  const auto ml = static_cast<uint32_t>(msg.size());
+  std::mt19937 rng(seed);
+  std::vector<std::pair<std::string, Bytes>> r;
+  const HashSuite *suite = a.suite();
+
+  HmacContext *ctx = nullptr;
+  EXPECT_EQ(HmacCreate(&ctx, suite), 0);
+  EXPECT_EQ(HmacKey(ctx, k, kl), 0);
+  Bytes out(a.digestSize);
+  EXPECT_EQ(HmacUpdate(ctx, m, ml), 0);
+  EXPECT_EQ(HmacFinal(ctx, out.data()), 0);
+  r.emplace_back("generic", out);
+  EXPECT_EQ(HmacReset(ctx), 0);
+  for (size_t off = 0; off < msg.size();) {
+    const size_t n = std::min<size_t>(msg.size() - off, 1 + rng() % (2 * a.blockSize + 3));
+    EXPECT_EQ(HmacUpdate(ctx, m + off, static_cast<uint32_t>(n)), 0);
+    off += n;
+  }
+  EXPECT_EQ(HmacFinal(ctx, out.data()), 0);
+  r.emplace_back("generic pieces after reset", out);
+  EXPECT_EQ(HmacDelete(&ctx), 0);
+
+  const uint32_t cut = ml ? static_cast<uint32_t>(rng() % (ml + 1)) : 0;
+  EXPECT_EQ(HmacQuick(k, kl, m, ml, out.data(), suite), 0);
+  r.emplace_back("HmacQuick", out);
+  EXPECT_EQ(HmacQuickEx(k, kl, m, cut, m + cut, ml - cut, out.data(), suite), 0);
+  r.emplace_back("HmacQuickEx split", out);
+
+  if (a.id == 4 || a.id == 5) {
+    const bool md5 = a.id == 4;
+    EXPECT_EQ((md5 ? HMAC_MD5_quick : HMAC_SHA1_quick)(k, kl, m, ml, out.data()), 0);
+    r.emplace_back("fixed quick", out);
+    EXPECT_EQ((md5 ? HMAC_MD5 : HMAC_SHA1)(k, kl, m, cut, m + cut, ml - cut, out.data()), 0);
+    r.emplace_back("fixed two parts", out);
+    if (!md5) {
+      const uint32_t cut2 = cut + (ml - cut) / 2;
+      const uint8_t *parts[3] = {m, m + cut, m + cut2};
+      const uint32_t lens[3] = {cut, cut2 - cut, ml - cut2};
+      EXPECT_EQ(HMAC_SHA1Ex(k, kl, parts, lens, 3, out.data()), 0);
+      r.emplace_back("HMAC_SHA1Ex three parts", out);
+    }
+  }
+  return r;
 }
 
 }  // namespace kel::test
