@@ -71,7 +71,8 @@ int32_t sha_final(HmacContext &c, uint8_t *result) {
       store_be64(result + 8 * i, s[i]);
     }
   }
-  VOR_MEMSET(&h, 0, sizeof h);
+  // The working context now holds only the finished inner hash; the next
+  // reset overwrites it and HmacDelete wipes everything.
   return 0;
 }
 
@@ -81,6 +82,22 @@ FastFinal fast_final(const HashSuite *s) {
   if (s == &kSha1Suite) return sha_final<Sha1>;
   if (s == &kSha224Suite || s == &kSha256Suite) return sha_final<Sha256>;
   if (s == &kSha384Suite || s == &kSha512Suite) return sha_final<Sha512>;
+  return nullptr;
+}
+
+// Absorbing without going back through the gated suite entry (the HMAC
+// entry has passed the gate already).
+template <class T>
+void update_direct(void *ctx, const uint8_t *data, uint32_t length) {
+  md_update<T>(*static_cast<typename T::Ctx *>(ctx), data, length);
+}
+
+using FastUpdate = void (*)(void *, const uint8_t *, uint32_t);
+FastUpdate fast_update(const HashSuite *s) {
+  if (s == &kSha1Suite) return update_direct<Sha1>;
+  if (s == &kSha224Suite || s == &kSha256Suite) return update_direct<Sha256>;
+  if (s == &kSha384Suite || s == &kSha512Suite) return update_direct<Sha512>;
+  if (s == &kMd5Suite) return update_direct<Md5>;
   return nullptr;
 }
 
@@ -149,6 +166,10 @@ int32_t HmacReset(HmacContext *ctx) {
 int32_t HmacUpdate(HmacContext *ctx, const uint8_t *data, uint32_t length) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr) return ERR_NULL_POINTER;
+  if (auto fast = kel::hash::fast_update(ctx->suite); fast != nullptr && ctx->hashCtx != nullptr && data != nullptr) {
+    fast(ctx->hashCtx, data, length);
+    return 0;
+  }
   return ctx->suite->updateFunc(ctx->hashCtx, data, length);
 }
 
