@@ -16,7 +16,7 @@ TEST_P(LongLength, FourGigabytesLessOne) {
   void *map = mmap(nullptr, len, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   ASSERT_NE(map, MAP_FAILED);
   const auto *zeros = static_cast<const uint8_t *>(map);
-  for (const char *name : {"SHA256", "MD5"}) {
+  for (const char *name : {"SHA256"}) {
     const Algo &a = AlgoNamed(name);
     uint8_t got[64];
     ASSERT_EQ(a.oneCall(zeros, 0xffffffffu, got), 0);
