@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "crypto/common/alloc.h"
 #include "kel/vor.h"
 
 namespace {
@@ -96,21 +95,6 @@ TEST(VorMemory, MallocHasALimitAndFreePairsDiffer) {
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(VOR_free(&p), ERR_NULL_POINTER);
   EXPECT_EQ(VOR_free(nullptr), ERR_NULL_POINTER);
-}
-
-TEST(VorMemory, InjectedFailuresReachBothAllocators) {
-  void *p = reinterpret_cast<void *>(1);
-  kel::mem::fail_after(0);
-  EXPECT_EQ(VOR_MALLOC(&p, 8), ERR_MEM_ALLOC_FAILED);
-  EXPECT_EQ(p, nullptr);
-  kel::mem::fail_after(0);
-  EXPECT_EQ(VOR_alloc(8, &p), ERR_MEM_ALLOC_FAIL);
-  EXPECT_EQ(p, nullptr);
-  kel::mem::fail_after(-1);
-  const uint64_t before = kel::mem::allocation_count();
-  ASSERT_EQ(VOR_alloc(8, &p), 0);
-  EXPECT_EQ(kel::mem::allocation_count(), before + 1);
-  VOR_free(&p);
 }
 
 TEST(VorChars, ClassesReadOneSignedByte) {
