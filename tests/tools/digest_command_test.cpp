@@ -21,6 +21,16 @@ struct Result {
 };
 
 class DigestCommand;
+
+// The MB/s figure on the table row of name: 0 when the row has none, -1
+// when there is no such row.
+long SpeedFigure(const std::string &table, const std::string &name) {
+  size_t at = table.find("\n" + name + "  ");
+  if (at == std::string::npos) return -1;
+  at = table.find_first_not_of(' ', at + 1 + name.size());
+  return std::strtol(table.c_str() + at, nullptr, 10);
+}
+
 void ExpectApprovedDigests(DigestCommand &t, const std::string &env, bool mustWork);
 
 class DigestCommand : public ::testing::Test {
@@ -35,8 +45,9 @@ class DigestCommand : public ::testing::Test {
   }
   void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
-  Result Kelctl(const std::string &args, const std::string &stdinFile = "/dev/null", const std::string &env = "") {
-    const std::string cmd = env + " '" + KEL_BINARY_DIR + "/tools/kelctl' digest " + args + " <'" + stdinFile +
+  Result Kelctl(const std::string &args, const std::string &stdinFile = "/dev/null", const std::string &env = "",
+                const char *command = "digest") {
+    const std::string cmd = env + " '" + KEL_BINARY_DIR + "/tools/kelctl' " + command + " " + args + " <'" + stdinFile +
                             "' >'" + dir_ + "/out' 2>'" + dir_ + "/err'";
     Result r;
     const int st = std::system(cmd.c_str());
@@ -114,7 +125,23 @@ TEST_F(DigestCommand, ApprovedDigestsWorkOnceTheSelfTestPasses) {
                         "int32_t FIPS_powerupSelfTest(void) { gFIPS_powerupStatus = 0; return 0; }\n"));
   if (std::system(("cc -shared -fPIC -o '" + so + "' '" + src + "' 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "no C compiler for the stand-in self-test";
-  ExpectApprovedDigests(*this, "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD='" + so + "'", true);
+  const std::string env = "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD='" + so + "'";
+  ExpectApprovedDigests(*this, env, true);
+  // The throughput table then has a figure on every row.
+  const Result r = Kelctl("", "/dev/null", env, "speed");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  for (const char *name : {"md5", "sha1", "sha224", "sha256", "sha384", "sha512", "hmac-sha256 (64 B)"})
+    EXPECT_GT(SpeedFigure(r.out, name), 0) << name << "\n" << r.out;
+}
+
+// Before the self-test only MD5 has a figure; the others show the gate.
+TEST_F(DigestCommand, SpeedTableBeforeTheSelfTest) {
+  const Result r = Kelctl("", "/dev/null", "", "speed");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_GT(SpeedFigure(r.out, "md5"), 0) << r.out;
+  if (r.out.find("-16508") != std::string::npos) {
+    EXPECT_EQ(SpeedFigure(r.out, "sha256"), 0) << r.out;
+  }
 }
 
 TEST_F(DigestCommand, BadUsageAndMissingFiles) {

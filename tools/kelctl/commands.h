@@ -18,5 +18,6 @@ struct Command {
 
 int RunLog(int argc, char **argv);
 int RunDigest(int argc, char **argv);
+int RunSpeed(int argc, char **argv);
 
 }  // namespace kelctl

@@ -11,6 +11,7 @@ constexpr kelctl::Command kCommands[] = {
      "write sample lines, a hex dump and toolkit console text through the log engine", kelctl::RunLog},
     {"digest", "[--algo md5|sha1|sha224|sha256|sha384|sha512] [--hmac-key HEX] [FILE...]",
      "print sha256sum-style digest (or HMAC) lines of files or standard input", kelctl::RunDigest},
+    {"speed", "", "print the throughput of the digests and HMAC-SHA-256 on this machine", kelctl::RunSpeed},
 };
 
 void PrintHelp(FILE *to) {
