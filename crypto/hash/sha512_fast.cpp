@@ -130,6 +130,9 @@ KEL_SHA512 void round(uint64_t a, uint64_t b, uint64_t &d, uint64_t e, uint64_t 
 // Eight rounds starting at round t (a multiple of 8) for one block of a pair.
 KEL_SHA512 void eight_rounds(uint64_t (&s)[8], const PairSchedule &wk, int t, int lane, uint64_t &bc) {
   const uint64_t *w0 = &wk[t / 2][2 * lane];
+  // Read W + K back from memory (a load beside each round's add) rather than
+  // let the compiler move each word from its vector register to a scalar one.
+  __asm__("" : "+r"(w0));
   round(s[0], s[1], s[3], s[4], s[5], s[6], s[7], w0[0], bc);
   round(s[7], s[0], s[2], s[3], s[4], s[5], s[6], w0[1], bc);
   round(s[6], s[7], s[1], s[2], s[3], s[4], s[5], w0[4], bc);
