@@ -159,8 +159,20 @@ KEL_SHA512 void first_block(uint64_t (&s)[8], V4 (&x)[8], PairSchedule &wk, uint
   (first_block_group<G>(s, x, wk, bc), ...);
 }
 
+template <int... G>
+KEL_SHA512 void second_block(uint64_t (&s)[8], const PairSchedule &wk, uint64_t &bc,
+                             std::integer_sequence<int, G...>) {
+  (eight_rounds(s, wk, 8 * G, 1, bc), ...);
+}
+
+// The chaining add, kept in scalar registers (the compiler would otherwise
+// gather the eight words into a vector and scatter them back).
 KEL_SHA512 void add_state(uint64_t (&s)[8], uint64_t (&h)[8]) {
-  for (int i = 0; i < 8; ++i) h[i] = s[i] += h[i];
+  for (int i = 0; i < 8; ++i) {
+    h[i] += s[i];
+    pin(h[i]);
+    s[i] = h[i];
+  }
 }
 
 // The whole compression, inlined into each entry below.
@@ -182,7 +194,7 @@ KEL_SHA512 void compress(uint64_t state[8], const uint8_t *data, size_t blocks) 
     if (blocks == 1) break;
 
     bc = s[1] ^ s[2];
-    for (int t = 0; t < 80; t += 8) eight_rounds(s, wk, t, 1, bc);
+    second_block(s, wk, bc, std::make_integer_sequence<int, 10>{});
     add_state(s, h);
     blocks -= 2;
     data += 256;
