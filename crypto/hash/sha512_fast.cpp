@@ -4,11 +4,11 @@
 // RORX. With AVX-512VL the same code is built a second time: the schedule
 // then has 32 vector registers (no spills), one-op rotates and three-way xors.
 //
-// The rounds are the bottleneck: a chain of about four dependent scalar ops
-// per round through e. The schedule for a pair of blocks (W + K for both,
-// into a stack buffer) is computed in the vector unit while the scalar unit
-// runs the first block's rounds, and the second block's rounds then read
-// their W + K without any schedule work at all.
+// The rounds are the bottleneck: about 22 scalar ops each, 80 per block. The
+// schedule for a pair of blocks (W + K for both, into a stack buffer) is
+// computed in the vector unit while the scalar unit runs the first block's
+// rounds, and the second block's rounds then read their W + K without any
+// schedule work at all.
 #include <array>
 #include <cstring>
 #include <utility>
@@ -21,9 +21,9 @@ namespace {
 
 // The helpers carry no target of their own: written with the compiler's
 // generic vectors, they are compiled for whichever entry they are inlined
-// into, below, once for AVX2 and once for AVX-512VL.
-// They pass 256-bit vectors by value, which GCC flags as an ABI change for
-// the baseline target; no call of theirs ever survives inlining.
+// into, below, once for AVX2 and once for AVX-512VL. They pass 256-bit
+// vectors by value, which GCC flags as an ABI change for the baseline
+// target; no call of theirs survives inlining.
 #define KEL_SHA512 __attribute__((always_inline)) inline
 #pragma GCC diagnostic ignored "-Wpsabi"
 
