@@ -127,42 +127,43 @@ KEL_SHA512 void round(uint64_t a, uint64_t b, uint64_t &d, uint64_t e, uint64_t 
   bc = ab;
 }
 
-// Eight rounds starting at round t (a multiple of 8) for one block of a pair.
-KEL_SHA512 void eight_rounds(uint64_t (&s)[8], const PairSchedule &wk, int t, int lane, uint64_t &bc) {
-  const uint64_t *w0 = &wk[t / 2][2 * lane];
+// Round T of one block of a pair: the state words renamed by T mod 8, W + K
+// read through w, which points at round T & ~1 of this block.
+template <int T>
+KEL_SHA512 void round_at(uint64_t (&s)[8], const uint64_t *w, uint64_t &bc) {
+  round(s[(8 - T) & 7], s[(9 - T) & 7], s[(11 - T) & 7], s[(12 - T) & 7], s[(13 - T) & 7], s[(14 - T) & 7],
+        s[(15 - T) & 7], w[T & 1], bc);
+}
+
+// Rounds T and T + 1 of one block of a pair.
+template <int T>
+KEL_SHA512 void two_rounds(uint64_t (&s)[8], const PairSchedule &wk, int lane, uint64_t &bc) {
+  const uint64_t *w = &wk[T / 2][2 * lane];
   // Read W + K back from memory (a load beside each round's add) rather than
   // let the compiler move each word from its vector register to a scalar one.
-  __asm__("" : "+r"(w0));
-  round(s[0], s[1], s[3], s[4], s[5], s[6], s[7], w0[0], bc);
-  round(s[7], s[0], s[2], s[3], s[4], s[5], s[6], w0[1], bc);
-  round(s[6], s[7], s[1], s[2], s[3], s[4], s[5], w0[4], bc);
-  round(s[5], s[6], s[0], s[1], s[2], s[3], s[4], w0[5], bc);
-  round(s[4], s[5], s[7], s[0], s[1], s[2], s[3], w0[8], bc);
-  round(s[3], s[4], s[6], s[7], s[0], s[1], s[2], w0[9], bc);
-  round(s[2], s[3], s[5], s[6], s[7], s[0], s[1], w0[12], bc);
-  round(s[1], s[2], s[4], s[5], s[6], s[7], s[0], w0[13], bc);
+  __asm__("" : "+r"(w));
+  round_at<T>(s, w, bc);
+  round_at<T + 1>(s, w, bc);
 }
 
-template <int G>
-KEL_SHA512 void first_block_group(uint64_t (&s)[8], V4 (&x)[8], PairSchedule &wk, uint64_t &bc) {
-  // Rounds 8G..8G+7 need pairs up to 4G+3; meanwhile pairs 4G+8..4G+11.
-  if constexpr (4 * G + 8 < 40) schedule_pair<4 * G + 8>(x, wk);
-  if constexpr (4 * G + 9 < 40) schedule_pair<4 * G + 9>(x, wk);
-  eight_rounds(s, wk, 8 * G, 0, bc);
-  if constexpr (4 * G + 10 < 40) schedule_pair<4 * G + 10>(x, wk);
-  if constexpr (4 * G + 11 < 40) schedule_pair<4 * G + 11>(x, wk);
+// Rounds 2P, 2P + 1 of the first block, and beside them (the vector unit
+// being otherwise idle) pair P + 8 of the schedule, needed four pairs later.
+template <int P>
+KEL_SHA512 void first_block_step(uint64_t (&s)[8], V4 (&x)[8], PairSchedule &wk, uint64_t &bc) {
+  if constexpr (P + 8 < 40) schedule_pair<P + 8>(x, wk);
+  two_rounds<2 * P>(s, wk, 0, bc);
 }
 
-template <int... G>
+template <int... P>
 KEL_SHA512 void first_block(uint64_t (&s)[8], V4 (&x)[8], PairSchedule &wk, uint64_t &bc,
-                            std::integer_sequence<int, G...>) {
-  (first_block_group<G>(s, x, wk, bc), ...);
+                            std::integer_sequence<int, P...>) {
+  (first_block_step<P>(s, x, wk, bc), ...);
 }
 
-template <int... G>
+template <int... P>
 KEL_SHA512 void second_block(uint64_t (&s)[8], const PairSchedule &wk, uint64_t &bc,
-                             std::integer_sequence<int, G...>) {
-  (eight_rounds(s, wk, 8 * G, 1, bc), ...);
+                             std::integer_sequence<int, P...>) {
+  (two_rounds<2 * P>(s, wk, 1, bc), ...);
 }
 
 // The chaining add, kept in scalar registers (the compiler would otherwise
@@ -189,12 +190,12 @@ KEL_SHA512 void compress(uint64_t state[8], const uint8_t *data, size_t blocks) 
     uint64_t s[8];
     for (int i = 0; i < 8; ++i) s[i] = h[i];
     uint64_t bc = s[1] ^ s[2];
-    first_block(s, x, wk, bc, std::make_integer_sequence<int, 10>{});
+    first_block(s, x, wk, bc, std::make_integer_sequence<int, 40>{});
     add_state(s, h);
     if (blocks == 1) break;
 
     bc = s[1] ^ s[2];
-    second_block(s, wk, bc, std::make_integer_sequence<int, 10>{});
+    second_block(s, wk, bc, std::make_integer_sequence<int, 40>{});
     add_state(s, h);
     blocks -= 2;
     data += 256;
