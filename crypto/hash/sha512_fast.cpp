@@ -1,16 +1,17 @@
 // SHA-512 block compression for CPUs with AVX2 and BMI2 but no SHA-512
 // instructions: the message schedule of two blocks at once in 256-bit
 // registers (one block per 128-bit lane), the rounds in scalar registers with
-// RORX.
+// RORX. With AVX-512VL the same code is built a second time: the schedule
+// then has 32 vector registers (no spills), one-op rotates and three-way xors.
 //
-// The rounds are the bottleneck: a chain of about four dependent scalar ops
-// per round through e. The schedule for a pair of blocks (W + K for both,
-// into a stack buffer) is computed in the vector unit while the scalar unit
-// runs the first block's rounds, and the second block's rounds then read
-// their W + K without any schedule work at all.
-#include <immintrin.h>
-
+// The rounds are the bottleneck: about 22 scalar ops each, 80 per block. The
+// schedule for a pair of blocks (W + K for both, into a stack buffer) is
+// computed in the vector unit while the scalar unit runs the first block's
+// rounds, and the second block's rounds then read their W + K without any
+// schedule work at all.
 #include <array>
+#include <cstring>
+#include <utility>
 
 #include "crypto/common/cpu.h"
 #include "crypto/hash/kernels.h"
@@ -18,7 +19,17 @@
 namespace kel::hash {
 namespace {
 
-#define KEL_SHA512 __attribute__((target("avx2,bmi2"), always_inline)) inline
+// The helpers carry no target of their own: written with the compiler's
+// generic vectors, they are compiled for whichever entry they are inlined
+// into, below, once for AVX2 and once for AVX-512VL. They pass 256-bit
+// vectors by value, which GCC flags as an ABI change for the baseline
+// target; no call of theirs survives inlining.
+#define KEL_SHA512 __attribute__((always_inline)) inline
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+using V4 = uint64_t __attribute__((vector_size(32)));  // one pair of words of each block
+using V2 = uint64_t __attribute__((vector_size(16)));
+using Bytes32 = uint8_t __attribute__((vector_size(32)));
 
 // FIPS 180-4 4.2.3.
 alignas(32) constexpr std::array<uint64_t, 80> kK512 = {
@@ -45,28 +56,49 @@ alignas(32) constexpr std::array<uint64_t, 80> kK512 = {
 using PairSchedule = std::array<std::array<uint64_t, 4>, 40>;
 
 template <int R>
-KEL_SHA512 __m256i rotr(__m256i x) {
-  return _mm256_or_si256(_mm256_srli_epi64(x, R), _mm256_slli_epi64(x, 64 - R));
+KEL_SHA512 V4 rotr(V4 x) {
+  return (x >> R) | (x << (64 - R));
 }
 
-KEL_SHA512 __m256i add_k(__m256i w, int j) {
-  return _mm256_add_epi64(w, _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(&kK512[2 * j]))));
-}
-
-// Pair j >= 8 from the eight before it (x[j % 8] holds pair j - 8 on entry).
-// FIPS 180-4 6.4.2: W[t] = s1(W[t-2]) + W[t-7] + s0(W[t-15]) + W[t-16]; the
-// two words of a pair need only earlier pairs, and the lane-wise byte
-// alignment never mixes the two blocks.
 template <int J>
-KEL_SHA512 void schedule_pair(__m256i (&x)[8], PairSchedule &wk) {
-  __m256i &w16 = x[J % 8];
-  const __m256i w15 = _mm256_alignr_epi8(x[(J + 1) % 8], w16, 8);
-  const __m256i w7 = _mm256_alignr_epi8(x[(J + 5) % 8], x[(J + 4) % 8], 8);
-  const __m256i w2 = x[(J + 7) % 8];
-  const __m256i s0 = _mm256_xor_si256(_mm256_xor_si256(rotr<1>(w15), rotr<8>(w15)), _mm256_srli_epi64(w15, 7));
-  const __m256i s1 = _mm256_xor_si256(_mm256_xor_si256(rotr<19>(w2), rotr<61>(w2)), _mm256_srli_epi64(w2, 6));
-  w16 = _mm256_add_epi64(_mm256_add_epi64(w16, s0), _mm256_add_epi64(w7, s1));
-  _mm256_store_si256(reinterpret_cast<__m256i *>(wk[J].data()), add_k(w16, J));
+KEL_SHA512 void store_wk(PairSchedule &wk, V4 w) {
+  const V4 k = {kK512[2 * J], kK512[2 * J + 1], kK512[2 * J], kK512[2 * J + 1]};
+  const V4 sum = w + k;
+  std::memcpy(wk[J].data(), &sum, sizeof sum);
+}
+
+// Pair J >= 8 from the eight before it (x[J % 8] holds pair J - 8 on entry).
+// FIPS 180-4 6.4.2: W[t] = s1(W[t-2]) + W[t-7] + s0(W[t-15]) + W[t-16]; the
+// two words of a pair need only earlier pairs, and the shuffles stay within
+// each block's half.
+template <int J>
+KEL_SHA512 void schedule_pair(V4 (&x)[8], PairSchedule &wk) {
+  V4 &w16 = x[J % 8];
+  const V4 w15 = __builtin_shufflevector(w16, x[(J + 1) % 8], 1, 4, 3, 6);
+  const V4 w7 = __builtin_shufflevector(x[(J + 4) % 8], x[(J + 5) % 8], 1, 4, 3, 6);
+  const V4 w2 = x[(J + 7) % 8];
+  const V4 s0 = rotr<1>(w15) ^ rotr<8>(w15) ^ (w15 >> 7);
+  const V4 s1 = rotr<19>(w2) ^ rotr<61>(w2) ^ (w2 >> 6);
+  w16 = (w16 + s0) + (w7 + s1);
+  store_wk<J>(wk, w16);
+}
+
+// Pairs 0..7 of two blocks, byte-swapped to big-endian words.
+template <int J>
+KEL_SHA512 void load_pair(V4 (&x)[8], PairSchedule &wk, const uint8_t *first, const uint8_t *second) {
+  V2 lo, hi;
+  std::memcpy(&lo, first + 16 * J, 16);
+  std::memcpy(&hi, second + 16 * J, 16);
+  const Bytes32 b = reinterpret_cast<Bytes32>(__builtin_shufflevector(lo, hi, 0, 1, 2, 3));
+  x[J] = reinterpret_cast<V4>(__builtin_shufflevector(b, b, 7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
+                                                      23, 22, 21, 20, 19, 18, 17, 16, 31, 30, 29, 28, 27, 26, 25, 24));
+  store_wk<J>(wk, x[J]);
+}
+
+template <int... J>
+KEL_SHA512 void load_pairs(V4 (&x)[8], PairSchedule &wk, const uint8_t *first, const uint8_t *second,
+                           std::integer_sequence<int, J...>) {
+  (load_pair<J>(x, wk, first, second), ...);
 }
 
 KEL_SHA512 uint64_t ror(uint64_t x, int r) { return (x >> r) | (x << (64 - r)); }
@@ -95,76 +127,103 @@ KEL_SHA512 void round(uint64_t a, uint64_t b, uint64_t &d, uint64_t e, uint64_t 
   bc = ab;
 }
 
-// Eight rounds starting at round t (a multiple of 8) for one block of a pair.
-KEL_SHA512 void eight_rounds(uint64_t (&s)[8], const PairSchedule &wk, int t, int lane, uint64_t &bc) {
-  const uint64_t *w0 = &wk[t / 2][2 * lane];
-  round(s[0], s[1], s[3], s[4], s[5], s[6], s[7], w0[0], bc);
-  round(s[7], s[0], s[2], s[3], s[4], s[5], s[6], w0[1], bc);
-  round(s[6], s[7], s[1], s[2], s[3], s[4], s[5], w0[4], bc);
-  round(s[5], s[6], s[0], s[1], s[2], s[3], s[4], w0[5], bc);
-  round(s[4], s[5], s[7], s[0], s[1], s[2], s[3], w0[8], bc);
-  round(s[3], s[4], s[6], s[7], s[0], s[1], s[2], w0[9], bc);
-  round(s[2], s[3], s[5], s[6], s[7], s[0], s[1], w0[12], bc);
-  round(s[1], s[2], s[4], s[5], s[6], s[7], s[0], w0[13], bc);
+// Round T of one block of a pair: the state words renamed by T mod 8, W + K
+// read through w, which points at round T & ~1 of this block.
+template <int T>
+KEL_SHA512 void round_at(uint64_t (&s)[8], const uint64_t *w, uint64_t &bc) {
+  round(s[(8 - T) & 7], s[(9 - T) & 7], s[(11 - T) & 7], s[(12 - T) & 7], s[(13 - T) & 7], s[(14 - T) & 7],
+        s[(15 - T) & 7], w[T & 1], bc);
 }
 
-template <int G>
-KEL_SHA512 void first_block_group(uint64_t (&s)[8], __m256i (&x)[8], PairSchedule &wk, uint64_t &bc) {
-  // Rounds 8G..8G+7 need pairs up to 4G+3; meanwhile pairs 4G+8..4G+11.
-  if constexpr (4 * G + 8 < 40) schedule_pair<4 * G + 8>(x, wk);
-  if constexpr (4 * G + 9 < 40) schedule_pair<4 * G + 9>(x, wk);
-  eight_rounds(s, wk, 8 * G, 0, bc);
-  if constexpr (4 * G + 10 < 40) schedule_pair<4 * G + 10>(x, wk);
-  if constexpr (4 * G + 11 < 40) schedule_pair<4 * G + 11>(x, wk);
+// Rounds T and T + 1 of one block of a pair.
+template <int T>
+KEL_SHA512 void two_rounds(uint64_t (&s)[8], const PairSchedule &wk, int lane, uint64_t &bc) {
+  const uint64_t *w = &wk[T / 2][2 * lane];
+  // Read W + K back from memory (a load beside each round's add) rather than
+  // let the compiler move each word from its vector register to a scalar one.
+  __asm__("" : "+r"(w));
+  round_at<T>(s, w, bc);
+  round_at<T + 1>(s, w, bc);
 }
 
-template <int... G>
-KEL_SHA512 void first_block(uint64_t (&s)[8], __m256i (&x)[8], PairSchedule &wk, uint64_t &bc,
-                            std::integer_sequence<int, G...>) {
-  (first_block_group<G>(s, x, wk, bc), ...);
+// Rounds 2P, 2P + 1 of the first block, and beside them (the vector unit
+// being otherwise idle) pair P + 8 of the schedule, needed four pairs later.
+template <int P>
+KEL_SHA512 void first_block_step(uint64_t (&s)[8], V4 (&x)[8], PairSchedule &wk, uint64_t &bc) {
+  if constexpr (P + 8 < 40) schedule_pair<P + 8>(x, wk);
+  two_rounds<2 * P>(s, wk, 0, bc);
 }
 
+template <int... P>
+KEL_SHA512 void first_block(uint64_t (&s)[8], V4 (&x)[8], PairSchedule &wk, uint64_t &bc,
+                            std::integer_sequence<int, P...>) {
+  (first_block_step<P>(s, x, wk, bc), ...);
+}
+
+template <int... P>
+KEL_SHA512 void second_block(uint64_t (&s)[8], const PairSchedule &wk, uint64_t &bc,
+                             std::integer_sequence<int, P...>) {
+  (two_rounds<2 * P>(s, wk, 1, bc), ...);
+}
+
+// The chaining add, kept in scalar registers (the compiler would otherwise
+// gather the eight words into a vector and scatter them back).
 KEL_SHA512 void add_state(uint64_t (&s)[8], uint64_t (&h)[8]) {
-  for (int i = 0; i < 8; ++i) h[i] = s[i] += h[i];
+  for (int i = 0; i < 8; ++i) {
+    h[i] += s[i];
+    pin(h[i]);
+    s[i] = h[i];
+  }
 }
 
-}  // namespace
-
-bool sha512_fast_available() { return cpu::has(cpu::kAvx2 | cpu::kBmi2); }
-
-__attribute__((target("avx2,bmi2")))
-void sha512_blocks_fast(uint64_t state[8], const uint8_t *data, size_t blocks) {
-  if (blocks == 0) return;
-  const __m256i bswap = _mm256_broadcastsi128_si256(_mm_set_epi64x(0x08090a0b0c0d0e0fLL, 0x0001020304050607LL));
+// The whole compression, inlined into each entry below.
+KEL_SHA512 void compress(uint64_t state[8], const uint8_t *data, size_t blocks) {
   uint64_t h[8];
   for (int i = 0; i < 8; ++i) h[i] = state[i];
   alignas(32) PairSchedule wk;
 
   while (blocks != 0) {
     // A lone last block is paired with itself; its second schedule is unused.
-    const uint8_t *second = blocks >= 2 ? data + 128 : data;
-    __m256i x[8];
-    for (int j = 0; j < 8; ++j) {
-      const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 16 * j));
-      const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(second + 16 * j));
-      x[j] = _mm256_shuffle_epi8(_mm256_set_m128i(hi, lo), bswap);
-      _mm256_store_si256(reinterpret_cast<__m256i *>(wk[j].data()), add_k(x[j], j));
-    }
+    V4 x[8];
+    load_pairs(x, wk, data, blocks >= 2 ? data + 128 : data, std::make_integer_sequence<int, 8>{});
 
     uint64_t s[8];
     for (int i = 0; i < 8; ++i) s[i] = h[i];
     uint64_t bc = s[1] ^ s[2];
-    first_block(s, x, wk, bc, std::make_integer_sequence<int, 10>{});
+    first_block(s, x, wk, bc, std::make_integer_sequence<int, 40>{});
     add_state(s, h);
     if (blocks == 1) break;
 
     bc = s[1] ^ s[2];
-    for (int t = 0; t < 80; t += 8) eight_rounds(s, wk, t, 1, bc);
+    second_block(s, wk, bc, std::make_integer_sequence<int, 40>{});
     add_state(s, h);
     blocks -= 2;
     data += 256;
   }
   for (int i = 0; i < 8; ++i) state[i] = h[i];
+}
+
+__attribute__((target("avx2,bmi2")))
+void compress_avx2(uint64_t state[8], const uint8_t *data, size_t blocks) {
+  compress(state, data, blocks);
+}
+
+__attribute__((target("avx2,bmi2,avx512f,avx512vl")))
+void compress_avx512vl(uint64_t state[8], const uint8_t *data, size_t blocks) {
+  compress(state, data, blocks);
+}
+
+}  // namespace
+
+bool sha512_fast_available() { return cpu::has(cpu::kAvx2 | cpu::kBmi2); }
+
+void sha512_blocks_fast(uint64_t state[8], const uint8_t *data, size_t blocks) {
+  if (blocks == 0) return;
+  if (cpu::has(cpu::kAvx512f | cpu::kAvx512vl)) {
+    compress_avx512vl(state, data, blocks);
+  } else {
+    compress_avx2(state, data, blocks);
+  }
 }
 
 }  // namespace kel::hash
