@@ -7,6 +7,11 @@
 
 namespace kel::hash {
 
+Md5Blocks md5_kernel() { return md5_fast_available() ? md5_blocks_fast : md5_blocks_portable; }
+Sha1Blocks sha1_kernel() { return sha1_shani_available() ? sha1_blocks_shani : sha1_blocks_portable; }
+Sha256Blocks sha256_kernel() { return sha256_shani_available() ? sha256_blocks_shani : sha256_blocks_portable; }
+Sha512Blocks sha512_kernel() { return sha512_fast_available() ? sha512_blocks_fast : sha512_blocks_portable; }
+
 void md5_blocks(uint32_t state[4], const uint8_t *data, size_t blocks) {
   if (md5_fast_available()) return md5_blocks_fast(state, data, blocks);
   md5_blocks_portable(state, data, blocks);

@@ -49,7 +49,8 @@ int32_t sha_final(HmacContext &c, uint8_t *result) {
   auto &h = *static_cast<typename T::Ctx *>(c.hashCtx);
   const uint32_t digest = c.suite->digestSize;
   const uint32_t words = digest / sizeof(Word);
-  sha_pad<T>(h);
+  const auto blocks = T::kernel();  // one choice for both blocks
+  sha_pad<T>(h, blocks);
   alignas(16) uint8_t block[B];
   for (uint32_t i = 0; i < words; ++i) {
     if constexpr (sizeof(Word) == 4) {
@@ -63,7 +64,7 @@ int32_t sha_final(HmacContext &c, uint8_t *result) {
   store_be64(block + B - 8, (uint64_t{B} + digest) * 8);
   Word s[sizeof(h.state) / sizeof(Word)];
   std::memcpy(s, &c.outerState, sizeof s);  // the chaining words lead every context
-  T::blocks(s, block, 1);
+  blocks(s, block, 1);
   for (uint32_t i = 0; i < words; ++i) {
     if constexpr (sizeof(Word) == 4) {
       store_be32(result + 4 * i, s[i]);

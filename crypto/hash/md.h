@@ -81,21 +81,26 @@ void md_update(typename T::Ctx &c, const uint8_t *in, uint32_t len) {
 // FIPS 180-4 5.1: 0x80, zeros up to the length field (a second block when
 // the first has no room), the bit count big-endian in the last 8 or 16 bytes.
 // T::store_length converts the context's count to bits and writes it.
-template <MdHash T>
-void sha_pad(typename T::Ctx &c) {
+template <MdHash T, class Blocks>
+void sha_pad(typename T::Ctx &c, Blocks blocks) {
   constexpr size_t B = T::kBlock;
   constexpr size_t L = B - T::kLengthBytes;
   size_t idx = static_cast<size_t>(c.bufferIndex);
   c.buffer[idx++] = 0x80;
   if (idx > L) {
     std::memset(c.buffer + idx, 0, B - idx);
-    T::blocks(c.state, c.buffer, 1);
+    blocks(c.state, c.buffer, 1);
     idx = 0;
   }
   std::memset(c.buffer + idx, 0, L - idx);
   T::store_length(c, c.buffer + L);
-  T::blocks(c.state, c.buffer, 1);
+  blocks(c.state, c.buffer, 1);
   c.bufferIndex = 0;
+}
+
+template <MdHash T>
+void sha_pad(typename T::Ctx &c) {
+  sha_pad<T>(c, T::blocks);
 }
 
 template <int A, int B, int C, std::unsigned_integral W>
@@ -124,6 +129,16 @@ void sha256_blocks_portable(uint32_t state[8], const uint8_t *data, size_t block
 void sha512_blocks_portable(uint64_t state[8], const uint8_t *data, size_t blocks);
 
 void md5_blocks(uint32_t state[4], const uint8_t *data, size_t blocks);
+// The block function the dispatch would pick now, for a caller that runs
+// several blocks in a row (both paths give the same chaining values).
+using Md5Blocks = void (*)(uint32_t *, const uint8_t *, size_t);
+using Sha1Blocks = void (*)(uint32_t *, const uint8_t *, size_t);
+using Sha256Blocks = void (*)(uint32_t *, const uint8_t *, size_t);
+using Sha512Blocks = void (*)(uint64_t *, const uint8_t *, size_t);
+Md5Blocks md5_kernel();
+Sha1Blocks sha1_kernel();
+Sha256Blocks sha256_kernel();
+Sha512Blocks sha512_kernel();
 void sha1_blocks(uint32_t state[5], const uint8_t *data, size_t blocks);
 void sha256_blocks(uint32_t state[8], const uint8_t *data, size_t blocks);
 void sha512_blocks(uint64_t state[8], const uint8_t *data, size_t blocks);
@@ -140,6 +155,7 @@ struct Sha1 {
   static constexpr size_t kBlock = 64;
   static constexpr size_t kLengthBytes = 8;
   static void blocks(uint32_t *s, const uint8_t *p, size_t n) { sha1_blocks(s, p, n); }
+  static Sha1Blocks kernel() { return sha1_kernel(); }
   static void count(Ctx &c, uint32_t len) { c.byteCount += len; }
   static void store_length(Ctx &c, uint8_t *out) {
     c.byteCount <<= 3;  // the context keeps the bit count from here on
@@ -152,6 +168,7 @@ struct Sha256 {
   static constexpr size_t kBlock = 64;
   static constexpr size_t kLengthBytes = 8;
   static void blocks(uint32_t *s, const uint8_t *p, size_t n) { sha256_blocks(s, p, n); }
+  static Sha256Blocks kernel() { return sha256_kernel(); }
   static void count(Ctx &c, uint32_t len) { c.byteCount += len; }
   static void store_length(Ctx &c, uint8_t *out) {
     c.byteCount <<= 3;
@@ -164,6 +181,7 @@ struct Sha512 {
   static constexpr size_t kBlock = 128;
   static constexpr size_t kLengthBytes = 16;
   static void blocks(uint64_t *s, const uint8_t *p, size_t n) { sha512_blocks(s, p, n); }
+  static Sha512Blocks kernel() { return sha512_kernel(); }
   static void count(Ctx &c, uint32_t len) { u16_Incr32(&c.byteCount, len); }
   static void store_length(Ctx &c, uint8_t *out) {
     c.byteCount = u16_Shl(c.byteCount.high, c.byteCount.low, 3);
