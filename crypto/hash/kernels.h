@@ -10,15 +10,19 @@
 
 namespace kel::hash {
 
+// SHA extensions, SSE4.1, SSSE3.
 bool sha1_shani_available();
 void sha1_blocks_shani(uint32_t state[5], const uint8_t *data, size_t blocks);  // 64-byte blocks
 
+// SHA extensions, SSE4.1, SSSE3.
 bool sha256_shani_available();
 void sha256_blocks_shani(uint32_t state[8], const uint8_t *data, size_t blocks);  // 64-byte blocks
 
+// AVX2 and BMI2; with AVX-512F/VL as well, a faster build of the same code.
 bool sha512_fast_available();
 void sha512_blocks_fast(uint64_t state[8], const uint8_t *data, size_t blocks);  // 128-byte blocks
 
+// BMI2 (RORX).
 bool md5_fast_available();
 void md5_blocks_fast(uint32_t state[4], const uint8_t *data, size_t blocks);  // 64-byte blocks
 

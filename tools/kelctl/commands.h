@@ -19,5 +19,7 @@ struct Command {
 int RunLog(int argc, char **argv);
 int RunArchive(int argc, char **argv);
 int RunEnc(int argc, char **argv);
+int RunDigest(int argc, char **argv);
+int RunSpeed(int argc, char **argv);
 
 }  // namespace kelctl

@@ -13,6 +13,9 @@ constexpr kelctl::Command kCommands[] = {
      "build the diagnostic archive for support in DIR; print its name, size and member count", kelctl::RunArchive},
     {"enc", "(-e|-d) (--key HEX|--key-file FILE) --in FILE --out FILE", "encrypt or decrypt a file with AES-GCM",
      kelctl::RunEnc},
+    {"digest", "[--algo md5|sha1|sha224|sha256|sha384|sha512] [--hmac-key HEX] [FILE...]",
+     "print sha256sum-style digest (or HMAC) lines of files or standard input", kelctl::RunDigest},
+    {"speed", "", "print the throughput of the digests and HMAC-SHA-256 on this machine", kelctl::RunSpeed},
 };
 
 void PrintHelp(FILE *to) {
