@@ -9,6 +9,7 @@ namespace {
 constexpr kelctl::Command kCommands[] = {
     {"log", "[--app N] [--dir DIR] [--stdout]",
      "write sample lines, a hex dump and toolkit console text through the log engine", kelctl::RunLog},
+    {"plugin", "[--name FILE] [--without-glade]", "load the editor plugin as the connection editor does and try an edit", kelctl::RunPlugin},
 };
 
 void PrintHelp(FILE *to) {
