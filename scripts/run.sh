@@ -8,3 +8,6 @@ bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 out=${KEL_OUT:-$PWD/out}
 mkdir -p "$out"
 ./build/tools/kelctl log --app 0 --dir "$out/logs"
+# The editor plugin as NetworkManager's connection editor meets it: installed
+# into a private view of the system, then `kelctl plugin` (see README).
+bash scripts/plugin-demo.sh build "$out/plugin"

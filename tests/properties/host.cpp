@@ -182,11 +182,16 @@ std::vector<TraceLine> ReadTrace(const std::string &path) {
 
 void PrepareEnvironment(char **argv) {
 #ifdef KEL_SANITIZED
+  // GLib's slice allocator would hide GObject instances from LeakSanitizer.
   const char *lsan = std::getenv("LSAN_OPTIONS");
-  if (lsan == nullptr || std::strstr(lsan, "suppressions=") == nullptr) {
+  const char *slice = std::getenv("G_SLICE");
+  if (lsan == nullptr || std::strstr(lsan, "suppressions=") == nullptr || slice == nullptr ||
+      std::strcmp(slice, "always-malloc") != 0) {
     std::string options = std::string(lsan ? lsan : "") + (lsan && *lsan ? ":" : "") +
                           "suppressions=" KEL_SOURCE_DIR "/tests/properties/gtk.supp:print_suppressions=0";
     setenv("LSAN_OPTIONS", options.c_str(), 1);
+    setenv("G_SLICE", "always-malloc", 1);
+    setenv("G_DEBUG", "gc-friendly", 1);
     execv("/proc/self/exe", argv);
     std::perror("re-exec");
     std::exit(2);

@@ -3,6 +3,9 @@
 // for an editor fails with an error, and the host carries on.
 #include <dlfcn.h>
 
+#include <thread>
+#include <vector>
+
 #include "properties/host.h"
 
 using namespace kel::test;
@@ -57,6 +60,40 @@ TEST_F(HostWithoutLibglade, EditorFailsWithAnErrorAndTheHostLivesOn) {
                           t.message == "Failed to load resources from "
                                        "'/usr/share/gnome-vpn-properties/kelvpn/nm-kelvpn-dialog.glade'";
               EXPECT_TRUE(warned) << ReadFile(kLogPath);
+            }),
+            0);
+}
+
+// Several threads asking at once for the types and the error domain all get
+// the one registration.
+TEST_F(HostWithoutLibglade, TypesAndDomainRegisterOnceUnderConcurrentFirstUse) {
+  EXPECT_EQ(RunHost([&] {
+              void *handle = dlopen(KEL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+              ASSERT_NE(handle, nullptr) << dlerror();
+              auto plugin_type = reinterpret_cast<GType (*)(void)>(dlsym(handle, "kelvpn_editor_plugin_get_type"));
+              auto editor_type = reinterpret_cast<GType (*)(void)>(dlsym(handle, "kelvpn_editor_get_type"));
+              auto quark = reinterpret_cast<GQuark (*)(void)>(dlsym(handle, "kelvpn_editor_plugin_error_quark"));
+              ASSERT_TRUE(plugin_type && editor_type && quark);
+              constexpr int kThreads = 8;
+              std::vector<GType> plugins(kThreads), editors(kThreads);
+              std::vector<GQuark> quarks(kThreads);
+              std::vector<std::thread> threads;
+              for (int i = 0; i < kThreads; ++i)
+                threads.emplace_back([&, i] {
+                  plugins[i] = plugin_type();
+                  editors[i] = editor_type();
+                  quarks[i] = quark();
+                });
+              for (auto &t : threads) t.join();
+              for (int i = 0; i < kThreads; ++i) {
+                EXPECT_EQ(plugins[i], g_type_from_name("KelVpnEditorPlugin"));
+                EXPECT_EQ(editors[i], g_type_from_name("KelVpnEditor"));
+                EXPECT_EQ(quarks[i], g_quark_try_string("kelvpn-editor-plugin-error-quark"));
+              }
+              EXPECT_NE(plugins[0], 0u);
+              EXPECT_TRUE(g_type_is_a(plugins[0], NM_TYPE_VPN_EDITOR_PLUGIN));
+              EXPECT_TRUE(g_type_is_a(editors[0], NM_TYPE_VPN_EDITOR));
+              EXPECT_NE(quarks[0], 0u);
             }),
             0);
 }

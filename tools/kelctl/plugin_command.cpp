@@ -142,11 +142,14 @@ NMConnection *SampleConnection(const char *service) {
   return connection;
 }
 
+// "label:        text", continuation lines indented under the text.
 void PrintIndented(const char *label, const std::string &text) {
   std::printf("%-14s", label);
+  bool indent = false;
   for (char c : text) {
+    if (indent && c != '\n') std::printf("%-14s", "");
+    indent = c == '\n';
     std::putchar(c);
-    if (c == '\n') std::printf("%-14s", "");
   }
   std::putchar('\n');
 }
