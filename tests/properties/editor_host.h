@@ -19,6 +19,7 @@ class EditorHost : public SandboxTest {
     SandboxTest::SetUp();
     if (IsSkipped()) return;
     ASSERT_TRUE(InstallDialog());
+    ASSERT_TRUE(SilenceSystemLog());
     nameFile_ = WriteNameFile();
     ASSERT_FALSE(nameFile_.empty());
     xvfb_ = std::make_unique<Xvfb>();

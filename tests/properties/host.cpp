@@ -1,6 +1,7 @@
 #include "properties/host.h"
 
 #include <dlfcn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +20,11 @@ bool InstallDialog() {
   std::filesystem::create_directories(kDialogDir);
   std::string dialog = ReadFile(KEL_SOURCE_DIR "/properties/nm-kelvpn-dialog.glade");
   return !dialog.empty() && WriteFile(kDialogPath, dialog);
+}
+
+bool SilenceSystemLog() {
+  if (!Exists("/dev/log")) return true;
+  return mount("/dev/null", "/dev/log", nullptr, MS_BIND, nullptr) == 0;
 }
 
 std::string WriteNameFile() {

@@ -25,6 +25,11 @@ inline constexpr char kErrorDomain[] = "kelvpn-editor-plugin-error-quark";
 // Copies the shipped dialog file to its fixed path (call inside the sandbox).
 bool InstallDialog();
 
+// The plugin also writes to the system log: inside the sandbox, lays
+// /dev/null over /dev/log (when there is one) so no line reaches the real
+// system log. Returns false when that fails.
+bool SilenceSystemLog();
+
 // Writes the shipped .name template, configured for the built library, into
 // a fresh directory as a root-owned 0644 file (what libnm accepts) and
 // returns its absolute path.

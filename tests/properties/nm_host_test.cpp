@@ -19,6 +19,7 @@ class HostWithoutLibglade : public SandboxTest {
     SandboxTest::SetUp();
     if (IsSkipped()) return;
     ASSERT_TRUE(InstallDialog());  // the file is there: only libglade is missing
+    ASSERT_TRUE(SilenceSystemLog());
     nameFile_ = WriteNameFile();
     ASSERT_FALSE(nameFile_.empty());
   }
