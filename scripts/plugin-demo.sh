@@ -19,7 +19,7 @@ if [ -z "${KEL_PLUGIN_DEMO_INSIDE:-}" ]; then
   exec env KEL_PLUGIN_DEMO_INSIDE=1 unshare --mount --propagation private "$0" "$build" "$out"
 fi
 
-scratch=$(mktemp -d /tmp/kel-plugin-demo-XXXXXX)
+scratch=/mnt  # covered privately: nothing of this is seen outside
 mount -t tmpfs tmpfs "$scratch"
 mkdir "$scratch/upper" "$scratch/work"
 mount -t overlay overlay -o "lowerdir=/usr,upperdir=$scratch/upper,workdir=$scratch/work" /usr

@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "properties/host.h"
@@ -24,6 +25,9 @@ class EditorHost : public SandboxTest {
     ASSERT_FALSE(nameFile_.empty());
     xvfb_ = std::make_unique<Xvfb>();
     ASSERT_FALSE(xvfb_->display().empty()) << xvfb_->why();
+  }
+  void TearDown() override {
+    if (!nameFile_.empty()) std::filesystem::remove_all(std::filesystem::path(nameFile_).parent_path());
   }
 
   // One editor process: GTK up on the private display, then body.

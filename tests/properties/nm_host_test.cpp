@@ -3,6 +3,8 @@
 // for an editor fails with an error, and the host carries on.
 #include <dlfcn.h>
 
+#include <filesystem>
+
 #include <thread>
 #include <vector>
 
@@ -22,6 +24,9 @@ class HostWithoutLibglade : public SandboxTest {
     ASSERT_TRUE(SilenceSystemLog());
     nameFile_ = WriteNameFile();
     ASSERT_FALSE(nameFile_.empty());
+  }
+  void TearDown() override {
+    if (!nameFile_.empty()) std::filesystem::remove_all(std::filesystem::path(nameFile_).parent_path());
   }
   std::string nameFile_;
 };
