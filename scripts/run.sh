@@ -10,3 +10,6 @@ out=${KEL_OUT:-$PWD/out}
 mkdir -p "$out"
 ./build/tools/kelctl log --app 0 --dir "$out/logs"
 ./build/tools/kelctl archive "$out" --log-dir "$out/logs"
+# The editor plugin as NetworkManager's connection editor meets it: installed
+# into a private view of the system, then `kelctl plugin` (see README).
+bash scripts/plugin-demo.sh build "$out/plugin"

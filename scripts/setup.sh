@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config
   libgtest-dev libssl-dev
   binutils tar gzip iproute2 net-tools util-linux procps
+  libglib2.0-dev libnm-dev libglade2-dev xvfb xauth
 )
 
 missing=()

@@ -21,5 +21,6 @@ int RunArchive(int argc, char **argv);
 int RunEnc(int argc, char **argv);
 int RunDigest(int argc, char **argv);
 int RunSpeed(int argc, char **argv);
+int RunPlugin(int argc, char **argv);
 
 }  // namespace kelctl
