@@ -1,6 +1,8 @@
 // The shipped library: what it needs at run time and what it exports.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -94,6 +96,19 @@ TEST(Library, CarriesNoCxxRuntimeReferences) {
                  name.rfind("_Unwind_", 0) == 0)
         << name;
   }
+}
+
+TEST(Library, LoadsIntoAClientWithoutGlib) {
+  // The client's own programs use the log engine and the toolkit without
+  // GLib or libnm: the plugin's references to them must bind lazily.
+  int rc = kel::test::RunInChild([] {
+    void *lib = dlopen(KEL_LIBRARY_PATH, RTLD_LAZY | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    auto name = reinterpret_cast<const char *(*)(uint32_t)>(dlsym(lib, "LOG_error_str"));
+    ASSERT_NE(name, nullptr);
+    EXPECT_STREQ(name(28), "KEL_ERROR_FILENOTFOUND");
+  });
+  EXPECT_EQ(rc, 0);
 }
 
 }  // namespace
