@@ -1,0 +1,120 @@
+// The block engines the modes run on: AES-NI (and the wide VAES forms) when
+// the processor has them, the table form otherwise.
+#include "crypto/cipher/aes_ni.h"
+#include "crypto/cipher/internal.h"
+
+namespace kel::aes {
+
+void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) {
+  if (n == 0) return;
+  if (ni::available()) return ni::encrypt_blocks(ctx, in, out, n);
+  table::encrypt_blocks(ctx, in, out, n);
+}
+
+void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) {
+  if (n == 0) return;
+  if (ni::available()) return ni::decrypt_blocks(ctx, in, out, n);
+  table::decrypt_blocks(ctx, in, out, n);
+}
+
+void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
+  if (n == 0) return;
+  if (ni::available()) return ni::cbc_encrypt(ctx, iv, in, out, n);
+  for (size_t i = 0; i < n; ++i, in += 16, out += 16) {
+    cipher::xor16(iv, iv, in);
+    table::encrypt_blocks(ctx, iv, iv, 1);
+    std::memcpy(out, iv, 16);
+  }
+}
+
+void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
+  if (n == 0) return;
+  if (ni::available()) return ni::cbc_decrypt(ctx, iv, in, out, n);
+  uint8_t t[16], c[16];
+  for (size_t i = 0; i < n; ++i, in += 16, out += 16) {
+    std::memcpy(c, in, 16);  // in and out may coincide
+    table::decrypt_blocks(ctx, c, t, 1);
+    cipher::xor16(out, t, iv);
+    std::memcpy(iv, c, 16);
+  }
+  cipher::secure_zero(t, sizeof t);
+}
+
+void ctr_xor(const AesContext &ctx, uint8_t counter[16], int width, const uint8_t *in, uint8_t *out, size_t n) {
+  if (ni::available() && width >= 4) {
+    // The instructions count the low 32 bits; split where they wrap so that
+    // the carry into the wider counter takes the generic step.
+    while (n > 0) {
+      const uint64_t before_wrap = (uint64_t{1} << 32) - cipher::load_be32(counter + 12);
+      const size_t run = before_wrap < n ? static_cast<size_t>(before_wrap) : n;
+      ni::ctr32_xor(ctx, counter, in, out, run);
+      n -= run;
+      in += 16 * run;
+      out += 16 * run;
+      if (run == before_wrap) {  // the low word is 0 again: carry into the rest
+        for (int i = 11; i >= 16 - width; --i)
+          if (++counter[i] != 0) break;
+      }
+    }
+    return;
+  }
+  uint8_t ks[16];
+  for (size_t i = 0; i < n; ++i, in += 16, out += 16) {
+    aesEncrypt(ctx.roundKeys, ctx.rounds, counter, ks);
+    increment_counter(counter, width);
+    cipher::xor16(out, in, ks);
+  }
+  cipher::secure_zero(ks, sizeof ks);
+}
+
+}  // namespace kel::aes
+
+namespace kel::aes {
+
+void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n) {
+  if (n == 0) return;
+  if (ni::available()) return ni::cbc_mac(ctx, mac, in, n);
+  for (size_t i = 0; i < n; ++i, in += 16) {
+    cipher::xor16(mac, mac, in);
+    table::encrypt_blocks(ctx, mac, mac, 1);
+  }
+}
+
+void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt) {
+  if (n == 0) return;
+  if (ni::available()) return ni::ccm_blocks(ctx, mac, counter, data, n, encrypt);
+  uint8_t ks[16];
+  for (size_t i = 0; i < n; ++i, data += 16) {
+    table::encrypt_blocks(ctx, counter, ks, 1);
+    increment_counter(counter, 16);
+    if (encrypt) {
+      cipher::xor16(mac, mac, data);
+      cipher::xor16(data, data, ks);
+    } else {
+      cipher::xor16(data, data, ks);
+      cipher::xor16(mac, mac, data);
+    }
+    table::encrypt_blocks(ctx, mac, mac, 1);
+  }
+  cipher::secure_zero(ks, sizeof ks);
+}
+
+}  // namespace kel::aes
+
+namespace kel::aes {
+
+void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
+  if (n == 0) return;
+  if (ni::available()) return ni::xts_blocks(dataKey, T, data, n, encrypt);
+  for (size_t i = 0; i < n; ++i, data += 16) {
+    cipher::xor16(data, data, T);
+    if (encrypt)
+      table::encrypt_blocks(dataKey, data, data, 1);
+    else
+      table::decrypt_blocks(dataKey, data, data, 1);
+    cipher::xor16(data, data, T);
+    xts_mul_alpha(T);
+  }
+}
+
+}  // namespace kel::aes

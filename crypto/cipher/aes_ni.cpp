@@ -1,0 +1,296 @@
+// AES-NI paths: key expansion through AESKEYGENASSIST (no table look-ups),
+// single blocks, and the parallel modes pipelined over eight blocks.
+#include "crypto/cipher/aes_ni.h"
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "crypto/cipher/internal.h"
+
+#define KEL_NI __attribute__((target("aes,ssse3,sse4.1")))
+
+namespace kel::aes::ni {
+namespace {
+
+// Round-key words are big-endian; the instructions want the key bytes in
+// memory order, so each word is byte-swapped on load and store.
+KEL_NI inline __m128i bswap32_mask() { return _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3); }
+
+KEL_NI inline __m128i load_rk(const uint32_t *rk, __m128i m) {
+  return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rk)), m);
+}
+
+struct Keys {
+  __m128i k[15];
+  int nr;
+};
+
+// rk is a context's full 60-word schedule: all 15 slots are read, the unused
+// ones for shorter keys included.
+KEL_NI inline void load_keys(Keys &keys, const uint32_t *rk, int nr) {
+  const __m128i m = bswap32_mask();
+  keys.nr = nr;
+  for (int i = 0; i < 15; ++i) keys.k[i] = load_rk(rk + 4 * i, m);
+}
+
+KEL_NI inline void wipe_keys(Keys &keys) { cipher::secure_zero(&keys, sizeof keys); }
+
+KEL_NI inline __m128i enc1(const Keys &keys, __m128i b) {
+  b = _mm_xor_si128(b, keys.k[0]);
+  for (int r = 1; r < keys.nr; ++r) b = _mm_aesenc_si128(b, keys.k[r]);
+  return _mm_aesenclast_si128(b, keys.k[keys.nr]);
+}
+
+KEL_NI inline __m128i dec1(const Keys &keys, __m128i b) {
+  b = _mm_xor_si128(b, keys.k[0]);
+  for (int r = 1; r < keys.nr; ++r) b = _mm_aesdec_si128(b, keys.k[r]);
+  return _mm_aesdeclast_si128(b, keys.k[keys.nr]);
+}
+
+template <bool kEncrypt>
+KEL_NI inline void round8(__m128i *b, __m128i k) {
+  for (int j = 0; j < 8; ++j) b[j] = kEncrypt ? _mm_aesenc_si128(b[j], k) : _mm_aesdec_si128(b[j], k);
+}
+
+template <bool kEncrypt>
+KEL_NI inline void crypt8(const Keys &keys, __m128i *b) {
+  for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], keys.k[0]);
+  for (int r = 1; r < keys.nr; ++r) round8<kEncrypt>(b, keys.k[r]);
+  for (int j = 0; j < 8; ++j)
+    b[j] = kEncrypt ? _mm_aesenclast_si128(b[j], keys.k[keys.nr]) : _mm_aesdeclast_si128(b[j], keys.k[keys.nr]);
+}
+
+KEL_NI inline __m128i loadu(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+KEL_NI inline void storeu(uint8_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+
+// SubWord and SubWord(RotWord) of a big-endian key word through AESKEYGENASSIST.
+KEL_NI inline uint32_t sub_word(uint32_t w, bool rot) {
+  const __m128i v = _mm_set_epi32(0, 0, static_cast<int>(__builtin_bswap32(w)), 0);
+  const __m128i r = _mm_aeskeygenassist_si128(v, 0);
+  const uint32_t le = static_cast<uint32_t>(rot ? _mm_extract_epi32(r, 1) : _mm_extract_epi32(r, 0));
+  return __builtin_bswap32(le);
+}
+
+template <bool kEncrypt>
+KEL_NI void ecb(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) {
+  Keys keys;
+  load_keys(keys, ctx.roundKeys, ctx.rounds);
+  for (; n >= 8; n -= 8, in += 128, out += 128) {
+    __m128i b[8];
+    for (int j = 0; j < 8; ++j) b[j] = loadu(in + 16 * j);
+    crypt8<kEncrypt>(keys, b);
+    for (int j = 0; j < 8; ++j) storeu(out + 16 * j, b[j]);
+  }
+  for (; n > 0; --n, in += 16, out += 16) storeu(out, kEncrypt ? enc1(keys, loadu(in)) : dec1(keys, loadu(in)));
+  wipe_keys(keys);
+}
+
+}  // namespace
+
+KEL_NI int key_setup_enc(uint32_t *rk, const uint8_t *key, int32_t keyBits) {
+  static constexpr uint8_t kRcon[10] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x1b, 0x36};
+  const int nr = keyBits == 128 ? 10 : keyBits == 192 ? 12 : keyBits == 256 ? 14 : 0;
+  if (nr == 0) return 0;
+  const int nk = keyBits / 32;
+  for (int i = 0; i < nk; ++i) rk[i] = cipher::load_be32(key + 4 * i);
+  for (int i = nk; i < 4 * (nr + 1); ++i) {
+    uint32_t t = rk[i - 1];
+    if (i % nk == 0)
+      t = sub_word(t, true) ^ (uint32_t{kRcon[i / nk - 1]} << 24);
+    else if (nk > 6 && i % nk == 4)
+      t = sub_word(t, false);
+    rk[i] = rk[i - nk] ^ t;
+  }
+  return nr;
+}
+
+KEL_NI int key_setup_dec(uint32_t *rk, const uint8_t *key, int32_t keyBits) {
+  const int nr = key_setup_enc(rk, key, keyBits);
+  if (nr == 0) return 0;
+  const __m128i m = bswap32_mask();
+  __m128i k[15];
+  for (int i = 0; i <= nr; ++i) k[i] = load_rk(rk + 4 * i, m);
+  for (int i = 0; i <= nr; ++i) {
+    __m128i v = k[nr - i];
+    if (i != 0 && i != nr) v = _mm_aesimc_si128(v);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(rk + 4 * i), _mm_shuffle_epi8(v, m));
+  }
+  cipher::secure_zero(k, sizeof k);
+  return nr;
+}
+
+KEL_NI void encrypt_block(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) {
+  const __m128i m = bswap32_mask();
+  __m128i b = _mm_xor_si128(loadu(in), load_rk(rk, m));
+  for (int r = 1; r < nr; ++r) b = _mm_aesenc_si128(b, load_rk(rk + 4 * r, m));
+  storeu(out, _mm_aesenclast_si128(b, load_rk(rk + 4 * nr, m)));
+}
+
+KEL_NI void decrypt_block(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) {
+  const __m128i m = bswap32_mask();
+  __m128i b = _mm_xor_si128(loadu(in), load_rk(rk, m));
+  for (int r = 1; r < nr; ++r) b = _mm_aesdec_si128(b, load_rk(rk + 4 * r, m));
+  storeu(out, _mm_aesdeclast_si128(b, load_rk(rk + 4 * nr, m)));
+}
+
+void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) { ecb<true>(ctx, in, out, n); }
+
+void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) { ecb<false>(ctx, in, out, n); }
+
+KEL_NI void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
+  Keys keys;
+  load_keys(keys, ctx.roundKeys, ctx.rounds);
+  __m128i c = loadu(iv);
+  for (; n > 0; --n, in += 16, out += 16) {
+    c = enc1(keys, _mm_xor_si128(c, loadu(in)));
+    storeu(out, c);
+  }
+  storeu(iv, c);
+  wipe_keys(keys);
+}
+
+KEL_NI void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
+  Keys keys;
+  load_keys(keys, ctx.roundKeys, ctx.rounds);
+  __m128i prev = loadu(iv);
+  for (; n >= 8; n -= 8, in += 128, out += 128) {
+    __m128i c[8], b[8];
+    for (int j = 0; j < 8; ++j) b[j] = c[j] = loadu(in + 16 * j);
+    crypt8<false>(keys, b);
+    storeu(out, _mm_xor_si128(b[0], prev));
+    for (int j = 1; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], c[j - 1]));
+    prev = c[7];
+  }
+  for (; n > 0; --n, in += 16, out += 16) {
+    const __m128i c = loadu(in);
+    storeu(out, _mm_xor_si128(dec1(keys, c), prev));
+    prev = c;
+  }
+  storeu(iv, prev);
+  wipe_keys(keys);
+}
+
+KEL_NI void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t *in, uint8_t *out, size_t n) {
+  Keys keys;
+  load_keys(keys, ctx.roundKeys, ctx.rounds);
+  // The whole block byte-reversed puts the big-endian low word into lane 0,
+  // where a 32-bit add counts it.
+  const __m128i rev = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  __m128i ctr = _mm_shuffle_epi8(loadu(counter), rev);
+  const __m128i one = _mm_set_epi32(0, 0, 0, 1);
+  for (; n >= 8; n -= 8, in += 128, out += 128) {
+    __m128i b[8];
+    for (int j = 0; j < 8; ++j) {
+      b[j] = _mm_shuffle_epi8(ctr, rev);
+      ctr = _mm_add_epi32(ctr, one);
+    }
+    crypt8<true>(keys, b);
+    for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+  }
+  for (; n > 0; --n, in += 16, out += 16) {
+    const __m128i k = enc1(keys, _mm_shuffle_epi8(ctr, rev));
+    ctr = _mm_add_epi32(ctr, one);
+    storeu(out, _mm_xor_si128(k, loadu(in)));
+  }
+  storeu(counter, _mm_shuffle_epi8(ctr, rev));
+  wipe_keys(keys);
+}
+
+KEL_NI void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n) {
+  Keys keys;
+  load_keys(keys, ctx.roundKeys, ctx.rounds);
+  __m128i t = loadu(mac);
+  for (; n > 0; --n, in += 16) t = enc1(keys, _mm_xor_si128(t, loadu(in)));
+  storeu(mac, t);
+  wipe_keys(keys);
+}
+
+// The MAC chain and the counter blocks are independent, so each pass runs one
+// of each through the rounds side by side.
+KEL_NI void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n,
+                       bool encrypt) {
+  Keys keys;
+  load_keys(keys, ctx.roundKeys, ctx.rounds);
+  __m128i t = loadu(mac);
+  if (encrypt) {
+    for (; n > 0; --n, data += 16) {
+      const __m128i p = loadu(data);
+      __m128i a = _mm_xor_si128(t, p), c = loadu(counter);
+      aes::increment_counter(counter, 16);
+      a = _mm_xor_si128(a, keys.k[0]);
+      c = _mm_xor_si128(c, keys.k[0]);
+      for (int r = 1; r < keys.nr; ++r) {
+        a = _mm_aesenc_si128(a, keys.k[r]);
+        c = _mm_aesenc_si128(c, keys.k[r]);
+      }
+      t = _mm_aesenclast_si128(a, keys.k[keys.nr]);
+      storeu(data, _mm_xor_si128(p, _mm_aesenclast_si128(c, keys.k[keys.nr])));
+    }
+  } else {
+    // The keystream for block i+1 is computed alongside the MAC of block i.
+    __m128i ks = enc1(keys, loadu(counter));
+    aes::increment_counter(counter, 16);
+    for (; n > 0; --n, data += 16) {
+      const __m128i p = _mm_xor_si128(loadu(data), ks);
+      storeu(data, p);
+      __m128i a = _mm_xor_si128(t, p), c = loadu(counter);
+      a = _mm_xor_si128(a, keys.k[0]);
+      c = _mm_xor_si128(c, keys.k[0]);
+      for (int r = 1; r < keys.nr; ++r) {
+        a = _mm_aesenc_si128(a, keys.k[r]);
+        c = _mm_aesenc_si128(c, keys.k[r]);
+      }
+      t = _mm_aesenclast_si128(a, keys.k[keys.nr]);
+      ks = _mm_aesenclast_si128(c, keys.k[keys.nr]);
+      if (n > 1) aes::increment_counter(counter, 16);
+    }
+    ks = _mm_setzero_si128();
+  }
+  storeu(mac, t);
+  wipe_keys(keys);
+}
+
+namespace {
+
+// T * alpha on a register: each 32-bit lane shifts left and takes the bit
+// that left the lane below; the bit leaving the top lane folds back as 0x87.
+KEL_NI inline __m128i mul_alpha(__m128i t) {
+  const __m128i carries = _mm_shuffle_epi32(_mm_srai_epi32(t, 31), 0x93);
+  return _mm_xor_si128(_mm_slli_epi32(t, 1), _mm_and_si128(carries, _mm_set_epi32(1, 1, 1, 0x87)));
+}
+
+template <bool kEncrypt>
+KEL_NI void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
+  Keys keys;
+  load_keys(keys, ctx.roundKeys, ctx.rounds);
+  __m128i t = loadu(T);
+  for (; n >= 8; n -= 8, data += 128) {
+    __m128i tw[8], b[8];
+    for (int j = 0; j < 8; ++j) {
+      tw[j] = t;
+      t = mul_alpha(t);
+      b[j] = _mm_xor_si128(loadu(data + 16 * j), tw[j]);
+    }
+    crypt8<kEncrypt>(keys, b);
+    for (int j = 0; j < 8; ++j) storeu(data + 16 * j, _mm_xor_si128(b[j], tw[j]));
+  }
+  for (; n > 0; --n, data += 16) {
+    const __m128i b = _mm_xor_si128(loadu(data), t);
+    storeu(data, _mm_xor_si128(kEncrypt ? enc1(keys, b) : dec1(keys, b), t));
+    t = mul_alpha(t);
+  }
+  storeu(T, t);
+  wipe_keys(keys);
+}
+
+}  // namespace
+
+void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
+  if (encrypt)
+    xts<true>(dataKey, T, data, n);
+  else
+    xts<false>(dataKey, T, data, n);
+}
+
+}  // namespace kel::aes::ni

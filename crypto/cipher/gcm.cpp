@@ -1,0 +1,254 @@
+// AES-GCM (SP 800-38D) with the 4-bit table GHASH (Shoup's method) as the
+// portable path and the carry-less multiplication paths where the processor
+// has them. The keystream is counter mode with a 32-bit increment.
+#include "crypto/cipher/gcm_internal.h"
+#include "crypto/cipher/internal.h"
+#include "crypto/fips/gate.h"
+#include "kel/gcm.h"
+#include "kel/vor.h"
+
+namespace kel::gcm {
+namespace {
+
+using cipher::load_be32;
+using cipher::store_be32;
+
+// Reduction of the four bits shifted out per step, in the top 16 bits.
+constexpr uint32_t kReduce4[16] = {0x0000u << 16, 0x1C20u << 16, 0x3840u << 16, 0x2460u << 16,
+                                   0x7080u << 16, 0x6CA0u << 16, 0x48C0u << 16, 0x54E0u << 16,
+                                   0xE100u << 16, 0xFD20u << 16, 0xD940u << 16, 0xC560u << 16,
+                                   0x9180u << 16, 0x8DA0u << 16, 0xA9C0u << 16, 0xB5E0u << 16};
+
+// One step of the table build: V * x in GCM's reflected bit order.
+void mul_x(uint32_t out[4], const uint32_t in[4]) {
+  const uint32_t carry = in[3] & 1;
+  out[3] = in[3] >> 1 | in[2] << 31;
+  out[2] = in[2] >> 1 | in[1] << 31;
+  out[1] = in[1] >> 1 | in[0] << 31;
+  out[0] = (in[0] >> 1) ^ (0xE1000000u & (0u - carry));
+}
+
+void build_table(GcmContext &c, const uint8_t H[16]) {
+  for (int w = 0; w < 4; ++w) c.table[8][w] = load_be32(H + 4 * w);
+  mul_x(c.table[4], c.table[8]);
+  mul_x(c.table[2], c.table[4]);
+  mul_x(c.table[1], c.table[2]);
+  for (int i = 3; i < 16; ++i) {
+    if ((i & (i - 1)) == 0) continue;  // powers of two are done
+    const int low = i & -i;
+    for (int w = 0; w < 4; ++w) c.table[i][w] = c.table[low][w] ^ c.table[i ^ low][w];
+  }
+}
+
+// X <- (X xor B) * H, 4 bits at a time from the least significant end.
+void ghash_table(const GcmContext &c, uint32_t X[4], const uint8_t *B) {
+  uint8_t x[16];
+  for (int w = 0; w < 4; ++w) store_be32(x + 4 * w, X[w] ^ load_be32(B + 4 * w));
+  uint32_t z[4];
+  const uint32_t *e = c.table[x[15] & 15];
+  z[0] = e[0], z[1] = e[1], z[2] = e[2], z[3] = e[3];
+  for (int i = 31; i >= 0; --i) {
+    if (i == 31) continue;  // the first nibble seeded Z
+    const int nib = (i & 1) ? (x[i >> 1] & 15) : (x[i >> 1] >> 4);
+    const uint32_t r = z[3] & 15;
+    z[3] = z[3] >> 4 | z[2] << 28;
+    z[2] = z[2] >> 4 | z[1] << 28;
+    z[1] = z[1] >> 4 | z[0] << 28;
+    z[0] = (z[0] >> 4) ^ kReduce4[r];
+    e = c.table[nib];
+    z[0] ^= e[0], z[1] ^= e[1], z[2] ^= e[2], z[3] ^= e[3];
+  }
+  X[0] = z[0], X[1] = z[1], X[2] = z[2], X[3] = z[3];
+  cipher::secure_zero(x, sizeof x);
+}
+
+GcmState *state_of(BulkCtx ctx) { return static_cast<GcmState *>(ctx); }
+
+// Absorbs bytes of ciphertext, topping up and emptying `pending` first.
+void absorb(GcmState &s, const uint8_t *data, size_t len) {
+  GcmContext &c = s.pub;
+  if (c.pendingCount != 0) {
+    const size_t take = std::min<size_t>(16 - c.pendingCount, len);
+    std::memcpy(c.pending + c.pendingCount, data, take);
+    c.pendingCount += static_cast<uint32_t>(take);
+    data += take;
+    len -= take;
+    if (c.pendingCount < 16) return;
+    ghash_blocks(s, c.ghashState, c.pending, 1);
+    c.pendingCount = 0;
+  }
+  const size_t whole = len / 16;
+  ghash_blocks(s, c.ghashState, data, whole);
+  data += 16 * whole;
+  len -= 16 * whole;
+  std::memcpy(c.pending, data, len);
+  c.pendingCount = static_cast<uint32_t>(len);
+}
+
+// GHASH over a byte string zero-padded to whole blocks.
+void ghash_padded(GcmState &s, uint32_t X[4], const uint8_t *data, size_t len) {
+  const size_t whole = len / 16;
+  ghash_blocks(s, X, data, whole);
+  if (len % 16 != 0) {
+    uint8_t b[16] = {};
+    std::memcpy(b, data + 16 * whole, len % 16);
+    ghash_blocks(s, X, b, 1);
+  }
+}
+
+void length_block(uint8_t b[16], uint32_t aadBytes, uint32_t textBytes) {
+  store_be32(b, aadBytes >> 29);
+  store_be32(b + 4, aadBytes << 3);
+  store_be32(b + 8, textBytes >> 29);
+  store_be32(b + 12, textBytes << 3);
+}
+
+// Counter-mode pass with the 32-bit increment, carrying the keystream offset.
+int32_t ctr(GcmContext &c, uint8_t *data, uint32_t len) {
+  return DoAESCTREx(&c.ctr, data, static_cast<int32_t>(len), 1, nullptr, 4);
+}
+
+// Text goes through in pieces that stay in the first-level cache between the
+// counter pass and the GHASH pass.
+constexpr uint32_t kChunk = 4096;
+
+}  // namespace
+
+void ghash_blocks(GcmState &s, uint32_t X[4], const uint8_t *data, size_t n) {
+  if (n == 0) return;
+  if (clmul::available()) {
+    if (!s.powersReady) clmul::init_powers(s);
+    if (n >= 16 && vpclmul::available()) {
+      const size_t wide = n & ~size_t{15};
+      vpclmul::ghash(s.hpow, X, data, wide);
+      data += 16 * wide;
+      n -= wide;
+    }
+    if (n != 0) clmul::ghash(s.hpow, X, data, n);
+    return;
+  }
+  for (size_t i = 0; i < n; ++i) ghash_table(s.pub, X, data + 16 * i);
+}
+
+}  // namespace kel::gcm
+
+using kel::gcm::GcmState;
+
+BulkCtx GCM_createCtx_256b(const uint8_t *key, uint32_t keyLength, int32_t) {
+  if (kel::fips::gate() != 0 || key == nullptr || keyLength > 32) return nullptr;
+  void *p = kel::cipher::alloc_zeroed(sizeof(GcmState));
+  if (p == nullptr) return nullptr;
+  auto &c = static_cast<GcmState *>(p)->pub;
+  if (AESALGO_makeAesKey(&c.ctr.aes, static_cast<int32_t>(keyLength * 8), key, 1, MODE_ECB) != 0) {
+    kel::cipher::release(&p, sizeof(GcmState));
+    return nullptr;
+  }
+  uint8_t H[16] = {};
+  aesEncrypt(c.ctr.aes.roundKeys, c.ctr.aes.rounds, H, H);
+  kel::gcm::build_table(c, H);
+  kel::cipher::secure_zero(H, sizeof H);
+  return p;
+}
+
+int32_t GCM_deleteCtx_256b(BulkCtx *ctx) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  kel::cipher::release(ctx, sizeof(GcmState));
+  return 0;
+}
+
+int32_t GCM_init_256b(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength, const uint8_t *aad,
+                      uint32_t aadLength) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (ctx == nullptr || nonce == nullptr || (aad == nullptr && aadLength != 0)) return ERR_NULL_POINTER;
+  if (nonceLength == 0) return ERR_INVALID_ARG;
+  GcmState &s = *kel::gcm::state_of(ctx);
+  GcmContext &c = s.pub;
+  c.aadLength = aadLength;
+  c.textLength = 0;
+  c.pendingCount = 0;
+  std::memset(c.ghashState, 0, sizeof c.ghashState);
+  // The pre-counter block J0 (SP 800-38D 7.1, step 2).
+  if (nonceLength == 12) {
+    std::memcpy(c.ctr.counterBlock, nonce, 12);
+    kel::cipher::store_be32(c.ctr.counterBlock + 12, 1);
+  } else {
+    uint32_t X[4] = {};
+    uint8_t b[16];
+    kel::gcm::ghash_padded(s, X, nonce, nonceLength);
+    kel::gcm::length_block(b, 0, nonceLength);
+    kel::gcm::ghash_blocks(s, X, b, 1);
+    for (int w = 0; w < 4; ++w) kel::cipher::store_be32(c.ctr.counterBlock + 4 * w, X[w]);
+  }
+  c.ctr.keystreamOffset = 0;
+  std::memset(c.tagMask, 0, 16);
+  if (int32_t st = kel::gcm::ctr(c, c.tagMask, 16); st != 0) return st;  // E(K, J0); counter at J0 + 1
+  kel::gcm::ghash_padded(s, c.ghashState, aad, aadLength);
+  return 0;
+}
+
+int32_t GCM_update_encrypt_256b(BulkCtx ctx, uint8_t *data, uint32_t length) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
+  GcmState &s = *kel::gcm::state_of(ctx);
+  for (uint32_t done = 0; done < length;) {
+    const uint32_t piece = std::min(length - done, kel::gcm::kChunk);
+    if (int32_t st = kel::gcm::ctr(s.pub, data + done, piece); st != 0) return st;
+    s.pub.textLength += piece;
+    kel::gcm::absorb(s, data + done, piece);
+    done += piece;
+  }
+  return 0;
+}
+
+int32_t GCM_update_decrypt_256b(BulkCtx ctx, uint8_t *data, uint32_t length) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
+  GcmState &s = *kel::gcm::state_of(ctx);
+  for (uint32_t done = 0; done < length;) {
+    const uint32_t piece = std::min(length - done, kel::gcm::kChunk);
+    s.pub.textLength += piece;
+    kel::gcm::absorb(s, data + done, piece);
+    if (int32_t st = kel::gcm::ctr(s.pub, data + done, piece); st != 0) return st;
+    done += piece;
+  }
+  return 0;
+}
+
+int32_t GCM_final_256b(BulkCtx ctx, uint8_t tag[16]) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (ctx == nullptr || tag == nullptr) return ERR_NULL_POINTER;
+  GcmState &s = *kel::gcm::state_of(ctx);
+  GcmContext &c = s.pub;
+  if (c.pendingCount != 0) {
+    std::memset(c.pending + c.pendingCount, 0, 16 - c.pendingCount);
+    kel::gcm::ghash_blocks(s, c.ghashState, c.pending, 1);
+    c.pendingCount = 0;
+  }
+  uint8_t b[16];
+  kel::gcm::length_block(b, c.aadLength, c.textLength);
+  kel::gcm::ghash_blocks(s, c.ghashState, b, 1);
+  for (int w = 0; w < 4; ++w) kel::cipher::store_be32(b + 4 * w, c.ghashState[w]);
+  kel::cipher::xor16(c.tagMask, c.tagMask, b);
+  std::memcpy(tag, c.tagMask, 16);
+  kel::cipher::secure_zero(b, sizeof b);
+  return 0;
+}
+
+int32_t GCM_cipher_256b(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength, const uint8_t *aad,
+                        uint32_t aadLength, uint8_t *data, uint32_t dataLength, uint32_t tagLength, int32_t encrypt) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (tagLength < 1 || tagLength > 16) return ERR_INVALID_ARG;
+  uint8_t tag[16];
+  int32_t s = GCM_init_256b(ctx, nonce, nonceLength, aad, aadLength);
+  if (s == 0)
+    s = encrypt ? GCM_update_encrypt_256b(ctx, data, dataLength) : GCM_update_decrypt_256b(ctx, data, dataLength);
+  if (s == 0) s = GCM_final_256b(ctx, tag);
+  if (s == 0) {
+    if (encrypt)
+      std::memcpy(data + dataLength, tag, tagLength);
+    else if (!kel::cipher::ct_equal(tag, data + dataLength, tagLength))
+      s = ERR_GCM_TAG_MISMATCH;
+  }
+  kel::cipher::secure_zero(tag, sizeof tag);
+  return s;
+}

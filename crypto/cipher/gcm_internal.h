@@ -1,0 +1,36 @@
+// The GCM context as allocated (the public record first, then the powers of H
+// the carry-less paths use) and the GHASH engines.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kel/gcm.h"
+
+namespace kel::gcm {
+
+constexpr int kPowers = 16;
+
+struct GcmState {
+  GcmContext pub;
+  // H^1..H^16 byte-reflected for PCLMULQDQ, filled on first hardware use.
+  alignas(64) uint8_t hpow[kPowers][16];
+  uint32_t powersReady;
+};
+
+// Absorbs n whole blocks into X (four big-endian words, GcmContext order).
+void ghash_blocks(GcmState &s, uint32_t X[4], const uint8_t *data, size_t n);
+
+// Carry-less forms (kel::cpu::has(kPclmul | kSsse3)), and the wide ones.
+namespace clmul {
+bool available();
+void init_powers(GcmState &s);
+void ghash(const uint8_t hpow[kPowers][16], uint32_t X[4], const uint8_t *data, size_t n);
+}  // namespace clmul
+
+namespace vpclmul {
+bool available();
+void ghash(const uint8_t hpow[kPowers][16], uint32_t X[4], const uint8_t *data, size_t n);
+}  // namespace vpclmul
+
+}  // namespace kel::gcm

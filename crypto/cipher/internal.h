@@ -1,0 +1,107 @@
+// Helpers shared by the cipher sources: byte order, wiping, constant-time
+// comparison, context allocation and release, and the block engines that the
+// modes call (each picks the hardware or the table path at run time).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <algorithm>
+#include <cstring>
+
+#include "kel/aes.h"
+#include "kel/aes_modes.h"
+
+namespace kel::cipher {
+
+inline uint32_t load_be32(const uint8_t *p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+inline void store_be32(uint8_t *p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+// A wipe the compiler may not drop as a dead store.
+inline void secure_zero(void *p, size_t n) {
+  if (n != 0) {
+    std::memset(p, 0, n);
+    __asm__ __volatile__("" : : "r"(p) : "memory");
+  }
+}
+
+inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
+  uint64_t x0, x1, y0, y1;
+  std::memcpy(&x0, a, 8);
+  std::memcpy(&x1, a + 8, 8);
+  std::memcpy(&y0, b, 8);
+  std::memcpy(&y1, b + 8, 8);
+  x0 ^= y0;
+  x1 ^= y1;
+  std::memcpy(dst, &x0, 8);
+  std::memcpy(dst + 8, &x1, 8);
+}
+
+inline void xor_bytes(uint8_t *dst, const uint8_t *src, size_t n) {
+  for (size_t i = 0; i < n; ++i) dst[i] ^= src[i];
+}
+
+// No early exit: the time does not depend on where the bytes differ.
+inline bool ct_equal(const uint8_t *a, const uint8_t *b, size_t n) {
+  uint8_t diff = 0;
+  for (size_t i = 0; i < n; ++i) diff |= static_cast<uint8_t>(a[i] ^ b[i]);
+  __asm__("" : "+r"(diff));
+  return diff == 0;
+}
+
+// A zeroed heap block of `size` bytes from the toolkit allocator, or null.
+void *alloc_zeroed(size_t size);
+// Zeroes *pp (size bytes), frees it and clears the pointer; nothing on null.
+void release(void **pp, size_t size);
+// Tests watch released blocks (after zeroing, before freeing) through this.
+using ReleaseObserver = void (*)(const void *block, size_t size);
+void set_release_observer(ReleaseObserver observer);
+
+}  // namespace kel::cipher
+
+namespace kel::aes {
+
+// Block engines over a keyed AesContext (the schedule in the context decides
+// encryption or decryption). n counts 16-byte blocks; in and out may coincide.
+void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n);
+void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n);
+void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n);
+void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n);
+// XORs the keystream of n successive counter blocks into in -> out; the last
+// `width` bytes of counter count big-endian and are left at the next block.
+void ctr_xor(const AesContext &ctx, uint8_t counter[16], int width, const uint8_t *in, uint8_t *out, size_t n);
+// CBC-MAC over n whole blocks: mac <- E(mac XOR block) for each.
+void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n);
+// CCM over n whole blocks in place: the CBC-MAC runs over the plaintext (read
+// before encryption, after decryption) and the counter (128-bit increment)
+// supplies the keystream; both advance.
+void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt);
+// XTS over n whole blocks in place with the data key's schedule; T is the
+// encrypted tweak of the first block and is left at the next block's.
+void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
+// T <- T * alpha: the 16 bytes as a little-endian number shifted left by one,
+// 0x87 folded into byte 0 when a bit leaves byte 15 (IEEE 1619 5.2).
+inline void xts_mul_alpha(uint8_t T[16]) {
+  const uint8_t carry = static_cast<uint8_t>(-(T[15] >> 7));
+  for (int i = 15; i > 0; --i) T[i] = static_cast<uint8_t>(T[i] << 1 | T[i - 1] >> 7);
+  T[0] = static_cast<uint8_t>((T[0] << 1) ^ (carry & 0x87));
+}
+// Adds 1 to the last `width` bytes of counter, big-endian, dropping the carry.
+inline void increment_counter(uint8_t counter[16], int width) {
+  for (int i = 15; i >= 16 - width; --i)
+    if (++counter[i] != 0) break;
+}
+
+// The portable table forms (always available) of the engines above.
+namespace table {
+void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n);
+void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n);
+}  // namespace table
+
+}  // namespace kel::aes

@@ -1,0 +1,156 @@
+// Generic streaming HMAC (RFC 2104) over a hash suite.
+//
+// For the toolkit's own suites the digest states after the inner and the
+// outer padded key block are computed once per key and copied in for every
+// message: a reset costs one copy and a final one extra compression, which
+// is what makes short keyed messages cheap. A suite from elsewhere runs the
+// textbook steps on every message.
+#include <cstring>
+
+#include "crypto/fips/gate.h"
+#include "crypto/hash/md.h"
+#include "kel/hmac.h"
+#include "kel/vor.h"
+
+namespace kel::hash {
+namespace {
+
+// The size of a suite's context when it is one of ours (its states may be
+// copied), else 0.
+size_t known_context_size(const HashSuite *s) {
+  if (s == &kMd5Suite) return sizeof(Md5Context);
+  if (s == &kSha1Suite) return sizeof(Sha1Context);
+  if (s == &kSha224Suite || s == &kSha256Suite) return sizeof(Sha256Context);
+  if (s == &kSha384Suite || s == &kSha512Suite) return sizeof(Sha512Context);
+  return 0;
+}
+
+// pad = key XOR fill, then fill up to the block size.
+void fill_pad(HmacContext &c, uint8_t fill) {
+  for (uint32_t i = 0; i < c.suite->blockSize; ++i)
+    c.pad[i] = static_cast<uint8_t>((i < c.keyLength ? c.key[i] : 0) ^ fill);
+}
+
+// Digest context after one padded key block.
+int32_t absorb_pad(const HmacContext &c, void *hashCtx) {
+  if (int32_t s = c.suite->initFunc(hashCtx); s != 0) return s;
+  return c.suite->updateFunc(hashCtx, c.pad, c.suite->blockSize);
+}
+
+int32_t ensure_hash_ctx(HmacContext &c) { return c.hashCtx ? 0 : c.suite->allocFunc(&c.hashCtx); }
+
+int32_t reset(HmacContext &c) {
+  if (int32_t s = ensure_hash_ctx(c); s != 0) return s;
+  const size_t size = known_context_size(c.suite);
+  if (size == 0) {
+    fill_pad(c, 0x36);
+    return absorb_pad(c, c.hashCtx);
+  }
+  if (!c.padsReady) {
+    fill_pad(c, 0x5c);
+    if (int32_t s = absorb_pad(c, &c.outerState); s != 0) return s;
+    fill_pad(c, 0x36);
+    if (int32_t s = absorb_pad(c, &c.innerState); s != 0) return s;
+    c.padsReady = 1;
+  }
+  std::memcpy(c.hashCtx, &c.innerState, size);
+  return 0;
+}
+
+}  // namespace
+}  // namespace kel::hash
+
+int32_t HmacCreate(HmacContext **ctx, const HashSuite *suite) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (ctx == nullptr || suite == nullptr) return ERR_NULL_POINTER;
+  if (suite->blockSize > HMAC_MAX_BLOCK_SIZE || suite->digestSize > HMAC_MAX_BLOCK_SIZE) return -6010;
+  void *block = nullptr;
+  if (int32_t s = VOR_alloc(sizeof(HmacContext), &block); s != 0) return s;
+  auto *c = static_cast<HmacContext *>(block);
+  std::memset(c, 0, sizeof *c);
+  c->suite = suite;
+  *ctx = c;
+  return 0;
+}
+
+int32_t HmacKey(HmacContext *ctx, const uint8_t *key, uint32_t keyLength) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (ctx == nullptr || key == nullptr) return ERR_NULL_POINTER;
+  HmacContext &c = *ctx;
+  const HashSuite &suite = *c.suite;
+  c.padsReady = 0;
+  if (keyLength <= suite.blockSize) {
+    std::memcpy(c.key, key, keyLength);
+    c.keyLength = keyLength;
+  } else {
+    // RFC 2104 2: a key longer than the block is replaced by its digest.
+    if (int32_t s = kel::hash::ensure_hash_ctx(c); s != 0) return s;
+    if (int32_t s = suite.initFunc(c.hashCtx); s != 0) return s;
+    if (int32_t s = suite.updateFunc(c.hashCtx, key, keyLength); s != 0) return s;
+    if (int32_t s = suite.finalFunc(c.hashCtx, c.key); s != 0) return s;
+    c.keyLength = suite.digestSize;
+  }
+  return kel::hash::reset(c);
+}
+
+int32_t HmacReset(HmacContext *ctx) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (ctx == nullptr) return ERR_NULL_POINTER;
+  return kel::hash::reset(*ctx);
+}
+
+int32_t HmacUpdate(HmacContext *ctx, const uint8_t *data, uint32_t length) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (ctx == nullptr) return ERR_NULL_POINTER;
+  return ctx->suite->updateFunc(ctx->hashCtx, data, length);
+}
+
+int32_t HmacFinal(HmacContext *ctx, uint8_t *result) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (ctx == nullptr) return ERR_NULL_POINTER;
+  HmacContext &c = *ctx;
+  const HashSuite &suite = *c.suite;
+  if (int32_t s = suite.finalFunc(c.hashCtx, result); s != 0) return s;  // the inner digest
+  if (const size_t size = kel::hash::known_context_size(c.suite); size != 0 && c.padsReady) {
+    std::memcpy(c.hashCtx, &c.outerState, size);
+  } else {
+    kel::hash::fill_pad(c, 0x5c);
+    if (int32_t s = kel::hash::absorb_pad(c, c.hashCtx); s != 0) return s;
+  }
+  if (int32_t s = suite.updateFunc(c.hashCtx, result, suite.digestSize); s != 0) return s;
+  return suite.finalFunc(c.hashCtx, result);
+}
+
+// A context that was never keyed has no digest context: it is released all
+// the same.
+int32_t HmacDelete(HmacContext **ctx) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (ctx == nullptr) return ERR_NULL_POINTER;
+  if (*ctx == nullptr) return 0;
+  HmacContext &c = **ctx;
+  if (c.hashCtx != nullptr) {
+    if (int32_t s = c.suite->freeFunc(&c.hashCtx); s != 0) return s;
+  }
+  VOR_MEMSET(&c, 0, sizeof c);
+  void *block = *ctx;
+  *ctx = nullptr;
+  return VOR_free(&block);
+}
+
+int32_t HmacQuickEx(const uint8_t *key, uint32_t keyLength, const uint8_t *text, uint32_t textLength,
+                    const uint8_t *text2, uint32_t text2Length, uint8_t *result, const HashSuite *suite) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  HmacContext *c = nullptr;
+  int32_t s = HmacCreate(&c, suite);
+  if (s == 0) s = HmacKey(c, key, keyLength);
+  if (s == 0) s = HmacUpdate(c, text, textLength);
+  if (s == 0 && text2 != nullptr && text2Length != 0) s = HmacUpdate(c, text2, text2Length);
+  if (s == 0) s = HmacFinal(c, result);
+  if (c != nullptr) HmacDelete(&c);
+  return s;
+}
+
+int32_t HmacQuick(const uint8_t *key, uint32_t keyLength, const uint8_t *text, uint32_t textLength,
+                  uint8_t *result, const HashSuite *suite) {
+  return HmacQuickEx(key, keyLength, text, textLength, nullptr, 0, result, suite);
+}

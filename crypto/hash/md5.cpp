@@ -1,0 +1,108 @@
+// MD5 (RFC 1321). Not an approved algorithm: no power-up gate.
+#include <bit>
+#include <cstring>
+
+#include "crypto/hash/md.h"
+#include "kel/vor.h"
+
+namespace kel::hash {
+namespace {
+
+// RFC 1321 3.4: T[i] = floor(2^32 * abs(sin(i + 1))).
+constexpr uint32_t kT[64] = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+constexpr int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+
+}  // namespace
+
+void md5_blocks_portable(uint32_t state[4], const uint8_t *data, size_t blocks) {
+  for (; blocks > 0; --blocks, data += 64) {
+    uint32_t x[16];
+    MD45_decode(x, data, 64);
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    for (int i = 0; i < 64; ++i) {
+      uint32_t f;
+      int g;
+      switch (i >> 4) {
+        case 0: f = d ^ (b & (c ^ d)), g = i; break;
+        case 1: f = c ^ (d & (b ^ c)), g = (5 * i + 1) & 15; break;
+        case 2: f = b ^ c ^ d, g = (3 * i + 5) & 15; break;
+        default: f = c ^ (b | ~d), g = (7 * i) & 15; break;
+      }
+      const uint32_t t = d;
+      d = c;
+      c = b;
+      b += std::rotl(a + f + kT[i] + x[g], kShift[i >> 4][i & 3]);
+      a = t;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+  }
+}
+
+}  // namespace kel::hash
+
+using kel::hash::Md5;
+
+extern "C" const uint8_t MD45_PADDING[64] = {0x80};
+
+void MD45_encode(uint8_t *output, const uint32_t *input, uint32_t length) {
+  for (uint32_t i = 0; i < length / 4; ++i) kel::hash::store_le32(output + 4 * i, input[i]);
+}
+
+void MD45_decode(uint32_t *output, const uint8_t *input, uint32_t length) {
+  for (uint32_t i = 0; i < length / 4; ++i) output[i] = kel::hash::load_le32(input + 4 * i);
+}
+
+int32_t MD5Alloc_m(void **ctx) { return VOR_alloc(sizeof(Md5Context), ctx); }
+
+int32_t MD5Free_m(void **ctx) { return VOR_free(ctx); }
+
+int32_t MD5Init_m(void *ctx) {
+  if (ctx == nullptr) return ERR_NULL_POINTER;
+  auto &c = *static_cast<Md5Context *>(ctx);
+  c.state[0] = 0x67452301;
+  c.state[1] = 0xefcdab89;
+  c.state[2] = 0x98badcfe;
+  c.state[3] = 0x10325476;
+  c.bitCount = 0;
+  c.bufferIndex = 0;
+  return 0;
+}
+
+int32_t MD5Update_m(void *ctx, const uint8_t *data, uint32_t length) {
+  if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
+  kel::hash::md_update<Md5>(*static_cast<Md5Context *>(ctx), data, length);
+  return 0;
+}
+
+// RFC 1321 3.3-3.5: the padding and the length go through the update, so the
+// context's bit count afterwards includes them.
+int32_t MD5Final_m(void *ctx, uint8_t *output) {
+  if (ctx == nullptr || output == nullptr) return ERR_NULL_POINTER;
+  auto &c = *static_cast<Md5Context *>(ctx);
+  uint8_t bits[8];
+  kel::hash::store_le64(bits, c.bitCount);
+  const uint32_t i = static_cast<uint32_t>((c.bitCount >> 3) & 63);
+  kel::hash::md_update<Md5>(c, MD45_PADDING, i < 56 ? 56 - i : 120 - i);
+  kel::hash::md_update<Md5>(c, bits, 8);
+  MD45_encode(output, c.state, 16);
+  return 0;
+}
+
+int32_t MD5_completeDigest(const uint8_t *data, uint32_t length, uint8_t *output) {
+  Md5Context c;
+  int32_t s = MD5Init_m(&c);
+  if (s == 0) s = MD5Update_m(&c, data, length);
+  if (s == 0) s = MD5Final_m(&c, output);
+  return s;
+}

@@ -1,0 +1,187 @@
+// AES-GCM: the GCM specification cases, the CAVP encrypt and decrypt files
+// (96-bit and other IVs, every tag length) and Wycheproof, one-call and
+// streamed in pieces, on every code path.
+#include <gtest/gtest.h>
+
+#include "crypto/cipher/gcm_internal.h"
+#include "kel/gcm.h"
+#include "tests/crypto/cipher/cipher_test_util.h"
+#include "tests/crypto/cipher/wycheproof.h"
+
+namespace kel::test {
+namespace {
+
+class Gcm : public CipherTest {};
+
+// Streams the text through updates of `piece` bytes (0: one update) and
+// returns the output and the full tag.
+Bytes Stream(BulkCtx ctx, const Bytes &iv, const Bytes &aad, Bytes text, size_t piece, bool encrypt, Bytes *tag) {
+  uint8_t dummy = 0;
+  EXPECT_EQ(GCM_init_256b(ctx, iv.empty() ? &dummy : iv.data(), static_cast<uint32_t>(iv.size()),
+                          aad.empty() ? nullptr : aad.data(), static_cast<uint32_t>(aad.size())),
+            iv.empty() ? ERR_INVALID_ARG : 0);
+  if (piece == 0) piece = text.size() + 1;
+  for (size_t off = 0; off < text.size(); off += piece) {
+    const uint32_t n = static_cast<uint32_t>(std::min(piece, text.size() - off));
+    EXPECT_EQ(encrypt ? GCM_update_encrypt_256b(ctx, text.data() + off, n)
+                      : GCM_update_decrypt_256b(ctx, text.data() + off, n),
+              0);
+  }
+  tag->assign(16, 0);
+  EXPECT_EQ(GCM_final_256b(ctx, tag->data()), 0);
+  return text;
+}
+
+// One case: valid ones must encrypt to ct||tag and decrypt back, both in one
+// call and streamed; invalid ones must be refused by the one-call decryption.
+void CheckGcm(const Bytes &key, const Bytes &iv, const Bytes &aad, const Bytes &pt, const Bytes &ct, const Bytes &tag,
+              bool valid, size_t piece) {
+  BulkCtx ctx = GCM_createCtx_256b(key.data(), static_cast<uint32_t>(key.size()), 1);
+  ASSERT_NE(ctx, nullptr);
+  const uint32_t tlen = static_cast<uint32_t>(tag.size());
+  uint8_t dummy = 0;
+  const uint8_t *ivp = iv.empty() ? &dummy : iv.data();
+  const uint8_t *ap = aad.empty() ? nullptr : aad.data();
+  Bytes buf = Concat(ct, tag);
+  const int32_t want = iv.empty() ? ERR_INVALID_ARG : valid ? 0 : ERR_GCM_TAG_MISMATCH;
+  EXPECT_EQ(GCM_cipher_256b(ctx, ivp, static_cast<uint32_t>(iv.size()), ap, static_cast<uint32_t>(aad.size()),
+                            buf.data(), static_cast<uint32_t>(ct.size()), tlen, 0),
+            want);
+  if (valid) {
+    EXPECT_EQ(ToHex(buf.data(), pt.size()), ToHex(pt));
+    buf = Concat(pt, Bytes(tlen));
+    ASSERT_EQ(GCM_cipher_256b(ctx, ivp, static_cast<uint32_t>(iv.size()), ap, static_cast<uint32_t>(aad.size()),
+                              buf.data(), static_cast<uint32_t>(pt.size()), tlen, 1),
+              0);
+    EXPECT_EQ(ToHex(buf), ToHex(Concat(ct, tag)));
+    Bytes full;
+    EXPECT_EQ(ToHex(Stream(ctx, iv, aad, pt, piece, true, &full)), ToHex(ct));
+    EXPECT_EQ(ToHex(full.data(), tlen), ToHex(tag));
+    EXPECT_EQ(ToHex(Stream(ctx, iv, aad, ct, piece, false, &full)), ToHex(pt));
+    EXPECT_EQ(ToHex(full.data(), tlen), ToHex(tag));
+  }
+  EXPECT_EQ(GCM_deleteCtx_256b(&ctx), 0);
+}
+
+TEST_F(Gcm, SpecificationCases) {
+  int checked = 0;
+  ForEachPath([&] {
+    for (const auto &r : ReadRsp("aes-gcm/gcm_spec_test_cases.txt")) {
+      SCOPED_TRACE("case " + r.Get("TestCase"));
+      for (size_t piece : {0, 1, 15, 16, 17})
+        CheckGcm(r.Hex("Key"), r.Hex("IV"), r.Hex("AAD"), r.Hex("Plaintext"), r.Hex("Ciphertext"), r.Hex("Tag"),
+                 true, piece);
+      ++checked;
+    }
+  });
+  EXPECT_EQ(checked, 3 * 18);
+}
+
+TEST_F(Gcm, CavpEncryptAndDecryptFiles) {
+  int checked = 0, refused = 0;
+  ForEachPath([&] {
+    for (const char *file : {"gcmEncryptExtIV128", "gcmEncryptExtIV192", "gcmEncryptExtIV256", "gcmDecrypt128",
+                             "gcmDecrypt192", "gcmDecrypt256"}) {
+      SCOPED_TRACE(file);
+      for (const auto &r : ReadRsp(std::string("aes-gcm/") + file + ".rsp")) {
+        SCOPED_TRACE(r.line);
+        const bool valid = !r.Has("FAIL");
+        CheckGcm(r.Hex("Key"), r.Hex("IV"), r.Hex("AAD"), valid ? r.Hex("PT") : Bytes{}, r.Hex("CT"), r.Hex("Tag"),
+                 valid, 1 + checked % 37);
+        ++checked;
+        refused += !valid;
+      }
+    }
+  });
+  EXPECT_EQ(checked, 3 * 6 * 810);
+  EXPECT_GT(refused, 3 * 3 * 200);
+}
+
+TEST_F(Gcm, Wycheproof) {
+  const Json file = ReadJson("aes-gcm/aes_gcm_test.json");
+  int valid = 0, refused = 0;
+  ForEachPath([&] {
+    ForEachWycheproof(file, [&](const Json &, const Json &t) {
+      const bool ok = t["result"].text == "valid";
+      CheckGcm(t["key"].Hex(), t["iv"].Hex(), t["aad"].Hex(), t["msg"].Hex(), t["ct"].Hex(), t["tag"].Hex(), ok, 7);
+      (ok ? valid : refused)++;
+    });
+  });
+  EXPECT_EQ(valid, 3 * 229);
+  EXPECT_EQ(refused, 3 * 87);
+}
+
+TEST_F(Gcm, TableHoldsTheMultiplesOfH) {
+  // Test case 2's key: H = E(K, 0) = 66e94bd4ef8a2c3b884cfa59ca342b2e.
+  const Bytes key(16, 0);
+  BulkCtx ctx = GCM_createCtx_256b(key.data(), 16, 1);
+  ASSERT_NE(ctx, nullptr);
+  const auto &c = *static_cast<GcmContext *>(ctx);
+  EXPECT_EQ(c.table[8][0], 0x66e94bd4u);
+  EXPECT_EQ(c.table[8][3], 0xca342b2eu);
+  for (int w = 0; w < 4; ++w) {
+    EXPECT_EQ(c.table[0][w], 0u);
+    EXPECT_EQ(c.table[3][w], c.table[1][w] ^ c.table[2][w]);
+    EXPECT_EQ(c.table[15][w], c.table[8][w] ^ c.table[4][w] ^ c.table[2][w] ^ c.table[1][w]);
+  }
+  // H * x: shifted right one bit, reduced by 0xE1 when a one falls off.
+  EXPECT_EQ(c.table[4][0], 0x3374a5eau);  // the low bit of word 3 was 0: no reduction
+  EXPECT_EQ(c.table[4][3], 0xe51a1597u);  // takes the low bit of word 2
+  EXPECT_EQ(GCM_deleteCtx_256b(&ctx), 0);
+}
+
+TEST_F(Gcm, RefusalsTagLengthsAndReuse) {
+  const Bytes key(16, 3), iv(12, 4);
+  BulkCtx ctx = GCM_createCtx_256b(key.data(), 16, 1);
+  ASSERT_NE(ctx, nullptr);
+  Bytes data(48, 0x11);
+  EXPECT_EQ(GCM_init_256b(nullptr, iv.data(), 12, nullptr, 0), ERR_NULL_POINTER);
+  EXPECT_EQ(GCM_init_256b(ctx, nullptr, 12, nullptr, 0), ERR_NULL_POINTER);
+  EXPECT_EQ(GCM_init_256b(ctx, iv.data(), 12, nullptr, 3), ERR_NULL_POINTER);
+  EXPECT_EQ(GCM_init_256b(ctx, iv.data(), 0, nullptr, 0), ERR_INVALID_ARG);
+  EXPECT_EQ(GCM_init_256b(ctx, iv.data(), 12, nullptr, 0), 0);
+  EXPECT_EQ(GCM_update_encrypt_256b(ctx, nullptr, 3), ERR_NULL_POINTER);
+  EXPECT_EQ(GCM_update_decrypt_256b(nullptr, data.data(), 3), ERR_NULL_POINTER);
+  EXPECT_EQ(GCM_final_256b(ctx, nullptr), ERR_NULL_POINTER);
+  for (uint32_t t : {0u, 17u, 100u})
+    EXPECT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, data.data(), 16, t, 1), ERR_INVALID_ARG);
+  // A 12-byte tag: only those bytes are compared; a flipped bit is refused.
+  ASSERT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, data.data(), 32, 12, 1), 0);
+  Bytes sealed = data;
+  sealed[44] ^= 0xff;  // beyond the 12 tag bytes
+  EXPECT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, sealed.data(), 32, 12, 0), 0);
+  for (size_t bit : {0, 7, 95}) {
+    sealed = data;
+    sealed[32 + bit / 8] ^= static_cast<uint8_t>(1 << (bit % 8));
+    EXPECT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, sealed.data(), 32, 12, 0), ERR_GCM_TAG_MISMATCH);
+  }
+  EXPECT_EQ(GCM_createCtx_256b(key.data(), 15, 1), nullptr);
+  EXPECT_EQ(GCM_createCtx_256b(nullptr, 16, 1), nullptr);
+  {
+    ReleaseWatch watch;
+    EXPECT_EQ(GCM_deleteCtx_256b(&ctx), 0);
+    EXPECT_TRUE(ReleaseWatch::AllZeroed());
+    EXPECT_EQ(ReleaseWatch::seen()[0].size(), sizeof(gcm::GcmState));
+  }
+  EXPECT_EQ(ctx, nullptr);
+}
+
+TEST_F(Gcm, ClosedGate) {
+  const Bytes key(16, 3);
+  BulkCtx ctx = GCM_createCtx_256b(key.data(), 16, 1);
+  gFIPS_powerupStatus = -16503;
+  uint8_t b[16];
+  EXPECT_EQ(GCM_createCtx_256b(key.data(), 16, 1), nullptr);
+  EXPECT_EQ(GCM_init_256b(ctx, b, 12, nullptr, 0), -16503);
+  EXPECT_EQ(GCM_update_encrypt_256b(ctx, b, 16), -16503);
+  EXPECT_EQ(GCM_update_decrypt_256b(ctx, b, 16), -16503);
+  EXPECT_EQ(GCM_final_256b(ctx, b), -16503);
+  EXPECT_EQ(GCM_cipher_256b(ctx, b, 12, nullptr, 0, b, 0, 99, 1), -16503);
+  EXPECT_EQ(GCM_deleteCtx_256b(&ctx), -16503);
+  EXPECT_NE(ctx, nullptr);
+  gFIPS_powerupStatus = 0;
+  EXPECT_EQ(GCM_deleteCtx_256b(&ctx), 0);
+}
+
+}  // namespace
+}  // namespace kel::test
