@@ -125,22 +125,37 @@ int32_t destroy(CtrDrbgContext *c) {
 
 bool is_ctr(const RandomContext *ctx) { return ctx != nullptr && ctx->kind == RANDOM_KIND_CTRDRBG; }
 
-// The blocks just produced, checked in order against previousBlock: no two
-// consecutive blocks may be equal.
-int32_t continuous_test(CtrDrbgState &s, uint8_t *const *blocks, size_t count, size_t *failedAt) {
+bool same_block(const uint8_t *a, const uint8_t *b, uint32_t n) {
+  uint64_t x0, x1, y0, y1 = 0;
+  std::memcpy(&x0, a, 8);
+  std::memcpy(&y0, b, 8);
+  if (n == 8) return x0 == y0;
+  std::memcpy(&x1, a + 8, 8);
+  std::memcpy(&y1, b + 8, 8);
+  return ((x0 ^ y0) | (x1 ^ y1)) == 0;
+}
+
+// The continuous test over the blocks of one request, in output order: the
+// whole blocks at out, then (when rest is set) the block `last`. No two
+// consecutive blocks, the first against previousBlock, may be equal.
+// Returns the index of the first repeated block through *failedAt.
+int32_t continuous_test(CtrDrbgState &s, const uint8_t *out, size_t whole, const uint8_t *last, size_t *failedAt) {
+  const uint32_t bl = s.blockLength;
   if (int32_t st = LINUX_mutexWait(s.lock); st != kOk) return st;
   const uint8_t *prev = s.previousBlock;
-  for (size_t i = 0; i < count; ++i) {
-    if (std::memcmp(blocks[i], prev, s.blockLength) == 0) {
-      if (i > 0) std::memcpy(s.previousBlock, prev, s.blockLength);
+  const size_t total = whole + (last != nullptr ? 1 : 0);
+  for (size_t i = 0; i < total; ++i) {
+    const uint8_t *block = i < whole ? out + i * bl : last;
+    if (same_block(block, prev, bl)) {
+      if (i > 0) std::memcpy(s.previousBlock, prev, bl);
       LINUX_mutexRelease(s.lock);
       *failedAt = i;
       fips::enter_error_state(ERR_DRBG_CONTINUOUS_TEST);
       return ERR_DRBG_CONTINUOUS_TEST;
     }
-    prev = blocks[i];
+    prev = block;
   }
-  if (count > 0) std::memcpy(s.previousBlock, prev, s.blockLength);
+  if (total > 0) std::memcpy(s.previousBlock, prev, bl);
   LINUX_mutexRelease(s.lock);
   return kOk;
 }
@@ -171,23 +186,13 @@ int32_t produce(CtrDrbgContext &c, uint8_t *out, uint32_t bytes) {
     increment(c.v(), bl);
     if (int32_t st = s.blockEncrypt(&s.keySchedule, c.v(), last); st != kOk) return st;
   }
-  // Pointers to the blocks in output order, checked in batches.
-  uint8_t *batch[64];
-  size_t n = 0, base = 0;
-  const size_t total = whole + (rest != 0 ? 1 : 0);
-  for (size_t i = 0; i < total; ++i) {
-    batch[n++] = i < whole ? out + i * bl : last;
-    if (n == 64 || i + 1 == total) {
-      size_t failedAt = 0;
-      if (int32_t st = continuous_test(s, batch, n, &failedAt); st != kOk) {
-        const size_t from = (base + failedAt) * bl;
-        if (from < bytes) wipe(out + from, bytes - from);
-        wipe(last, sizeof last);
-        return st;
-      }
-      base += n;
-      n = 0;
-    }
+  size_t failedAt = 0;
+  if (int32_t st = continuous_test(s, out, whole, rest != 0 ? last : nullptr, &failedAt); st != kOk) {
+    // Nothing from the repeated block on is handed out.
+    const size_t from = failedAt * bl;
+    if (from < bytes) wipe(out + from, bytes - from);
+    wipe(last, sizeof last);
+    return st;
   }
   if (rest != 0) std::memcpy(out + size_t{whole} * bl, last, rest);
   wipe(last, sizeof last);

@@ -17,5 +17,6 @@ struct Command {
 };
 
 int RunLog(int argc, char **argv);
+int RunRandom(int argc, char **argv);
 
 }  // namespace kelctl

@@ -9,6 +9,7 @@ namespace {
 constexpr kelctl::Command kCommands[] = {
     {"log", "[--app N] [--dir DIR] [--stdout]",
      "write sample lines, a hex dump and toolkit console text through the log engine", kelctl::RunLog},
+    {"random", "[--generator ctr-drbg|fips186] N", "print N random bytes in hex from a toolkit generator", kelctl::RunRandom},
 };
 
 void PrintHelp(FILE *to) {
