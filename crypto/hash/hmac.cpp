@@ -6,6 +6,8 @@
 // is what makes short keyed messages cheap. A suite from elsewhere runs the
 // textbook steps on every message.
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "crypto/fips/gate.h"
 #include "crypto/hash/md.h"
@@ -35,6 +37,68 @@ void fill_pad(HmacContext &c, uint8_t fill) {
 int32_t absorb_pad(const HmacContext &c, void *hashCtx) {
   if (int32_t s = c.suite->initFunc(hashCtx); s != 0) return s;
   return c.suite->updateFunc(hashCtx, c.pad, c.suite->blockSize);
+}
+
+// The outer hash of a SHA suite in one step: finish the inner hash in the
+// working context, then compress one block holding the inner digest, its
+// padding and the length (block + digest) from the precomputed outer state.
+template <class T>
+int32_t sha_final(HmacContext &c, uint8_t *result) {
+  using Word = std::remove_cvref_t<decltype(std::declval<typename T::Ctx &>().state[0])>;
+  constexpr size_t B = T::kBlock;
+  auto &h = *static_cast<typename T::Ctx *>(c.hashCtx);
+  const uint32_t digest = c.suite->digestSize;
+  const uint32_t words = digest / sizeof(Word);
+  sha_pad<T>(h);
+  alignas(16) uint8_t block[B];
+  for (uint32_t i = 0; i < words; ++i) {
+    if constexpr (sizeof(Word) == 4) {
+      store_be32(block + 4 * i, h.state[i]);
+    } else {
+      store_be64(block + 8 * i, h.state[i]);
+    }
+  }
+  block[digest] = 0x80;
+  std::memset(block + digest + 1, 0, B - 8 - digest - 1);
+  store_be64(block + B - 8, (uint64_t{B} + digest) * 8);
+  Word s[sizeof(h.state) / sizeof(Word)];
+  std::memcpy(s, &c.outerState, sizeof s);  // the chaining words lead every context
+  T::blocks(s, block, 1);
+  for (uint32_t i = 0; i < words; ++i) {
+    if constexpr (sizeof(Word) == 4) {
+      store_be32(result + 4 * i, s[i]);
+    } else {
+      store_be64(result + 8 * i, s[i]);
+    }
+  }
+  // The working context now holds only the finished inner hash; the next
+  // reset overwrites it and HmacDelete wipes everything.
+  return 0;
+}
+
+// The one-step final for the toolkit's SHA suites, or null.
+using FastFinal = int32_t (*)(HmacContext &, uint8_t *);
+FastFinal fast_final(const HashSuite *s) {
+  if (s == &kSha1Suite) return sha_final<Sha1>;
+  if (s == &kSha224Suite || s == &kSha256Suite) return sha_final<Sha256>;
+  if (s == &kSha384Suite || s == &kSha512Suite) return sha_final<Sha512>;
+  return nullptr;
+}
+
+// Absorbing without going back through the gated suite entry (the HMAC
+// entry has passed the gate already).
+template <class T>
+void update_direct(void *ctx, const uint8_t *data, uint32_t length) {
+  md_update<T>(*static_cast<typename T::Ctx *>(ctx), data, length);
+}
+
+using FastUpdate = void (*)(void *, const uint8_t *, uint32_t);
+FastUpdate fast_update(const HashSuite *s) {
+  if (s == &kSha1Suite) return update_direct<Sha1>;
+  if (s == &kSha224Suite || s == &kSha256Suite) return update_direct<Sha256>;
+  if (s == &kSha384Suite || s == &kSha512Suite) return update_direct<Sha512>;
+  if (s == &kMd5Suite) return update_direct<Md5>;
+  return nullptr;
 }
 
 int32_t ensure_hash_ctx(HmacContext &c) { return c.hashCtx ? 0 : c.suite->allocFunc(&c.hashCtx); }
@@ -102,6 +166,10 @@ int32_t HmacReset(HmacContext *ctx) {
 int32_t HmacUpdate(HmacContext *ctx, const uint8_t *data, uint32_t length) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr) return ERR_NULL_POINTER;
+  if (auto fast = kel::hash::fast_update(ctx->suite); fast != nullptr && ctx->hashCtx != nullptr && data != nullptr) {
+    fast(ctx->hashCtx, data, length);
+    return 0;
+  }
   return ctx->suite->updateFunc(ctx->hashCtx, data, length);
 }
 
@@ -110,6 +178,10 @@ int32_t HmacFinal(HmacContext *ctx, uint8_t *result) {
   if (ctx == nullptr) return ERR_NULL_POINTER;
   HmacContext &c = *ctx;
   const HashSuite &suite = *c.suite;
+  if (auto fast = kel::hash::fast_final(c.suite); fast != nullptr && c.padsReady && c.hashCtx != nullptr) {
+    if (result == nullptr) return ERR_NULL_POINTER;
+    return fast(c, result);
+  }
   if (int32_t s = suite.finalFunc(c.hashCtx, result); s != 0) return s;  // the inner digest
   if (const size_t size = kel::hash::known_context_size(c.suite); size != 0 && c.padsReady) {
     std::memcpy(c.hashCtx, &c.outerState, size);

@@ -17,6 +17,7 @@ struct Command {
 };
 
 int RunLog(int argc, char **argv);
+int RunDigest(int argc, char **argv);
 int RunRandom(int argc, char **argv);
 
 }  // namespace kelctl

@@ -9,6 +9,8 @@ namespace {
 constexpr kelctl::Command kCommands[] = {
     {"log", "[--app N] [--dir DIR] [--stdout]",
      "write sample lines, a hex dump and toolkit console text through the log engine", kelctl::RunLog},
+    {"digest", "[--algo md5|sha1|sha224|sha256|sha384|sha512] [--hmac-key HEX] [FILE...]",
+     "print sha256sum-style digest (or HMAC) lines of files or standard input", kelctl::RunDigest},
     {"random", "[--generator ctr-drbg|fips186] N", "print N random bytes in hex from a toolkit generator", kelctl::RunRandom},
 };
 
