@@ -6,10 +6,6 @@
 #include "kel/debug_console.h"
 #include "kel/vor.h"
 
-// The console belongs to the platform layer; until it is linked in, failures
-// are simply not printed.
-#pragma weak DEBUG_CONSOLE_printError
-
 namespace {
 
 constexpr uint32_t kConsoleClassCipher = 32;
@@ -52,7 +48,7 @@ int32_t process(BulkCtx ctx, uint8_t *data, uint32_t length, int32_t encrypt, ui
                 : AESALGO_blockDecrypt(aes, iv, p, static_cast<int32_t>(piece * 8), p, &bits);
     done += piece;
   }
-  if (s < 0 && DEBUG_CONSOLE_printError != nullptr) DEBUG_CONSOLE_printError(kConsoleClassCipher, failure, s);
+  if (s < 0) DEBUG_CONSOLE_printError(kConsoleClassCipher, failure, s);
   return s;
 }
 

@@ -1,18 +1,21 @@
 // The block engines the modes run on: AES-NI (and the wide VAES forms) when
 // the processor has them, the table form otherwise.
 #include "crypto/cipher/aes_ni.h"
+#include "crypto/cipher/aes_vaes.h"
 #include "crypto/cipher/internal.h"
 
 namespace kel::aes {
 
 void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) {
   if (n == 0) return;
+  if (n >= 16 && vaes::available()) return vaes::encrypt_blocks(ctx, in, out, n);
   if (ni::available()) return ni::encrypt_blocks(ctx, in, out, n);
   table::encrypt_blocks(ctx, in, out, n);
 }
 
 void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) {
   if (n == 0) return;
+  if (n >= 16 && vaes::available()) return vaes::decrypt_blocks(ctx, in, out, n);
   if (ni::available()) return ni::decrypt_blocks(ctx, in, out, n);
   table::decrypt_blocks(ctx, in, out, n);
 }
@@ -29,6 +32,7 @@ void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8
 
 void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
   if (n == 0) return;
+  if (n >= 16 && vaes::available()) return vaes::cbc_decrypt(ctx, iv, in, out, n);
   if (ni::available()) return ni::cbc_decrypt(ctx, iv, in, out, n);
   uint8_t t[16], c[16];
   for (size_t i = 0; i < n; ++i, in += 16, out += 16) {
@@ -47,7 +51,10 @@ void ctr_xor(const AesContext &ctx, uint8_t counter[16], int width, const uint8_
     while (n > 0) {
       const uint64_t before_wrap = (uint64_t{1} << 32) - cipher::load_be32(counter + 12);
       const size_t run = before_wrap < n ? static_cast<size_t>(before_wrap) : n;
-      ni::ctr32_xor(ctx, counter, in, out, run);
+      if (run >= 16 && vaes::available())
+        vaes::ctr32_xor(ctx, counter, in, out, run);
+      else
+        ni::ctr32_xor(ctx, counter, in, out, run);
       n -= run;
       in += 16 * run;
       out += 16 * run;
@@ -105,6 +112,7 @@ namespace kel::aes {
 
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
   if (n == 0) return;
+  if (n >= 16 && vaes::available()) return vaes::xts_blocks(dataKey, T, data, n, encrypt);
   if (ni::available()) return ni::xts_blocks(dataKey, T, data, n, encrypt);
   for (size_t i = 0; i < n; ++i, data += 16) {
     cipher::xor16(data, data, T);

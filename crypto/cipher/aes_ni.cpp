@@ -34,7 +34,11 @@ KEL_NI inline void load_keys(Keys &keys, const uint32_t *rk, int nr) {
   for (int i = 0; i < 15; ++i) keys.k[i] = load_rk(rk + 4 * i, m);
 }
 
-KEL_NI inline void wipe_keys(Keys &keys) { cipher::secure_zero(&keys, sizeof keys); }
+// Register-wide stores: cheaper than a string store for a few hundred bytes.
+KEL_NI inline void wipe_keys(Keys &keys) {
+  for (auto &k : keys.k) _mm_store_si128(&k, _mm_setzero_si128());
+  __asm__ __volatile__("" : : "r"(&keys) : "memory");
+}
 
 KEL_NI inline __m128i enc1(const Keys &keys, __m128i b) {
   b = _mm_xor_si128(b, keys.k[0]);
@@ -50,19 +54,82 @@ KEL_NI inline __m128i dec1(const Keys &keys, __m128i b) {
 
 template <bool kEncrypt>
 KEL_NI inline void round8(__m128i *b, __m128i k) {
+  _Pragma("GCC unroll 8")
   for (int j = 0; j < 8; ++j) b[j] = kEncrypt ? _mm_aesenc_si128(b[j], k) : _mm_aesdec_si128(b[j], k);
 }
 
 template <bool kEncrypt>
 KEL_NI inline void crypt8(const Keys &keys, __m128i *b) {
+  _Pragma("GCC unroll 8")
   for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], keys.k[0]);
   for (int r = 1; r < keys.nr; ++r) round8<kEncrypt>(b, keys.k[r]);
+  _Pragma("GCC unroll 8")
   for (int j = 0; j < 8; ++j)
     b[j] = kEncrypt ? _mm_aesenclast_si128(b[j], keys.k[keys.nr]) : _mm_aesdeclast_si128(b[j], keys.k[keys.nr]);
 }
 
 KEL_NI inline __m128i loadu(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
 KEL_NI inline void storeu(uint8_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+
+// The serial modes keep the whole schedule in registers: one instantiation
+// per round count, the rounds unrolled.
+template <int NR>
+struct RegKeys {
+  __m128i k[NR + 1];
+};
+
+template <int NR>
+KEL_NI inline void load_reg_keys(RegKeys<NR> &keys, const uint32_t *rk) {
+  const __m128i m = bswap32_mask();
+  _Pragma("GCC unroll 15") for (int i = 0; i <= NR; ++i) keys.k[i] = load_rk(rk + 4 * i, m);
+}
+
+template <int NR>
+KEL_NI inline __m128i enc1(const RegKeys<NR> &keys, __m128i b) {
+  b = _mm_xor_si128(b, keys.k[0]);
+  _Pragma("GCC unroll 15") for (int r = 1; r < NR; ++r) b = _mm_aesenc_si128(b, keys.k[r]);
+  return _mm_aesenclast_si128(b, keys.k[NR]);
+}
+
+template <int NR>
+KEL_NI inline __m128i enc1_prexored(const RegKeys<NR> &keys, __m128i b) {
+  _Pragma("GCC unroll 15") for (int r = 1; r < NR; ++r) b = _mm_aesenc_si128(b, keys.k[r]);
+  return _mm_aesenclast_si128(b, keys.k[NR]);
+}
+
+template <int NR>
+KEL_NI inline void wipe_reg_keys(RegKeys<NR> &keys) {
+  for (auto &k : keys.k) _mm_store_si128(&k, _mm_setzero_si128());
+  __asm__ __volatile__("" : : "r"(&keys) : "memory");
+}
+
+// Calls body(RegKeys<NR>&) with the context's schedule loaded, then wipes it.
+template <class F>
+KEL_NI inline void with_reg_keys(const AesContext &ctx, F body) {
+  switch (ctx.rounds) {
+    case 10: {
+      RegKeys<10> k;
+      load_reg_keys(k, ctx.roundKeys);
+      body(k);
+      wipe_reg_keys(k);
+      break;
+    }
+    case 12: {
+      RegKeys<12> k;
+      load_reg_keys(k, ctx.roundKeys);
+      body(k);
+      wipe_reg_keys(k);
+      break;
+    }
+    default: {
+      RegKeys<14> k;
+      load_reg_keys(k, ctx.roundKeys);
+      body(k);
+      wipe_reg_keys(k);
+      break;
+    }
+  }
+}
 
 // SubWord and SubWord(RotWord) of a big-endian key word through AESKEYGENASSIST.
 KEL_NI inline uint32_t sub_word(uint32_t w, bool rot) {
@@ -78,8 +145,10 @@ KEL_NI void ecb(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n
   load_keys(keys, ctx.roundKeys, ctx.rounds);
   for (; n >= 8; n -= 8, in += 128, out += 128) {
     __m128i b[8];
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) b[j] = loadu(in + 16 * j);
     crypt8<kEncrypt>(keys, b);
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) storeu(out + 16 * j, b[j]);
   }
   for (; n > 0; --n, in += 16, out += 16) storeu(out, kEncrypt ? enc1(keys, loadu(in)) : dec1(keys, loadu(in)));
@@ -138,16 +207,30 @@ void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size
 
 void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) { ecb<false>(ctx, in, out, n); }
 
+// Rounds 1..NR-1 of a block whose first AddRoundKey is done.
+template <int NR>
+KEL_NI inline __m128i middle_rounds(const RegKeys<NR> &keys, __m128i b) {
+  _Pragma("GCC unroll 15") for (int r = 1; r < NR; ++r) b = _mm_aesenc_si128(b, keys.k[r]);
+  return b;
+}
+
 KEL_NI void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
-  Keys keys;
-  load_keys(keys, ctx.roundKeys, ctx.rounds);
-  __m128i c = loadu(iv);
-  for (; n > 0; --n, in += 16, out += 16) {
-    c = enc1(keys, _mm_xor_si128(c, loadu(in)));
-    storeu(out, c);
-  }
-  storeu(iv, c);
-  wipe_keys(keys);
+  if (n == 0) return;
+  with_reg_keys(ctx, [&](const auto &keys) KEL_NI {
+    constexpr int NR = sizeof(keys.k) / sizeof(keys.k[0]) - 1;
+    // The chain carries E(...) XOR next plaintext XOR k0: the last round's key
+    // absorbs the next block's input, so nothing but AES rounds lies between
+    // one block and the next; the ciphertext is recovered beside the chain.
+    __m128i x = _mm_xor_si128(loadu(iv), _mm_xor_si128(loadu(in), keys.k[0]));
+    for (size_t i = 0; i + 1 < n; ++i) {
+      const __m128i nextIn = _mm_xor_si128(loadu(in + 16 * (i + 1)), keys.k[0]);
+      x = _mm_aesenclast_si128(middle_rounds(keys, x), _mm_xor_si128(keys.k[NR], nextIn));
+      storeu(out + 16 * i, _mm_xor_si128(x, nextIn));
+    }
+    const __m128i c = _mm_aesenclast_si128(middle_rounds(keys, x), keys.k[NR]);
+    storeu(out + 16 * (n - 1), c);
+    storeu(iv, c);
+  });
 }
 
 KEL_NI void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
@@ -156,9 +239,11 @@ KEL_NI void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in
   __m128i prev = loadu(iv);
   for (; n >= 8; n -= 8, in += 128, out += 128) {
     __m128i c[8], b[8];
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) b[j] = c[j] = loadu(in + 16 * j);
     crypt8<false>(keys, b);
     storeu(out, _mm_xor_si128(b[0], prev));
+    _Pragma("GCC unroll 8")
     for (int j = 1; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], c[j - 1]));
     prev = c[7];
   }
@@ -181,12 +266,29 @@ KEL_NI void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t 
   const __m128i one = _mm_set_epi32(0, 0, 0, 1);
   for (; n >= 8; n -= 8, in += 128, out += 128) {
     __m128i b[8];
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) {
       b[j] = _mm_shuffle_epi8(ctr, rev);
       ctr = _mm_add_epi32(ctr, one);
     }
     crypt8<true>(keys, b);
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+  }
+  if (n >= 4) {  // a short message still runs four blocks side by side
+    __m128i b[4];
+    _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) {
+      b[j] = _mm_xor_si128(_mm_shuffle_epi8(ctr, rev), keys.k[0]);
+      ctr = _mm_add_epi32(ctr, one);
+    }
+    for (int r = 1; r < keys.nr; ++r) {
+      _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) b[j] = _mm_aesenc_si128(b[j], keys.k[r]);
+    }
+    _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) storeu(
+        out + 16 * j, _mm_xor_si128(_mm_aesenclast_si128(b[j], keys.k[keys.nr]), loadu(in + 16 * j)));
+    n -= 4;
+    in += 64;
+    out += 64;
   }
   for (; n > 0; --n, in += 16, out += 16) {
     const __m128i k = enc1(keys, _mm_shuffle_epi8(ctr, rev));
@@ -198,57 +300,89 @@ KEL_NI void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t 
 }
 
 KEL_NI void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n) {
-  Keys keys;
-  load_keys(keys, ctx.roundKeys, ctx.rounds);
-  __m128i t = loadu(mac);
-  for (; n > 0; --n, in += 16) t = enc1(keys, _mm_xor_si128(t, loadu(in)));
-  storeu(mac, t);
-  wipe_keys(keys);
+  with_reg_keys(ctx, [&](const auto &keys) KEL_NI {
+    __m128i t = loadu(mac);
+    for (size_t i = 0; i < n; ++i) t = enc1(keys, _mm_xor_si128(t, loadu(in + 16 * i)));
+    storeu(mac, t);
+  });
 }
 
 // The MAC chain and the counter blocks are independent, so each pass runs one
 // of each through the rounds side by side.
+template <int NR>
+KEL_NI inline void enc2(const RegKeys<NR> &keys, __m128i &a, __m128i &c) {
+  a = _mm_xor_si128(a, keys.k[0]);
+  c = _mm_xor_si128(c, keys.k[0]);
+  _Pragma("GCC unroll 15") for (int r = 1; r < NR; ++r) {
+    a = _mm_aesenc_si128(a, keys.k[r]);
+    c = _mm_aesenc_si128(c, keys.k[r]);
+  }
+  a = _mm_aesenclast_si128(a, keys.k[NR]);
+  c = _mm_aesenclast_si128(c, keys.k[NR]);
+}
+
 KEL_NI void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n,
                        bool encrypt) {
-  Keys keys;
-  load_keys(keys, ctx.roundKeys, ctx.rounds);
-  __m128i t = loadu(mac);
-  if (encrypt) {
-    for (; n > 0; --n, data += 16) {
-      const __m128i p = loadu(data);
-      __m128i a = _mm_xor_si128(t, p), c = loadu(counter);
+  // The counter counts in a register, byte-reversed as in ctr32_xor, while
+  // its low word does not wrap; a run that would wrap takes the byte-wise step.
+  const bool wraps = uint64_t{cipher::load_be32(counter + 12)} + n + 1 > 0xffffffffu;
+  const __m128i rev = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i one = _mm_set_epi32(0, 0, 0, 1);
+  __m128i ctr = _mm_shuffle_epi8(loadu(counter), rev);
+  auto next_counter = [&]() KEL_NI {
+    if (wraps) {
+      const __m128i c = loadu(counter);
       aes::increment_counter(counter, 16);
-      a = _mm_xor_si128(a, keys.k[0]);
-      c = _mm_xor_si128(c, keys.k[0]);
-      for (int r = 1; r < keys.nr; ++r) {
-        a = _mm_aesenc_si128(a, keys.k[r]);
-        c = _mm_aesenc_si128(c, keys.k[r]);
-      }
-      t = _mm_aesenclast_si128(a, keys.k[keys.nr]);
-      storeu(data, _mm_xor_si128(p, _mm_aesenclast_si128(c, keys.k[keys.nr])));
+      return c;
     }
-  } else {
-    // The keystream for block i+1 is computed alongside the MAC of block i.
-    __m128i ks = enc1(keys, loadu(counter));
-    aes::increment_counter(counter, 16);
-    for (; n > 0; --n, data += 16) {
-      const __m128i p = _mm_xor_si128(loadu(data), ks);
-      storeu(data, p);
-      __m128i a = _mm_xor_si128(t, p), c = loadu(counter);
-      a = _mm_xor_si128(a, keys.k[0]);
-      c = _mm_xor_si128(c, keys.k[0]);
-      for (int r = 1; r < keys.nr; ++r) {
-        a = _mm_aesenc_si128(a, keys.k[r]);
-        c = _mm_aesenc_si128(c, keys.k[r]);
+    const __m128i c = _mm_shuffle_epi8(ctr, rev);
+    ctr = _mm_add_epi32(ctr, one);
+    return c;
+  };
+  with_reg_keys(ctx, [&](const auto &keys) KEL_NI {
+    __m128i t = loadu(mac);
+    if (encrypt && n > 0) {
+      // As in cbc_encrypt: the MAC chain folds the next block into the last
+      // round key, and the counter block runs beside it.
+      constexpr int NR = sizeof(keys.k) / sizeof(keys.k[0]) - 1;
+      __m128i x = _mm_xor_si128(t, _mm_xor_si128(loadu(data), keys.k[0]));
+      for (; n > 0; --n, data += 16) {
+        const __m128i p = loadu(data);
+        __m128i c = _mm_xor_si128(next_counter(), keys.k[0]);
+        _Pragma("GCC unroll 15") for (int r = 1; r < NR; ++r) {
+          x = _mm_aesenc_si128(x, keys.k[r]);
+          c = _mm_aesenc_si128(c, keys.k[r]);
+        }
+        c = _mm_aesenclast_si128(c, keys.k[NR]);
+        if (n > 1) {
+          x = _mm_aesenclast_si128(x, _mm_xor_si128(keys.k[NR], _mm_xor_si128(loadu(data + 16), keys.k[0])));
+        } else {
+          t = _mm_aesenclast_si128(x, keys.k[NR]);
+        }
+        storeu(data, _mm_xor_si128(p, c));
       }
-      t = _mm_aesenclast_si128(a, keys.k[keys.nr]);
-      ks = _mm_aesenclast_si128(c, keys.k[keys.nr]);
-      if (n > 1) aes::increment_counter(counter, 16);
+    } else if (!encrypt) {
+      // The keystream for block i+1 is computed alongside the MAC of block i.
+      __m128i ks = enc1(keys, next_counter());
+      for (; n > 0; --n, data += 16) {
+        const __m128i p = _mm_xor_si128(loadu(data), ks);
+        storeu(data, p);
+        __m128i a = _mm_xor_si128(t, p), c = next_counter();
+        enc2(keys, a, c);
+        t = a;
+        ks = c;
+      }
+      // One counter block too many was taken for the keystream look-ahead.
+      if (wraps) {
+        for (int i = 15; i >= 0; --i)
+          if (counter[i]-- != 0) break;
+      } else {
+        ctr = _mm_sub_epi32(ctr, one);
+      }
     }
-    ks = _mm_setzero_si128();
-  }
-  storeu(mac, t);
-  wipe_keys(keys);
+    storeu(mac, t);
+  });
+  if (!wraps) storeu(counter, _mm_shuffle_epi8(ctr, rev));
 }
 
 namespace {
@@ -267,12 +401,14 @@ KEL_NI void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
   __m128i t = loadu(T);
   for (; n >= 8; n -= 8, data += 128) {
     __m128i tw[8], b[8];
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) {
       tw[j] = t;
       t = mul_alpha(t);
       b[j] = _mm_xor_si128(loadu(data + 16 * j), tw[j]);
     }
     crypt8<kEncrypt>(keys, b);
+    _Pragma("GCC unroll 8")
     for (int j = 0; j < 8; ++j) storeu(data + 16 * j, _mm_xor_si128(b[j], tw[j]));
   }
   for (; n > 0; --n, data += 16) {

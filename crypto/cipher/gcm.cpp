@@ -120,7 +120,7 @@ void ghash_blocks(GcmState &s, uint32_t X[4], const uint8_t *data, size_t n) {
     if (!s.powersReady) clmul::init_powers(s);
     if (n >= 16 && vpclmul::available()) {
       const size_t wide = n & ~size_t{15};
-      vpclmul::ghash(s.hpow, X, data, wide);
+      vpclmul::ghash(s.hrev, X, data, wide);
       data += 16 * wide;
       n -= wide;
     }
@@ -179,9 +179,11 @@ int32_t GCM_init_256b(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength, c
     kel::gcm::ghash_blocks(s, X, b, 1);
     for (int w = 0; w < 4; ++w) kel::cipher::store_be32(c.ctr.counterBlock + 4 * w, X[w]);
   }
+  // tagMask <- E(K, J0), the counter moves on to J0 + 1 (32-bit increment)
+  // and no keystream is left over: one block of counter mode.
+  aesEncrypt(c.ctr.aes.roundKeys, c.ctr.aes.rounds, c.ctr.counterBlock, c.tagMask);
+  kel::aes::increment_counter(c.ctr.counterBlock, 4);
   c.ctr.keystreamOffset = 0;
-  std::memset(c.tagMask, 0, 16);
-  if (int32_t st = kel::gcm::ctr(c, c.tagMask, 16); st != 0) return st;  // E(K, J0); counter at J0 + 1
   kel::gcm::ghash_padded(s, c.ghashState, aad, aadLength);
   return 0;
 }

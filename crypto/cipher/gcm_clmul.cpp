@@ -2,6 +2,10 @@
 // product of two field elements is the 256-bit product shifted by one bit;
 // eight blocks are multiplied by H^8..H^1 and summed before one reduction
 // (the aggregated method of Gueron and Kounavis).
+// GCC 12's AVX-512 intrinsics fill their pass-through operand with
+// _mm512_undefined_epi32() and then warn about it at every use.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 
 #include "crypto/cipher/gcm_internal.h"
@@ -11,7 +15,6 @@
 #define KEL_CLMUL __attribute__((target("pclmul,ssse3,sse4.1")))
 
 namespace kel::gcm::clmul {
-namespace {
 
 KEL_CLMUL inline __m128i rev_mask() { return _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15); }
 
@@ -51,19 +54,16 @@ KEL_CLMUL inline __m128i gfmul(__m128i a, __m128i b) {
   return reduce(lo, mid, hi);
 }
 
+// X is four big-endian words, most significant first; the byte-reflected
+// register is those words in reverse order (each word's bytes are already
+// least significant first in memory).
 KEL_CLMUL inline __m128i load_x(const uint32_t X[4]) {
-  uint8_t b[16];
-  for (int w = 0; w < 4; ++w) cipher::store_be32(b + 4 * w, X[w]);
-  return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(b)), rev_mask());
+  return _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(X)), 0x1B);
 }
 
 KEL_CLMUL inline void store_x(uint32_t X[4], __m128i x) {
-  uint8_t b[16];
-  _mm_storeu_si128(reinterpret_cast<__m128i *>(b), _mm_shuffle_epi8(x, rev_mask()));
-  for (int w = 0; w < 4; ++w) X[w] = cipher::load_be32(b + 4 * w);
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(X), _mm_shuffle_epi32(x, 0x1B));
 }
-
-}  // namespace
 
 bool available() { return cpu::has(cpu::kPclmul | cpu::kSsse3 | cpu::kSse41); }
 
@@ -72,6 +72,7 @@ KEL_CLMUL void init_powers(GcmState &s) {
   __m128i p = h;
   for (int i = 0; i < kPowers; ++i) {
     _mm_store_si128(reinterpret_cast<__m128i *>(s.hpow[i]), p);
+    _mm_store_si128(reinterpret_cast<__m128i *>(s.hrev[kPowers - 1 - i]), p);
     p = gfmul(p, h);
   }
   s.powersReady = 1;
@@ -90,6 +91,17 @@ KEL_CLMUL void ghash(const uint8_t hpow[kPowers][16], uint32_t X[4], const uint8
     }
     x = reduce(lo, mid, hi);
   }
+  if (n >= 4) {  // a short message's blocks still share one reduction
+    __m128i lo = _mm_setzero_si128(), mid = lo, hi = lo;
+    for (int j = 0; j < 4; ++j) {
+      __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 16 * j)), m);
+      if (j == 0) b = _mm_xor_si128(b, x);
+      mul_acc(b, H(4 - j), lo, mid, hi);
+    }
+    x = reduce(lo, mid, hi);
+    n -= 4;
+    data += 64;
+  }
   for (; n > 0; --n, data += 16) {
     const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data)), m);
     x = gfmul(_mm_xor_si128(x, b), H(1));
@@ -101,10 +113,42 @@ KEL_CLMUL void ghash(const uint8_t hpow[kPowers][16], uint32_t X[4], const uint8
 
 namespace kel::gcm::vpclmul {
 
-// The wide form comes with the VAES paths; until then it is never chosen.
-bool available() { return false; }
-void ghash(const uint8_t hpow[kPowers][16], uint32_t X[4], const uint8_t *data, size_t n) {
-  clmul::ghash(hpow, X, data, n);
+#define KEL_VPCLMUL __attribute__((target("avx512f,avx512bw,avx512vl,vpclmulqdq,pclmul,ssse3,sse4.1")))
+
+bool available() {
+  return cpu::has(cpu::kVpclmul | cpu::kAvx512f | cpu::kAvx512bw | cpu::kAvx512vl | cpu::kPclmul | cpu::kSsse3 |
+                  cpu::kSse41);
+}
+
+namespace {
+
+KEL_VPCLMUL inline __m128i fold_lanes(__m512i v) {
+  const __m256i h = _mm256_xor_si256(_mm512_castsi512_si256(v), _mm512_extracti64x4_epi64(v, 1));
+  return _mm_xor_si128(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
+}
+
+}  // namespace
+
+// Sixteen blocks a pass: block i of the pass is multiplied by H^(16-i), four
+// to a register, and the sum is reduced once.
+KEL_VPCLMUL void ghash(const uint8_t hrev[kPowers][16], uint32_t X[4], const uint8_t *data, size_t n) {
+  const __m512i rev = _mm512_broadcast_i32x4(clmul::rev_mask());
+  __m512i h[4];
+  for (int j = 0; j < 4; ++j) h[j] = _mm512_loadu_si512(hrev[4 * j]);  // the context is only 16-byte aligned
+  __m128i x = clmul::load_x(X);
+  for (; n >= 16; n -= 16, data += 256) {
+    __m512i lo = _mm512_setzero_si512(), mid = lo, hi = lo;
+    _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) {
+      __m512i b = _mm512_shuffle_epi8(_mm512_loadu_si512(data + 64 * j), rev);
+      if (j == 0) b = _mm512_xor_si512(b, _mm512_zextsi128_si512(x));
+      lo = _mm512_xor_si512(lo, _mm512_clmulepi64_epi128(b, h[j], 0x00));
+      hi = _mm512_xor_si512(hi, _mm512_clmulepi64_epi128(b, h[j], 0x11));
+      mid = _mm512_xor_si512(mid, _mm512_xor_si512(_mm512_clmulepi64_epi128(b, h[j], 0x10),
+                                                   _mm512_clmulepi64_epi128(b, h[j], 0x01)));
+    }
+    x = clmul::reduce(fold_lanes(lo), fold_lanes(mid), fold_lanes(hi));
+  }
+  clmul::store_x(X, x);
 }
 
 }  // namespace kel::gcm::vpclmul

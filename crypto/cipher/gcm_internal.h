@@ -14,7 +14,9 @@ constexpr int kPowers = 16;
 struct GcmState {
   GcmContext pub;
   // H^1..H^16 byte-reflected for PCLMULQDQ, filled on first hardware use.
-  alignas(64) uint8_t hpow[kPowers][16];
+  alignas(16) uint8_t hpow[kPowers][16];
+  // The same powers from H^16 down to H^1: four to a 512-bit register.
+  alignas(16) uint8_t hrev[kPowers][16];
   uint32_t powersReady;
 };
 
@@ -30,7 +32,8 @@ void ghash(const uint8_t hpow[kPowers][16], uint32_t X[4], const uint8_t *data, 
 
 namespace vpclmul {
 bool available();
-void ghash(const uint8_t hpow[kPowers][16], uint32_t X[4], const uint8_t *data, size_t n);
+// n is a multiple of 16.
+void ghash(const uint8_t hrev[kPowers][16], uint32_t X[4], const uint8_t *data, size_t n);
 }  // namespace vpclmul
 
 }  // namespace kel::gcm

@@ -19,5 +19,6 @@ struct Command {
 int RunLog(int argc, char **argv);
 int RunDigest(int argc, char **argv);
 int RunRandom(int argc, char **argv);
+int RunEnc(int argc, char **argv);
 
 }  // namespace kelctl

@@ -12,6 +12,8 @@ constexpr kelctl::Command kCommands[] = {
     {"digest", "[--algo md5|sha1|sha224|sha256|sha384|sha512] [--hmac-key HEX] [FILE...]",
      "print sha256sum-style digest (or HMAC) lines of files or standard input", kelctl::RunDigest},
     {"random", "[--generator ctr-drbg|fips186] N", "print N random bytes in hex from a toolkit generator", kelctl::RunRandom},
+    {"enc", "(-e|-d) (--key HEX|--key-file FILE) --in FILE --out FILE", "encrypt or decrypt a file with AES-GCM",
+     kelctl::RunEnc},
 };
 
 void PrintHelp(FILE *to) {

@@ -4,6 +4,7 @@
 
 #include "crypto/common/alloc.h"
 #include "kel/aes.h"
+#include "kel/debug_console.h"
 #include "tests/crypto/cipher/cipher_test_util.h"
 
 namespace kel::test {
@@ -198,6 +199,26 @@ TEST_F(AesContexts, DeletedContextsAreWipedAndAllocationFailureGivesNull) {
   mem::fail_after(0);
   EXPECT_EQ(CreateAESCtx(key.data(), 16, 1), nullptr);
   mem::fail_after(-1);
+}
+
+std::string g_console;
+
+TEST_F(AesContexts, FailuresArePrintedOnTheConsole) {
+  g_console.clear();
+  DEBUG_CONSOLE_setLogVoraneCallback([](const char *text) { g_console += text; });
+  const Bytes key(16, 1);
+  Bytes data(32), iv(16);
+  BulkCtx ctx = CreateAESCtx(key.data(), 16, 1);
+  BulkCtx ecb = CreateAESECBCtx(key.data(), 16, 0);
+  EXPECT_EQ(DoAES(ctx, data.data(), 32, 0, iv.data()), ERR_AES_BAD_KEY_DIR);
+  EXPECT_EQ(DoAESECB(ecb, data.data(), 32, 1, iv.data()), ERR_AES_BAD_KEY_DIR);
+  EXPECT_EQ(DoAES(ctx, data.data(), 3, 1, iv.data()), ERR_AES_BAD_LENGTH);  // refused before the cipher: silent
+  DEBUG_CONSOLE_setLogVoraneCallback(nullptr);
+  EXPECT_EQ(g_console,
+            "DoAES: cipher failed, error = -7903\r\n"
+            "DoAESECB: cipher failed, error = -7903\r\n");
+  DeleteAESCtx(&ctx);
+  DeleteAESECBCtx(&ecb);
 }
 
 TEST(AesGate, ClosedGateRefusesEverything) {

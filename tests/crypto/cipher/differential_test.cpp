@@ -6,6 +6,9 @@
 #include <openssl/evp.h>
 
 #include <random>
+#include <thread>
+
+#include "crypto/common/alloc.h"
 
 #include "kel/gcm.h"
 #include "tests/crypto/cipher/cipher_test_util.h"
@@ -191,6 +194,57 @@ TEST_F(Differential, CcmAndCmac) {
       ASSERT_EQ(ToHex(tag), ToHex(refMac)) << "length " << len;
     }
   });
+}
+
+}  // namespace
+}  // namespace kel::test
+
+namespace kel::test {
+namespace {
+
+// Contexts share nothing: threads each with their own contexts get the same
+// results as one thread alone.
+TEST_F(Differential, ThreadsWithTheirOwnContextsAgree) {
+  const Bytes key = Random(32), iv = Random(12), msg = Random(5000);
+  auto seal = [&](Bytes *out) {
+    BulkCtx g = GCM_createCtx_256b(key.data(), 32, 1);
+    BulkCtx x = CreateAESXTSCtx(key.data(), 32, 1);
+    for (int round = 0; round < 50; ++round) {
+      Bytes data = Concat(msg, Bytes(16));
+      GCM_cipher_256b(g, iv.data(), 12, nullptr, 0, data.data(), 5000, 16, 1);
+      DoAESXTS(x, data.data(), 4096, 1, data.data() + 4096);
+      *out = data;
+    }
+    GCM_deleteCtx_256b(&g);
+    DeleteAESXTSCtx(&x);
+  };
+  Bytes alone;
+  seal(&alone);
+  std::vector<Bytes> results(4);
+  std::vector<std::thread> threads;
+  for (auto &r : results) threads.emplace_back(seal, &r);
+  for (auto &t : threads) t.join();
+  for (const auto &r : results) EXPECT_EQ(r, alone);
+}
+
+// Every create function returns null, and leaks nothing, when the allocator fails.
+TEST_F(Differential, CreateFunctionsSurviveAllocationFailure) {
+  const Bytes key = Random(64);
+  using Create = BulkCtx (*)(const uint8_t *, uint32_t, int32_t);
+  const std::pair<Create, uint32_t> creates[] = {
+      {CreateAESECBCtx, 32}, {CreateAESCtx, 32},     {CreateAESCFBCtx, 32},  {CreateAESOFBCtx, 32},
+      {CreateAESCTRCtx, 32}, {CreateAesCtrCtx, 20}, {AESCCM_createCtx, 32}, {GCM_createCtx_256b, 32}};
+  for (auto [c, len] : creates) {
+    mem::fail_after(0);
+    EXPECT_EQ(c(key.data(), len, 1), nullptr);
+    mem::fail_after(-1);
+    BulkCtx ok = c(key.data(), len, 1);  // the same arguments work with memory
+    EXPECT_NE(ok, nullptr);
+    VOR_free(&ok);
+  }
+  mem::fail_after(0);
+  EXPECT_EQ(CreateAESXTSCtx(key.data(), 64, 1), nullptr);
+  mem::fail_after(-1);
 }
 
 }  // namespace

@@ -1,0 +1,139 @@
+// kelctl enc: the shipped command refuses while the power-up gate is closed;
+// with the gate open (in this process) it round-trips files and refuses a
+// wrong key or an altered file without writing any plaintext.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "kel/fips.h"
+#include "support/sandbox.h"
+
+// The command itself, built into this test so that it runs in-process.
+#include "tools/kelctl/enc_command.cpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char *kKey128 = "000102030405060708090a0b0c0d0e0f";
+const char *kKey256 = "603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4";
+
+class EncCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kelctl-enc-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    saved_ = gFIPS_powerupStatus;
+    gFIPS_powerupStatus = 0;  // the self-test is not part of this test
+  }
+  void TearDown() override {
+    gFIPS_powerupStatus = saved_;
+    fs::remove_all(dir_);
+  }
+  std::string Path(const std::string &name) { return dir_ + "/" + name; }
+  int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "enc");
+    std::vector<char *> argv;
+    for (auto &a : args) argv.push_back(a.data());
+    return kelctl::RunEnc(static_cast<int>(argv.size()), argv.data());
+  }
+  void Write(const std::string &name, const std::string &data) {
+    std::ofstream(Path(name), std::ios::binary) << data;
+  }
+  std::string Read(const std::string &name) { return kel::test::ReadFile(Path(name)); }
+  // Only the names given exist in the directory (no temporary leftovers).
+  void ExpectOnly(std::vector<std::string> names) {
+    std::vector<std::string> seen;
+    for (const auto &e : fs::directory_iterator(dir_)) seen.push_back(e.path().filename());
+    std::sort(seen.begin(), seen.end());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(seen, names);
+  }
+
+  std::string dir_;
+  int32_t saved_ = 0;
+};
+
+TEST_F(EncCommand, RoundTripsFilesOfEveryShape) {
+  for (size_t size : {size_t{0}, size_t{1}, size_t{16}, size_t{65536}, size_t{200001}}) {
+    std::string plain(size, '\0');
+    for (size_t i = 0; i < size; ++i) plain[i] = static_cast<char>(i * 7 + size);
+    Write("plain", plain);
+    const char *key = size % 2 ? kKey256 : kKey128;
+    ASSERT_EQ(Run({"-e", "--key", key, "--in", Path("plain"), "--out", Path("sealed")}), 0) << size;
+    const std::string sealed = Read("sealed");
+    ASSERT_EQ(sealed.size(), size + 20 + 16);
+    EXPECT_EQ(sealed.substr(0, 8), std::string("KELGCM1\0", 8));
+    ASSERT_EQ(Run({"-d", "--key", key, "--in", Path("sealed"), "--out", Path("opened")}), 0);
+    EXPECT_EQ(Read("opened"), plain) << size;
+    ExpectOnly({"plain", "sealed", "opened"});
+    EXPECT_EQ(fs::status(Path("opened")).permissions() & fs::perms::others_read, fs::perms::none);
+  }
+  // A fresh nonce each time: the same file never seals the same way twice.
+  ASSERT_EQ(Run({"-e", "-k", kKey128, "-i", Path("plain"), "-o", Path("again")}), 0);
+  EXPECT_NE(Read("again"), Read("sealed"));
+}
+
+TEST_F(EncCommand, RefusesWrongKeysAndAlteredFilesWithoutWritingPlaintext) {
+  Write("plain", std::string(100000, 'p'));
+  ASSERT_EQ(Run({"-e", "--key", kKey128, "--in", Path("plain"), "--out", Path("sealed")}), 0);
+  const std::string sealed = Read("sealed");
+  Write("opened", "previous contents");  // must survive every refusal
+
+  EXPECT_EQ(Run({"-d", "--key", "ff0102030405060708090a0b0c0d0e0f", "--in", Path("sealed"), "--out", Path("opened")}),
+            kelctl::kExitFailed);
+  EXPECT_EQ(Run({"-d", "--key", kKey256, "--in", Path("sealed"), "--out", Path("opened")}), kelctl::kExitFailed);
+  // One flipped bit in the header (nonce), the body and the tag; a cut file.
+  for (size_t at : {size_t{10}, size_t{20}, size_t{70000}, sealed.size() - 1}) {
+    std::string bad = sealed;
+    bad[at] ^= 0x01;
+    Write("bad", bad);
+    EXPECT_EQ(Run({"-d", "--key", kKey128, "--in", Path("bad"), "--out", Path("opened")}), kelctl::kExitFailed) << at;
+  }
+  for (size_t len : {sealed.size() - 1, size_t{35}, size_t{3}}) {
+    Write("bad", sealed.substr(0, len));
+    EXPECT_EQ(Run({"-d", "--key", kKey128, "--in", Path("bad"), "--out", Path("opened")}), kelctl::kExitFailed) << len;
+  }
+  EXPECT_EQ(Read("opened"), "previous contents");
+  ExpectOnly({"plain", "sealed", "opened", "bad"});
+}
+
+TEST_F(EncCommand, BadUsageAndUnwritableOutput) {
+  Write("plain", "hello");
+  EXPECT_EQ(Run({"-e", "--key", "0011", "--in", Path("plain"), "--out", Path("x")}), kelctl::kExitUsage);
+  EXPECT_EQ(Run({"-e", "--key", std::string(32, 'g'), "--in", Path("plain"), "--out", Path("x")}), kelctl::kExitUsage);
+  EXPECT_EQ(Run({"-e", "--in", Path("plain"), "--out", Path("x")}), kelctl::kExitUsage);
+  EXPECT_EQ(Run({"-e", "-d", "--key", kKey128, "--in", Path("plain"), "--out", Path("x")}), kelctl::kExitUsage);
+  EXPECT_EQ(Run({"-e", "--key", kKey128, "--in", Path("plain")}), kelctl::kExitUsage);
+  EXPECT_EQ(Run({"-e", "--key", kKey128, "--in", Path("missing"), "--out", Path("x")}), kelctl::kExitFailed);
+  EXPECT_EQ(Run({"-e", "--key", kKey128, "--in", Path("plain"), "--out", Path("no/such/dir/x")}),
+            kelctl::kExitFailed);
+  Write("key", std::string(kKey128) + "\n");
+  EXPECT_EQ(Run({"-e", "--key-file", Path("key"), "--in", Path("plain"), "--out", Path("x")}), 0);
+  EXPECT_EQ(Run({"-d", "--key-file", Path("key"), "--in", Path("x"), "--out", Path("y")}), 0);
+  EXPECT_EQ(Read("y"), "hello");
+}
+
+// The shipped tool links the library, whose power-up status starts as "not
+// run": it must say so and touch nothing.
+TEST_F(EncCommand, ShippedToolReportsTheClosedGate) {
+  Write("plain", "secret");
+  const std::string cmd = std::string(KEL_BINARY_DIR "/tools/kelctl enc -e --key ") + kKey128 + " --in " +
+                          Path("plain") + " --out " + Path("sealed") + " 2>" + Path("stderr");
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), kelctl::kExitFailed);
+  const std::string err = Read("stderr");
+  EXPECT_NE(err.find("power-up self-test has not passed (status -16508"), std::string::npos) << err;
+  ExpectOnly({"plain", "stderr"});
+}
+
+}  // namespace
