@@ -1,8 +1,6 @@
 // CTR-DRBG behaviour beyond the vectors: limits and statuses, the health
 // test and its error paths, the continuous test, deletion, faults and the
 // gate.
-#include <mutex>
-#include <thread>
 
 #include "crypto/common/alloc.h"
 #include "crypto/random/internal.h"
@@ -130,18 +128,6 @@ TEST_F(CtrDrbg, TdeaInstanceNeedsTheNoHealthTestFlag) {
   NIST_CTRDRBG_deleteContext(&ctx);
   // A derivation-function TDEA instance has no health test to fail.
   EXPECT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 21, 8, entropy_.data(), 14, entropy_.data(), 7, nullptr, 0, 0), 0);
-  NIST_CTRDRBG_deleteContext(&ctx);
-}
-
-TEST_F(CtrDrbg, ExhaustedReseedCounterRefusesUntilReseeded) {
-  RandomContext *ctx = New();
-  uint8_t out[16] = {};
-  State(ctx)->reseedCounter = (uint64_t{1} << 48) - 1;
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0), 0);
-  for (int i = 0; i < 2; ++i) EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0), ERR_DRBG_RESEED_REQUIRED);
-  EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, entropy_.data(), 48, nullptr, 0), 0);
-  EXPECT_EQ(State(ctx)->reseedCounter, 1u);
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0), 0);
   NIST_CTRDRBG_deleteContext(&ctx);
 }
 
@@ -294,46 +280,6 @@ TEST_F(CtrDrbg, GateComesBeforeEverything) {
   EXPECT_EQ(State(ctx)->reseedCounter, 1u);
   gFIPS_powerupStatus = 0;
   EXPECT_EQ(NIST_CTRDRBG_deleteContext(&ctx), 0);
-}
-
-TEST_F(CtrDrbg, SharedInstanceUnderACallersLockGivesTheSerialStream) {
-  // Four threads share one instance, serialising their calls; replaying the
-  // recorded order on a twin instance must give the same bytes.
-  RandomContext *shared = New(), *twin = New();
-  std::mutex lock;
-  std::vector<std::pair<size_t, Bytes>> log;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 50; ++i) {
-        const size_t n = 1 + static_cast<size_t>((t * 50 + i) * 37 % 300);
-        Bytes out(n);
-        std::lock_guard<std::mutex> hold(lock);
-        ASSERT_EQ(NIST_CTRDRBG_rngFun(shared, static_cast<uint32_t>(n), out.data()), 0);
-        log.emplace_back(n, out);
-      }
-    });
-  for (auto &t : threads) t.join();
-  ASSERT_EQ(log.size(), 200u);
-  for (const auto &[n, bytes] : log) {
-    Bytes out(n);
-    ASSERT_EQ(NIST_CTRDRBG_numberGenerator(twin, out.data(), static_cast<uint32_t>(n)), 0);
-    ASSERT_EQ(ToHex(out), ToHex(bytes));
-  }
-  NIST_CTRDRBG_deleteContext(&shared);
-  NIST_CTRDRBG_deleteContext(&twin);
-}
-
-TEST_F(CtrDrbg, TdeaKeyWideningTakesOverlappingSevenBitWindows) {
-  uint8_t key[21], wide[24];
-  for (int trial = 0; trial < 64; ++trial) {
-    for (int i = 0; i < 21; ++i) key[i] = static_cast<uint8_t>(trial * 29 + i * 83 + (i * i));
-    kel::drbg::expand_tdea_key(key, wide);
-    EXPECT_EQ(ToHex(wide, 24), ToHex(ModelDrbg::WidenTdeaKey(Bytes(key, key + 21))));
-  }
-  std::memset(key, 0xFF, sizeof key);
-  kel::drbg::expand_tdea_key(key, wide);
-  EXPECT_EQ(ToHex(wide, 8), "7fffffffffffffff");  // position -1 reads as 0
 }
 
 }  // namespace

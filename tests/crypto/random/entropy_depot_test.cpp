@@ -88,19 +88,4 @@ TEST(EntropyDepot, ZeroByteExtractionStartsTheThreadsWhichStopOnRequest) {
   StopDepot();
 }
 
-TEST(EntropyDepot, ScramblePermutation) {
-  // (x ^ x >> 2 ^ x >> 5 ^ 13x ^ 37x ^ 57x) mod 256, products before the XOR.
-  EXPECT_EQ(kel::depot::scramble_byte(0), 0);
-  EXPECT_EQ(kel::depot::scramble_byte(1), 1 ^ 13 ^ 37 ^ 57);
-  EXPECT_EQ(kel::depot::scramble_byte(0xFF), static_cast<uint8_t>(0xFF ^ 0x3F ^ 0x07 ^ (13 * 255) ^ (37 * 255) ^ (57 * 255)));
-  bool seen[256] = {};
-  int distinct = 0;
-  for (int x = 0; x < 256; ++x) {
-    const uint8_t y = kel::depot::scramble_byte(static_cast<uint8_t>(x));
-    if (!seen[y]) ++distinct;
-    seen[y] = true;
-  }
-  EXPECT_GT(distinct, 64);  // it stirs, it does not collapse the byte
-}
-
 }  // namespace
