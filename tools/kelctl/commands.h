@@ -22,5 +22,6 @@ int RunEnc(int argc, char **argv);
 int RunDigest(int argc, char **argv);
 int RunSpeed(int argc, char **argv);
 int RunPlugin(int argc, char **argv);
+int RunRandom(int argc, char **argv);
 
 }  // namespace kelctl

@@ -15,8 +15,10 @@ constexpr kelctl::Command kCommands[] = {
      kelctl::RunEnc},
     {"digest", "[--algo md5|sha1|sha224|sha256|sha384|sha512] [--hmac-key HEX] [FILE...]",
      "print sha256sum-style digest (or HMAC) lines of files or standard input", kelctl::RunDigest},
-    {"speed", "", "print the throughput of the digests and HMAC-SHA-256 on this machine", kelctl::RunSpeed},
+    {"speed", "", "print the throughput of the digests, HMAC and ciphers on this machine", kelctl::RunSpeed},
     {"plugin", "[--name FILE] [--without-glade]", "load the editor plugin as the connection editor does and try an edit", kelctl::RunPlugin},
+    {"random", "[--generator ctr-drbg|fips186] N", "print N random bytes in hex from a toolkit generator",
+     kelctl::RunRandom},
 };
 
 void PrintHelp(FILE *to) {
