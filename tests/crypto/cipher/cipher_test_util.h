@@ -1,14 +1,19 @@
 // Shared by the cipher tests: the power-up status opened for the test, the
-// code paths every vector runs through, and a watch on released contexts.
+// code paths every vector runs through, random data and the Wycheproof reader.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "crypto/cipher/internal.h"
+#include "crypto/common/alloc.h"
 #include "crypto/common/cpu.h"
 #include "kel/fips.h"
 #include "kel/vor.h"
@@ -40,7 +45,7 @@ void ForEachPath(F body) {
 }
 
 // Opens the gate for the test (the self-test is not part of these tests) and
-// restores the previous status afterwards.
+// restores the previous status afterwards. The seed is fixed, so a failure repeats.
 class CipherTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -50,40 +55,56 @@ class CipherTest : public ::testing::Test {
   void TearDown() override {
     gFIPS_powerupStatus = saved_;
     cpu::restrict_to(~0u);
+    mem::fail_after(-1);
   }
+  size_t Uniform(size_t lo, size_t hi) { return std::uniform_int_distribution<size_t>(lo, hi)(rng_); }
+  Bytes Random(size_t n) {
+    Bytes b(n);
+    for (auto &v : b) v = static_cast<uint8_t>(rng_());
+    return b;
+  }
+  std::mt19937 rng_{20261205};
 
  private:
   int32_t saved_ = 0;
 };
 
-// Records every released block's bytes (after the wipe, before the free).
-class ReleaseWatch {
- public:
-  ReleaseWatch() {
-    seen().clear();
-    cipher::set_release_observer([](const void *block, size_t size) {
-      const auto *p = static_cast<const uint8_t *>(block);
-      seen().emplace_back(p, p + size);
-    });
-  }
-  ~ReleaseWatch() { cipher::set_release_observer(nullptr); }
-  static std::vector<Bytes> &seen() {
-    static std::vector<Bytes> s;
-    return s;
-  }
-  // True when at least one block was released and every one was all zeros.
-  static bool AllZeroed() {
-    if (seen().empty()) return false;
-    for (const Bytes &b : seen())
-      for (uint8_t v : b)
-        if (v != 0) return false;
-    return true;
-  }
-};
-
 inline Bytes Concat(Bytes a, const Bytes &b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
+}
+
+// A Wycheproof test: its own fields and those of its group (ivSize, tagSize).
+using WycheproofCase = std::map<std::string, std::string>;
+
+// Reads a Wycheproof file flat: every "name": value pair in file order; a test
+// ends at its "result", and the group fields seen before it stay in force.
+// Nested objects and arrays of strings (flags) carry no value and drop out.
+inline std::vector<WycheproofCase> ReadWycheproof(const std::string &relative) {
+  std::ifstream in(VectorPath(relative));
+  const std::string s{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_FALSE(s.empty()) << relative;
+  std::vector<WycheproofCase> tests;
+  WycheproofCase cur;
+  for (size_t i = s.find('"'); i != std::string::npos; i = s.find('"', i)) {
+    const size_t close = s.find('"', i + 1);
+    const std::string name = s.substr(i + 1, close - i - 1);
+    size_t v = s.find_first_not_of(" \t\r\n", close + 1);
+    i = close + 1;
+    if (v == std::string::npos || s[v] != ':') continue;  // a string inside an array
+    v = s.find_first_not_of(" \t\r\n", v + 1);
+    if (s[v] == '"') {
+      for (i = v + 1; s[i] != '"'; i += s[i] == '\\' ? 2 : 1) {
+      }
+      cur[name] = s.substr(v + 1, i - v - 1);
+      ++i;
+    } else {
+      i = s.find_first_of(",}] \r\n", v + 1);
+      cur[name] = s.substr(v, i - v);
+    }
+    if (name == "result") tests.push_back(cur);
+  }
+  return tests;
 }
 
 }  // namespace kel::test

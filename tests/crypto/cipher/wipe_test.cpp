@@ -4,12 +4,16 @@
 
 #include <cstring>
 #include <map>
+#include <tuple>
 #include <vector>
 
 #include "crypto/common/alloc.h"
+#include "kel/aes.h"
+#include "kel/aes_modes.h"
 #include "kel/cipher.h"
 #include "kel/des.h"
 #include "kel/fips.h"
+#include "kel/gcm.h"
 #include "kel/rc2.h"
 
 namespace {
@@ -68,6 +72,26 @@ TEST_P(Wipe, DeleteZeroesTheContextBeforeRelease) {
   ASSERT_EQ(c.suite->deleteFunc(&ctx), 0);
   EXPECT_EQ(ctx, nullptr);
   EXPECT_GE(g_released, 1);
+  EXPECT_EQ(g_dirty, 0) << "a released block still held non-zero bytes";
+  EXPECT_TRUE(g_live.empty()) << "a block was not released";
+}
+
+// The contexts outside the suites, created to decrypt: their schedules too.
+TEST_F(Wipe, ContextsOutsideTheSuites) {
+  const std::vector<uint8_t> key(64, 0xa5);
+  const std::tuple<BulkCtx (*)(const uint8_t *, uint32_t, int32_t), int32_t (*)(BulkCtx *), uint32_t> kinds[] = {
+      {CreateAESECBCtx, DeleteAESECBCtx, 32}, {CreateAESCFBCtx, DeleteAESCtx, 24},
+      {CreateAESOFBCtx, DeleteAESCtx, 16},    {CreateAesCtrCtx, DeleteAESCTRCtx, 20},
+      {AESCCM_createCtx, AESCCM_deleteCtx, 32}, {GCM_createCtx_256b, GCM_deleteCtx_256b, 16}};
+  for (auto [create, release, length] : kinds) {
+    BulkCtx ctx = create(key.data(), length, 0);
+    ASSERT_NE(ctx, nullptr);
+    ASSERT_EQ(release(&ctx), 0);
+  }
+  BulkCtx xts = CreateAESXTSCtx(key.data(), 64, 0);
+  ASSERT_NE(xts, nullptr);
+  ASSERT_EQ(DeleteAESXTSCtx(&xts), 0);
+  EXPECT_GE(g_released, 7);
   EXPECT_EQ(g_dirty, 0) << "a released block still held non-zero bytes";
   EXPECT_TRUE(g_live.empty()) << "a block was not released";
 }
