@@ -125,6 +125,10 @@ FastUpdate fast_update(const HashSuite *s) {
 int32_t ensure_hash_ctx(HmacContext &c) { return c.hashCtx ? 0 : c.suite->allocFunc(&c.hashCtx); }
 
 int32_t reset(HmacContext &c) {
+  if (c.padsReady && c.hashCtx != nullptr && (c.suite == &kSha256Suite || c.suite == &kSha224Suite)) {
+    std::memcpy(c.hashCtx, &c.innerState.sha256, sizeof(Sha256Context));  // the common case, a fixed-size copy
+    return 0;
+  }
   if (int32_t s = ensure_hash_ctx(c); s != 0) return s;
   const size_t size = known_context_size(c.suite);
   if (size == 0) {
