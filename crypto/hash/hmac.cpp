@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "crypto/fips/gate.h"
+#include "crypto/hash/kernels.h"
 #include "crypto/hash/md.h"
 #include "kel/hmac.h"
 #include "kel/vor.h"
@@ -77,11 +78,30 @@ int32_t sha_final(HmacContext &c, uint8_t *result) {
   return 0;
 }
 
+// SHA-224/256 with the SHA extensions: the padding block(s), the outer
+// block and the digest between them in one kernel call that keeps the state
+// in registers. The working context ends as sha_final leaves it.
+int32_t sha256_final_fused(HmacContext &c, uint8_t *result) {
+  auto &h = *static_cast<Sha256Context *>(c.hashCtx);
+  const size_t idx = static_cast<size_t>(h.bufferIndex);
+  const size_t end = idx + 1 > 64 - 8 ? 128 : 64;  // no room for the length: a second block
+  alignas(16) uint8_t tail[128];
+  std::memcpy(tail, h.buffer, idx);
+  tail[idx] = 0x80;
+  std::memset(tail + idx + 1, 0, end - 8 - idx - 1);
+  h.byteCount <<= 3;
+  store_be64(tail + end - 8, h.byteCount);
+  h.bufferIndex = 0;
+  sha256_hmac_tail_shani(h.state, tail, end / 64, c.outerState.sha256.state, result, c.suite == &kSha224Suite);
+  return 0;
+}
+
 // The one-step final for the toolkit's SHA suites, or null.
 using FastFinal = int32_t (*)(HmacContext &, uint8_t *);
 FastFinal fast_final(const HashSuite *s) {
+  if (s == &kSha256Suite || s == &kSha224Suite)
+    return sha256_shani_available() ? sha256_final_fused : sha_final<Sha256>;
   if (s == &kSha1Suite) return sha_final<Sha1>;
-  if (s == &kSha224Suite || s == &kSha256Suite) return sha_final<Sha256>;
   if (s == &kSha384Suite || s == &kSha512Suite) return sha_final<Sha512>;
   return nullptr;
 }
@@ -95,8 +115,8 @@ void update_direct(void *ctx, const uint8_t *data, uint32_t length) {
 
 using FastUpdate = void (*)(void *, const uint8_t *, uint32_t);
 FastUpdate fast_update(const HashSuite *s) {
+  if (s == &kSha256Suite || s == &kSha224Suite) return update_direct<Sha256>;
   if (s == &kSha1Suite) return update_direct<Sha1>;
-  if (s == &kSha224Suite || s == &kSha256Suite) return update_direct<Sha256>;
   if (s == &kSha384Suite || s == &kSha512Suite) return update_direct<Sha512>;
   if (s == &kMd5Suite) return update_direct<Md5>;
   return nullptr;
@@ -105,6 +125,10 @@ FastUpdate fast_update(const HashSuite *s) {
 int32_t ensure_hash_ctx(HmacContext &c) { return c.hashCtx ? 0 : c.suite->allocFunc(&c.hashCtx); }
 
 int32_t reset(HmacContext &c) {
+  if (c.padsReady && c.hashCtx != nullptr && (c.suite == &kSha256Suite || c.suite == &kSha224Suite)) {
+    std::memcpy(c.hashCtx, &c.innerState.sha256, sizeof(Sha256Context));  // the common case, a fixed-size copy
+    return 0;
+  }
   if (int32_t s = ensure_hash_ctx(c); s != 0) return s;
   const size_t size = known_context_size(c.suite);
   if (size == 0) {

@@ -17,6 +17,12 @@ void sha1_blocks_shani(uint32_t state[5], const uint8_t *data, size_t blocks);  
 // SHA extensions, SSE4.1, SSSE3.
 bool sha256_shani_available();
 void sha256_blocks_shani(uint32_t state[8], const uint8_t *data, size_t blocks);  // 64-byte blocks
+// The end of an HMAC with precomputed padded-key states: the inner hash's
+// last blocks (already padded, 1 or 2) into inner, which keeps the finished
+// inner hash; then the outer block from outer; the 32-byte (SHA-224: 28) MAC
+// into mac. One call, the state held in registers throughout.
+void sha256_hmac_tail_shani(uint32_t inner[8], const uint8_t *tail, size_t blocks, const uint32_t outer[8],
+                            uint8_t *mac, bool sha224);
 
 // AVX2 and BMI2; with AVX-512F/VL as well, a faster build of the same code.
 bool sha512_fast_available();
