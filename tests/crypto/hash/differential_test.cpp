@@ -7,7 +7,7 @@ namespace kel::test {
 namespace {
 
 class Differential : public PathTest {};
-INSTANTIATE_TEST_SUITE_P(Paths, Differential, ::testing::Bool(), PathName);
+INSTANTIATE_TEST_SUITE_P(Paths, Differential, ::testing::ValuesIn(kPaths), PathName);
 
 // Lengths within 3 bytes of every multiple of the block up to four blocks,
 // and of the last length that still pads into one block.

@@ -103,13 +103,16 @@ inline std::vector<std::pair<std::string, Bytes>> AllForms(const Algo &a, const 
   return r;
 }
 
-// Opens the gate for the test and runs it on one block-function path:
-// GetParam() true = whatever the CPU offers, false = the portable loops.
-class PathTest : public ::testing::TestWithParam<bool> {
+// Opens the gate for the test and runs it on one block-function path: every
+// CPU feature, the AVX2 forms without AVX-512 (the SHA-512 kernel has both),
+// and the portable loops.
+constexpr uint32_t kPaths[] = {~0u, ~(kel::cpu::kAvx512f | kel::cpu::kAvx512vl), 0u};
+
+class PathTest : public ::testing::TestWithParam<uint32_t> {
  protected:
   void SetUp() override {
     gFIPS_powerupStatus = 0;
-    kel::cpu::restrict_to(GetParam() ? ~0u : 0u);
+    kel::cpu::restrict_to(GetParam());
   }
   void TearDown() override {
     kel::cpu::restrict_to(~0u);
@@ -117,8 +120,8 @@ class PathTest : public ::testing::TestWithParam<bool> {
   }
 };
 
-inline std::string PathName(const ::testing::TestParamInfo<bool> &info) {
-  return info.param ? "Hardware" : "Portable";
+inline std::string PathName(const ::testing::TestParamInfo<uint32_t> &info) {
+  return info.param == ~0u ? "Hardware" : info.param == 0 ? "Portable" : "NoAvx512";
 }
 
 inline Bytes RandomBytes(std::mt19937 &rng, size_t n) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "kel/ctr_drbg.h"
+
 namespace kel::test {
 
 class ModelDrbg {
@@ -15,27 +17,18 @@ class ModelDrbg {
   using Bytes = std::vector<uint8_t>;
   ModelDrbg(size_t keyLength, size_t blockLength, bool df) : kl_(keyLength), bl_(blockLength), df_(df) {}
 
-  void Instantiate(const Bytes &entropy, const Bytes &nonce, const Bytes &pers) {
+  // Instantiation is a reseed of the all-zero state with entropy || nonce.
+  void Instantiate(Bytes entropy, const Bytes &nonce, const Bytes &pers) {
     key_.assign(kl_, 0);
     v_.assign(bl_, 0);
-    Bytes seed;
-    if (df_) {
-      seed = entropy;
-      seed.insert(seed.end(), nonce.begin(), nonce.end());
-      seed.insert(seed.end(), pers.begin(), pers.end());
-      seed = Derive(seed, kl_ + bl_);
-    } else {
-      seed = Pad(pers);
-      for (size_t i = 0; i < seed.size(); ++i) seed[i] ^= entropy[i];
-    }
-    Update(seed);
+    entropy.insert(entropy.end(), nonce.begin(), nonce.end());
+    Reseed(entropy, pers);
   }
-  void Reseed(const Bytes &entropy, const Bytes &add) {
+  void Reseed(Bytes entropy, const Bytes &add) {
     Bytes seed;
     if (df_) {
-      seed = entropy;
-      seed.insert(seed.end(), add.begin(), add.end());
-      seed = Derive(seed, kl_ + bl_);
+      entropy.insert(entropy.end(), add.begin(), add.end());
+      seed = Derive(entropy, kl_ + bl_);
     } else {
       seed = Pad(add);
       for (size_t i = 0; i < seed.size(); ++i) seed[i] ^= entropy[i];
@@ -59,6 +52,19 @@ class ModelDrbg {
     return out;
   }
 
+  // The known-answer runner's sequence: instantiate, reseed, generate, reseed,
+  // generate one block; the answer is the second block.
+  static Bytes KnownAnswer(const DrbgTestVector &v, size_t keyLength, size_t blockLength, bool df) {
+    auto b = [](const uint8_t *p, uint32_t n) { return Bytes(p, p + n); };
+    ModelDrbg m(keyLength, blockLength, df);
+    m.Instantiate(b(v.entropyInput, v.entropyInputLength), b(v.nonce, v.nonceLength),
+                  b(v.personalization, v.personalizationLength));
+    m.Reseed(b(v.reseedEntropy1, v.reseedEntropy1Length), b(v.additionalInput1, v.additionalInput1Length));
+    m.Generate(blockLength);
+    m.Reseed(b(v.reseedEntropy2, v.reseedEntropy2Length), b(v.additionalInput2, v.additionalInput2Length));
+    return m.Generate(blockLength);
+  }
+
   // Bit 7k - 1 + i of the 56-bit group (position 0 the most significant,
   // position -1 reading as 0) becomes bit 7 - i of byte k.
   static Bytes WidenTdeaKey(const Bytes &k21) {
@@ -69,9 +75,6 @@ class ModelDrbg {
         for (int i = 0; i < 8; ++i) out[8 * g + k] |= static_cast<uint8_t>(bit(g, 7 * k - 1 + i) << (7 - i));
     return out;
   }
-
-  const Bytes &key() const { return key_; }
-  const Bytes &v() const { return v_; }
 
  private:
   Bytes Pad(const Bytes &s) const {
@@ -85,7 +88,7 @@ class ModelDrbg {
   }
   Bytes Encrypt(const Bytes &key, const Bytes &in) const {
     Bytes k = bl_ == 8 && key.size() == 21 ? WidenTdeaKey(key) : key;
-    const EVP_CIPHER *c = bl_ == 8 ? EVP_des_ede3_ecb()
+    const EVP_CIPHER *c = bl_ == 8    ? EVP_des_ede3_ecb()
                           : kl_ == 16 ? EVP_aes_128_ecb()
                           : kl_ == 24 ? EVP_aes_192_ecb()
                                       : EVP_aes_256_ecb();
