@@ -117,33 +117,6 @@ TEST(Rtos, RecursiveMutexNeedsAsManyReleasesAsWaits) {
   EXPECT_EQ(LINUX_recursiveMutexFree(&m), 0);
 }
 
-// Several threads add to plain counters under the plain lock and the guarded pair.
-TEST(Rtos, MutualExclusionUnderLoad) {
-  constexpr int kThreads = 4, kRounds = 20000;
-  MutexHandle plain = nullptr;
-  ASSERT_EQ(LINUX_mutexCreate(&plain, 0, 0), 0);
-  long plainCount = 0, guardedCount = 0;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < kRounds; ++i) {
-        LINUX_mutexWait(plain);
-        ++plainCount;
-        LINUX_mutexRelease(plain);
-        int32_t locked = 0;
-        VRTOS_mutexWait(plain, &locked);
-        ++guardedCount;
-        VRTOS_mutexRelease(plain, &locked);
-        VRTOS_mutexRelease(plain, &locked);  // refused: must not unlock someone else's hold
-      }
-    });
-  }
-  for (auto &t : threads) t.join();
-  EXPECT_EQ(plainCount, kThreads * kRounds);
-  EXPECT_EQ(guardedCount, kThreads * kRounds);
-  EXPECT_EQ(LINUX_mutexFree(&plain), 0);
-}
-
 TEST(Rtos, ConditionWaitWakesOnSignal) {
   MutexHandle m = nullptr;
   CondHandle c = nullptr;
