@@ -117,6 +117,11 @@ void CountFinalize(GObject *object) {
   c.finalize(object);
 }
 
+void Collect(const gchar *, GLogLevelFlags level, const gchar *message, gpointer data) {
+  auto *self = static_cast<GLibLogCapture *>(data);
+  self->messages.emplace_back(static_cast<GLogLevelFlags>(level & G_LOG_LEVEL_MASK), message ? message : "");
+}
+
 }  // namespace
 
 LiveInstances::LiveInstances(GType type) : type_(type) {
@@ -137,21 +142,8 @@ LiveInstances::~LiveInstances() {
 int LiveInstances::made() const { return counted.at(type_).made; }
 int LiveInstances::live() const { return counted.at(type_).made - counted.at(type_).finalized; }
 
-namespace {
-
-void Collect(const gchar *, GLogLevelFlags level, const gchar *message, gpointer data) {
-  auto *self = static_cast<GLibLogCapture *>(data);
-  self->messages.emplace_back(static_cast<GLogLevelFlags>(level & G_LOG_LEVEL_MASK), message ? message : "");
-}
-
-}  // namespace
-
-GLibLogCapture::GLibLogCapture() {
-  previous_ = g_log_set_default_handler(Collect, this);
-  previousData_ = nullptr;
-}
-
-GLibLogCapture::~GLibLogCapture() { g_log_set_default_handler(previous_, previousData_); }
+GLibLogCapture::GLibLogCapture() : previous_(g_log_set_default_handler(Collect, this)) {}
+GLibLogCapture::~GLibLogCapture() { g_log_set_default_handler(previous_, nullptr); }
 
 bool GLibLogCapture::Contains(GLogLevelFlags level, const std::string &text) const {
   for (const auto &[l, m] : messages)
@@ -163,10 +155,6 @@ std::string GLibLogCapture::All() const {
   std::string all;
   for (const auto &m : messages) all += "\n  " + m.second;
   return all;
-}
-
-std::ostream &operator<<(std::ostream &os, const TraceLine &t) {
-  return os << t.level << ' ' << t.function << "():" << t.file << ':' << t.line << " \"" << t.message << '"';
 }
 
 std::vector<TraceLine> ReadTrace(const std::string &path) {
@@ -181,7 +169,7 @@ std::vector<TraceLine> ReadTrace(const std::string &path) {
       ADD_FAILURE() << "not a plugin log line: \"" << raw << '"';
       continue;
     }
-    lines.push_back({m[1], m[2], m[3], m[5], static_cast<unsigned>(std::stoul(m[4]))});
+    lines.push_back({m[1], m[2], m[3], m[5]});
   }
   return lines;
 }

@@ -7,6 +7,7 @@
 #include <NetworkManager.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,8 @@ inline constexpr char kDialogPath[] = "/usr/share/gnome-vpn-properties/kelvpn/nm
 inline constexpr char kLogPath[] = "/usr/share/kel/logs//app-vpn-plugin.log";
 inline constexpr char kEditRefused[] = "KEL connection must not be edited directly. Use kel-ui instead.";
 inline constexpr char kErrorDomain[] = "kelvpn-editor-plugin-error-quark";
+inline constexpr char kNoResources[] =
+    "Failed to load resources from '/usr/share/gnome-vpn-properties/kelvpn/nm-kelvpn-dialog.glade'";
 
 // Copies the shipped dialog file to its fixed path (call inside the sandbox).
 bool InstallDialog();
@@ -83,18 +86,18 @@ class GLibLogCapture {
 
  private:
   GLogFunc previous_;
-  gpointer previousData_;
 };
 
 // One line of the plugin's log file, split at its header.
 struct TraceLine {
   std::string level, function, file, message;
-  unsigned line = 0;
   bool operator==(const TraceLine &o) const {
     return level == o.level && function == o.function && file == o.file && message == o.message;
   }
 };
-std::ostream &operator<<(std::ostream &os, const TraceLine &t);
+inline std::ostream &operator<<(std::ostream &os, const TraceLine &t) {
+  return os << t.level << ' ' << t.function << "():" << t.file << " \"" << t.message << '"';
+}
 
 // The lines of the log file at path; a line that does not have the plugin's
 // header shape fails the test.
