@@ -212,29 +212,21 @@ TEST_F(ArchiveSandbox, WithoutGzipTheTarStays) {
   });
 }
 
-TEST_F(ArchiveSandbox, OnlyTheKelApplicationsMayArchive) {
-  for (uint32_t app : {LOG_APP_VPN, LOG_APP_VPN_PLUGIN}) {
-    InFreshProcess([&] {
-      ASSERT_EQ(LOG_init(app, nullptr, "/tmp"), 0u);
-      char *name = strdup("stale");
-      EXPECT_EQ(LOG_create_archive("/usr/share/kel", &name), 1u);
-      EXPECT_EQ(name, nullptr);
-      LOG_deinit();
-    });
-  }
-  EXPECT_NE(ReadFile("/usr/share/kel/logs//app-vpn.log").find("] Failed to create archive. Only for kel application.\r\n"),
-            std::string::npos);
-  for (const auto &e : fs::directory_iterator("/usr/share/kel"))
-    EXPECT_NE(e.path().filename().string().rfind("kel_logs_", 0), 0u) << e.path();
-}
-
 TEST_F(ArchiveSandbox, FailuresBeforeTheArchiveExists) {
   const Layout l{"/tmp/logs", "/tmp/out", home_};
   ASSERT_EQ(RunInChild([&] {
               Prepare(l);
               char *name = nullptr;
               EXPECT_EQ(LOG_create_archive(l.outDir.c_str(), &name), 1u) << "no engine, no log file name";
+              ASSERT_EQ(LOG_init(LOG_APP_VPN, nullptr, l.logDir.c_str()), 0u);
+              name = strdup("stale");
+              EXPECT_EQ(LOG_create_archive(l.outDir.c_str(), &name), 1u) << "only the kel applications archive";
               EXPECT_EQ(name, nullptr);
+              EXPECT_TRUE(fs::is_empty(l.outDir));
+              EXPECT_NE(ReadFile("/usr/share/kel/logs//app-vpn.log")
+                            .find("] Failed to create archive. Only for kel application.\r\n"),
+                        std::string::npos);
+              LOG_deinit();
             }),
             0);
   InChildWith(l, LOG_APP_KEL, [&] {
