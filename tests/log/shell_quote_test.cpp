@@ -37,28 +37,17 @@ TEST(ShellQuote, HostileWordsReachTheCommandUnchanged) {
   for (const std::string &w : words) EXPECT_EQ(ThroughShell(w), "<" + w + ">") << w;
 }
 
-TEST(ShellQuote, LengthsAndSmallBuffers) {
-  EXPECT_EQ(shell_quoted_length(""), 2u);
+TEST(ShellQuote, SmallBuffersAndCommands) {
   EXPECT_EQ(shell_quoted_length("a'b"), 8u);  // 'a'\''b'
   char out[9];
-  EXPECT_EQ(shell_quote("a'b", out, sizeof out), 8u);
-  EXPECT_STREQ(out, "'a'\\''b'");
   EXPECT_EQ(shell_quote("a'bc", out, sizeof out), 0u);  // needs 10 bytes with the terminator
   EXPECT_STREQ(out, "");
-}
-
-TEST(ShellQuote, CommandQuotesEveryArgument) {
   const char *args[] = {"/tmp/a b/x.log", "/tmp/it's/x-old.log"};
   char *cmd = shell_command("mv -f", args, 2);
-  ASSERT_NE(cmd, nullptr);
   EXPECT_STREQ(cmd, "mv -f '/tmp/a b/x.log' '/tmp/it'\\''s/x-old.log'");
   std::free(cmd);
   const char *withNull[] = {"a", nullptr};
   EXPECT_EQ(shell_command("mv -f", withNull, 2), nullptr);
-  cmd = shell_command("true", nullptr, 0);
-  ASSERT_NE(cmd, nullptr);
-  EXPECT_STREQ(cmd, "true");
-  std::free(cmd);
 }
 
 }  // namespace

@@ -6,19 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "tests/log/client_files_support.h"
+#include "tests/log/log_test_util.h"
 
 namespace {
 
-using kel::test::Lines;
+using kel::test::SplitLines;
 using kel::test::RunProgram;
-using kel::test::ScratchDir;
+using kel::test::TempDir;
 
 const std::string kKelctl = KEL_BINARY_DIR "/tools/kelctl";
 
 // The value of the "key: value" line of the report, or "".
 std::string Field(const std::string &report, const std::string &key) {
-  for (const std::string &line : Lines(report))
+  for (const std::string &line : SplitLines(report))
     if (line.rfind(key + ": ", 0) == 0) return line.substr(key.size() + 2);
   return "";
 }
@@ -26,7 +26,7 @@ std::string Field(const std::string &report, const std::string &key) {
 class KelctlArchive : public SandboxTest {};
 
 TEST_F(KelctlArchive, ReportsNameSizeAndMembers) {
-  ScratchDir out, logs;
+  TempDir out, logs;
   ASSERT_TRUE(kel::test::WriteFile(logs / "install.log", "installed\n"));
   int status = -1;
   std::string report = RunProgram({kKelctl, "archive", out.path(), "--log-dir", logs.path()}, &status);
@@ -42,7 +42,7 @@ TEST_F(KelctlArchive, ReportsNameSizeAndMembers) {
   ASSERT_EQ(stat((out / name).c_str(), &st), 0);
   EXPECT_EQ(Field(report, "size"), std::to_string(st.st_size) + " bytes");
 
-  std::vector<std::string> members = Lines(RunProgram({"tar", "-tzf", out / name}));
+  std::vector<std::string> members = SplitLines(RunProgram({"tar", "-tzf", out / name}));
   EXPECT_EQ(Field(report, "members"), std::to_string(members.size()));
   // The two logs that exist and the five snapshots at least.
   EXPECT_GE(members.size(), 7u);
@@ -51,7 +51,7 @@ TEST_F(KelctlArchive, ReportsNameSizeAndMembers) {
 }
 
 TEST_F(KelctlArchive, RefusesBadUsageAndMissingDirectories) {
-  ScratchDir logs;
+  TempDir logs;
   int status = -1;
   RunProgram({kKelctl, "archive"}, &status);
   EXPECT_EQ(status, 2);
