@@ -20,11 +20,11 @@ struct Result {
 
 // The MB/s figure on the table row of name: 0 when the row has none, -1
 // when there is no such row.
-long SpeedFigure(const std::string &table, const std::string &name) {
+double SpeedFigure(const std::string &table, const std::string &name) {
   size_t at = table.find("\n" + name + "  ");
   if (at == std::string::npos) return -1;
   at = table.find_first_not_of(' ', at + 1 + name.size());
-  return std::strtol(table.c_str() + at, nullptr, 10);
+  return std::strtod(table.c_str() + at, nullptr);
 }
 
 class DigestCommand : public ::testing::Test {
