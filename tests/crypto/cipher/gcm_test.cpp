@@ -1,6 +1,6 @@
-// AES-GCM: the GCM specification cases, the CAVP encrypt and decrypt files
-// (96-bit and other IVs, every tag length) and Wycheproof, one-call and
-// streamed in pieces, on every code path.
+// AES-GCM: McGrew and Viega's published GCM test cases, the CAVP encrypt and
+// decrypt files (96-bit and other IVs, every tag length) and Wycheproof,
+// one-call and streamed in pieces, on every code path.
 #include <gtest/gtest.h>
 
 #include "crypto/cipher/gcm_internal.h"
