@@ -49,6 +49,22 @@ KEL_API void DEBUG_CONSOLE_printString1AsciiIPAddr(uint32_t errorClass, const ch
 KEL_API uint32_t DEBUG_CONSOLE_hexDump(uint32_t errorClass, const uint8_t *data, uint32_t length);
 KEL_API void DEBUG_CONSOLE_dump_data(const void *data, uint32_t length, int32_t limit, uint32_t width, const char *title);
 
+/* The console server: one thread that listens on a TCP port and, when a
+ * console client connects, prints under class 0 "Vorane Debug Console
+ * Activated", the up-time and a line end. The client receives nothing.
+ * DEBUG_CONSOLE_init clears the stop request and DEBUG_CONSOLE_stop sets it;
+ * both close a held console client and return 0. A waiting server sees a
+ * stop within about a second and ends without a line.
+ * DEBUG_CONSOLE_start returns 0 once the thread runs (a port that cannot be
+ * bound is reported by the thread on standard output) or the thread-creation
+ * status. */
+KEL_API int32_t DEBUG_CONSOLE_init(void);
+KEL_API int32_t DEBUG_CONSOLE_stop(void);
+KEL_API int32_t DEBUG_CONSOLE_start(int32_t port);
+/* Prints " (seconds.milliseconds)" since gStartTime, the milliseconds not
+ * zero-filled: 12,005 ms is " (12.5)". */
+KEL_API void DEBUG_CONSOLE_printUpTime(uint32_t errorClass);
+
 KEL_END_DECLS
 
 #endif /* KEL_DEBUG_CONSOLE_H */

@@ -19,6 +19,9 @@ constexpr kelctl::Command kCommands[] = {
     {"plugin", "[--name FILE] [--without-glade]", "load the editor plugin as the connection editor does and try an edit", kelctl::RunPlugin},
     {"random", "[--generator ctr-drbg|fips186] N", "print N random bytes in hex from a toolkit generator",
      kelctl::RunRandom},
+    {"console", "--port N [--wait SECONDS]",
+     "run the debug console server on port N and show its activation line when a client connects",
+     kelctl::RunConsole},
 };
 
 void PrintHelp(FILE *to) {
