@@ -110,9 +110,10 @@ template <int N> consteval Modulus<N> make_modulus(const std::array<uint32_t, 2 
 }
 
 // r <- t - m when t (with its carry limb hi) is at least m, else t; no branch.
-template <int N> constexpr void final_subtract(Limbs<N> &r, const uint64_t *t, uint64_t hi, const Limbs<N> &m) {
+template <int N> [[gnu::always_inline]] constexpr inline void final_subtract(Limbs<N> &r, const uint64_t *t, uint64_t hi, const Limbs<N> &m) {
   uint64_t s[N];
   uint64_t borrow = 0;
+  #pragma GCC unroll 16
   for (int j = 0; j < N; ++j) {
     const u128 d = u128{t[j]} - m[j] - borrow;
     s[j] = static_cast<uint64_t>(d);
@@ -120,14 +121,17 @@ template <int N> constexpr void final_subtract(Limbs<N> &r, const uint64_t *t, u
   }
   // keep t when the subtraction borrowed more than the carry limb holds
   const uint64_t keep = 0 - (borrow & ~hi & 1);
+  #pragma GCC unroll 16
   for (int j = 0; j < N; ++j) r[j] = (t[j] & keep) | (s[j] & ~keep);
 }
 
 // Montgomery product a b R^-1 mod m (CIOS); a, b < m gives a result < m.
-template <int N, const Modulus<N> &M> constexpr void mont_mul(Limbs<N> &r, const Limbs<N> &a, const Limbs<N> &b) {
+template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline void mont_mul(Limbs<N> &r, const Limbs<N> &a, const Limbs<N> &b) {
   uint64_t t[N + 2] = {};
+  #pragma GCC unroll 16
   for (int i = 0; i < N; ++i) {
     u128 c = 0;
+    #pragma GCC unroll 16
     for (int j = 0; j < N; ++j) {
       c += u128{a[j]} * b[i] + t[j];
       t[j] = static_cast<uint64_t>(c);
@@ -139,6 +143,7 @@ template <int N, const Modulus<N> &M> constexpr void mont_mul(Limbs<N> &r, const
     const uint64_t q = t[0] * M.n0;
     c = u128{q} * M.m[0] + t[0];
     c >>= 64;
+    #pragma GCC unroll 16
     for (int j = 1; j < N; ++j) {
       c += u128{q} * M.m[j] + t[j];
       t[j - 1] = static_cast<uint64_t>(c);
@@ -151,9 +156,60 @@ template <int N, const Modulus<N> &M> constexpr void mont_mul(Limbs<N> &r, const
   final_subtract<N>(r, t, t[N], M.m);
 }
 
-template <int N, const Modulus<N> &M> constexpr void mod_add(Limbs<N> &r, const Limbs<N> &a, const Limbs<N> &b) {
+// Montgomery square: the 2N-limb square (cross products once, doubled,
+// plus the diagonal), then N reduction steps.
+template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline void mont_sqr(Limbs<N> &r, const Limbs<N> &a) {
+  uint64_t t[2 * N] = {};
+#pragma GCC unroll 16
+  for (int i = 0; i < N; ++i) {
+    u128 c = 0;
+#pragma GCC unroll 16
+    for (int j = i + 1; j < N; ++j) {
+      c += u128{a[i]} * a[j] + t[i + j];
+      t[i + j] = static_cast<uint64_t>(c);
+      c >>= 64;
+    }
+    t[i + N] = static_cast<uint64_t>(c);
+  }
+  uint64_t top = 0;
+#pragma GCC unroll 16
+  for (int k = 0; k < 2 * N; ++k) {
+    const uint64_t next = t[k] >> 63;
+    t[k] = t[k] << 1 | top;
+    top = next;
+  }
+  u128 c = 0;
+#pragma GCC unroll 16
+  for (int i = 0; i < N; ++i) {
+    c += u128{a[i]} * a[i] + t[2 * i];
+    t[2 * i] = static_cast<uint64_t>(c);
+    c >>= 64;
+    c += t[2 * i + 1];
+    t[2 * i + 1] = static_cast<uint64_t>(c);
+    c >>= 64;
+  }
+  uint64_t extra = 0;
+#pragma GCC unroll 16
+  for (int i = 0; i < N; ++i) {
+    const uint64_t q = t[i] * M.n0;
+    u128 d = 0;
+#pragma GCC unroll 16
+    for (int j = 0; j < N; ++j) {
+      d += u128{q} * M.m[j] + t[i + j];
+      t[i + j] = static_cast<uint64_t>(d);
+      d >>= 64;
+    }
+    d += u128{t[i + N]} + extra;
+    t[i + N] = static_cast<uint64_t>(d);
+    extra = static_cast<uint64_t>(d >> 64);
+  }
+  final_subtract<N>(r, t + N, extra, M.m);
+}
+
+template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline void mod_add(Limbs<N> &r, const Limbs<N> &a, const Limbs<N> &b) {
   uint64_t t[N];
   uint64_t carry = 0;
+  #pragma GCC unroll 16
   for (int j = 0; j < N; ++j) {
     const u128 s = u128{a[j]} + b[j] + carry;
     t[j] = static_cast<uint64_t>(s);
@@ -162,8 +218,9 @@ template <int N, const Modulus<N> &M> constexpr void mod_add(Limbs<N> &r, const 
   final_subtract<N>(r, t, carry, M.m);
 }
 
-template <int N, const Modulus<N> &M> constexpr void mod_sub(Limbs<N> &r, const Limbs<N> &a, const Limbs<N> &b) {
+template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline void mod_sub(Limbs<N> &r, const Limbs<N> &a, const Limbs<N> &b) {
   uint64_t borrow = 0;
+  #pragma GCC unroll 16
   for (int j = 0; j < N; ++j) {
     const u128 d = u128{a[j]} - b[j] - borrow;
     r[j] = static_cast<uint64_t>(d);
@@ -171,6 +228,7 @@ template <int N, const Modulus<N> &M> constexpr void mod_sub(Limbs<N> &r, const 
   }
   const uint64_t mask = 0 - borrow;
   uint64_t carry = 0;
+  #pragma GCC unroll 16
   for (int j = 0; j < N; ++j) {
     const u128 s = u128{r[j]} + (M.m[j] & mask) + carry;
     r[j] = static_cast<uint64_t>(s);
@@ -184,7 +242,7 @@ template <int N, const Modulus<N> &M> struct Mont {
   using Fe = Limbs<N>;
 
   static constexpr void mul(Fe &r, const Fe &a, const Fe &b) { mont_mul<N, M>(r, a, b); }
-  static constexpr void sqr(Fe &r, const Fe &a) { mont_mul<N, M>(r, a, a); }
+  static constexpr void sqr(Fe &r, const Fe &a) { mont_sqr<N, M>(r, a); }
   static constexpr void add(Fe &r, const Fe &a, const Fe &b) { mod_add<N, M>(r, a, b); }
   static constexpr void sub(Fe &r, const Fe &a, const Fe &b) { mod_sub<N, M>(r, a, b); }
   static constexpr Fe to_mont(const Fe &a) {  // any a < 2^(64N)
