@@ -19,6 +19,8 @@ constexpr kelctl::Command kCommands[] = {
     {"plugin", "[--name FILE] [--without-glade]", "load the editor plugin as the connection editor does and try an edit", kelctl::RunPlugin},
     {"random", "[--generator ctr-drbg|fips186] N", "print N random bytes in hex from a toolkit generator",
      kelctl::RunRandom},
+    {"ec", "genkey|sign|verify|derive [--curve p256|p384] [--key K] [--pub P] [--sig S] [--peer P] [--out F] [FILE]",
+     "generate a P-256/P-384 key pair, sign or verify a file's digest, derive an ECDH secret", kelctl::RunEc},
 };
 
 void PrintHelp(FILE *to) {
