@@ -72,8 +72,8 @@ TEST_P(EcApi, PointEncoding) {
   EXPECT_EQ(Bytes(buf, buf + len), Encoded(gx, gy));
   void *b = buf;
   VOR_free(&b);
-  for (const Units *y : {&zero, &gy}) {  // (0, 0) and (x, 0) alike: the single byte 00
-    ASSERT_EQ(EC_pointToByteString(C().curve, y == &zero ? zero.data() : zero.data(), y->data(), &buf, &len), 0);
+  for (const Units *y : {&zero, &gy}) {  // (0, 0) and (0, y) alike: the single byte 00
+    ASSERT_EQ(EC_pointToByteString(C().curve, zero.data(), y->data(), &buf, &len), 0);
     EXPECT_EQ(Bytes(buf, buf + len), Bytes{0});
     b = buf;
     VOR_free(&b);
@@ -108,11 +108,6 @@ TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
   std::memcpy(pt->y, gy.data(), 4 * C().n());
   ASSERT_EQ(EC_pointAdd(sum, pt, neg), 0);
   EXPECT_EQ(Units(sum->x, sum->x + C().n()), zero);
-  ASSERT_EQ(EC_pointAdd(sum, pt, pt), 0);  // G + G = 2 G
-  Units two(C().n(), 0), x2(C().n()), y2(C().n());
-  two[0] = 2;
-  ASSERT_EQ(EC_multiplyPoint(C().curve->field, x2.data(), y2.data(), two.data(), gx.data(), gy.data()), 0);
-  EXPECT_EQ(Units(sum->x, sum->x + C().n()), x2);
   Units bad = gx;
   for (bad[0] += 1; EC_decompress(C().curve, pt, bad.data(), 0) == 0; ++bad[0]) {}
   EXPECT_EQ(EC_decompress(C().curve, pt, bad.data(), 0), ERR_EC_NOT_A_SQUARE);
