@@ -70,13 +70,11 @@ TEST_P(EcApi, PointEncoding) {
   uint8_t *buf = nullptr;
   ASSERT_EQ(EC_pointToByteString(C().curve, gx.data(), gy.data(), &buf, &len), 0);
   EXPECT_EQ(Bytes(buf, buf + len), Encoded(gx, gy));
-  void *b = buf;
-  VOR_free(&b);
+  Free(buf);
   for (const Units *y : {&zero, &gy}) {  // (0, 0) and (0, y) alike: the single byte 00
     ASSERT_EQ(EC_pointToByteString(C().curve, zero.data(), y->data(), &buf, &len), 0);
     EXPECT_EQ(Bytes(buf, buf + len), Bytes{0});
-    b = buf;
-    VOR_free(&b);
+    Free(buf);
   }
   Bytes out(2 * C().bytes() + 1, 0xaa);
   EXPECT_EQ(EC_writePointToBuffer(C().curve, gx.data(), gy.data(), out.data(), int32_t(out.size()) - 1),
@@ -118,8 +116,7 @@ TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
   EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), gy.data()), 0);
   EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), C().curve->field->prime), ERR_EC_INVALID);
   for (EcPoint *p : {pt, neg, sum}) {
-    void *blk = p;
-    VOR_free(&blk);
+    Free(p);
   }
 }
 
@@ -193,8 +190,7 @@ TEST_P(EcApi, SignatureRangesAndWindows) {
   EXPECT_EQ(ECDSA_verifySignatureEx(C().curve, qx.data(), qy.data(), hash, 32, 4, tg, 5, tq, r.data(), s.data()),
             ERR_EC_INVALID);
   for (uint32_t *t : {tg, tq}) {
-    void *blk = t;
-    VOR_free(&blk);
+    Free(t);
   }
 }
 
@@ -275,8 +271,7 @@ TEST_P(EcApi, GateCoversTheApprovedEntriesOnly) {
   uint8_t *z = nullptr;
   int32_t len = 0;
   EXPECT_EQ(ECDH_generateSharedSecretAux(C().curve, gx.data(), gy.data(), one.data(), &z, &len, 1), 0);
-  void *b = z;
-  VOR_free(&b);
+  Free(z);
   EXPECT_EQ(EC_deleteKey(&key), 0);
 }
 
@@ -301,8 +296,7 @@ TEST_P(EcApi, ThreadsShareTables) {
   }
   for (auto &t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
-  void *b = table;
-  VOR_free(&b);
+  Free(table);
 }
 
 }  // namespace

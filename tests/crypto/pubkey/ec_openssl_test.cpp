@@ -78,8 +78,7 @@ TEST_P(EcOpenSsl, ScalarMultiplesMatchForEveryMethod) {
     }
   }
   for (uint32_t *t : tables) {
-    void *b = t;
-    VOR_free(&b);
+    Free(t);
   }
 }
 
@@ -136,14 +135,12 @@ TEST_P(EcOpenSsl, SharedSecretsMatch) {
     ASSERT_EQ(ECDH_generateSharedSecret(c.curve, peer.data(), int32_t(peer.size()), ToUnits(c, k).data(), &secret,
                                         &len), 0);
     EXPECT_EQ(ToHex(secret, len), ToHex(Bytes(expected.begin(), expected.begin() + c.bytes())));
-    void *b = secret;
-    VOR_free(&b);
+    Free(secret);
     const Units px = ToUnits(c, Bytes(peer.begin() + 1, peer.begin() + 1 + c.bytes()));
     const Units py = ToUnits(c, Bytes(peer.begin() + 1 + c.bytes(), peer.end()));
     ASSERT_EQ(ECDH_generateSharedSecretAux(c.curve, px.data(), py.data(), ToUnits(c, k).data(), &secret, &len, 0), 0);
     EXPECT_EQ(ToHex(secret, len), ToHex(expected));
-    b = secret;
-    VOR_free(&b);
+    Free(secret);
   }
 }
 
