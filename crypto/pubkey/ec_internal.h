@@ -548,6 +548,7 @@ template <class C> void point_to_units(const Point<C> &p, uint32_t *x, uint32_t 
 template <class C> typename C::Fe scalar_from_units(const uint32_t *u) {
   typename C::Fe k = limbs_of<C::N>(u), r;
   final_subtract<C::N>(r, k.data(), 0, C::n);
+  wipe(&k, sizeof k);
   return r;
 }
 
