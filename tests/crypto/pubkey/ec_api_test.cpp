@@ -140,7 +140,8 @@ TEST_P(EcApi, FixedNonceSignatures) {
   BN_mod(r, r, n, o.ctx);
   BN_mod_mul(s, d, r, n, o.ctx);
   BN_mod_add(s, s, e, n, o.ctx);
-  BN_mod_mul(s, s, BN_mod_inverse(nullptr, k, n, o.ctx), n, o.ctx);
+  BIGNUM *kinv = BN_mod_inverse(nullptr, k, n, o.ctx);
+  BN_mod_mul(s, s, kinv, n, o.ctx);
   Bytes expectR(C().bytes()), expectS(C().bytes());
   BN_bn2binpad(r, expectR.data(), int(expectR.size()));
   BN_bn2binpad(s, expectS.data(), int(expectS.size()));
@@ -155,7 +156,7 @@ TEST_P(EcApi, FixedNonceSignatures) {
   // a failing generator ends signing with its status
   EXPECT_EQ(ECDSA_RAC_sign(C().curve, ToUnits(C(), dr).data(), ScriptedRng::Fun, &rng, hash.data(), 8, ru.data(),
                            su.data()), -17999);
-  for (BIGNUM *bn : {n, k, d, e, r, s}) BN_free(bn);
+  for (BIGNUM *bn : {n, k, d, e, r, s, kinv}) BN_free(bn);
 }
 
 TEST_P(EcApi, SignatureRangesAndWindows) {
