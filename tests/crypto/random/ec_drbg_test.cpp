@@ -268,7 +268,8 @@ TEST_F(EcDrbg, GatedEntriesAndAllocationFailures) {
   int failures = 0;
   for (int64_t k = 0; k < 12; ++k) {
     kel::mem::fail_after(k);
-    const int32_t st = NIST_ECDRBG_newContext(&ctx, EC_P384, 12, e.data(), 24, n.data(), 12, nullptr, 0);
+    const Bytes e384(24, 7), n384(12, 8);
+    const int32_t st = NIST_ECDRBG_newContext(&ctx, EC_P384, 12, e384.data(), 24, n384.data(), 12, nullptr, 0);
     kel::mem::fail_after(-1);
     if (st == 0) {
       NIST_ECDRBG_deleteContext(&ctx);
