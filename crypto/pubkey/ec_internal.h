@@ -125,6 +125,11 @@ template <int N> [[gnu::always_inline]] constexpr inline void final_subtract(Lim
   for (int j = 0; j < N; ++j) r[j] = (t[j] & keep) | (s[j] & ~keep);
 }
 
+// The P-256 prime's limbs (2^64 - 1, 2^32 - 1, 0, 2^64 - 2^32 + 1) with
+// n0 = 1 turn the first two products of each reduction step into a shift.
+template <int N, const Modulus<N> &M>
+constexpr bool kShiftReduction = N == 4 && M.n0 == 1 && M.m[0] == ~uint64_t{0} && M.m[1] == 0xffffffffu;
+
 // Montgomery product a b R^-1 mod m (CIOS); a, b < m gives a result < m.
 template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline void mont_mul(Limbs<N> &r, const Limbs<N> &a, const Limbs<N> &b) {
   uint64_t t[N + 2] = {};
@@ -141,10 +146,17 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
     t[N] = static_cast<uint64_t>(c);
     t[N + 1] = static_cast<uint64_t>(c >> 64);
     const uint64_t q = t[0] * M.n0;
-    c = u128{q} * M.m[0] + t[0];
-    c >>= 64;
+    int j = 1;
+    if constexpr (kShiftReduction<N, M>) {  // q m0 + t0 = q 2^64; q m1 + q = q 2^32
+      c = (u128{q} << 32) + t[1];
+      t[0] = static_cast<uint64_t>(c);
+      c >>= 64;
+      j = 2;
+    } else {
+      c = (u128{q} * M.m[0] + t[0]) >> 64;
+    }
     #pragma GCC unroll 16
-    for (int j = 1; j < N; ++j) {
+    for (; j < N; ++j) {
       c += u128{q} * M.m[j] + t[j];
       t[j - 1] = static_cast<uint64_t>(c);
       c >>= 64;
@@ -193,8 +205,16 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
   for (int i = 0; i < N; ++i) {
     const uint64_t q = t[i] * M.n0;
     u128 d = 0;
+    int j = 0;
+    if constexpr (kShiftReduction<N, M>) {
+      d = (u128{q} << 32) + t[i + 1];
+      t[i] = 0;
+      t[i + 1] = static_cast<uint64_t>(d);
+      d >>= 64;
+      j = 2;
+    }
 #pragma GCC unroll 16
-    for (int j = 0; j < N; ++j) {
+    for (; j < N; ++j) {
       d += u128{q} * M.m[j] + t[i + j];
       t[i + j] = static_cast<uint64_t>(d);
       d >>= 64;
