@@ -125,6 +125,13 @@ template <int N> [[gnu::always_inline]] constexpr inline void final_subtract(Lim
   for (int j = 0; j < N; ++j) r[j] = (t[j] & keep) | (s[j] & ~keep);
 }
 
+// q m[j]; an all-ones limb (the top limbs of both primes and orders) is a
+// shift and a subtraction. The test is on the constant modulus only.
+template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline u128 product(uint64_t q, int j) {
+  if (M.m[j] == ~uint64_t{0}) return (u128{q} << 64) - q;
+  return u128{q} * M.m[j];
+}
+
 // The P-256 prime's limbs (2^64 - 1, 2^32 - 1, 0, 2^64 - 2^32 + 1) with
 // n0 = 1 turn the first two products of each reduction step into a shift.
 template <int N, const Modulus<N> &M>
@@ -157,7 +164,7 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
     }
     #pragma GCC unroll 16
     for (; j < N; ++j) {
-      c += u128{q} * M.m[j] + t[j];
+      c += product<N, M>(q, j) + t[j];
       t[j - 1] = static_cast<uint64_t>(c);
       c >>= 64;
     }
@@ -215,7 +222,7 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
     }
 #pragma GCC unroll 16
     for (; j < N; ++j) {
-      d += u128{q} * M.m[j] + t[i + j];
+      d += product<N, M>(q, j) + t[i + j];
       t[i + j] = static_cast<uint64_t>(d);
       d >>= 64;
     }
