@@ -24,5 +24,8 @@ int RunSpeed(int argc, char **argv);
 int RunPlugin(int argc, char **argv);
 int RunRandom(int argc, char **argv);
 int RunConsole(int argc, char **argv);
+int RunEc(int argc, char **argv);
+// The EC rows of kelctl speed (operations per second).
+void PrintEcSpeedRows();
 
 }  // namespace kelctl

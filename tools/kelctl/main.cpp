@@ -23,6 +23,8 @@ constexpr kelctl::Command kCommands[] = {
     {"console", "--port N [--wait SECONDS]",
      "run the debug console server on port N and show its activation line when a client connects",
      kelctl::RunConsole},
+    {"ec", "genkey|sign|verify|derive [--curve p256|p384] [--key K] [--pub P] [--sig S] [--peer P] [--out F] [FILE]",
+     "generate a P-256/P-384 key pair, sign or verify a file's digest, derive an ECDH secret", kelctl::RunEc},
 };
 
 void PrintHelp(FILE *to) {
