@@ -88,7 +88,7 @@ int32_t compareMagnitudes(const vlong *a, const vlong *b) {
 // |x| += |y| in place.
 int32_t add_magnitudes(vlong *x, const vlong *y) {
   const uint32_t L = x->length > y->length ? x->length : y->length;
-  if (int32_t s = VLONG_reallocVlong(x, L + 1); s != kOk) return s;
+  if (int32_t s = VLONG_reallocVlong(x, L < VLONG_MAX_UNITS ? L + 1 : L); s != kOk) return s;
   size_t yn;
   const limb_t *yl = view(y, &yn);
   const size_t n = limbs_for(L);
@@ -97,9 +97,18 @@ int32_t add_magnitudes(vlong *x, const vlong *y) {
   uint64_t c = add_n(xl, xl, yl, yn);
   if (n > yn) c = add_1(xl + yn, xl + yn, n - yn, c);
   // An odd L leaves the top limb's high half free, so no carry leaves it;
-  // an even L puts the carry in unit L.
-  if (L % 2 == 0) x->units[L] = static_cast<uint32_t>(c);
-  x->length = L + 1;
+  // an even L puts the carry in unit L, if the ceiling leaves room for it.
+  x->length = L;
+  if (L % 2 == 0) {
+    if (L < VLONG_MAX_UNITS) {
+      x->units[L] = static_cast<uint32_t>(c);
+      x->length = L + 1;
+    } else if (c != 0) {
+      return kSize;
+    }
+  } else {
+    x->length = L + 1;
+  }
   trim(x);
   return kOk;
 }
