@@ -234,7 +234,9 @@ uint32_t VLONG_bitLength(const vlong *v) {
 
 // ---- comparison ----
 
+// A null vlong compares as zero.
 int32_t VLONG_compareUnsigned(const vlong *a, uint32_t b) {
+  if (a == nullptr) return b == 0 ? 0 : -1;
   if (a->isNegative) return -1;
   if (a->length > 1) return 1;
   if (a->length == 1) return a->units[0] == b ? 0 : (a->units[0] > b ? 1 : -1);
@@ -242,6 +244,9 @@ int32_t VLONG_compareUnsigned(const vlong *a, uint32_t b) {
 }
 
 int32_t VLONG_compareSignedVlongs(const vlong *a, const vlong *b) {
+  const vlong zero{};
+  if (a == nullptr) a = &zero;
+  if (b == nullptr) b = &zero;
   const bool an = a->isNegative && a->length != 0;
   const bool bn = b->isNegative && b->length != 0;
   if (an != bn) return an ? -1 : 1;
@@ -251,10 +256,12 @@ int32_t VLONG_compareSignedVlongs(const vlong *a, const vlong *b) {
 
 // ---- shifts ----
 
-int32_t shlVlong(vlong *v) { return VLONG_shlXvlong(v, 1); }
-
 int32_t VLONG_shlVlong(vlong *v) {
   if (v == nullptr) return kNull;
+  return shlVlong(v);
+}
+
+int32_t shlVlong(vlong *v) {
   if (v->length == 0) return kOk;
   if (v->units[v->length - 1] >> 31) {
     if (int32_t s = VLONG_reallocVlong(v, v->length + 1); s != kOk) return s;

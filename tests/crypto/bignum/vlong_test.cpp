@@ -4,6 +4,7 @@
 
 #include "bignum_test_util.h"
 #include "kel/vor.h"
+#include "support/vectors.h"
 
 namespace kel::test {
 namespace {
@@ -187,9 +188,7 @@ TEST(Vlong, MpintEncodings) {
     uint8_t *m = nullptr;
     int32_t len = 0;
     ASSERT_EQ(VLONG_mpintByteStringFromVlong(v.get(), &m, &len), 0);
-    std::string hex;
-    for (int32_t i = 0; i < len; ++i) hex += "0123456789abcdef"[m[i] >> 4], hex += "0123456789abcdef"[m[i] & 15];
-    EXPECT_EQ(hex, c.hex) << c.value;
+    EXPECT_EQ(ToHex(m, static_cast<size_t>(len)), c.hex) << c.value;
     void *block = m;
     VOR_free(&block);
   }
