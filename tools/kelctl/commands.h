@@ -27,5 +27,9 @@ int RunConsole(int argc, char **argv);
 int RunEc(int argc, char **argv);
 // The EC rows of kelctl speed (operations per second).
 void PrintEcSpeedRows();
+int RunPrime(int argc, char **argv);
+
+// The big-number rows of kelctl speed.
+void PrintBignumSpeed();
 
 }  // namespace kelctl
