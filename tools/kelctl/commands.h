@@ -23,5 +23,10 @@ int RunDigest(int argc, char **argv);
 int RunSpeed(int argc, char **argv);
 int RunPlugin(int argc, char **argv);
 int RunRandom(int argc, char **argv);
+int RunDh(int argc, char **argv);
+int RunOid(int argc, char **argv);
+
+// The public-key rows of kelctl speed (speed_pubkey.cpp).
+void PrintPublicKeySpeed();
 
 }  // namespace kelctl

@@ -19,6 +19,10 @@ constexpr kelctl::Command kCommands[] = {
     {"plugin", "[--name FILE] [--without-glade]", "load the editor plugin as the connection editor does and try an edit", kelctl::RunPlugin},
     {"random", "[--generator ctr-drbg|fips186] N", "print N random bytes in hex from a toolkit generator",
      kelctl::RunRandom},
+    {"dh", "[--group N] [--private-a HEX --private-b HEX]",
+     "run a Diffie-Hellman agreement between two parties; print both public values and the secret's digest",
+     kelctl::RunDh},
+    {"oid", "", "list the toolkit's object identifiers with their dotted values", kelctl::RunOid},
 };
 
 void PrintHelp(FILE *to) {
