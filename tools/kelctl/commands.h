@@ -25,7 +25,10 @@ int RunPlugin(int argc, char **argv);
 int RunRandom(int argc, char **argv);
 int RunDh(int argc, char **argv);
 int RunOid(int argc, char **argv);
+int RunPrime(int argc, char **argv);
 
+// The big-number rows of kelctl speed.
+void PrintBignumSpeed();
 // The public-key rows of kelctl speed (speed_pubkey.cpp).
 void PrintPublicKeySpeed();
 

@@ -23,6 +23,8 @@ constexpr kelctl::Command kCommands[] = {
      "run a Diffie-Hellman agreement between two parties; print both public values and the secret's digest",
      kelctl::RunDh},
     {"oid", "", "list the toolkit's object identifiers with their dotted values", kelctl::RunOid},
+    {"prime", "--bits N | --test NUM...", "generate a probable prime of N bits, or test decimal or 0x-hex numbers",
+     kelctl::RunPrime},
 };
 
 void PrintHelp(FILE *to) {
