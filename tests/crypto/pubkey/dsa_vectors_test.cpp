@@ -1,6 +1,6 @@
 // DSA against the NIST CAVP vectors: domain parameters from their seeds and
 // counters (PQGGen, PQGVer), key pairs, and signatures (SigGen, SigVer).
-#include "dsa_test_util.h"
+#include "dh_test_util.h"
 
 namespace kel::test {
 namespace {
