@@ -154,8 +154,10 @@ extern "C" int32_t DH_computeKeyExchange(DhContext *ctx, vlong **queue) {
   // 1 and p - 1 pass: the small-subgroup values are the caller's to refuse.
   if (VLONG_isVlongZero(peer) != 0 || peer->isNegative != 0 || VLONG_compareSignedVlongs(peer, ctx->prime) >= 0)
     return ERR_DH_PEER_VALUE;
-  Held z(queue, true);
-  if (int32_t s = modexp_consttime(peer, ctx->privateValue, ctx->prime, z.out(), queue); s != 0) return s;
+  // The exponentiation's buffers end up holding the secret: they come from
+  // the heap and are wiped on release, not left in the caller's queue.
+  Held z(nullptr, true);
+  if (int32_t s = modexp_consttime(peer, ctx->privateValue, ctx->prime, z.out(), nullptr); s != 0) return s;
   release(&ctx->sharedSecret, queue, true);
   ctx->sharedSecret = z.take();
   return kOk;
