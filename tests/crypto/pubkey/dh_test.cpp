@@ -79,6 +79,7 @@ TEST_F(Dh, BothSidesAgreeInEveryGroupAndWithOpenSsl) {
   BN_CTX *bn = BN_CTX_new();
   for (int32_t group : kGroups) {
     SCOPED_TRACE(group);
+    kel::cpu::restrict_to(group % 2 ? 0u : ~0u);  // portable kernels for the odd group numbers
     Ctx a, b;
     ASSERT_EQ(DH_allocateServer(rng_, &a.c, static_cast<uint32_t>(group)), 0);
     ASSERT_EQ(DH_allocateServer(rng_, &b.c, static_cast<uint32_t>(group)), 0);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "crypto/common/alloc.h"
+#include "crypto/common/cpu.h"
 #include "kel/dsa.h"
 #include "kel/fips.h"
 #include "kel/random.h"
@@ -87,6 +88,7 @@ class FfcTest : public ::testing::Test {
     ASSERT_EQ(RANDOM_acquireContext(&rng_), 0);
   }
   void TearDown() override {
+    kel::cpu::restrict_to(~0u);
     gFIPS_powerupStatus = 0;
     RANDOM_releaseContext(&rng_);
     gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
