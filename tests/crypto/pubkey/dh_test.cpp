@@ -11,7 +11,7 @@
 #include "dh_test_util.h"
 #include "kel/dh.h"
 
-namespace kel::test {
+namespace kel::test::ffc {
 namespace {
 
 constexpr int32_t kGroups[] = {1, 2, 5, 14, 15, 16, 17, 18, 24};
@@ -215,4 +215,4 @@ TEST_F(Dh, SecretsAreWipedOnTheWayToTheQueue) {
 }
 
 }  // namespace
-}  // namespace kel::test
+}  // namespace kel::test::ffc

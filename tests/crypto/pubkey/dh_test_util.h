@@ -20,7 +20,7 @@
 #include "kel/vlong.h"
 #include "support/vectors.h"
 
-namespace kel::test {
+namespace kel::test::ffc {
 
 struct VlongFree {
   void operator()(vlong *v) const { VLONG_freeVlong(&v, nullptr); }
@@ -145,4 +145,4 @@ struct Replay {
   }
 };
 
-}  // namespace kel::test
+}  // namespace kel::test::ffc

@@ -10,7 +10,7 @@
 
 #include "dh_test_util.h"
 
-namespace kel::test {
+namespace kel::test::ffc {
 namespace {
 
 using Dsa = FfcTest;
@@ -323,4 +323,4 @@ TEST_F(Dsa, SharedKeyAcrossThreadsAndWipedOnRelease) {
 }
 
 }  // namespace
-}  // namespace kel::test
+}  // namespace kel::test::ffc

@@ -2,7 +2,7 @@
 // counters (PQGGen, PQGVer), key pairs, and signatures (SigGen, SigVer).
 #include "dh_test_util.h"
 
-namespace kel::test {
+namespace kel::test::ffc {
 namespace {
 
 using DsaVectors = FfcTest;
@@ -91,4 +91,4 @@ TEST_F(DsaVectors, Signatures) {
 }
 
 }  // namespace
-}  // namespace kel::test
+}  // namespace kel::test::ffc
