@@ -77,7 +77,6 @@ int32_t ct_reduce(const vlong *x, uint32_t units, const vlong *q, vlong **out, v
 
 namespace {
 
-using bignum::modexp_consttime;
 
 // a·b mod q for a secret factor, through the constant-time reduction.
 int32_t ct_mul_mod(const vlong *a, const vlong *b, const vlong *q, vlong **out, vlong **queue) {
@@ -145,7 +144,7 @@ int32_t sign_once(RngFun rngFun, void *rngFunArg, const DsaKeyObject *key, const
   }
   // r = (g^k mod p) mod q
   Held gk(queue, true);
-  if (int32_t st = modexp_consttime(key->g, k.get(), key->p, gk.out(), queue); st != kOk) return st;
+  if (int32_t st = ffc::pow_secret_exponent(key->g, k.get(), key->p, gk.out(), queue); st != kOk) return st;
   if (int32_t st = VLONG_operatorModSignedVlongs(gk.get(), q, r.out(), queue); st != kOk) return st;
   // u = (m + x·r) mod q
   Held xr(queue, true), u(queue, true);
