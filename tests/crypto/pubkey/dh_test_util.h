@@ -106,23 +106,16 @@ struct KeyFree {
 };
 using Key = std::unique_ptr<DsaKeyObject, KeyFree>;
 
-inline Key PublicKey(const Bytes &p, const Bytes &q, const Bytes &g, const Bytes &y) {
+// A key from p, q, g and either y (public) or x (private: y is computed).
+inline Key MakeKey(const Bytes &p, const Bytes &q, const Bytes &g, const Bytes &v, bool isPrivate) {
   DsaKeyObject *k = nullptr;
   EXPECT_EQ(DSA_createKey(&k), 0);
-  EXPECT_EQ(DSA_setPublicKeyParameters(k, p.data(), p.size(), q.data(), q.size(), g.data(), g.size(), y.data(),
-                                       y.size(), nullptr),
-            0);
+  auto set = isPrivate ? DSA_setAllKeyParameters : DSA_setPublicKeyParameters;
+  EXPECT_EQ(set(k, p.data(), p.size(), q.data(), q.size(), g.data(), g.size(), v.data(), v.size(), nullptr), 0);
   return Key(k);
 }
-
-inline Key PrivateKey(const Bytes &p, const Bytes &q, const Bytes &g, const Bytes &x) {
-  DsaKeyObject *k = nullptr;
-  EXPECT_EQ(DSA_createKey(&k), 0);
-  EXPECT_EQ(DSA_setAllKeyParameters(k, p.data(), p.size(), q.data(), q.size(), g.data(), g.size(), x.data(),
-                                    x.size(), nullptr),
-            0);
-  return Key(k);
-}
+inline Key PublicKey(const Bytes &p, const Bytes &q, const Bytes &g, const Bytes &y) { return MakeKey(p, q, g, y, false); }
+inline Key PrivateKey(const Bytes &p, const Bytes &q, const Bytes &g, const Bytes &x) { return MakeKey(p, q, g, x, true); }
 
 // The representative of msg: the leftmost 160 bits of its digest.
 inline V Representative(const Bytes &msg, const std::string &hash = "SHA1") {
