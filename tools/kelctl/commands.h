@@ -27,9 +27,13 @@ int RunConsole(int argc, char **argv);
 int RunEc(int argc, char **argv);
 // The EC rows of kelctl speed (operations per second).
 void PrintEcSpeedRows();
+int RunDh(int argc, char **argv);
+int RunOid(int argc, char **argv);
 int RunPrime(int argc, char **argv);
 
 // The big-number rows of kelctl speed.
 void PrintBignumSpeed();
+// The public-key rows of kelctl speed (speed_pubkey.cpp).
+void PrintPublicKeySpeed();
 
 }  // namespace kelctl

@@ -25,6 +25,10 @@ constexpr kelctl::Command kCommands[] = {
      kelctl::RunConsole},
     {"ec", "genkey|sign|verify|derive [--curve p256|p384] [--key K] [--pub P] [--sig S] [--peer P] [--out F] [FILE]",
      "generate a P-256/P-384 key pair, sign or verify a file's digest, derive an ECDH secret", kelctl::RunEc},
+    {"dh", "[--group N] [--private-a HEX --private-b HEX]",
+     "run a Diffie-Hellman agreement between two parties; print both public values and the secret's digest",
+     kelctl::RunDh},
+    {"oid", "", "list the toolkit's object identifiers with their dotted values", kelctl::RunOid},
     {"prime", "--bits N | --test NUM...", "generate a probable prime of N bits, or test decimal or 0x-hex numbers",
      kelctl::RunPrime},
 };
