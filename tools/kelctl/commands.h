@@ -23,5 +23,6 @@ int RunDigest(int argc, char **argv);
 int RunSpeed(int argc, char **argv);
 int RunPlugin(int argc, char **argv);
 int RunRandom(int argc, char **argv);
+int RunRsa(int argc, char **argv);
 
 }  // namespace kelctl
