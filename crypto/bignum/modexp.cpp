@@ -16,8 +16,10 @@ namespace kel::bignum {
 
 // ---- MontSpace ----
 
+// Released last-taken first, so the next exponentiation over the same queue
+// pops each buffer for the same role and size.
 MontSpace::~MontSpace() {
-  for (size_t i = 0; i < used_; ++i) VLONG_freeVlong(&pool_[i], queue_);
+  for (size_t i = used_; i-- > 0;) VLONG_freeVlong(&pool_[i], queue_);
 }
 
 int32_t MontSpace::take_units(uint32_t units, limb_t **out) {
@@ -213,6 +215,10 @@ int32_t MontSpace::pow_consttime(limb_t *acc, const limb_t *g, const vlong *e) {
 int32_t MontSpace::make_vlong(const limb_t *a, vlong **out) {
   Temp v(queue_);
   if (int32_t s = VLONG_allocVlong(v.out(), queue_); s != kOk) return s;
+  return fill_vlong(a, v, out);
+}
+
+int32_t MontSpace::fill_vlong(const limb_t *a, Temp &v, vlong **out) {
   if (int32_t s = reserve_units(v.get(), static_cast<uint32_t>(2 * mt_.n)); s != kOk) return s;
   copy_n(limbs(v.get()), a, mt_.n);
   set_limb_length(v.get(), mt_.n);
@@ -228,6 +234,10 @@ enum class Method { kWindow, kConstTime };
 // where that matters).
 int32_t montgomery_exp(const vlong *x, const vlong *e, const vlong *m, Method method, vlong **out,
                        vlong **queue) {
+  // The result is taken first: a caller that gives results back to its queue
+  // gets every vlong back in the same role next time.
+  Temp result(queue);
+  if (int32_t s = VLONG_allocVlong(result.out(), queue); s != kOk) return s;
   MontSpace ms(queue);
   if (int32_t s = ms.init(m); s != kOk) return s;
   limb_t *g = nullptr, *acc = nullptr;
@@ -237,7 +247,7 @@ int32_t montgomery_exp(const vlong *x, const vlong *e, const vlong *m, Method me
   int32_t s = method == Method::kWindow ? ms.pow_window(acc, g, e) : ms.pow_consttime(acc, g, e);
   if (s != kOk) return s;
   ms.from_mont(acc, acc);
-  return ms.make_vlong(acc, out);
+  return ms.fill_vlong(acc, result, out);
 }
 
 bool is_odd(const vlong *v) { return v->length != 0 && (v->units[0] & 1); }

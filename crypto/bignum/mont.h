@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "crypto/bignum/internal.h"
 #include "crypto/bignum/limbs.h"
 #include "kel/vlong.h"
 
@@ -49,6 +50,8 @@ class MontSpace {
 
   // A new vlong (from the queue) holding a (n limbs, normal form).
   int32_t make_vlong(const limb_t *a, vlong **out);
+  // The same into a vlong the caller took.
+  int32_t fill_vlong(const limb_t *a, Temp &v, vlong **out);
 
  private:
   int32_t take_units(uint32_t units, limb_t **out);

@@ -23,6 +23,10 @@ int RunDigest(int argc, char **argv);
 int RunSpeed(int argc, char **argv);
 int RunPlugin(int argc, char **argv);
 int RunRandom(int argc, char **argv);
+int RunPrime(int argc, char **argv);
+
+// The big-number rows of kelctl speed.
+void PrintBignumSpeed();
 int RunRsa(int argc, char **argv);
 // The RSA-2048 rows of kelctl speed (operations per second); false when RSA is unavailable.
 bool SpeedRsa();

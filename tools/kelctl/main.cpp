@@ -19,6 +19,8 @@ constexpr kelctl::Command kCommands[] = {
     {"plugin", "[--name FILE] [--without-glade]", "load the editor plugin as the connection editor does and try an edit", kelctl::RunPlugin},
     {"random", "[--generator ctr-drbg|fips186] N", "print N random bytes in hex from a toolkit generator",
      kelctl::RunRandom},
+    {"prime", "--bits N | --test NUM...", "generate a probable prime of N bits, or test decimal or 0x-hex numbers",
+     kelctl::RunPrime},
     {"rsa", "(genkey [--bits N]|pubkey|sign|verify|encrypt|decrypt) --key FILE [--in FILE] [--out FILE] [--sig FILE]",
      "RSA key pairs, PKCS #1 v1.5 signatures over SHA-256 and encryption of a short secret", kelctl::RunRsa},
 };

@@ -21,6 +21,10 @@ struct V {
   V() = default;
   explicit V(vlong *v) : p(v) {}
   V(V &&o) noexcept : p(o.p) { o.p = nullptr; }
+  V &operator=(V &&o) noexcept {
+    std::swap(p, o.p);
+    return *this;
+  }
   ~V() {
     if (p) VLONG_freeVlong(&p, nullptr);
   }
@@ -33,6 +37,8 @@ struct Mpz {
   mpz_t z;
   Mpz() { mpz_init(z); }
   explicit Mpz(const char *hex) { mpz_init_set_str(z, hex, 16); }
+  Mpz(const Mpz &) = delete;
+  Mpz &operator=(const Mpz &) = delete;
   ~Mpz() { mpz_clear(z); }
   operator mpz_ptr() { return z; }
   std::string Hex() const {
