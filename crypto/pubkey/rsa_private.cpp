@@ -217,6 +217,17 @@ int32_t crt(const RsaKeyObject *key, const vlong *c, vlong **out, vlong **queue)
   return make(Res, kp + kq, out, queue);
 }
 
+// 2^(64k) mod n into k units. n is public, so one division will do (the
+// primes take ct::mont_r2 instead).
+int32_t public_r2(uint32_t *r2, const vlong *n, size_t k, vlong **queue) {
+  Temp power(queue), rem(queue);
+  if (int32_t s = VLONG_allocVlong(power.out(), queue); s != kOk) return s;
+  if (int32_t s = VLONG_setVlongBit(power.get(), static_cast<uint32_t>(64 * k)); s != kOk) return s;
+  if (int32_t s = VLONG_operatorModSignedVlongs(power.get(), n, rem.out(), queue); s != kOk) return s;
+  ct::load(r2, rem.get(), k);
+  return kOk;
+}
+
 // Holds the key's blinding lock for one scope.
 class BlindingLock {
  public:
@@ -266,7 +277,7 @@ int32_t blinded(RsaKeyObject *key, const vlong *c, RngFun rng, void *rngArg, vlo
   uint32_t *N = buf.units(), *R2 = N + k, *C = R2 + k, *U = C + k, *X = U + k, *T = X + k;
   ct::load(N, n, k);
   const uint32_t rho = ct::mont_rho(N[0]);
-  ct::mont_r2(R2, N, VLONG_bitLength(n), rho, k, T);
+  if (int32_t s = public_r2(R2, n, k, queue); s != kOk) return s;
   // The input is public; one taken modulo n keeps the result defined for c >= n.
   Temp reduced(queue);
   if (VLONG_compareSignedVlongs(c, n) >= 0) {
@@ -323,7 +334,7 @@ int32_t matches_public(const RsaKeyObject *key, const vlong *m, const vlong *c, 
   ct::load(X, m, k);
   ct::load(C, c, k);
   const uint32_t rho = ct::mont_rho(N[0]);
-  ct::mont_r2(R2, N, VLONG_bitLength(n), rho, k, T);
+  if (int32_t s = public_r2(R2, n, k, queue); s != kOk) return s;
   ct::mont_mul(X, X, R2, N, rho, k, T);  // into Montgomery form
   std::memcpy(A, X, k * 4);
   const uint32_t ev = e->units[0];
