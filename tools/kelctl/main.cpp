@@ -31,6 +31,8 @@ constexpr kelctl::Command kCommands[] = {
     {"oid", "", "list the toolkit's object identifiers with their dotted values", kelctl::RunOid},
     {"prime", "--bits N | --test NUM...", "generate a probable prime of N bits, or test decimal or 0x-hex numbers",
      kelctl::RunPrime},
+    {"rsa", "(genkey [--bits N]|pubkey|sign|verify|encrypt|decrypt) --key FILE [--in FILE] [--out FILE] [--sig FILE]",
+     "RSA key pairs, PKCS #1 v1.5 signatures over SHA-256 and encryption of a short secret", kelctl::RunRsa},
 };
 
 void PrintHelp(FILE *to) {
