@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/selftest_standin.h"
 #include "tests/log/log_test_util.h"
 
 namespace kel::test {
@@ -28,12 +29,8 @@ class DigestCheck : public ::testing::TestWithParam<const char *> {
     // The SHA family waits for the power-up self-test: a stand-in that opens
     // the gate as a passing self-test does is preloaded for them.
     if (algo_ != "md5") {
-      ASSERT_TRUE(WriteFile(dir_ / "selftest.c",
-                            "#include <stdint.h>\nextern int32_t gFIPS_powerupStatus;\n"
-                            "int32_t FIPS_powerupSelfTest(void) { gFIPS_powerupStatus = 0; return 0; }\n"));
-      if (std::system(("cc -shared -fPIC -o " + dir_ / "selftest.so " + dir_ / "selftest.c 2>/dev/null").c_str()) != 0)
-        GTEST_SKIP() << "no C compiler for the stand-in self-test";
-      env_ = "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + dir_ / "selftest.so ";
+      env_ = StandInSelfTest(dir_.path());
+      if (env_.empty()) GTEST_SKIP() << "no C compiler for the stand-in self-test";
     }
     for (const auto &[name, content] : kFiles) ASSERT_TRUE(WriteFile(dir_ / name, content));
   }
