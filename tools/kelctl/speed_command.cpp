@@ -181,6 +181,7 @@ int RunSpeed(int argc, char **) {
   PrintEcSpeedRows();
   PrintPublicKeySpeed();
   any = SpeedRsa() || any;
+  any = SpeedRsa() || any;
   return any ? kExitOk : kExitFailed;
 }
 
