@@ -22,7 +22,7 @@ constexpr kelctl::Command kCommands[] = {
     {"digest", "[--algo md5|sha1|sha224|sha256|sha384|sha512] [--hmac-key HEX] [--tag] [--check] [FILE...]",
      "print sha256sum-style digest (or HMAC) lines of files or standard input, or --check such lists",
      kelctl::RunDigest},
-    {"speed", "", "print the throughput of the digests, HMAC and ciphers on this machine", kelctl::RunSpeed},
+    {"speed", "", "print the throughput of the digests, HMAC, ciphers and public-key algorithms on this machine", kelctl::RunSpeed},
     {"plugin", "[--name FILE] [--without-glade]", "load the editor plugin as the connection editor does and try an edit", kelctl::RunPlugin},
     {"random", "[--generator ctr-drbg|fips186] N", "print N random bytes in hex from a toolkit generator",
      kelctl::RunRandom},
