@@ -24,6 +24,23 @@ constexpr uint32_t kMaxTdeaRequestBits = 8191;
 constexpr uint32_t kMaxSeedLen = 48;
 
 uint32_t seedlen(const CtrDrbgState &s) { return s.keyLength + s.blockLength; }
+
+// Holds the instance lock for a scope. An instance being built has no lock
+// yet and belongs to its creator alone.
+class InstanceLock {
+ public:
+  explicit InstanceLock(MutexHandle m) : m_(m), status_(m != nullptr ? LINUX_mutexWait(m) : kOk) {}
+  ~InstanceLock() {
+    if (m_ != nullptr && status_ == kOk) LINUX_mutexRelease(m_);
+  }
+  InstanceLock(const InstanceLock &) = delete;
+  InstanceLock &operator=(const InstanceLock &) = delete;
+  int32_t status() const { return status_; }
+
+ private:
+  MutexHandle m_;
+  int32_t status_;
+};
 bool is_tdea(const CtrDrbgState &s) { return s.blockLength == 8; }
 
 int32_t aes_block(const void *ks, const uint8_t *in, uint8_t *out) {
@@ -138,17 +155,16 @@ bool same_block(const uint8_t *a, const uint8_t *b, uint32_t n) {
 // The continuous test over the blocks of one request, in output order: the
 // whole blocks at out, then (when rest is set) the block `last`. No two
 // consecutive blocks, the first against previousBlock, may be equal.
-// Returns the index of the first repeated block through *failedAt.
+// Returns the index of the first repeated block through *failedAt. The
+// caller holds the instance lock.
 int32_t continuous_test(CtrDrbgState &s, const uint8_t *out, size_t whole, const uint8_t *last, size_t *failedAt) {
   const uint32_t bl = s.blockLength;
-  if (int32_t st = LINUX_mutexWait(s.lock); st != kOk) return st;
   const uint8_t *prev = s.previousBlock;
   const size_t total = whole + (last != nullptr ? 1 : 0);
   for (size_t i = 0; i < total; ++i) {
     const uint8_t *block = i < whole ? out + i * bl : last;
     if (same_block(block, prev, bl)) {
       if (i > 0) std::memcpy(s.previousBlock, prev, bl);
-      LINUX_mutexRelease(s.lock);
       *failedAt = i;
       fips::enter_error_state(ERR_DRBG_CONTINUOUS_TEST);
       return ERR_DRBG_CONTINUOUS_TEST;
@@ -156,7 +172,6 @@ int32_t continuous_test(CtrDrbgState &s, const uint8_t *out, size_t whole, const
     prev = block;
   }
   if (total > 0) std::memcpy(s.previousBlock, prev, bl);
-  LINUX_mutexRelease(s.lock);
   return kOk;
 }
 
@@ -382,6 +397,10 @@ int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLength, uint3
 int32_t NIST_CTRDRBG_deleteContext(RandomContext **ctx) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr || !kel::drbg::is_ctr(*ctx)) return kNullPointer;
+  {
+    // A request still running on another thread finishes first.
+    kel::drbg::InstanceLock hold(as_ctr(*ctx)->state.lock);
+  }
   int32_t status = kel::drbg::destroy(as_ctr(*ctx));
   *ctx = nullptr;
   return status;
@@ -392,6 +411,8 @@ int32_t NIST_CTRDRBG_reseed(RandomContext *ctx, const uint8_t *entropy, uint32_t
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (!kel::drbg::is_ctr(ctx) || entropy == nullptr) return kNullPointer;
   CtrDrbgContext &c = *as_ctr(ctx);
+  kel::drbg::InstanceLock hold(c.state.lock);
+  if (hold.status() != kOk) return hold.status();
   if (int32_t st = kel::drbg::run_health_test(c.state); st != kOk) return st;
   return kel::drbg::reseed(c, entropy, entropyLength, additional, additionalLength);
 }
@@ -403,6 +424,9 @@ int32_t NIST_CTRDRBG_generate(RandomContext *ctx, const uint8_t *additional, uin
   if (!is_ctr(ctx) || output == nullptr) return kNullPointer;
   CtrDrbgContext &c = *as_ctr(ctx);
   CtrDrbgState &s = c.state;
+  // V, Key, the schedule and the counters change together: one request at a time.
+  InstanceLock hold(s.lock);
+  if (hold.status() != kOk) return hold.status();
   // 10.2.1.5: the instance refuses output until it is reseeded.
   if (s.reseedCounter >= kMaxReseedCounter || (is_tdea(s) && s.reseedCounter > kMaxTdeaReseedCounter))
     return ERR_DRBG_RESEED_REQUIRED;

@@ -49,7 +49,7 @@ typedef struct CtrDrbgState {
   CtrDrbgBlockFun blockEncrypt;
   CtrDrbgKeySchedule keySchedule;
   uint8_t usesDf;       /* bit 0: the derivation function is used */
-  MutexHandle lock;     /* guards previousBlock */
+  MutexHandle lock;     /* held by generate, reseed and delete */
   uint8_t *previousBlock;
   uint8_t flags;        /* CTRDRBG_FLAG_NO_HEALTH_TEST */
   uint32_t healthCount;
@@ -114,7 +114,10 @@ KEL_API int32_t NIST_CTRDRBG_reseed(RandomContext *ctx, const uint8_t *entropy, 
  * last byte are not cleared). Bit 1 of flags leaves the scheduled health
  * test out. -6001; -17205 reseed required; -17209 bits >= 2^19 (AES) or
  * > 8191 (TDEA); -17213; -16525 continuous test (also written to the
- * power-up status). */
+ * power-up status).
+ *
+ * An instance may be shared by threads: generate, reseed and delete each
+ * hold the instance lock for their whole run. */
 KEL_API int32_t NIST_CTRDRBG_generate(RandomContext *ctx, const uint8_t *additional, uint32_t additionalLength,
                                       uint8_t *output, uint32_t bits, uint8_t flags);
 
