@@ -1,5 +1,8 @@
 // CTR_DRBG of SP 800-90A (section 10.2.1) over AES or three-key TDEA, with
 // and without Block_Cipher_df, plus the continuous test over output blocks.
+#include <pthread.h>
+
+#include <atomic>
 #include <new>
 
 #include "crypto/cipher/internal.h"
@@ -24,6 +27,20 @@ constexpr uint32_t kMaxTdeaRequestBits = 8191;
 constexpr uint32_t kMaxSeedLen = 48;
 
 uint32_t seedlen(const CtrDrbgState &s) { return s.keyLength + s.blockLength; }
+
+// Bumped in the child of every fork(): an instance seeded under an older
+// generation shares its state with another process and reseeds from the OS
+// before it hands out anything more.
+constinit std::atomic<uint32_t> g_forkGeneration{0};
+constinit pthread_once_t g_atforkOnce = PTHREAD_ONCE_INIT;
+
+void on_fork_child() { g_forkGeneration.fetch_add(1, std::memory_order_relaxed); }
+void register_atfork() { pthread_atfork(nullptr, nullptr, on_fork_child); }
+
+uint32_t fork_generation() {
+  pthread_once(&g_atforkOnce, register_atfork);
+  return g_forkGeneration.load(std::memory_order_relaxed);
+}
 
 // Holds the instance lock for a scope. An instance being built has no lock
 // yet and belongs to its creator alone.
@@ -111,6 +128,7 @@ int32_t allocate(uint32_t keyLength, uint32_t blockLength, CtrDrbgContext **out)
   s.keyLength = keyLength;
   s.blockEncrypt = blockLength == 16 ? aes_block : tdea_block;
   s.healthInterval = kHealthInterval;
+  s.forkGeneration = fork_generation();
   *out = c;
   void *prev = nullptr;
   if (int32_t st = VOR_alloc(blockLength, &prev); st != kOk) return st;
@@ -314,6 +332,21 @@ int32_t reseed(CtrDrbgContext &c, const uint8_t *entropy, uint32_t entropyLength
   return status;
 }
 
+// A fresh seed from the OS for an instance whose state another process
+// shares since fork(), fed through the ordinary reseed.
+int32_t reseed_after_fork(CtrDrbgContext &c) {
+  CtrDrbgState &s = c.state;
+  const uint32_t current = fork_generation();
+  if (s.forkGeneration == current) return kOk;
+  uint8_t entropy[kMaxSeedLen];
+  const uint32_t n = seedlen(s);
+  int32_t status = LINUX_getSeed(entropy, static_cast<int32_t>(n)) == 1 ? kOk : ERR_RANDOM_SEED_SOURCE;
+  if (status == kOk) status = reseed(c, entropy, n, nullptr, 0);
+  if (status == kOk) s.forkGeneration = current;
+  wipe(entropy, sizeof entropy);
+  return status;
+}
+
 int32_t check_lengths(uint32_t keyLength, uint32_t blockLength) {
   if (blockLength == 8) return keyLength == 21 ? kOk : ERR_DRBG_BAD_KEY_LENGTH;
   if (blockLength == 16)
@@ -414,7 +447,10 @@ int32_t NIST_CTRDRBG_reseed(RandomContext *ctx, const uint8_t *entropy, uint32_t
   kel::drbg::InstanceLock hold(c.state.lock);
   if (hold.status() != kOk) return hold.status();
   if (int32_t st = kel::drbg::run_health_test(c.state); st != kOk) return st;
-  return kel::drbg::reseed(c, entropy, entropyLength, additional, additionalLength);
+  int32_t status = kel::drbg::reseed(c, entropy, entropyLength, additional, additionalLength);
+  // The caller's entropy is fresh in this process as well.
+  if (status == kOk) c.state.forkGeneration = kel::drbg::fork_generation();
+  return status;
 }
 
 int32_t NIST_CTRDRBG_generate(RandomContext *ctx, const uint8_t *additional, uint32_t additionalLength,
@@ -427,6 +463,7 @@ int32_t NIST_CTRDRBG_generate(RandomContext *ctx, const uint8_t *additional, uin
   // V, Key, the schedule and the counters change together: one request at a time.
   InstanceLock hold(s.lock);
   if (hold.status() != kOk) return hold.status();
+  if (int32_t st = reseed_after_fork(c); st != kOk) return st;
   // 10.2.1.5: the instance refuses output until it is reseeded.
   if (s.reseedCounter >= kMaxReseedCounter || (is_tdea(s) && s.reseedCounter > kMaxTdeaReseedCounter))
     return ERR_DRBG_RESEED_REQUIRED;

@@ -59,6 +59,7 @@ typedef struct CtrDrbgState {
   uint32_t entropyLengthHigh;
   uint32_t maxAdditionalLength;
   uint64_t reseedInterval;
+  uint32_t forkGeneration; /* process generation last seeded in: a fork() child reseeds from the OS */
 } CtrDrbgState;
 
 /* A DRBG known-answer record: instantiate, reseed, generate, reseed,
@@ -114,7 +115,8 @@ KEL_API int32_t NIST_CTRDRBG_reseed(RandomContext *ctx, const uint8_t *entropy, 
  * last byte are not cleared). Bit 1 of flags leaves the scheduled health
  * test out. -6001; -17205 reseed required; -17209 bits >= 2^19 (AES) or
  * > 8191 (TDEA); -17213; -16525 continuous test (also written to the
- * power-up status).
+ * power-up status); -17600 the first request in a fork() child could not
+ * reseed from the OS seed source.
  *
  * An instance may be shared by threads: generate, reseed and delete each
  * hold the instance lock for their whole run. */
