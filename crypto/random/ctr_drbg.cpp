@@ -323,7 +323,9 @@ int32_t reseed(CtrDrbgContext &c, const uint8_t *entropy, uint32_t entropyLength
     for (uint32_t i = 0; i < n; ++i) seed[i] ^= entropy[i];
     status = kOk;
   } else {
-    // 10.2.1.4.2: seed_material = df(entropy_input || additional_input)
+    // 10.2.1.4.2: seed_material = df(entropy_input || additional_input), with
+    // at least security_strength bits of entropy (9.2, step 2).
+    if (entropyLength < security_strength(s.keyLength)) return ERR_DRBG_INPUT_TOO_SHORT;
     status = derive(s, entropy, entropyLength, additional, additionalLength, nullptr, 0, seed, n);
   }
   if (status == kOk) status = update(c, seed);
@@ -409,6 +411,10 @@ int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLength, uint3
   if (ctx == nullptr || entropy == nullptr) return kNullPointer;
   *ctx = nullptr;
   if (int32_t st = kel::drbg::check_lengths(keyLength, blockLength); st != kOk) return st;
+  // SP 800-90A 10.2.1.3.2 with 8.6.7: entropy of the full security strength
+  // and a nonce of at least half of it.
+  const uint32_t strength = kel::drbg::security_strength(keyLength);
+  if (entropyLength < strength || nonce == nullptr || nonceLength < strength / 2) return ERR_DRBG_INPUT_TOO_SHORT;
 
   CtrDrbgContext *c = nullptr;
   int32_t status = kel::drbg::allocate(keyLength, blockLength, &c);
@@ -420,6 +426,7 @@ int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLength, uint3
     // 10.2.1.3.2: seed_material = df(entropy_input || nonce || personalization_string)
     status = kel::drbg::derive(s, entropy, entropyLength, nonce, nonceLength, personalization,
                                personalizationLength, seed, keyLength + blockLength);
+    if (status == kOk) status = kel::drbg::run_health_test(s);
     if (status == kOk) status = kel::drbg::update(*c, seed);
     if (status == kOk) s.reseedCounter = 1;
   }
