@@ -108,6 +108,8 @@ int32_t ctr(GcmContext &c, uint8_t *data, uint32_t len) {
   return DoAESCTREx(&c.ctr, data, static_cast<int32_t>(len), 1, nullptr, 4);
 }
 
+bool approved_tag_length(uint32_t n) { return n == 4 || n == 8 || (n >= 12 && n <= 16); }
+
 // Text goes through in pieces that stay in the first-level cache between the
 // counter pass and the GHASH pass.
 constexpr uint32_t kChunk = 4096;
@@ -239,7 +241,9 @@ int32_t GCM_final_256b(BulkCtx ctx, uint8_t tag[16]) {
 int32_t GCM_cipher_256b(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength, const uint8_t *aad,
                         uint32_t aadLength, uint8_t *data, uint32_t dataLength, uint32_t tagLength, int32_t encrypt) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
-  if (tagLength < 1 || tagLength > 16) return ERR_INVALID_ARG;
+  // SP 800-38D 5.2.1.2: 128, 120, 112, 104, 96, 64 or 32 bits. Shorter tags
+  // are forged by trial.
+  if (!kel::gcm::approved_tag_length(tagLength)) return ERR_INVALID_ARG;
   uint8_t tag[16];
   int32_t s = GCM_init_256b(ctx, nonce, nonceLength, aad, aadLength);
   if (s == 0)
