@@ -110,6 +110,13 @@ int32_t ctr(GcmContext &c, uint8_t *data, uint32_t len) {
 
 bool approved_tag_length(uint32_t n) { return n == 4 || n == 8 || (n >= 12 && n <= 16); }
 
+// The length block counts the text in 32 bits of bytes, so one message
+// holds at most 2^32 - 1 bytes. That is also 2^28 blocks at most: the 32-bit
+// block counter, which starts at J0 + 1, can never come round to J0 again
+// and reuse keystream within a message.
+bool fits(const GcmContext &c, uint32_t length) { return length <= 0xFFFFFFFFu - c.textLength; }
+static_assert((0xFFFFFFFFull + 15) / 16 < (1ull << 32) - 1);
+
 // Text goes through in pieces that stay in the first-level cache between the
 // counter pass and the GHASH pass.
 constexpr uint32_t kChunk = 4096;
@@ -194,6 +201,7 @@ int32_t GCM_update_encrypt_256b(BulkCtx ctx, uint8_t *data, uint32_t length) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
   GcmState &s = *kel::gcm::state_of(ctx);
+  if (!kel::gcm::fits(s.pub, length)) return ERR_INVALID_ARG;
   for (uint32_t done = 0; done < length;) {
     const uint32_t piece = std::min(length - done, kel::gcm::kChunk);
     if (int32_t st = kel::gcm::ctr(s.pub, data + done, piece); st != 0) return st;
@@ -208,6 +216,7 @@ int32_t GCM_update_decrypt_256b(BulkCtx ctx, uint8_t *data, uint32_t length) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
   GcmState &s = *kel::gcm::state_of(ctx);
+  if (!kel::gcm::fits(s.pub, length)) return ERR_INVALID_ARG;
   for (uint32_t done = 0; done < length;) {
     const uint32_t piece = std::min(length - done, kel::gcm::kChunk);
     s.pub.textLength += piece;
