@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/common/ct.h"
 #include "kel/des.h"
 
 namespace kel::des {
@@ -82,7 +83,7 @@ inline void fp(uint32_t &l, uint32_t &r) {
 
 // Keeps the compiler from folding a value into a longer XOR chain.
 inline uint32_t opaque(uint32_t v) {
-  __asm__("" : "+r"(v));
+  KEL_VALUE_BARRIER(v);
   return v;
 }
 
