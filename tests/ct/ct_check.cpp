@@ -239,6 +239,33 @@ void drbg() {
   }
 }
 
+// ---- DES and triple DES: keys and data secret ----
+
+void des() {
+  uint8_t key[24], iv[8], data[8 * 9];
+  fill(key, sizeof key, 70);
+  fill(iv, sizeof iv, 71);
+  fill(data, sizeof data, 72);
+  SECRET(key, sizeof key);
+  SECRET(data, sizeof data);
+  DesContext single;
+  TripleDesContext triple;
+  expect(DES_initKey(&single, key, 8) == 0, "DES key");
+  expect(DES_encipher(&single, data, data, sizeof data) == 0 && DES_decipher(&single, data, data, 24) == 0, "DES");
+  expect(THREE_DES_initKey(&triple, key, 24) == 0, "3DES key");
+  expect(THREE_DES_encipher(&triple, data, data, sizeof data) == 0, "3DES encipher");
+  expect(THREE_DES_decipher(&triple, data, data, 8) == 0, "3DES decipher");
+  for (int32_t encrypt : {1, 0}) {
+    void *cbc = Create3DESCtx(key, 24, encrypt);
+    expect(cbc != nullptr, "3DES create");
+    expect(Do3DES(cbc, data, sizeof data, encrypt, iv) == 0, "3DES CBC");
+    Delete3DESCtx(&cbc);
+    void *two = Create2Key3DESCtx(key, 16, encrypt);
+    expect(Do3DES(two, data, 16, encrypt, iv) == 0, "two-key 3DES CBC");
+    Delete3DESCtx(&two);
+  }
+}
+
 struct Case {
   const char *name;
   bool aes;  // needs the AES instructions to be constant-time
@@ -248,7 +275,7 @@ struct Case {
 const Case kCases[] = {
     {"aes-modes", true, aes_modes}, {"gcm", true, gcm},    {"ccm", true, ccm},
     {"cmac", true, cmac},           {"sha2", false, sha2}, {"hmac", false, hmac},
-    {"drbg", true, drbg},
+    {"drbg", true, drbg},           {"des", false, des},
 };
 
 // A table look-up and a branch on a secret byte: the checker must object.
