@@ -166,7 +166,9 @@ TEST_F(SeedSourceTest, AnEmptyOrShortDeviceFailsClosed) {
     RandomContext *ctx = nullptr;
     EXPECT_EQ(RANDOM_acquireContextEx(&ctx, 1), ERR_RANDOM_SEED_SOURCE);
     EXPECT_EQ(ctx, nullptr);
-    if (*content == 0) EXPECT_EQ(RANDOM_acquireContext(&ctx), ERR_RANDOM_SEED_SOURCE);
+    if (*content == 0) {
+      EXPECT_EQ(RANDOM_acquireContext(&ctx), ERR_RANDOM_SEED_SOURCE);
+    }
     EXPECT_EQ(ctx, nullptr);
     umount2("/dev/urandom", MNT_DETACH);
   }
