@@ -1,5 +1,5 @@
 // The diagnostic archive's steps, reachable from tests: the archive built at
-// a given moment, the time stamp, and the helpers that run the shell.
+// a given moment, the time stamp, and the helpers that run the tools.
 #pragma once
 
 #include <cstddef>
@@ -20,19 +20,31 @@ uint32_t create_archive(const char *directory, char **name, time_t now);
 // returns the length, or 0 when the time cannot be converted or formatted.
 size_t format_stamp(time_t now, char *out, size_t cap);
 
+// Finds a tool in the system's own directories (/usr/bin, /bin, /usr/sbin,
+// /sbin), never through $PATH: its path into out (cap bytes), or false and
+// out empty.
+bool find_tool(const char *tool, char *out, size_t cap);
+
+// The command line a user would type for argv (null-terminated), with
+// "< input" and "> output" when given, every argument shell-quoted: for the
+// log. A new string (free() it), or null.
+char *command_text(const char *const *argv, const char *input, const char *output);
+
 // Appends directory/file to the archive under its bare name when it exists:
 // 0 (appended, or missing: a warning), 6 a null argument, 15 no memory,
-// 1 the shell could not be started.
+// 1 tar could not be started.
 uint32_t LOG_append_to_archive(const char *archivePath, const char *directory, const char *file);
 
-// Runs "command > directory+stamp+suffix", appends that file and deletes it:
-// 0, 6, 15 or 1 as above.
-uint32_t LOG_get_system_data(const char *archivePath, const char *command, const char *directory,
-                             const char *stamp, const char *suffix);
+// Saves the output of tool (with one argument, or none) as a new file
+// directory/stamp+suffix, appends it and deletes it: 0, 6, 15 or 1 as above.
+uint32_t LOG_get_system_data(const char *archivePath, const char *tool, const char *argument,
+                             const char *directory, const char *stamp, const char *suffix);
 
-// Runs the command line through the shell and waits: 0 when the shell ran
-// (whatever the command's exit status), 1 when it could not be started,
-// 6 for a null command.
-uint32_t LOG_run_command(const char *command);
+// Runs argv[0] (a full path) with the argument vector and a fixed
+// environment, standard input and output from the given descriptors (-1:
+// inherited), and waits: 0 when it ran, with its exit status in *exitStatus
+// (128 + signal when killed) when that is not null; 1 when it could not be
+// started; 6 for a null vector.
+uint32_t LOG_run_command(const char *const *argv, int input, int output, int *exitStatus);
 
 }  // namespace kel::archive

@@ -26,6 +26,22 @@ constexpr uint32_t kMaxTempNumber = 99;
 
 }  // namespace
 
+bool temp_pattern_ok(const char *pattern) {
+  int conversions = 0;
+  for (const char *p = pattern; *p != '\0'; ++p) {
+    if (*p != '%') continue;
+    if (*++p == '%') continue;
+    while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') ++p;
+    while (*p >= '0' && *p <= '9') ++p;
+    if (*p == '.')
+      for (++p; *p >= '0' && *p <= '9';) ++p;
+    // No length modifier, '*' or "n$": the one argument is an unsigned int.
+    if (*p != 'u' && *p != 'o' && *p != 'x' && *p != 'X') return false;
+    ++conversions;
+  }
+  return conversions == 1;
+}
+
 uint32_t read_file_with(const char *path, uint8_t **buffer, uint32_t *length, ReadFn readFn) {
   // Its log lines carry the exported name.
   constexpr const char *kReadName = "GENERIC_read_file";
@@ -154,6 +170,9 @@ const char *GENERIC_get_temp_dir(void) { return kel::generic::kTempDir; }
 
 char *GENERIC_get_temp_file_path(const char *pattern, uint32_t number) {
   if (pattern == nullptr || number > kel::generic::kMaxTempNumber) return nullptr;
+  // The pattern is a format: anything but one unsigned conversion would read
+  // arguments that are not there (or write through them, with %n).
+  if (!kel::generic::temp_pattern_ok(pattern)) return nullptr;
   size_t dirLength = std::strlen(kel::generic::kTempDir);
   // The formatted name gets the pattern's length plus 3 bytes (its terminator
   // included): room for a two-digit number in place of a "%u".

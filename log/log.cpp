@@ -10,6 +10,7 @@
 // through itself.
 #include "kel/log.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <syslog.h>
@@ -27,7 +28,6 @@
 #include "kel/generic.h"
 #include "kel/os.h"
 #include "log/log_engine.h"
-#include "log/shell_quote.h"
 
 namespace kel::log {
 
@@ -172,25 +172,30 @@ void LOG_output_use_stdout(const char *line) {
   std::fflush(stdout);
 }
 
-// Runs "mv -f 'file' 'file-old'" so the full file replaces the previous
-// rotated one and the next line starts a new file.
-void rotate(const LogEngine &e) {
-  const char *args[] = {e.fileName, e.fileNameOld};
-  char *cmd = shell_command("mv -f", args, 2);
-  if (cmd == nullptr) return;  // no memory: try again after the next line
-  int rc = std::system(cmd);
-  std::free(cmd);
-  if (rc != 0)
-    std::printf("LOG ERROR [%s():%s:%d] Failed to rotate '%s' (status %d).\n", "LOG_output_use_file", kEngineSource,
-                __LINE__, e.fileName, rc);
+// Files the engine writes: appended to, never through a symbolic link (a
+// link planted at the name would send the lines, or an emptied cache,
+// somewhere else), and not inherited by programs that other threads start.
+constexpr int kAppendFlags = O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+constexpr mode_t kLogFileMode = 0644;    // support reads the logs
+constexpr mode_t kCacheFileMode = 0600;  // the user's own error messages
+
+bool write_all(int fd, const char *data, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
 }
 
 void LOG_output_use_file(const char *line) {
   const LogEngine &e = logEngine;
   if (e.fileName == nullptr || e.fileNameOld == nullptr) return;
 
-  FILE *f = std::fopen(e.fileName, "a+");
-  if (f == nullptr) {
+  int fd = open(e.fileName, kAppendFlags, kLogFileMode);
+  if (fd < 0) {
     int err = errno;
     std::printf("LOG ERROR [%s():%s:%d] Failed to open file '%s' with error %s.\n", "LOG_output_use_file",
                 kEngineSource, __LINE__, e.fileName, std::strerror(err));
@@ -199,22 +204,25 @@ void LOG_output_use_file(const char *line) {
   // A line that does not fit (full file system) is taken out again, so the
   // file never holds a torn line that the next one would be glued to.
   struct stat before;
-  const bool sized = fstat(fileno(f), &before) == 0;
-  const size_t length = std::strlen(line);
-  bool written = std::fwrite(line, 1, length, f) == length;
-  written = std::fflush(f) == 0 && written;
-  if (!written) {
+  const bool sized = fstat(fd, &before) == 0;
+  if (!write_all(fd, line, std::strlen(line))) {
     int err = errno;
-    if (sized && ftruncate(fileno(f), before.st_size) != 0) {
+    if (sized && ftruncate(fd, before.st_size) != 0) {
       // nothing more to do: the report below names the file
     }
     std::printf("LOG ERROR [%s():%s:%d] Failed to write file '%s' with error %s.\n", "LOG_output_use_file",
                 kEngineSource, __LINE__, e.fileName, std::strerror(err));
   }
-  std::fclose(f);
-
   struct stat st;
-  if (stat(e.fileName, &st) == 0 && st.st_size >= kRotateBytes) rotate(e);
+  const bool full = fstat(fd, &st) == 0 && st.st_size >= kRotateBytes;
+  close(fd);
+  // Rotate at 1,024,000 bytes: the full file replaces the previous rotated
+  // one (one old generation only) and the next line starts a new file.
+  if (full && rename(e.fileName, e.fileNameOld) != 0) {
+    int err = errno;
+    std::printf("LOG ERROR [%s():%s:%d] Failed to rotate '%s' with error %s.\n", "LOG_output_use_file",
+                kEngineSource, __LINE__, e.fileName, std::strerror(err));
+  }
 }
 
 // The outputs, always in this order: system log, standard output, file.
@@ -439,36 +447,44 @@ extern "C" const char *LOG_error_str(uint32_t code) {
 }
 
 extern "C" void LOG_cache_error_string(const char *text) {
-  char path[kel::log::kCachePathSize];
-  if (text == nullptr || !kel::log::cache_path(path)) return;
-  FILE *f = std::fopen(path, "a+");
-  if (f == nullptr) return;  // no ~/.kel: no cache
-  std::fputs(text, f);
-  std::fclose(f);
+  using namespace kel::log;
+  char path[kCachePathSize];
+  if (text == nullptr || !cache_path(path)) return;
+  int fd = open(path, kAppendFlags, kCacheFileMode);
+  if (fd < 0) return;  // no ~/.kel: no cache
+  write_all(fd, text, std::strlen(text));
+  close(fd);
 }
 
 extern "C" void LOG_cache_reset(void) {
-  char path[kel::log::kCachePathSize];
-  if (!kel::log::cache_path(path)) return;
-  if (FILE *f = std::fopen(path, "w")) std::fclose(f);
+  using namespace kel::log;
+  char path[kCachePathSize];
+  if (!cache_path(path)) return;
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kCacheFileMode);
+  if (fd >= 0) close(fd);
 }
 
 extern "C" char *LOG_cache_dump(void) {
-  char path[kel::log::kCachePathSize];
-  if (!kel::log::cache_path(path)) return nullptr;
+  using namespace kel::log;
+  char path[kCachePathSize];
+  if (!cache_path(path)) return nullptr;
+  int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return nullptr;
   struct stat st;
-  if (stat(path, &st) != 0 || st.st_size < 1) return nullptr;
-  const size_t size = static_cast<size_t>(st.st_size);
-  char *text = static_cast<char *>(std::malloc(size + 1));
-  if (text == nullptr) return nullptr;
-  FILE *f = std::fopen(path, "r");
-  if (f == nullptr) {
-    std::free(text);
-    return nullptr;
+  char *text = nullptr;
+  size_t got = 0;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 1) {
+    const size_t size = static_cast<size_t>(st.st_size);
+    text = static_cast<char *>(std::malloc(size + 1));
+    while (text != nullptr && got < size) {
+      ssize_t n = read(fd, text + got, size - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
   }
-  const size_t got = std::fread(text, 1, size, f);
-  std::fclose(f);
-  if (got == 0) {  // emptied (or not readable) since it was examined
+  close(fd);
+  if (got == 0) {  // empty, emptied since it was examined, or not readable
     std::free(text);
     return nullptr;
   }

@@ -13,7 +13,20 @@ constexpr size_t kQuoteEscapeLength = sizeof kQuoteEscape - 1;
 
 }  // namespace
 
+// Words made only of these characters mean the same to the shell unquoted.
+bool plain_word(const char *text) {
+  if (*text == '\0') return false;
+  for (const char *p = text; *p != '\0'; ++p) {
+    const char c = *p;
+    const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      std::strchr("_./:=@%+,-", c) != nullptr;
+    if (!safe) return false;
+  }
+  return true;
+}
+
 size_t shell_quoted_length(const char *text) {
+  if (plain_word(text)) return std::strlen(text);
   size_t n = 2;
   for (const char *p = text; *p != '\0'; ++p) n += (*p == '\'') ? kQuoteEscapeLength : 1;
   return n;
@@ -24,6 +37,10 @@ size_t shell_quote(const char *text, char *out, size_t cap) {
   if (need + 1 > cap) {
     if (cap > 0) out[0] = '\0';
     return 0;
+  }
+  if (plain_word(text)) {
+    std::memcpy(out, text, need + 1);
+    return need;
   }
   size_t at = 0;
   out[at++] = '\'';

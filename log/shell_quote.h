@@ -1,7 +1,7 @@
-// Quoting of file names for commands run through the shell (log rotation,
-// the diagnostic archive). Every argument is wrapped in single quotes and an
-// embedded single quote becomes '\'' so blanks, quotes, $, ;, backticks and
-// line feeds reach the command as plain characters and never run anything.
+// Shell quoting of the commands the diagnostic archive runs, as its log shows
+// them: a word that is not plain (letters, digits and _ . / : = @ % + , -)
+// is wrapped in single quotes, an embedded single quote becoming '\'', so
+// the line pasted into a shell gives the program exactly the same words.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +16,9 @@ size_t shell_quoted_length(const char *text);
 // it does not fit.
 size_t shell_quote(const char *text, char *out, size_t cap);
 
-// Builds "program 'arg1' 'arg2' ..." in a malloc'd string (free() it): the
-// program text is taken as it is, every argument is quoted. Null on
-// allocation failure or a null argument.
+// Builds "program arg1 'arg 2' ..." in a malloc'd string (free() it): the
+// program text is taken as it is, every argument is quoted as needed. Null
+// on allocation failure or a null argument.
 char *shell_command(const char *program, const char *const *args, size_t count);
 
 }  // namespace kel::log

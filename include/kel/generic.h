@@ -41,8 +41,9 @@ KEL_API uint32_t GENERIC_file_list_get(const char *path, LinkedList *list);
 /* GENERIC_get_temp_dir: "/tmp". */
 KEL_API const char *GENERIC_get_temp_dir(void);
 /* GENERIC_get_temp_file_path: a new string (malloc) "/tmp/" followed by the
- * pattern (a printf format with one unsigned conversion) formatted with the
- * number; NULL for a NULL pattern, a number above 99 or no memory. */
+ * pattern formatted with the number. The pattern must hold exactly one
+ * conversion, %u, %o, %x or %X with flags, width and precision at most ("%%"
+ * is text). NULL for a NULL or other pattern, a number above 99 or no memory. */
 KEL_API char *GENERIC_get_temp_file_path(const char *pattern, uint32_t number);
 /* globalStatus: writes the text (as it is) to "/usr/share/kel/status/" + name,
  * creating the directories. 0, or 14 when the file cannot be written (also

@@ -2,7 +2,10 @@
 // inside the sandbox, then listed and extracted with tar.
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cstring>
 #include <ctime>
@@ -160,9 +163,11 @@ TEST_F(ArchiveSandbox, PacksLogsSnapshotsAndConfiguration) {
              "] File /usr/share/kel/logs//app-bsec.log not found\r\n",
              "] File " + l.logDir + "//app-kel-old.log not found\r\n",
              "] Archive path with filename: " + tar + "\r\n",
-             "] Command gzip: gzip '" + tar + "'\r\n",
-             "] Command create log info file: dmesg > '" + l.logDir + "/" + stamp + ".dmesg'\r\n",
-             "] Command append to archive: tar -rf '" + tar + "' --directory='/usr/share/kel/logs/' 'app-vpn.log'\r\n",
+             "] Command gzip: /usr/bin/gzip -c < /tmp/out/.kel_logs_",
+             "/kel_logs_" + stamp + ".tar > /tmp/out/.kel_logs_",
+             "] Command create log info file: /usr/bin/dmesg > /tmp/out/.kel_logs_",
+             "/" + stamp + ".dmesg\r\n",
+             "/kel_logs_" + stamp + ".tar --directory=/usr/share/kel/logs/ -- app-vpn.log\r\n",
          })
       EXPECT_NE(log.find(line), std::string::npos) << line << "\nin\n" << log;
     EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
@@ -184,31 +189,82 @@ TEST_F(ArchiveSandbox, HostileNamesWorkAndRunNothing) {
   });
 }
 
-TEST_F(ArchiveSandbox, WithoutGzipTheTarStays) {
-  // Only the tools the archive needs besides gzip, found where they are now.
-  std::vector<std::string> tools;
-  for (const char *tool : {"tar", "rm", "dmesg", "uname"}) {
-    int status = -1;
-    std::string where = RunProgram({"sh", "-c", std::string("command -v ") + tool}, &status);
-    ASSERT_EQ(status, 0) << tool;
-    tools.push_back(where.substr(0, where.find('\n')));
-  }
+std::vector<std::string> DirNames(const std::string &dir) {
+  std::vector<std::string> names;
+  for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(ArchiveSandbox, NewPrivateFilesOnlyAndOneArchiveASecond) {
+  const Layout l{"/tmp/logs", "/tmp/out", home_};
+  InChildWith(l, LOG_APP_KEL, [&] {
+    umask(022);
+    const std::string stamp = "2025_03_04_050607", tar = "kel_logs_" + stamp + ".tar", victim = "/tmp/victim";
+    const time_t when = LocalTime(2025, 3, 4, 5, 6, 7);
+    ASSERT_TRUE(WriteFile(victim, "root only\n"));
+    // Links planted at the names a run at that second used to write.
+    ASSERT_EQ(symlink(victim.c_str(), (l.outDir + "/" + tar).c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), (l.logDir + "/" + stamp + ".dmesg").c_str()), 0);
+    char *name = nullptr;
+    ASSERT_EQ(kel::archive::create_archive(l.outDir.c_str(), &name, when), 0u);
+    ASSERT_STREQ(name, (tar + ".gz").c_str());
+    std::free(name);
+    EXPECT_EQ(ReadFile(victim), "root only\n");
+    struct stat st;
+    ASSERT_EQ(stat((l.outDir + "/" + tar + ".gz").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "it holds the system log";
+    ASSERT_EQ(unlink((l.logDir + "/" + stamp + ".dmesg").c_str()), 0);
+    CheckArchive(l, l.outDir + "/" + tar + ".gz", stamp, true);
+
+    // A second run in the same second reports failure, leaves the first
+    // archive as it was and nothing of its own.
+    const std::string first = ReadFile(l.outDir + "/" + tar + ".gz");
+    name = strdup("stale");
+    EXPECT_EQ(kel::archive::create_archive(l.outDir.c_str(), &name, when), 1u);
+    EXPECT_EQ(name, nullptr);
+    EXPECT_EQ(ReadFile(l.outDir + "/" + tar + ".gz"), first);
+    EXPECT_EQ(DirNames(l.outDir), (std::vector<std::string>{tar, tar + ".gz"}));
+    // Nor is a link at the compressed name followed.
+    const std::string next = l.outDir + "/kel_logs_2025_03_04_050608.tar.gz";
+    ASSERT_EQ(symlink(victim.c_str(), next.c_str()), 0);
+    EXPECT_EQ(kel::archive::create_archive(l.outDir.c_str(), &name, when + 1), 1u);
+    EXPECT_EQ(ReadFile(victim), "root only\n");
+    EXPECT_EQ(DirNames(l.outDir).size(), 3u);
+  });
+}
+
+TEST_F(ArchiveSandbox, ToolsComeFromTheSystemNeverFromPath) {
   const Layout l{"/tmp/cli", "/tmp/out", home_};
   InChildWith(l, LOG_APP_CLI, [&] {
     ASSERT_EQ(GENERIC_make_path("/tmp/bin"), 0u);
-    for (const std::string &t : tools)
-      ASSERT_EQ(symlink(t.c_str(), ("/tmp/bin/" + fs::path(t).filename().string()).c_str()), 0) << t;
+    for (const char *tool : {"tar", "gzip", "dmesg", "uname", "ip", "rm", "mv"}) {
+      const std::string fake = std::string("/tmp/bin/") + tool;
+      ASSERT_TRUE(WriteFile(fake, "#!/bin/sh\ntouch /tmp/pwned\n"));
+      ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
+    }
     const std::string path = getenv("PATH");
-    setenv("PATH", "/tmp/bin", 1);
+    setenv("PATH", ("/tmp/bin:" + path).c_str(), 1);
+    setenv("TAR_OPTIONS", "--exclude=*", 1);
     char *name = nullptr;
-    // The shell ran, so compression counts as done though gzip was not found.
     EXPECT_EQ(kel::archive::create_archive(l.outDir.c_str(), &name, LocalTime(2025, 3, 4, 5, 6, 7)), 0u);
     setenv("PATH", path.c_str(), 1);
+    unsetenv("TAR_OPTIONS");
+    EXPECT_FALSE(Exists("/tmp/pwned"));
     ASSERT_NE(name, nullptr);
-    EXPECT_STREQ(name, "kel_logs_2025_03_04_050607.tar.gz");
-    EXPECT_FALSE(Exists(l.outDir + "/" + name));
-    CheckArchive(l, l.outDir + "/kel_logs_2025_03_04_050607.tar", "2025_03_04_050607", false);
+    CheckArchive(l, l.outDir + "/" + name, "2025_03_04_050607", true);
     std::free(name);
+
+    // Without a usable gzip nothing is stored and nothing stays behind.
+    ASSERT_EQ(mount("/dev/null", "/usr/bin/gzip", nullptr, MS_BIND, nullptr), 0);
+    if (!fs::equivalent("/bin", "/usr/bin")) {
+      ASSERT_EQ(mount("/dev/null", "/bin/gzip", nullptr, MS_BIND, nullptr), 0);
+    }
+    name = strdup("stale");
+    EXPECT_EQ(kel::archive::create_archive(l.outDir.c_str(), &name, LocalTime(2025, 3, 4, 5, 6, 9)), 1u);
+    EXPECT_EQ(name, nullptr);
+    EXPECT_EQ(DirNames(l.outDir), std::vector<std::string>{"kel_logs_2025_03_04_050607.tar.gz"});
+    EXPECT_NE(KelLog(l.logDir).find("] Failed gzip file.\r\n"), std::string::npos);
   });
 }
 
@@ -251,30 +307,43 @@ TEST_F(ArchiveSandbox, FailuresBeforeTheArchiveExists) {
   });
 }
 
-TEST_F(ArchiveSandbox, HelpersRefuseNullAndIgnoreExitStatus) {
+TEST_F(ArchiveSandbox, HelpersRefuseNullAndRunToolsWithoutAShell) {
   const Layout l{"/tmp/logs", "/tmp/out", home_};
   InChildWith(l, LOG_APP_KEL, [&] {
     using namespace kel::archive;
     const char *a = "/tmp/out/a.tar";
-    EXPECT_EQ(LOG_run_command(nullptr), 6u);
-    EXPECT_EQ(LOG_run_command("exit 3"), 0u);
+    EXPECT_EQ(LOG_run_command(nullptr, -1, -1, nullptr), 6u);
+    const char *missing[] = {"/nonexistent/tool", "x y", nullptr};
+    EXPECT_EQ(LOG_run_command(missing, -1, -1, nullptr), 1u);
+    const char *fails[] = {"/bin/sh", "-c", "exit 3", nullptr};
+    int status = -1;
+    EXPECT_EQ(LOG_run_command(fails, -1, -1, &status), 0u) << "it ran: the exit status is the caller's business";
+    EXPECT_EQ(status, 3);
+    char tool[64];
+    EXPECT_TRUE(find_tool("tar", tool, sizeof tool));
+    EXPECT_EQ(access(tool, X_OK), 0) << tool;
+    EXPECT_FALSE(find_tool("kel-no-such-tool", tool, sizeof tool));
+    EXPECT_STREQ(tool, "");
     EXPECT_EQ(LOG_append_to_archive(a, nullptr, "x"), 6u);
     EXPECT_EQ(LOG_append_to_archive(a, "/tmp", "missing"), 0u);
     EXPECT_FALSE(Exists(a));
     for (int i = 0; i < 5; ++i) {
-      const char *args[5] = {a, "uname -a >", "/tmp/logs/", "s", ".x"};
+      const char *args[5] = {a, "uname", "/tmp/logs", "s", ".x"};
       args[i] = nullptr;
-      EXPECT_EQ(LOG_get_system_data(args[0], args[1], args[2], args[3], args[4]), 6u) << i;
+      EXPECT_EQ(LOG_get_system_data(args[0], args[1], "-a", args[2], args[3], args[4]), 6u) << i;
     }
-    // Relative names that begin with "-" are not taken for options; the
+    EXPECT_EQ(LOG_get_system_data(a, "kel-no-such-tool", nullptr, "/tmp/logs", "s", ".z"), 1u);
+    // Relative names that begin with "-" are names, not options; the
     // snapshot goes in and its file goes away.
     ASSERT_EQ(GENERIC_make_path("/tmp/cwd/-d"), 0u);
-    EXPECT_EQ(LOG_get_system_data("-a.tar", "uname >", "-d/", "s", ".y"), 0u);
-    EXPECT_FALSE(Exists("/tmp/cwd/-d/s.y")) << "rm took the path for an option";
-    EXPECT_EQ(SplitLines(RunProgram({"tar", "-tf", "/tmp/cwd/-a.tar"})), std::vector<std::string>{"s.y"});
+    ASSERT_TRUE(WriteFile("/tmp/cwd/-a.tar", ""));
+    EXPECT_EQ(LOG_get_system_data("-a.tar", "uname", nullptr, "-d", "-s", ".y"), 0u);
+    EXPECT_FALSE(Exists("/tmp/cwd/-d/-s.y"));
+    EXPECT_EQ(SplitLines(RunProgram({"tar", "-tf", "/tmp/cwd/-a.tar"})), std::vector<std::string>{"-s.y"});
     std::string log = KelLog(l.logDir);
-    EXPECT_NE(log.find("] Input data is NULL!\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("] File /tmp/missing not found\r\n"), std::string::npos);
+    for (const char *line : {"] Input data is NULL!\r\n", "] File /tmp/missing not found\r\n",
+                             "] Can`t exec command: /nonexistent/tool 'x y'\r\n", "] Can`t exec command: \r\n"})
+      EXPECT_NE(log.find(line), std::string::npos) << line << "\nin\n" << log;
   });
 }
 

@@ -190,13 +190,40 @@ TEST(GenericFiles, CheckFileExistsAndListDirectories) {
 
 TEST(GenericFiles, TemporaryPaths) {
   EXPECT_STREQ(GENERIC_get_temp_dir(), "/tmp");
-  char *path = GENERIC_get_temp_file_path("kel_%02u.tmp", 99);
-  EXPECT_STREQ(path, "/tmp/kel_99.tmp");
-  std::free(path);
-  path = GENERIC_get_temp_file_path("%010u", 7);
-  EXPECT_STREQ(path, "/tmp/0000000");  // cut to the pattern's length plus 2 characters
-  std::free(path);
-  EXPECT_EQ(GENERIC_get_temp_file_path("kel_%02u.tmp", 100), nullptr);
+  struct {
+    const char *pattern;
+    uint32_t number;
+    const char *path;  // null: refused
+  } const cases[] = {
+      {"kel_%02u.tmp", 99, "/tmp/kel_99.tmp"},
+      {"%010u", 7, "/tmp/0000000"},  // cut to the pattern's length plus 2 characters
+      {"100%%_%-3x|", 10, "/tmp/100%_a  |"},
+      {"%#o.%%", 8, "/tmp/010.%"},
+      {"%.3X", 0, "/tmp/000"},
+      {"kel_%02u.tmp", 100, nullptr},
+      // Anything but one unsigned conversion would read (or write through)
+      // arguments that are not there.
+      {"%n%n", 1, nullptr},
+      {"a%nb%u", 1, nullptr},
+      {"%s", 1, nullptr},
+      {"%u%u", 1, nullptr},
+      {"no conversion", 1, nullptr},
+      {"%%u", 1, nullptr},
+      {"%lu", 1, nullptr},
+      {"%*u", 1, nullptr},
+      {"%1$u", 1, nullptr},
+      {"%d", 1, nullptr},
+      {"%u%", 1, nullptr},
+      {"%p", 1, nullptr},
+  };
+  for (const auto &c : cases) {
+    char *path = GENERIC_get_temp_file_path(c.pattern, c.number);
+    if (c.path == nullptr)
+      EXPECT_EQ(path, nullptr) << c.pattern;
+    else
+      EXPECT_STREQ(path, c.path) << c.pattern;
+    std::free(path);
+  }
   EXPECT_EQ(GENERIC_get_temp_file_path(nullptr, 1), nullptr);
 }
 

@@ -1,6 +1,7 @@
 // The per-user last-error cache: ERROR and WARN messages of an ordinary
 // user, nothing for root, never a directory created.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "kel/generic.h"
@@ -64,6 +65,26 @@ TEST_F(LogCache, KeepsErrorAndWarnMessagesEvenWithEveryOutputOff) {
     EXPECT_EQ(Dump(), "piece one, piece two");
     ASSERT_EQ(chmod(kCache.c_str(), 0200), 0);
     EXPECT_EQ(Dump(), "<null>") << "an unreadable cache is no cache";
+  });
+}
+
+TEST_F(LogCache, NeverFollowsALinkAndIsPrivateToTheUser) {
+  AsNobody([] {
+    umask(0);
+    ASSERT_EQ(LOG_init(LOG_APP_KEL, nullptr, "/home/nobody/logs"), 0u);
+    LOG_printf(LOG_LEVEL_ERROR, "t", "f", 1, "mine\n");
+    struct stat st;
+    ASSERT_EQ(stat(kCache.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "whatever the umask";
+    // A link planted at the cache's name is neither written, emptied nor read.
+    const std::string victim = "/home/nobody/victim";
+    ASSERT_TRUE(WriteFile(victim, "precious\n"));
+    ASSERT_EQ(unlink(kCache.c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), kCache.c_str()), 0);
+    LOG_printf(LOG_LEVEL_WARN, "t", "f", 2, "appended?\n");
+    EXPECT_EQ(Dump(), "<null>");
+    LOG_cache_reset();
+    EXPECT_EQ(ReadFile(victim), "precious\n");
   });
 }
 

@@ -101,7 +101,7 @@ TEST(LogRotation, RenamesAtExactly1024000BytesKeepingOneOldGeneration) {
   });
 }
 
-TEST(LogRotation, HostileDirectoryNamesAreQuotedForTheShell) {
+TEST(LogRotation, HostileDirectoryNamesRotateAndRunNothing) {
   TempDir top;
   const std::vector<std::string> names = {"it's $(touch PWNED1)", "semi;touch PWNED2;`touch PWNED3`",
                                           "line\nfeed; touch PWNED4", "'; touch PWNED5; echo '", "$HOME *"};
@@ -122,6 +122,36 @@ TEST(LogRotation, HostileDirectoryNamesAreQuotedForTheShell) {
   std::vector<std::string> expected = names;
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(DirNames(top.path()), expected);
+}
+
+TEST(LogFileSafety, NoLinksExplicitModeAndRotationWithoutAShell) {
+  TempDir top;
+  InFreshProcess([&] {
+    ASSERT_EQ(chdir(top.path().c_str()), 0);
+    umask(0);
+    // A relative directory that a command would take for options, and no
+    // programs to be found: rotation is a rename, not a command.
+    setenv("PATH", "/nonexistent", 1);
+    ASSERT_EQ(LOG_init(LOG_APP_KEL, nullptr, "-rot"), 0u);
+    FixedLine(0);
+    struct stat st;
+    ASSERT_EQ(stat("-rot/app-kel.log", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u) << "whatever the umask";
+    ASSERT_TRUE(WriteFile("-rot/app-kel.log", std::string(kRotateBytes - 5, 'x')));
+    FixedLine(1);
+    EXPECT_FALSE(Exists("-rot/app-kel.log"));
+    EXPECT_EQ(MessageOf(SplitLines(ReadFile("-rot/app-kel-old.log")).back()), "line 000001\r");
+
+    // A link planted at the log's name loses the line instead of following it.
+    ASSERT_TRUE(WriteFile("victim", "precious\n"));
+    ASSERT_EQ(symlink("../victim", "-rot/app-kel.log"), 0);
+    LOG_set_option(LOG_OPTION_STDOUT | LOG_OPTION_FILE);
+    std::string out = CaptureStdout([] { FixedLine(2); });
+    EXPECT_NE(out.find("Failed to open file '-rot/app-kel.log' with error Too many levels of symbolic links"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(ReadFile("victim"), "precious\n");
+  });
 }
 
 // The system log: a datagram socket at /dev/log inside a private /dev.

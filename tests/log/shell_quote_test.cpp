@@ -37,14 +37,17 @@ TEST(ShellQuote, HostileWordsReachTheCommandUnchanged) {
   for (const std::string &w : words) EXPECT_EQ(ThroughShell(w), "<" + w + ">") << w;
 }
 
-TEST(ShellQuote, SmallBuffersAndCommands) {
+TEST(ShellQuote, PlainWordsStaySmallBuffersAndCommands) {
   EXPECT_EQ(shell_quoted_length("a'b"), 8u);  // 'a'\''b'
+  EXPECT_EQ(shell_quoted_length("-rf"), 3u);
+  EXPECT_EQ(shell_quoted_length(""), 2u);
   char out[9];
   EXPECT_EQ(shell_quote("a'bc", out, sizeof out), 0u);  // needs 10 bytes with the terminator
   EXPECT_STREQ(out, "");
-  const char *args[] = {"/tmp/a b/x.log", "/tmp/it's/x-old.log"};
-  char *cmd = shell_command("mv -f", args, 2);
-  EXPECT_STREQ(cmd, "mv -f '/tmp/a b/x.log' '/tmp/it'\\''s/x-old.log'");
+  EXPECT_EQ(shell_quote("123456789", out, sizeof out), 0u);
+  const char *args[] = {"/tmp/a b/x.log", "-rf", "--directory=/usr/share/kel/", "it's", "~x", ""};
+  char *cmd = shell_command("/usr/bin/tar", args, 6);
+  EXPECT_STREQ(cmd, "/usr/bin/tar '/tmp/a b/x.log' -rf --directory=/usr/share/kel/ 'it'\\''s' '~x' ''");
   std::free(cmd);
   const char *withNull[] = {"a", nullptr};
   EXPECT_EQ(shell_command("mv -f", withNull, 2), nullptr);

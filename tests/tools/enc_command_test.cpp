@@ -1,12 +1,16 @@
 // kelctl enc: the shipped command refuses while the power-up gate is closed;
 // with the gate open (in this process) it round-trips files and refuses a
 // wrong key or an altered file without writing any plaintext.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -113,6 +117,71 @@ TEST_F(EncCommand, BadUsageAndUnwritableOutput) {
   EXPECT_EQ(Run({"-e", "--key-file", Path("key"), "--in", Path("plain"), "--out", Path("x")}), 0);
   EXPECT_EQ(Run({"-d", "--key-file", Path("key"), "--in", Path("x"), "--out", Path("y")}), 0);
   EXPECT_EQ(Read("y"), "hello");
+}
+
+// Runs fn with standard input reading data from a pipe.
+void WithStdin(const std::string &data, const std::function<void()> &fn) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::thread writer([&] {
+    EXPECT_TRUE(write(fds[1], data.data(), data.size()) == static_cast<ssize_t>(data.size()));
+    close(fds[1]);
+  });
+  const int saved = dup(0);
+  dup2(fds[0], 0);
+  close(fds[0]);
+  fn();
+  writer.join();
+  dup2(saved, 0);
+  close(saved);
+}
+
+TEST_F(EncCommand, WritesRegularFilesOnlyOrTheStandardStreams) {
+  Write("plain", std::string(100000, 'q'));
+  Write("target", "keep");
+  ASSERT_EQ(symlink(Path("target").c_str(), Path("link").c_str()), 0);
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(Path("dir").c_str(), 0700), 0);
+  std::vector<std::string> names = {"plain", "target", "link", "fifo", "dir"};
+  if (geteuid() == 0) {  // a device node like /dev/full
+    ASSERT_EQ(mknod(Path("full").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+    names.push_back("full");
+  }
+  for (const std::string &name : names) {
+    if (name == "plain" || name == "target") continue;
+    EXPECT_EQ(Run({"-e", "--key", kKey128, "--in", Path("plain"), "--out", Path(name)}), kelctl::kExitFailed) << name;
+  }
+  EXPECT_EQ(Read("target"), "keep");
+  EXPECT_TRUE(fs::is_symlink(Path("link")) && fs::is_fifo(Path("fifo")) && fs::is_directory(Path("dir")));
+  if (geteuid() == 0) {
+    EXPECT_TRUE(fs::is_character_file(Path("full")));
+  }
+  ExpectOnly(names);
+
+  // "-" is standard output for --out and standard input (a pipe) for --in.
+  const std::string sealed = kel::test::CaptureStdout(
+      [&] { EXPECT_EQ(Run({"-e", "--key", kKey128, "--in", Path("plain"), "--out", "-"}), 0); });
+  ASSERT_EQ(sealed.size(), 100000u + 36);
+  std::string opened;
+  WithStdin(sealed, [&] {
+    opened = kel::test::CaptureStdout([&] { EXPECT_EQ(Run({"-d", "--key", kKey128, "--in", "-", "--out", "-"}), 0); });
+  });
+  EXPECT_EQ(opened, Read("plain"));
+  WithStdin(sealed.substr(0, sealed.size() - 1), [&] {
+    opened = kel::test::CaptureStdout(
+        [&] { EXPECT_EQ(Run({"-d", "--key", kKey128, "--in", "-", "--out", "-"}), kelctl::kExitFailed); });
+  });
+  EXPECT_EQ(opened, "") << "nothing unauthenticated";
+  // A standard output that cannot take the data fails the command.
+  const int saved = dup(1), full = open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  dup2(full, 1);
+  const int rc = Run({"-e", "--key", kKey128, "--in", Path("plain"), "--out", "-"});
+  dup2(saved, 1);
+  close(saved);
+  close(full);
+  EXPECT_EQ(rc, kelctl::kExitFailed);
+  ExpectOnly(names);
 }
 
 // The shipped tool links the library, whose power-up status starts as "not

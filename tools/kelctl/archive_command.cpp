@@ -96,21 +96,11 @@ int RunArchive(int argc, char **argv) {
     return kExitFailed;
   }
 
+  // The library stores the archive only once it is complete.
   std::string archive = name;
   std::free(name);
-  if (access((std::string(dir) + "/" + archive).c_str(), F_OK) == 0) {
-    Report(dir, archive, true);
-    return kExitOk;
-  }
-  // gzip did not run (not installed, say): the tar file is what there is.
-  std::string tar = archive.substr(0, archive.size() - 3);
-  if (access((std::string(dir) + "/" + tar).c_str(), F_OK) == 0) {
-    std::fprintf(stderr, "kelctl archive: compression failed; the archive was left uncompressed\n");
-    Report(dir, tar, false);
-  } else {
-    std::fprintf(stderr, "kelctl archive: %s/%s was not made\n", dir, archive.c_str());
-  }
-  return kExitFailed;
+  Report(dir, archive, true);
+  return kExitOk;
 }
 
 }  // namespace kelctl

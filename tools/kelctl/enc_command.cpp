@@ -6,7 +6,9 @@
 //
 // Decryption never writes unauthenticated plaintext: a first pass checks
 // the tag, and only then a second pass writes the plaintext to a temporary
-// file that is renamed over the output once its tag checks again.
+// file that is renamed over the output once its tag checks again. "--in -"
+// reads standard input into a private temporary file first; "--out -"
+// writes to standard output during the second pass.
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -86,28 +89,77 @@ bool WriteAll(int fd, const uint8_t *p, size_t n) {
   return true;
 }
 
-// The output goes to "<out>.XXXXXX" beside it and is renamed into place.
+bool IsRegularOrMissing(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
+}
+
+// The output goes to "<out>.XXXXXX" beside it and is renamed into place, and
+// only over a regular file: never over a link, a device or anything else.
+// "-" is standard output, written as it comes.
 struct Output {
   std::string path, tmp;
   int fd = -1;
   bool committed = false;
   bool Open(const std::string &out) {
     path = out;
+    if (out == "-") {
+      fd = STDOUT_FILENO;
+      return true;
+    }
     tmp = out + ".XXXXXX";
     fd = mkstemp(tmp.data());  // mode 0600
     return fd >= 0;
   }
   bool Commit() {
+    if (tmp.empty()) {
+      fd = -1;
+      return committed = true;
+    }
     const bool ok = fsync(fd) == 0 && close(fd) == 0;
     fd = -1;
-    committed = ok && rename(tmp.c_str(), path.c_str()) == 0;
+    if (ok && !IsRegularOrMissing(path)) errno = EEXIST;  // something else appeared meanwhile
+    else committed = ok && rename(tmp.c_str(), path.c_str()) == 0;
     return committed;
   }
+  const char *Name() const { return path == "-" ? "standard output" : path.c_str(); }
   ~Output() {  // an unfinished output never stays behind
+    if (tmp.empty()) return;
     if (fd >= 0) close(fd);
-    if (!tmp.empty() && !committed) unlink(tmp.c_str());
+    if (!committed) unlink(tmp.c_str());
   }
 };
+
+// Standard input copied into an unnamed temporary file, so that it can be
+// read twice (decryption checks the tag before it writes anything).
+int SpoolStandardInput() {
+  const char *dir = std::getenv("TMPDIR");
+  if (dir == nullptr || *dir == '\0') dir = "/tmp";
+  int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    std::string name = std::string(dir) + "/kelctl-enc-XXXXXX";
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+  }
+  if (fd < 0) return -1;
+  std::vector<uint8_t> buf(kChunk);
+  for (;;) {
+    ssize_t n = read(STDIN_FILENO, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (n > 0 && !WriteAll(fd, buf.data(), static_cast<size_t>(n)))) {
+      Wipe(buf.data(), buf.size());
+      close(fd);
+      return -1;
+    }
+    if (n == 0) break;
+  }
+  Wipe(buf.data(), buf.size());
+  if (lseek(fd, 0, SEEK_SET) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
 
 // Runs the ciphertext (length bytes from fd) through a decryption and returns
 // whether its tag matches; with out, the plaintext is written there.
@@ -148,22 +200,23 @@ int Encrypt(BulkCtx ctx, int in, uint64_t length, const std::string &outPath) {
     return Fail("cannot draw a random nonce: %s", std::strerror(errno));
   Output out;
   if (!out.Open(outPath)) return Fail("cannot create %s: %s", outPath.c_str(), std::strerror(errno));
+  const char *outName = out.Name();
   if (int32_t s = GCM_init_256b(ctx, header + sizeof kMagic, kNonceLen, header, kHeaderLen); s != 0)
     return Fail("AES-GCM refused to start (status %s)", std::to_string(s).c_str());
-  if (!WriteAll(out.fd, header, kHeaderLen)) return Fail("cannot write %s: %s", outPath.c_str(), std::strerror(errno));
+  if (!WriteAll(out.fd, header, kHeaderLen)) return Fail("cannot write %s: %s", outName, std::strerror(errno));
   std::vector<uint8_t> buf(kChunk);
   for (uint64_t done = 0; done < length;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, length - done));
     if (!ReadAll(in, buf.data(), n)) return Fail("cannot read the input: %s", std::strerror(errno));
     if (GCM_update_encrypt_256b(ctx, buf.data(), static_cast<uint32_t>(n)) != 0) return Fail("%s", "AES-GCM failed");
-    if (!WriteAll(out.fd, buf.data(), n)) return Fail("cannot write %s: %s", outPath.c_str(), std::strerror(errno));
+    if (!WriteAll(out.fd, buf.data(), n)) return Fail("cannot write %s: %s", outName, std::strerror(errno));
     done += n;
   }
   Wipe(buf.data(), buf.size());
   uint8_t tag[kTagLen];
   if (GCM_final_256b(ctx, tag) != 0) return Fail("%s", "AES-GCM failed");
   if (!WriteAll(out.fd, tag, kTagLen) || !out.Commit())
-    return Fail("cannot write %s: %s", outPath.c_str(), std::strerror(errno));
+    return Fail("cannot write %s: %s", outName, std::strerror(errno));
   return kExitOk;
 }
 
@@ -186,7 +239,7 @@ int Decrypt(BulkCtx ctx, int in, uint64_t size, const std::string &outPath) {
   bool written = false;
   s = DecryptPass(ctx, in, header, length, tag, out.fd, &written);
   if (s == ERR_GCM_TAG_MISMATCH) return Fail("%s", "authentication failed: the input changed while it was read");
-  if (s != 0 || !written || !out.Commit()) return Fail("cannot write %s: %s", outPath.c_str(), std::strerror(errno));
+  if (s != 0 || !written || !out.Commit()) return Fail("cannot write %s: %s", out.Name(), std::strerror(errno));
   return kExitOk;
 }
 
@@ -194,7 +247,8 @@ void Usage() {
   std::fprintf(stderr,
                "usage: kelctl enc (-e | -d) (--key HEX | --key-file FILE) --in FILE --out FILE\n"
                "  -e, --encrypt   encrypt FILE with AES-GCM (key of 16, 24 or 32 bytes in hex)\n"
-               "  -d, --decrypt   decrypt and verify; a wrong key or an altered file writes nothing\n");
+               "  -d, --decrypt   decrypt and verify; a wrong key or an altered file writes nothing\n"
+               "  --in -, --out - standard input, standard output; --out replaces regular files only\n");
 }
 
 }  // namespace
@@ -266,10 +320,16 @@ int RunEnc(int argc, char **argv) {
     return kExitFailed;
   }
 
-  const int in = open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (outPath != "-" && !IsRegularOrMissing(outPath)) {
+    Wipe(key.data(), key.size());
+    return Fail("%s is not a regular file: refusing to replace it (--out - writes to standard output)",
+                outPath.c_str());
+  }
+  const bool fromStdin = inPath == "-";
+  const int in = fromStdin ? SpoolStandardInput() : open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {
     Wipe(key.data(), key.size());
-    return Fail("cannot open %s: %s", inPath.c_str(), std::strerror(errno));
+    return Fail("cannot read %s: %s", fromStdin ? "standard input" : inPath.c_str(), std::strerror(errno));
   }
   struct stat st;
   int rc;

@@ -1,4 +1,5 @@
 // kelctl: the KelVpn client's command-line tool over libnm-kelvpn-properties.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -30,9 +31,17 @@ void PrintHelp(FILE *to) {
   std::fprintf(to, "\nexit codes: 0 success, 1 the operation failed, 2 bad usage\n");
 }
 
-}  // namespace
+// Output that never reached standard output (a full disk, /dev/full, a
+// closed pipe) makes a successful command a failed one.
+int Finish(int rc) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "kelctl: cannot write standard output: %s\n", std::strerror(errno));
+    return rc == kelctl::kExitOk ? kelctl::kExitFailed : rc;
+  }
+  return rc;
+}
 
-int main(int argc, char **argv) {
+int Dispatch(int argc, char **argv) {
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
     PrintHelp(argc < 2 ? stderr : stdout);
     return argc < 2 ? kelctl::kExitUsage : kelctl::kExitOk;
@@ -42,3 +51,7 @@ int main(int argc, char **argv) {
   std::fprintf(stderr, "kelctl: unknown command '%s' (try kelctl --help)\n", argv[1]);
   return kelctl::kExitUsage;
 }
+
+}  // namespace
+
+int main(int argc, char **argv) { return Finish(Dispatch(argc, argv)); }
