@@ -108,6 +108,15 @@ int32_t ctr(GcmContext &c, uint8_t *data, uint32_t len) {
   return DoAESCTREx(&c.ctr, data, static_cast<int32_t>(len), 1, nullptr, 4);
 }
 
+bool approved_tag_length(uint32_t n) { return n == 4 || n == 8 || (n >= 12 && n <= 16); }
+
+// The length block counts the text in 32 bits of bytes, so one message
+// holds at most 2^32 - 1 bytes. That is also 2^28 blocks at most: the 32-bit
+// block counter, which starts at J0 + 1, can never come round to J0 again
+// and reuse keystream within a message.
+bool fits(const GcmContext &c, uint32_t length) { return length <= 0xFFFFFFFFu - c.textLength; }
+static_assert((0xFFFFFFFFull + 15) / 16 < (1ull << 32) - 1);
+
 // Text goes through in pieces that stay in the first-level cache between the
 // counter pass and the GHASH pass.
 constexpr uint32_t kChunk = 4096;
@@ -192,6 +201,7 @@ int32_t GCM_update_encrypt_256b(BulkCtx ctx, uint8_t *data, uint32_t length) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
   GcmState &s = *kel::gcm::state_of(ctx);
+  if (!kel::gcm::fits(s.pub, length)) return ERR_INVALID_ARG;
   for (uint32_t done = 0; done < length;) {
     const uint32_t piece = std::min(length - done, kel::gcm::kChunk);
     if (int32_t st = kel::gcm::ctr(s.pub, data + done, piece); st != 0) return st;
@@ -206,6 +216,7 @@ int32_t GCM_update_decrypt_256b(BulkCtx ctx, uint8_t *data, uint32_t length) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
   GcmState &s = *kel::gcm::state_of(ctx);
+  if (!kel::gcm::fits(s.pub, length)) return ERR_INVALID_ARG;
   for (uint32_t done = 0; done < length;) {
     const uint32_t piece = std::min(length - done, kel::gcm::kChunk);
     s.pub.textLength += piece;
@@ -239,7 +250,9 @@ int32_t GCM_final_256b(BulkCtx ctx, uint8_t tag[16]) {
 int32_t GCM_cipher_256b(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength, const uint8_t *aad,
                         uint32_t aadLength, uint8_t *data, uint32_t dataLength, uint32_t tagLength, int32_t encrypt) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
-  if (tagLength < 1 || tagLength > 16) return ERR_INVALID_ARG;
+  // SP 800-38D 5.2.1.2: 128, 120, 112, 104, 96, 64 or 32 bits. Shorter tags
+  // are forged by trial.
+  if (!kel::gcm::approved_tag_length(tagLength)) return ERR_INVALID_ARG;
   uint8_t tag[16];
   int32_t s = GCM_init_256b(ctx, nonce, nonceLength, aad, aadLength);
   if (s == 0)

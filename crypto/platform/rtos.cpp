@@ -1,6 +1,8 @@
 // The toolkit's OS layer on POSIX: mutexes (plain and recursive), condition
 // variables, threads, timers, calendar time and the seed source. Every
 // function maps onto one or two POSIX calls; the layer keeps no state.
+#include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/time.h>
 #include <sys/times.h>
@@ -246,13 +248,22 @@ uint32_t VORANE_getFIPSMode(void) { return bFIPSMode; }
 
 int32_t LINUX_getSeed(uint8_t *buffer, int32_t length) {
   if (buffer == nullptr) return ERR_NULL_POINTER;
-  FILE *device = std::fopen(VORANE_getFIPSMode() ? "/dev/random" : "/dev/urandom", "r");
-  if (device == nullptr) return LINUX_ERR_SEED_OPEN;
-  // Unbuffered: draw only the bytes asked for from the kernel's pool.
-  std::setvbuf(device, nullptr, _IONBF, 0);
-  size_t items = length > 0 ? std::fread(buffer, static_cast<size_t>(length), 1, device) : 0;
-  std::fclose(device);
-  return static_cast<int32_t>(items);
+  const int device = open(VORANE_getFIPSMode() ? "/dev/random" : "/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (device < 0) return LINUX_ERR_SEED_OPEN;
+  // A seed counts only when every byte came from the device: partial reads
+  // go on, end of file or an error gives 0.
+  size_t done = 0;
+  const size_t want = length > 0 ? static_cast<size_t>(length) : 0;
+  while (done < want) {
+    const ssize_t n = read(device, buffer + done, want - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  close(device);
+  return done == want && want > 0 ? 1 : 0;
 }
 
 // ---- guarded lock: the flag says whether this caller holds the mutex

@@ -1,5 +1,8 @@
 // CTR_DRBG of SP 800-90A (section 10.2.1) over AES or three-key TDEA, with
 // and without Block_Cipher_df, plus the continuous test over output blocks.
+#include <pthread.h>
+
+#include <atomic>
 #include <new>
 
 #include "crypto/cipher/internal.h"
@@ -24,6 +27,37 @@ constexpr uint32_t kMaxTdeaRequestBits = 8191;
 constexpr uint32_t kMaxSeedLen = 48;
 
 uint32_t seedlen(const CtrDrbgState &s) { return s.keyLength + s.blockLength; }
+
+// Bumped in the child of every fork(): an instance seeded under an older
+// generation shares its state with another process and reseeds from the OS
+// before it hands out anything more.
+constinit std::atomic<uint32_t> g_forkGeneration{0};
+constinit pthread_once_t g_atforkOnce = PTHREAD_ONCE_INIT;
+
+void on_fork_child() { g_forkGeneration.fetch_add(1, std::memory_order_relaxed); }
+void register_atfork() { pthread_atfork(nullptr, nullptr, on_fork_child); }
+
+uint32_t fork_generation() {
+  pthread_once(&g_atforkOnce, register_atfork);
+  return g_forkGeneration.load(std::memory_order_relaxed);
+}
+
+// Holds the instance lock for a scope. An instance being built has no lock
+// yet and belongs to its creator alone.
+class InstanceLock {
+ public:
+  explicit InstanceLock(MutexHandle m) : m_(m), status_(m != nullptr ? LINUX_mutexWait(m) : kOk) {}
+  ~InstanceLock() {
+    if (m_ != nullptr && status_ == kOk) LINUX_mutexRelease(m_);
+  }
+  InstanceLock(const InstanceLock &) = delete;
+  InstanceLock &operator=(const InstanceLock &) = delete;
+  int32_t status() const { return status_; }
+
+ private:
+  MutexHandle m_;
+  int32_t status_;
+};
 bool is_tdea(const CtrDrbgState &s) { return s.blockLength == 8; }
 
 int32_t aes_block(const void *ks, const uint8_t *in, uint8_t *out) {
@@ -94,6 +128,7 @@ int32_t allocate(uint32_t keyLength, uint32_t blockLength, CtrDrbgContext **out)
   s.keyLength = keyLength;
   s.blockEncrypt = blockLength == 16 ? aes_block : tdea_block;
   s.healthInterval = kHealthInterval;
+  s.forkGeneration = fork_generation();
   *out = c;
   void *prev = nullptr;
   if (int32_t st = VOR_alloc(blockLength, &prev); st != kOk) return st;
@@ -138,17 +173,16 @@ bool same_block(const uint8_t *a, const uint8_t *b, uint32_t n) {
 // The continuous test over the blocks of one request, in output order: the
 // whole blocks at out, then (when rest is set) the block `last`. No two
 // consecutive blocks, the first against previousBlock, may be equal.
-// Returns the index of the first repeated block through *failedAt.
+// Returns the index of the first repeated block through *failedAt. The
+// caller holds the instance lock.
 int32_t continuous_test(CtrDrbgState &s, const uint8_t *out, size_t whole, const uint8_t *last, size_t *failedAt) {
   const uint32_t bl = s.blockLength;
-  if (int32_t st = LINUX_mutexWait(s.lock); st != kOk) return st;
   const uint8_t *prev = s.previousBlock;
   const size_t total = whole + (last != nullptr ? 1 : 0);
   for (size_t i = 0; i < total; ++i) {
     const uint8_t *block = i < whole ? out + i * bl : last;
     if (same_block(block, prev, bl)) {
       if (i > 0) std::memcpy(s.previousBlock, prev, bl);
-      LINUX_mutexRelease(s.lock);
       *failedAt = i;
       fips::enter_error_state(ERR_DRBG_CONTINUOUS_TEST);
       return ERR_DRBG_CONTINUOUS_TEST;
@@ -156,7 +190,6 @@ int32_t continuous_test(CtrDrbgState &s, const uint8_t *out, size_t whole, const
     prev = block;
   }
   if (total > 0) std::memcpy(s.previousBlock, prev, bl);
-  LINUX_mutexRelease(s.lock);
   return kOk;
 }
 
@@ -290,12 +323,29 @@ int32_t reseed(CtrDrbgContext &c, const uint8_t *entropy, uint32_t entropyLength
     for (uint32_t i = 0; i < n; ++i) seed[i] ^= entropy[i];
     status = kOk;
   } else {
-    // 10.2.1.4.2: seed_material = df(entropy_input || additional_input)
+    // 10.2.1.4.2: seed_material = df(entropy_input || additional_input), with
+    // at least security_strength bits of entropy (9.2, step 2).
+    if (entropyLength < security_strength(s.keyLength)) return ERR_DRBG_INPUT_TOO_SHORT;
     status = derive(s, entropy, entropyLength, additional, additionalLength, nullptr, 0, seed, n);
   }
   if (status == kOk) status = update(c, seed);
   if (status == kOk) s.reseedCounter = 1;
   wipe(seed, sizeof seed);
+  return status;
+}
+
+// A fresh seed from the OS for an instance whose state another process
+// shares since fork(), fed through the ordinary reseed.
+int32_t reseed_after_fork(CtrDrbgContext &c) {
+  CtrDrbgState &s = c.state;
+  const uint32_t current = fork_generation();
+  if (s.forkGeneration == current) return kOk;
+  uint8_t entropy[kMaxSeedLen];
+  const uint32_t n = seedlen(s);
+  int32_t status = LINUX_getSeed(entropy, static_cast<int32_t>(n)) == 1 ? kOk : ERR_RANDOM_SEED_SOURCE;
+  if (status == kOk) status = reseed(c, entropy, n, nullptr, 0);
+  if (status == kOk) s.forkGeneration = current;
+  wipe(entropy, sizeof entropy);
   return status;
 }
 
@@ -361,6 +411,10 @@ int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLength, uint3
   if (ctx == nullptr || entropy == nullptr) return kNullPointer;
   *ctx = nullptr;
   if (int32_t st = kel::drbg::check_lengths(keyLength, blockLength); st != kOk) return st;
+  // SP 800-90A 10.2.1.3.2 with 8.6.7: entropy of the full security strength
+  // and a nonce of at least half of it.
+  const uint32_t strength = kel::drbg::security_strength(keyLength);
+  if (entropyLength < strength || nonce == nullptr || nonceLength < strength / 2) return ERR_DRBG_INPUT_TOO_SHORT;
 
   CtrDrbgContext *c = nullptr;
   int32_t status = kel::drbg::allocate(keyLength, blockLength, &c);
@@ -372,6 +426,7 @@ int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLength, uint3
     // 10.2.1.3.2: seed_material = df(entropy_input || nonce || personalization_string)
     status = kel::drbg::derive(s, entropy, entropyLength, nonce, nonceLength, personalization,
                                personalizationLength, seed, keyLength + blockLength);
+    if (status == kOk) status = kel::drbg::run_health_test(s);
     if (status == kOk) status = kel::drbg::update(*c, seed);
     if (status == kOk) s.reseedCounter = 1;
   }
@@ -382,6 +437,10 @@ int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLength, uint3
 int32_t NIST_CTRDRBG_deleteContext(RandomContext **ctx) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr || !kel::drbg::is_ctr(*ctx)) return kNullPointer;
+  {
+    // A request still running on another thread finishes first.
+    kel::drbg::InstanceLock hold(as_ctr(*ctx)->state.lock);
+  }
   int32_t status = kel::drbg::destroy(as_ctr(*ctx));
   *ctx = nullptr;
   return status;
@@ -392,8 +451,13 @@ int32_t NIST_CTRDRBG_reseed(RandomContext *ctx, const uint8_t *entropy, uint32_t
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (!kel::drbg::is_ctr(ctx) || entropy == nullptr) return kNullPointer;
   CtrDrbgContext &c = *as_ctr(ctx);
+  kel::drbg::InstanceLock hold(c.state.lock);
+  if (hold.status() != kOk) return hold.status();
   if (int32_t st = kel::drbg::run_health_test(c.state); st != kOk) return st;
-  return kel::drbg::reseed(c, entropy, entropyLength, additional, additionalLength);
+  int32_t status = kel::drbg::reseed(c, entropy, entropyLength, additional, additionalLength);
+  // The caller's entropy is fresh in this process as well.
+  if (status == kOk) c.state.forkGeneration = kel::drbg::fork_generation();
+  return status;
 }
 
 int32_t NIST_CTRDRBG_generate(RandomContext *ctx, const uint8_t *additional, uint32_t additionalLength,
@@ -403,6 +467,10 @@ int32_t NIST_CTRDRBG_generate(RandomContext *ctx, const uint8_t *additional, uin
   if (!is_ctr(ctx) || output == nullptr) return kNullPointer;
   CtrDrbgContext &c = *as_ctr(ctx);
   CtrDrbgState &s = c.state;
+  // V, Key, the schedule and the counters change together: one request at a time.
+  InstanceLock hold(s.lock);
+  if (hold.status() != kOk) return hold.status();
+  if (int32_t st = reseed_after_fork(c); st != kOk) return st;
   // 10.2.1.5: the instance refuses output until it is reseeded.
   if (s.reseedCounter >= kMaxReseedCounter || (is_tdea(s) && s.reseedCounter > kMaxTdeaReseedCounter))
     return ERR_DRBG_RESEED_REQUIRED;

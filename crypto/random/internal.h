@@ -52,9 +52,20 @@ int32_t add_entropy_bit(RandomContext *ctx, uint8_t bit);
 
 namespace kel::drbg {
 
+// Security strength in bytes: the AES key length, or 14 (112 bits) for TDEA.
+constexpr uint32_t security_strength(uint32_t keyLength) { return keyLength == 21 ? 14 : keyLength; }
+
 // The built-in health-test vector for a key length (16, 24, 32; any other
 // length takes the 32-byte one).
 const DrbgTestVector &builtin_vector(uint32_t keyLength);
+
+// The built-in vector through the derivation function (16, 24, 21 for
+// TDEA; any other length takes the 32-byte one).
+const DrbgTestVector &builtin_df_vector(uint32_t keyLength);
+
+// The health test of a derivation-function instance: its known answer, then
+// the refusals of too little entropy and of a missing nonce.
+int32_t df_health_test(const CtrDrbgState &instance, const DrbgTestVector &vector);
 
 // The health test of an instance with the given key length and limits,
 // driven by one vector: the known answer, then the error-path checks.

@@ -23,15 +23,23 @@ int32_t add_ctr_entropy_bit(RandomContext *ctx, uint8_t bit) {
   return status;
 }
 
+// A seed is good only when the device delivered every byte (1); a short
+// read fails closed like an error.
+int32_t read_seed(uint8_t *buffer, int32_t length) {
+  const int32_t got = LINUX_getSeed(buffer, length);
+  if (got == 1) return kOk;
+  return got < 0 ? got : ERR_RANDOM_SEED_SOURCE;
+}
+
 // A FIPS 186 generator with 64 bytes of XKEY and XSEED from the OS; its first
 // 64 output bytes become its XKEY.
 int32_t acquire_fips186(RandomContext **out) {
   if (int32_t s = fips::gate(); s != 0) return s;
   uint8_t xkey[64], xseed[64];
-  int32_t status = LINUX_getSeed(xkey, sizeof xkey);
-  if (status >= 0) status = LINUX_getSeed(xseed, sizeof xseed);
+  int32_t status = read_seed(xkey, sizeof xkey);
+  if (status == kOk) status = read_seed(xseed, sizeof xseed);
   RandomContext *ctx = nullptr;
-  if (status >= 0) status = RANDOM_newFIPS186Context(&ctx, 64, xkey, sizeof xseed, xseed);
+  if (status == kOk) status = RANDOM_newFIPS186Context(&ctx, 64, xkey, sizeof xseed, xseed);
   if (status == kOk) {
     Fips186State &s = as_fips186(ctx)->state;
     status = RANDOM_numberGeneratorFIPS186(ctx, s.xkey, 64);
@@ -41,7 +49,7 @@ int32_t acquire_fips186(RandomContext **out) {
   wipe(xseed, sizeof xseed);
   if (status != kOk) {
     if (ctx != nullptr) RANDOM_deleteFIPS186Context(&ctx);
-    return status < 0 ? status : kOk;
+    return status;
   }
   ctx->entropyBitCount = 0;
   *out = ctx;
@@ -52,10 +60,10 @@ int32_t acquire_fips186(RandomContext **out) {
 // read 4 at a time, each differing from the one before.
 int32_t acquire_ctr_drbg(RandomContext **out) {
   uint8_t previous[4], seed[48];
-  int32_t status = LINUX_getSeed(previous, sizeof previous) < 0 ? ERR_RANDOM_SEED_SOURCE : kOk;
+  int32_t status = LINUX_getSeed(previous, sizeof previous) == 1 ? kOk : ERR_RANDOM_SEED_SOURCE;
   for (int i = 0; status == kOk && i < 12; ++i) {
     uint8_t *quarter = seed + 4 * i;
-    if (LINUX_getSeed(quarter, 4) < 0 || std::memcmp(quarter, previous, 4) == 0) {
+    if (LINUX_getSeed(quarter, 4) != 1 || std::memcmp(quarter, previous, 4) == 0) {
       status = ERR_RANDOM_SEED_SOURCE;
       break;
     }

@@ -25,6 +25,7 @@ KEL_BEGIN_DECLS
 #define ERR_DRBG_BAD_BLOCK_LENGTH (-17208)    /* block length neither 8 nor 16 */
 #define ERR_DRBG_REQUEST_TOO_LARGE (-17209)   /* too many bits in one request */
 #define ERR_DRBG_BAD_ENTROPY_LENGTH (-17210)  /* entropy input length not seedlen */
+#define ERR_DRBG_INPUT_TOO_SHORT (-17211)     /* derivation function: entropy below the security strength, or nonce missing or below half of it */
 #define ERR_DRBG_PERS_TOO_LONG (-17212)       /* personalisation string longer than seedlen */
 #define ERR_DRBG_ADDITIONAL_TOO_LONG (-17213) /* additional input longer than allowed */
 #define ERR_DRBG_WIPE_CHECK (-17214)          /* the wiped state did not read back as zeros */
@@ -49,7 +50,7 @@ typedef struct CtrDrbgState {
   CtrDrbgBlockFun blockEncrypt;
   CtrDrbgKeySchedule keySchedule;
   uint8_t usesDf;       /* bit 0: the derivation function is used */
-  MutexHandle lock;     /* guards previousBlock */
+  MutexHandle lock;     /* held by generate, reseed and delete */
   uint8_t *previousBlock;
   uint8_t flags;        /* CTRDRBG_FLAG_NO_HEALTH_TEST */
   uint32_t healthCount;
@@ -59,6 +60,7 @@ typedef struct CtrDrbgState {
   uint32_t entropyLengthHigh;
   uint32_t maxAdditionalLength;
   uint64_t reseedInterval;
+  uint32_t forkGeneration; /* process generation last seeded in: a fork() child reseeds from the OS */
 } CtrDrbgState;
 
 /* A DRBG known-answer record: instantiate, reseed, generate, reseed,
@@ -93,8 +95,12 @@ KEL_API int32_t NIST_CTRDRBG_newContext(RandomContext **ctx, const uint8_t *entr
                                         uint32_t personalizationLength, uint8_t flags);
 
 /* NIST_CTRDRBG_newDFContext instantiates with the derivation function over
- * entropy || nonce || personalisation. No health test runs and no input
- * length is checked. -6001, -17207, -17208, -6101 as above. */
+ * entropy || nonce || personalisation. The entropy must hold at least the
+ * security strength (16, 24 or 32 bytes for AES-128/192/256, 14 for TDEA)
+ * and the nonce at least half of it: -17211 otherwise, also for a null
+ * nonce. Unless flags has bit 1 the health test (a known answer through the
+ * derivation function and its refusals) runs first. -6001, -17207, -17208,
+ * -6101 as above; health-test statuses. */
 KEL_API int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLength, uint32_t blockLength,
                                           const uint8_t *entropy, uint32_t entropyLength, const uint8_t *nonce,
                                           uint32_t nonceLength, const uint8_t *personalization,
@@ -106,7 +112,8 @@ KEL_API int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLengt
 KEL_API int32_t NIST_CTRDRBG_deleteContext(RandomContext **ctx);
 
 /* NIST_CTRDRBG_reseed runs the health test, then reseeds with the entropy
- * and optional additional input. -6001; -17210; -17213. */
+ * and optional additional input. -6001; -17210; -17213; -17211 entropy
+ * below the security strength (derivation-function instances). */
 KEL_API int32_t NIST_CTRDRBG_reseed(RandomContext *ctx, const uint8_t *entropy, uint32_t entropyLength,
                                     const uint8_t *additional, uint32_t additionalLength);
 
@@ -114,7 +121,11 @@ KEL_API int32_t NIST_CTRDRBG_reseed(RandomContext *ctx, const uint8_t *entropy, 
  * last byte are not cleared). Bit 1 of flags leaves the scheduled health
  * test out. -6001; -17205 reseed required; -17209 bits >= 2^19 (AES) or
  * > 8191 (TDEA); -17213; -16525 continuous test (also written to the
- * power-up status). */
+ * power-up status); -17600 the first request in a fork() child could not
+ * reseed from the OS seed source.
+ *
+ * An instance may be shared by threads: generate, reseed and delete each
+ * hold the instance lock for their whole run. */
 KEL_API int32_t NIST_CTRDRBG_generate(RandomContext *ctx, const uint8_t *additional, uint32_t additionalLength,
                                       uint8_t *output, uint32_t bits, uint8_t flags);
 

@@ -35,12 +35,15 @@ KEL_API int32_t GCM_deleteCtx_256b(BulkCtx *ctx);
  * length; -6010 nonce length 0. */
 KEL_API int32_t GCM_init_256b(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength, const uint8_t *aad,
                               uint32_t aadLength);
-/* Transform data in place; updates of any lengths equal one update. -6001. */
+/* Transform data in place; updates of any lengths equal one update. -6001;
+ * -6010 when the message would pass 2^32 - 1 bytes of text (nothing is
+ * transformed or absorbed). */
 KEL_API int32_t GCM_update_encrypt_256b(BulkCtx ctx, uint8_t *data, uint32_t length);
 KEL_API int32_t GCM_update_decrypt_256b(BulkCtx ctx, uint8_t *data, uint32_t length);
 /* Writes the 16-byte tag. -6001. */
 KEL_API int32_t GCM_final_256b(BulkCtx ctx, uint8_t tag[16]);
-/* One message; the tagLength (1..16, else -6010) tag sits right after the
+/* One message; the tagLength (16, 15, 14, 13, 12, 8 or 4, else -6010 and
+ * nothing is touched) tag sits right after the
  * data: written on encryption, checked in constant time on decryption
  * (-9008 on mismatch; the data is then decrypted already: discard it). */
 KEL_API int32_t GCM_cipher_256b(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength, const uint8_t *aad,

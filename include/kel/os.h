@@ -78,7 +78,9 @@ KEL_API int32_t LINUX_timeGMT(GmtDateTime *out);
 KEL_API void VORANE_setFIPSMode(uint32_t mode);
 KEL_API uint32_t VORANE_getFIPSMode(void);
 
-/* 1: all bytes read, 0: short read, -5800: the device could not be opened. */
+/* 1: every byte read (partial reads go on); 0: end of file or a read error
+ * came first, and the buffer is no seed; -5800: the device could not be
+ * opened. */
 KEL_API int32_t LINUX_getSeed(uint8_t *buffer, int32_t length);
 
 KEL_API int32_t VRTOS_mutexWait(MutexHandle mutex, int32_t *isLocked);

@@ -148,5 +148,60 @@ TEST_F(Gcm, RefusalsTagLengthsAndReuse) {
   EXPECT_EQ(ctx, nullptr);
 }
 
+// SP 800-38D 5.2.1.2: a tag is 16, 15, 14, 13, 12, 8 or 4 bytes. A 1-byte tag
+// is forged in a few hundred tries; every other length is refused on both
+// directions and nothing is written after the data.
+TEST_F(Gcm, OnlyTheApprovedTagLengths) {
+  const Bytes key(16, 5), iv(12, 6);
+  BulkCtx ctx = GCM_createCtx_256b(key.data(), 16, 1);
+  ASSERT_NE(ctx, nullptr);
+  for (uint32_t t = 0; t <= 17; ++t) {
+    SCOPED_TRACE(t);
+    const bool approved = t == 4 || t == 8 || (t >= 12 && t <= 16);
+    Bytes data(32 + 16, 0x77);
+    const Bytes before = data;
+    EXPECT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, data.data(), 32, t, 1), approved ? 0 : ERR_INVALID_ARG);
+    if (!approved) {
+      EXPECT_EQ(ToHex(data), ToHex(before));
+      EXPECT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, data.data(), 32, t, 0), ERR_INVALID_ARG);
+      EXPECT_EQ(ToHex(data), ToHex(before));
+    }
+  }
+  EXPECT_EQ(GCM_deleteCtx_256b(&ctx), 0);
+}
+
+// The text length is counted in 32 bits: a message may hold at most
+// 2^32 - 1 bytes. An update that would pass that is refused whole (nothing
+// encrypted, nothing absorbed), so the tag of the accepted text stays right;
+// the same holds when the limit is reached in one step.
+TEST_F(Gcm, TextBeyondTheLengthCountIsRefused) {
+  const Bytes key(32, 9), iv(12, 1);
+  ForEachPath([&] {
+    BulkCtx ctx = GCM_createCtx_256b(key.data(), 32, 1);
+    ASSERT_NE(ctx, nullptr);
+    auto &c = *static_cast<GcmContext *>(ctx);
+    for (int encrypt : {1, 0}) {
+      ASSERT_EQ(GCM_init_256b(ctx, iv.data(), 12, nullptr, 0), 0);
+      c.textLength = 0xFFFFFFF0u;  // as after 4 GiB - 16 bytes of text
+      Bytes data(64, 0x3c);
+      const Bytes before = data;
+      auto update = [&](uint8_t *p, uint32_t n) {
+        return encrypt ? GCM_update_encrypt_256b(ctx, p, n) : GCM_update_decrypt_256b(ctx, p, n);
+      };
+      EXPECT_EQ(update(data.data(), 17), ERR_INVALID_ARG);
+      EXPECT_EQ(update(data.data(), 0xFFFFFFFFu), ERR_INVALID_ARG);
+      EXPECT_EQ(ToHex(data), ToHex(before));
+      EXPECT_EQ(c.textLength, 0xFFFFFFF0u);
+      EXPECT_EQ(update(data.data(), 15), 0);
+      EXPECT_NE(ToHex(data), ToHex(before));
+      EXPECT_EQ(c.textLength, 0xFFFFFFFFu);
+      EXPECT_EQ(update(data.data() + 15, 1), ERR_INVALID_ARG);
+      EXPECT_EQ(data[15], 0x3c);
+      EXPECT_EQ(update(data.data() + 15, 0), 0);
+    }
+    EXPECT_EQ(GCM_deleteCtx_256b(&ctx), 0);
+  });
+}
+
 }  // namespace
 }  // namespace kel::test

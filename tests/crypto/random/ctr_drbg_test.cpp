@@ -140,11 +140,11 @@ TEST_F(CtrDrbg, AdditionalInputAndReseedLimits) {
   EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, entropy_.data(), 0, nullptr, 0), ERR_DRBG_BAD_ENTROPY_LENGTH);
   EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, nullptr, 48, nullptr, 0), ERR_NULL_POINTER);
   NIST_CTRDRBG_deleteContext(&ctx);
-  // Derivation-function instances check no lengths and keep their limits at 0.
+  // Derivation-function instances check no upper lengths and keep their limits at 0.
   ASSERT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 32, 16, big.data(), 100, big.data(), 100, big.data(), 100, 0), 0);
   EXPECT_EQ(State(ctx)->maxAdditionalLength, 0u);
   EXPECT_EQ(NIST_CTRDRBG_generate(ctx, big.data(), 100, out, 128, 0), 0);
-  EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, big.data(), 3, big.data(), 100), 0);
+  EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, big.data(), 100, big.data(), 100), 0);
   // ... but the derivation function itself stops at 64 bytes.
   uint8_t derived[65];
   EXPECT_EQ(kel::drbg::derive(*State(ctx), big.data(), 4, nullptr, 0, nullptr, 0, derived, 65), ERR_DRBG_DF_TOO_LONG);
@@ -189,6 +189,61 @@ TEST_F(CtrDrbg, HealthTestFailsOnAWrongAnswerOrAnErrorPathThatSucceeds) {
   NIST_CTRDRBG_deleteContext(&ctx);
 }
 
+// Through the derivation function an instance needs entropy of its full
+// security strength and a nonce of half of it; less is refused at
+// instantiation and at reseed. 0 bytes of entropy gave the same stream on
+// every run.
+TEST_F(CtrDrbg, DerivationFunctionNeedsFullEntropyAndANonce) {
+  struct Case {
+    uint32_t keyLength, blockLength, strength;
+  };
+  const Bytes big(64, 0x6b);
+  for (const Case &c : {Case{16, 16, 16}, Case{24, 16, 24}, Case{32, 16, 32}, Case{21, 8, 14}}) {
+    SCOPED_TRACE(c.keyLength);
+    RandomContext *ctx = nullptr;
+    auto make = [&](uint32_t entropyLength, const uint8_t *nonce, uint32_t nonceLength) {
+      return NIST_CTRDRBG_newDFContext(&ctx, c.keyLength, c.blockLength, big.data(), entropyLength, nonce,
+                                       nonceLength, nullptr, 0, 0);
+    };
+    EXPECT_EQ(make(0, big.data(), 16), ERR_DRBG_INPUT_TOO_SHORT);
+    EXPECT_EQ(make(c.strength - 1, big.data(), 16), ERR_DRBG_INPUT_TOO_SHORT);
+    EXPECT_EQ(make(c.strength, nullptr, 0), ERR_DRBG_INPUT_TOO_SHORT);
+    EXPECT_EQ(make(c.strength, big.data(), c.strength / 2 - 1), ERR_DRBG_INPUT_TOO_SHORT);
+    EXPECT_EQ(ctx, nullptr);
+    ASSERT_EQ(make(c.strength, big.data(), c.strength / 2), 0);
+    EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, big.data(), c.strength - 1, nullptr, 0), ERR_DRBG_INPUT_TOO_SHORT);
+    EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, big.data(), c.strength, nullptr, 0), 0);
+    EXPECT_EQ(NIST_CTRDRBG_deleteContext(&ctx), 0);
+  }
+}
+
+// Derivation-function instances run their own health test (a known answer
+// through the function, then the refusals above) at instantiation, reseed
+// and on schedule; a wrong answer or a refusal that succeeds fails it.
+TEST_F(CtrDrbg, DerivationFunctionInstancesRunTheirHealthTest) {
+  for (uint32_t kl : {16u, 24u, 32u, 21u}) {
+    const DrbgTestVector &v = kel::drbg::builtin_df_vector(kl);
+    EXPECT_EQ(ToHex(v.expectedOutput, v.outputLength), ToHex(ModelDrbg::KnownAnswer(v, kl, v.outputLength, true)))
+        << kl;
+  }
+  RandomContext *ctx = nullptr;
+  uint64_t before = kel::mem::allocation_count();
+  ASSERT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 32, 16, entropy_.data(), 32, entropy_.data(), 16, nullptr, 0, 0), 0);
+  EXPECT_GT(kel::mem::allocation_count(), before + 6);  // its own blocks and the test instances
+  const CtrDrbgState &s = *State(ctx);
+  DrbgTestVector v = kel::drbg::builtin_df_vector(32);
+  EXPECT_EQ(kel::drbg::df_health_test(s, v), 0);
+  v.expectedOutput[3] ^= 1;
+  EXPECT_EQ(kel::drbg::df_health_test(s, v), ERR_DRBG_KAT_FAILED);
+  State(ctx)->healthCount = State(ctx)->healthInterval - 1;
+  uint8_t out[16];
+  before = kel::mem::allocation_count();
+  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0), 0);
+  EXPECT_EQ(State(ctx)->healthCount, 0u);
+  EXPECT_GT(kel::mem::allocation_count(), before);
+  NIST_CTRDRBG_deleteContext(&ctx);
+}
+
 TEST_F(CtrDrbg, ScheduledHealthTestRunsAtTheInterval) {
   RandomContext *ctx = New();
   uint8_t out[16];
@@ -227,7 +282,8 @@ TEST_F(CtrDrbg, AllocationFailuresAnywhereLeaveNothingBehind) {
   // The derivation function's buffer.
   RandomContext *ctx = nullptr;
   kel::mem::fail_after(2);  // context, previous block, then the buffer
-  EXPECT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 32, 16, entropy_.data(), 32, nullptr, 0, nullptr, 0, 0),
+  EXPECT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 32, 16, entropy_.data(), 32, entropy_.data(), 16, nullptr, 0,
+                                      CTRDRBG_FLAG_NO_HEALTH_TEST),
             ERR_MEM_ALLOC_FAIL);
   kel::mem::fail_after(-1);
   EXPECT_EQ(ctx, nullptr);

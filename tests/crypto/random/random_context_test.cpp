@@ -3,6 +3,7 @@
 // sandbox), and the process-wide context used by several threads.
 #include <sys/mount.h>
 
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -152,6 +153,27 @@ TEST_F(SeedSourceTest, RepeatedFourBytesOrAMissingDeviceFailTheCtrDrbgAcquisitio
   EXPECT_EQ(RANDOM_acquireContextEx(&ctx, 1), LINUX_ERR_SEED_OPEN);
   EXPECT_EQ(ctx, nullptr);
   umount2("/dev", MNT_DETACH);
+}
+
+// An empty or short seed device is no seed: every acquisition fails closed
+// instead of building a generator on whatever the buffer held.
+TEST_F(SeedSourceTest, AnEmptyOrShortDeviceFailsClosed) {
+  uint8_t buf[64];
+  for (const char *content : {"", "0123456789abcdefghijklmnopqrstuvwxyzABCD"}) {
+    SCOPED_TRACE(std::string("device of ") + std::to_string(std::strlen(content)) + " bytes");
+    Seed(content);
+    EXPECT_EQ(LINUX_getSeed(buf, sizeof buf), 0);
+    RandomContext *ctx = nullptr;
+    EXPECT_EQ(RANDOM_acquireContextEx(&ctx, 1), ERR_RANDOM_SEED_SOURCE);
+    EXPECT_EQ(ctx, nullptr);
+    if (*content == 0) EXPECT_EQ(RANDOM_acquireContext(&ctx), ERR_RANDOM_SEED_SOURCE);
+    EXPECT_EQ(ctx, nullptr);
+    umount2("/dev/urandom", MNT_DETACH);
+  }
+  // A read the device can satisfy is a seed.
+  Seed("0123456789");
+  EXPECT_EQ(LINUX_getSeed(buf, 10), 1);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), 10), "0123456789");
 }
 
 }  // namespace
