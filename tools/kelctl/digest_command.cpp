@@ -1,6 +1,7 @@
 // kelctl digest: hashes files or standard input with one of the toolkit's
 // digests, optionally as an HMAC, and prints sha256sum-style lines
-// ("<hex>  <name>", "-" for standard input).
+// ("<hex>  <name>", "-" for standard input) or BSD-style ones (--tag); with
+// --check it verifies such lists as `sha256sum -c` does, line for line.
 //
 // SHA-1 and SHA-2 are approved algorithms: they work only once the toolkit's
 // power-up self-test has passed. The command runs that self-test when the
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "kel/fips.h"
 #include "kel/hash.h"
@@ -24,11 +26,13 @@ namespace {
 
 struct DigestName {
   const char *name;
-  int32_t id;  // CRYPTO_getRSAHashAlgo number
+  int32_t id;        // CRYPTO_getRSAHashAlgo number
+  const char *type;  // in BSD-style lines and messages, as md5sum and shaNsum write it
 };
 
-constexpr DigestName kDigestNames[] = {{"md5", 4},     {"sha1", 5},     {"sha224", 14},
-                                       {"sha256", 11}, {"sha384", 12}, {"sha512", 13}};
+constexpr DigestName kDigestNames[] = {{"md5", 4, "MD5"},        {"sha1", 5, "SHA1"},
+                                       {"sha224", 14, "SHA224"}, {"sha256", 11, "SHA256"},
+                                       {"sha384", 12, "SHA384"}, {"sha512", 13, "SHA512"}};
 
 constexpr size_t kChunk = 65536;
 
@@ -38,7 +42,74 @@ struct Options {
   const HashSuite *suite = nullptr;
   uint8_t *key = nullptr;  // malloc'd; null without --hmac-key
   uint32_t keyLength = 0;
+  char type[16] = "SHA256";  // "SHA256", or "HMAC-SHA256" with a key
+  bool tag = false, check = false;
+  // --check only
+  bool quiet = false, status = false, warn = false, strict = false, ignoreMissing = false;
 };
+
+// A name in a message, quoted as coreutils quotes it there: bare when the
+// shell would take it as it is, else in single quotes ('\'' for a quote,
+// $'\n' for control characters), or in double quotes when a single quote is
+// the only trouble.
+std::string Quote(const char *name) {
+  const size_t n = std::strlen(name);
+  if (n == 0) return "''";
+  bool needed = false, singleQuote = false, doubleQuotesWork = true;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || c == 0x7f || std::strchr("!\"$&()*;<=>?[\\^`|", c)) {
+      needed = true;
+      doubleQuotesWork = false;
+    } else if (c == '\'') {
+      needed = singleQuote = true;
+    } else if (c == ' ' || c == ':' || ((c == '#' || c == '~') && i == 0) || ((c == '{' || c == '}') && n == 1)) {
+      needed = true;
+    }
+  }
+  if (!needed) return name;
+  if (singleQuote && doubleQuotesWork) return std::string("\"") + name + "\"";
+  std::string out = "'";
+  bool inEscape = false;  // inside a $'...' run
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || c == 0x7f) {
+      if (!inEscape) out += "'$'";
+      inEscape = true;
+      const char *letter = std::strchr("\aa\bb\ff\nn\rr\tt\vv", c);
+      char esc[8];
+      if (c != 0 && letter != nullptr)
+        std::snprintf(esc, sizeof esc, "\\%c", letter[1]);
+      else
+        std::snprintf(esc, sizeof esc, "\\%03o", c);
+      out += esc;
+      continue;
+    }
+    if (inEscape) out += "''";
+    inEscape = false;
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += static_cast<char>(c);
+  }
+  return out + "'";
+}
+
+// A file name on a result line. A name that would break the line format is
+// written with a backslash before the line and its backslashes, newlines and
+// carriage returns escaped.
+bool NeedsEscape(const char *name) { return name[std::strcspn(name, "\\\n\r")] != '\0'; }
+
+void PrintName(const char *name, bool escaped) {
+  for (const char *p = name; *p != '\0'; ++p) {
+    if (escaped && (*p == '\\' || *p == '\n' || *p == '\r')) {
+      std::putchar('\\');
+      std::putchar(*p == '\n' ? 'n' : *p == '\r' ? 'r' : '\\');
+    } else {
+      std::putchar(*p);
+    }
+  }
+}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -132,84 +203,324 @@ int32_t DigestStream(const Options &o, FILE *in, uint8_t *out) {
   return st;
 }
 
-// One output line, or a message on standard error; true when it worked.
-bool DigestOne(const Options &o, const char *path) {
+// Opens path ("-": standard input) and digests it into out. On failure says
+// why on standard error and returns false; *missing tells a file that does
+// not exist, which --ignore-missing passes over silently.
+bool DigestFile(const Options &o, const char *path, uint8_t *out, bool *missing = nullptr) {
   const bool stdinput = std::strcmp(path, "-") == 0;
   FILE *in = stdinput ? stdin : std::fopen(path, "rb");
   if (in == nullptr) {
-    std::fprintf(stderr, "kelctl digest: %s: %s\n", path, std::strerror(errno));
+    if (missing != nullptr) *missing = errno == ENOENT;
+    if (missing == nullptr || !*missing || !o.ignoreMissing)
+      std::fprintf(stderr, "kelctl digest: %s: %s\n", Quote(path).c_str(), std::strerror(errno));
     return false;
   }
-  uint8_t out[64];
   errno = 0;
   const int32_t st = DigestStream(o, in, out);
   const int readError = errno;
-  if (!stdinput) std::fclose(in);
+  if (stdinput)
+    std::clearerr(stdin);
+  else
+    std::fclose(in);
   if (st == 1) {
-    std::fprintf(stderr, "kelctl digest: %s: %s\n", path, std::strerror(readError ? readError : EIO));
+    std::fprintf(stderr, "kelctl digest: %s: %s\n", Quote(path).c_str(), std::strerror(readError ? readError : EIO));
     return false;
   }
   if (st != 0) {
     PrintStatus(o, st);
     return false;
   }
-  for (uint32_t i = 0; i < o.suite->digestSize; ++i) std::printf("%02x", out[i]);
-  std::printf("  %s\n", path);
   return true;
 }
 
+// One output line, or a message on standard error; true when it worked.
+bool DigestOne(const Options &o, const char *path) {
+  uint8_t out[64];
+  if (!DigestFile(o, path, out)) return false;
+  const bool escaped = NeedsEscape(path);
+  if (escaped) std::putchar('\\');
+  if (o.tag) {
+    std::printf("%s (", o.type);
+    PrintName(path, escaped);
+    std::printf(") = ");
+  }
+  for (uint32_t i = 0; i < o.suite->digestSize; ++i) std::printf("%02x", out[i]);
+  if (!o.tag) {
+    std::printf("  ");
+    PrintName(path, escaped);
+  }
+  std::putchar('\n');
+  return true;
+}
+
+// --check: the lists' lines and the tallies over them. Lines take the forms
+// sha256sum and its siblings write and read: "<hex>  <name>" ('*' in place of
+// the second space for binary mode), "<TYPE> (<name>) = <hex>", and the
+// reversed "<hex> <name>" of BSD tools, which may not mix with the first form.
+struct Checker {
+  const Options &o;
+  int reversed = -1;  // -1 not known yet, 0 standard lines seen, 1 reversed lines seen
+  unsigned long misformatted = 0, unreadable = 0, mismatched = 0;
+  bool wellFormed = false, matched = false;
+
+  static bool White(char c) { return c == ' ' || c == '\t'; }
+
+  bool Hex(const char *p, size_t n) const {
+    if (n != 2 * o.suite->digestSize) return false;
+    for (size_t i = 0; i < n; ++i)
+      if (HexValue(p[i]) < 0) return false;
+    return true;
+  }
+
+  // Undoes the escapes of a line that began with a backslash, in place.
+  static bool Unescape(char *s, size_t n) {
+    char *dst = s;
+    for (size_t i = 0; i < n; ++i) {
+      if (s[i] == '\0') return false;
+      if (s[i] != '\\') {
+        *dst++ = s[i];
+        continue;
+      }
+      if (++i == n) return false;
+      if (s[i] == 'n')
+        *dst++ = '\n';
+      else if (s[i] == 'r')
+        *dst++ = '\r';
+      else if (s[i] == '\\')
+        *dst++ = '\\';
+      else
+        return false;
+    }
+    if (dst < s + n) *dst = '\0';
+    return true;
+  }
+
+  // "<name>) = <hex>" after "<TYPE> (".
+  bool SplitTagged(char *s, size_t n, const char **hex, size_t *hexLength, const char **name, bool escaped) const {
+    if (n == 0) return false;
+    size_t i = n - 1;
+    while (i > 0 && s[i] != ')') --i;
+    if (s[i] != ')') return false;
+    *name = s;
+    if (escaped && !Unescape(s, i)) return false;
+    s[i++] = '\0';
+    while (White(s[i])) ++i;
+    if (s[i++] != '=') return false;
+    while (White(s[i])) ++i;
+    *hex = s + i;
+    *hexLength = n - i;
+    return true;
+  }
+
+  bool Split(char *s, size_t n, const char **hex, const char **name) {
+    size_t i = 0;
+    while (White(s[i])) ++i;
+    const bool escaped = s[i] == '\\';
+    if (escaped) ++i;
+    const size_t typeLength = std::strlen(o.type);
+    if (std::strncmp(s + i, o.type, typeLength) == 0) {
+      i += typeLength;
+      if (s[i] == ' ') ++i;
+      if (s[i] != '(') return false;
+      ++i;
+      size_t hexLength = 0;
+      return SplitTagged(s + i, n - i, hex, &hexLength, name, escaped) && Hex(*hex, hexLength);
+    }
+    const size_t hexChars = 2 * o.suite->digestSize;
+    if (n - i < hexChars + 2 + (s[i] == '\\')) return false;
+    *hex = s + i;
+    i += hexChars;
+    if (!White(s[i])) return false;
+    s[i++] = '\0';
+    if (!Hex(*hex, hexChars)) return false;
+    if (n - i == 1 || (s[i] != ' ' && s[i] != '*')) {
+      if (reversed == 0) return false;
+      reversed = 1;
+    } else if (reversed != 1) {
+      reversed = 0;
+      ++i;  // the mode character
+    }
+    *name = s + i;
+    return !escaped || Unescape(s + i, n - i);
+  }
+
+  void Line(char *s, size_t n, bool fromStdin, const char *listName, unsigned long number) {
+    const char *hex = nullptr, *name = nullptr;
+    if (!Split(s, n, &hex, &name) || (fromStdin && std::strcmp(name, "-") == 0)) {
+      ++misformatted;
+      if (o.warn)
+        std::fprintf(stderr, "kelctl digest: %s: %lu: improperly formatted %s checksum line\n", Quote(listName).c_str(),
+                     number, o.type);
+      return;
+    }
+    wellFormed = true;
+    const bool escaped = !o.status && std::strchr(name, '\n') != nullptr;
+    uint8_t digest[64];
+    bool missing = false;
+    if (!DigestFile(o, name, digest, &missing)) {
+      if (missing && o.ignoreMissing) return;
+      ++unreadable;
+      if (!o.status) {
+        if (escaped) std::putchar('\\');
+        PrintName(name, escaped);
+        std::printf(": FAILED open or read\n");
+      }
+      return;
+    }
+    bool same = true;
+    for (uint32_t i = 0; i < o.suite->digestSize; ++i)
+      same &= HexValue(hex[2 * i]) == digest[i] >> 4 && HexValue(hex[2 * i + 1]) == (digest[i] & 15);
+    if (same)
+      matched = true;
+    else
+      ++mismatched;
+    if (o.status || (same && o.quiet)) return;
+    if (escaped) std::putchar('\\');
+    PrintName(name, escaped);
+    std::printf(same ? ": OK\n" : ": FAILED\n");
+  }
+
+  static void Warn(unsigned long count, const char *one, const char *many) {
+    if (count != 0) std::fprintf(stderr, "kelctl digest: WARNING: %lu %s\n", count, count == 1 ? one : many);
+  }
+
+  // Verifies one list; false when anything in it failed.
+  bool List(const char *path) {
+    const bool fromStdin = std::strcmp(path, "-") == 0;
+    const char *listName = fromStdin ? "standard input" : path;
+    FILE *in = fromStdin ? stdin : std::fopen(path, "r");
+    if (in == nullptr) {
+      std::fprintf(stderr, "kelctl digest: %s: %s\n", Quote(path).c_str(), std::strerror(errno));
+      return false;
+    }
+    misformatted = unreadable = mismatched = 0;
+    wellFormed = matched = false;
+    char *line = nullptr;
+    size_t capacity = 0;
+    ssize_t length;
+    for (unsigned long number = 1; (length = getline(&line, &capacity, in)) > 0; ++number) {
+      if (line[0] == '#') continue;
+      size_t n = static_cast<size_t>(length);
+      n -= line[n - 1] == '\n';
+      n -= n > 0 && line[n - 1] == '\r';
+      if (n == 0) continue;
+      line[n] = '\0';
+      Line(line, n, fromStdin, listName, number);
+    }
+    std::free(line);
+    const bool readError = std::ferror(in);
+    if (fromStdin)
+      std::clearerr(stdin);
+    else
+      std::fclose(in);
+    if (readError) {
+      std::fprintf(stderr, "kelctl digest: %s: read error\n", Quote(listName).c_str());
+      return false;
+    }
+    if (!wellFormed) {
+      std::fprintf(stderr, "kelctl digest: %s: no properly formatted checksum lines found\n", Quote(listName).c_str());
+      return false;
+    }
+    if (!o.status) {
+      Warn(misformatted, "line is improperly formatted", "lines are improperly formatted");
+      Warn(unreadable, "listed file could not be read", "listed files could not be read");
+      Warn(mismatched, "computed checksum did NOT match", "computed checksums did NOT match");
+      if (o.ignoreMissing && !matched)
+        std::fprintf(stderr, "kelctl digest: %s: no file was verified\n", Quote(listName).c_str());
+    }
+    return unreadable == 0 && mismatched == 0 && (!o.strict || misformatted == 0) && (!o.ignoreMissing || matched);
+  }
+};
+
 int Usage() {
-  std::fprintf(stderr, "usage: kelctl digest [--algo md5|sha1|sha224|sha256|sha384|sha512] [--hmac-key HEX] [FILE...]\n");
+  std::fprintf(stderr,
+               "usage: kelctl digest [--algo NAME] [--hmac-key HEX] [--tag] [FILE...]\n"
+               "       kelctl digest --check [--algo NAME] [--hmac-key HEX] [--quiet] [--status] [--warn]\n"
+               "                     [--strict] [--ignore-missing] [FILE...]\n"
+               "  NAME: md5, sha1, sha224, sha256 (the default), sha384 or sha512; FILE - or none:\n"
+               "  standard input\n");
   return kExitUsage;
+}
+
+int UsageError(const char *what, const char *arg = "") {
+  std::fprintf(stderr, "kelctl digest: %s%s\n", what, arg);
+  return Usage();
 }
 
 }  // namespace
 
 int RunDigest(int argc, char **argv) {
   Options o;
+  struct Key {  // the parsed --hmac-key, freed on every return
+    Options &o;
+    ~Key() { std::free(o.key); }
+  } keyOwner{o};
   int first = argc;
+  bool checkOnly = false;
+  const char *checkOption = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char *a = argv[i];
-    if ((!std::strcmp(a, "--algo") || !std::strcmp(a, "-a")) && i + 1 < argc) {
+    bool *flag = nullptr;
+    if (!std::strcmp(a, "--quiet")) flag = &o.quiet;
+    if (!std::strcmp(a, "--status")) flag = &o.status;
+    if (!std::strcmp(a, "--warn") || !std::strcmp(a, "-w")) flag = &o.warn;
+    if (!std::strcmp(a, "--strict")) flag = &o.strict;
+    if (!std::strcmp(a, "--ignore-missing")) flag = &o.ignoreMissing;
+    if (flag != nullptr) {
+      *flag = checkOnly = true;
+      checkOption = a;
+    } else if (!std::strcmp(a, "--check") || !std::strcmp(a, "-c")) {
+      o.check = true;
+    } else if (!std::strcmp(a, "--tag")) {
+      o.tag = true;
+    } else if (!std::strcmp(a, "--algo") || !std::strcmp(a, "-a")) {
+      if (i + 1 >= argc) return UsageError("option requires a value: ", a);
       o.algo = argv[++i];
-    } else if (!std::strcmp(a, "--hmac-key") && i + 1 < argc) {
+    } else if (!std::strcmp(a, "--hmac-key")) {
+      if (i + 1 >= argc) return UsageError("option requires a value: ", a);
       std::free(o.key);
       o.key = nullptr;
-      if (!ParseHexKey(argv[++i], &o)) {
-        std::free(o.key);
-        std::fprintf(stderr, "kelctl digest: --hmac-key wants an even number of hexadecimal digits\n");
-        return kExitUsage;
-      }
+      if (!ParseHexKey(argv[++i], &o)) return UsageError("--hmac-key wants an even number of hexadecimal digits");
     } else if (!std::strcmp(a, "--")) {
       first = i + 1;
       break;
     } else if (a[0] == '-' && a[1] != '\0') {
-      std::free(o.key);
-      return Usage();
+      return UsageError("unknown option: ", a);
     } else {
       first = i;
       break;
     }
   }
   bool known = false;
-  for (const auto &d : kDigestNames)
-    if (!std::strcmp(o.algo, d.name)) known = true, o.id = d.id;
-  if (!known) {
-    std::free(o.key);
-    std::fprintf(stderr, "kelctl digest: unknown digest '%s'\n", o.algo);
-    return Usage();
+  for (const auto &d : kDigestNames) {
+    if (std::strcmp(o.algo, d.name) != 0) continue;
+    known = true;
+    o.id = d.id;
+    std::snprintf(o.type, sizeof o.type, "%s%s", o.key ? "HMAC-" : "", d.type);
   }
+  if (!known) return UsageError("unknown digest: ", o.algo);
+  if (o.check && o.tag) return UsageError("--tag is meaningless when verifying checksums");
+  if (!o.check && checkOnly) return UsageError(checkOption, " is meaningful only with --check");
   CRYPTO_getRSAHashAlgo(o.id, &o.suite);
   // The toolkit's own start: the self-test opens the approved algorithms.
   if (FIPS_powerupSelfTest != nullptr && FIPS_powerupSelfTestStatus() != 0) FIPS_powerupSelfTest();
 
+  const char *const stdinOnly[] = {"-"};
+  const char *const *names = first < argc ? argv + first : stdinOnly;
+  const int count = first < argc ? argc - first : 1;
   bool ok = true;
-  if (first >= argc) {
-    ok = DigestOne(o, "-");
+  if (o.check) {
+    // With the gate closed no list can be checked: say so once.
+    const int32_t gate = o.id == 4 ? 0 : FIPS_powerupSelfTestStatus();
+    if (gate != 0) {
+      PrintStatus(o, gate);
+      return kExitFailed;
+    }
+    Checker checker{o};
+    for (int i = 0; i < count; ++i) ok = checker.List(names[i]) && ok;
   } else {
-    for (int i = first; i < argc; ++i) ok = DigestOne(o, argv[i]) && ok;
+    for (int i = 0; i < count; ++i) ok = DigestOne(o, names[i]) && ok;
   }
-  std::free(o.key);
   return ok ? kExitOk : kExitFailed;
 }
 

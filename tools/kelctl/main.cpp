@@ -3,7 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kel/vpn_plugin.h"
 #include "kelctl/commands.h"
+
+#ifndef KEL_PROJECT_VERSION
+#define KEL_PROJECT_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -14,8 +19,9 @@ constexpr kelctl::Command kCommands[] = {
      "build the diagnostic archive for support in DIR; print its name, size and member count", kelctl::RunArchive},
     {"enc", "(-e|-d) (--key HEX|--key-file FILE) --in FILE --out FILE", "encrypt or decrypt a file with AES-GCM",
      kelctl::RunEnc},
-    {"digest", "[--algo md5|sha1|sha224|sha256|sha384|sha512] [--hmac-key HEX] [FILE...]",
-     "print sha256sum-style digest (or HMAC) lines of files or standard input", kelctl::RunDigest},
+    {"digest", "[--algo md5|sha1|sha224|sha256|sha384|sha512] [--hmac-key HEX] [--tag] [--check] [FILE...]",
+     "print sha256sum-style digest (or HMAC) lines of files or standard input, or --check such lists",
+     kelctl::RunDigest},
     {"speed", "", "print the throughput of the digests, HMAC and ciphers on this machine", kelctl::RunSpeed},
     {"plugin", "[--name FILE] [--without-glade]", "load the editor plugin as the connection editor does and try an edit", kelctl::RunPlugin},
     {"random", "[--generator ctr-drbg|fips186] N", "print N random bytes in hex from a toolkit generator",
@@ -26,7 +32,7 @@ constexpr kelctl::Command kCommands[] = {
 };
 
 void PrintHelp(FILE *to) {
-  std::fprintf(to, "usage: kelctl COMMAND [ARGS...]\n\ncommands:\n");
+  std::fprintf(to, "usage: kelctl COMMAND [ARGS...]\n       kelctl --help | --version\n\ncommands:\n");
   for (const auto &c : kCommands) std::fprintf(to, "  %s %s\n      %s\n", c.name, c.usage, c.summary);
   std::fprintf(to, "\nexit codes: 0 success, 1 the operation failed, 2 bad usage\n");
 }
@@ -45,6 +51,10 @@ int Dispatch(int argc, char **argv) {
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
     PrintHelp(argc < 2 ? stderr : stdout);
     return argc < 2 ? kelctl::kExitUsage : kelctl::kExitOk;
+  }
+  if (!std::strcmp(argv[1], "--version")) {
+    std::printf("kelctl (kelvpn) %s\neditor plugin %s (%s)\n", KEL_PROJECT_VERSION, APP_VERSION, APP_GIT_REVISION);
+    return kelctl::kExitOk;
   }
   for (const auto &c : kCommands)
     if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
