@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config
-  libgtest-dev libssl-dev
+  libgtest-dev libssl-dev libgmp-dev
   binutils tar gzip iproute2 net-tools util-linux procps
   libglib2.0-dev libnm-dev libglade2-dev xvfb xauth
 )

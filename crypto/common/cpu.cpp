@@ -35,6 +35,7 @@ uint32_t detect() {
   if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
     if (b & bit_SHA) f |= kSha;
     if (b & bit_BMI2) f |= kBmi2;
+    if (b & bit_ADX) f |= kAdx;
     if (ymm && (b & bit_AVX2)) f |= kAvx2;
     if (zmm && (b & bit_AVX512F)) f |= kAvx512f;
     if (zmm && (b & bit_AVX512BW)) f |= kAvx512bw;

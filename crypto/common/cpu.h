@@ -23,6 +23,7 @@ enum Feature : uint32_t {
   kAvx512vl = 1u << 10,
   kVaes = 1u << 11,
   kVpclmul = 1u << 12,
+  kAdx = 1u << 13,
 };
 
 // The features this CPU and OS offer, less those switched off by restrict_to().

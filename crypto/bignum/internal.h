@@ -1,0 +1,90 @@
+// Internal entries of the big-number code, shared with the public-key code
+// (RSA, DSA, Diffie-Hellman) in the same library. Not exported.
+//
+// Which exponentiation, and why: VLONG_modexp and VLONG_modExp branch on the
+// exponent's bits (sliding window, binary method, early exits on zero), and
+// their reductions take data-dependent branches; that is fine for public
+// exponents (RSA e, signature verification, the public side of Diffie-Hellman
+// checks, Miller-Rabin). A secret exponent (RSA d and the CRT halves dP, dQ,
+// DSA x and k, Diffie-Hellman private values) must go through
+// modexp_consttime: a fixed 5-bit window over every bit position of the
+// exponent's units, Montgomery products on full-width residues, a final
+// subtraction by mask, and table entries read by a constant-time select, so
+// neither branches nor memory addresses depend on the exponent. mod_exp() is
+// the one place that picks between the two; call it with Exponent::kSecret
+// whenever the exponent is not public. Both give the same value.
+//
+// What the constant-time path treats as public: the modulus and its length,
+// the exponent's unit count (not its bit length), and the base.
+#pragma once
+
+#include <cstdint>
+
+#include "kel/vlong.h"
+
+namespace kel::bignum {
+
+enum class Exponent { kPublic, kSecret };
+
+// New x^e mod m. kPublic: VLONG_modexp. kSecret: modexp_consttime (m must be
+// odd: -6004 otherwise). x may be any value (it is reduced mod m first);
+// its sign is ignored for the secret path.
+int32_t mod_exp(const vlong *x, const vlong *e, const vlong *m, Exponent kind, vlong **out, vlong **queue);
+
+// The same with a prepared helper (RSA CRT halves, repeated exponentiations).
+int32_t mod_exp(const ModExpHelper *helper, const vlong *x, const vlong *e, Exponent kind, vlong **out,
+                vlong **queue);
+
+// Constant-time fixed-window Montgomery exponentiation: new x^e mod m, m odd
+// (-6004 for an even or zero m, -6001 for a null argument). Time and memory
+// addresses depend only on the lengths of m and e (in units). x is reduced
+// modulo m first. e = 0 gives 1 mod m.
+int32_t modexp_consttime(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue);
+int32_t modexp_consttime(const ModExpHelper *helper, const vlong *x, const vlong *e, vlong **out, vlong **queue);
+
+// Named internal operations of the integer code.
+// New product x·y (sign = XOR of the flags), the product taken from the queue.
+int32_t VLONG_operatorMultiplySignedVlongs(const vlong *x, const vlong *y, vlong **out, vlong **queue);
+// The multiplication and squaring dispatchers: product = x·y (x²) written
+// over n units (n at least the operands' total length), then trimmed.
+int32_t multiplyVlongsToLength(vlong *product, const vlong *x, const vlong *y, uint32_t n);
+int32_t squareVlongToLength(vlong *product, const vlong *x, uint32_t n);
+// Room for n units, value discarded (length 0 when the buffer is replaced).
+int32_t expandVlongNoCopy(vlong *v, uint32_t n);
+// Magnitude comparison: -1, 0, 1.
+int32_t compareMagnitudes(const vlong *a, const vlong *b);
+// Barrett reduction of x (< B^(2k)) modulo m with mu from VLONG_newBarrettMu.
+int32_t barrettReduce(vlong *result, const vlong *x, const vlong *m, const vlong *mu, vlong **queue);
+
+// Miller-Rabin: rounds for a candidate of the given bit length, and one round
+// with base a (flag 1 passed, 0 failed).
+uint32_t millerRabinRoundCount(uint32_t bitLength);
+int32_t millerRabinRound(const ModExpHelper *helper, const vlong *n, const vlong *a, uint32_t *passed,
+                         vlong **queue);
+
+// A vlong temporary released to its queue (or the heap, zeroed) when the
+// scope ends, on every path.
+class Temp {
+ public:
+  explicit Temp(vlong **queue) : queue_(queue) {}
+  ~Temp() {
+    if (v_ != nullptr) VLONG_freeVlong(&v_, queue_);
+  }
+  Temp(const Temp &) = delete;
+  Temp &operator=(const Temp &) = delete;
+  vlong **out() { return &v_; }
+  vlong *get() const { return v_; }
+  vlong *operator->() const { return v_; }
+  // Hands the vlong to the caller; the guard no longer releases it.
+  vlong *release() {
+    vlong *v = v_;
+    v_ = nullptr;
+    return v;
+  }
+
+ private:
+  vlong *v_ = nullptr;
+  vlong **queue_;
+};
+
+}  // namespace kel::bignum

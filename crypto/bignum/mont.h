@@ -1,0 +1,75 @@
+// One odd modulus in Montgomery form over 64-bit limbs (R = 2^(64n)), with
+// every buffer an exponentiation needs taken from the caller's vlong queue and
+// given back to it when the object goes out of scope. All buffers are taken
+// before the main loop, which then allocates nothing.
+#pragma once
+
+#include <cstdint>
+
+#include "crypto/bignum/internal.h"
+#include "crypto/bignum/limbs.h"
+#include "kel/vlong.h"
+
+namespace kel::bignum {
+
+class MontSpace {
+ public:
+  explicit MontSpace(vlong **queue) : queue_(queue) {}
+  ~MontSpace();
+  MontSpace(const MontSpace &) = delete;
+  MontSpace &operator=(const MontSpace &) = delete;
+
+  // m: odd (not checked here), non-zero.
+  int32_t init(const vlong *m);
+
+  size_t n() const { return mt_.n; }
+  const Mont &mont() const { return mt_; }
+  // R mod m: 1 in Montgomery form.
+  const limb_t *one() const { return one_; }
+
+  // An n-limb buffer from the pool (at most 48 per object).
+  int32_t take(limb_t **out);
+  // x mod m (x may be negative or larger than m) in Montgomery form.
+  int32_t to_mont(limb_t *r, const vlong *x);
+  // a (< m, n limbs) into Montgomery form.
+  void to_mont_limbs(limb_t *r, const limb_t *a);
+  // Leaves Montgomery form.
+  void from_mont(limb_t *r, const limb_t *a);
+
+  void mul(limb_t *r, const limb_t *a, const limb_t *b) { mont_mul(mt_, r, a, b, t_); }
+  void sqr(limb_t *r, const limb_t *a) { mont_sqr(mt_, r, a, t_); }
+  // Variable-time multiply and square (Karatsuba for long public operands).
+  void mul_vt(limb_t *r, const limb_t *a, const limb_t *b);
+  void sqr_vt(limb_t *r, const limb_t *a);
+
+  // acc = g^e (Montgomery form in and out), sliding window, variable time.
+  int32_t pow_window(limb_t *acc, const limb_t *g, const vlong *e);
+  // acc = g^e with a fixed 5-bit window over all 32·length(e) exponent bits
+  // and a constant-time table select.
+  int32_t pow_consttime(limb_t *acc, const limb_t *g, const vlong *e);
+
+  // A new vlong (from the queue) holding a (n limbs, normal form).
+  int32_t make_vlong(const limb_t *a, vlong **out);
+  // The same into a vlong the caller took.
+  int32_t fill_vlong(const limb_t *a, Temp &v, vlong **out);
+
+ private:
+  int32_t take_units(uint32_t units, limb_t **out);
+  // The first count table entries (taken once, reused by later powers).
+  int32_t table(uint32_t count);
+
+  vlong **queue_;
+  vlong *pool_[48] = {};
+  size_t used_ = 0;
+  Mont mt_{};
+  limb_t *t_ = nullptr;    // 2n + 2 limbs: products
+  limb_t *u_ = nullptr;    // 2n + 2 limbs: dividends
+  limb_t *q_ = nullptr;    // n + 2 limbs: quotients
+  limb_t *dw_ = nullptr;   // n limbs: the shifted divisor
+  limb_t *ws_ = nullptr;   // Karatsuba workspace
+  limb_t *one_ = nullptr;  // R mod m
+  limb_t *table_[32] = {};
+  limb_t *spare_ = nullptr;  // g² or the selected entry
+};
+
+}  // namespace kel::bignum

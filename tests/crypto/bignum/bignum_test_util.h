@@ -1,0 +1,123 @@
+// Shared by the big-number tests: GMP as the oracle, vlongs that release
+// themselves, random operands, and the two kernel paths.
+#pragma once
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "crypto/bignum/internal.h"
+#include "crypto/common/cpu.h"
+#include "kel/vlong.h"
+
+namespace kel::test {
+
+// A vlong released (zeroed) to the heap at the end of the scope.
+struct V {
+  vlong *p = nullptr;
+  V() = default;
+  explicit V(vlong *v) : p(v) {}
+  V(V &&o) noexcept : p(o.p) { o.p = nullptr; }
+  V &operator=(V &&o) noexcept {
+    std::swap(p, o.p);
+    return *this;
+  }
+  ~V() {
+    if (p) VLONG_freeVlong(&p, nullptr);
+  }
+  vlong **out() { return &p; }
+  vlong *get() const { return p; }
+  vlong *operator->() const { return p; }
+};
+
+struct Mpz {
+  mpz_t z;
+  Mpz() { mpz_init(z); }
+  explicit Mpz(const char *hex) { mpz_init_set_str(z, hex, 16); }
+  Mpz(const Mpz &) = delete;
+  Mpz &operator=(const Mpz &) = delete;
+  ~Mpz() { mpz_clear(z); }
+  operator mpz_ptr() { return z; }
+  std::string Hex() const {
+    char *s = mpz_get_str(nullptr, 16, z);
+    std::string r(s);
+    free(s);
+    return r;
+  }
+};
+
+// Through the byte-string form, so the conversions are exercised everywhere.
+inline V FromMpz(const mpz_t z, bool negativeZero = false) {
+  size_t n = 0;
+  std::vector<uint8_t> b((mpz_sizeinbase(z, 2) + 7) / 8 + 1);
+  mpz_export(b.data(), &n, 1, 1, 1, 0, z);
+  V v;
+  EXPECT_EQ(VLONG_vlongFromByteString(b.data(), static_cast<int32_t>(n), v.out(), nullptr), 0);
+  if (v.p) v->isNegative = mpz_sgn(z) < 0 || negativeZero;
+  return v;
+}
+
+inline V FromHex(const char *hex) {
+  Mpz m(hex);
+  return FromMpz(m.z);
+}
+
+// Through the units, independently of the byte forms; checks the invariants.
+inline void ToMpz(mpz_t z, const vlong *v) {
+  EXPECT_LE(v->length, v->capacity);
+  if (v->length) {
+    EXPECT_NE(v->units[v->length - 1], 0u) << "untrimmed";
+  }
+  mpz_import(z, v->length, -1, 4, 0, 0, v->units);
+  if (v->isNegative) mpz_neg(z, z);
+}
+
+inline std::string Str(const vlong *v) {
+  Mpz m;
+  ToMpz(m.z, v);
+  return m.Hex();
+}
+
+// Random operand of 1..maxUnits units with long runs of ones and zeros.
+class Operands {
+ public:
+  explicit Operands(unsigned long seed) {
+    gmp_randinit_default(s_);
+    gmp_randseed_ui(s_, seed);
+  }
+  ~Operands() { gmp_randclear(s_); }
+  unsigned long Below(unsigned long n) { return gmp_urandomm_ui(s_, n); }
+  void Next(mpz_t z, unsigned maxUnits, bool allowNegative = true) {
+    const unsigned bits = 1 + static_cast<unsigned>(Below(32ul * maxUnits));
+    if (Below(2))
+      mpz_rrandomb(z, s_, bits);
+    else
+      mpz_urandomb(z, s_, bits);
+    if (allowNegative && Below(2)) mpz_neg(z, z);
+  }
+  void SameLength(mpz_t z, const mpz_t like, bool allowNegative = true) {
+    const size_t bits = mpz_sizeinbase(like, 2);
+    mpz_urandomb(z, s_, bits);
+    mpz_setbit(z, bits - 1);
+    if (allowNegative && Below(2)) mpz_neg(z, z);
+  }
+  gmp_randstate_t &state() { return s_; }
+
+ private:
+  gmp_randstate_t s_;
+};
+
+// Runs body with the MULX/ADX kernels and again with the portable ones.
+inline void BothPaths(const std::function<void()> &body) {
+  for (bool hw : {true, false}) {
+    SCOPED_TRACE(hw ? "hardware kernels" : "portable kernels");
+    kel::cpu::restrict_to(hw ? ~0u : 0u);
+    body();
+  }
+  kel::cpu::restrict_to(~0u);
+}
+
+}  // namespace kel::test

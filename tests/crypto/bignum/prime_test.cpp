@@ -1,0 +1,211 @@
+// Primality: known primes and composites (Carmichael numbers, strong
+// pseudoprimes to many bases, Lucas pseudoprimes), the Jacobi symbol against
+// GMP, prime search against GMP's next prime, and the generator's stream kept
+// exactly where the plain search would leave it.
+#include "bignum_test_util.h"
+#include "kel/fips.h"
+#include "kel/prime.h"
+#include "kel/random.h"
+
+namespace kel::test {
+namespace {
+
+class Prime : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gFIPS_powerupStatus = 0;
+    ASSERT_EQ(RANDOM_acquireContext(&ctx_), 0);
+  }
+  void TearDown() override {
+    RANDOM_releaseContext(&ctx_);
+    gFIPS_powerupStatus = -16508;
+  }
+  uint32_t Test(const char *hex) {
+    V v = FromHex(hex);
+    uint32_t flag = 7;
+    EXPECT_EQ(PRIME_doPrimeTests(ctx_, v.get(), &flag, nullptr), 0) << hex;
+    return flag;
+  }
+  RandomContext *ctx_ = nullptr;
+};
+
+TEST_F(Prime, KnownPrimesAndComposites) {
+  struct Case {
+    const char *hex;
+    uint32_t prime;
+    const char *what;
+  };
+  const Case cases[] = {
+      {"fb", 0, "251: a table prime fails trial division"},
+      {"107", 1, "263"},
+      {"101", 1, "257 = 2^8 + 1: a base can equal n"},
+      {"1", 0, "1"},
+      {"a051", 0, "41041 Carmichael"},
+      {"1427a201", 0, "5394826801 Carmichael (7·13·17·23·31·67·73)"},
+      {"d7d9b8e4ad1", 0, "232250619601 Carmichael"},
+      {"35152fc06f8e6d8b", 0, "3825123056546413051: strong pseudoprime to bases 2..23"},
+      {"437ae92817f9fc85b7e5", 0, "318665857834031151167461: strong pseudoprime to bases 2..37"},
+      {"2be6951adc5b22410a5fd", 0, "3317044064679887385961981: strong pseudoprime to bases 2..41"},
+      {"7fffffffffffffffffffffffffffffff", 1, "2^127 - 1"},
+      {"1ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
+       1, "2^521 - 1"},
+      {"fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffd", 0, "2^256 - 3 = 7·..."},
+  };
+  for (const Case &c : cases) EXPECT_EQ(Test(c.hex), c.prime) << c.what;
+  V even = FromHex("102");
+  uint32_t flag = 7;
+  EXPECT_EQ(PRIME_doPrimeTests(ctx_, even.get(), &flag, nullptr), -6005);
+  EXPECT_EQ(flag, 0u);
+  EXPECT_EQ(PRIME_doPrimeTests(ctx_, nullptr, &flag, nullptr), -6001);
+  EXPECT_EQ(bignum::millerRabinRoundCount(99), 50u);
+  EXPECT_EQ(bignum::millerRabinRoundCount(100), 27u);
+  EXPECT_EQ(bignum::millerRabinRoundCount(101), 41u);
+}
+
+TEST_F(Prime, TrialDivisionRanges) {
+  V v = FromHex("3b");  // 59 = table entry 15
+  uint32_t flag = 7;
+  EXPECT_EQ(PRIME_simplePrimeTest(v.get(), 0, 15, &flag, nullptr), 0);
+  EXPECT_EQ(flag, 1u);
+  EXPECT_EQ(PRIME_simplePrimeTest(v.get(), 0, 16, &flag, nullptr), 0);
+  EXPECT_EQ(flag, 0u);
+  EXPECT_EQ(PRIME_simplePrimeTest(v.get(), 15, 15, &flag, nullptr), 0);
+  EXPECT_EQ(flag, 1u);
+  EXPECT_EQ(PRIME_simplePrimeTest(v.get(), 16, 15, &flag, nullptr), 0);
+  EXPECT_EQ(flag, 0u);
+}
+
+// The Lucas step alone passes Lucas pseudoprimes; squares and evens are out.
+TEST_F(Prime, LucasAlone) {
+  struct Case {
+    uint32_t n;
+    uint32_t prime;
+  };
+  const Case cases[] = {{323, 1}, {5459, 1}, {5777, 1}, {10877, 1}, {7, 1},   {263, 1},
+                        {9, 0},   {25, 0},   {15, 0},   {321, 0},   {1, 0},   {4294967291u, 1}};
+  for (const Case &c : cases) {
+    V v;
+    ASSERT_EQ(VLONG_makeVlongFromUnsignedValue(c.n, v.out(), nullptr), 0);
+    uint32_t flag = 7;
+    EXPECT_EQ(LUCAS_primeTest(v.get(), &flag, nullptr), 0) << c.n;
+    EXPECT_EQ(flag, c.prime) << c.n;
+  }
+  V zero = FromHex("0"), two = FromHex("2");
+  uint32_t flag;
+  EXPECT_EQ(LUCAS_primeTest(zero.get(), &flag, nullptr), -6005);
+  EXPECT_EQ(LUCAS_primeTest(two.get(), &flag, nullptr), -6005);
+  EXPECT_EQ(LUCAS_primeTest(nullptr, &flag, nullptr), -6001);
+  // Large primes and products of two of them.
+  Mpz p("fffffffffffffffffffffffffffffffffffffffffffffffffffffffefffffc2f"), q("7fffffffffffffffffffffffffffffff"), pq;
+  mpz_mul(pq, p, q);
+  for (auto [z, want] : {std::pair{p.z, 1u}, {q.z, 1u}, {pq.z, 0u}}) {
+    V v = FromMpz(z);
+    ASSERT_EQ(LUCAS_primeTest(v.get(), &flag, nullptr), 0);
+    EXPECT_EQ(flag, want);
+  }
+}
+
+TEST_F(Prime, JacobiAgainstGmp) {
+  struct Case {
+    int a, n, symbol;
+  };
+  for (const Case &c : {Case{5, 7, -1}, {2, 7, 1}, {3, 9, 0}, {-1, 7, -1}, {3, 8, 0}}) {
+    Mpz a, n;
+    mpz_set_si(a, c.a);
+    mpz_set_si(n, c.n);
+    V va = FromMpz(a), vn = FromMpz(n);
+    int32_t j = 7;
+    ASSERT_EQ(JACOBI_jacobiSymbol(va.get(), vn.get(), &j, nullptr), 0);
+    EXPECT_EQ(j, c.symbol) << c.a << "/" << c.n;
+  }
+  Operands ops(13);
+  for (int i = 0; i < 300; ++i) {
+    Mpz a, n;
+    ops.Next(a, 40);
+    ops.Next(n, 40, false);
+    mpz_setbit(n, 0);
+    if (mpz_cmp_ui(n.z, 1) == 0) continue;
+    V va = FromMpz(a), vn = FromMpz(n);
+    int32_t j = 7;
+    ASSERT_EQ(JACOBI_jacobiSymbol(va.get(), vn.get(), &j, nullptr), 0);
+    EXPECT_EQ(j, mpz_jacobi(a, n)) << a.Hex() << " / " << n.Hex();
+  }
+}
+
+TEST_F(Prime, IncrementalFind) {
+  struct Case {
+    const char *start, *found;
+  };
+  for (const Case &c : {Case{"12c", "133"}, {"2", "101"}, {"fb", "101"}}) {  // 300 -> 307; small -> 257
+    V s = FromHex(c.start), r;
+    ASSERT_EQ(incrementalPrimeFind(ctx_, s.get(), r.out(), nullptr), 0);
+    EXPECT_EQ(Str(r.get()), c.found) << c.start;
+  }
+  Operands ops(17);
+  for (unsigned bits : {40u, 300u, 512u}) {
+    Mpz start, want;
+    mpz_urandomb(start, ops.state(), bits);
+    mpz_setbit(start, bits - 1);
+    Mpz from;
+    mpz_sub_ui(from, start, mpz_odd_p(start.z) ? 1 : 2);  // an even start begins one below
+    mpz_nextprime(want, from);
+    V s = FromMpz(start), r;
+    ASSERT_EQ(incrementalPrimeFind(ctx_, s.get(), r.out(), nullptr), 0);
+    EXPECT_EQ(Str(r.get()), want.Hex()) << bits;
+  }
+}
+
+// Generated primes, and the stream: a FIPS 186 generator from a fixed key
+// must give the prime the plain search finds and be left where that search
+// leaves it (one base per composite that survives the table, all rounds for
+// the prime), although the search sieves with more primes.
+TEST_F(Prime, GeneratedPrimesKeepTheStream) {
+  const uint8_t xkey[20] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+  for (unsigned bits : {512u, 1024u}) {
+    RandomContext *a = nullptr, *b = nullptr;
+    ASSERT_EQ(RANDOM_newFIPS186Context(&a, 20, xkey, 0, nullptr), 0);
+    ASSERT_EQ(RANDOM_newFIPS186Context(&b, 20, xkey, 0, nullptr), 0);
+    vlong *queue = nullptr;
+    V p;
+    ASSERT_EQ(PRIME_generateSizedPrime(a, p.out(), bits, &queue), 0);
+    EXPECT_EQ(queue, nullptr);  // emptied
+    Mpz got;
+    ToMpz(got, p.get());
+    EXPECT_EQ(mpz_sizeinbase(got, 2), bits);
+    EXPECT_GT(mpz_probab_prime_p(got, 30), 0);
+    const unsigned long r6 = mpz_fdiv_ui(got, 6);
+    EXPECT_TRUE(r6 == 1 || r6 == 5);
+    // The plain search on the other context, GMP deciding.
+    std::vector<uint8_t> buf((bits + 7) / 8);
+    ASSERT_EQ(RANDOM_numberGenerator(b, buf.data(), static_cast<uint32_t>(buf.size())), 0);
+    Mpz x;
+    mpz_import(x, buf.size(), 1, 1, 1, 0, buf.data());
+    mpz_tdiv_q_2exp(x, x, 8 * buf.size() - bits);
+    mpz_setbit(x, 0);
+    mpz_setbit(x, bits - 1);
+    mpz_sub_ui(x, x, mpz_fdiv_ui(x, 3));
+    if (mpz_even_p(x.z)) mpz_add_ui(x, x, 3);
+    mpz_add_ui(x, x, 2);
+    std::vector<uint8_t> base((bits - 1 + 7) / 8);
+    for (unsigned step = 2;; step = 6 - step) {
+      if (mpz_probab_prime_p(x, 30)) break;
+      bool small = false;
+      for (unsigned long q = 3; q < 256; q += 2) small |= mpz_divisible_ui_p(x, q) && mpz_cmp_ui(x.z, q) != 0;
+      if (!small) {
+        ASSERT_EQ(RANDOM_numberGenerator(b, base.data(), static_cast<uint32_t>(base.size())), 0);
+      }
+      mpz_add_ui(x, x, step);
+    }
+    EXPECT_EQ(got.Hex(), x.Hex());
+    for (int i = 0; i < 41; ++i) ASSERT_EQ(RANDOM_numberGenerator(b, base.data(), static_cast<uint32_t>(base.size())), 0);
+    uint8_t next[2][16];
+    ASSERT_EQ(RANDOM_numberGenerator(a, next[0], 16), 0);
+    ASSERT_EQ(RANDOM_numberGenerator(b, next[1], 16), 0);
+    EXPECT_EQ(0, memcmp(next[0], next[1], 16)) << bits;
+    RANDOM_deleteFIPS186Context(&a);
+    RANDOM_deleteFIPS186Context(&b);
+  }
+}
+
+}  // namespace
+}  // namespace kel::test
