@@ -1,0 +1,127 @@
+// Shared by the RSA sources: status names, scope guards that wipe, the
+// constant-time helpers, and the internal (ungated) operations the exported
+// entries and key generation are built from.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "kel/rsa.h"
+
+namespace kel::rsa {
+
+constexpr int32_t kOk = 0;
+constexpr int32_t kNull = ERR_RSA_NULL;
+constexpr int32_t kAlloc = ERR_RSA_ALLOC;
+
+// A wipe the compiler may not drop as a dead store.
+inline void secure_zero(void *p, size_t n) {
+  if (n != 0) {
+    std::memset(p, 0, n);
+    __asm__ __volatile__("" : : "r"(p) : "memory");
+  }
+}
+
+// Hides a value from the optimiser so that masks stay masks, not branches.
+inline uint32_t barrier(uint32_t v) {
+  __asm__("" : "+r"(v));
+  return v;
+}
+// All ones when v is zero, else zero; no branch.
+inline uint32_t ct_is_zero(uint32_t v) { return barrier(static_cast<uint32_t>((uint64_t{v} - 1) >> 32) * 0xffffffffu); }
+inline uint32_t ct_eq(uint32_t a, uint32_t b) { return ct_is_zero(a ^ b); }
+// All ones when a < b (unsigned), else zero.
+inline uint32_t ct_lt(uint32_t a, uint32_t b) { return barrier(static_cast<uint32_t>((uint64_t{a} - b) >> 63) * 0xffffffffu); }
+
+// Zeroes a vlong's whole buffer (the value becomes 0).
+inline void wipe_units(vlong *v) {
+  if (v == nullptr) return;
+  if (v->units != nullptr) secure_zero(v->units, size_t{v->capacity} * 4);
+  v->length = 0;
+  v->isNegative = 0;
+}
+
+// Zeroes a vlong's whole buffer, then gives it back to the queue (or frees it).
+inline void wipe_release(vlong **v, vlong **queue) {
+  if (v == nullptr || *v == nullptr) return;
+  wipe_units(*v);
+  VLONG_freeVlong(v, queue);
+}
+
+// A vlong that holds secret material for one scope: wiped and released on
+// every path unless handed on with release().
+class SecretVlong {
+ public:
+  explicit SecretVlong(vlong **queue) : queue_(queue) {}
+  ~SecretVlong() { wipe_release(&v_, queue_); }
+  SecretVlong(const SecretVlong &) = delete;
+  SecretVlong &operator=(const SecretVlong &) = delete;
+  vlong **out() { return &v_; }
+  vlong *get() const { return v_; }
+  vlong *release() {
+    vlong *v = v_;
+    v_ = nullptr;
+    return v;
+  }
+
+ private:
+  vlong *v_ = nullptr;
+  vlong **queue_;
+};
+
+// A heap block from the toolkit allocator, wiped and freed with the scope.
+class SecretBuffer {
+ public:
+  SecretBuffer() = default;
+  ~SecretBuffer();
+  SecretBuffer(const SecretBuffer &) = delete;
+  SecretBuffer &operator=(const SecretBuffer &) = delete;
+  // Zeroed room for n bytes; kAlloc when the allocator refuses.
+  int32_t allocate(size_t n);
+  uint8_t *bytes() const { return static_cast<uint8_t *>(p_); }
+  uint32_t *units() const { return static_cast<uint32_t *>(p_); }
+
+ private:
+  void *p_ = nullptr;
+  size_t n_ = 0;
+};
+
+// Byte length of n (k); 0 without a modulus.
+uint32_t modulus_bytes(const RsaKeyObject *key);
+
+// Internal forms of the exported entries, without the gate.
+void release_values(RsaKeyObject *key, vlong **queue);
+int32_t set_public(RsaKeyObject *key, uint32_t exponent, const uint8_t *modulus, uint32_t modulusLength,
+                   vlong **queue);
+int32_t prepare(RsaKeyObject *key, vlong **queue);
+int32_t sign(const RsaKeyObject *key, const uint8_t *message, uint32_t length, uint8_t *signature, vlong **queue);
+int32_t verify(const RsaKeyObject *key, const uint8_t *signature, uint8_t *output, uint32_t *outputLength,
+               vlong **queue);
+
+// x^e mod n (public exponent).
+int32_t public_op(const RsaKeyObject *key, const vlong *x, vlong **out, vlong **queue);
+// The private operation on c: CRT, blinded when rng is given (the key's pair
+// is used and renewed under its lock), the result checked against e before
+// it is released (ERR_RSA_FAULT).
+int32_t private_op(const RsaKeyObject *key, const vlong *c, RngFun rng, void *rngArg, vlong **out, vlong **queue);
+
+// Fixed-width constant-time arithmetic on little-endian 32-bit units (all
+// arrays k units unless said otherwise; m odd, rho = -m^-1 mod 2^32).
+namespace ct {
+// r = a·b·2^(-32k) mod m, for a, b < m. r may alias a or b. t: 2k + 2 units.
+void mont_mul(uint32_t *r, const uint32_t *a, const uint32_t *b, const uint32_t *m, uint32_t rho, size_t k,
+              uint32_t *t);
+// r = 2^(64k) mod m (the constant that takes a value into Montgomery form),
+// from m's bit length (public). t: 3k + 2 units of scratch.
+void mont_r2(uint32_t *r, const uint32_t *m, uint32_t mBits, uint32_t rho, size_t k, uint32_t *t);
+// -m^-1 mod 2^32 for odd m0.
+uint32_t mont_rho(uint32_t m0);
+// r = a·b mod m through two Montgomery products. t: 3k + 2 units.
+void mod_mul(uint32_t *r, const uint32_t *a, const uint32_t *b, const uint32_t *m, const uint32_t *r2, uint32_t rho,
+             size_t k, uint32_t *t);
+// Loads v into k units (zero above its length; high units beyond k dropped).
+void load(uint32_t *dst, const vlong *v, size_t k);
+}  // namespace ct
+
+}  // namespace kel::rsa
