@@ -1,0 +1,594 @@
+// Internal arithmetic of the curves: 64-bit-limb Montgomery fields (for the
+// coordinates and for the group order), complete projective point formulas
+// for a = -3 (Renes, Costello and Batina 2016, algorithms 4 to 6), and the
+// scalar multiplications. Everything that touches a secret scalar runs in
+// constant time: fixed iteration counts, masked table scans, no branch on
+// scalar bits.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "kel/ec.h"
+
+namespace kel::ec {
+
+using u128 = unsigned __int128;
+
+constexpr int32_t kOk = 0;
+
+// A wipe the compiler may not drop as a dead store.
+inline void wipe(void *p, size_t n) {
+  if (n != 0) {
+    std::memset(p, 0, n);
+    __asm__ __volatile__("" : : "r"(p) : "memory");
+  }
+}
+
+// Keeps a mask opaque to the optimiser so selects stay branch-free.
+inline uint64_t barrier(uint64_t v) {
+  __asm__("" : "+r"(v));
+  return v;
+}
+
+// A big-endian hex string as little-endian 32-bit units, at compile time.
+template <size_t N> consteval std::array<uint32_t, N> hex_units(const char *hex) {
+  std::array<uint32_t, N> u{};
+  size_t len = 0;
+  while (hex[len] != 0) ++len;
+  for (size_t i = 0; i < len; ++i) {
+    const char c = hex[len - 1 - i];
+    const uint32_t v = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+    u[i / 8] |= v << (4 * (i % 8));
+  }
+  return u;
+}
+
+// ---------------------------------------------------------------------------
+// Montgomery arithmetic modulo an odd N-limb modulus M (R = 2^(64N)).
+
+template <int N> using Limbs = std::array<uint64_t, N>;
+
+template <int N> struct Modulus {
+  Limbs<N> m{};
+  uint64_t n0 = 0;  // -m^-1 mod 2^64
+  Limbs<N> r2{};    // R^2 mod m
+  Limbs<N> one{};   // R mod m
+};
+
+template <int N> constexpr Limbs<N> limbs_of(const uint32_t *units) {
+  Limbs<N> l{};
+  for (int i = 0; i < N; ++i) l[i] = uint64_t{units[2 * i]} | uint64_t{units[2 * i + 1]} << 32;
+  return l;
+}
+
+template <int N> constexpr void units_of(const Limbs<N> &l, uint32_t *units) {
+  for (int i = 0; i < N; ++i) {
+    units[2 * i] = static_cast<uint32_t>(l[i]);
+    units[2 * i + 1] = static_cast<uint32_t>(l[i] >> 32);
+  }
+}
+
+template <int N> consteval Modulus<N> make_modulus(const std::array<uint32_t, 2 * N> &units) {
+  Modulus<N> M;
+  M.m = limbs_of<N>(units.data());
+  uint64_t inv = 1;  // Newton: inv <- inv (2 - m inv), doubling the correct bits
+  for (int i = 0; i < 6; ++i) inv *= 2 - M.m[0] * inv;
+  M.n0 = 0 - inv;
+  Limbs<N> x{};
+  x[0] = 1;
+  for (int i = 0; i < 128 * N; ++i) {  // x <- 2x mod m, 2 x 64N times
+    uint64_t carry = 0;
+    for (int j = 0; j < N; ++j) {
+      const uint64_t top = x[j] >> 63;
+      x[j] = x[j] << 1 | carry;
+      carry = top;
+    }
+    bool ge = carry != 0;
+    if (!ge) {
+      ge = true;
+      for (int j = N - 1; j >= 0; --j)
+        if (x[j] != M.m[j]) {
+          ge = x[j] > M.m[j];
+          break;
+        }
+    }
+    if (ge) {
+      uint64_t borrow = 0;
+      for (int j = 0; j < N; ++j) {
+        const u128 d = u128{x[j]} - M.m[j] - borrow;
+        x[j] = static_cast<uint64_t>(d);
+        borrow = static_cast<uint64_t>(d >> 64) & 1;
+      }
+    }
+    if (i == 64 * N - 1) M.one = x;
+  }
+  M.r2 = x;
+  return M;
+}
+
+// r <- t - m when t (with its carry limb hi) is at least m, else t; no branch.
+template <int N> [[gnu::always_inline]] constexpr inline void final_subtract(Limbs<N> &r, const uint64_t *t, uint64_t hi, const Limbs<N> &m) {
+  uint64_t s[N];
+  uint64_t borrow = 0;
+  #pragma GCC unroll 16
+  for (int j = 0; j < N; ++j) {
+    const u128 d = u128{t[j]} - m[j] - borrow;
+    s[j] = static_cast<uint64_t>(d);
+    borrow = static_cast<uint64_t>(d >> 64) & 1;
+  }
+  // keep t when the subtraction borrowed more than the carry limb holds
+  const uint64_t keep = 0 - (borrow & ~hi & 1);
+  #pragma GCC unroll 16
+  for (int j = 0; j < N; ++j) r[j] = (t[j] & keep) | (s[j] & ~keep);
+}
+
+// Montgomery product a b R^-1 mod m (CIOS); a, b < m gives a result < m.
+template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline void mont_mul(Limbs<N> &r, const Limbs<N> &a, const Limbs<N> &b) {
+  uint64_t t[N + 2] = {};
+  #pragma GCC unroll 16
+  for (int i = 0; i < N; ++i) {
+    u128 c = 0;
+    #pragma GCC unroll 16
+    for (int j = 0; j < N; ++j) {
+      c += u128{a[j]} * b[i] + t[j];
+      t[j] = static_cast<uint64_t>(c);
+      c >>= 64;
+    }
+    c += t[N];
+    t[N] = static_cast<uint64_t>(c);
+    t[N + 1] = static_cast<uint64_t>(c >> 64);
+    const uint64_t q = t[0] * M.n0;
+    c = u128{q} * M.m[0] + t[0];
+    c >>= 64;
+    #pragma GCC unroll 16
+    for (int j = 1; j < N; ++j) {
+      c += u128{q} * M.m[j] + t[j];
+      t[j - 1] = static_cast<uint64_t>(c);
+      c >>= 64;
+    }
+    c += t[N];
+    t[N - 1] = static_cast<uint64_t>(c);
+    t[N] = t[N + 1] + static_cast<uint64_t>(c >> 64);
+  }
+  final_subtract<N>(r, t, t[N], M.m);
+}
+
+// Montgomery square: the 2N-limb square (cross products once, doubled,
+// plus the diagonal), then N reduction steps.
+template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline void mont_sqr(Limbs<N> &r, const Limbs<N> &a) {
+  uint64_t t[2 * N] = {};
+#pragma GCC unroll 16
+  for (int i = 0; i < N; ++i) {
+    u128 c = 0;
+#pragma GCC unroll 16
+    for (int j = i + 1; j < N; ++j) {
+      c += u128{a[i]} * a[j] + t[i + j];
+      t[i + j] = static_cast<uint64_t>(c);
+      c >>= 64;
+    }
+    t[i + N] = static_cast<uint64_t>(c);
+  }
+  uint64_t top = 0;
+#pragma GCC unroll 16
+  for (int k = 0; k < 2 * N; ++k) {
+    const uint64_t next = t[k] >> 63;
+    t[k] = t[k] << 1 | top;
+    top = next;
+  }
+  u128 c = 0;
+#pragma GCC unroll 16
+  for (int i = 0; i < N; ++i) {
+    c += u128{a[i]} * a[i] + t[2 * i];
+    t[2 * i] = static_cast<uint64_t>(c);
+    c >>= 64;
+    c += t[2 * i + 1];
+    t[2 * i + 1] = static_cast<uint64_t>(c);
+    c >>= 64;
+  }
+  uint64_t extra = 0;
+#pragma GCC unroll 16
+  for (int i = 0; i < N; ++i) {
+    const uint64_t q = t[i] * M.n0;
+    u128 d = 0;
+#pragma GCC unroll 16
+    for (int j = 0; j < N; ++j) {
+      d += u128{q} * M.m[j] + t[i + j];
+      t[i + j] = static_cast<uint64_t>(d);
+      d >>= 64;
+    }
+    d += u128{t[i + N]} + extra;
+    t[i + N] = static_cast<uint64_t>(d);
+    extra = static_cast<uint64_t>(d >> 64);
+  }
+  final_subtract<N>(r, t + N, extra, M.m);
+}
+
+template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline void mod_add(Limbs<N> &r, const Limbs<N> &a, const Limbs<N> &b) {
+  uint64_t t[N];
+  uint64_t carry = 0;
+  #pragma GCC unroll 16
+  for (int j = 0; j < N; ++j) {
+    const u128 s = u128{a[j]} + b[j] + carry;
+    t[j] = static_cast<uint64_t>(s);
+    carry = static_cast<uint64_t>(s >> 64);
+  }
+  final_subtract<N>(r, t, carry, M.m);
+}
+
+template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline void mod_sub(Limbs<N> &r, const Limbs<N> &a, const Limbs<N> &b) {
+  uint64_t borrow = 0;
+  #pragma GCC unroll 16
+  for (int j = 0; j < N; ++j) {
+    const u128 d = u128{a[j]} - b[j] - borrow;
+    r[j] = static_cast<uint64_t>(d);
+    borrow = static_cast<uint64_t>(d >> 64) & 1;
+  }
+  const uint64_t mask = 0 - borrow;
+  uint64_t carry = 0;
+  #pragma GCC unroll 16
+  for (int j = 0; j < N; ++j) {
+    const u128 s = u128{r[j]} + (M.m[j] & mask) + carry;
+    r[j] = static_cast<uint64_t>(s);
+    carry = static_cast<uint64_t>(s >> 64);
+  }
+}
+
+// One field (or scalar ring) modulo M, values kept in Montgomery form.
+template <int N, const Modulus<N> &M> struct Mont {
+  static constexpr int kLimbs = N;
+  using Fe = Limbs<N>;
+
+  static constexpr void mul(Fe &r, const Fe &a, const Fe &b) { mont_mul<N, M>(r, a, b); }
+  static constexpr void sqr(Fe &r, const Fe &a) { mont_sqr<N, M>(r, a); }
+  static constexpr void add(Fe &r, const Fe &a, const Fe &b) { mod_add<N, M>(r, a, b); }
+  static constexpr void sub(Fe &r, const Fe &a, const Fe &b) { mod_sub<N, M>(r, a, b); }
+  static constexpr Fe to_mont(const Fe &a) {  // any a < 2^(64N)
+    Fe r{};
+    mont_mul<N, M>(r, a, M.r2);
+    return r;
+  }
+  static constexpr Fe from_mont(const Fe &a) {
+    Fe one{};
+    one[0] = 1;
+    Fe r{};
+    mont_mul<N, M>(r, a, one);
+    return r;
+  }
+  static constexpr Fe one() { return M.one; }
+  static constexpr uint64_t is_zero_mask(const Fe &a) {  // all ones when a == 0
+    uint64_t acc = 0;
+    for (int j = 0; j < N; ++j) acc |= a[j];
+    return 0 - (((acc | (0 - acc)) >> 63) ^ 1);
+  }
+  static constexpr void select(Fe &r, const Fe &a, uint64_t mask) {  // r <- a where mask is all ones
+    for (int j = 0; j < N; ++j) r[j] ^= (r[j] ^ a[j]) & mask;
+  }
+  // a^e for a public exponent e, by fixed 4-bit windows: the run time does
+  // not depend on a.
+  static constexpr Fe pow(const Fe &a, const Fe &e) {
+    Fe table[16];
+    table[0] = M.one;
+    table[1] = a;
+    for (int i = 2; i < 16; ++i) mul(table[i], table[i - 1], a);
+    Fe r = M.one;
+    for (int i = 64 * N - 4; i >= 0; i -= 4) {
+      for (int k = 0; k < 4; ++k) sqr(r, r);
+      mul(r, r, table[(e[i / 64] >> (i % 64)) & 15]);
+    }
+    wipe(table, sizeof table);
+    return r;
+  }
+  // a^(m - 2): the inverse of a (0 for 0).
+  static constexpr Fe inverse(const Fe &a) {
+    Fe e = M.m;
+    e[0] -= 2;  // m is odd and above 2: no borrow
+    return pow(a, e);
+  }
+  // a^((m + 1) / 4): a square root of a when there is one (m = 3 mod 4).
+  static constexpr Fe sqrt(const Fe &a) {
+    Fe e{};
+    uint64_t carry = 1;
+    for (int j = 0; j < N; ++j) {
+      const u128 t = u128{M.m[j]} + carry;
+      e[j] = static_cast<uint64_t>(t);
+      carry = static_cast<uint64_t>(t >> 64);
+    }
+    for (int j = 0; j < N; ++j) e[j] = e[j] >> 2 | (j + 1 < N ? e[j + 1] << 62 : carry << 62);
+    return pow(a, e);
+  }
+  static bool equal(const Fe &a, const Fe &b) {
+    uint64_t acc = 0;
+    for (int j = 0; j < N; ++j) acc |= a[j] ^ b[j];
+    return acc == 0;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Curve descriptions.
+
+struct P256Params {
+  static constexpr int kLimbs = 4;
+  static constexpr auto p = hex_units<8>("ffffffff00000001000000000000000000000000ffffffffffffffffffffffff");
+  static constexpr auto b = hex_units<8>("5ac635d8aa3a93e7b3ebbd55769886bc651d06b0cc53b0f63bce3c3e27d2604b");
+  static constexpr auto gx = hex_units<8>("6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296");
+  static constexpr auto gy = hex_units<8>("4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5");
+  static constexpr auto n = hex_units<8>("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551");
+  static constexpr int kBaseWindow = 7;  // fixed-base table: 37 windows of 64 points
+};
+struct P384Params {
+  static constexpr int kLimbs = 6;
+  static constexpr auto p = hex_units<12>(
+      "fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffeffffffff0000000000000000ffffffff");
+  static constexpr auto b = hex_units<12>(
+      "b3312fa7e23ee7e4988e056be3f82d19181d9c6efe8141120314088f5013875ac656398d8a2ed19d2a85c8edd3ec2aef");
+  static constexpr auto gx = hex_units<12>(
+      "aa87ca22be8b05378eb1c71ef320ad746e1d3b628ba79b9859f741e082542a385502f25dbf55296c3a545e3872760ab7");
+  static constexpr auto gy = hex_units<12>(
+      "3617de4a96262c6f5d9e98bf9292dc29f8f41dbd289a147ce9da3113b5f0b8c00a60b1ce1d7e819d7a431d7c90ea0e5f");
+  static constexpr auto n = hex_units<12>(
+      "ffffffffffffffffffffffffffffffffffffffffffffffffc7634d81f4372ddf581a0db248b0a77aecec196accc52973");
+  static constexpr int kBaseWindow = 6;  // 65 windows of 32 points
+};
+
+template <class P> struct CurveModuli {
+  static constexpr Modulus<P::kLimbs> field = make_modulus<P::kLimbs>(P::p);
+  static constexpr Modulus<P::kLimbs> order = make_modulus<P::kLimbs>(P::n);
+};
+
+template <class P> struct Curve {
+  static constexpr int N = P::kLimbs;  // 64-bit limbs
+  static constexpr int kUnits = 2 * N; // 32-bit units
+  static constexpr int kBits = 64 * N;
+  using F = Mont<N, CurveModuli<P>::field>;
+  using S = Mont<N, CurveModuli<P>::order>;
+  using Fe = Limbs<N>;
+  static constexpr Fe b = F::to_mont(limbs_of<N>(P::b.data()));
+  static constexpr Fe gx = F::to_mont(limbs_of<N>(P::gx.data()));
+  static constexpr Fe gy = F::to_mont(limbs_of<N>(P::gy.data()));
+  static constexpr Fe n = limbs_of<N>(P::n.data());
+  static constexpr int kBaseWindow = P::kBaseWindow;
+  static constexpr int kBaseWindows = (kBits + kBaseWindow) / kBaseWindow;  // Booth: kBits + 1 digits' worth
+  static constexpr int kBaseEntries = 1 << (kBaseWindow - 1);
+};
+using C256 = Curve<P256Params>;
+using C384 = Curve<P384Params>;
+
+// A value wiped when it goes out of scope, on every path.
+template <class T> struct Secret {
+  T v{};
+  Secret() = default;
+  Secret(const Secret &) = delete;
+  Secret &operator=(const Secret &) = delete;
+  ~Secret() { wipe(&v, sizeof v); }
+};
+
+// Projective point (X : Y : Z), x = X / Z, y = Y / Z; infinity is (0 : 1 : 0).
+template <class C> struct Point {
+  typename C::Fe x, y, z;
+};
+template <class C> struct Affine {
+  typename C::Fe x, y;
+};
+
+template <class C> constexpr Point<C> infinity() { return {typename C::Fe{}, C::F::one(), typename C::Fe{}}; }
+
+template <class C> inline void select_point(Point<C> &r, const Point<C> &a, uint64_t mask) {
+  C::F::select(r.x, a.x, mask);
+  C::F::select(r.y, a.y, mask);
+  C::F::select(r.z, a.z, mask);
+}
+
+// Complete addition (RCB algorithm 4, a = -3): valid for every pair of
+// points, infinity and doubling included.
+template <class C> void add(Point<C> &r, const Point<C> &p, const Point<C> &q) {
+  using F = typename C::F;
+  typename C::Fe xx, yy, zz, xy, yz, xz, t0, t1, bzz3, yyp, yym, zz3, bxz3, xx3;
+  F::mul(xx, p.x, q.x);
+  F::mul(yy, p.y, q.y);
+  F::mul(zz, p.z, q.z);
+  F::add(t0, p.x, p.y);
+  F::add(t1, q.x, q.y);
+  F::mul(xy, t0, t1);
+  F::add(t0, xx, yy);
+  F::sub(xy, xy, t0);
+  F::add(t0, p.y, p.z);
+  F::add(t1, q.y, q.z);
+  F::mul(yz, t0, t1);
+  F::add(t0, yy, zz);
+  F::sub(yz, yz, t0);
+  F::add(t0, p.x, p.z);
+  F::add(t1, q.x, q.z);
+  F::mul(xz, t0, t1);
+  F::add(t0, xx, zz);
+  F::sub(xz, xz, t0);
+  F::mul(t0, C::b, zz);
+  F::sub(t0, xz, t0);
+  F::add(bzz3, t0, t0);
+  F::add(bzz3, bzz3, t0);
+  F::sub(yym, yy, bzz3);
+  F::add(yyp, yy, bzz3);
+  F::add(zz3, zz, zz);
+  F::add(zz3, zz3, zz);
+  F::mul(t0, C::b, xz);
+  F::add(t1, zz3, xx);
+  F::sub(t0, t0, t1);
+  F::add(bxz3, t0, t0);
+  F::add(bxz3, bxz3, t0);
+  F::add(xx3, xx, xx);
+  F::add(xx3, xx3, xx);
+  F::sub(xx3, xx3, zz3);
+  F::mul(t0, yyp, xy);
+  F::mul(t1, yz, bxz3);
+  F::sub(r.x, t0, t1);
+  F::mul(t0, yyp, yym);
+  F::mul(t1, xx3, bxz3);
+  F::add(r.y, t0, t1);
+  F::mul(t0, yym, yz);
+  F::mul(t1, xy, xx3);
+  F::add(r.z, t0, t1);
+}
+
+// Mixed addition (RCB algorithm 5) of an affine point that is not infinity.
+template <class C> void add_affine(Point<C> &r, const Point<C> &p, const Affine<C> &q) {
+  using F = typename C::F;
+  typename C::Fe xx, yy, xy, yz, xz, t0, t1, bz3, yyp, yym, z3, bxz3, xx3;
+  F::mul(xx, p.x, q.x);
+  F::mul(yy, p.y, q.y);
+  F::add(t0, p.x, p.y);
+  F::add(t1, q.x, q.y);
+  F::mul(xy, t0, t1);
+  F::add(t0, xx, yy);
+  F::sub(xy, xy, t0);
+  F::mul(yz, q.y, p.z);
+  F::add(yz, yz, p.y);
+  F::mul(xz, q.x, p.z);
+  F::add(xz, xz, p.x);
+  F::mul(t0, C::b, p.z);
+  F::sub(t0, xz, t0);
+  F::add(bz3, t0, t0);
+  F::add(bz3, bz3, t0);
+  F::sub(yym, yy, bz3);
+  F::add(yyp, yy, bz3);
+  F::add(z3, p.z, p.z);
+  F::add(z3, z3, p.z);
+  F::mul(t0, C::b, xz);
+  F::add(t1, z3, xx);
+  F::sub(t0, t0, t1);
+  F::add(bxz3, t0, t0);
+  F::add(bxz3, bxz3, t0);
+  F::add(xx3, xx, xx);
+  F::add(xx3, xx3, xx);
+  F::sub(xx3, xx3, z3);
+  F::mul(t0, yyp, xy);
+  F::mul(t1, yz, bxz3);
+  F::sub(r.x, t0, t1);
+  F::mul(t0, yyp, yym);
+  F::mul(t1, xx3, bxz3);
+  F::add(r.y, t0, t1);
+  F::mul(t0, yym, yz);
+  F::mul(t1, xy, xx3);
+  F::add(r.z, t0, t1);
+}
+
+// Doubling (RCB algorithm 6).
+template <class C> void dbl(Point<C> &r, const Point<C> &p) {
+  using F = typename C::F;
+  typename C::Fe xx, yy, zz, xy2, xz2, yz2, t0, t1, bzz3, yyp, yym, yf, xf, zz3, bxz6, xx3;
+  F::sqr(xx, p.x);
+  F::sqr(yy, p.y);
+  F::sqr(zz, p.z);
+  F::mul(xy2, p.x, p.y);
+  F::add(xy2, xy2, xy2);
+  F::mul(xz2, p.x, p.z);
+  F::add(xz2, xz2, xz2);
+  F::mul(yz2, p.y, p.z);  // the last read of p: r may be p
+  F::add(yz2, yz2, yz2);
+  F::mul(t0, C::b, zz);
+  F::sub(t0, t0, xz2);
+  F::add(bzz3, t0, t0);
+  F::add(bzz3, bzz3, t0);
+  F::sub(yym, yy, bzz3);
+  F::add(yyp, yy, bzz3);
+  F::mul(yf, yyp, yym);
+  F::mul(xf, yym, xy2);
+  F::add(zz3, zz, zz);
+  F::add(zz3, zz3, zz);
+  F::mul(t0, C::b, xz2);
+  F::add(t1, zz3, xx);
+  F::sub(t0, t0, t1);
+  F::add(bxz6, t0, t0);
+  F::add(bxz6, bxz6, t0);
+  F::add(xx3, xx, xx);
+  F::add(xx3, xx3, xx);
+  F::sub(xx3, xx3, zz3);
+  F::mul(t0, xx3, bxz6);
+  F::add(r.y, yf, t0);
+  F::mul(t0, bxz6, yz2);
+  F::sub(r.x, xf, t0);
+  F::mul(t0, yz2, yy);
+  F::add(t0, t0, t0);
+  F::add(r.z, t0, t0);
+}
+
+// ---------------------------------------------------------------------------
+// Conversions between the public unit arrays and the internal forms.
+
+// A field element from n units (any value below 2^(32n)), in Montgomery form.
+template <class C> typename C::Fe fe_from_units(const uint32_t *u) { return C::F::to_mont(limbs_of<C::N>(u)); }
+template <class C> void fe_to_units(const typename C::Fe &a, uint32_t *u) { units_of<C::N>(C::F::from_mont(a), u); }
+
+// The point (x, y) with (0, 0) read as infinity.
+template <class C> Point<C> point_from_units(const uint32_t *x, const uint32_t *y) {
+  Point<C> p{fe_from_units<C>(x), fe_from_units<C>(y), C::F::one()};
+  const uint64_t inf = C::F::is_zero_mask(p.x) & C::F::is_zero_mask(p.y);
+  select_point(p, infinity<C>(), inf);
+  return p;
+}
+
+// Affine coordinates (infinity gives (0, 0): the inverse of 0 is 0).
+template <class C> Affine<C> to_affine(const Point<C> &p) {
+  Affine<C> a;
+  const typename C::Fe zi = C::F::inverse(p.z);
+  C::F::mul(a.x, p.x, zi);
+  C::F::mul(a.y, p.y, zi);
+  return a;
+}
+template <class C> void point_to_units(const Point<C> &p, uint32_t *x, uint32_t *y) {
+  const Affine<C> a = to_affine(p);
+  fe_to_units<C>(a.x, x);
+  fe_to_units<C>(a.y, y);
+}
+
+// A scalar below 2^(32n) reduced modulo the order (one masked subtraction
+// suffices: the orders exceed 2^(32n - 1)).
+template <class C> typename C::Fe scalar_from_units(const uint32_t *u) {
+  typename C::Fe k = limbs_of<C::N>(u), r;
+  final_subtract<C::N>(r, k.data(), 0, C::n);
+  return r;
+}
+
+// The order as n units.
+template <class C> const uint32_t *units_of_order() {
+  if constexpr (C::N == 4) return P256Params::n.data();
+  else return P384Params::n.data();
+}
+
+// ---------------------------------------------------------------------------
+// Scalar multiplication (ec_mult.cpp).
+
+// k P in constant time (k reduced modulo the order first).
+template <class C> Point<C> mul_ct(const typename C::Fe &k, const Point<C> &p);
+// k G in constant time from the built-in fixed-base table.
+template <class C> Point<C> mul_base_ct(const typename C::Fe &k);
+// u1 G + u2 Q, variable time (public scalars only).
+template <class C> Point<C> mul_double_vt(const typename C::Fe &u1, const typename C::Fe &u2, const Point<C> &q);
+// k P by the caller's comb table (window w, d = ceil(bits / w)), constant time.
+template <class C> Point<C> mul_comb_ct(const uint32_t *k, const Point<C> &p, const uint32_t *table, int32_t w);
+// The comb table of P in the caller's layout.
+template <class C> void build_comb(const Point<C> &p, int32_t w, uint32_t *table);
+
+// Runs f with the curve type that matches the field or curve record; -6010
+// for a record of neither.
+template <class F> int32_t with_field(const PrimeField *field, F &&f) {
+  if (field == PF_p256) return f(C256{});
+  if (field == PF_p384) return f(C384{});
+  return ERR_EC_BAD_WINDOW;
+}
+
+}  // namespace kel::ec
+
+namespace kel::ec {
+// The two curve records (EC_P256 and EC_P384 point at them).
+extern const PrimeCurve PrimeECP256;
+extern const PrimeCurve PrimeECP384;
+
+// Runs f with the curve type of a curve record; -6010 for another record.
+template <class F> int32_t with_curve(const PrimeCurve *curve, F &&f) {
+  if (curve == &PrimeECP256) return f(C256{});
+  if (curve == &PrimeECP384) return f(C384{});
+  return ERR_EC_BAD_WINDOW;
+}
+}  // namespace kel::ec

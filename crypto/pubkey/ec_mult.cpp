@@ -1,0 +1,419 @@
+// Scalar multiplication: signed-window (Booth) variable-base and fixed-base
+// multiplications in constant time, the variable-time double multiplication
+// of verification, and the caller-held comb tables.
+#include <pthread.h>
+
+#include "crypto/pubkey/ec_internal.h"
+
+namespace kel::ec {
+namespace {
+
+// Bits pos .. pos + count - 1 of k (positions below 0 or beyond the scalar
+// read as 0). The positions are public; the bits are not branched on.
+template <int N> uint32_t bits_at(const Limbs<N> &k, int pos, int count) {
+  uint32_t v = 0;
+  for (int b = 0; b < count; ++b) {
+    const int q = pos + b;
+    if (q >= 0 && q < 64 * N) v |= static_cast<uint32_t>((k[q / 64] >> (q % 64)) & 1) << b;
+  }
+  return v;
+}
+
+// Booth recoding of a (w + 1)-bit window: magnitude 0 .. 2^(w-1) and sign.
+struct Digit {
+  uint32_t magnitude;
+  uint32_t negative;
+};
+inline Digit booth(uint32_t v, int w) {
+  const uint32_t sign = v >> w;
+  const uint32_t mask = 0 - sign;
+  uint32_t d = ((((1u << (w + 1)) - v - 1) & mask) | (v & ~mask));
+  d = (d >> 1) + (d & 1);
+  return {d, sign};
+}
+
+// All ones when a == b (small values), without a branch.
+inline uint64_t eq_mask(uint32_t a, uint32_t b) {
+  return barrier(0 - ((static_cast<uint64_t>(a ^ b) - 1) >> 63));
+}
+
+template <class C> void negate_if(typename C::Fe &y, uint32_t negative) {
+  typename C::Fe ny{}, zero{};
+  C::F::sub(ny, zero, y);
+  C::F::select(y, ny, 0 - static_cast<uint64_t>(negative));
+}
+
+// The fixed-base table of G: entry [i][j] = (j + 1) 2^(w i) G, affine, in
+// Montgomery form. Built once per process on first use.
+template <class C> struct BaseTable {
+  static inline Affine<C> entries[C::kBaseWindows][C::kBaseEntries];
+  static inline pthread_once_t once = PTHREAD_ONCE_INIT;
+
+  static void build() {
+    constexpr int E = C::kBaseEntries;
+    Point<C> base{C::gx, C::gy, C::F::one()};
+    Point<C> row[E];
+    typename C::Fe prefix[E];
+    for (int i = 0; i < C::kBaseWindows; ++i) {
+      row[0] = base;
+      for (int j = 1; j < E; ++j) add(row[j], row[j - 1], base);
+      // one inversion per row (Montgomery's trick)
+      prefix[0] = row[0].z;
+      for (int j = 1; j < E; ++j) C::F::mul(prefix[j], prefix[j - 1], row[j].z);
+      typename C::Fe inv = C::F::inverse(prefix[E - 1]), zi;
+      for (int j = E - 1; j >= 0; --j) {
+        if (j > 0) {
+          C::F::mul(zi, inv, prefix[j - 1]);
+          C::F::mul(inv, inv, row[j].z);
+        } else {
+          zi = inv;
+        }
+        C::F::mul(entries[i][j].x, row[j].x, zi);
+        C::F::mul(entries[i][j].y, row[j].y, zi);
+      }
+      for (int s = 0; s < C::kBaseWindow; ++s) dbl(base, base);
+    }
+  }
+  static const Affine<C> (&get())[C::kBaseWindows][C::kBaseEntries] {
+    pthread_once(&once, build);
+    return entries;
+  }
+};
+
+// Jacobian coordinates (x = X / Z^2, y = Y / Z^3; Z = 0 is infinity) for
+// the doubling-heavy variable-base paths: a = -3 doubling costs 3M + 5S
+// against the complete formulas' 13 products.
+template <class C> struct Jac {
+  typename C::Fe x, y, z;
+};
+
+template <class C> Jac<C> to_jacobian(const Point<C> &p) {  // (X Z, Y Z^2, Z)
+  Jac<C> j;
+  typename C::Fe zz;
+  C::F::mul(j.x, p.x, p.z);
+  C::F::sqr(zz, p.z);
+  C::F::mul(j.y, p.y, zz);
+  j.z = p.z;
+  return j;
+}
+
+template <class C> Point<C> from_jacobian(const Jac<C> &j) {  // (X Z, Y, Z^3)
+  Point<C> p;
+  typename C::Fe zz;
+  C::F::mul(p.x, j.x, j.z);
+  p.y = j.y;
+  C::F::sqr(zz, j.z);
+  C::F::mul(p.z, zz, j.z);
+  select_point(p, infinity<C>(), C::F::is_zero_mask(j.z));
+  return p;
+}
+
+// dbl-2001-b: delta = Z^2, gamma = Y^2, beta = X gamma,
+// alpha = 3 (X - delta)(X + delta); infinity stays infinity.
+template <class C> void jdbl(Jac<C> &r, const Jac<C> &p) {
+  using F = typename C::F;
+  typename C::Fe delta, gamma, beta, alpha, t0, t1;
+  F::sqr(delta, p.z);
+  F::sqr(gamma, p.y);
+  F::mul(beta, p.x, gamma);
+  F::sub(t0, p.x, delta);
+  F::add(t1, p.x, delta);
+  F::mul(alpha, t0, t1);
+  F::add(t0, alpha, alpha);
+  F::add(alpha, alpha, t0);
+  F::add(t0, p.y, p.z);
+  F::sqr(t0, t0);
+  F::sub(t0, t0, gamma);
+  F::sub(r.z, t0, delta);
+  F::add(beta, beta, beta);
+  F::add(beta, beta, beta);  // 4 beta
+  F::sqr(t0, alpha);
+  F::add(t1, beta, beta);
+  F::sub(r.x, t0, t1);
+  F::sub(t0, beta, r.x);
+  F::mul(t0, alpha, t0);
+  F::sqr(gamma, gamma);
+  F::add(gamma, gamma, gamma);
+  F::add(gamma, gamma, gamma);
+  F::add(gamma, gamma, gamma);  // 8 gamma^2
+  F::sub(r.y, t0, gamma);
+}
+
+// add-2007-bl. Returns masks for the cases the formula does not cover:
+// an input at infinity, and equal inputs (H = 0 and r = 0).
+template <class C> void jadd_raw(Jac<C> &out, const Jac<C> &p, const Jac<C> &q, uint64_t *same) {
+  using F = typename C::F;
+  typename C::Fe z1z1, z2z2, u1, u2, s1, s2, h, i, j, r, v, t0;
+  F::sqr(z1z1, p.z);
+  F::sqr(z2z2, q.z);
+  F::mul(u1, p.x, z2z2);
+  F::mul(u2, q.x, z1z1);
+  F::mul(t0, q.z, z2z2);
+  F::mul(s1, p.y, t0);
+  F::mul(t0, p.z, z1z1);
+  F::mul(s2, q.y, t0);
+  F::sub(h, u2, u1);
+  F::sub(r, s2, s1);
+  *same = F::is_zero_mask(h) & F::is_zero_mask(r);
+  F::add(r, r, r);
+  F::add(i, h, h);
+  F::sqr(i, i);
+  F::mul(j, h, i);
+  F::mul(v, u1, i);
+  F::sqr(t0, r);
+  F::sub(t0, t0, j);
+  F::sub(t0, t0, v);
+  F::sub(out.x, t0, v);
+  F::sub(t0, v, out.x);
+  F::mul(t0, r, t0);
+  F::mul(s1, s1, j);
+  F::add(s1, s1, s1);
+  F::sub(out.y, t0, s1);
+  F::add(t0, p.z, q.z);
+  F::sqr(t0, t0);
+  F::sub(t0, t0, z1z1);
+  F::sub(t0, t0, z2z2);
+  F::mul(out.z, t0, h);
+}
+
+inline void select_jac_fe(uint64_t *r, const uint64_t *a, uint64_t mask, int n) {
+  for (int j = 0; j < n; ++j) r[j] ^= (r[j] ^ a[j]) & mask;
+}
+template <class C> void select_jac(Jac<C> &r, const Jac<C> &a, uint64_t mask) {
+  select_jac_fe(r.x.data(), a.x.data(), mask, C::N);
+  select_jac_fe(r.y.data(), a.y.data(), mask, C::N);
+  select_jac_fe(r.z.data(), a.z.data(), mask, C::N);
+}
+
+// Constant-time addition: the formula, with infinity inputs and equal
+// inputs (a doubling, computed every time) selected by masks.
+template <class C> void jadd_ct(Jac<C> &r, const Jac<C> &p, const Jac<C> &q) {
+  Jac<C> sum, twice;
+  uint64_t same;
+  jadd_raw(sum, p, q, &same);
+  jdbl(twice, p);
+  const uint64_t pInf = C::F::is_zero_mask(p.z), qInf = C::F::is_zero_mask(q.z);
+  select_jac(sum, twice, same & ~pInf & ~qInf);
+  select_jac(sum, q, pInf);
+  select_jac(sum, p, qInf);
+  r = sum;
+}
+
+// Variable-time addition for public points.
+template <class C> void jadd_vt(Jac<C> &r, const Jac<C> &p, const Jac<C> &q) {
+  if (C::F::is_zero_mask(p.z)) {
+    r = q;
+    return;
+  }
+  if (C::F::is_zero_mask(q.z)) {
+    r = p;
+    return;
+  }
+  uint64_t same;
+  Jac<C> sum;
+  jadd_raw(sum, p, q, &same);
+  if (same) jdbl(sum, p);
+  r = sum;
+}
+
+// madd-2007-bl: p + (x2, y2) for an affine point; variable time.
+template <class C> void jadd_affine_vt(Jac<C> &r, const Jac<C> &p, const Affine<C> &q) {
+  using F = typename C::F;
+  if (F::is_zero_mask(p.z)) {
+    r = {q.x, q.y, F::one()};
+    return;
+  }
+  typename C::Fe z1z1, u2, s2, h, hh, i, j, rr, v, t0;
+  F::sqr(z1z1, p.z);
+  F::mul(u2, q.x, z1z1);
+  F::mul(t0, p.z, z1z1);
+  F::mul(s2, q.y, t0);
+  F::sub(h, u2, p.x);
+  F::sub(rr, s2, p.y);
+  if (F::is_zero_mask(h)) {
+    if (F::is_zero_mask(rr)) {
+      jdbl(r, p);
+    } else {
+      r = {F::one(), F::one(), typename C::Fe{}};
+    }
+    return;
+  }
+  F::add(rr, rr, rr);
+  F::sqr(hh, h);
+  F::add(i, hh, hh);
+  F::add(i, i, i);
+  F::mul(j, h, i);
+  F::mul(v, p.x, i);
+  F::sqr(t0, rr);
+  F::sub(t0, t0, j);
+  F::sub(t0, t0, v);
+  Jac<C> out;
+  F::sub(out.x, t0, v);
+  F::sub(t0, v, out.x);
+  F::mul(t0, rr, t0);
+  F::mul(j, p.y, j);
+  F::add(j, j, j);
+  F::sub(out.y, t0, j);
+  F::add(t0, p.z, h);
+  F::sqr(t0, t0);
+  F::sub(t0, t0, z1z1);
+  F::sub(out.z, t0, hh);
+  r = out;
+}
+
+// P, 2P, ..., 16P in Jacobian form.
+template <class C> void jac_multiples(Jac<C> (&t)[16], const Point<C> &p, bool constantTime) {
+  t[0] = to_jacobian(p);
+  jdbl(t[1], t[0]);
+  for (int j = 2; j < 16; ++j) {
+    if (constantTime) jadd_ct(t[j], t[j - 1], t[0]);
+    else jadd_vt(t[j], t[j - 1], t[0]);
+  }
+}
+
+constexpr int kVarWindow = 5;
+
+}  // namespace
+
+template <class C> Point<C> mul_ct(const typename C::Fe &k, const Point<C> &p) {
+  constexpr int W = (C::kBits + kVarWindow) / kVarWindow;
+  Jac<C> table[16];
+  jac_multiples(table, p, true);
+  Jac<C> acc{C::F::one(), C::F::one(), typename C::Fe{}}, t;
+  for (int i = W - 1; i >= 0; --i) {
+    for (int s = 0; s < kVarWindow && i != W - 1; ++s) jdbl(acc, acc);
+    const Digit d = booth(bits_at<C::N>(k, kVarWindow * i - 1, kVarWindow + 1), kVarWindow);
+    t = {C::F::one(), C::F::one(), typename C::Fe{}};
+    for (uint32_t j = 0; j < 16; ++j) select_jac(t, table[j], eq_mask(j + 1, d.magnitude));
+    negate_if<C>(t.y, d.negative);
+    jadd_ct(acc, acc, t);
+  }
+  wipe(table, sizeof table);
+  wipe(&t, sizeof t);
+  const Point<C> out = from_jacobian(acc);
+  wipe(&acc, sizeof acc);
+  return out;
+}
+
+template <class C> Point<C> mul_base_ct(const typename C::Fe &k) {
+  constexpr int w = C::kBaseWindow;
+  const auto &table = BaseTable<C>::get();
+  Point<C> acc = infinity<C>(), sum;
+  Affine<C> a;
+  for (int i = 0; i < C::kBaseWindows; ++i) {
+    const Digit d = booth(bits_at<C::N>(k, w * i - 1, w + 1), w);
+    a = table[i][0];
+    for (uint32_t j = 1; j < C::kBaseEntries; ++j) {
+      const uint64_t m = eq_mask(j + 1, d.magnitude);
+      C::F::select(a.x, table[i][j].x, m);
+      C::F::select(a.y, table[i][j].y, m);
+    }
+    negate_if<C>(a.y, d.negative);
+    add_affine(sum, acc, a);
+    select_point(acc, sum, ~eq_mask(0, d.magnitude));  // a zero digit leaves acc as it was
+  }
+  wipe(&a, sizeof a);
+  wipe(&sum, sizeof sum);
+  return acc;
+}
+
+template <class C> Point<C> mul_double_vt(const typename C::Fe &u1, const typename C::Fe &u2, const Point<C> &q) {
+  constexpr int W = (C::kBits + kVarWindow) / kVarWindow;
+  Jac<C> table[16];
+  jac_multiples(table, q, false);
+  Jac<C> acc{C::F::one(), C::F::one(), typename C::Fe{}}, t;
+  bool started = false;
+  for (int i = W - 1; i >= 0; --i) {
+    for (int s = 0; s < kVarWindow && started; ++s) jdbl(acc, acc);
+    const Digit d = booth(bits_at<C::N>(u2, kVarWindow * i - 1, kVarWindow + 1), kVarWindow);
+    if (d.magnitude == 0) continue;
+    t = table[d.magnitude - 1];
+    negate_if<C>(t.y, d.negative);
+    jadd_vt(acc, acc, t);
+    started = true;
+  }
+  constexpr int w = C::kBaseWindow;
+  const auto &base = BaseTable<C>::get();
+  for (int i = 0; i < C::kBaseWindows; ++i) {
+    const Digit d = booth(bits_at<C::N>(u1, w * i - 1, w + 1), w);
+    if (d.magnitude == 0) continue;
+    Affine<C> a = base[i][d.magnitude - 1];
+    negate_if<C>(a.y, d.negative);
+    jadd_affine_vt(acc, acc, a);
+  }
+  return from_jacobian(acc);
+}
+
+template <class C> Point<C> mul_comb_ct(const uint32_t *k, const Point<C> &p, const uint32_t *table, int32_t w) {
+  constexpr int n = C::kUnits;
+  const int32_t d = (C::kBits + w - 1) / w;
+  const uint32_t count = 1u << w;
+  const Limbs<C::N> kl = limbs_of<C::N>(k);
+  uint32_t x[n], y[n];
+  Point<C> acc = infinity<C>(), t;
+  for (int32_t c = d - 1; c >= 0; --c) {
+    dbl(acc, acc);
+    uint32_t idx = 0;
+    for (int32_t j = w - 1; j >= 0; --j) idx = idx << 1 | bits_at<C::N>(kl, c + j * d, 1);
+    // Entry idx from the table (2 .. 2^w - 1), scanned whole; 1 is P, 0 infinity.
+    std::memset(x, 0, sizeof x);
+    std::memset(y, 0, sizeof y);
+    for (uint32_t e = 2; e < count; ++e) {
+      const uint32_t m = static_cast<uint32_t>(eq_mask(e, idx));
+      const uint32_t *entry = table + static_cast<size_t>(e - 2) * 2 * n;
+      for (int i = 0; i < n; ++i) {
+        x[i] |= entry[i] & m;
+        y[i] |= entry[n + i] & m;
+      }
+    }
+    t = point_from_units<C>(x, y);
+    select_point(t, p, eq_mask(1, idx));
+    select_point(t, infinity<C>(), eq_mask(0, idx));
+    add(acc, acc, t);
+  }
+  wipe(x, sizeof x);
+  wipe(y, sizeof y);
+  wipe(&t, sizeof t);
+  return acc;
+}
+
+template <class C> void build_comb(const Point<C> &p, int32_t w, uint32_t *table) {
+  constexpr int n = C::kUnits;
+  const int32_t d = (C::kBits + w - 1) / w;
+  const uint32_t count = 1u << w;
+  auto store = [&](uint32_t index, const Point<C> &q) {
+    uint32_t *entry = table + static_cast<size_t>(index - 2) * 2 * n;
+    point_to_units(q, entry, entry + n);
+  };
+  auto load = [&](uint32_t index) {
+    if (index == 1) return p;
+    const uint32_t *entry = table + static_cast<size_t>(index - 2) * 2 * n;
+    return point_from_units<C>(entry, entry + n);
+  };
+  // entries 2^i = 2^(i d) P, then every sum of them
+  Point<C> acc = p;
+  for (int32_t i = 1; i < w; ++i) {
+    for (int32_t s = 0; s < d; ++s) dbl(acc, acc);
+    store(1u << i, acc);
+  }
+  for (uint32_t i = 2; i < count; i <<= 1) {
+    const Point<C> high = load(i);
+    for (uint32_t j = 1; j < i; ++j) {
+      Point<C> sum;
+      add(sum, load(j), high);
+      store(i + j, sum);
+    }
+  }
+}
+
+#define KEL_EC_INSTANTIATE(C)                                                                        \
+  template Point<C> mul_ct<C>(const C::Fe &, const Point<C> &);                                      \
+  template Point<C> mul_base_ct<C>(const C::Fe &);                                                   \
+  template Point<C> mul_double_vt<C>(const C::Fe &, const C::Fe &, const Point<C> &);               \
+  template Point<C> mul_comb_ct<C>(const uint32_t *, const Point<C> &, const uint32_t *, int32_t); \
+  template void build_comb<C>(const Point<C> &, int32_t, uint32_t *);
+KEL_EC_INSTANTIATE(C256)
+KEL_EC_INSTANTIATE(C384)
+#undef KEL_EC_INSTANTIATE
+
+}  // namespace kel::ec

@@ -1,0 +1,314 @@
+// The curve entries as callers meet them: encodings and their refusals,
+// decompression, public-key checks, signature ranges, fixed nonces, key
+// objects, the consistency test, the gate, allocation failures and threads.
+#include <thread>
+
+#include "crypto/common/alloc.h"
+#include "ec_test_util.h"
+#include "kel/debug_console.h"
+
+namespace kel::test {
+namespace {
+
+class EcApi : public GateOpenTest, public ::testing::WithParamInterface<CurveCase> {
+ protected:
+  void TearDown() override {
+    kel::mem::fail_after(-1);
+    GateOpenTest::TearDown();
+  }
+  const CurveCase &C() const { return GetParam(); }
+  Units G(bool y) const { return Units(y ? C().curve->baseY : C().curve->baseX, (y ? C().curve->baseY : C().curve->baseX) + C().n()); }
+  Bytes Encoded(const Units &x, const Units &y) const {
+    Bytes b = {4}, xb = ToBytes(C(), x.data()), yb = ToBytes(C(), y.data());
+    b.insert(b.end(), xb.begin(), xb.end());
+    b.insert(b.end(), yb.begin(), yb.end());
+    return b;
+  }
+};
+INSTANTIATE_TEST_SUITE_P(Curves, EcApi, ::testing::ValuesIn(Curves()),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_P(EcApi, PointDecodingAndItsRefusals) {
+  const Units gx = G(false), gy = G(true);
+  const Bytes g = Encoded(gx, gy);
+  Bytes plusOne = g;
+  plusOne.back() ^= 1;  // y + 1 or y - 1: off the curve
+  const Bytes xAboveP = Encoded(Units(C().n(), 0xffffffff), gy);
+  auto with = [&](uint8_t first) { Bytes b = g; b[0] = first; return b; };
+  const struct {
+    const char *what;
+    Bytes in;
+    int32_t status;
+  } cases[] = {{"G", g, 0}, {"06", with(6), 0}, {"07", with(7), 0}, {"02", with(2), ERR_EC_BAD_POINT_FORMAT},
+               {"short", Bytes(g.begin(), g.end() - 1), ERR_EC_BAD_POINT_LENGTH},
+               {"one byte", Bytes{0}, ERR_EC_BAD_POINT_LENGTH}, {"off curve", plusOne, ERR_EC_INVALID},
+               {"x above p", xAboveP, ERR_EC_BAD_COORDINATE}};
+  for (const auto &c : cases) {
+    uint32_t *x = nullptr, *y = nullptr;
+    EXPECT_EQ(EC_byteStringToPoint(C().curve, c.in.data(), int32_t(c.in.size()), &x, &y), c.status) << c.what;
+    if (c.status == 0) {
+      EXPECT_EQ(Units(x, x + C().n()), gx);
+      EXPECT_EQ(Units(y, y + C().n()), gy);
+      PRIMEFIELD_deleteElement(C().curve->field, &x);
+      PRIMEFIELD_deleteElement(C().curve->field, &y);
+    }
+    EXPECT_TRUE(c.status == 0 || (x == nullptr && y == nullptr)) << c.what;
+  }
+  for (int64_t k = 0; k < 2; ++k) {  // either element's allocation may fail
+    uint32_t *x = nullptr, *y = nullptr;
+    kel::mem::fail_after(k);
+    EXPECT_EQ(EC_byteStringToPoint(C().curve, g.data(), int32_t(g.size()), &x, &y), ERR_EC_OUT_OF_MEMORY);
+    EXPECT_EQ(x, nullptr);
+  }
+}
+
+TEST_P(EcApi, PointEncoding) {
+  const Units gx = G(false), gy = G(true), zero(C().n(), 0);
+  int32_t len = 0;
+  ASSERT_EQ(EC_getPointByteStringLen(C().curve, &len), 0);
+  EXPECT_EQ(len, int32_t(2 * C().bytes() + 1));
+  uint8_t *buf = nullptr;
+  ASSERT_EQ(EC_pointToByteString(C().curve, gx.data(), gy.data(), &buf, &len), 0);
+  EXPECT_EQ(Bytes(buf, buf + len), Encoded(gx, gy));
+  void *b = buf;
+  VOR_free(&b);
+  for (const Units *y : {&zero, &gy}) {  // (0, 0) and (x, 0) alike: the single byte 00
+    ASSERT_EQ(EC_pointToByteString(C().curve, y == &zero ? zero.data() : zero.data(), y->data(), &buf, &len), 0);
+    EXPECT_EQ(Bytes(buf, buf + len), Bytes{0});
+    b = buf;
+    VOR_free(&b);
+  }
+  Bytes out(2 * C().bytes() + 1, 0xaa);
+  EXPECT_EQ(EC_writePointToBuffer(C().curve, gx.data(), gy.data(), out.data(), int32_t(out.size()) - 1),
+            ERR_EC_BUFFER_TOO_SMALL);
+  EXPECT_EQ(out, Bytes(out.size(), 0xaa));
+  ASSERT_EQ(EC_writePointToBuffer(C().curve, gx.data(), gy.data(), out.data(), int32_t(out.size())), 0);
+  EXPECT_EQ(out, Encoded(gx, gy));
+  ASSERT_EQ(EC_writePointToBuffer(C().curve, zero.data(), zero.data(), out.data(), 1), 0);
+  EXPECT_EQ(out[0], 0);
+}
+
+// Decompression, and the public-key check that refuses a real point with x = 0.
+TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
+  const Units gx = G(false), gy = G(true), zero(C().n(), 0);
+  EcPoint *pt = nullptr;
+  ASSERT_EQ(EC_newPoint(C().curve, &pt), 0);
+  ASSERT_EQ(EC_decompress(C().curve, pt, gx.data(), gy[0] & 1), 0);
+  EXPECT_EQ(Units(pt->y, pt->y + C().n()), gy);
+  ASSERT_EQ(EC_decompress(C().curve, pt, gx.data(), (gy[0] & 1) ^ 1), 0);
+  EcPoint *neg = nullptr;
+  ASSERT_EQ(EC_newPoint(C().curve, &neg), 0);
+  std::memcpy(neg->x, gx.data(), 4 * C().n());
+  std::memcpy(neg->y, gy.data(), 4 * C().n());
+  ASSERT_EQ(EC_pointInverse(neg, neg), 0);
+  EXPECT_EQ(Units(pt->y, pt->y + C().n()), Units(neg->y, neg->y + C().n()));
+  // G + (-G) is infinity
+  EcPoint *sum = nullptr;
+  ASSERT_EQ(EC_newPoint(C().curve, &sum), 0);
+  std::memcpy(pt->y, gy.data(), 4 * C().n());
+  ASSERT_EQ(EC_pointAdd(sum, pt, neg), 0);
+  EXPECT_EQ(Units(sum->x, sum->x + C().n()), zero);
+  ASSERT_EQ(EC_pointAdd(sum, pt, pt), 0);  // G + G = 2 G
+  Units two(C().n(), 0), x2(C().n()), y2(C().n());
+  two[0] = 2;
+  ASSERT_EQ(EC_multiplyPoint(C().curve->field, x2.data(), y2.data(), two.data(), gx.data(), gy.data()), 0);
+  EXPECT_EQ(Units(sum->x, sum->x + C().n()), x2);
+  Units bad = gx;
+  for (bad[0] += 1; EC_decompress(C().curve, pt, bad.data(), 0) == 0; ++bad[0]) {}
+  EXPECT_EQ(EC_decompress(C().curve, pt, bad.data(), 0), ERR_EC_NOT_A_SQUARE);
+  // (0, sqrt(b)) is on the curve but is no acceptable public key
+  ASSERT_EQ(EC_decompress(C().curve, pt, zero.data(), 0), 0);
+  EXPECT_EQ(EC_verifyPoint(C().curve, pt->x, pt->y), 0);
+  EXPECT_EQ(EC_verifyPublicKey(C().curve, pt->x, pt->y), ERR_EC_INVALID);
+  EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), gy.data()), 0);
+  EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), C().curve->field->prime), ERR_EC_INVALID);
+  for (EcPoint *p : {pt, neg, sum}) {
+    void *blk = p;
+    VOR_free(&blk);
+  }
+}
+
+// With a scripted nonce the signature follows from the formula, computed
+// here with OpenSSL's big numbers; out-of-range nonces are drawn again.
+TEST_P(EcApi, FixedNonceSignatures) {
+  Oracle o(C().nid);
+  BIGNUM *n = BN_new(), *k = nullptr, *d = nullptr, *e = nullptr, *r = BN_new(), *s = BN_new();
+  EC_GROUP_get_order(o.group, n, nullptr);
+  const Bytes db = Random(C().bytes()), kb = Random(C().bytes()), hash = Random(C().bytes() + 16);
+  d = BN_bin2bn(db.data(), int(db.size()), nullptr);
+  k = BN_bin2bn(kb.data(), int(kb.size()), nullptr);
+  e = BN_bin2bn(hash.data(), int(C().bytes()), nullptr);  // the hash's leftmost bits
+  BN_mod(d, d, n, o.ctx);
+  BN_mod(k, k, n, o.ctx);
+  Bytes kr(C().bytes()), dr(C().bytes());
+  BN_bn2binpad(k, kr.data(), int(kr.size()));
+  BN_bn2binpad(d, dr.data(), int(dr.size()));
+  const Bytes rx = o.Mul(kr, nullptr, C().bytes());
+  BN_bin2bn(rx.data(), int(C().bytes()), r);
+  BN_mod(r, r, n, o.ctx);
+  BN_mod_mul(s, d, r, n, o.ctx);
+  BN_mod_add(s, s, e, n, o.ctx);
+  BN_mod_mul(s, s, BN_mod_inverse(nullptr, k, n, o.ctx), n, o.ctx);
+  Bytes expectR(C().bytes()), expectS(C().bytes());
+  BN_bn2binpad(r, expectR.data(), int(expectR.size()));
+  BN_bn2binpad(s, expectS.data(), int(expectS.size()));
+  ScriptedRng rng;
+  rng.queue = {ToBytes(C(), C().curve->order), Bytes(C().bytes(), 0), kr};  // n and 0 are drawn again
+  Units ru(C().n()), su(C().n());
+  ASSERT_EQ(ECDSA_RAC_sign(C().curve, ToUnits(C(), dr).data(), ScriptedRng::Fun, &rng, hash.data(),
+                           int32_t(hash.size()), ru.data(), su.data()), 0);
+  EXPECT_EQ(rng.calls, 3);
+  EXPECT_EQ(ToHex(ToBytes(C(), ru.data())), ToHex(expectR));
+  EXPECT_EQ(ToHex(ToBytes(C(), su.data())), ToHex(expectS));
+  // a failing generator ends signing with its status
+  EXPECT_EQ(ECDSA_RAC_sign(C().curve, ToUnits(C(), dr).data(), ScriptedRng::Fun, &rng, hash.data(), 8, ru.data(),
+                           su.data()), -17999);
+  for (BIGNUM *bn : {n, k, d, e, r, s}) BN_free(bn);
+}
+
+TEST_P(EcApi, SignatureRangesAndWindows) {
+  const Units gx = G(false), gy = G(true), zero(C().n() + 1, 0), one = [&] { Units u(C().n() + 1, 0); u[0] = 1; return u; }();
+  const Units n(C().curve->order, C().curve->order + C().n());
+  const uint8_t hash[32] = {1};
+  for (const auto &[r, s] : {std::pair{&zero, &one}, {&one, &zero}, {&n, &one}, {&one, &n}})
+    EXPECT_EQ(ECDSA_verifySignature(C().curve, gx.data(), gy.data(), hash, 32, r->data(), s->data()), ERR_EC_INVALID);
+  int32_t size = 0;
+  uint32_t *table = nullptr;
+  Units x(C().n()), y(C().n());
+  EXPECT_EQ(EC_combSize(C().curve->field, 1, &size), ERR_EC_BAD_WINDOW);
+  EXPECT_EQ(EC_precomputeComb(C().curve->field, gx.data(), gy.data(), 1, &table), ERR_EC_BAD_WINDOW);
+  EXPECT_EQ(EC_multiplyPointEx(C().curve->field, x.data(), y.data(), one.data(), gx.data(), gy.data(), 3, nullptr),
+            ERR_EC_NULL_POINTER);
+  EXPECT_EQ(EC_multiplyPointEx(C().curve->field, x.data(), y.data(), one.data(), gx.data(), gy.data(), 1, one.data()),
+            ERR_EC_BAD_WINDOW);
+  EXPECT_EQ(ECDSA_signEx(C().curve, one.data(), OpenSslRng, nullptr, hash, 32, 4, nullptr, x.data(), y.data()),
+            ERR_EC_NULL_POINTER);
+  EXPECT_EQ(ECDSA_verifySignatureEx(C().curve, gx.data(), gy.data(), hash, 32, 0, nullptr, 1, one.data(), one.data(),
+                                    one.data()), ERR_EC_BAD_WINDOW);
+  EXPECT_EQ(table, nullptr);
+  // verification with tables for G and Q gives the same verdicts
+  Units d(C().n()), qx(C().n()), qy(C().n()), r(C().n()), s(C().n());
+  ASSERT_EQ(EC_generateKeyPair(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()), 0);
+  ASSERT_EQ(ECDSA_RAC_sign(C().curve, d.data(), OpenSslRng, nullptr, hash, 32, r.data(), s.data()), 0);
+  uint32_t *tg = nullptr, *tq = nullptr;
+  ASSERT_EQ(EC_precomputeCombOfCurve(C().curve, 4, &tg), 0);
+  ASSERT_EQ(EC_precomputeComb(C().curve->field, qx.data(), qy.data(), 5, &tq), 0);
+  EXPECT_EQ(ECDSA_verifySignatureEx(C().curve, qx.data(), qy.data(), hash, 32, 4, tg, 5, tq, r.data(), s.data()), 0);
+  s[0] ^= 4;
+  EXPECT_EQ(ECDSA_verifySignatureEx(C().curve, qx.data(), qy.data(), hash, 32, 4, tg, 5, tq, r.data(), s.data()),
+            ERR_EC_INVALID);
+  for (uint32_t *t : {tg, tq}) {
+    void *blk = t;
+    VOR_free(&blk);
+  }
+}
+
+TEST_P(EcApi, KeyObjects) {
+  const Units gx = G(false), gy = G(true);
+  const Bytes g = Encoded(gx, gy);
+  EcKey *key = nullptr, *copy = nullptr;
+  kel::mem::fail_after(0);
+  EXPECT_EQ(EC_newKey(C().curve, &key), ERR_EC_OUT_OF_MEMORY);
+  EXPECT_EQ(key, nullptr);
+  ASSERT_EQ(EC_newKey(C().curve, &key), 0);
+  EXPECT_EQ(key->hasPrivateKey, 0u);
+  // the private scalar is checked against p, not the order: p itself is taken
+  const Bytes p = ToBytes(C(), C().curve->field->prime);
+  const Bytes above(C().bytes(), 0xff);
+  EXPECT_EQ(EC_setKeyParameters(key, g.data(), int32_t(g.size()), above.data(), int32_t(above.size())),
+            ERR_EC_BAD_COORDINATE);
+  EXPECT_EQ(key->hasPrivateKey, 0u);
+  ASSERT_EQ(EC_setKeyParameters(key, g.data(), int32_t(g.size()), p.data(), int32_t(p.size())), 0);
+  EXPECT_EQ(key->hasPrivateKey, 1u);
+  ASSERT_EQ(EC_setKeyParameters(key, g.data(), int32_t(g.size()), nullptr, 0), 0);
+  EXPECT_EQ(key->hasPrivateKey, 0u);
+  EXPECT_EQ(Units(key->publicY, key->publicY + C().n()), gy);
+  ASSERT_EQ(EC_cloneKey(&copy, key), 0);
+  EXPECT_NE(copy->publicX, key->publicX);
+  uint8_t equal = 9;
+  ASSERT_EQ(EC_equalKey(key, copy, &equal), 0);
+  EXPECT_EQ(equal, 1);
+  copy->publicY[0] ^= 1;
+  ASSERT_EQ(EC_equalKey(key, copy, &equal), 0);
+  EXPECT_EQ(equal, 0);
+  EXPECT_EQ(EC_deleteKey(&copy), 0);
+  EXPECT_EQ(EC_deleteKey(&key), 0);
+  EXPECT_EQ(key, nullptr);
+  EXPECT_EQ(EC_deleteKey(&key), ERR_EC_NULL_POINTER);
+  EXPECT_EQ(EC_cloneKey(&copy, nullptr), ERR_EC_NULL_POINTER);
+}
+
+TEST_P(EcApi, ConsistencyTestFailureShutsTheGate) {
+  Units d(C().n()), qx(C().n()), qy(C().n());
+  ASSERT_EQ(EC_generateKeyPair(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()), 0);
+  EXPECT_EQ(EC_generateKey_FIPS_consistancy_test(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()), 0);
+  d[0] ^= 1;  // Q no longer belongs to d
+  EXPECT_EQ(EC_generateKey_FIPS_consistancy_test(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()),
+            ERR_EC_PAIRWISE_TEST);
+  EXPECT_EQ(gFIPS_powerupStatus, ERR_EC_PAIRWISE_TEST);
+  EXPECT_EQ(EC_generateKeyPair(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()), ERR_EC_PAIRWISE_TEST);
+}
+
+TEST_P(EcApi, GateCoversTheApprovedEntriesOnly) {
+  const Units gx = G(false), gy = G(true), one = [&] { Units u(C().n(), 0); u[0] = 1; return u; }();
+  Units x(C().n(), 0x11), y(C().n(), 0x11);
+  const Units untouched = x;
+  uint32_t *table = nullptr;
+  EcKey *key = nullptr, *copy = nullptr;
+  ASSERT_EQ(EC_newKey(C().curve, &key), 0);
+  const uint8_t hash[32] = {};
+  gFIPS_powerupStatus = -16508;
+  const int32_t gated[] = {
+      EC_precomputeComb(C().curve->field, gx.data(), gy.data(), 4, &table),
+      EC_precomputeCombOfCurve(C().curve, 4, &table),
+      EC_multiplyPoint(C().curve->field, x.data(), y.data(), one.data(), gx.data(), gy.data()),
+      EC_generateKeyPair(C().curve, OpenSslRng, nullptr, x.data(), x.data(), y.data()),
+      EC_generateKey_FIPS_consistancy_test(C().curve, OpenSslRng, nullptr, one.data(), gx.data(), gy.data()),
+      EC_cloneKey(&copy, key),
+      ECDSA_RAC_sign(C().curve, one.data(), OpenSslRng, nullptr, hash, 32, x.data(), y.data()),
+      ECDSA_verifySignature(C().curve, gx.data(), gy.data(), hash, 32, one.data(), one.data()),
+      EC_multiplyPointEx(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1, nullptr),
+  };
+  for (size_t i = 0; i < std::size(gated); ++i) EXPECT_EQ(gated[i], -16508) << "entry " << i;
+  EXPECT_EQ(x, untouched);
+  EXPECT_EQ(table, nullptr);
+  EXPECT_EQ(copy, nullptr);
+  // ECDH, point checks and encodings do not wait for the self-test
+  EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), gy.data()), 0);
+  EXPECT_EQ(EC_addMultiplyPoint(C().curve->field, x.data(), y.data(), nullptr, nullptr, one.data(), gx.data(), gy.data()), 0);
+  EXPECT_EQ(x, gx);
+  uint8_t *z = nullptr;
+  int32_t len = 0;
+  EXPECT_EQ(ECDH_generateSharedSecretAux(C().curve, gx.data(), gy.data(), one.data(), &z, &len, 1), 0);
+  void *b = z;
+  VOR_free(&b);
+  EXPECT_EQ(EC_deleteKey(&key), 0);
+}
+
+// Threads share a comb table and the built-in base table (built on first use).
+TEST_P(EcApi, ThreadsShareTables) {
+  uint32_t *table = nullptr;
+  ASSERT_EQ(EC_precomputeCombOfCurve(C().curve, 4, &table), 0);
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 10; ++i) {
+        Units d(C().n()), qx(C().n()), qy(C().n()), r(C().n()), s(C().n());
+        const Bytes hash = Random(32);
+        if (EC_generateKeyPairEx(C().curve, OpenSslRng, nullptr, 4, table, d.data(), qx.data(), qy.data()) != 0 ||
+            ECDSA_signEx(C().curve, d.data(), OpenSslRng, nullptr, hash.data(), 32, 4, table, r.data(), s.data()) != 0 ||
+            ECDSA_verifySignatureEx(C().curve, qx.data(), qy.data(), hash.data(), 32, 4, table, 0, nullptr, r.data(),
+                                    s.data()) != 0)
+          ++failures;
+      }
+    });
+  }
+  for (auto &t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  void *b = table;
+  VOR_free(&b);
+}
+
+}  // namespace
+}  // namespace kel::test

@@ -1,0 +1,190 @@
+// Published vectors: NIST CAVP ECDSA (KeyPair, PKV, SigVer, SigGenComponent)
+// and ECC CDH, Wycheproof ECDSA and ECDH, for P-256 and P-384.
+#include <openssl/evp.h>
+
+#include "ec_test_util.h"
+
+namespace kel::test {
+namespace {
+
+// The curve a record's section names ("P-256", "P-384,SHA-1", "P-384 SHA-384").
+const CurveCase *CurveOf(const RspRecord &r) {
+  static const std::vector<CurveCase> curves = Curves();
+  const CurveCase *last = nullptr;
+  for (const auto &[name, value] : r.section) {
+    (void)value;
+    if (name.find("P-256") != std::string::npos) last = &curves[0];
+    if (name.find("P-384") != std::string::npos) last = &curves[1];
+  }
+  if (last == nullptr) ADD_FAILURE() << "no curve at line " << r.line;
+  return last != nullptr ? last : &curves[0];
+}
+
+// PKV writes some out-of-range coordinates with an odd number of digits.
+Bytes EvenHex(const std::string &hex) { return FromHex(hex.size() % 2 ? "0" + hex : hex); }
+
+Bytes HashOf(const RspRecord &r, const Bytes &msg) {
+  static const std::pair<const char *, const char *> names[] = {
+      {"SHA-1", "SHA1"}, {"SHA-224", "SHA224"}, {"SHA-256", "SHA256"}, {"SHA-384", "SHA384"}, {"SHA-512", "SHA512"}};
+  for (const auto &[section, value] : r.section) {
+    (void)value;
+    for (const auto &[label, md] : names) {
+      const size_t at = section.find(label);
+      if (at == std::string::npos || std::isdigit(static_cast<unsigned char>(section[at + std::strlen(label)])))
+        continue;
+      Bytes out(EVP_MAX_MD_SIZE);
+      unsigned len = 0;
+      EVP_Digest(msg.data(), msg.size(), out.data(), &len, EVP_get_digestbyname(md), nullptr);
+      out.resize(len);
+      return out;
+    }
+  }
+  ADD_FAILURE() << "no hash at line " << r.line;
+  return {};
+}
+
+// A coordinate or scalar in the curve's field; the import status when it
+// does not fit.
+int32_t Import(const CurveCase &c, const Bytes &b, Units *u) {
+  u->assign(c.n() + 1, 0);
+  return PRIMEFIELD_setToByteString(c.curve->field, u->data(), b.data(), static_cast<int32_t>(b.size()));
+}
+
+class EcVectors : public GateOpenTest {};
+
+TEST_F(EcVectors, KeyPairsMultiplyOut) {
+  int count = 0;
+  for (const RspRecord &r : ReadRsp("ecdsa/KeyPair.rsp")) {
+    if (!r.Has("d")) continue;
+    const CurveCase c = Curves()[r.Get("d").size() == 64 ? 0 : 1];  // the curve header stands alone
+    Units d, qx, qy, x(c.n()), y(c.n());
+    ASSERT_EQ(Import(c, r.Hex("d"), &d) | Import(c, r.Hex("Qx"), &qx) | Import(c, r.Hex("Qy"), &qy), 0);
+    ASSERT_EQ(EC_multiplyPoint(c.curve->field, x.data(), y.data(), d.data(), c.curve->baseX, c.curve->baseY), 0);
+    EXPECT_EQ(ToHex(ToBytes(c, x.data())) + ToHex(ToBytes(c, y.data())), r.Get("Qx") + r.Get("Qy")) << r.line;
+    EXPECT_EQ(EC_verifyKeyPair(c.curve, d.data(), qx.data(), qy.data()), 0) << r.line;
+    ++count;
+  }
+  EXPECT_EQ(count, 20);
+}
+
+TEST_F(EcVectors, PublicKeyValidation) {
+  int count = 0;
+  for (const RspRecord &r : ReadRsp("ecdsa/PKV.rsp")) {
+    if (!r.Has("Result")) continue;
+    const CurveCase &c = *CurveOf(r);
+    Units qx, qy;
+    int32_t status = Import(c, EvenHex(r.Get("Qx")), &qx);
+    if (status == 0) status = Import(c, EvenHex(r.Get("Qy")), &qy);
+    if (status == 0) status = EC_verifyPublicKey(c.curve, qx.data(), qy.data());
+    const bool pass = r.Get("Result")[0] == 'P';
+    EXPECT_EQ(status == 0, pass) << r.line << " " << r.Get("Result") << " status " << status;
+    if (!pass) {
+      EXPECT_TRUE(status == ERR_EC_BAD_COORDINATE || status == ERR_EC_INVALID) << r.line;
+    }
+    ++count;
+  }
+  EXPECT_EQ(count, 24);
+}
+
+// SigVer (message hashed here) and SigGenComponent (the hash is given).
+TEST_F(EcVectors, NistSignatures) {
+  int count = 0;
+  for (const char *file : {"ecdsa/SigVer.rsp", "ecdsa/SigGenComponent.rsp"}) {
+    const bool hashed = std::string(file).find("Component") != std::string::npos;
+    for (const RspRecord &r : ReadRsp(file)) {
+      if (!r.Has("R")) continue;
+      const CurveCase &c = *CurveOf(r);
+      const Bytes hash = hashed ? r.Hex("Msg") : HashOf(r, r.Hex("Msg"));
+      Units qx, qy, rr, ss;
+      ASSERT_EQ(Import(c, r.Hex("Qx"), &qx) | Import(c, r.Hex("Qy"), &qy) | Import(c, r.Hex("R"), &rr) |
+                    Import(c, r.Hex("S"), &ss), 0);
+      const int32_t status = ECDSA_verifySignature(c.curve, qx.data(), qy.data(), hash.data(),
+                                                   static_cast<int32_t>(hash.size()), rr.data(), ss.data());
+      const bool pass = !r.Has("Result") || r.Get("Result")[0] == 'P';
+      EXPECT_EQ(status, pass ? 0 : ERR_EC_INVALID) << file << ":" << r.line;
+      ++count;
+    }
+  }
+  EXPECT_EQ(count, 250);
+}
+
+TEST_F(EcVectors, NistSharedSecrets) {
+  int count = 0;
+  for (const RspRecord &r : ReadRsp("ecdh/KAS_ECC_CDH_PrimitiveTest.txt")) {
+    if (!r.Has("ZIUT")) continue;
+    const CurveCase &c = *CurveOf(r);
+    Bytes peer = {4};
+    for (const char *k : {"QCAVSx", "QCAVSy"}) {
+      const Bytes b = r.Hex(k);
+      peer.insert(peer.end(), b.begin(), b.end());
+    }
+    Units d;
+    ASSERT_EQ(Import(c, r.Hex("dIUT"), &d), 0);
+    uint8_t *z = nullptr;
+    int32_t len = 0;
+    ASSERT_EQ(ECDH_generateSharedSecret(c.curve, peer.data(), int32_t(peer.size()), d.data(), &z, &len), 0);
+    EXPECT_EQ(ToHex(z, len), r.Get("ZIUT")) << r.line;
+    void *b = z;
+    VOR_free(&b);
+    ++count;
+  }
+  EXPECT_EQ(count, 50);
+}
+
+TEST_F(EcVectors, WycheproofSignatures) {
+  int valid = 0, invalid = 0;
+  for (const RspRecord &r : ReadRsp("ecdsa/wycheproof_ecdsa.txt")) {
+    const CurveCase &c = *CurveOf(r);
+    const Bytes hash = HashOf(r, r.Hex("Msg"));
+    Units qx, qy, rr, ss;
+    ASSERT_EQ(Import(c, FromHex(r.section.at("Qx")), &qx) | Import(c, FromHex(r.section.at("Qy")), &qy), 0);
+    // r and s are n-unit values, whatever their size against p
+    rr = ToUnits(c, r.Hex("R"));
+    ss = ToUnits(c, r.Hex("S"));
+    const int32_t status = ECDSA_verifySignature(c.curve, qx.data(), qy.data(), hash.data(),
+                                                 static_cast<int32_t>(hash.size()), rr.data(), ss.data());
+    const std::string &result = r.Get("Result");
+    if (result == "acceptable") continue;
+    (result == "valid" ? valid : invalid)++;
+    EXPECT_EQ(status, result == "valid" ? 0 : ERR_EC_INVALID) << "tcId " << r.Get("tcId") << " " << r.Get("Flags");
+  }
+  EXPECT_EQ(valid, 366);
+  EXPECT_EQ(invalid, 136);
+}
+
+TEST_F(EcVectors, WycheproofSharedSecrets) {
+  int valid = 0, invalid = 0;
+  for (const RspRecord &r : ReadRsp("ecdh/wycheproof_ecdh.txt")) {
+    const CurveCase &c = *CurveOf(r);
+    const Bytes pub = r.Hex("Public");
+    Bytes priv = r.Hex("Private");
+    while (priv.size() > c.bytes() && priv[0] == 0) priv.erase(priv.begin());
+    const Units d = ToUnits(c, priv);
+    uint8_t *z = nullptr;
+    int32_t len = 0;
+    const int32_t status = ECDH_generateSharedSecret(c.curve, pub.data(), int32_t(pub.size()), d.data(), &z, &len);
+    const std::string shared = status == 0 ? ToHex(z, len) : "";
+    if (z != nullptr) {
+      void *b = z;
+      VOR_free(&b);
+    }
+    const std::string &result = r.Get("Result");
+    const bool compressed = !pub.empty() && (pub[0] == 2 || pub[0] == 3);
+    SCOPED_TRACE("tcId " + r.Get("tcId") + " " + r.Get("Flags"));
+    if (compressed) {
+      EXPECT_EQ(status, ERR_EC_BAD_POINT_LENGTH);  // only the uncompressed form is taken
+    } else if (result == "valid") {
+      ++valid;
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(shared, r.Get("Shared"));
+    } else if (result == "invalid") {
+      ++invalid;
+      EXPECT_NE(status, 0);
+    }
+  }
+  EXPECT_EQ(valid, 100);
+  EXPECT_EQ(invalid, 26);
+}
+
+}  // namespace
+}  // namespace kel::test
