@@ -152,14 +152,6 @@ const char *member_dir(const Member &m, const Run &r) {
   return m.directory;
 }
 
-// The text of haystack before the last place where needle begins, or null.
-char *prefix_before_last(const char *haystack, const char *needle) {
-  const char *found = nullptr;
-  for (const char *at = std::strstr(haystack, needle); at != nullptr; at = std::strstr(at + 1, needle)) found = at;
-  if (found == nullptr) return nullptr;
-  return strndup(haystack, static_cast<size_t>(found - haystack));
-}
-
 // A new file for this process only; false if anything is at the path.
 bool create_new(const char *path, int *fd) {
   *fd = open(path, kNewFileFlags, kArchiveMode);
@@ -177,6 +169,13 @@ bool move_without_replacing(const char *from, const char *to) {
 }
 
 }  // namespace
+
+char *prefix_before_last(const char *haystack, const char *needle) {
+  const char *found = nullptr;
+  for (const char *at = std::strstr(haystack, needle); at != nullptr; at = std::strstr(at + 1, needle)) found = at;
+  if (found == nullptr) return nullptr;
+  return strndup(haystack, static_cast<size_t>(found - haystack));
+}
 
 bool find_tool(const char *tool, char *out, size_t cap) {
   for (const char *dir : kToolDirs) {

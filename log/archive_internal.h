@@ -20,6 +20,11 @@ uint32_t create_archive(const char *directory, char **name, time_t now);
 // returns the length, or 0 when the time cannot be converted or formatted.
 size_t format_stamp(time_t now, char *out, size_t cap);
 
+// The text of haystack before the last place where needle begins (the
+// application log directory before "app-kel.log"): a new string (free() it),
+// or null when needle does not occur or there is no memory.
+char *prefix_before_last(const char *haystack, const char *needle);
+
 // Finds a tool in the system's own directories (/usr/bin, /bin, /usr/sbin,
 // /sbin), never through $PATH: its path into out (cap bytes), or false and
 // out empty.

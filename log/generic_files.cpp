@@ -185,7 +185,10 @@ char *GENERIC_get_temp_file_path(const char *pattern, uint32_t number) {
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
   int n = std::snprintf(path + dirLength + 1, nameSpace, pattern, number);
 #pragma GCC diagnostic pop
-  if (n < 0) path[dirLength + 1] = '\0';
+  if (n < 0) {  // a width printf cannot honour: no name rather than "/tmp/"
+    std::free(path);
+    return nullptr;
+  }
   path[dirLength + nameSpace] = '\0';
   return path;
 }

@@ -6,14 +6,12 @@
 
 #include "kel/generic.h"
 #include "kel/log.h"
+#include "log/status_internal.h"
 
 namespace kel::status {
 namespace {
 
 constexpr const char *kSource = "log";
-constexpr const char *kStatusDir = "/usr/share/kel/status/";
-// The whole path, terminator excluded.
-constexpr size_t kMaxPath = 255;
 
 uint32_t fail(const char *name, const char *text, int line) {
   LOG_printf(LOG_LEVEL_ERROR, kSource, "globalStatus", static_cast<uint32_t>(line),
@@ -25,13 +23,17 @@ uint32_t fail(const char *name, const char *text, int line) {
 }  // namespace
 }  // namespace kel::status
 
+bool kel::status::status_path(const char *name, char (&path)[kMaxStatusPath + 1]) {
+  // A name that would not fit is refused rather than cut to another name.
+  if (name == nullptr) return false;
+  int n = std::snprintf(path, sizeof path, "%s%s", kStatusDir, name);
+  return n >= 0 && static_cast<size_t>(n) <= kMaxStatusPath;
+}
+
 uint32_t globalStatus(const char *name, const char *text) {
   using namespace kel::status;
-  char path[kMaxPath + 1];
-  // A name that would not fit is refused rather than cut to another name.
-  if (name == nullptr || text == nullptr) return fail(name, text, __LINE__);
-  int n = std::snprintf(path, sizeof path, "%s%s", kStatusDir, name);
-  if (n < 0 || static_cast<size_t>(n) > kMaxPath) return fail(name, text, __LINE__);
+  char path[kMaxStatusPath + 1];
+  if (name == nullptr || text == nullptr || !status_path(name, path)) return fail(name, text, __LINE__);
 
   if (uint32_t code = GENERIC_make_intermediate_path(path); code != KEL_ERROR_NOERROR)
     std::printf("LOG ERROR [%s():%s:%d] Failed to create path '%s' with %s.\n", __func__, kSource, __LINE__, path,

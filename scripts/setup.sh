@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libssl-dev libgmp-dev
   binutils tar gzip iproute2 net-tools util-linux procps
   libglib2.0-dev libnm-dev libglade2-dev xvfb xauth
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -201,6 +201,7 @@ TEST(GenericFiles, TemporaryPaths) {
       {"%#o.%%", 8, "/tmp/010.%"},
       {"%.3X", 0, "/tmp/000"},
       {"kel_%02u.tmp", 100, nullptr},
+      {"%2147483648u", 1, nullptr},  // a width printf refuses: no bare "/tmp/"
       // Anything but one unsigned conversion would read (or write through)
       // arguments that are not there.
       {"%n%n", 1, nullptr},
