@@ -56,7 +56,13 @@ void MD45_decode(uint32_t *output, const uint8_t *input, uint32_t length) {
 
 int32_t MD5Alloc_m(void **ctx) { return VOR_alloc(sizeof(Md5Context), ctx); }
 
-int32_t MD5Free_m(void **ctx) { return VOR_free(ctx); }
+// The context holds chaining state (for HMAC, the key's inner state): it is
+// zeroed before the block goes back.
+int32_t MD5Free_m(void **ctx) {
+  if (ctx == nullptr || *ctx == nullptr) return ERR_NULL_POINTER;
+  VOR_MEMSET(*ctx, 0, sizeof(Md5Context));
+  return VOR_free(ctx);
+}
 
 int32_t MD5Init_m(void *ctx) {
   if (ctx == nullptr) return ERR_NULL_POINTER;

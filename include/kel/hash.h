@@ -93,7 +93,7 @@ typedef struct HashSuite {
 KEL_API extern const uint8_t MD45_PADDING[64];
 
 /* MD5 (not gated). Alloc gives an uninitialised Md5Context from VOR_alloc;
- * Free releases it without zeroing and clears the pointer (-6001 when there
+ * Free zeroes it, releases it and clears the pointer (-6001 when there
  * is none). Final leaves the context as it is. */
 KEL_API int32_t MD5Alloc_m(void **ctx);
 KEL_API int32_t MD5Free_m(void **ctx);
