@@ -9,6 +9,7 @@ PACKAGES=(
   binutils tar gzip iproute2 net-tools util-linux procps
   libglib2.0-dev libnm-dev libglade2-dev xvfb xauth
   clang-14 libclang-rt-14-dev
+  dpkg-dev lintian man-db groff-base bash
 )
 
 missing=()

@@ -84,7 +84,8 @@ NMConnection *NewKelVpnConnection() {
 }
 
 void *Entry(const char *name) {
-  void *handle = dlopen(KEL_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD);
+  // By its soname: the built copy or an installed one, whichever libnm loaded.
+  void *handle = dlopen("libnm-kelvpn-properties.so", RTLD_NOW | RTLD_NOLOAD);
   if (handle == nullptr) return nullptr;
   void *fn = dlsym(handle, name);
   dlclose(handle);

@@ -34,7 +34,7 @@ bool RemountReadOnly(const std::string &path, bool readOnly) {
   return mount(nullptr, path.c_str(), nullptr, flags, nullptr) == 0;
 }
 
-bool EnterSandbox(std::string *why) {
+bool EnterSandbox(std::string *why, bool writableUsr) {
   if (geteuid() != 0) {
     if (why) *why = "not root";
     return false;
@@ -43,13 +43,13 @@ bool EnterSandbox(std::string *why) {
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return Fail(why, "make-private");
   // /usr/share/kel and its sibling may not exist on the host: give /usr/share
   // a throw-away upper layer so the mount points can be made privately.
-  if (!Exists("/usr/share/kel") || !Exists("/usr/share/gnome-vpn-properties")) {
+  if (writableUsr || !Exists("/usr/share/kel") || !Exists("/usr/share/gnome-vpn-properties")) {
     if (!MountTmpfs("/mnt")) return Fail(why, "tmpfs /mnt");
     mkdir("/mnt/upper", 0755);
     mkdir("/mnt/work", 0755);
-    if (mount("overlay", "/usr/share", "overlay", 0,
-              "lowerdir=/usr/share,upperdir=/mnt/upper,workdir=/mnt/work") != 0)
-      return Fail(why, "overlay /usr/share");
+    const std::string layer = writableUsr ? "/usr" : "/usr/share";
+    const std::string options = "lowerdir=" + layer + ",upperdir=/mnt/upper,workdir=/mnt/work";
+    if (mount("overlay", layer.c_str(), "overlay", 0, options.c_str()) != 0) return Fail(why, "overlay " + layer);
   }
   for (const char *dir : {"/usr/share/kel", "/usr/share/gnome-vpn-properties", "/home"}) {
     if (!MountTmpfs(dir, "mode=0755")) return Fail(why, std::string("tmpfs ") + dir);

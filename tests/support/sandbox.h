@@ -12,9 +12,10 @@ namespace kel::test {
 
 // Moves this process into a private mount namespace and lays fresh, empty
 // tmpfs file systems over /usr/share/kel, /usr/share/gnome-vpn-properties and
-// /home, so nothing reaches the real system. Needs root; returns false (and
-// says why in *why) when that is not possible.
-bool EnterSandbox(std::string *why);
+// /home, so nothing reaches the real system. With writableUsr, all of /usr
+// gets a throw-away layer (for installing into it). Needs root; returns false
+// (and says why in *why) when that is not possible.
+bool EnterSandbox(std::string *why, bool writableUsr = false);
 
 // Mounts a fresh tmpfs at path (created if missing) with the given mount
 // options, e.g. "size=16k" for a file system that fills up quickly.

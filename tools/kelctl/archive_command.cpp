@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,8 +78,9 @@ int RunArchive(int argc, char **argv) {
     return kExitUsage;
   }
   struct stat st{};
-  if (stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "kelctl archive: %s is not a directory\n", dir);
+  const int notUsable = stat(dir, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (notUsable != 0) {
+    std::fprintf(stderr, "kelctl archive: %s: %s\n", dir, std::strerror(notUsable));
     return kExitFailed;
   }
 
