@@ -29,8 +29,10 @@ uint64_t addmul_1_portable(limb_t *r, const limb_t *a, size_t n, uint64_t b) {
 
 // r += a·b with MULX and two carry chains: ADOX adds the previous high half
 // into the low half, ADCX adds the result limb. Loop control uses LEA and
-// JRCXZ only, which leave both flags alone. Four limbs per turn.
-__attribute__((target("bmi2,adx"))) uint64_t addmul_1_adx(limb_t *r, const limb_t *a, size_t n, uint64_t b) {
+// JRCXZ only, which leave both flags alone. Four limbs per turn. Plain inline
+// assembly needs no target attribute, so the rows inline into their callers;
+// they run only where adx_enabled() said yes.
+__attribute__((always_inline)) inline uint64_t addmul_1_adx(limb_t *r, const limb_t *a, size_t n, uint64_t b) {
   uint64_t carry = 0, lo, hi, lo2;
   size_t singles = n & 3, blocks = n >> 2;
   __asm__ volatile(
@@ -81,7 +83,7 @@ __attribute__((target("bmi2,adx"))) uint64_t addmul_1_adx(limb_t *r, const limb_
   return carry;
 }
 
-__attribute__((target("bmi2,adx"))) uint64_t mul_1_adx(limb_t *r, const limb_t *a, size_t n, uint64_t b) {
+__attribute__((always_inline)) inline uint64_t mul_1_adx(limb_t *r, const limb_t *a, size_t n, uint64_t b) {
   uint64_t carry = 0, lo, hi;
   __asm__ volatile(
       "xorl %k[lo], %k[lo]\n\t"
@@ -136,21 +138,23 @@ uint64_t submul_1(limb_t *r, const limb_t *a, size_t n, uint64_t b) {
   return c;
 }
 
-void mul_basecase(limb_t *r, const limb_t *a, size_t an, const limb_t *b, size_t bn) {
-  const bool adx = adx_enabled();
+namespace {
+
+template <bool adx>
+void mul_basecase_t(limb_t *r, const limb_t *a, size_t an, const limb_t *b, size_t bn) {
   r[an] = adx ? mul_1_adx(r, a, an, b[0]) : mul_1_portable(r, a, an, b[0]);
   for (size_t j = 1; j < bn; ++j)
     r[an + j] = adx ? addmul_1_adx(r + j, a, an, b[j]) : addmul_1_portable(r + j, a, an, b[j]);
 }
 
-void sqr_basecase(limb_t *r, const limb_t *a, size_t n) {
+template <bool adx>
+void sqr_basecase_t(limb_t *r, const limb_t *a, size_t n) {
   if (n == 1) {
     u128 p = static_cast<u128>(a[0]) * a[0];
     r[0] = static_cast<uint64_t>(p);
     r[1] = static_cast<uint64_t>(p >> 64);
     return;
   }
-  const bool adx = adx_enabled();
   // Cross products a[i]·a[j], i < j, once each, then doubled.
   r[n] = adx ? mul_1_adx(r + 1, a + 1, n - 1, a[0]) : mul_1_portable(r + 1, a + 1, n - 1, a[0]);
   for (size_t i = 1; i + 1 < n; ++i)
@@ -169,6 +173,16 @@ void sqr_basecase(limb_t *r, const limb_t *a, size_t n) {
                                      &s);
     r[2 * i + 1] = s;
   }
+}
+
+}  // namespace
+
+void mul_basecase(limb_t *r, const limb_t *a, size_t an, const limb_t *b, size_t bn) {
+  adx_enabled() ? mul_basecase_t<true>(r, a, an, b, bn) : mul_basecase_t<false>(r, a, an, b, bn);
+}
+
+void sqr_basecase(limb_t *r, const limb_t *a, size_t n) {
+  adx_enabled() ? sqr_basecase_t<true>(r, a, n) : sqr_basecase_t<false>(r, a, n);
 }
 
 // Karatsuba: a = a1·B^h + a0, b likewise; a·b = z2·B^2h + (z0 + z2 - (a1 -
@@ -302,9 +316,11 @@ uint64_t neg_inverse_64(uint64_t m0) {
   return 0 - y;
 }
 
-void mont_redc(const Mont &mt, limb_t *r, limb_t *t) {
+namespace {
+
+template <bool adx>
+void mont_redc_t(const Mont &mt, limb_t *r, limb_t *t) {
   const size_t n = mt.n;
-  const bool adx = adx_enabled();
   uint64_t carry = 0;
   for (size_t i = 0; i < n; ++i) {
     uint64_t u = t[i] * mt.minv;
@@ -319,14 +335,30 @@ void mont_redc(const Mont &mt, limb_t *r, limb_t *t) {
   select_n(r, t + n, r, n, keep);
 }
 
+}  // namespace
+
+void mont_redc(const Mont &mt, limb_t *r, limb_t *t) {
+  adx_enabled() ? mont_redc_t<true>(mt, r, t) : mont_redc_t<false>(mt, r, t);
+}
+
 void mont_mul(const Mont &mt, limb_t *r, const limb_t *a, const limb_t *b, limb_t *t) {
-  mul_basecase(t, a, mt.n, b, mt.n);
-  mont_redc(mt, r, t);
+  if (adx_enabled()) {
+    mul_basecase_t<true>(t, a, mt.n, b, mt.n);
+    mont_redc_t<true>(mt, r, t);
+  } else {
+    mul_basecase_t<false>(t, a, mt.n, b, mt.n);
+    mont_redc_t<false>(mt, r, t);
+  }
 }
 
 void mont_sqr(const Mont &mt, limb_t *r, const limb_t *a, limb_t *t) {
-  sqr_basecase(t, a, mt.n);
-  mont_redc(mt, r, t);
+  if (adx_enabled()) {
+    sqr_basecase_t<true>(t, a, mt.n);
+    mont_redc_t<true>(mt, r, t);
+  } else {
+    sqr_basecase_t<false>(t, a, mt.n);
+    mont_redc_t<false>(mt, r, t);
+  }
 }
 
 }  // namespace kel::bignum

@@ -129,7 +129,7 @@ void sqr_basecase(limb_t *r, const limb_t *a, size_t n);
 
 // Full products with Karatsuba above the threshold: r[0..2n) = a·b (a²).
 // ws: at least karatsuba_workspace(n) limbs.
-constexpr size_t kKaratsubaThreshold = 24;
+constexpr size_t kKaratsubaThreshold = 40;
 constexpr size_t karatsuba_workspace(size_t n) { return 4 * n + 64; }
 void mul_n(limb_t *r, const limb_t *a, const limb_t *b, size_t n, limb_t *ws);
 void sqr_n(limb_t *r, const limb_t *a, size_t n, limb_t *ws);

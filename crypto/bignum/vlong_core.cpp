@@ -88,7 +88,7 @@ int32_t compareMagnitudes(const vlong *a, const vlong *b) {
 // |x| += |y| in place.
 int32_t add_magnitudes(vlong *x, const vlong *y) {
   const uint32_t L = x->length > y->length ? x->length : y->length;
-  if (int32_t s = VLONG_reallocVlong(x, L + 1); s != kOk) return s;
+  if (int32_t s = VLONG_reallocVlong(x, L < VLONG_MAX_UNITS ? L + 1 : L); s != kOk) return s;
   size_t yn;
   const limb_t *yl = view(y, &yn);
   const size_t n = limbs_for(L);
@@ -97,9 +97,18 @@ int32_t add_magnitudes(vlong *x, const vlong *y) {
   uint64_t c = add_n(xl, xl, yl, yn);
   if (n > yn) c = add_1(xl + yn, xl + yn, n - yn, c);
   // An odd L leaves the top limb's high half free, so no carry leaves it;
-  // an even L puts the carry in unit L.
-  if (L % 2 == 0) x->units[L] = static_cast<uint32_t>(c);
-  x->length = L + 1;
+  // an even L puts the carry in unit L, if the ceiling leaves room for it.
+  x->length = L;
+  if (L % 2 == 0) {
+    if (L < VLONG_MAX_UNITS) {
+      x->units[L] = static_cast<uint32_t>(c);
+      x->length = L + 1;
+    } else if (c != 0) {
+      return kSize;
+    }
+  } else {
+    x->length = L + 1;
+  }
   trim(x);
   return kOk;
 }
@@ -225,7 +234,9 @@ uint32_t VLONG_bitLength(const vlong *v) {
 
 // ---- comparison ----
 
+// A null vlong compares as zero.
 int32_t VLONG_compareUnsigned(const vlong *a, uint32_t b) {
+  if (a == nullptr) return b == 0 ? 0 : -1;
   if (a->isNegative) return -1;
   if (a->length > 1) return 1;
   if (a->length == 1) return a->units[0] == b ? 0 : (a->units[0] > b ? 1 : -1);
@@ -233,6 +244,9 @@ int32_t VLONG_compareUnsigned(const vlong *a, uint32_t b) {
 }
 
 int32_t VLONG_compareSignedVlongs(const vlong *a, const vlong *b) {
+  const vlong zero{};
+  if (a == nullptr) a = &zero;
+  if (b == nullptr) b = &zero;
   const bool an = a->isNegative && a->length != 0;
   const bool bn = b->isNegative && b->length != 0;
   if (an != bn) return an ? -1 : 1;
@@ -242,10 +256,12 @@ int32_t VLONG_compareSignedVlongs(const vlong *a, const vlong *b) {
 
 // ---- shifts ----
 
-int32_t shlVlong(vlong *v) { return VLONG_shlXvlong(v, 1); }
-
 int32_t VLONG_shlVlong(vlong *v) {
   if (v == nullptr) return kNull;
+  return shlVlong(v);
+}
+
+int32_t shlVlong(vlong *v) {
   if (v->length == 0) return kOk;
   if (v->units[v->length - 1] >> 31) {
     if (int32_t s = VLONG_reallocVlong(v, v->length + 1); s != kOk) return s;

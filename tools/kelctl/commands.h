@@ -24,5 +24,9 @@ int RunSpeed(int argc, char **argv);
 int RunPlugin(int argc, char **argv);
 int RunRandom(int argc, char **argv);
 int RunConsole(int argc, char **argv);
+int RunPrime(int argc, char **argv);
+
+// The big-number rows of kelctl speed.
+void PrintBignumSpeed();
 
 }  // namespace kelctl

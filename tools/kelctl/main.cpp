@@ -29,6 +29,8 @@ constexpr kelctl::Command kCommands[] = {
     {"console", "--port N [--wait SECONDS]",
      "run the debug console server on port N and show its activation line when a client connects",
      kelctl::RunConsole},
+    {"prime", "--bits N | --test NUM...", "generate a probable prime of N bits, or test decimal or 0x-hex numbers",
+     kelctl::RunPrime},
 };
 
 void PrintHelp(FILE *to) {

@@ -177,6 +177,7 @@ int RunSpeed(int argc, char **) {
     any = any || st == 0;
   }
   std::free(data);
+  PrintBignumSpeed();
   return any ? kExitOk : kExitFailed;
 }
 

@@ -161,7 +161,7 @@ TEST_F(Prime, IncrementalFind) {
 // the prime), although the search sieves with more primes.
 TEST_F(Prime, GeneratedPrimesKeepTheStream) {
   const uint8_t xkey[20] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
-  for (unsigned bits : {512u, 1024u}) {
+  for (unsigned bits : {512u, 1024u, 1536u, 2048u}) {
     RandomContext *a = nullptr, *b = nullptr;
     ASSERT_EQ(RANDOM_newFIPS186Context(&a, 20, xkey, 0, nullptr), 0);
     ASSERT_EQ(RANDOM_newFIPS186Context(&b, 20, xkey, 0, nullptr), 0);

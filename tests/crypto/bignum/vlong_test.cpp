@@ -4,6 +4,7 @@
 
 #include "bignum_test_util.h"
 #include "kel/vor.h"
+#include "support/vectors.h"
 
 namespace kel::test {
 namespace {
@@ -187,9 +188,7 @@ TEST(Vlong, MpintEncodings) {
     uint8_t *m = nullptr;
     int32_t len = 0;
     ASSERT_EQ(VLONG_mpintByteStringFromVlong(v.get(), &m, &len), 0);
-    std::string hex;
-    for (int32_t i = 0; i < len; ++i) hex += "0123456789abcdef"[m[i] >> 4], hex += "0123456789abcdef"[m[i] & 15];
-    EXPECT_EQ(hex, c.hex) << c.value;
+    EXPECT_EQ(ToHex(m, static_cast<size_t>(len)), c.hex) << c.value;
     void *block = m;
     VOR_free(&block);
   }
@@ -249,6 +248,9 @@ TEST(Vlong, RecordRules) {
   std::vector<uint8_t> big(32769, 0xff);
   V ok, tooBig;
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), 32767, ok.out(), nullptr), 0);
+  V full;
+  EXPECT_EQ(VLONG_vlongFromByteString(big.data(), 32768, full.out(), nullptr), 0);
+  EXPECT_EQ(full->length, 8192u);
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), 32769, tooBig.out(), nullptr), -6003);
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), -1, tooBig.out(), nullptr), -6003);
 
@@ -259,6 +261,34 @@ TEST(Vlong, RecordRules) {
   EXPECT_EQ(VLONG_copySignedValue(nullptr, zero.get()), -6001);
   EXPECT_EQ(VLONG_unsignedDivide(v.get(), zero.get(), zero.get(), ok.get(), nullptr), -6002);
   EXPECT_EQ(VLONG_modularInverse(nullptr, zero.get(), tooBig.out(), nullptr), -6001);
+}
+
+// Operands at the ceiling: 4096 x 4096 units fill 8192; the quotient and
+// remainder of that product come back exactly; 8192 units make a byte string.
+TEST(Vlong, CeilingOperands) {
+  BothPaths([] {
+    Operands ops(19);
+    Mpz x, y, p, q, r;
+    mpz_urandomb(x, ops.state(), 32 * 4096);
+    mpz_setbit(x, 32 * 4096 - 1);
+    mpz_urandomb(y, ops.state(), 32 * 4096 - 5);
+    mpz_mul(p, x, y);
+    V vx = FromMpz(x), vy = FromMpz(y), vp, vq, vr;
+    ASSERT_EQ(VLONG_allocVlong(vp.out(), nullptr), 0);
+    ASSERT_EQ(VLONG_unsignedMultiply(vp.get(), vx.get(), vx.get()), 0);
+    EXPECT_EQ(vp->length, 8192u);
+    ASSERT_EQ(VLONG_unsignedMultiply(vp.get(), vx.get(), vy.get()), 0);
+    EXPECT_EQ(Str(vp.get()), p.Hex());
+    ASSERT_EQ(VLONG_addImmediate(vp.get(), 12345, nullptr), 0);
+    ASSERT_EQ(VLONG_allocVlong(vq.out(), nullptr), 0);
+    ASSERT_EQ(VLONG_allocVlong(vr.out(), nullptr), 0);
+    ASSERT_EQ(VLONG_unsignedDivide(vq.get(), vp.get(), vx.get(), vr.get(), nullptr), 0);
+    EXPECT_EQ(Str(vq.get()), y.Hex());
+    EXPECT_EQ(Str(vr.get()), "3039");
+    mpz_mul(p, x, x);
+    V square = FromMpz(p);
+    EXPECT_EQ(square->length, 8192u);
+  });
 }
 
 // The signed rules the tables spell out.
