@@ -94,10 +94,30 @@ int32_t verify(const uint32_t *qx, const uint32_t *qy, const uint8_t *hash, int3
   } else {
     sum = mul_double_vt<C>(u1, u2, q);
   }
-  const Affine<C> R = to_affine(sum);
-  if (C::F::is_zero_mask(R.x) != 0 || C::F::is_zero_mask(R.y) != 0) return ERR_EC_INVALID;
-  const Fe v = x_mod_order<C>(C::F::from_mont(R.x));
-  return S::equal(v, rl) ? kOk : ERR_EC_INVALID;
+  // x(R) mod n = r, checked without an inversion: X = r Z, or X = (r + n) Z
+  // when r + n is below p; x or y zero (or infinity) fails.
+  using F = typename C::F;
+  if (F::is_zero_mask(sum.x) != 0 || F::is_zero_mask(sum.y) != 0 || F::is_zero_mask(sum.z) != 0) return ERR_EC_INVALID;
+  Fe rz;
+  F::mul(rz, F::to_mont(rl), sum.z);
+  if (F::equal(rz, sum.x)) return kOk;
+  Fe rn = rl;
+  uint64_t carry = 0;
+  for (int i = 0; i < C::N; ++i) {
+    const u128 t = u128{rn[i]} + C::n[i] + carry;
+    rn[i] = static_cast<uint64_t>(t);
+    carry = static_cast<uint64_t>(t >> 64);
+  }
+  Fe pl = limbs_of<C::N>(C::kPrime.data()), diff;
+  uint64_t borrow = 0;
+  for (int i = 0; i < C::N; ++i) {
+    const u128 t = u128{rn[i]} - pl[i] - borrow;
+    diff[i] = static_cast<uint64_t>(t);
+    borrow = static_cast<uint64_t>(t >> 64) & 1;
+  }
+  if (carry != 0 || borrow == 0) return ERR_EC_INVALID;  // r + n >= p
+  F::mul(rz, F::to_mont(rn), sum.z);
+  return F::equal(rz, sum.x) ? kOk : ERR_EC_INVALID;
 }
 
 }  // namespace

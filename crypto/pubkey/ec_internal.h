@@ -349,6 +349,7 @@ template <class P> struct Curve {
   static constexpr Fe gx = F::to_mont(limbs_of<N>(P::gx.data()));
   static constexpr Fe gy = F::to_mont(limbs_of<N>(P::gy.data()));
   static constexpr Fe n = limbs_of<N>(P::n.data());
+  static constexpr auto kPrime = P::p;
   static constexpr int kBaseWindow = P::kBaseWindow;
   static constexpr int kBaseWindows = (kBits + kBaseWindow) / kBaseWindow;  // Booth: kBits + 1 digits' worth
   static constexpr int kBaseEntries = 1 << (kBaseWindow - 1);

@@ -185,15 +185,18 @@ template <class C> void select_jac(Jac<C> &r, const Jac<C> &a, uint64_t mask) {
   select_jac_fe(r.z.data(), a.z.data(), mask, C::N);
 }
 
-// Constant-time addition: the formula, with infinity inputs and equal
-// inputs (a doubling, computed every time) selected by masks.
+// Constant-time addition: the formula, with infinity inputs selected by
+// masks. Equal inputs cannot occur where it is used: in the signed-window
+// ladder the accumulator is 32 v P (v the scalar's top digits, 32 v below
+// the order) and the addend +-d P with d <= 16, so equality would need
+// 32 v = +-d modulo the order, that is v = 0 (infinity, handled) or a scalar
+// of 0 or the order, which the reduction excludes; the table steps add P to
+// jP for j < 16. (A point off the curve gives a meaningless result anyway.)
 template <class C> void jadd_ct(Jac<C> &r, const Jac<C> &p, const Jac<C> &q) {
-  Jac<C> sum, twice;
+  Jac<C> sum;
   uint64_t same;
   jadd_raw(sum, p, q, &same);
-  jdbl(twice, p);
   const uint64_t pInf = C::F::is_zero_mask(p.z), qInf = C::F::is_zero_mask(q.z);
-  select_jac(sum, twice, same & ~pInf & ~qInf);
   select_jac(sum, q, pInf);
   select_jac(sum, p, qInf);
   r = sum;
@@ -261,6 +264,26 @@ template <class C> void jadd_affine_vt(Jac<C> &r, const Jac<C> &p, const Affine<
   r = out;
 }
 
+// a <- row[magnitude - 1] (row[0] for 0), reading every entry of the row:
+// two 64-bit lanes at a time, masks instead of an index.
+template <class C> void select_affine(Affine<C> &a, const Affine<C> (&row)[C::kBaseEntries], uint32_t magnitude) {
+  using V = uint64_t __attribute__((vector_size(16)));
+  constexpr int kLanes = 2 * C::N / 2;  // x and y, two limbs per vector
+  static_assert(sizeof(Affine<C>) == kLanes * sizeof(V));
+  V acc[kLanes] = {};
+  const uint32_t target = magnitude == 0 ? 1 : magnitude;
+  for (uint32_t j = 0; j < C::kBaseEntries; ++j) {
+    const uint64_t m = eq_mask(j + 1, target);
+    const V mask = {m, m};
+    V entry[kLanes];
+    std::memcpy(entry, &row[j], sizeof entry);
+#pragma GCC unroll 12
+    for (int l = 0; l < kLanes; ++l) acc[l] |= entry[l] & mask;
+  }
+  std::memcpy(&a, acc, sizeof a);
+  wipe(acc, sizeof acc);
+}
+
 // P, 2P, ..., 16P in Jacobian form.
 template <class C> void jac_multiples(Jac<C> (&t)[16], const Point<C> &p, bool constantTime) {
   t[0] = to_jacobian(p);
@@ -302,12 +325,7 @@ template <class C> Point<C> mul_base_ct(const typename C::Fe &k) {
   Affine<C> a;
   for (int i = 0; i < C::kBaseWindows; ++i) {
     const Digit d = booth(bits_at<C::N>(k, w * i - 1, w + 1), w);
-    a = table[i][0];
-    for (uint32_t j = 1; j < C::kBaseEntries; ++j) {
-      const uint64_t m = eq_mask(j + 1, d.magnitude);
-      C::F::select(a.x, table[i][j].x, m);
-      C::F::select(a.y, table[i][j].y, m);
-    }
+    select_affine(a, table[i], d.magnitude);
     negate_if<C>(a.y, d.negative);
     add_affine(sum, acc, a);
     select_point(acc, sum, ~eq_mask(0, d.magnitude));  // a zero digit leaves acc as it was

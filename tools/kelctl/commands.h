@@ -28,5 +28,8 @@ int RunPrime(int argc, char **argv);
 
 // The big-number rows of kelctl speed.
 void PrintBignumSpeed();
+int RunEc(int argc, char **argv);
+// The EC rows of kelctl speed (operations per second).
+void PrintEcSpeedRows();
 
 }  // namespace kelctl

@@ -31,6 +31,8 @@ constexpr kelctl::Command kCommands[] = {
      kelctl::RunConsole},
     {"prime", "--bits N | --test NUM...", "generate a probable prime of N bits, or test decimal or 0x-hex numbers",
      kelctl::RunPrime},
+    {"ec", "genkey|sign|verify|derive [--curve p256|p384] [--key K] [--pub P] [--sig S] [--peer P] [--out F] [FILE]",
+     "generate a P-256/P-384 key pair, sign or verify a file's digest, derive an ECDH secret", kelctl::RunEc},
 };
 
 void PrintHelp(FILE *to) {

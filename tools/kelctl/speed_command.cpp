@@ -178,6 +178,7 @@ int RunSpeed(int argc, char **) {
   }
   std::free(data);
   PrintBignumSpeed();
+  PrintEcSpeedRows();
   return any ? kExitOk : kExitFailed;
 }
 
