@@ -29,10 +29,10 @@ inline uint32_t barrier(uint32_t v) {
   return v;
 }
 // All ones when v is zero, else zero; no branch.
-inline uint32_t ct_is_zero(uint32_t v) { return barrier(static_cast<uint32_t>((uint64_t{v} - 1) >> 32) * 0xffffffffu); }
+inline uint32_t ct_is_zero(uint32_t v) { return barrier(0u - static_cast<uint32_t>((uint64_t{v} - 1) >> 63)); }
 inline uint32_t ct_eq(uint32_t a, uint32_t b) { return ct_is_zero(a ^ b); }
 // All ones when a < b (unsigned), else zero.
-inline uint32_t ct_lt(uint32_t a, uint32_t b) { return barrier(static_cast<uint32_t>((uint64_t{a} - b) >> 63) * 0xffffffffu); }
+inline uint32_t ct_lt(uint32_t a, uint32_t b) { return barrier(0u - static_cast<uint32_t>((uint64_t{a} - b) >> 63)); }
 
 // Zeroes a vlong's whole buffer (the value becomes 0).
 inline void wipe_units(vlong *v) {

@@ -180,7 +180,7 @@ int32_t crt(const RsaKeyObject *key, const vlong *c, vlong **out, vlong **queue)
   // Everything below runs over the public widths kp and kq only.
   const size_t kp = p->length, kq = q->length;
   SecretBuffer buf;
-  if (int32_t s = buf.allocate((8 * kp + 2 * kq + 4) * 4); s != kOk) return s;
+  if (int32_t s = buf.allocate((9 * kp + 2 * kq + 2) * 4); s != kOk) return s;
   uint32_t *P = buf.units(), *M1 = P + kp, *M2 = M1 + kp, *QI = M2 + kp, *R2 = QI + kp, *T = R2 + kp;
   uint32_t *Q = T + 3 * kp + 2, *Res = Q + kq;  // Res: kp + kq units
   ct::load(P, p, kp);

@@ -31,5 +31,6 @@ void PrintBignumSpeed();
 int RunEc(int argc, char **argv);
 // The EC rows of kelctl speed (operations per second).
 void PrintEcSpeedRows();
+int RunRsa(int argc, char **argv);
 
 }  // namespace kelctl

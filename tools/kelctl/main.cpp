@@ -33,6 +33,8 @@ constexpr kelctl::Command kCommands[] = {
      kelctl::RunPrime},
     {"ec", "genkey|sign|verify|derive [--curve p256|p384] [--key K] [--pub P] [--sig S] [--peer P] [--out F] [FILE]",
      "generate a P-256/P-384 key pair, sign or verify a file's digest, derive an ECDH secret", kelctl::RunEc},
+    {"rsa", "(genkey [--bits N]|pubkey|sign|verify|encrypt|decrypt) --key FILE [--in FILE] [--out FILE] [--sig FILE]",
+     "RSA key pairs, PKCS #1 v1.5 signatures over SHA-256 and encryption of a short secret", kelctl::RunRsa},
 };
 
 void PrintHelp(FILE *to) {
