@@ -24,6 +24,8 @@ int RunSpeed(int argc, char **argv);
 int RunPlugin(int argc, char **argv);
 int RunRandom(int argc, char **argv);
 int RunConsole(int argc, char **argv);
+int RunDh(int argc, char **argv);
+int RunOid(int argc, char **argv);
 int RunPrime(int argc, char **argv);
 
 // The big-number rows of kelctl speed.
@@ -32,5 +34,7 @@ int RunEc(int argc, char **argv);
 // The EC rows of kelctl speed (operations per second).
 void PrintEcSpeedRows();
 int RunRsa(int argc, char **argv);
+// The public-key rows of kelctl speed (speed_pubkey.cpp).
+void PrintPublicKeySpeed();
 
 }  // namespace kelctl

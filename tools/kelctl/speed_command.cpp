@@ -179,6 +179,7 @@ int RunSpeed(int argc, char **) {
   std::free(data);
   PrintBignumSpeed();
   PrintEcSpeedRows();
+  PrintPublicKeySpeed();
   return any ? kExitOk : kExitFailed;
 }
 
