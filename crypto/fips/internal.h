@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 #include "crypto/fips/gate.h"
 #include "kel/ec.h"
@@ -51,6 +52,10 @@ enum class Pct { kEcdsa = 0, kEcdh, kDh };
 // step); forceFail 1 flips the lowest bit of the first secret byte.
 int32_t ecdh_check(const PrimeCurve *curve, RandomContext *rng, int32_t forceFail);
 bool pct_fault(Pct which);
+
+// The stored keys of the DSA and RSA tests (key blobs).
+std::span<const uint8_t> dsa_key_blob();
+std::span<const uint8_t> rsa_key_blob();
 
 // A wipe the compiler may not drop as a dead store.
 inline void wipe(void *p, size_t n) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 #include "crypto/fips/internal.h"
 #include "kel/dh.h"
@@ -72,6 +73,9 @@ constexpr size_t kMaxUnits = 12;
 size_t units_of(const PrimeCurve *curve) { return curve == EC_P256 ? 8 : 12; }
 
 }  // namespace
+
+std::span<const uint8_t> dsa_key_blob() { return kDsaBlob; }
+std::span<const uint8_t> rsa_key_blob() { return kRsaBlob; }
 
 // One ECDH agreement between two fresh key pairs on the curve. With
 // forceFail 1 the lowest bit of the first secret byte is flipped before the

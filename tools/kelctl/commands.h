@@ -34,6 +34,7 @@ int RunEc(int argc, char **argv);
 // The EC rows of kelctl speed (operations per second).
 void PrintEcSpeedRows();
 int RunRsa(int argc, char **argv);
+int RunSelftest(int argc, char **argv);
 // The public-key rows of kelctl speed (speed_pubkey.cpp).
 void PrintPublicKeySpeed();
 

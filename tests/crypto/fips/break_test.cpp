@@ -1,0 +1,310 @@
+// The built library under attack: copies with one stored expected value
+// changed must fail their self-test; the stored keys are real keys; the
+// integrity-file paths as the dynamic loader names the objects.
+#include <dlfcn.h>
+#include <elf.h>
+#include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "crypto/fips/internal.h"
+#include "kel/fips.h"
+#include "support/sandbox.h"
+#include "support/vectors.h"
+
+namespace {
+
+using kel::test::Bytes;
+using kel::test::FromHex;
+
+Bytes Digest(const EVP_MD *md) {
+  const uint8_t zeros[32] = {};
+  Bytes out(EVP_MD_get_size(md));
+  EVP_Digest(zeros, 32, out.data(), nullptr, md, nullptr);
+  return out;
+}
+
+Bytes Hmac(const char *md) {
+  Bytes key(32), msg(32), out(64);
+  for (int i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(i), msg[i] = static_cast<uint8_t>(0x20 + i);
+  size_t n = 0;
+  EVP_Q_mac(nullptr, "HMAC", nullptr, md, nullptr, key.data(), 32, msg.data(), 32, out.data(), 64, &n);
+  out.resize(n);
+  return out;
+}
+
+Bytes Encrypt(const EVP_CIPHER *c, size_t ivLength) {
+  const Bytes key = FromHex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
+  const Bytes data = FromHex("6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51");
+  Bytes iv(16), out(48);
+  for (size_t i = 0; i < ivLength; ++i) iv[i] = static_cast<uint8_t>(i);
+  int n = 0;
+  EVP_CIPHER_CTX *x = EVP_CIPHER_CTX_new();
+  EVP_EncryptInit_ex(x, c, nullptr, key.data(), iv.data());
+  EVP_CIPHER_CTX_set_padding(x, 0);
+  EVP_EncryptUpdate(x, out.data(), &n, data.data(), 32);
+  EVP_CIPHER_CTX_free(x);
+  out.resize(32);
+  return out;
+}
+
+Bytes Cmac() {
+  const Bytes key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");
+  const std::string m = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+  Bytes out(16);
+  size_t n = 0;
+  EVP_Q_mac(nullptr, "CMAC", nullptr, "AES-128-CBC", nullptr, key.data(), 16,
+            reinterpret_cast<const uint8_t *>(m.data()), m.size(), out.data(), 16, &n);
+  return out;
+}
+
+Bytes Tail(std::span<const uint8_t> blob, size_t n) { return Bytes(blob.end() - n, blob.end()); }
+
+struct Break {
+  const char *name;
+  Bytes content;    // found once in the library file
+  size_t offset;    // of the byte changed, within content
+  int32_t status;   // the power-up run's verdict with the change
+};
+
+std::vector<Break> Breaks() {
+  const Bytes faults = {'k', 'e', 'l', '-', 'p', 'c', 't', '-', 'f', 'a', 'u', 'l', 't', 's', ':', '0', '0', '0'};
+  return {
+      {"Fips186", FromHex("fccbeb651889c0c4836c2f94ebf67bbe59af0ef8"), 3, ERR_FIPS_RANDOM_KAT},  // CAVS VSTGEN
+      {"CtrDrbgDf", FromHex("068aec032e4d1bdddab1a16092e9096b"), 0, ERR_FIPS_DRBG_KAT},
+      {"EcDrbg", FromHex("4dc3d5655177a507cb18964ff525362f03107f9d856754c6b0e4740c8a2e"), 29, ERR_FIPS_DRBG_KAT},
+      {"Sha1", Digest(EVP_sha1()), 5, ERR_FIPS_HASH_KAT},
+      {"Sha224", Digest(EVP_sha224()), 27, ERR_FIPS_HASH_KAT},
+      {"Sha256", Digest(EVP_sha256()), 1, ERR_FIPS_HASH_KAT},
+      {"Sha384", Digest(EVP_sha384()), 40, ERR_FIPS_HASH_KAT},
+      {"Sha512", Digest(EVP_sha512()), 63, ERR_FIPS_HASH_KAT},
+      {"HmacSha1", Hmac("SHA1"), 0, ERR_FIPS_HMAC_KAT},
+      {"HmacSha224", Hmac("SHA224"), 9, ERR_FIPS_HMAC_KAT},
+      {"HmacSha256", Hmac("SHA256"), 31, ERR_FIPS_HMAC_KAT},
+      {"HmacSha384", Hmac("SHA384"), 20, ERR_FIPS_HMAC_KAT},
+      {"HmacSha512", Hmac("SHA512"), 50, ERR_FIPS_HMAC_KAT},
+      {"Tdes", Encrypt(EVP_des_ede3_cbc(), 8), 7, ERR_FIPS_SYM_KAT},
+      {"AesCbc", Encrypt(EVP_aes_256_cbc(), 16), 16, ERR_FIPS_SYM_KAT},
+      {"AesCtr", Encrypt(EVP_aes_128_ctr(), 16), 2, ERR_FIPS_SYM_KAT},
+      {"AesEcb", Encrypt(EVP_aes_256_ecb(), 0), 31, ERR_FIPS_SYM_KAT},
+      // RFC 3610 layout, packet #18: the tag's last byte.
+      {"AesCcm", FromHex("9a71f713d9981cb4085251"), 10, ERR_FIPS_SYM_KAT},
+      {"AesCmac", Cmac(), 8, ERR_FIPS_HASH_KAT},
+      {"AesXts", FromHex("c454185e6a16936e39334038acef838bfb186fff7480adc4289382ecd6d394f0"), 4, ERR_FIPS_SYM_KAT},
+      {"AesCfb", Encrypt(EVP_aes_256_cfb128(), 16), 30, ERR_FIPS_SYM_KAT},
+      {"AesGcm", FromHex("0388dace60b6a392f328c2b971b2fe78"), 15, ERR_FIPS_SYM_KAT},  // GCM test case 2
+      // DSA: a wrong private value signs for another public value.
+      {"DsaPct", Tail(kel::fips::dsa_key_blob(), 20), 10, ERR_FIPS_DSA_PCT},
+      // RSA: a wrong qInv garbles the decryption, which the private
+      // operation's own check catches.
+      {"RsaPct", Tail(kel::fips::rsa_key_blob(), 40), 20, -7709},
+      {"EcdsaPct", faults, 15, ERR_FIPS_ECDSA_PCT},
+      {"EcdhPct", faults, 16, ERR_FIPS_ECDH_PCT},
+      {"DhPct", faults, 17, ERR_FIPS_DH_PCT},
+  };
+}
+
+void PrintTo(const Break &b, std::ostream *os) { *os << b.name; }
+
+std::string TempDir() {
+  char tmpl[] = "/tmp/kel-selftest-XXXXXX";
+  const char *d = mkdtemp(tmpl);
+  EXPECT_NE(d, nullptr);
+  return d != nullptr ? d : "/tmp";
+}
+
+// The end of the last loadable segment in the file.
+size_t LoadedBytes(const std::string &elf) {
+  Elf64_Ehdr eh;
+  std::memcpy(&eh, elf.data(), sizeof eh);
+  size_t end = 0;
+  for (int i = 0; i < eh.e_phnum; ++i) {
+    Elf64_Phdr ph;
+    std::memcpy(&ph, elf.data() + eh.e_phoff + i * size_t{eh.e_phentsize}, sizeof ph);
+    if (ph.p_type == PT_LOAD) end = std::max<size_t>(end, ph.p_offset + ph.p_filesz);
+  }
+  return end;
+}
+
+class BreakOne : public ::testing::TestWithParam<Break> {};
+
+TEST_P(BreakOne, FailsThePowerupRunAndClosesTheGate) {
+#ifdef KEL_SANITIZED
+  GTEST_SKIP() << "a second sanitized copy of the library cannot be loaded into this process";
+#endif
+  const Break &b = GetParam();
+  std::string lib = kel::test::ReadFile(KEL_LIBRARY_PATH);
+  const std::string content(b.content.begin(), b.content.end());
+  ASSERT_FALSE(content.empty());
+  const std::string loaded = lib.substr(0, LoadedBytes(lib));  // not the debug information
+  // Every copy the compiler laid down is changed.
+  size_t copies = 0;
+  for (size_t at = loaded.find(content); at != std::string::npos; at = loaded.find(content, at + 1), ++copies)
+    lib[at + b.offset] = static_cast<char>(lib[at + b.offset] ^ 0x01);
+  ASSERT_GT(copies, 0u) << b.name << ": the stored value is not in the library";
+  const std::string dir = TempDir(), copy = dir + "/libbroken.so";
+  ASSERT_TRUE(kel::test::WriteFile(copy, lib));
+  const int rc = kel::test::RunInChild([&] {
+    void *h = dlopen(copy.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    ASSERT_NE(h, nullptr) << dlerror();
+    auto powerup = reinterpret_cast<int32_t (*)()>(dlsym(h, "FIPS_powerupSelfTest"));
+    auto sha256 = reinterpret_cast<int32_t (*)(const uint8_t *, uint32_t, uint8_t *)>(
+        dlsym(h, "SHA256_completeDigest"));
+    ASSERT_TRUE(powerup != nullptr && sha256 != nullptr);
+    EXPECT_EQ(powerup(), b.status);
+    uint8_t digest[32];
+    EXPECT_EQ(sha256(digest, 1, digest), b.status) << "a gated operation answers with the verdict";
+  });
+  EXPECT_EQ(rc, 0);
+  std::remove(copy.c_str());
+  rmdir(dir.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(EachStoredValue, BreakOne, ::testing::ValuesIn(Breaks()),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// ---- The stored keys against OpenSSL ----
+
+BIGNUM *Bn(const uint8_t *p, size_t n) { return BN_bin2bn(p, static_cast<int>(n), nullptr); }
+
+TEST(StoredKeys, RsaKeyIsARealKeyOfItsSize) {
+  auto blob = kel::fips::rsa_key_blob();
+  ASSERT_EQ(blob.size(), 1047u);
+  ASSERT_EQ(blob[0], 2);
+  ASSERT_EQ(blob[1], 1);
+  std::vector<BIGNUM *> f;  // e, n, p, q, dP, dQ, qInv
+  for (size_t at = 2; f.size() < 7;) {
+    ASSERT_LE(at + 4, blob.size());
+    const size_t len = size_t{blob[at]} << 24 | size_t{blob[at + 1]} << 16 | size_t{blob[at + 2]} << 8 | blob[at + 3];
+    ASSERT_LE(at + 4 + len, blob.size());
+    f.push_back(Bn(blob.data() + at + 4, len));
+    at += 4 + len;
+  }
+  BN_CTX *ctx = BN_CTX_new();
+  BIGNUM *t = BN_new(), *pm1 = BN_dup(f[2]), *qm1 = BN_dup(f[3]);
+  BN_sub_word(pm1, 1);
+  BN_sub_word(qm1, 1);
+  EXPECT_EQ(BN_num_bits(f[1]), 2312);
+  EXPECT_EQ(BN_check_prime(f[2], ctx, nullptr), 1);
+  EXPECT_EQ(BN_check_prime(f[3], ctx, nullptr), 1);
+  BN_mul(t, f[2], f[3], ctx);
+  EXPECT_EQ(BN_cmp(t, f[1]), 0) << "n = p q";
+  BN_mod_mul(t, f[0], f[4], pm1, ctx);
+  EXPECT_TRUE(BN_is_one(t)) << "e dP = 1 mod p - 1";
+  BN_mod_mul(t, f[0], f[5], qm1, ctx);
+  EXPECT_TRUE(BN_is_one(t)) << "e dQ = 1 mod q - 1";
+  BN_mod_mul(t, f[3], f[6], f[2], ctx);
+  EXPECT_TRUE(BN_is_one(t)) << "q qInv = 1 mod p";
+  for (BIGNUM *b : f) BN_free(b);
+  BN_free(t), BN_free(pm1), BN_free(qm1), BN_CTX_free(ctx);
+}
+
+TEST(StoredKeys, DsaKeyIsARealKeyOfItsSize) {
+  auto blob = kel::fips::dsa_key_blob();
+  ASSERT_EQ(blob.size(), 256u);
+  std::vector<BIGNUM *> v;  // p, q, g, y, x as mpints
+  size_t at = 0;
+  while (at < blob.size()) {
+    ASSERT_LE(at + 4, blob.size());
+    const size_t len = size_t{blob[at]} << 24 | size_t{blob[at + 1]} << 16 | size_t{blob[at + 2]} << 8 | blob[at + 3];
+    ASSERT_LE(at + 4 + len, blob.size());
+    ASSERT_TRUE(len == 0 || blob[at + 4] < 0x80) << "positive mpint";
+    v.push_back(Bn(blob.data() + at + 4, len));
+    at += 4 + len;
+  }
+  ASSERT_EQ(v.size(), 5u);
+  BN_CTX *ctx = BN_CTX_new();
+  BIGNUM *t = BN_new();
+  EXPECT_EQ(BN_num_bits(v[0]), 512);
+  EXPECT_EQ(BN_num_bits(v[1]), 160);
+  EXPECT_EQ(BN_check_prime(v[0], ctx, nullptr), 1);
+  EXPECT_EQ(BN_check_prime(v[1], ctx, nullptr), 1);
+  BN_sub(t, v[0], BN_value_one());
+  BN_mod(t, t, v[1], ctx);
+  EXPECT_TRUE(BN_is_zero(t)) << "q divides p - 1";
+  BN_mod_exp(t, v[2], v[1], v[0], ctx);
+  EXPECT_TRUE(BN_is_one(t) && !BN_is_one(v[2])) << "g has order q";
+  BN_mod_exp(t, v[2], v[4], v[0], ctx);
+  EXPECT_EQ(BN_cmp(t, v[3]), 0) << "y = g^x mod p";
+  EXPECT_LT(BN_cmp(v[4], v[1]), 0);
+  for (BIGNUM *b : v) BN_free(b);
+  BN_free(t), BN_CTX_free(ctx);
+}
+
+// ---- Integrity-file paths, in the shipped library ----
+
+using PathFn = int (*)(char *);
+
+struct Paths {
+  int lib, hash, ff, null;
+  std::string libPath, hashPath, ffPath;
+};
+
+Paths AskLibrary() {
+  Paths r{};
+  void *h = dlopen(KEL_LIBRARY_PATH, RTLD_LAZY | RTLD_LOCAL);
+  EXPECT_NE(h, nullptr) << dlerror();
+  if (h == nullptr) return r;
+  char buf[262];
+  auto ask = [&](const char *fn, std::string *out) {
+    auto f = reinterpret_cast<PathFn>(dlsym(h, fn));
+    std::memset(buf, 'x', sizeof buf);
+    buf[261] = 0;
+    const int rc = f(buf);
+    *out = buf;
+    return rc;
+  };
+  r.lib = ask("getLibFilePath", &r.libPath);
+  r.hash = ask("getHashFilePath", &r.hashPath);
+  r.ff = ask("getFFPath", &r.ffPath);
+  r.null = reinterpret_cast<PathFn>(dlsym(h, "getFFPath"))(nullptr) |
+           reinterpret_cast<PathFn>(dlsym(h, "getHashFilePath"))(nullptr) |
+           reinterpret_cast<PathFn>(dlsym(h, "getLibFilePath"))(nullptr);
+  return r;
+}
+
+TEST(IntegrityPaths, BesideTheToolkitLibrary) {
+  const std::string dir = TempDir(), src = dir + "/tv.c", so = dir + "/libtvcrypto.so.1";
+  kel::test::WriteFile(src, "int FIPS_SetForceFailFromFile(void) { return 0; }\n"
+                            "int FIPS_powerupSelfTest(void) { return 0; }\n");
+  if (std::system(("cc -shared -fPIC -o '" + so + "' '" + src + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "no C compiler";
+  const int rc = kel::test::RunInChild([&] {
+    ASSERT_NE(dlopen(so.c_str(), RTLD_NOW | RTLD_GLOBAL), nullptr) << dlerror();
+    const Paths p = AskLibrary();
+    EXPECT_EQ(p.lib, 0);
+    EXPECT_EQ(p.libPath, so);
+    EXPECT_EQ(p.hash, 0);
+    EXPECT_EQ(p.hashPath, dir + "/libtvcrypto.sig");
+    EXPECT_EQ(p.ff, 0);
+    EXPECT_EQ(p.ffPath, dir + "/libtvcrypto.fft");
+    EXPECT_EQ(p.null, 0);
+  });
+  EXPECT_EQ(rc, 0);
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(IntegrityPaths, WithoutTheToolkitLibrary) {
+  const int rc = kel::test::RunInChild([&] {
+    const Paths p = AskLibrary();
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(KEL_LIBRARY_PATH, real), nullptr);
+    EXPECT_EQ(p.hash, 2);
+    EXPECT_EQ(p.ff, 2);
+    EXPECT_TRUE(p.hashPath == real || p.hashPath == KEL_LIBRARY_PATH) << p.hashPath;
+    EXPECT_EQ(p.ffPath, p.hashPath);
+    EXPECT_EQ(p.lib, -1) << "the loader names no object for a missing symbol";
+    EXPECT_EQ(p.libPath, std::string(261, 'x')) << "the buffer is left alone";
+    EXPECT_EQ(p.null, 0);
+  });
+  EXPECT_EQ(rc, 0);
+}
+
+}  // namespace
