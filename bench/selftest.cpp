@@ -1,7 +1,6 @@
 // The power-up self-test's cost: every program that uses the toolkit pays it
 // at start, so the whole run must stay within 20 ms. Median of repeated
-// runs per test and for the whole run (the machine is shared: compare the
-// figures of one run with each other).
+// runs per test and for the whole run, in CPU time.
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -12,9 +11,11 @@
 
 namespace {
 
+// Thread CPU time: on a shared machine the wall clock mostly measures the
+// other processes.
 double NowMs() {
   timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
@@ -64,7 +65,7 @@ int main() {
   RandomContext *rng = nullptr;
   RANDOM_acquireContext(&rng);
   double sum = 0;
-  std::printf("%-36s %10s\n", "test", "median ms");
+  std::printf("%-36s %10s\n", "test", "median CPU ms");
   for (const Row &r : rows) {
     double ms;
     if (r.kat != nullptr)

@@ -1,5 +1,6 @@
 // The built library under attack: copies with one stored expected value
-// changed must fail their self-test; the stored keys are real keys; the
+// (found by its content: published, or computed here with OpenSSL, so the
+// stored bytes are shown to be right too) changed must fail their self-test; the stored keys are real keys; the
 // integrity-file paths as the dynamic loader names the objects.
 #include <dlfcn.h>
 #include <elf.h>
@@ -40,16 +41,17 @@ Bytes Hmac(const char *md) {
   return out;
 }
 
-Bytes Encrypt(const EVP_CIPHER *c, size_t ivLength) {
+// The runner's data (SP 800-38A key, IV and plaintext) through OpenSSL.
+Bytes Cipher(const EVP_CIPHER *c, size_t ivLength, int encrypt = 1) {
   const Bytes key = FromHex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
   const Bytes data = FromHex("6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51");
   Bytes iv(16), out(48);
   for (size_t i = 0; i < ivLength; ++i) iv[i] = static_cast<uint8_t>(i);
   int n = 0;
   EVP_CIPHER_CTX *x = EVP_CIPHER_CTX_new();
-  EVP_EncryptInit_ex(x, c, nullptr, key.data(), iv.data());
+  EVP_CipherInit_ex(x, c, nullptr, key.data(), iv.data(), encrypt);
   EVP_CIPHER_CTX_set_padding(x, 0);
-  EVP_EncryptUpdate(x, out.data(), &n, data.data(), 32);
+  EVP_CipherUpdate(x, out.data(), &n, data.data(), 32);
   EVP_CIPHER_CTX_free(x);
   out.resize(32);
   return out;
@@ -90,15 +92,20 @@ std::vector<Break> Breaks() {
       {"HmacSha256", Hmac("SHA256"), 31, ERR_FIPS_HMAC_KAT},
       {"HmacSha384", Hmac("SHA384"), 20, ERR_FIPS_HMAC_KAT},
       {"HmacSha512", Hmac("SHA512"), 50, ERR_FIPS_HMAC_KAT},
-      {"Tdes", Encrypt(EVP_des_ede3_cbc(), 8), 7, ERR_FIPS_SYM_KAT},
-      {"AesCbc", Encrypt(EVP_aes_256_cbc(), 16), 16, ERR_FIPS_SYM_KAT},
-      {"AesCtr", Encrypt(EVP_aes_128_ctr(), 16), 2, ERR_FIPS_SYM_KAT},
-      {"AesEcb", Encrypt(EVP_aes_256_ecb(), 0), 31, ERR_FIPS_SYM_KAT},
+      {"Tdes", Cipher(EVP_des_ede3_cbc(), 8), 7, ERR_FIPS_SYM_KAT},
+      {"AesCbc", Cipher(EVP_aes_256_cbc(), 16), 16, ERR_FIPS_SYM_KAT},
+      {"AesCtr", Cipher(EVP_aes_128_ctr(), 16), 2, ERR_FIPS_SYM_KAT},
+      {"AesEcb", Cipher(EVP_aes_256_ecb(), 0), 31, ERR_FIPS_SYM_KAT},
       // RFC 3610 layout, packet #18: the tag's last byte.
       {"AesCcm", FromHex("9a71f713d9981cb4085251"), 10, ERR_FIPS_SYM_KAT},
       {"AesCmac", Cmac(), 8, ERR_FIPS_HASH_KAT},
       {"AesXts", FromHex("c454185e6a16936e39334038acef838bfb186fff7480adc4289382ecd6d394f0"), 4, ERR_FIPS_SYM_KAT},
-      {"AesCfb", Encrypt(EVP_aes_256_cfb128(), 16), 30, ERR_FIPS_SYM_KAT},
+      {"AesCfb", Cipher(EVP_aes_256_cfb128(), 16), 30, ERR_FIPS_SYM_KAT},
+      // The decryptions: no published values, so OpenSSL's must be stored.
+      {"TdesDecrypt", Cipher(EVP_des_ede3_cbc(), 8, 0), 0, ERR_FIPS_SYM_KAT},
+      {"AesCbcDecrypt", Cipher(EVP_aes_256_cbc(), 16, 0), 1, ERR_FIPS_SYM_KAT},
+      {"AesEcbDecrypt", Cipher(EVP_aes_256_ecb(), 0, 0), 2, ERR_FIPS_SYM_KAT},
+      {"AesCfbDecrypt", Cipher(EVP_aes_256_cfb128(), 16, 0), 3, ERR_FIPS_SYM_KAT},
       {"AesGcm", FromHex("0388dace60b6a392f328c2b971b2fe78"), 15, ERR_FIPS_SYM_KAT},  // GCM test case 2
       // DSA: a wrong private value signs for another public value.
       {"DsaPct", Tail(kel::fips::dsa_key_blob(), 20), 10, ERR_FIPS_DSA_PCT},
@@ -172,21 +179,25 @@ INSTANTIATE_TEST_SUITE_P(EachStoredValue, BreakOne, ::testing::ValuesIn(Breaks()
 
 // ---- The stored keys against OpenSSL ----
 
-BIGNUM *Bn(const uint8_t *p, size_t n) { return BN_bin2bn(p, static_cast<int>(n), nullptr); }
+// The fields of a key blob: 4-byte big-endian length, then the value.
+std::vector<BIGNUM *> Fields(std::span<const uint8_t> blob, size_t at) {
+  std::vector<BIGNUM *> f;
+  while (at + 4 <= blob.size()) {
+    const size_t len = size_t{blob[at]} << 24 | size_t{blob[at + 1]} << 16 | size_t{blob[at + 2]} << 8 | blob[at + 3];
+    if (at + 4 + len > blob.size()) break;
+    f.push_back(BN_bin2bn(blob.data() + at + 4, static_cast<int>(len), nullptr));
+    at += 4 + len;
+  }
+  EXPECT_EQ(at, blob.size()) << "the blob ends with its last field";
+  return f;
+}
 
 TEST(StoredKeys, RsaKeyIsARealKeyOfItsSize) {
   auto blob = kel::fips::rsa_key_blob();
   ASSERT_EQ(blob.size(), 1047u);
-  ASSERT_EQ(blob[0], 2);
-  ASSERT_EQ(blob[1], 1);
-  std::vector<BIGNUM *> f;  // e, n, p, q, dP, dQ, qInv
-  for (size_t at = 2; f.size() < 7;) {
-    ASSERT_LE(at + 4, blob.size());
-    const size_t len = size_t{blob[at]} << 24 | size_t{blob[at + 1]} << 16 | size_t{blob[at + 2]} << 8 | blob[at + 3];
-    ASSERT_LE(at + 4 + len, blob.size());
-    f.push_back(Bn(blob.data() + at + 4, len));
-    at += 4 + len;
-  }
+  ASSERT_TRUE(blob[0] == 2 && blob[1] == 1) << "version 2, private";
+  const auto f = Fields(blob, 2);  // e, n, p, q, dP, dQ, qInv
+  ASSERT_EQ(f.size(), 7u);
   BN_CTX *ctx = BN_CTX_new();
   BIGNUM *t = BN_new(), *pm1 = BN_dup(f[2]), *qm1 = BN_dup(f[3]);
   BN_sub_word(pm1, 1);
@@ -209,16 +220,7 @@ TEST(StoredKeys, RsaKeyIsARealKeyOfItsSize) {
 TEST(StoredKeys, DsaKeyIsARealKeyOfItsSize) {
   auto blob = kel::fips::dsa_key_blob();
   ASSERT_EQ(blob.size(), 256u);
-  std::vector<BIGNUM *> v;  // p, q, g, y, x as mpints
-  size_t at = 0;
-  while (at < blob.size()) {
-    ASSERT_LE(at + 4, blob.size());
-    const size_t len = size_t{blob[at]} << 24 | size_t{blob[at + 1]} << 16 | size_t{blob[at + 2]} << 8 | blob[at + 3];
-    ASSERT_LE(at + 4 + len, blob.size());
-    ASSERT_TRUE(len == 0 || blob[at + 4] < 0x80) << "positive mpint";
-    v.push_back(Bn(blob.data() + at + 4, len));
-    at += 4 + len;
-  }
+  const auto v = Fields(blob, 0);  // p, q, g, y, x (positive mpints)
   ASSERT_EQ(v.size(), 5u);
   BN_CTX *ctx = BN_CTX_new();
   BIGNUM *t = BN_new();
