@@ -238,7 +238,7 @@ TEST_F(ArchiveSandbox, ToolsComeFromTheSystemNeverFromPath) {
   const Layout l{"/tmp/cli", "/tmp/out", home_};
   InChildWith(l, LOG_APP_CLI, [&] {
     ASSERT_EQ(GENERIC_make_path("/tmp/bin"), 0u);
-    for (const char *tool : {"tar", "gzip", "dmesg", "uname", "ip", "rm", "mv"}) {
+    for (const char *tool : {"tar", "gzip", "dmesg", "uname", "ip"}) {
       const std::string fake = std::string("/tmp/bin/") + tool;
       ASSERT_TRUE(WriteFile(fake, "#!/bin/sh\ntouch /tmp/pwned\n"));
       ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
@@ -319,11 +319,6 @@ TEST_F(ArchiveSandbox, HelpersRefuseNullAndRunToolsWithoutAShell) {
     int status = -1;
     EXPECT_EQ(LOG_run_command(fails, -1, -1, &status), 0u) << "it ran: the exit status is the caller's business";
     EXPECT_EQ(status, 3);
-    char tool[64];
-    EXPECT_TRUE(find_tool("tar", tool, sizeof tool));
-    EXPECT_EQ(access(tool, X_OK), 0) << tool;
-    EXPECT_FALSE(find_tool("kel-no-such-tool", tool, sizeof tool));
-    EXPECT_STREQ(tool, "");
     EXPECT_EQ(LOG_append_to_archive(a, nullptr, "x"), 6u);
     EXPECT_EQ(LOG_append_to_archive(a, "/tmp", "missing"), 0u);
     EXPECT_FALSE(Exists(a));
