@@ -10,6 +10,7 @@ PACKAGES=(
   libglib2.0-dev libnm-dev libglade2-dev xvfb xauth
   clang-14 libclang-rt-14-dev
   dpkg-dev lintian man-db groff-base bash
+  valgrind clang-14 libclang-rt-14-dev
 )
 
 missing=()

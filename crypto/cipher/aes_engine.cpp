@@ -44,25 +44,66 @@ void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8
   cipher::secure_zero(t, sizeof t);
 }
 
+namespace {
+
+// A counter block as two big-endian 64-bit halves, stepped without a branch
+// on its value: the low `width` bytes count, the rest stay as they are.
+struct WideCounter {
+  uint64_t hi, lo, keepHi, keepLo;  // keep*: the bits outside the width
+  WideCounter(const uint8_t block[16], int width) {
+    hi = uint64_t{cipher::load_be32(block)} << 32 | cipher::load_be32(block + 4);
+    lo = uint64_t{cipher::load_be32(block + 8)} << 32 | cipher::load_be32(block + 12);
+    const int bits = 8 * width;
+    const uint64_t countLo = bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
+    const uint64_t countHi = bits <= 64 ? 0 : bits >= 128 ? ~uint64_t{0} : (uint64_t{1} << (bits - 64)) - 1;
+    keepLo = ~countLo;
+    keepHi = ~countHi;
+  }
+  void store(uint8_t block[16]) const {
+    cipher::store_be32(block, static_cast<uint32_t>(hi >> 32));
+    cipher::store_be32(block + 4, static_cast<uint32_t>(hi));
+    cipher::store_be32(block + 8, static_cast<uint32_t>(lo >> 32));
+    cipher::store_be32(block + 12, static_cast<uint32_t>(lo));
+  }
+  void step() {
+    const uint64_t nextLo = lo + 1;
+    const uint64_t carry = ((nextLo | (0 - nextLo)) >> 63) ^ 1;  // 1 when the low half wrapped
+    const uint64_t nextHi = hi + carry;
+    lo = (lo & keepLo) | (nextLo & ~keepLo);
+    hi = (hi & keepHi) | (nextHi & ~keepHi);
+  }
+};
+
+}  // namespace
+
 void ctr_xor(const AesContext &ctx, uint8_t counter[16], int width, const uint8_t *in, uint8_t *out, size_t n) {
-  if (ni::available() && width >= 4) {
-    // The instructions count the low 32 bits; split where they wrap so that
-    // the carry into the wider counter takes the generic step.
+  if (ni::available() && width == 4) {
+    // The instructions count the low 32 bits and wrap them, exactly as a
+    // 4-byte counter does: one pass, no split on the counter's value.
+    if (n >= 16 && vaes::available())
+      vaes::ctr32_xor(ctx, counter, in, out, n);
+    else if (n != 0)
+      ni::ctr32_xor(ctx, counter, in, out, n);
+    return;
+  }
+  if (ni::available()) {
+    // Wider (or narrower) counters: the counter blocks of a stretch are laid
+    // out with branch-free steps and encrypted in bulk. Stretches have a
+    // fixed size, so nothing about the counter's value shapes the work.
+    constexpr size_t kStretch = 32;
+    alignas(64) uint8_t ks[16 * kStretch];
+    WideCounter c(counter, width);
     while (n > 0) {
-      const uint64_t before_wrap = (uint64_t{1} << 32) - cipher::load_be32(counter + 12);
-      const size_t run = before_wrap < n ? static_cast<size_t>(before_wrap) : n;
-      if (run >= 16 && vaes::available())
-        vaes::ctr32_xor(ctx, counter, in, out, run);
-      else
-        ni::ctr32_xor(ctx, counter, in, out, run);
+      const size_t run = n < kStretch ? n : kStretch;
+      for (size_t i = 0; i < run; ++i, c.step()) c.store(ks + 16 * i);
+      encrypt_blocks(ctx, ks, ks, run);
+      for (size_t i = 0; i < run; ++i) cipher::xor16(out + 16 * i, in + 16 * i, ks + 16 * i);
       n -= run;
       in += 16 * run;
       out += 16 * run;
-      if (run == before_wrap) {  // the low word is 0 again: carry into the rest
-        for (int i = 11; i >= 16 - width; --i)
-          if (++counter[i] != 0) break;
-      }
     }
+    c.store(counter);
+    cipher::secure_zero(ks, sizeof ks);
     return;
   }
   uint8_t ks[16];

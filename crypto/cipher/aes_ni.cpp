@@ -1,5 +1,6 @@
 // AES-NI paths: key expansion through AESKEYGENASSIST (no table look-ups),
 // single blocks, and the parallel modes pipelined over eight blocks.
+#include "crypto/common/ct.h"
 #include "crypto/cipher/aes_ni.h"
 
 #include <immintrin.h>
@@ -133,9 +134,11 @@ KEL_NI inline void with_reg_keys(const AesContext &ctx, F body) {
 
 // SubWord and SubWord(RotWord) of a big-endian key word through AESKEYGENASSIST.
 KEL_NI inline uint32_t sub_word(uint32_t w, bool rot) {
+  const bool secret = KEL_CT_UNVEIL(&w, sizeof w);
   const __m128i v = _mm_set_epi32(0, 0, static_cast<int>(__builtin_bswap32(w)), 0);
   const __m128i r = _mm_aeskeygenassist_si128(v, 0);
-  const uint32_t le = static_cast<uint32_t>(rot ? _mm_extract_epi32(r, 1) : _mm_extract_epi32(r, 0));
+  uint32_t le = static_cast<uint32_t>(rot ? _mm_extract_epi32(r, 1) : _mm_extract_epi32(r, 0));
+  KEL_CT_VEIL(&le, sizeof le, secret);
   return __builtin_bswap32(le);
 }
 

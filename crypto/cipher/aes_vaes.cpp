@@ -172,7 +172,8 @@ KEL_VAES void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_
   Keys keys;
   load_keys(keys, ctx);
   // Byte-reversed counters: the big-endian low word sits in each lane's
-  // lowest 32 bits, where a 32-bit add counts it (no wrap: the caller splits).
+  // lowest 32 bits, where a 32-bit add counts it and wraps as a 4-byte
+  // counter does.
   const __m512i rev = _mm512_broadcast_i32x4(_mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
   __m512i ctr = _mm512_add_epi32(
       _mm512_shuffle_epi8(_mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i *>(counter))), rev),

@@ -97,6 +97,37 @@ alignas(64) constexpr std::array<SpTable, 8> kSp = make_sp();
 static_assert(kSp[0][0] == 0x01010400 && kSp[0][63] == 0x01010004);
 static_assert(kSp[1][0] == 0x80108020 && kSp[7][0] == 0x10001040 && kSp[7][63] == 0x10041000);
 
+consteval CtSpBits make_ct_sp() {
+  CtSpBits c{};
+  for (int t = 0; t < 8; ++t) {
+    uint32_t used = 0;
+    for (uint32_t v = 0; v < 64; ++v) used |= kSp[t][v];
+    for (int q = 0; q < 4; ++q) {
+      const int p = std::countr_zero(used);
+      used &= used - 1;
+      uint64_t truth = 0;
+      for (uint32_t v = 0; v < 64; ++v) truth |= uint64_t{kSp[t][v] >> p & 1} << v;
+      c.rotated[t][q] = std::rotl(truth, p);
+      c.bit[t][q] = 1u << p;
+    }
+  }
+  return c;
+}
+
+// Each S-box/P function sets exactly four output bits, the same four for
+// every input.
+consteval bool four_bits_each() {
+  for (int t = 0; t < 8; ++t) {
+    uint32_t used = 0;
+    for (uint32_t v = 0; v < 64; ++v) used |= kSp[t][v];
+    if (std::popcount(used) != 4) return false;
+  }
+  return true;
+}
+static_assert(four_bits_each());
+
+alignas(64) constexpr CtSpBits kCtSp = make_ct_sp();
+
 void key_schedule(const uint8_t key[8], uint32_t encrypt[32], uint32_t decrypt[32]) {
   uint8_t pc1m[56], pcr[56];
   for (int j = 0; j < 56; ++j) {

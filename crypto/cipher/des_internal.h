@@ -1,8 +1,10 @@
 // DES core shared by single DES, triple DES and their modes.
 //
-// The block function is the table form of FIPS 46-3: the initial permutation
-// is done with the usual masked swaps, and each round looks up eight combined
-// S-box/P tables. The halves live in the "IP domain" (after IP, with the one-
+// The block function follows FIPS 46-3: the initial permutation is done with
+// the usual masked swaps, and each round evaluates the eight combined
+// S-box/P functions in constant time from their truth tables (the table
+// look-ups, whose addresses depend on key and data, remain only as the
+// reference for the tests). The halves live in the "IP domain" (after IP, with the one-
 // bit rotation the swaps leave behind) from IP to FP, so triple DES pays for
 // IP and FP once per block, and CBC can chain there as well.
 #pragma once
@@ -12,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/common/ct.h"
 #include "kel/des.h"
 
 namespace kel::des {
@@ -82,16 +85,42 @@ inline void fp(uint32_t &l, uint32_t &r) {
 
 // Keeps the compiler from folding a value into a longer XOR chain.
 inline uint32_t opaque(uint32_t v) {
-  __asm__("" : "+r"(v));
+  KEL_VALUE_BARRIER(v);
   return v;
 }
 
-// f(R, K) of one round, for a right half in the IP domain. For a single
-// block the eight look-ups are combined as a tree: the serial XOR chain the
-// compiler would make puts eight steps on the round's critical path, which
-// bounds CBC encryption. With several blocks in flight the chain is cheaper.
-template <bool kTree>
+// The SP tables as bits: SPt[v] has its four bits at fixed positions p, and
+// bit p of SPt[v] is bit v of a 64-bit truth table. rotated[t][q] is that
+// table rotated left by p, so that rotating it right by v brings bit v to
+// position p: a look-up whose address never depends on v.
+struct CtSpBits {
+  uint64_t rotated[8][4];
+  uint32_t bit[8][4];
+};
+extern const CtSpBits kCtSp;
+
+// f(R, K) of one round, for a right half in the IP domain, in constant time:
+// each S-box output bit is a rotation of its truth table by the 6-bit input
+// (a register operation whatever the input), masked to its place after P.
 inline uint32_t f(uint32_t r, const uint32_t *k) {
+  const uint32_t w = std::rotr(r, 4) ^ k[0], x = r ^ k[1];
+  // The input of SPt, t = 0..7, as in the table form below.
+  const uint32_t in[8] = {w >> 24, x >> 24, w >> 16, x >> 16, w >> 8, x >> 8, w, x};
+  uint64_t acc[4] = {};
+#pragma GCC unroll 8
+  for (int t = 0; t < 8; ++t) {
+    const unsigned v = in[t] & 0x3f;
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; ++q) acc[q] |= std::rotr(kCtSp.rotated[t][q], static_cast<int>(v)) & kCtSp.bit[t][q];
+  }
+  return static_cast<uint32_t>((acc[0] | acc[1]) | (acc[2] | acc[3]));
+}
+
+// The table form of f, kept as the reference the tests hold the constant-
+// time form to; the library does not run it. Its look-up addresses depend on
+// key and data.
+template <bool kTree>
+inline uint32_t f_table(uint32_t r, const uint32_t *k) {
   const auto &sp = kSp;
   const uint32_t w = std::rotr(r, 4) ^ k[0], x = r ^ k[1];
   if constexpr (kTree) {
@@ -114,9 +143,18 @@ inline void rounds(uint32_t (&l)[N], uint32_t (&r)[N], const uint32_t *k) {
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i, k += 4) {
 #pragma GCC unroll 4
-    for (size_t b = 0; b < N; ++b) l[b] ^= f<N == 1>(r[b], k);
+    for (size_t b = 0; b < N; ++b) l[b] ^= f(r[b], k);
 #pragma GCC unroll 4
-    for (size_t b = 0; b < N; ++b) r[b] ^= f<N == 1>(l[b], k + 2);
+    for (size_t b = 0; b < N; ++b) r[b] ^= f(l[b], k + 2);
+  }
+}
+
+// One block through the table form (tests only): (l, r) after IP in, the
+// output halves out as rounds() leaves them.
+inline void rounds_table(uint32_t &l, uint32_t &r, const uint32_t *k) {
+  for (int i = 0; i < 8; ++i, k += 4) {
+    l ^= f_table<true>(r, k);
+    r ^= f_table<true>(l, k + 2);
   }
 }
 

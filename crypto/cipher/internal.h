@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crypto/common/ct.h"
 #include "kel/aes.h"
 #include "kel/aes_modes.h"
 
@@ -51,7 +52,8 @@ inline void xor_bytes(uint8_t *dst, const uint8_t *src, size_t n) {
 inline bool ct_equal(const uint8_t *a, const uint8_t *b, size_t n) {
   uint8_t diff = 0;
   for (size_t i = 0; i < n; ++i) diff |= static_cast<uint8_t>(a[i] ^ b[i]);
-  __asm__("" : "+r"(diff));
+  KEL_VALUE_BARRIER(diff);
+  KEL_DECLASSIFY(&diff, sizeof diff);  // the verdict is public, the bytes are not
   return diff == 0;
 }
 
@@ -93,9 +95,15 @@ inline void xts_mul_alpha(uint8_t T[16]) {
   T[0] = static_cast<uint8_t>((T[0] << 1) ^ (carry & 0x87));
 }
 // Adds 1 to the last `width` bytes of counter, big-endian, dropping the carry.
+// The counter may be secret (the DRBG's V, GCM's J0 under a long nonce): the
+// carry runs through every byte of the width, never a branch on its value.
 inline void increment_counter(uint8_t counter[16], int width) {
-  for (int i = 15; i >= 16 - width; --i)
-    if (++counter[i] != 0) break;
+  unsigned carry = 1;
+  for (int i = 15; i >= 16 - width; --i) {
+    const unsigned sum = counter[i] + carry;
+    counter[i] = static_cast<uint8_t>(sum);
+    carry = sum >> 8;
+  }
 }
 
 // The portable table forms (always available) of the engines above.

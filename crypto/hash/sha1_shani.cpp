@@ -9,6 +9,7 @@
 
 #include <utility>
 
+#include "crypto/common/ct.h"
 #include "crypto/common/cpu.h"
 #include "crypto/hash/kernels.h"
 
@@ -49,6 +50,7 @@ bool sha1_shani_available() { return cpu::has(cpu::kSha | cpu::kSse41 | cpu::kSs
 __attribute__((target("sha,sse4.1,ssse3")))
 void sha1_blocks_shani(uint32_t state[5], const uint8_t *data, size_t blocks) {
   if (blocks == 0) return;
+  const bool secretState = KEL_CT_UNVEIL(state, 20), secretData = KEL_CT_UNVEIL(data, 64 * blocks);
   // Big-endian words with the first word in the top lane.
   const __m128i bswap = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
   __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(state)), 0x1b);
@@ -70,6 +72,8 @@ void sha1_blocks_shani(uint32_t state[5], const uint8_t *data, size_t blocks) {
 
   _mm_storeu_si128(reinterpret_cast<__m128i *>(state), _mm_shuffle_epi32(abcd, 0x1b));
   state[4] = static_cast<uint32_t>(_mm_extract_epi32(e, 3));
+  KEL_CT_VEIL(state, 20, secretState || secretData);
+  KEL_CT_VEIL(data, 64 * blocks, secretData);
 }
 
 }  // namespace kel::hash

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <utility>
 
+#include "crypto/common/ct.h"
 #include "crypto/common/cpu.h"
 #include "crypto/hash/kernels.h"
 #include "crypto/hash/round_constants.h"
@@ -85,7 +86,7 @@ KEL_SHA512 void load_pairs(V4 (&x)[8], PairSchedule &wk, const uint8_t *first, c
 KEL_SHA512 uint64_t ror(uint64_t x, int r) { return (x >> r) | (x << (64 - r)); }
 
 // Pins a value: the compiler may not regroup sums across it.
-KEL_SHA512 void pin(uint64_t &x) { __asm__("" : "+r"(x)); }
+KEL_SHA512 void pin(uint64_t &x) { KEL_VALUE_BARRIER(x); }
 
 // One round, FIPS 180-4 6.4.2 step 3, the registers renamed instead of moved.
 // The round is about 22 scalar ops, more than the chain through e is long,
@@ -122,7 +123,7 @@ KEL_SHA512 void two_rounds(uint64_t (&s)[8], const PairSchedule &wk, int lane, u
   const uint64_t *w = &wk[T / 2][2 * lane];
   // Read W + K back from memory (a load beside each round's add) rather than
   // let the compiler move each word from its vector register to a scalar one.
-  __asm__("" : "+r"(w));
+  KEL_VALUE_BARRIER(w);
   round_at<T>(s, w, bc);
   round_at<T + 1>(s, w, bc);
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "crypto/cipher/internal.h"
+#include "crypto/common/ct.h"
 #include "crypto/fips/gate.h"
 #include "crypto/random/internal.h"
 #include "kel/vor.h"
@@ -81,20 +82,19 @@ int32_t make_schedule(CtrDrbgKeySchedule &ks, uint32_t blockLength, uint32_t key
   return status;
 }
 
-// V + 1 as one big-endian integer over all its bytes, wrapping.
-void increment(uint8_t *v, uint32_t n) {
-  for (uint32_t i = n; i-- > 0;)
-    if (++v[i] != 0) break;
-}
-
-// V + count, big-endian, wrapping.
+// V + count as one big-endian integer over all its n bytes, wrapping. V is
+// secret: every byte is visited and the carry is arithmetic, never a branch.
 void add(uint8_t *v, uint32_t n, uint64_t count) {
-  for (uint32_t i = n; i-- > 0 && count != 0;) {
-    uint64_t sum = v[i] + (count & 0xFF);
+  uint64_t carry = 0;
+  for (uint32_t i = n; i-- > 0;) {
+    const uint64_t sum = uint64_t{v[i]} + (count & 0xFF) + carry;
     v[i] = static_cast<uint8_t>(sum);
-    count = (count >> 8) + (sum >> 8);
+    carry = sum >> 8;
+    count >>= 8;
   }
 }
+
+void increment(uint8_t *v, uint32_t n) { add(v, n, 1); }
 
 // CTR_DRBG_Update (10.2.1.2) with seedlen bytes of provided data.
 int32_t update(CtrDrbgContext &c, const uint8_t *provided) {
@@ -160,14 +160,19 @@ int32_t destroy(CtrDrbgContext *c) {
 
 bool is_ctr(const RandomContext *ctx) { return ctx != nullptr && ctx->kind == RANDOM_KIND_CTRDRBG; }
 
+// Compares two secret blocks without an early exit; only the verdict is
+// public.
 bool same_block(const uint8_t *a, const uint8_t *b, uint32_t n) {
-  uint64_t x0, x1, y0, y1 = 0;
+  uint64_t x0, x1 = 0, y0, y1 = 0;
   std::memcpy(&x0, a, 8);
   std::memcpy(&y0, b, 8);
-  if (n == 8) return x0 == y0;
-  std::memcpy(&x1, a + 8, 8);
-  std::memcpy(&y1, b + 8, 8);
-  return ((x0 ^ y0) | (x1 ^ y1)) == 0;
+  if (n == 16) {
+    std::memcpy(&x1, a + 8, 8);
+    std::memcpy(&y1, b + 8, 8);
+  }
+  uint64_t diff = (x0 ^ y0) | (x1 ^ y1);
+  KEL_DECLASSIFY(&diff, sizeof diff);
+  return diff == 0;
 }
 
 // The continuous test over the blocks of one request, in output order: the

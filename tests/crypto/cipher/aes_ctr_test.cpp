@@ -53,30 +53,43 @@ TEST_F(AesCtr, Sp80038aF5InEverySplitAndRfc3686) {
 
 TEST_F(AesCtr, CounterWidthDecidesHowFarTheCarryRuns) {
   const Bytes key(16, 7);
-  Bytes start = FromHex("000102030405060708090a0bffffffff");
-  ForEachPath([&] {
-    for (int width : {4, 16, 0}) {
-      AesCtrContext ctx;
-      ASSERT_EQ(AESCTRInit(&ctx, key.data(), 16, start.data()), 0);
-      Bytes data(16 * 40, 0);  // long enough for the eight-block paths
-      ASSERT_EQ(DoAESCTREx(&ctx, data.data(), static_cast<int32_t>(data.size()), 1, nullptr, width), 0);
-      // Expected keystream: block i encrypts the counter advanced i times.
-      Bytes counter = start;
-      for (int i = 0; i < 40; ++i) {
-        uint8_t ks[16];
-        aesEncrypt(ctx.aes.roundKeys, ctx.aes.rounds, counter.data(), ks);
-        ASSERT_EQ(ToHex(ks, 16), ToHex(data.data() + 16 * i, 16)) << "width " << width << " block " << i;
-        aes::increment_counter(counter.data(), width);
+  // Wraps of the low word, of the low 64 bits and of the whole block, each
+  // inside a run: the carry must reach exactly as far as the width.
+  for (const char *hex : {"000102030405060708090a0bffffffff", "0001020304050607fffffffffffffffe",
+                          "fffffffffffffffffffffffffffffffd"}) {
+    SCOPED_TRACE(hex);
+    const Bytes start = FromHex(hex);
+    ForEachPath([&] {
+      for (int width : {4, 16, 0, 1, 8, 9}) {
+        AesCtrContext ctx;
+        ASSERT_EQ(AESCTRInit(&ctx, key.data(), 16, start.data()), 0);
+        Bytes data(16 * 40, 0);  // long enough for the eight-block paths
+        ASSERT_EQ(DoAESCTREx(&ctx, data.data(), static_cast<int32_t>(data.size()), 1, nullptr, width), 0);
+        // Expected keystream: block i encrypts the counter advanced i times.
+        Bytes counter = start;
+        for (int i = 0; i < 40; ++i) {
+          uint8_t ks[16];
+          aesEncrypt(ctx.aes.roundKeys, ctx.aes.rounds, counter.data(), ks);
+          ASSERT_EQ(ToHex(ks, 16), ToHex(data.data() + 16 * i, 16)) << "width " << width << " block " << i;
+          aes::increment_counter(counter.data(), width);
+        }
+        EXPECT_EQ(ToHex(ctx.counterBlock, 16), ToHex(counter));
       }
-      EXPECT_EQ(ToHex(ctx.counterBlock, 16), ToHex(counter));
-    }
-  });
+    });
+  }
+  const Bytes start = FromHex("000102030405060708090a0bffffffff");
   Bytes after = start;
   aes::increment_counter(after.data(), 4);
   EXPECT_EQ(ToHex(after), "000102030405060708090a0b00000000");
   after = start;
   aes::increment_counter(after.data(), 16);
   EXPECT_EQ(ToHex(after), "000102030405060708090a0c00000000");
+  after = FromHex("00ffffffffffffffffffffffffffffff");
+  aes::increment_counter(after.data(), 15);
+  EXPECT_EQ(ToHex(after), "00000000000000000000000000000000");
+  after = FromHex("00ffffffffffffffffffffffffffffff");
+  aes::increment_counter(after.data(), 16);
+  EXPECT_EQ(ToHex(after), "01000000000000000000000000000000");
 }
 
 TEST_F(AesCtr, FilePositionsGiveSlicesOfOneKeystream) {

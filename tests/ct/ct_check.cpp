@@ -1,0 +1,333 @@
+// Constant-time check of the toolkit's secret paths. Keys, plaintexts,
+// entropy and counters are marked undefined (valgrind memcheck) or poisoned
+// (MemorySanitizer); any branch on them or memory address computed from them
+// is then reported. Built twice by tests/ct/run.sh, never into the library.
+//
+//   ct_check            every case on every path this run can reach
+//   ct_check CASE...    the named cases
+//   ct_check --list     the case names
+//   ct_check canary     a deliberate leak that the checker must report
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "crypto/common/cpu.h"
+#include "kel/aes.h"
+#include "kel/aes_modes.h"
+#include "kel/ctr_drbg.h"
+#include "kel/des.h"
+#include "kel/fips.h"
+#include "kel/gcm.h"
+#include "kel/hash.h"
+#include "kel/hmac.h"
+
+#if defined(KEL_CT_CHECK_VALGRIND)
+#include <valgrind/memcheck.h>
+#define SECRET(p, n) VALGRIND_MAKE_MEM_UNDEFINED((p), (n))
+#define PUBLIC(p, n) VALGRIND_MAKE_MEM_DEFINED((p), (n))
+#elif defined(KEL_CT_CHECK_MSAN)
+#include <sanitizer/msan_interface.h>
+#define SECRET(p, n) __msan_poison((p), (n))
+#define PUBLIC(p, n) __msan_unpoison((p), (n))
+#else
+#error "build with KEL_CT_CHECK_VALGRIND or KEL_CT_CHECK_MSAN"
+#endif
+
+namespace {
+
+int g_failures = 0;
+
+// A status is public; anything else the check reads back is made public
+// first, so that the harness itself never branches on a secret.
+void expect(bool ok, const char *what) {
+  if (!ok) {
+    std::printf("  FAILED: %s\n", what);
+    ++g_failures;
+  }
+}
+
+void fill(uint8_t *p, size_t n, uint8_t seed) {
+  for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(seed + 37 * i);
+}
+
+// ---- AES in every mode and key size (the table path is not constant-time;
+// these cases run on the AES instructions only) ----
+
+void aes_modes() {
+  using Create = BulkCtx (*)(const uint8_t *, uint32_t, int32_t);
+  using Do = int32_t (*)(BulkCtx, uint8_t *, uint32_t, int32_t, uint8_t *);
+  struct Mode {
+    Create create;
+    Do run;
+    int32_t (*remove)(BulkCtx *);
+  };
+  const Mode modes[] = {{CreateAESECBCtx, DoAESECB, DeleteAESECBCtx},
+                        {CreateAESCtx, DoAES, DeleteAESCtx},
+                        {CreateAESCFBCtx, DoAES, DeleteAESCtx},
+                        {CreateAESOFBCtx, DoAES, DeleteAESCtx}};
+  for (uint32_t keyLength : {16u, 24u, 32u}) {
+    for (const Mode &m : modes)
+      for (int32_t encrypt : {1, 0}) {
+        uint8_t key[32], iv[16], data[16 * 20];
+        fill(key, sizeof key, 1);
+        fill(iv, sizeof iv, 2);
+        fill(data, sizeof data, 3);
+        SECRET(key, sizeof key);
+        SECRET(data, sizeof data);
+        BulkCtx ctx = m.create(key, keyLength, encrypt);
+        expect(ctx != nullptr, "create");
+        if (ctx == nullptr) continue;
+        for (uint32_t len : {16u, 64u, 16u * 20})  // one block, a short run, the wide kernels
+          expect(m.run(ctx, data, len, encrypt, iv) == 0, "AES mode");
+        m.remove(&ctx);
+      }
+    // Counter mode: the key and the counter block are secret (as in the DRBG).
+    uint8_t material[48], data[16 * 20 + 5];
+    fill(material, sizeof material, 4);
+    fill(data, sizeof data, 5);
+    SECRET(material, sizeof material);
+    SECRET(data, sizeof data);
+    BulkCtx ctr = CreateAESCTRCtx(material, keyLength + 16, 1);
+    expect(ctr != nullptr, "CTR create");
+    for (int32_t width : {4, 16}) {
+      uint8_t counter[16];
+      fill(counter, sizeof counter, 6);
+      SECRET(counter, sizeof counter);
+      expect(DoAESCTREx(ctr, data, sizeof data, 1, counter, width) == 0, "CTR");
+      expect(DoAESCTREx(ctr, data, 7, 1, nullptr, width) == 0, "CTR tail");
+    }
+    DeleteAESCTRCtx(&ctr);
+    if (keyLength != 24) {
+      uint8_t xtsKey[64], tweak[16] = {9};
+      fill(xtsKey, sizeof xtsKey, 7);
+      SECRET(xtsKey, sizeof xtsKey);
+      for (int32_t encrypt : {1, 0}) {
+        BulkCtx xts = CreateAESXTSCtx(xtsKey, static_cast<int32_t>(2 * keyLength), encrypt);
+        expect(xts != nullptr, "XTS create");
+        expect(DoAESXTS(xts, data, 16 * 20 + 5, encrypt, tweak) == 0, "XTS");
+        DeleteAESXTSCtx(&xts);
+      }
+    }
+  }
+}
+
+// ---- Authenticated modes and their tag checks ----
+
+void gcm() {
+  for (uint32_t keyLength : {16u, 24u, 32u})
+    for (uint32_t nonceLength : {12u, 8u}) {  // J0 from the nonce, or through GHASH under the key
+      uint8_t key[32], nonce[12], aad[20], data[100 + 16];
+      fill(key, sizeof key, 10);
+      fill(nonce, sizeof nonce, 11);
+      fill(aad, sizeof aad, 12);
+      fill(data, sizeof data, 13);
+      SECRET(key, sizeof key);
+      SECRET(data, 100);
+      BulkCtx ctx = GCM_createCtx_256b(key, keyLength, 1);
+      expect(ctx != nullptr, "GCM create");
+      expect(GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, 100, 16, 1) == 0, "GCM seal");
+      PUBLIC(data, sizeof data);  // the sealed message is public
+      expect(GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, 100, 16, 0) == 0, "GCM open");
+      GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, 100, 16, 1);
+      PUBLIC(data, sizeof data);
+      data[100] ^= 1;
+      expect(GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, 100, 16, 0) == ERR_GCM_TAG_MISMATCH,
+             "GCM forged tag");
+      GCM_deleteCtx_256b(&ctx);
+    }
+}
+
+void ccm() {
+  for (int32_t keyLength : {16, 24, 32}) {
+    uint8_t key[32], nonce[13], aad[24], data[70], tag[16];
+    fill(key, sizeof key, 20);
+    fill(nonce, sizeof nonce, 21);
+    fill(aad, sizeof aad, 22);
+    fill(data, sizeof data, 23);
+    SECRET(key, sizeof key);
+    SECRET(data, sizeof data);
+    expect(AESCCM_encrypt(16, 2, key, keyLength, nonce, data, sizeof data, aad, sizeof aad, tag) == 0, "CCM seal");
+    PUBLIC(data, sizeof data);
+    PUBLIC(tag, sizeof tag);
+    expect(AESCCM_decrypt(16, 2, key, keyLength, nonce, data, sizeof data, aad, sizeof aad, tag) == 0, "CCM open");
+    AESCCM_encrypt(16, 2, key, keyLength, nonce, data, sizeof data, aad, sizeof aad, tag);
+    PUBLIC(data, sizeof data);
+    PUBLIC(tag, sizeof tag);
+    tag[5] ^= 0x40;
+    expect(AESCCM_decrypt(16, 2, key, keyLength, nonce, data, sizeof data, aad, sizeof aad, tag) == -7909,
+           "CCM forged tag");
+  }
+}
+
+void cmac() {
+  for (uint32_t keyLength : {16u, 24u, 32u}) {
+    uint8_t key[32], message[75], tag[16];
+    fill(key, sizeof key, 30);
+    fill(message, sizeof message, 31);
+    SECRET(key, sizeof key);
+    SECRET(message, sizeof message);
+    AesCmacContext ctx;
+    expect(AESCMAC_init(key, keyLength, &ctx) == 0, "CMAC init");
+    expect(AESCMAC_update(message, 33, &ctx) == 0 && AESCMAC_update(message + 33, 42, &ctx) == 0, "CMAC update");
+    expect(AESCMAC_final(tag, &ctx) == 0, "CMAC final");
+  }
+}
+
+// ---- Digests and HMAC: every path, the portable one included ----
+
+void sha2() {
+  using Complete = int32_t (*)(const uint8_t *, uint32_t, uint8_t *);
+  const Complete digests[] = {SHA224_completeDigest, SHA256_completeDigest, SHA384_completeDigest,
+                              SHA512_completeDigest, SHA1_completeDigest};
+  for (Complete d : digests)
+    for (uint32_t length : {0u, 55u, 56u, 111u, 112u, 300u}) {
+      uint8_t message[300], out[64];
+      fill(message, sizeof message, 40);
+      SECRET(message, sizeof message);
+      expect(d(message, length, out) == 0, "digest");
+    }
+}
+
+void hmac() {
+  for (int32_t id : {4, 5, 11, 12, 13, 14}) {
+    const HashSuite *suite = nullptr;
+    CRYPTO_getRSAHashAlgo(id, &suite);
+    for (uint32_t keyLength : {16u, 64u, 200u}) {  // short, one block, hashed first
+      uint8_t key[200], text[150], out[64];
+      fill(key, sizeof key, 50);
+      fill(text, sizeof text, 51);
+      SECRET(key, sizeof key);
+      SECRET(text, sizeof text);
+      expect(HmacQuick(key, keyLength, text, sizeof text, out, suite) == 0, "HMAC");
+    }
+  }
+  uint8_t key[80], text[90], out[20];
+  fill(key, sizeof key, 52);
+  fill(text, sizeof text, 53);
+  SECRET(key, sizeof key);
+  SECRET(text, sizeof text);
+  expect(HMAC_SHA1(key, sizeof key, text, sizeof text, nullptr, 0, out) == 0, "HMAC_SHA1");
+  expect(HMAC_MD5(key, 16, text, sizeof text, nullptr, 0, out) == 0, "HMAC_MD5");
+}
+
+// ---- The CTR-DRBG: secret entropy, so V and Key are secret ----
+
+void drbg() {
+  for (uint32_t keyLength : {16u, 24u, 32u}) {
+    uint8_t entropy[48], add[20], out[1000];
+    fill(entropy, sizeof entropy, 60);
+    fill(add, sizeof add, 61);
+    SECRET(entropy, sizeof entropy);
+    RandomContext *ctx = nullptr;
+    expect(NIST_CTRDRBG_newContext(&ctx, entropy, keyLength + 16, keyLength, 16, nullptr, 0,
+                                   CTRDRBG_FLAG_NO_HEALTH_TEST) == 0,
+           "DRBG new");
+    for (uint32_t bytes : {16u, 5u, 48u, 1000u})
+      expect(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 8 * bytes, 0) == 0, "DRBG generate");
+    expect(NIST_CTRDRBG_generate(ctx, add, sizeof add, out, 8 * 100, 0) == 0, "DRBG generate with input");
+    expect(NIST_CTRDRBG_reseed(ctx, entropy, keyLength + 16, add, sizeof add) == 0, "DRBG reseed");
+    expect(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 8 * 64, 0) == 0, "DRBG after reseed");
+    NIST_CTRDRBG_deleteContext(&ctx);
+    uint8_t nonce[16];
+    fill(nonce, sizeof nonce, 62);
+    SECRET(entropy, sizeof entropy);
+    expect(NIST_CTRDRBG_newDFContext(&ctx, keyLength, 16, entropy, keyLength, nonce, sizeof nonce, nullptr, 0,
+                                     CTRDRBG_FLAG_NO_HEALTH_TEST) == 0,
+           "DRBG df new");
+    expect(NIST_CTRDRBG_generate(ctx, add, sizeof add, out, 8 * 200, 0) == 0, "DRBG df generate");
+    NIST_CTRDRBG_deleteContext(&ctx);
+  }
+}
+
+// ---- DES and triple DES: keys and data secret ----
+
+void des() {
+  uint8_t key[24], iv[8], data[8 * 9];
+  fill(key, sizeof key, 70);
+  fill(iv, sizeof iv, 71);
+  fill(data, sizeof data, 72);
+  SECRET(key, sizeof key);
+  SECRET(data, sizeof data);
+  DesContext single;
+  TripleDesContext triple;
+  expect(DES_initKey(&single, key, 8) == 0, "DES key");
+  expect(DES_encipher(&single, data, data, sizeof data) == 0 && DES_decipher(&single, data, data, 24) == 0, "DES");
+  expect(THREE_DES_initKey(&triple, key, 24) == 0, "3DES key");
+  expect(THREE_DES_encipher(&triple, data, data, sizeof data) == 0, "3DES encipher");
+  expect(THREE_DES_decipher(&triple, data, data, 8) == 0, "3DES decipher");
+  for (int32_t encrypt : {1, 0}) {
+    void *cbc = Create3DESCtx(key, 24, encrypt);
+    expect(cbc != nullptr, "3DES create");
+    expect(Do3DES(cbc, data, sizeof data, encrypt, iv) == 0, "3DES CBC");
+    Delete3DESCtx(&cbc);
+    void *two = Create2Key3DESCtx(key, 16, encrypt);
+    expect(Do3DES(two, data, 16, encrypt, iv) == 0, "two-key 3DES CBC");
+    Delete3DESCtx(&two);
+  }
+}
+
+struct Case {
+  const char *name;
+  bool aes;  // needs the AES instructions to be constant-time
+  void (*run)();
+};
+
+const Case kCases[] = {
+    {"aes-modes", true, aes_modes}, {"gcm", true, gcm},    {"ccm", true, ccm},
+    {"cmac", true, cmac},           {"sha2", false, sha2}, {"hmac", false, hmac},
+    {"drbg", true, drbg},           {"des", false, des},
+};
+
+// A table look-up and a branch on a secret byte: the checker must object.
+__attribute__((noinline)) int canary() {
+  static const uint8_t table[256] = {1, 2, 3};
+  uint8_t secret = 0x2a;
+  SECRET(&secret, 1);
+  volatile uint8_t sink = table[secret];
+  if (secret & 1) sink = static_cast<uint8_t>(sink + 1);
+  return sink;
+}
+
+void run_case(const Case &c) {
+  const bool haveAes = kel::cpu::has(kel::cpu::kAesni | kel::cpu::kPclmul | kel::cpu::kSsse3);
+  const uint32_t paths[] = {0u, ~0u};  // the portable code, then all the processor offers
+  for (uint32_t allowed : paths) {
+    kel::cpu::restrict_to(allowed);
+    const bool hardware = allowed != 0;
+    if (c.aes && (!hardware || !haveAes)) {
+      std::printf("%-10s %-9s skipped (table AES)\n", c.name, hardware ? "hardware" : "portable");
+      continue;
+    }
+    std::printf("%-10s %-9s features %#x\n", c.name, hardware ? "hardware" : "portable", kel::cpu::features());
+    std::fflush(stdout);
+    c.run();
+  }
+  kel::cpu::restrict_to(~0u);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  gFIPS_powerupStatus = 0;
+  if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
+    for (const Case &c : kCases) std::printf("%s\n", c.name);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "canary") == 0) {
+    canary();
+    return 0;  // the checker, not this program, reports the leak
+  }
+  int ran = 0;
+  for (const Case &c : kCases) {
+    bool wanted = argc == 1;
+    for (int i = 1; i < argc; ++i) wanted |= std::strcmp(argv[i], c.name) == 0;
+    if (!wanted) continue;
+    run_case(c);
+    ++ran;
+  }
+  if (ran == 0 || ran < argc - 1) {
+    std::printf("unknown case\n");
+    return 2;
+  }
+  return g_failures == 0 ? 0 : 1;
+}
