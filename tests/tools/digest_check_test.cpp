@@ -120,33 +120,5 @@ TEST_P(DigestCheck, ChecksListsAsCoreutilsDoes) {
 INSTANTIATE_TEST_SUITE_P(Coreutils, DigestCheck, ::testing::Values("md5", "sha1", "sha256", "sha512"),
                          [](const auto &info) { return std::string(info.param); });
 
-// What coreutils cannot show: HMAC lists, and refusals of option mixes.
-TEST(DigestCheckKelctl, HmacListsAndBadUsage) {
-  TempDir dir;
-  ASSERT_TRUE(WriteFile(dir / "data", "message"));
-  const std::string kelctl = KEL_BINARY_DIR "/tools/kelctl digest --algo md5 ";
-  auto run = [&](const std::string &args) {
-    const int st = std::system(("cd " + dir.path() + " && " + kelctl + args + " >out 2>err").c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  };
-  ASSERT_EQ(run("--hmac-key 6b6579 --tag data"), 0);
-  const std::string tagged = ReadFile(dir / "out");
-  EXPECT_EQ(tagged.rfind("HMAC-MD5 (data) = ", 0), 0u) << tagged;
-  ASSERT_TRUE(WriteFile(dir / "list", tagged));
-  EXPECT_EQ(run("--hmac-key 6b6579 --check list"), 0) << ReadFile(dir / "err");
-  EXPECT_EQ(ReadFile(dir / "out"), "data: OK\n");
-  EXPECT_EQ(run("--hmac-key 6b657a --check list"), 1);  // another key
-  EXPECT_EQ(ReadFile(dir / "out"), "data: FAILED\n");
-  EXPECT_EQ(run("--check list"), 1);  // a plain MD5 check finds no HMAC-MD5 line
-  EXPECT_NE(ReadFile(dir / "err").find("no properly formatted checksum lines found"), std::string::npos);
-
-  for (const char *args : {"--check --tag list", "--quiet data", "--status data", "--algo", "--frobnicate data"}) {
-    EXPECT_EQ(run(args), 2) << args;
-    const std::string err = ReadFile(dir / "err");
-    EXPECT_EQ(err.rfind("kelctl digest: ", 0), 0u) << err;
-    EXPECT_NE(err.find("usage: kelctl digest"), std::string::npos) << err;
-  }
-}
-
 }  // namespace
 }  // namespace kel::test
