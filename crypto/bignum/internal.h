@@ -14,8 +14,10 @@
 // the one place that picks between the two; call it with Exponent::kSecret
 // whenever the exponent is not public. Both give the same value.
 //
-// What the constant-time path treats as public: the modulus and its length,
-// the exponent's unit count (not its bit length), and the base.
+// What the constant-time path treats as public: the modulus' length, the
+// exponent's unit count (not its bit length), and the base. The modulus
+// itself may be secret (RSA's CRT primes): its Montgomery constants come from
+// shifts and masked subtractions, and the base is reduced the same way.
 #pragma once
 
 #include <cstdint>

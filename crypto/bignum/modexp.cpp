@@ -43,7 +43,7 @@ int32_t MontSpace::table(uint32_t count) {
   return kOk;
 }
 
-int32_t MontSpace::init(const vlong *m) {
+int32_t MontSpace::take_buffers(const vlong *m) {
   size_t n;
   const limb_t *ml = view(m, &n);
   mt_.m = ml;
@@ -57,12 +57,54 @@ int32_t MontSpace::init(const vlong *m) {
   if (n >= kKaratsubaThreshold) {
     if (int32_t s = take_units(static_cast<uint32_t>(2 * karatsuba_workspace(n)), &ws_); s != kOk) return s;
   }
-  if (int32_t s = take(&one_); s != kOk) return s;
+  return take(&one_);
+}
+
+int32_t MontSpace::init(const vlong *m) {
+  if (int32_t s = take_buffers(m); s != kOk) return s;
   // R mod m: the dividend 2^(64n).
+  const size_t n = mt_.n;
   zero_n(u_, n + 1);
   u_[n] = 1;
-  divrem(q_, u_, n + 1, ml, n, dw_);
+  divrem(q_, u_, n + 1, mt_.m, n, dw_);
   copy_n(one_, u_, n);
+  return kOk;
+}
+
+void MontSpace::double_mod(limb_t *r, uint64_t bit) {
+  const size_t n = mt_.n;
+  const uint64_t out = lshift(r, r, n, 1);
+  r[0] |= bit;
+  const uint64_t borrow = sub_n(dw_, r, mt_.m, n);
+  // 2r + bit >= m when a bit left the top or the subtraction did not borrow.
+  const uint64_t take = 0 - ((out | (borrow ^ 1)) & 1);
+  select_n(r, dw_, r, n, take);
+}
+
+int32_t MontSpace::init_consttime(const vlong *m) {
+  if (int32_t s = take_buffers(m); s != kOk) return s;
+  if (int32_t s = take(&rr_); s != kOk) return s;
+  // R² mod m = 2^(128n) mod m by doubling 1, then R mod m = R²·R^-1.
+  const size_t n = mt_.n;
+  zero_n(rr_, n);
+  rr_[0] = 1;
+  for (size_t i = 0; i < 128 * n; ++i) double_mod(rr_, 0);
+  from_mont(one_, rr_);
+  return kOk;
+}
+
+int32_t MontSpace::to_mont_consttime(limb_t *r, const vlong *x) {
+  const size_t n = mt_.n;
+  zero_n(r, n);
+  for (uint32_t i = VLONG_bitLength(x); i-- > 0;) double_mod(r, static_cast<uint64_t>(VLONG_isVlongBitSet(x, i)));
+  if (x->isNegative) {
+    // -|x| ≡ m - (|x| mod m), and 0 stays 0.
+    uint64_t any = 0;
+    for (size_t i = 0; i < n; ++i) any |= r[i];
+    sub_n(dw_, mt_.m, r, n);
+    select_n(r, dw_, r, n, 0 - static_cast<uint64_t>(any != 0));
+  }
+  mont_mul(mt_, r, r, rr_, t_);
   return kOk;
 }
 
@@ -239,11 +281,12 @@ int32_t montgomery_exp(const vlong *x, const vlong *e, const vlong *m, Method me
   Temp result(queue);
   if (int32_t s = VLONG_allocVlong(result.out(), queue); s != kOk) return s;
   MontSpace ms(queue);
-  if (int32_t s = ms.init(m); s != kOk) return s;
+  const bool ct = method == Method::kConstTime;
+  if (int32_t s = ct ? ms.init_consttime(m) : ms.init(m); s != kOk) return s;
   limb_t *g = nullptr, *acc = nullptr;
   if (int32_t s = ms.take(&g); s != kOk) return s;
   if (int32_t s = ms.take(&acc); s != kOk) return s;
-  if (int32_t s = ms.to_mont(g, x); s != kOk) return s;
+  if (int32_t s = ct ? ms.to_mont_consttime(g, x) : ms.to_mont(g, x); s != kOk) return s;
   int32_t s = method == Method::kWindow ? ms.pow_window(acc, g, e) : ms.pow_consttime(acc, g, e);
   if (s != kOk) return s;
   ms.from_mont(acc, acc);

@@ -19,8 +19,11 @@ class MontSpace {
   MontSpace(const MontSpace &) = delete;
   MontSpace &operator=(const MontSpace &) = delete;
 
-  // m: odd (not checked here), non-zero.
+  // m: odd (not checked here), non-zero. The constant-time form, for secret
+  // moduli (RSA's CRT primes), derives its constants by shifts and masked
+  // subtractions instead of long division.
   int32_t init(const vlong *m);
+  int32_t init_consttime(const vlong *m);
 
   size_t n() const { return mt_.n; }
   const Mont &mont() const { return mt_; }
@@ -31,6 +34,9 @@ class MontSpace {
   int32_t take(limb_t **out);
   // x mod m (x may be negative or larger than m) in Montgomery form.
   int32_t to_mont(limb_t *r, const vlong *x);
+  // The same without division: x is reduced bit by bit (its length and sign
+  // are public) and multiplied by R² mod m. Needs init_consttime.
+  int32_t to_mont_consttime(limb_t *r, const vlong *x);
   // a (< m, n limbs) into Montgomery form.
   void to_mont_limbs(limb_t *r, const limb_t *a);
   // Leaves Montgomery form.
@@ -55,6 +61,9 @@ class MontSpace {
 
  private:
   int32_t take_units(uint32_t units, limb_t **out);
+  int32_t take_buffers(const vlong *m);
+  // r = 2r + bit mod m (r < m), by mask.
+  void double_mod(limb_t *r, uint64_t bit);
   // The first count table entries (taken once, reused by later powers).
   int32_t table(uint32_t count);
 
@@ -68,6 +77,7 @@ class MontSpace {
   limb_t *dw_ = nullptr;   // n limbs: the shifted divisor
   limb_t *ws_ = nullptr;   // Karatsuba workspace
   limb_t *one_ = nullptr;  // R mod m
+  limb_t *rr_ = nullptr;   // R² mod m (constant-time set-up only)
   limb_t *table_[32] = {};
   limb_t *spare_ = nullptr;  // g² or the selected entry
 };

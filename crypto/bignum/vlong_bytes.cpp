@@ -45,13 +45,13 @@ int32_t VLONG_vlongFromByteString(const uint8_t *bytes, int32_t length, vlong **
   *out = nullptr;
   if (length < 0) return kSize;
   if (bytes == nullptr && length > 0) return kNull;
-  if (int32_t s = VLONG_allocVlong(out, queue); s != kOk) return s;
-  // On failure the partly built vlong stays in *out for the caller to release.
   // Room for length/4 + 1 units, within the ceiling: 32,768 bytes (8192
   // units) still fit, 32,769 do not, whatever their leading bytes.
   const uint32_t n = static_cast<uint32_t>(length);
   if (n > 4 * VLONG_MAX_UNITS) return kSize;
   const uint32_t grow = n / 4 + 1 > VLONG_MAX_UNITS ? VLONG_MAX_UNITS : n / 4 + 1;
+  if (int32_t s = VLONG_allocVlong(out, queue); s != kOk) return s;
+  // On a later failure the partly built vlong stays in *out for the caller.
   return fill_from_bytes(*out, bytes, n, grow);
 }
 

@@ -252,6 +252,7 @@ TEST(Vlong, RecordRules) {
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), 32768, full.out(), nullptr), 0);
   EXPECT_EQ(full->length, 8192u);
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), 32769, tooBig.out(), nullptr), -6003);
+  EXPECT_EQ(tooBig.p, nullptr);
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), -1, tooBig.out(), nullptr), -6003);
 
   EXPECT_EQ(VLONG_allocVlong(nullptr, nullptr), -6001);
