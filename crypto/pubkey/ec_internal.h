@@ -125,6 +125,18 @@ template <int N> [[gnu::always_inline]] constexpr inline void final_subtract(Lim
   for (int j = 0; j < N; ++j) r[j] = (t[j] & keep) | (s[j] & ~keep);
 }
 
+// q m[j]; an all-ones limb (the top limbs of both primes and orders) is a
+// shift and a subtraction. The test is on the constant modulus only.
+template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline u128 product(uint64_t q, int j) {
+  if (M.m[j] == ~uint64_t{0}) return (u128{q} << 64) - q;
+  return u128{q} * M.m[j];
+}
+
+// The P-256 prime's limbs (2^64 - 1, 2^32 - 1, 0, 2^64 - 2^32 + 1) with
+// n0 = 1 turn the first two products of each reduction step into a shift.
+template <int N, const Modulus<N> &M>
+constexpr bool kShiftReduction = N == 4 && M.n0 == 1 && M.m[0] == ~uint64_t{0} && M.m[1] == 0xffffffffu;
+
 // Montgomery product a b R^-1 mod m (CIOS); a, b < m gives a result < m.
 template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline void mont_mul(Limbs<N> &r, const Limbs<N> &a, const Limbs<N> &b) {
   uint64_t t[N + 2] = {};
@@ -141,11 +153,18 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
     t[N] = static_cast<uint64_t>(c);
     t[N + 1] = static_cast<uint64_t>(c >> 64);
     const uint64_t q = t[0] * M.n0;
-    c = u128{q} * M.m[0] + t[0];
-    c >>= 64;
+    int j = 1;
+    if constexpr (kShiftReduction<N, M>) {  // q m0 + t0 = q 2^64; q m1 + q = q 2^32
+      c = (u128{q} << 32) + t[1];
+      t[0] = static_cast<uint64_t>(c);
+      c >>= 64;
+      j = 2;
+    } else {
+      c = (u128{q} * M.m[0] + t[0]) >> 64;
+    }
     #pragma GCC unroll 16
-    for (int j = 1; j < N; ++j) {
-      c += u128{q} * M.m[j] + t[j];
+    for (; j < N; ++j) {
+      c += product<N, M>(q, j) + t[j];
       t[j - 1] = static_cast<uint64_t>(c);
       c >>= 64;
     }
@@ -193,9 +212,17 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
   for (int i = 0; i < N; ++i) {
     const uint64_t q = t[i] * M.n0;
     u128 d = 0;
+    int j = 0;
+    if constexpr (kShiftReduction<N, M>) {
+      d = (u128{q} << 32) + t[i + 1];
+      t[i] = 0;
+      t[i + 1] = static_cast<uint64_t>(d);
+      d >>= 64;
+      j = 2;
+    }
 #pragma GCC unroll 16
-    for (int j = 0; j < N; ++j) {
-      d += u128{q} * M.m[j] + t[i + j];
+    for (; j < N; ++j) {
+      d += product<N, M>(q, j) + t[i + j];
       t[i + j] = static_cast<uint64_t>(d);
       d >>= 64;
     }
@@ -548,6 +575,7 @@ template <class C> void point_to_units(const Point<C> &p, uint32_t *x, uint32_t 
 template <class C> typename C::Fe scalar_from_units(const uint32_t *u) {
   typename C::Fe k = limbs_of<C::N>(u), r;
   final_subtract<C::N>(r, k.data(), 0, C::n);
+  wipe(&k, sizeof k);
   return r;
 }
 

@@ -366,7 +366,7 @@ template <class C> Point<C> mul_comb_ct(const uint32_t *k, const Point<C> &p, co
   constexpr int n = C::kUnits;
   const int32_t d = (C::kBits + w - 1) / w;
   const uint32_t count = 1u << w;
-  const Limbs<C::N> kl = limbs_of<C::N>(k);
+  Limbs<C::N> kl = limbs_of<C::N>(k);
   uint32_t x[n], y[n];
   Point<C> acc = infinity<C>(), t;
   for (int32_t c = d - 1; c >= 0; --c) {
@@ -392,6 +392,7 @@ template <class C> Point<C> mul_comb_ct(const uint32_t *k, const Point<C> &p, co
   wipe(x, sizeof x);
   wipe(y, sizeof y);
   wipe(&t, sizeof t);
+  wipe(&kl, sizeof kl);
   return acc;
 }
 

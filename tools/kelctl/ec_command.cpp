@@ -126,7 +126,7 @@ int32_t Digest(const Options &o, const char *path, Bytes *digest) {
   if (id == 0 || CRYPTO_getRSAHashAlgo(id, &suite) != 0) return ERR_EC_BAD_WINDOW;
   Bytes data;
   if (!ReadFile(path, &data)) return -1;
-  uint8_t ctx[256];
+  alignas(16) uint8_t ctx[256];  // room for any digest context
   digest->resize(suite->digestSize);
   int32_t st = suite->initFunc(ctx);
   if (st == 0 && !data.empty()) st = suite->updateFunc(ctx, data.data(), static_cast<uint32_t>(data.size()));

@@ -70,13 +70,11 @@ TEST_P(EcApi, PointEncoding) {
   uint8_t *buf = nullptr;
   ASSERT_EQ(EC_pointToByteString(C().curve, gx.data(), gy.data(), &buf, &len), 0);
   EXPECT_EQ(Bytes(buf, buf + len), Encoded(gx, gy));
-  void *b = buf;
-  VOR_free(&b);
-  for (const Units *y : {&zero, &gy}) {  // (0, 0) and (x, 0) alike: the single byte 00
-    ASSERT_EQ(EC_pointToByteString(C().curve, y == &zero ? zero.data() : zero.data(), y->data(), &buf, &len), 0);
+  Free(buf);
+  for (const Units *y : {&zero, &gy}) {  // (0, 0) and (0, y) alike: the single byte 00
+    ASSERT_EQ(EC_pointToByteString(C().curve, zero.data(), y->data(), &buf, &len), 0);
     EXPECT_EQ(Bytes(buf, buf + len), Bytes{0});
-    b = buf;
-    VOR_free(&b);
+    Free(buf);
   }
   Bytes out(2 * C().bytes() + 1, 0xaa);
   EXPECT_EQ(EC_writePointToBuffer(C().curve, gx.data(), gy.data(), out.data(), int32_t(out.size()) - 1),
@@ -108,11 +106,6 @@ TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
   std::memcpy(pt->y, gy.data(), 4 * C().n());
   ASSERT_EQ(EC_pointAdd(sum, pt, neg), 0);
   EXPECT_EQ(Units(sum->x, sum->x + C().n()), zero);
-  ASSERT_EQ(EC_pointAdd(sum, pt, pt), 0);  // G + G = 2 G
-  Units two(C().n(), 0), x2(C().n()), y2(C().n());
-  two[0] = 2;
-  ASSERT_EQ(EC_multiplyPoint(C().curve->field, x2.data(), y2.data(), two.data(), gx.data(), gy.data()), 0);
-  EXPECT_EQ(Units(sum->x, sum->x + C().n()), x2);
   Units bad = gx;
   for (bad[0] += 1; EC_decompress(C().curve, pt, bad.data(), 0) == 0; ++bad[0]) {}
   EXPECT_EQ(EC_decompress(C().curve, pt, bad.data(), 0), ERR_EC_NOT_A_SQUARE);
@@ -123,8 +116,7 @@ TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
   EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), gy.data()), 0);
   EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), C().curve->field->prime), ERR_EC_INVALID);
   for (EcPoint *p : {pt, neg, sum}) {
-    void *blk = p;
-    VOR_free(&blk);
+    Free(p);
   }
 }
 
@@ -148,7 +140,8 @@ TEST_P(EcApi, FixedNonceSignatures) {
   BN_mod(r, r, n, o.ctx);
   BN_mod_mul(s, d, r, n, o.ctx);
   BN_mod_add(s, s, e, n, o.ctx);
-  BN_mod_mul(s, s, BN_mod_inverse(nullptr, k, n, o.ctx), n, o.ctx);
+  BIGNUM *kinv = BN_mod_inverse(nullptr, k, n, o.ctx);
+  BN_mod_mul(s, s, kinv, n, o.ctx);
   Bytes expectR(C().bytes()), expectS(C().bytes());
   BN_bn2binpad(r, expectR.data(), int(expectR.size()));
   BN_bn2binpad(s, expectS.data(), int(expectS.size()));
@@ -163,7 +156,7 @@ TEST_P(EcApi, FixedNonceSignatures) {
   // a failing generator ends signing with its status
   EXPECT_EQ(ECDSA_RAC_sign(C().curve, ToUnits(C(), dr).data(), ScriptedRng::Fun, &rng, hash.data(), 8, ru.data(),
                            su.data()), -17999);
-  for (BIGNUM *bn : {n, k, d, e, r, s}) BN_free(bn);
+  for (BIGNUM *bn : {n, k, d, e, r, s, kinv}) BN_free(bn);
 }
 
 TEST_P(EcApi, SignatureRangesAndWindows) {
@@ -198,8 +191,7 @@ TEST_P(EcApi, SignatureRangesAndWindows) {
   EXPECT_EQ(ECDSA_verifySignatureEx(C().curve, qx.data(), qy.data(), hash, 32, 4, tg, 5, tq, r.data(), s.data()),
             ERR_EC_INVALID);
   for (uint32_t *t : {tg, tq}) {
-    void *blk = t;
-    VOR_free(&blk);
+    Free(t);
   }
 }
 
@@ -280,8 +272,7 @@ TEST_P(EcApi, GateCoversTheApprovedEntriesOnly) {
   uint8_t *z = nullptr;
   int32_t len = 0;
   EXPECT_EQ(ECDH_generateSharedSecretAux(C().curve, gx.data(), gy.data(), one.data(), &z, &len, 1), 0);
-  void *b = z;
-  VOR_free(&b);
+  Free(z);
   EXPECT_EQ(EC_deleteKey(&key), 0);
 }
 
@@ -306,8 +297,7 @@ TEST_P(EcApi, ThreadsShareTables) {
   }
   for (auto &t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
-  void *b = table;
-  VOR_free(&b);
+  Free(table);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Differential tests against OpenSSL's curve arithmetic: scalar multiples
-// (double-and-add, comb tables, A + kP), keys, ECDSA in both directions and
-// ECDH, on random and edge scalars.
+// (double-and-add, comb tables of w = 2 to 8, A + kP), ECDSA in both
+// directions and ECDH, on random and edge scalars.
 #include "ec_test_util.h"
 
 namespace kel::test {
@@ -78,31 +78,7 @@ TEST_P(EcOpenSsl, ScalarMultiplesMatchForEveryMethod) {
     }
   }
   for (uint32_t *t : tables) {
-    void *b = t;
-    VOR_free(&b);
-  }
-}
-
-TEST_P(EcOpenSsl, CombTableEntriesAreSumsOfShiftedMultiples) {
-  const CurveCase c = GetParam();
-  for (int32_t w : {2, 5}) {
-    uint32_t *table = nullptr;
-    ASSERT_EQ(EC_precomputeCombOfCurve(c.curve, w, &table), 0);
-    int32_t size = 0;
-    ASSERT_EQ(EC_combSize(c.curve->field, w, &size), 0);
-    EXPECT_EQ(size, ((1 << w) - 2) * 2 * c.n());
-    const int32_t d = (static_cast<int32_t>(c.curve->field->bitLength) + w - 1) / w;
-    for (uint32_t i = 2; i < (1u << w); ++i) {
-      Units m(c.n(), 0), x(c.n()), y(c.n());
-      for (int32_t j = 0; j < w; ++j)
-        if (i >> j & 1) m[j * d / 32] |= 1u << (j * d % 32);
-      ASSERT_EQ(EC_multiplyPoint(c.curve->field, x.data(), y.data(), m.data(), c.curve->baseX, c.curve->baseY), 0);
-      const uint32_t *entry = table + (i - 2) * 2 * c.n();
-      EXPECT_EQ(Units(entry, entry + c.n()), x) << "entry " << i;
-      EXPECT_EQ(Units(entry + c.n(), entry + 2 * c.n()), y) << "entry " << i;
-    }
-    void *b = table;
-    VOR_free(&b);
+    Free(t);
   }
 }
 
@@ -140,11 +116,7 @@ TEST_P(EcOpenSsl, SignaturesCrossVerify) {
     other[0] ^= 1;
     EXPECT_EQ(ECDSA_verifySignature(c.curve, qx.data(), qy.data(), other.data(), hashLen, ToUnits(c, r2).data(),
                                     ToUnits(c, s2).data()), ERR_EC_INVALID);
-    // the key pair checks out, and a neighbour scalar does not
     EXPECT_EQ(EC_verifyKeyPair(c.curve, du.data(), qx.data(), qy.data()), 0);
-    Units d1 = du;
-    d1[0] ^= 1;
-    EXPECT_EQ(EC_verifyKeyPair(c.curve, d1.data(), qx.data(), qy.data()), ERR_EC_INVALID);
   }
   EC_KEY_free(key);
 }
@@ -163,33 +135,13 @@ TEST_P(EcOpenSsl, SharedSecretsMatch) {
     ASSERT_EQ(ECDH_generateSharedSecret(c.curve, peer.data(), int32_t(peer.size()), ToUnits(c, k).data(), &secret,
                                         &len), 0);
     EXPECT_EQ(ToHex(secret, len), ToHex(Bytes(expected.begin(), expected.begin() + c.bytes())));
-    void *b = secret;
-    VOR_free(&b);
+    Free(secret);
     const Units px = ToUnits(c, Bytes(peer.begin() + 1, peer.begin() + 1 + c.bytes()));
     const Units py = ToUnits(c, Bytes(peer.begin() + 1 + c.bytes(), peer.end()));
     ASSERT_EQ(ECDH_generateSharedSecretAux(c.curve, px.data(), py.data(), ToUnits(c, k).data(), &secret, &len, 0), 0);
     EXPECT_EQ(ToHex(secret, len), ToHex(expected));
-    b = secret;
-    VOR_free(&b);
+    Free(secret);
   }
-}
-
-TEST_P(EcOpenSsl, GeneratedKeysAreConsistent) {
-  const CurveCase c = GetParam();
-  Oracle o(c.nid);
-  uint32_t *table = nullptr;
-  ASSERT_EQ(EC_precomputeCombOfCurve(c.curve, 4, &table), 0);
-  for (int32_t w : {0, 4}) {
-    Units d(c.n()), x(c.n()), y(c.n());
-    ASSERT_EQ(EC_generateKeyPairEx(c.curve, OpenSslRng, nullptr, w, w ? table : nullptr, d.data(), x.data(), y.data()),
-              0);
-    Bytes xy = ToBytes(c, x.data()), yb = ToBytes(c, y.data());
-    xy.insert(xy.end(), yb.begin(), yb.end());
-    EXPECT_EQ(ToHex(o.Mul(ToBytes(c, d.data()), nullptr, c.bytes())), ToHex(xy));
-    EXPECT_EQ(EC_verifyPublicKey(c.curve, x.data(), y.data()), 0);
-  }
-  void *b = table;
-  VOR_free(&b);
 }
 
 }  // namespace

@@ -53,6 +53,11 @@ inline Bytes ToBytes(const CurveCase &c, const uint32_t *u) {
   for (size_t i = 0; i < b.size(); ++i) b[b.size() - 1 - i] = static_cast<uint8_t>(u[i / 4] >> (8 * (i % 4)));
   return b;
 }
+// Releases a block the toolkit handed out (VOR_alloc).
+template <class T> void Free(T *p) {
+  void *b = p;
+  if (b != nullptr) VOR_free(&b);
+}
 inline Bytes Random(size_t n) {
   Bytes b(n);
   RAND_bytes(b.data(), static_cast<int>(n));

@@ -124,8 +124,7 @@ TEST_F(EcVectors, NistSharedSecrets) {
     int32_t len = 0;
     ASSERT_EQ(ECDH_generateSharedSecret(c.curve, peer.data(), int32_t(peer.size()), d.data(), &z, &len), 0);
     EXPECT_EQ(ToHex(z, len), r.Get("ZIUT")) << r.line;
-    void *b = z;
-    VOR_free(&b);
+    Free(z);
     ++count;
   }
   EXPECT_EQ(count, 50);
@@ -165,8 +164,7 @@ TEST_F(EcVectors, WycheproofSharedSecrets) {
     const int32_t status = ECDH_generateSharedSecret(c.curve, pub.data(), int32_t(pub.size()), d.data(), &z, &len);
     const std::string shared = status == 0 ? ToHex(z, len) : "";
     if (z != nullptr) {
-      void *b = z;
-      VOR_free(&b);
+      Free(z);
     }
     const std::string &result = r.Get("Result");
     const bool compressed = !pub.empty() && (pub[0] == 2 || pub[0] == 3);

@@ -28,12 +28,7 @@ class ModelEcDrbg {
  public:
   ModelEcDrbg(bool p384, const EVP_MD *md) : p384_(p384), md_(md) {
     group_ = EC_GROUP_new_by_curve_name(p384 ? NID_secp384r1 : NID_X9_62_prime256v1);
-    q_ = EC_POINT_new(group_);
-    const Bytes qx = FromHex(kQ[p384][0]), qy = FromHex(kQ[p384][1]);
-    BIGNUM *x = BN_bin2bn(qx.data(), int(qx.size()), nullptr), *y = BN_bin2bn(qy.data(), int(qy.size()), nullptr);
-    EC_POINT_set_affine_coordinates(group_, q_, x, y, nullptr);
-    BN_free(x);
-    BN_free(y);
+    q_ = EC_POINT_hex2point(group_, (std::string("04") + kQ[p384][0] + kQ[p384][1]).c_str(), nullptr, nullptr);
   }
   ~ModelEcDrbg() {
     EC_POINT_free(q_);
@@ -42,18 +37,14 @@ class ModelEcDrbg {
   size_t len() const { return p384_ ? 48 : 32; }
   size_t outBits() const { return p384_ ? 368 : 240; }
   Bytes HashDf(const std::vector<Bytes> &in) const {
-    Bytes out;
     const uint32_t bits = uint32_t(8 * len());
+    Bytes msg = {0, uint8_t(bits >> 24), uint8_t(bits >> 16), uint8_t(bits >> 8), uint8_t(bits)}, out;
+    for (const Bytes &b : in) msg.insert(msg.end(), b.begin(), b.end());
     for (uint8_t counter = 1; out.size() < len(); ++counter) {
-      EVP_MD_CTX *c = EVP_MD_CTX_new();
-      const uint8_t head[5] = {counter, uint8_t(bits >> 24), uint8_t(bits >> 16), uint8_t(bits >> 8), uint8_t(bits)};
-      EVP_DigestInit_ex(c, md_, nullptr);
-      EVP_DigestUpdate(c, head, 5);
-      for (const Bytes &b : in) EVP_DigestUpdate(c, b.data(), b.size());
+      msg[0] = counter;
       Bytes d(EVP_MAX_MD_SIZE);
       unsigned n = 0;
-      EVP_DigestFinal_ex(c, d.data(), &n);
-      EVP_MD_CTX_free(c);
+      EVP_Digest(msg.data(), msg.size(), d.data(), &n, md_, nullptr);
       out.insert(out.end(), d.begin(), d.begin() + n);
     }
     out.resize(len());
@@ -70,8 +61,7 @@ class ModelEcDrbg {
     do {
       s_ = X(s_, nullptr);
       const Bytes r = X(s_, q_);
-      stream.insert(stream.end(), r.end() - outBits() / 8 - (p384_ ? 0 : 0), r.end());
-      last_ = r;
+      stream.insert(stream.end(), r.end() - outBits() / 8, r.end());
     } while (stream.size() * 8 < bits);
     s_ = X(s_, nullptr);
     Bytes out(stream.begin(), stream.begin() + (bits + 7) / 8);
@@ -80,7 +70,6 @@ class ModelEcDrbg {
   }
   // The next block r the generator would produce (without moving on).
   Bytes PeekBlock() const { return X(X(s_, nullptr), q_); }
-  const Bytes &LastBlock() const { return last_; }
 
  private:
   Bytes X(const Bytes &k, const EC_POINT *p) const {
@@ -101,7 +90,7 @@ class ModelEcDrbg {
   const EVP_MD *md_;
   EC_GROUP *group_;
   EC_POINT *q_;
-  Bytes s_, last_;
+  Bytes s_;
 };
 
 struct HashChoice {
@@ -279,7 +268,8 @@ TEST_F(EcDrbg, GatedEntriesAndAllocationFailures) {
   int failures = 0;
   for (int64_t k = 0; k < 12; ++k) {
     kel::mem::fail_after(k);
-    const int32_t st = NIST_ECDRBG_newContext(&ctx, EC_P384, 12, e.data(), 24, n.data(), 12, nullptr, 0);
+    const Bytes e384(24, 7), n384(12, 8);
+    const int32_t st = NIST_ECDRBG_newContext(&ctx, EC_P384, 12, e384.data(), 24, n384.data(), 12, nullptr, 0);
     kel::mem::fail_after(-1);
     if (st == 0) {
       NIST_ECDRBG_deleteContext(&ctx);
