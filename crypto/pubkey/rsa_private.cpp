@@ -217,6 +217,17 @@ int32_t crt(const RsaKeyObject *key, const vlong *c, vlong **out, vlong **queue)
   return make(Res, kp + kq, out, queue);
 }
 
+// 2^(64k) mod n into k units. n is public, so one division will do (the
+// primes take ct::mont_r2 instead).
+int32_t public_r2(uint32_t *r2, const vlong *n, size_t k, vlong **queue) {
+  Temp power(queue), rem(queue);
+  if (int32_t s = VLONG_allocVlong(power.out(), queue); s != kOk) return s;
+  if (int32_t s = VLONG_setVlongBit(power.get(), static_cast<uint32_t>(64 * k)); s != kOk) return s;
+  if (int32_t s = VLONG_operatorModSignedVlongs(power.get(), n, rem.out(), queue); s != kOk) return s;
+  ct::load(r2, rem.get(), k);
+  return kOk;
+}
+
 // Holds the key's blinding lock for one scope.
 class BlindingLock {
  public:
@@ -266,7 +277,7 @@ int32_t blinded(RsaKeyObject *key, const vlong *c, RngFun rng, void *rngArg, vlo
   uint32_t *N = buf.units(), *R2 = N + k, *C = R2 + k, *U = C + k, *X = U + k, *T = X + k;
   ct::load(N, n, k);
   const uint32_t rho = ct::mont_rho(N[0]);
-  ct::mont_r2(R2, N, VLONG_bitLength(n), rho, k, T);
+  if (int32_t s = public_r2(R2, n, k, queue); s != kOk) return s;
   // The input is public; one taken modulo n keeps the result defined for c >= n.
   Temp reduced(queue);
   if (VLONG_compareSignedVlongs(c, n) >= 0) {
@@ -303,6 +314,43 @@ int32_t blinded(RsaKeyObject *key, const vlong *c, RngFun rng, void *rngArg, vlo
   return make(X, k, out, queue);
 }
 
+// Whether m^e = c (mod n), c < n. m is secret (a decrypted block): with a
+// one-unit e (every key this toolkit makes) the power runs in fixed-width
+// Montgomery arithmetic over e's public bits and the comparison is a mask;
+// a longer e takes the general public operation.
+int32_t matches_public(const RsaKeyObject *key, const vlong *m, const vlong *c, bool *equal, vlong **queue) {
+  const vlong *n = key->modulus, *e = key->publicExponent;
+  const size_t k = n->length;
+  if (e->length != 1 || k < 2 || !(n->units[0] & 1)) {
+    Temp check(queue);
+    if (int32_t s = public_op(key, m, check.out(), queue); s != kOk) return s;
+    *equal = VLONG_compareSignedVlongs(check.get(), c) == 0;
+    return kOk;
+  }
+  SecretBuffer buf;
+  if (int32_t s = buf.allocate((7 * k + 2) * 4); s != kOk) return s;
+  uint32_t *N = buf.units(), *R2 = N + k, *X = R2 + k, *A = X + k, *C = A + k, *T = C + k;
+  ct::load(N, n, k);
+  ct::load(X, m, k);
+  ct::load(C, c, k);
+  const uint32_t rho = ct::mont_rho(N[0]);
+  if (int32_t s = public_r2(R2, n, k, queue); s != kOk) return s;
+  ct::mont_mul(X, X, R2, N, rho, k, T);  // into Montgomery form
+  std::memcpy(A, X, k * 4);
+  const uint32_t ev = e->units[0];
+  for (int bit = 30 - __builtin_clz(ev); bit >= 0; --bit) {
+    ct::mont_mul(A, A, A, N, rho, k, T);
+    if ((ev >> bit) & 1) ct::mont_mul(A, A, X, N, rho, k, T);
+  }
+  std::memset(X, 0, k * 4);
+  X[0] = 1;
+  ct::mont_mul(A, A, X, N, rho, k, T);  // out of Montgomery form
+  uint32_t diff = 0;
+  for (size_t i = 0; i < k; ++i) diff |= A[i] ^ C[i];
+  *equal = barrier(diff) == 0;
+  return kOk;
+}
+
 }  // namespace
 
 int32_t public_op(const RsaKeyObject *key, const vlong *x, vlong **out, vlong **queue) {
@@ -322,13 +370,14 @@ int32_t private_op(const RsaKeyObject *key, const vlong *c, RngFun rng, void *rn
   }
   // A fault in either half (or in the blinding) would give a result that
   // reveals a factor of n when released. Check m^e = c (mod n) first.
-  Temp check(queue), reduced(queue);
-  if (int32_t s = public_op(key, m.get(), check.out(), queue); s != kOk) return s;
+  Temp reduced(queue);
   if (VLONG_compareSignedVlongs(c, key->modulus) >= 0) {
     if (int32_t s = VLONG_operatorModSignedVlongs(c, key->modulus, reduced.out(), queue); s != kOk) return s;
     c = reduced.get();
   }
-  if (VLONG_compareSignedVlongs(check.get(), c) != 0) return ERR_RSA_FAULT;
+  bool consistent = false;
+  if (int32_t s = matches_public(key, m.get(), c, &consistent, queue); s != kOk) return s;
+  if (!consistent) return ERR_RSA_FAULT;
   *out = m.release();
   return kOk;
 }

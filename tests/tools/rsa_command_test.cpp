@@ -17,9 +17,8 @@ TEST(KelctlRsa, ClosedGateAndBadUsage) {
   const auto r = Kelctl("rsa pubkey --key /nonexistent");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.out.find("power-up status -16508"), std::string::npos) << r.out;
-  for (const char *args : {"rsa", "rsa frob --key k", "rsa sign --key k --in m", "rsa genkey", "rsa verify --key k --in m"}) {
+  for (const char *args : {"rsa", "rsa frob --key k", "rsa sign --key k --in m", "rsa verify --key k --in m"})
     EXPECT_EQ(Kelctl(args).exitCode, 2) << args;
-  }
 }
 
 TEST(KelctlRsa, KeySignVerifyEncryptDecrypt) {
@@ -30,30 +29,30 @@ TEST(KelctlRsa, KeySignVerifyEncryptDecrypt) {
                   "{ gFIPS_powerupStatus = 0; return 0; }' | cc -x c -shared -fPIC -o " + d + "/open.so -")
                 .exitCode,
             0);
-  const std::string k = "LD_PRELOAD=" + d + "/open.so " + kel::test::kKelctl + " rsa ";
+  const std::string k = "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + d + "/open.so " + kel::test::kKelctl + " rsa ";
+  ASSERT_EQ(Shell("printf 'a short secret' > " + d + "/secret").exitCode, 0);
+  const std::string key = " --key " + d + "/key", pub = " --key " + d + "/pub";
   const struct {
     std::string args;
     int exit;
     const char *says;
   } steps[] = {
-      {"genkey --bits 1024 --key " + d + "/key", 0, "1024-bit key pair"},
-      {"pubkey --key " + d + "/key --out " + d + "/pub", 0, "exponent: 010001"},
-      {"sign --key " + d + "/key --in " + d + "/key --out " + d + "/sig", 0, "128-byte signature"},
-      {"verify --key " + d + "/pub --in " + d + "/key --sig " + d + "/sig", 0, "signature OK"},
-      {"verify --key " + d + "/pub --in " + d + "/pub --sig " + d + "/sig", 1, "signature BAD"},
-      {"sign --key " + d + "/pub --in " + d + "/key --out " + d + "/sig2", 1, "status -7708"},
-      {"encrypt --key " + d + "/pub --in " + d + "/pub --out " + d + "/long", 1, "secret too long"},
-      {"encrypt --key " + d + "/pub --in " + d + "/sig --out " + d + "/long", 1, "secret too long"},
+      {"genkey --bits 1024" + key, 0, "1024-bit key pair"},
+      {"pubkey" + key + " --out " + d + "/pub", 0, "exponent: 010001"},
+      {"sign" + key + " --in " + d + "/key --out " + d + "/sig", 0, "128-byte signature"},
+      {"verify" + pub + " --in " + d + "/key --sig " + d + "/sig", 0, "signature OK"},
+      {"verify" + pub + " --in " + d + "/pub --sig " + d + "/sig", 1, "signature BAD"},
+      {"sign" + pub + " --in " + d + "/key --out " + d + "/x", 1, "status -7708"},
+      {"encrypt" + pub + " --in " + d + "/sig --out " + d + "/x", 1, "secret too long"},
+      {"encrypt" + pub + " --in " + d + "/secret --out " + d + "/enc", 0, "encrypted 14 bytes"},
+      {"decrypt" + pub + " --in " + d + "/enc --out " + d + "/dec", 1, "status -7701"},
+      {"decrypt" + key + " --in " + d + "/enc --out " + d + "/dec", 0, "decrypted"},
   };
   for (const auto &s : steps) {
     const auto r = Shell(k + s.args);
     EXPECT_EQ(r.exitCode, s.exit) << s.args << ": " << r.out;
     EXPECT_NE(r.out.find(s.says), std::string::npos) << s.args << ": " << r.out;
   }
-  ASSERT_EQ(Shell("printf 'a short secret' > " + d + "/secret").exitCode, 0);
-  EXPECT_EQ(Shell(k + "encrypt --key " + d + "/pub --in " + d + "/secret --out " + d + "/enc").exitCode, 0);
-  EXPECT_EQ(Shell(k + "decrypt --key " + d + "/pub --in " + d + "/enc --out " + d + "/dec").exitCode, 1);
-  EXPECT_EQ(Shell(k + "decrypt --key " + d + "/key --in " + d + "/enc --out " + d + "/dec").exitCode, 0);
   EXPECT_EQ(Shell("cmp " + d + "/secret " + d + "/dec").exitCode, 0);
   Shell("rm -rf " + d);
 }

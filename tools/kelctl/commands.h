@@ -37,5 +37,7 @@ int RunRsa(int argc, char **argv);
 int RunSelftest(int argc, char **argv);
 // The public-key rows of kelctl speed (speed_pubkey.cpp).
 void PrintPublicKeySpeed();
+// The RSA-2048 rows of kelctl speed (operations per second); false when RSA is unavailable.
+bool SpeedRsa();
 
 }  // namespace kelctl

@@ -180,6 +180,7 @@ int RunSpeed(int argc, char **) {
   PrintBignumSpeed();
   PrintEcSpeedRows();
   PrintPublicKeySpeed();
+  any = SpeedRsa() || any;
   return any ? kExitOk : kExitFailed;
 }
 

@@ -31,13 +31,7 @@ class RsaTest : public ::testing::Test {
 
 struct Key {
   RsaKeyObject *k = nullptr;
-  Key() = default;
-  Key(const Key &) = delete;
-  ~Key() {
-    if (k) {
-      EXPECT_EQ(RSA_freeKey(&k, nullptr), 0);
-    }
-  }
+  ~Key() { EXPECT_TRUE(k == nullptr || RSA_freeKey(&k, nullptr) == 0); }
   RsaKeyObject *operator->() const { return k; }
   int32_t Bytes() const {
     int32_t n = 0;
@@ -49,7 +43,9 @@ struct Key {
 // Hex of any length (CAVP values may have an odd number of digits).
 inline kel::test::Bytes Hex(std::string h) { return kel::test::FromHex(h.size() % 2 ? "0" + h : h); }
 
-inline int32_t OpensslRng(void *, uint32_t length, uint8_t *out) { return RAND_bytes(out, static_cast<int>(length)) == 1 ? 0 : -1; }
+inline int32_t OpensslRng(void *, uint32_t length, uint8_t *out) {
+  return RAND_bytes(out, static_cast<int>(length)) == 1 ? 0 : -1;
+}
 
 // A key blob: version, private flag, then each field as length + bytes.
 inline kel::test::Bytes Blob(const std::vector<kel::test::Bytes> &fields, uint8_t version = 2) {

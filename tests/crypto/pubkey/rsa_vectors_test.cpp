@@ -1,5 +1,5 @@
-// Published RSA vectors: NIST CAVP PKCS #1 v1.5 signatures and the RSASP1 and
-// RSADP components, Wycheproof decryption, verification and signing.
+// Published RSA vectors: NIST CAVP PKCS #1 v1.5 signatures and the RSASP1
+// component, Wycheproof decryption and verification.
 #include "crypto/cipher/cipher_test_util.h"
 #include "rsa_test_util.h"
 
@@ -59,22 +59,6 @@ TEST_F(RsaTest, CavpSignaturePrimitive) {
   EXPECT_EQ(checked, 5);
 }
 
-// The RSADP file gives n, a long public e, c and the plaintext k: RSAEP(k)
-// must give c (the Montgomery path of the public operation).
-TEST_F(RsaTest, CavpDecryptionComponentThroughThePublicOperation) {
-  int checked = 0;
-  for (const auto &r : ReadRsp("rsa/RSADPComponent800_56B.rsp")) {
-    if (!r.Has("k")) continue;
-    Key key;
-    LoadBlob(key, Blob({Hex(r.Get("e")), Hex(r.Get("n"))}));
-    V c;
-    ASSERT_EQ(RSA_RSAEP(key.k, FromMpz(Mpz(r.Get("k").c_str())).get(), c.out(), nullptr), 0);
-    EXPECT_EQ(Str(c.get()), Mpz(r.Get("c").c_str()).Hex()) << r.line;
-    ++checked;
-  }
-  EXPECT_GE(checked, 10);
-}
-
 // Valid blocks decrypt to their message with and without blinding; every
 // invalid one is refused (bad padding with -7702) and leaves nothing behind.
 TEST_F(RsaTest, WycheproofDecryption) {
@@ -118,59 +102,6 @@ TEST_F(RsaTest, WycheproofVerification) {
     }
     if (t.at("result") != "acceptable") {
       EXPECT_EQ(accepted, t.at("result") == "valid");
-    }
-  }
-}
-
-// n, e and d only: the primes are recovered from e·d - 1 (GMP), loaded in
-// either order, and the deterministic signatures must come out exactly.
-void Factor(const Bytes &nb, const Bytes &eb, const Bytes &db, Mpz &p, Mpz &q) {
-  Mpz n(ToHex(nb).c_str()), e(ToHex(eb).c_str()), d(ToHex(db).c_str()), k, t, x, g;
-  mpz_mul(k, e, d);
-  mpz_sub_ui(k, k, 1);
-  const unsigned long s = mpz_scan1(k, 0);
-  mpz_tdiv_q_2exp(t, k, s);
-  for (unsigned long base = 2;; ++base) {
-    mpz_set_ui(g, base);
-    mpz_powm(x, g, t, n);
-    for (unsigned long i = 0; i < s; ++i) {
-      mpz_sub_ui(g, x, 1);
-      mpz_gcd(p, g, n);
-      if (mpz_cmp_ui(p.z, 1) > 0 && mpz_cmp(p.z, n.z) < 0) {
-        mpz_divexact(q, n, p);
-        return;
-      }
-      mpz_powm_ui(x, x, 2, n);
-    }
-  }
-}
-
-TEST_F(RsaTest, WycheproofSigning) {
-  for (const char *file : {"rsa/rsa_pkcs1_2048_sig_gen_test.json", "rsa/rsa_pkcs1_4096_sig_gen_test.json"}) {
-    std::string modulus;
-    Key key;
-    for (const auto &t : ReadWycheproof(file)) {
-      SCOPED_TRACE(std::string(file) + " tcId " + t.at("tcId"));
-      if (t.at("modulus") != modulus) {
-        modulus = t.at("modulus");
-        Mpz p, q;
-        const Bytes n = FromHex(modulus), e = FromHex(t.at("publicExponent"));
-        Factor(n, e, FromHex(t.at("privateExponent")), p, q);
-        const Bytes pb = Hex(p.Hex()), qb = Hex(q.Hex());
-        uint32_t e32 = 0;
-        for (uint8_t b : e) e32 = e32 << 8 | b;
-        if (key.k == nullptr) {
-          ASSERT_EQ(RSA_createKey(&key.k), 0);
-        }
-        ASSERT_EQ(RSA_setAllKeyParameters(key.k, e32, n.data(), static_cast<uint32_t>(n.size()), qb.data(),
-                                          static_cast<uint32_t>(qb.size()), pb.data(),
-                                          static_cast<uint32_t>(pb.size()), nullptr),
-                  0);
-      }
-      const Bytes info = DigestInfo(Alg(t.at("sha")), FromHex(t.at("msg")));
-      Bytes sig(static_cast<size_t>(key.Bytes()));
-      ASSERT_EQ(RSA_signMessage(key.k, info.data(), static_cast<uint32_t>(info.size()), sig.data(), nullptr), 0);
-      EXPECT_EQ(ToHex(sig), t.at("sig"));
     }
   }
 }
