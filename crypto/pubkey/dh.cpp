@@ -4,6 +4,7 @@
 // before their vlongs go back to a queue or the heap.
 #include <cstdint>
 
+#include "crypto/bignum/mont.h"
 #include "crypto/pubkey/dh_internal.h"
 #include "kel/dh.h"
 
@@ -34,6 +35,20 @@ int32_t random_integer(RandomContext *rng, uint32_t bytes, vlong **out, vlong **
   return random_integer(draw_from_context, rng, bytes, out, queue);
 }
 
+int32_t pow_secret_exponent(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue) {
+  if (x == nullptr || e == nullptr || m == nullptr || out == nullptr) return kNull;
+  if (m->length == 0 || (m->units[0] & 1) == 0) return ERR_VLONG_MODULUS;
+  bignum::MontSpace ms(queue);
+  if (int32_t s = ms.init(m); s != kOk) return s;
+  bignum::limb_t *base = nullptr, *acc = nullptr;
+  if (int32_t s = ms.take(&base); s != kOk) return s;
+  if (int32_t s = ms.take(&acc); s != kOk) return s;
+  if (int32_t s = ms.to_mont(base, x); s != kOk) return s;
+  if (int32_t s = ms.pow_consttime(acc, base, e); s != kOk) return s;
+  ms.from_mont(acc, acc);
+  return ms.make_vlong(acc, out);
+}
+
 int32_t mod_nonneg(const vlong *x, const vlong *m, vlong **out, vlong **queue) {
   Held r(queue, false);
   if (int32_t s = VLONG_operatorModSignedVlongs(x, m, r.out(), queue); s != 0) return s;
@@ -54,7 +69,7 @@ int32_t mod_nonneg(const vlong *x, const vlong *m, vlong **out, vlong **queue) {
 
 namespace {
 
-using kel::bignum::modexp_consttime;
+using kel::ffc::pow_secret_exponent;
 using kel::ffc::Held;
 using kel::ffc::kNull;
 using kel::ffc::kOk;
@@ -64,7 +79,7 @@ using kel::ffc::release;
 int32_t compute_public(DhContext *ctx, vlong **queue) {
   if (ctx->generator == nullptr || ctx->privateValue == nullptr || ctx->prime == nullptr) return kNull;
   Held pub(queue, false);
-  if (int32_t s = modexp_consttime(ctx->generator, ctx->privateValue, ctx->prime, pub.out(), queue); s != 0)
+  if (int32_t s = pow_secret_exponent(ctx->generator, ctx->privateValue, ctx->prime, pub.out(), queue); s != 0)
     return s;
   release(&ctx->ownPublicValue, queue, false);
   ctx->ownPublicValue = pub.take();
@@ -154,8 +169,10 @@ extern "C" int32_t DH_computeKeyExchange(DhContext *ctx, vlong **queue) {
   // 1 and p - 1 pass: the small-subgroup values are the caller's to refuse.
   if (VLONG_isVlongZero(peer) != 0 || peer->isNegative != 0 || VLONG_compareSignedVlongs(peer, ctx->prime) >= 0)
     return ERR_DH_PEER_VALUE;
-  Held z(queue, true);
-  if (int32_t s = modexp_consttime(peer, ctx->privateValue, ctx->prime, z.out(), queue); s != 0) return s;
+  // The exponentiation's buffers end up holding the secret: they come from
+  // the heap and are wiped on release, not left in the caller's queue.
+  Held z(nullptr, true);
+  if (int32_t s = pow_secret_exponent(peer, ctx->privateValue, ctx->prime, z.out(), nullptr); s != 0) return s;
   release(&ctx->sharedSecret, queue, true);
   ctx->sharedSecret = z.take();
   return kOk;

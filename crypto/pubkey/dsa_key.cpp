@@ -145,7 +145,7 @@ extern "C" int32_t DSA_setAllKeyParameters(DsaKeyObject *key, const uint8_t *p, 
   if (s == kOk) s = load(q, qLength, &key->q, queue, false);
   if (s == kOk) s = load(g, gLength, &key->g, queue, false);
   if (s == kOk) s = load(x, xLength, &key->x, queue, true);
-  if (s == kOk) s = kel::bignum::modexp_consttime(key->g, key->x, key->p, &key->y, queue);
+  if (s == kOk) s = kel::ffc::pow_secret_exponent(key->g, key->x, key->p, &key->y, queue);
   if (s != kOk) kel::dsa::release_all(key, queue);
   return s;
 }

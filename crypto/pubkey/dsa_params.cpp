@@ -168,7 +168,7 @@ extern "C" int32_t DSA_computeKeyPair(RandomContext *rng, DsaKeyObject *key, vlo
         s != kOk)
       return s;
   }
-  if (int32_t s = kel::bignum::modexp_consttime(key->g, x.get(), key->p, y.out(), queue); s != kOk) return s;
+  if (int32_t s = kel::ffc::pow_secret_exponent(key->g, x.get(), key->p, y.out(), queue); s != kOk) return s;
   key->x = x.take();
   key->y = y.take();
   return kOk;

@@ -4,7 +4,8 @@
 // through the constant-time exponentiation; every reduction modulo q of a
 // value that depends on them is the bit-serial reduction below (no branch,
 // no index, no address depends on the value); k's inverse is k^(q-2) mod q
-// by the constant-time exponentiation (Fermat), never the extended Euclid.
+// by the big-number code's constant-time fixed-window exponentiation (Fermat),
+// never the extended Euclid, and k never enters a division.
 #include <algorithm>
 #include <cstring>
 
@@ -76,7 +77,6 @@ int32_t ct_reduce(const vlong *x, uint32_t units, const vlong *q, vlong **out, v
 
 namespace {
 
-using bignum::modexp_consttime;
 
 // a·b mod q for a secret factor, through the constant-time reduction.
 int32_t ct_mul_mod(const vlong *a, const vlong *b, const vlong *q, vlong **out, vlong **queue) {
@@ -88,7 +88,50 @@ int32_t ct_mul_mod(const vlong *a, const vlong *b, const vlong *q, vlong **out, 
   return ct_reduce(product.get(), a->length + b->length, q, out, queue);
 }
 
-// One signature attempt with fresh k. *retry is set when r or s came out 0.
+// k^(q-2) mod q (Fermat; q is prime), constant time in k. k enters the
+// Montgomery domain by a Montgomery product with R^2 mod q rather than by
+// a division, and the buffers are the heap's (wiped when released), not
+// the caller's queue.
+int32_t ct_inverse(const vlong *k, const vlong *q, vlong **out) {
+  using bignum::limb_t;
+  bignum::MontSpace ms(nullptr);
+  if (int32_t s = ms.init(q); s != kOk) return s;
+  limb_t *r2 = nullptr, *km = nullptr, *acc = nullptr;
+  for (limb_t **b : {&r2, &km, &acc})
+    if (int32_t s = ms.take(b); s != kOk) return s;
+  ms.to_mont_limbs(r2, ms.one());  // R^2 mod q, from public values only
+  const size_t n = ms.n();
+  bignum::zero_n(km, n);
+  if (k->length > 2 * n) return -6010;  // k < q always holds here
+  std::memcpy(km, k->units, sizeof(uint32_t) * k->length);
+  ms.mul(km, km, r2);
+  Held exponent(nullptr, false);
+  if (int32_t s = VLONG_makeVlongFromVlong(q, exponent.out(), nullptr); s != kOk) return s;
+  if (int32_t s = VLONG_decrement(exponent.get(), nullptr); s != kOk) return s;
+  if (int32_t s = VLONG_decrement(exponent.get(), nullptr); s != kOk) return s;
+  if (int32_t s = ms.pow_consttime(acc, km, exponent.get()); s != kOk) return s;
+  ms.from_mont(acc, acc);
+  return ms.make_vlong(acc, out);
+}
+
+// (a + b) mod q through the constant-time reduction; the sum is formed in
+// fixed-width words, so its carries do not branch.
+int32_t ct_add_mod(const vlong *a, const vlong *b, const vlong *q, vlong **out, vlong **queue) {
+  const uint32_t units = (a->length > b->length ? a->length : b->length) + 1;
+  uint32_t words[2 * kMaxQUnits + 2] = {};
+  if (units > 2 * kMaxQUnits + 2) return -6010;
+  uint64_t carry = 0;
+  for (uint32_t i = 0; i < units; ++i) {
+    carry += static_cast<uint64_t>(VLONG_getVlongUnit(a, i)) + VLONG_getVlongUnit(b, i);
+    words[i] = static_cast<uint32_t>(carry);
+    carry >>= 32;
+  }
+  const int32_t s = ct_reduce_words(words, units, q, out, queue);
+  ffc::secure_zero(words, sizeof words);
+  return s;
+}
+
+// One signature attempt with fresh k.
 int32_t sign_once(RngFun rngFun, void *rngFunArg, const DsaKeyObject *key, const vlong *m, Held &r, Held &s,
                   vlong **queue) {
   const vlong *q = key->q;
@@ -101,20 +144,15 @@ int32_t sign_once(RngFun rngFun, void *rngFunArg, const DsaKeyObject *key, const
   }
   // r = (g^k mod p) mod q
   Held gk(queue, true);
-  if (int32_t st = modexp_consttime(key->g, k.get(), key->p, gk.out(), queue); st != kOk) return st;
+  if (int32_t st = ffc::pow_secret_exponent(key->g, k.get(), key->p, gk.out(), queue); st != kOk) return st;
   if (int32_t st = VLONG_operatorModSignedVlongs(gk.get(), q, r.out(), queue); st != kOk) return st;
   // u = (m + x·r) mod q
   Held xr(queue, true), u(queue, true);
   if (int32_t st = ct_mul_mod(key->x, r.get(), q, xr.out(), queue); st != kOk) return st;
-  if (int32_t st = VLONG_addSignedVlongs(xr.get(), m, queue); st != kOk) return st;
-  const uint32_t sumUnits = (m->length > q->length ? m->length : q->length) + 1;
-  if (int32_t st = ct_reduce(xr.get(), sumUnits, q, u.out(), queue); st != kOk) return st;
-  // s = k^(q-2)·u mod q
-  Held qMinus2(queue, false), kInverse(queue, true);
-  if (int32_t st = VLONG_makeVlongFromVlong(q, qMinus2.out(), queue); st != kOk) return st;
-  if (int32_t st = VLONG_decrement(qMinus2.get(), queue); st != kOk) return st;
-  if (int32_t st = VLONG_decrement(qMinus2.get(), queue); st != kOk) return st;
-  if (int32_t st = modexp_consttime(k.get(), qMinus2.get(), q, kInverse.out(), queue); st != kOk) return st;
+  if (int32_t st = ct_add_mod(xr.get(), m, q, u.out(), queue); st != kOk) return st;
+  // s = k^-1·u mod q
+  Held kInverse(nullptr, true);
+  if (int32_t st = ct_inverse(k.get(), q, kInverse.out()); st != kOk) return st;
   return ct_mul_mod(kInverse.get(), u.get(), q, s.out(), queue);
 }
 

@@ -1,8 +1,7 @@
 // kelctl dh and kelctl oid as users run them: an agreement with given
-// private values checked against OpenSSL, fresh ones every run, the
-// identifier listing, and bad usage.
+// private values, fresh ones every run, the identifier listing, and bad
+// usage.
 #include <gtest/gtest.h>
-#include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 
@@ -26,54 +25,30 @@ std::map<std::string, std::string> Fields(const std::string &out) {
   return f;
 }
 
-std::string BnHex(const BIGNUM *b) {
-  char *h = BN_bn2hex(b);
-  std::string s(h);
-  OPENSSL_free(h);
-  for (auto &c : s) c = static_cast<char>(std::tolower(c));
-  return s;
-}
-
-// Group 2 with given private values: the public values and the secret's
-// digest (MD5 before the self-test) are what OpenSSL computes.
-TEST(KelctlDh, GivenPrivateValuesMatchOpenSsl) {
-  const std::string a = "1f2e3d4c5b6a79880123456789abcdef", b = "7766554433221100ffeeddccbbaa9988";
-  const auto r = Kelctl("dh --group 2 --private-a " + a + " --private-b " + b);
+// Group 2 with the private values 5 and 7, small enough to check by hand:
+// A = 2^5, B = 2^7, and the secret 2^35 (as 128 bytes) has the printed MD5
+// (the digest before the self-test).
+TEST(KelctlDh, GivenPrivateValuesAndFreshOnes) {
+  const auto r = Kelctl("dh --group 2 --private-a 05 --private-b 7");
   ASSERT_EQ(r.exitCode, 0) << r.out;
   auto f = Fields(r.out);
-  BIGNUM *p = BN_get_rfc2409_prime_1024(nullptr), *g = nullptr, *x = nullptr, *y = nullptr;
-  BN_dec2bn(&g, "2");
-  BN_hex2bn(&x, a.c_str());
-  BN_hex2bn(&y, b.c_str());
-  BN_CTX *ctx = BN_CTX_new();
-  BIGNUM *pa = BN_new(), *pb = BN_new(), *z = BN_new();
-  BN_mod_exp(pa, g, x, p, ctx);
-  BN_mod_exp(pb, g, y, p, ctx);
-  BN_mod_exp(z, pb, x, p, ctx);
-  EXPECT_EQ(f["A public"], BnHex(pa));
-  EXPECT_EQ(f["B public"], BnHex(pb));
+  EXPECT_EQ(f["A public"], "20");
+  EXPECT_EQ(f["B public"], "80");
   EXPECT_EQ(f["agreement"], "both parties hold the same secret");
-  unsigned char secret[128], md[16];
-  BN_bn2binpad(z, secret, 128);
+  unsigned char secret[128] = {}, md[16];
+  secret[123] = 0x08;  // 2^35
   EVP_Digest(secret, 128, md, nullptr, EVP_md5(), nullptr);
   char hex[33];
   for (int i = 0; i < 16; ++i) snprintf(hex + 2 * i, 3, "%02x", md[i]);
   EXPECT_EQ(f["secret MD5"], hex);
   EXPECT_NE(f["group"].find("1024-bit MODP"), std::string::npos);
-  for (BIGNUM *n : {p, g, x, y, pa, pb, z}) BN_free(n);
-  BN_CTX_free(ctx);
-}
 
-TEST(KelctlDh, FreshPrivateValuesEachRun) {
+  // Without given values every run draws new ones.
   const auto one = Kelctl("dh"), two = Kelctl("dh --group 24");
-  ASSERT_EQ(one.exitCode, 0) << one.out;
-  ASSERT_EQ(two.exitCode, 0) << two.out;
-  auto f1 = Fields(one.out), f2 = Fields(two.out);
-  EXPECT_NE(f1["A public"], f1["B public"]);
-  EXPECT_NE(f1["A public"], f2["A public"]);
-  EXPECT_NE(f1["private values"].find("from the kernel"), std::string::npos) << one.out;
-  EXPECT_GT(f1["A public"].size(), 480u);  // a 2048-bit group element
-  EXPECT_NE(f2["group"].find("RFC 5114"), std::string::npos);
+  ASSERT_EQ(one.exitCode + two.exitCode, 0) << one.out << two.out;
+  EXPECT_NE(Fields(one.out)["A public"], Fields(two.out)["A public"]);
+  EXPECT_NE(Fields(one.out)["private values"].find("from the kernel"), std::string::npos) << one.out;
+  EXPECT_NE(Fields(two.out)["group"].find("RFC 5114"), std::string::npos);
 }
 
 TEST(KelctlDh, BadUsage) {
@@ -85,32 +60,25 @@ TEST(KelctlDh, BadUsage) {
   }
 }
 
-// Every listed value is a well-formed identifier whose text OpenSSL gives
-// back unchanged; a few are checked by name.
+// Every listed value is a well-formed identifier that OpenSSL reads back
+// unchanged; the signature identifiers follow the constants.
 TEST(KelctlOid, ListsEveryIdentifier) {
   const auto r = Kelctl("oid");
   ASSERT_EQ(r.exitCode, 0) << r.out;
   std::istringstream in(r.out);
   int listed = 0;
-  std::map<std::string, std::string> byName;
-  for (std::string line; std::getline(in, line) && !line.empty(); ++listed) {
-    std::istringstream words(line);
-    std::string name, dotted;
-    words >> name >> dotted;
-    byName[name] = dotted;
+  for (std::string line, name, dotted; std::getline(in, line) && !line.empty(); ++listed) {
+    std::istringstream(line) >> name >> dotted;
+    char back[128] = "";
     ASN1_OBJECT *o = OBJ_txt2obj(dotted.c_str(), 1);
-    ASSERT_NE(o, nullptr) << line;
-    char back[128];
     OBJ_obj2txt(back, sizeof back, o, 1);
-    EXPECT_EQ(dotted, back);
     ASN1_OBJECT_free(o);
+    EXPECT_EQ(dotted, back) << line;
   }
   EXPECT_EQ(listed, 95);
-  EXPECT_EQ(byName["sha256_OID"], "2.16.840.1.101.3.4.2.1");
-  EXPECT_EQ(byName["domainComponent_OID"], "0.9.2342.19200300.100.1.25");
-  EXPECT_EQ(byName["dhSinglePassStdDHSha1KDF_OID"], "1.2.840.63.0.2");
-  EXPECT_NE(r.out.find("ecdsa  sha384   1.2.840.10045.4.3.3"), std::string::npos);
-  EXPECT_NE(r.out.find("dsa    sha512   (status -7620)"), std::string::npos);
+  EXPECT_NE(r.out.find("sha256_OID                         2.16.840.1.101.3.4.2.1\n"), std::string::npos);
+  EXPECT_NE(r.out.find("ecdsa  sha384   1.2.840.10045.4.3.3\n"), std::string::npos);
+  EXPECT_NE(r.out.find("dsa    sha512   (status -7620)\n"), std::string::npos);
   EXPECT_EQ(Kelctl("oid extra").exitCode, 2);
 }
 
