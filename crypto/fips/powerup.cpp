@@ -38,7 +38,12 @@ int32_t FIPS_pairwiseConsistencyTests(void) {
   if (st != 0) return st;
   for (Pct pct : kPcts)
     if ((st = pct(nullptr, rng)) < 0) break;
+  // A failed test has closed the gate, which would refuse the release too:
+  // the run is still alone in the process, so open it for that one call.
+  const int32_t verdict = kel::fips::gate();
+  kel::fips::enter_error_state(0);
   RANDOM_releaseContext(&rng);
+  kel::fips::enter_error_state(verdict);
   return st < 0 ? st : 0;
 }
 

@@ -25,20 +25,24 @@ namespace {
 using kel::test::Bytes;
 using kel::test::FromHex;
 
-Bytes Digest(const EVP_MD *md) {
-  const uint8_t zeros[32] = {};
-  Bytes out(EVP_MD_get_size(md));
-  EVP_Digest(zeros, 32, out.data(), nullptr, md, nullptr);
-  return out;
-}
-
-Bytes Hmac(const char *md) {
-  Bytes key(32), msg(32), out(64);
-  for (int i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(i), msg[i] = static_cast<uint8_t>(0x20 + i);
+// SHA of 32 zero bytes; HMAC under the key 00..1f of the message 20..3f;
+// CMAC of the CMAC test's message.
+Bytes Digest(const char *md) {
+  Bytes out(64), zeros(32);
   size_t n = 0;
-  EVP_Q_mac(nullptr, "HMAC", nullptr, md, nullptr, key.data(), 32, msg.data(), 32, out.data(), 64, &n);
-  out.resize(n);
-  return out;
+  EVP_Q_digest(nullptr, md, nullptr, zeros.data(), 32, out.data(), &n);
+  return out.resize(n), out;
+}
+Bytes Mac(const char *mac, const char *md, const Bytes &key, const std::string &m) {
+  Bytes out(64);
+  size_t n = 0;
+  EVP_Q_mac(nullptr, mac, nullptr, md, nullptr, key.data(), key.size(), reinterpret_cast<const uint8_t *>(m.data()),
+            m.size(), out.data(), 64, &n);
+  return out.resize(n), out;
+}
+Bytes Hmac(const char *md) {
+  return Mac("HMAC", md, FromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"),
+             std::string(" !\"#$%&'()*+,-./0123456789:;<=>?"));
 }
 
 // The runner's data (SP 800-38A key, IV and plaintext) through OpenSSL.
@@ -57,16 +61,6 @@ Bytes Cipher(const EVP_CIPHER *c, size_t ivLength, int encrypt = 1) {
   return out;
 }
 
-Bytes Cmac() {
-  const Bytes key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");
-  const std::string m = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-  Bytes out(16);
-  size_t n = 0;
-  EVP_Q_mac(nullptr, "CMAC", nullptr, "AES-128-CBC", nullptr, key.data(), 16,
-            reinterpret_cast<const uint8_t *>(m.data()), m.size(), out.data(), 16, &n);
-  return out;
-}
-
 Bytes Tail(std::span<const uint8_t> blob, size_t n) { return Bytes(blob.end() - n, blob.end()); }
 
 struct Break {
@@ -82,11 +76,11 @@ std::vector<Break> Breaks() {
       {"Fips186", FromHex("fccbeb651889c0c4836c2f94ebf67bbe59af0ef8"), 3, ERR_FIPS_RANDOM_KAT},  // CAVS VSTGEN
       {"CtrDrbgDf", FromHex("068aec032e4d1bdddab1a16092e9096b"), 0, ERR_FIPS_DRBG_KAT},
       {"EcDrbg", FromHex("4dc3d5655177a507cb18964ff525362f03107f9d856754c6b0e4740c8a2e"), 29, ERR_FIPS_DRBG_KAT},
-      {"Sha1", Digest(EVP_sha1()), 5, ERR_FIPS_HASH_KAT},
-      {"Sha224", Digest(EVP_sha224()), 27, ERR_FIPS_HASH_KAT},
-      {"Sha256", Digest(EVP_sha256()), 1, ERR_FIPS_HASH_KAT},
-      {"Sha384", Digest(EVP_sha384()), 40, ERR_FIPS_HASH_KAT},
-      {"Sha512", Digest(EVP_sha512()), 63, ERR_FIPS_HASH_KAT},
+      {"Sha1", Digest("SHA1"), 5, ERR_FIPS_HASH_KAT},
+      {"Sha224", Digest("SHA224"), 27, ERR_FIPS_HASH_KAT},
+      {"Sha256", Digest("SHA256"), 1, ERR_FIPS_HASH_KAT},
+      {"Sha384", Digest("SHA384"), 40, ERR_FIPS_HASH_KAT},
+      {"Sha512", Digest("SHA512"), 63, ERR_FIPS_HASH_KAT},
       {"HmacSha1", Hmac("SHA1"), 0, ERR_FIPS_HMAC_KAT},
       {"HmacSha224", Hmac("SHA224"), 9, ERR_FIPS_HMAC_KAT},
       {"HmacSha256", Hmac("SHA256"), 31, ERR_FIPS_HMAC_KAT},
@@ -98,7 +92,9 @@ std::vector<Break> Breaks() {
       {"AesEcb", Cipher(EVP_aes_256_ecb(), 0), 31, ERR_FIPS_SYM_KAT},
       // RFC 3610 layout, packet #18: the tag's last byte.
       {"AesCcm", FromHex("9a71f713d9981cb4085251"), 10, ERR_FIPS_SYM_KAT},
-      {"AesCmac", Cmac(), 8, ERR_FIPS_HASH_KAT},
+      {"AesCmac", Mac("CMAC", "AES-128-CBC", FromHex("2b7e151628aed2a6abf7158809cf4f3c"),
+                              "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+       8, ERR_FIPS_HASH_KAT},
       {"AesXts", FromHex("c454185e6a16936e39334038acef838bfb186fff7480adc4289382ecd6d394f0"), 4, ERR_FIPS_SYM_KAT},
       {"AesCfb", Cipher(EVP_aes_256_cfb128(), 16), 30, ERR_FIPS_SYM_KAT},
       // The decryptions: no published values, so OpenSSL's must be stored.
@@ -240,73 +236,53 @@ TEST(StoredKeys, DsaKeyIsARealKeyOfItsSize) {
   BN_free(t), BN_CTX_free(ctx);
 }
 
-// ---- Integrity-file paths, in the shipped library ----
+// ---- Integrity-file paths, asked of the shipped library in a child ----
 
-using PathFn = int (*)(char *);
-
-struct Paths {
-  int lib, hash, ff, null;
-  std::string libPath, hashPath, ffPath;
-};
-
-Paths AskLibrary() {
-  Paths r{};
+// getLibFilePath, getHashFilePath, getFFPath: each result and its buffer
+// (261 'x' before the call), then the three with a null buffer.
+std::vector<std::pair<int, std::string>> AskLibrary() {
+  std::vector<std::pair<int, std::string>> r;
   void *h = dlopen(KEL_LIBRARY_PATH, RTLD_LAZY | RTLD_LOCAL);
   EXPECT_NE(h, nullptr) << dlerror();
-  if (h == nullptr) return r;
-  char buf[262];
-  auto ask = [&](const char *fn, std::string *out) {
-    auto f = reinterpret_cast<PathFn>(dlsym(h, fn));
-    std::memset(buf, 'x', sizeof buf);
-    buf[261] = 0;
-    const int rc = f(buf);
-    *out = buf;
-    return rc;
-  };
-  r.lib = ask("getLibFilePath", &r.libPath);
-  r.hash = ask("getHashFilePath", &r.hashPath);
-  r.ff = ask("getFFPath", &r.ffPath);
-  r.null = reinterpret_cast<PathFn>(dlsym(h, "getFFPath"))(nullptr) |
-           reinterpret_cast<PathFn>(dlsym(h, "getHashFilePath"))(nullptr) |
-           reinterpret_cast<PathFn>(dlsym(h, "getLibFilePath"))(nullptr);
+  for (const char *fn : {"getLibFilePath", "getHashFilePath", "getFFPath"}) {
+    auto f = reinterpret_cast<int (*)(char *)>(dlsym(h, fn));
+    std::string buf(261, 'x');
+    buf.resize(262);
+    const int rc = f(buf.data());
+    r.emplace_back(rc, buf.c_str());
+    r.emplace_back(f(nullptr), "");
+  }
   return r;
 }
 
-TEST(IntegrityPaths, BesideTheToolkitLibrary) {
+TEST(IntegrityPaths, BesideTheToolkitLibraryAndWithoutIt) {
   const std::string dir = TempDir(), src = dir + "/tv.c", so = dir + "/libtvcrypto.so.1";
   kel::test::WriteFile(src, "int FIPS_SetForceFailFromFile(void) { return 0; }\n"
                             "int FIPS_powerupSelfTest(void) { return 0; }\n");
   if (std::system(("cc -shared -fPIC -o '" + so + "' '" + src + "' 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "no C compiler";
-  const int rc = kel::test::RunInChild([&] {
-    ASSERT_NE(dlopen(so.c_str(), RTLD_NOW | RTLD_GLOBAL), nullptr) << dlerror();
-    const Paths p = AskLibrary();
-    EXPECT_EQ(p.lib, 0);
-    EXPECT_EQ(p.libPath, so);
-    EXPECT_EQ(p.hash, 0);
-    EXPECT_EQ(p.hashPath, dir + "/libtvcrypto.sig");
-    EXPECT_EQ(p.ff, 0);
-    EXPECT_EQ(p.ffPath, dir + "/libtvcrypto.fft");
-    EXPECT_EQ(p.null, 0);
-  });
-  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(kel::test::RunInChild([&] {
+              ASSERT_NE(dlopen(so.c_str(), RTLD_NOW | RTLD_GLOBAL), nullptr) << dlerror();
+              const std::vector<std::pair<int, std::string>> want = {
+                  {0, so}, {0, ""}, {0, dir + "/libtvcrypto.sig"}, {0, ""}, {0, dir + "/libtvcrypto.fft"}, {0, ""}};
+              EXPECT_EQ(AskLibrary(), want);
+            }),
+            0);
+  EXPECT_EQ(kel::test::RunInChild([&] {
+              auto got = AskLibrary();
+              ASSERT_EQ(got.size(), 6u);
+              // No toolkit library: the loader names no object for the
+              // symbol (buffer untouched); the others name this library.
+              EXPECT_EQ(got[0], std::make_pair(-1, std::string(261, 'x')));
+              char real[PATH_MAX];
+              ASSERT_NE(realpath(KEL_LIBRARY_PATH, real), nullptr);
+              EXPECT_TRUE(got[2].second == real || got[2].second == KEL_LIBRARY_PATH) << got[2].second;
+              EXPECT_EQ(got[2].first, 2);
+              EXPECT_EQ(got[4], got[2]);
+              EXPECT_EQ(got[1].first | got[3].first | got[5].first, 0) << "a null buffer";
+            }),
+            0);
   std::system(("rm -rf '" + dir + "'").c_str());
-}
-
-TEST(IntegrityPaths, WithoutTheToolkitLibrary) {
-  const int rc = kel::test::RunInChild([&] {
-    const Paths p = AskLibrary();
-    char real[PATH_MAX];
-    ASSERT_NE(realpath(KEL_LIBRARY_PATH, real), nullptr);
-    EXPECT_EQ(p.hash, 2);
-    EXPECT_EQ(p.ff, 2);
-    EXPECT_TRUE(p.hashPath == real || p.hashPath == KEL_LIBRARY_PATH) << p.hashPath;
-    EXPECT_EQ(p.ffPath, p.hashPath);
-    EXPECT_EQ(p.lib, -1) << "the loader names no object for a missing symbol";
-    EXPECT_EQ(p.libPath, std::string(261, 'x')) << "the buffer is left alone";
-    EXPECT_EQ(p.null, 0);
-  });
-  EXPECT_EQ(rc, 0);
 }
 
 }  // namespace
