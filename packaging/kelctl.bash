@@ -10,6 +10,7 @@ _kelctl_commands=(
   "speed    none"
   "plugin   none --name --without-glade --help"
   "random   none --generator"
+  "selftest none --help"
 )
 
 # Options that take a value: the option, then the values to offer, or @file,

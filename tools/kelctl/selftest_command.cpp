@@ -11,9 +11,11 @@
 namespace kelctl {
 namespace {
 
+// CPU time of this thread: on a busy machine the wall clock mostly measures
+// the other processes.
 double NowMs() {
   timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
@@ -53,9 +55,9 @@ constexpr Pct kPcts[] = {{"DSA", FIPS_dsaPct, -16501},
 
 void Row(const char *kind, const char *name, int32_t status, double ms) {
   if (status == 0)
-    std::printf("  %-4s %-22s pass   %8.3f ms\n", kind, name, ms);
+    std::printf("  %-4s %-22s pass   %8.3f ms CPU\n", kind, name, ms);
   else
-    std::printf("  %-4s %-22s FAIL   %8.3f ms  (status %d)\n", kind, name, ms, status);
+    std::printf("  %-4s %-22s FAIL   %8.3f ms CPU  (status %d)\n", kind, name, ms, status);
 }
 
 // The tests that fail with this status.
@@ -86,7 +88,7 @@ int RunSelftest(int argc, char **argv) {
   const int32_t status = FIPS_powerupSelfTest();
   const double total = NowMs() - t0;
   if (status != 0) {
-    std::printf("power-up self-test: FAILED with status %d in %.3f ms; the approved algorithms are switched off\n",
+    std::printf("power-up self-test: FAILED with status %d in %.3f ms of CPU time; the approved algorithms are switched off\n",
                 status, total);
     NameSuspects(status);
     return kExitFailed;
@@ -111,7 +113,7 @@ int RunSelftest(int argc, char **argv) {
     }
     RANDOM_releaseContext(&rng);
   }
-  std::printf("power-up self-test: passed (status %d) in %.3f ms\n", FIPS_powerupSelfTestStatus(), total);
+  std::printf("power-up self-test: passed (status %d) in %.3f ms of CPU time\n", FIPS_powerupSelfTestStatus(), total);
   return first == 0 && FIPS_powerupSelfTestStatus() == 0 ? kExitOk : kExitFailed;
 }
 
