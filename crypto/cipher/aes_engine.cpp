@@ -77,6 +77,33 @@ struct WideCounter {
 }  // namespace
 
 void ctr_xor(const AesContext &ctx, uint8_t counter[16], int width, const uint8_t *in, uint8_t *out, size_t n) {
+  if (ni::available() && width == 4) return ctr_xor_secret(ctx, counter, width, in, out, n);
+  if (ni::available() && width > 4) {
+    // The counter of a mode is public (its IV travels with the message): the
+    // instructions count the low 32 bits, and a run is split where that word
+    // wraps so that the carry into the wider counter takes the generic step.
+    while (n > 0) {
+      const uint64_t before_wrap = (uint64_t{1} << 32) - cipher::load_be32(counter + 12);
+      const size_t run = before_wrap < n ? static_cast<size_t>(before_wrap) : n;
+      if (run >= 16 && vaes::available())
+        vaes::ctr32_xor(ctx, counter, in, out, run);
+      else
+        ni::ctr32_xor(ctx, counter, in, out, run);
+      n -= run;
+      in += 16 * run;
+      out += 16 * run;
+      if (run == before_wrap) {  // the low word is 0 again: carry into the rest
+        for (int i = 11; i >= 16 - width; --i)
+          if (++counter[i] != 0) break;
+      }
+    }
+    return;
+  }
+  ctr_xor_secret(ctx, counter, width, in, out, n);
+}
+
+void ctr_xor_secret(const AesContext &ctx, uint8_t counter[16], int width, const uint8_t *in, uint8_t *out,
+                    size_t n) {
   if (ni::available() && width == 4) {
     // The instructions count the low 32 bits and wrap them, exactly as a
     // 4-byte counter does: one pass, no split on the counter's value.

@@ -77,7 +77,12 @@ void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8
 void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n);
 // XORs the keystream of n successive counter blocks into in -> out; the last
 // `width` bytes of counter count big-endian and are left at the next block.
+// ctr_xor takes the counter as public (a mode's IV) and may split its work
+// where the low word wraps; ctr_xor_secret (the DRBG's V, GCM's J0) lets
+// nothing about the counter's value shape the work.
 void ctr_xor(const AesContext &ctx, uint8_t counter[16], int width, const uint8_t *in, uint8_t *out, size_t n);
+void ctr_xor_secret(const AesContext &ctx, uint8_t counter[16], int width, const uint8_t *in, uint8_t *out,
+                    size_t n);
 // CBC-MAC over n whole blocks: mac <- E(mac XOR block) for each.
 void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n);
 // CCM over n whole blocks in place: the CBC-MAC runs over the plaintext (read

@@ -211,7 +211,7 @@ int32_t produce(CtrDrbgContext &c, uint8_t *out, uint32_t bytes) {
     std::memcpy(counter, c.v(), 16);
     increment(counter, 16);
     std::memset(out, 0, size_t{whole} * 16);
-    aes::ctr_xor(s.keySchedule.aes, counter, 16, out, out, whole);
+    aes::ctr_xor_secret(s.keySchedule.aes, counter, 16, out, out, whole);
     add(c.v(), 16, whole);
     wipe(counter, sizeof counter);
   } else {

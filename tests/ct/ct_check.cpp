@@ -81,7 +81,9 @@ void aes_modes() {
           expect(m.run(ctx, data, len, encrypt, iv) == 0, "AES mode");
         m.remove(&ctx);
       }
-    // Counter mode: the key and the counter block are secret (as in the DRBG).
+    // Counter mode: the key is secret, the counter block (the IV) public; a
+    // 4-byte counter may be secret (GCM's J0), and secret 16-byte counters
+    // are the DRBG's (its own case).
     uint8_t material[48], data[16 * 20 + 5];
     fill(material, sizeof material, 4);
     fill(data, sizeof data, 5);
@@ -92,7 +94,7 @@ void aes_modes() {
     for (int32_t width : {4, 16}) {
       uint8_t counter[16];
       fill(counter, sizeof counter, 6);
-      SECRET(counter, sizeof counter);
+      if (width == 4) SECRET(counter, sizeof counter);
       expect(DoAESCTREx(ctr, data, sizeof data, 1, counter, width) == 0, "CTR");
       expect(DoAESCTREx(ctr, data, 7, 1, nullptr, width) == 0, "CTR tail");
     }
