@@ -77,7 +77,6 @@ int32_t ct_reduce(const vlong *x, uint32_t units, const vlong *q, vlong **out, v
 
 namespace {
 
-
 // a·b mod q for a secret factor, through the constant-time reduction.
 int32_t ct_mul_mod(const vlong *a, const vlong *b, const vlong *q, vlong **out, vlong **queue) {
   Held product(queue, true);
