@@ -16,6 +16,7 @@ _kelctl_commands=(
   "ec       file --curve --key --pub --sig --peer --out --hash"
   "dh       none --group --private-a --private-b"
   "oid      none"
+  "selftest none --help"
 )
 
 # Options that take a value: the option, then the values to offer, or @file,

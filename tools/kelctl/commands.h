@@ -36,6 +36,7 @@ void PrintBignumSpeed();
 // The public-key rows of kelctl speed (speed_pubkey.cpp).
 void PrintPublicKeySpeed();
 int RunRsa(int argc, char **argv);
+int RunSelftest(int argc, char **argv);
 // The RSA-2048 rows of kelctl speed (operations per second); false when RSA is unavailable.
 bool SpeedRsa();
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kel/debug_console.h"
+#include "kel/fips.h"
 #include "kel/vpn_plugin.h"
 #include "kelctl/commands.h"
 
@@ -39,6 +41,7 @@ constexpr kelctl::Command kCommands[] = {
      kelctl::RunPrime},
     {"rsa", "(genkey [--bits N]|pubkey|sign|verify|encrypt|decrypt) --key FILE [--in FILE] [--out FILE] [--sig FILE]",
      "RSA key pairs, PKCS #1 v1.5 signatures over SHA-256 and encryption of a short secret", kelctl::RunRsa},
+    {"selftest", "", "run the toolkit's power-up self-test; print each test's verdict and time", kelctl::RunSelftest},
 };
 
 void PrintHelp(FILE *to) {
@@ -67,7 +70,20 @@ int Dispatch(int argc, char **argv) {
     return kelctl::kExitOk;
   }
   for (const auto &c : kCommands)
-    if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
+    if (!std::strcmp(argv[1], c.name)) {
+      // The toolkit's approved algorithms answer only after the power-up
+      // self-test has passed: run it once at start (selftest runs its own).
+      if (std::strcmp(c.name, "selftest") != 0) {
+        const uint32_t saved = m_errorClass;
+        m_errorClass &= ~4u;  // no console line per key-pair consistency test
+        const int32_t st = FIPS_powerupSelfTest();
+        m_errorClass = saved;
+        if (st != 0)
+          std::fprintf(stderr, "kelctl: the power-up self-test failed (status %d): the approved algorithms are off\n",
+                       st);
+      }
+      return c.run(argc - 1, argv + 1);
+    }
   std::fprintf(stderr, "kelctl: unknown command '%s' (try kelctl --help)\n", argv[1]);
   return kelctl::kExitUsage;
 }
