@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <x86intrin.h>
 
 #include "kel/vlong.h"
 
@@ -38,7 +39,7 @@ inline uint64_t sub_n(limb_t *r, const limb_t *a, const limb_t *b, size_t n) {
   unsigned long long c = 0;
   for (size_t i = 0; i < n; ++i) {
     unsigned long long s;
-    c = __builtin_ia32_sbb_u64(static_cast<unsigned char>(c), a[i], b[i], &s);
+    c = _subborrow_u64(static_cast<unsigned char>(c), a[i], b[i], &s);
     r[i] = s;
   }
   return c;
