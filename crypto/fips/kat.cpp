@@ -185,7 +185,7 @@ constexpr CcmRecord kCcm = {
      0xb4, 0x69, 0x9a, 0x71, 0xf7, 0x13, 0xd9, 0x98, 0x1c, 0xb4, 0x08, 0x52, 0x51},
 };
 
-// The GCM specification's test case 2: AES-128, zero key, zero 96-bit IV,
+// McGrew and Viega's GCM test case 2: AES-128, zero key, zero 96-bit IV,
 // one zero block, no additional data.
 constexpr auto kGcmKey = hex<16>("00000000000000000000000000000000");
 constexpr auto kGcmIv = hex<12>("000000000000000000000000");
