@@ -35,6 +35,27 @@ consteval std::array<uint8_t, N> hex(const char (&text)[2 * N + 1]) {
   return out;
 }
 
+// The pointer as the optimiser cannot see through it: a stored value read
+// through it stays in the library as bytes (and a patched copy is seen).
+template <class T>
+inline const T *opaque(const T *p) {
+  __asm__("" : "+r"(p));
+  return p;
+}
+
+// One stored expected value of a known-answer test: the name of the run
+// that compares with it, the bytes that locate it in the library file (the
+// value, or its record's input followed by the value), where the value
+// starts within them, and the power-up verdict when it is wrong.
+struct StoredValue {
+  const char *name;
+  const uint8_t *located;
+  uint32_t locatedLength;
+  uint32_t offset, length;
+  int32_t status;
+};
+std::span<const StoredValue> stored_values();
+
 // A failing test puts the toolkit into the error state and returns its
 // status.
 inline int32_t fail(int32_t status) {
