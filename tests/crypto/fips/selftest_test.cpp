@@ -1,8 +1,9 @@
 // The power-up self-test, its tests and runners, as a program meets them.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,25 +45,51 @@ const HashSuite *Suite(int32_t id) {
   return s;
 }
 
+// Every block the toolkit allocator hands out while a test runs, and the
+// released ones that still held a non-zero byte.
+std::map<const void *, uint32_t> gLive;
+int gUnwiped = 0;
+void OnAlloc(const void *b, uint32_t n) { gLive[b] = n; }
+void OnRelease(const void *b) {
+  auto it = gLive.find(b);
+  if (it == gLive.end()) return;
+  const auto *p = static_cast<const uint8_t *>(b);
+  gUnwiped += std::any_of(p, p + it->second, [](uint8_t c) { return c != 0; });
+  gLive.erase(it);
+}
+
 class SelfTest : public ::testing::Test {
  protected:
-  void SetUp() override { gFIPS_powerupStatus = 0; }
+  void SetUp() override {
+    gFIPS_powerupStatus = 0;
+    ASSERT_EQ(RANDOM_acquireContext(&rng_), 0);
+    for (const auto &k : kKats) all_.emplace_back(k.name, [&k] { return k.run(nullptr); });
+    for (const auto &[name, pct] : kPcts) all_.emplace_back(name, [pct, this] { return pct(nullptr, rng_); });
+  }
   void TearDown() override {
     kel::mem::fail_after(-1);
+    kel::mem::observe(nullptr, nullptr);
+    gFIPS_powerupStatus = 0;
+    RANDOM_releaseContext(&rng_);
     gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
   }
+  RandomContext *rng_ = nullptr;
+  std::vector<std::pair<std::string, std::function<int32_t()>>> all_;  // in the power-up run's order
 };
 
-TEST_F(SelfTest, EveryTestPassesOnItsOwn) {
-  for (const auto &k : kKats) {
-    EXPECT_EQ(k.run(nullptr), 0) << k.name;
-    EXPECT_EQ(gFIPS_powerupStatus, 0) << k.name;
+// Each test passes on its own, returns every block it took, and wipes each
+// one before it lets it go.
+TEST_F(SelfTest, EveryTestPassesOnItsOwnAndReleasesWipedMemory) {
+  for (const auto &[name, run] : all_) {
+    gLive.clear();
+    gUnwiped = 0;
+    kel::mem::observe(OnAlloc, OnRelease);
+    EXPECT_EQ(run(), 0) << name;
+    kel::mem::observe(nullptr, nullptr);
+    EXPECT_EQ(gFIPS_powerupStatus, 0) << name;
+    EXPECT_TRUE(gLive.empty()) << name << ": " << gLive.size() << " blocks not released";
+    EXPECT_EQ(gUnwiped, 0) << name << ": blocks released unwiped";
   }
-  RandomContext *rng = nullptr;
-  ASSERT_EQ(RANDOM_acquireContext(&rng), 0);
-  for (const auto &[name, pct] : kPcts) EXPECT_EQ(pct(nullptr, rng), 0) << name;
-  EXPECT_EQ(gFIPS_powerupStatus, 0);
-  RANDOM_releaseContext(&rng);
 }
 
 TEST_F(SelfTest, PowerupMovesTheStatusAndAFailureClosesTheGateUntilTheNextRun) {
@@ -83,29 +110,40 @@ TEST_F(SelfTest, PowerupMovesTheStatusAndAFailureClosesTheGateUntilTheNextRun) {
   EXPECT_EQ(SHA256_completeDigest(digest, 1, digest), 0);
 }
 
+// The stored expected value the library keeps under this name.
+const uint8_t *Stored(const std::string &name) {
+  for (const auto &v : kel::fips::stored_values())
+    if (name == v.name) return v.located + v.offset;
+  ADD_FAILURE() << name;
+  return nullptr;
+}
+
 TEST_F(SelfTest, RunnersCheckTheirArgumentsAndHonourTheForceFailFlag) {
-  uint8_t expected[64] = {};
-  const uint8_t zeros[32] = {};
-  unsigned int n = 0;
-  ASSERT_EQ(EVP_Digest(zeros, 32, expected, &n, EVP_sha256(), nullptr), 1);  // SHA-256 of 32 zero bytes
-  const CipherSuite *cbc = &CRYPTO_AESSuite;
+  const uint8_t *sha = Stored("SHA-256"), *mac = Stored("HMAC-SHA-256"), *cbc = Stored("AES-CBC-256-ENC");
+  const uint8_t wrong[64] = {};
+  const CipherSuite *aes = &CRYPTO_AESSuite;
   const HashSuite *sha256 = Suite(11), *sha1 = Suite(5);
   struct Case {
     const char *what;
     std::function<int32_t()> run;
     int32_t want;
   } cases[] = {
-      {"hash ok", [&] { return FIPS_hashKat(nullptr, "SHA-256", sha256, expected, 32, 0); }, 0},
-      {"hash null suite", [&] { return FIPS_hashKat(nullptr, "x", nullptr, expected, 32, 0); }, -16510},
-      {"hash length", [&] { return FIPS_hashKat(nullptr, "x", sha256, expected, 20, 0); }, -16512},
-      {"hash forced", [&] { return FIPS_hashKat(nullptr, "x", sha256, expected, 32, 1); }, -16511},
-      {"hmac null suite", [&] { return FIPS_hmacHashKat(nullptr, "x", nullptr, expected, 32, 0); }, -16513},
-      {"hmac length", [&] { return FIPS_hmacHashKat(nullptr, "x", sha1, expected, 32, 0); }, -16515},
-      {"hmac mismatch", [&] { return FIPS_hmacHashKat(nullptr, "x", sha256, expected, 32, 0); }, -16514},
-      {"sym null suite", [&] { return FIPS_symKat(nullptr, "x", nullptr, 32, 1, expected, 32, 0); }, -16516},
-      {"sym length", [&] { return FIPS_symKat(nullptr, "x", cbc, 32, 1, expected, 20, 0); }, -16518},
-      {"sym bad key", [&] { return FIPS_symKat(nullptr, "x", cbc, 15, 1, expected, 32, 0); }, -16516},
-      {"sym mismatch", [&] { return FIPS_symKat(nullptr, "x", cbc, 32, 1, expected, 32, 0); }, -16517},
+      {"hash", [&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 32, 0); }, 0},
+      {"hash forced", [&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 32, 1); }, -16511},
+      {"hash null suite", [&] { return FIPS_hashKat(nullptr, "x", nullptr, sha, 32, 0); }, -16510},
+      {"hash length", [&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 20, 0); }, -16512},
+      {"hash mismatch", [&] { return FIPS_hashKat(nullptr, "x", sha256, wrong, 32, 0); }, -16511},
+      {"hmac", [&] { return FIPS_hmacHashKat(nullptr, "x", sha256, mac, 32, 0); }, 0},
+      {"hmac forced", [&] { return FIPS_hmacHashKat(nullptr, "x", sha256, mac, 32, 1); }, -16514},
+      {"hmac null suite", [&] { return FIPS_hmacHashKat(nullptr, "x", nullptr, mac, 32, 0); }, -16513},
+      {"hmac length", [&] { return FIPS_hmacHashKat(nullptr, "x", sha1, mac, 32, 0); }, -16515},
+      {"hmac mismatch", [&] { return FIPS_hmacHashKat(nullptr, "x", sha256, wrong, 32, 0); }, -16514},
+      {"sym", [&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 32, 0); }, 0},
+      {"sym forced", [&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 32, 1); }, -16517},
+      {"sym null suite", [&] { return FIPS_symKat(nullptr, "x", nullptr, 32, 1, cbc, 32, 0); }, -16516},
+      {"sym length", [&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 20, 0); }, -16518},
+      {"sym bad key", [&] { return FIPS_symKat(nullptr, "x", aes, 15, 1, cbc, 32, 0); }, -16516},
+      {"sym mismatch", [&] { return FIPS_symKat(nullptr, "x", aes, 32, 0, cbc, 32, 0); }, -16517},
   };
   for (const auto &c : cases) {
     gFIPS_powerupStatus = 0;
@@ -125,34 +163,30 @@ TEST_F(SelfTest, GcmFailureIsLeftToThePowerupRunOthersWriteTheirOwn) {
 }
 
 TEST_F(SelfTest, EcdhCheckForceFailAndPctStatuses) {
-  RandomContext *rng = nullptr;
-  ASSERT_EQ(RANDOM_acquireContext(&rng), 0);
-  EXPECT_EQ(kel::fips::ecdh_check(EC_P256, rng, 0), 0);
-  EXPECT_EQ(kel::fips::ecdh_check(EC_P384, rng, 1), ERR_FIPS_ECDH_PCT);
+  EXPECT_EQ(kel::fips::ecdh_check(EC_P256, rng_, 0), 0);
+  EXPECT_EQ(kel::fips::ecdh_check(EC_P256, rng_, 1), ERR_FIPS_ECDH_PCT);
+  EXPECT_EQ(kel::fips::ecdh_check(EC_P384, rng_, 1), ERR_FIPS_ECDH_PCT);
   EXPECT_EQ(gFIPS_powerupStatus, 0) << "the check leaves the status to its test";
   // A test given no generator fails with the algorithm's status and records it.
   EXPECT_LT(FIPS_ecdsaPct(nullptr, nullptr), 0);
   EXPECT_NE(gFIPS_powerupStatus, 0);
-  gFIPS_powerupStatus = 0;  // the release is gated too
-  EXPECT_EQ(RANDOM_releaseContext(&rng), 0);
 }
 
 // Every allocation inside every test may fail: the test then fails with a
 // status (no crash, and the sanitizer build sees no leak), and the same
 // test passes once the allocator works again.
 TEST_F(SelfTest, AllocationFailureInsideEachTest) {
-  RandomContext *rng = nullptr;
-  ASSERT_EQ(RANDOM_acquireContext(&rng), 0);
-  std::vector<std::pair<std::string, std::function<int32_t()>>> all;
-  for (const auto &k : kKats) all.emplace_back(k.name, [&k] { return k.run(nullptr); });
-  for (const auto &[name, pct] : kPcts) all.emplace_back(name, [pct, rng] { return pct(nullptr, rng); });
-  for (const auto &[name, run] : all) {
+  for (const auto &[name, run] : all_) {
     int noMemory = 0;
     for (int64_t k = 0; k < 400; ++k) {
       gFIPS_powerupStatus = 0;
+      gLive.clear();
+      kel::mem::observe(OnAlloc, OnRelease);
       kel::mem::fail_after(k);
       const int32_t st = run();
       kel::mem::fail_after(-1);
+      kel::mem::observe(nullptr, nullptr);
+      EXPECT_TRUE(gLive.empty()) << name << " leaks after " << k << " allocations";
       if (st == 0) break;
       noMemory += st == -6101;
       ASSERT_LT(st, 0) << name << " after " << k << " allocations";
@@ -163,7 +197,6 @@ TEST_F(SelfTest, AllocationFailureInsideEachTest) {
       EXPECT_GT(noMemory, 0) << name << ": an allocation failure is reported as such";
     }
   }
-  RANDOM_releaseContext(&rng);
 }
 
 }  // namespace
