@@ -9,6 +9,7 @@
 #include <span>
 
 #include "crypto/fips/gate.h"
+#include "kel/ctr_drbg.h"
 #include "kel/ec.h"
 #include "kel/fips.h"
 
@@ -55,6 +56,11 @@ struct StoredValue {
   int32_t status;
 };
 std::span<const StoredValue> stored_values();
+
+// The DRBG vectors of the power-up run (CTR-DRBG with derivation function,
+// EC-DRBG).
+const DrbgTestVector &ctr_df_vector();
+const DrbgTestVector &ec_drbg_vector();
 
 // A failing test puts the toolkit into the error state and returns its
 // status.

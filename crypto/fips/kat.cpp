@@ -64,9 +64,10 @@ consteval DrbgTestVector drbg(const DrbgText &t) {
 // CTR_DRBG AES-256 with derivation function: the inputs of CAVS 14.3
 // drbgvectors_pr_true [AES-256 use df], personalisation and additional input
 // of 256 bits, COUNT = 0 (EntropyInputPR1 and 2 serve as the reseed
-// entropies). The run here generates one 16-byte block per request, for
-// which CAVS publishes no result: the expected block was computed with
-// OpenSSL 3.0 CTR-DRBG (EVP_RAND over a TEST-RAND parent), and agrees with this one.
+// entropies; tests/vectors/drbg/CTR_DRBG_pr_true.rsp). The run's shape is
+// fixed: one 16-byte block per request (the instance's block length), where
+// every CAVS record returns 512 bits, so no record has its result. The
+// expected block was computed with OpenSSL's CTR-DRBG.
 constexpr DrbgTestVector kCtrDf = drbg({
     "534346a3e0baa65d7a51871b6d633a6f1efa9ff55dfde3212c95029adf2387d9",
     "0cbe99821509975d824fd826c47d2abc",
@@ -83,9 +84,11 @@ static_assert(kCtrDf.entropyInputLength == 32 && kCtrDf.nonceLength == 16 && kCt
 // [P-256 SHA-1], personalisation and additional input of 128 bits, COUNT = 0
 // (EntropyInputReseed and AdditionalInputReseed feed the first reseed, the
 // two AdditionalInput values the second one as entropy and additional
-// input). CAVS publishes no result for this reseed-generate sequence of
-// 240-bit blocks; the expected block was computed with this EC-DRBG, which
-// its own tests hold to the CAVS files.
+// input; tests/vectors/drbg/Dual_EC_DRBG_pr_false.rsp). The run's shape is
+// fixed (reseed, one 240-bit block, reseed, one block), where every CAVS
+// record instantiates, reseeds once and returns 960 bits twice, so no record
+// has its result. The expected block was computed with an independent model
+// of SP 800-90 Dual_EC_DRBG that reproduces the CAVS records.
 constexpr DrbgTestVector kEcDrbg = drbg({
     "ffe08e35e5312ef22e6d2e8130f84eb5",
     "2df4375285caefa8",
@@ -572,5 +575,7 @@ constexpr StoredValue kStored[] = {
 }  // namespace
 
 std::span<const StoredValue> stored_values() { return kStored; }
+const DrbgTestVector &ctr_df_vector() { return kCtrDf; }
+const DrbgTestVector &ec_drbg_vector() { return kEcDrbg; }
 
 }  // namespace kel::fips

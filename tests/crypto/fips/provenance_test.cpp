@@ -2,7 +2,11 @@
 // comment names (or, where the run's input has no published record, from
 // OpenSSL) and compared with the bytes in the library.
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/obj_mac.h>
+#include <openssl/sha.h>
 
 #include <fstream>
 #include <regex>
@@ -24,6 +28,7 @@ struct Source {
   std::vector<std::pair<std::string, std::string>> match;  // "[x]": a section header
   const char *in, *out;  // fields; in only for values located with their input
 };
+using Match = std::vector<std::pair<std::string, std::string>>;
 
 const Source kSources[] = {
     {"FIPS186", "rng186/FIPS186_VSTGEN.rsp", {{"COUNT", "1"}}, nullptr, "X"},
@@ -44,7 +49,8 @@ const Source kSources[] = {
     {"HMAC-SHA-512", "hmac/hmac_sha512_test.json", {{"tcId", "165"}}, nullptr, "tag"},
 };
 
-// The named record's field (a Wycheproof test is found by its tcId).
+// The named record's field ("[name]" or "[name = value]" match section
+// headers) (a Wycheproof test is found by its tcId).
 Bytes Field(const Source &s, const char *field) {
   if (std::string(s.file).ends_with(".json")) {
     std::ifstream f(kel::test::VectorPath(s.file));
@@ -63,8 +69,10 @@ Bytes Field(const Source &s, const char *field) {
   }
   for (const auto &r : kel::test::ReadRsp(s.file)) {
     bool all = true;
-    for (const auto &[k, v] : s.match)
-      all = all && (k[0] == '[' ? r.section.count(k.substr(1, k.size() - 2)) != 0 : r.Has(k) && r.Get(k) == v);
+    for (const auto &[k, v] : s.match) {
+      auto it = r.section.find(k.substr(1, k.size() - 2));
+      all = all && (k[0] == '[' ? it != r.section.end() && it->second == v : r.Has(k) && r.Get(k) == v);
+    }
     if (all) return r.Hex(field);
   }
   ADD_FAILURE() << s.value << ": no record in " << s.file;
@@ -123,7 +131,7 @@ TEST(StoredValues, EachIsThePublishedRecordItsCommentNames) {
       if (v.name == std::string(c.value)) s = &c;
     if (s == nullptr) {
       const Bytes want = Oracle(v.name);
-      if (std::string(v.name).find("DRBG") != std::string::npos) continue;  // see below
+      if (std::string(v.name).find("DRBG") != std::string::npos) continue;  // the next test
       EXPECT_EQ(kel::test::ToHex(stored), kel::test::ToHex(want)) << v.name << " (OpenSSL)";
       ++fromOpenSsl;
       continue;
@@ -140,6 +148,163 @@ TEST(StoredValues, EachIsThePublishedRecordItsCommentNames) {
   }
   EXPECT_EQ(fromFiles, std::size(kSources));
   EXPECT_EQ(fromOpenSsl, 10u) << "five digests, three HMACs, CMAC and CCM";
+}
+
+// ---- The DRBG vectors: CAVP inputs, outputs from models that reproduce
+// the CAVP records ----
+
+struct Drbg {
+  Bytes entropy, nonce, pers;
+  std::vector<std::pair<Bytes, Bytes>> reseeds;  // entropy, additional input
+};
+
+Drbg Stored(const DrbgTestVector &v) {
+  auto b = [](const uint8_t *p, uint32_t n) { return Bytes(p, p + n); };
+  return {b(v.entropyInput, v.entropyInputLength), b(v.nonce, v.nonceLength),
+          b(v.personalization, v.personalizationLength),
+          {{b(v.reseedEntropy1, v.reseedEntropy1Length), b(v.additionalInput1, v.additionalInput1Length)},
+           {b(v.reseedEntropy2, v.reseedEntropy2Length), b(v.additionalInput2, v.additionalInput2Length)}}};
+}
+
+// Instantiate, then per reseed: reseed and generate outLength bytes (as the
+// self-test's run, and as CAVS with prediction resistance).
+Bytes OpenSslCtrDrbg(const Drbg &d, size_t outLength) {
+  unsigned strength = 256;
+  int df = 1;
+  EVP_RAND *tr = EVP_RAND_fetch(nullptr, "TEST-RAND", nullptr), *cr = EVP_RAND_fetch(nullptr, "CTR-DRBG", nullptr);
+  EVP_RAND_CTX *parent = EVP_RAND_CTX_new(tr, nullptr);
+  OSSL_PARAM ps[] = {OSSL_PARAM_construct_uint("strength", &strength), OSSL_PARAM_END};
+  EVP_RAND_CTX_set_params(parent, ps);
+  EVP_RAND_instantiate(parent, strength, 0, nullptr, 0, nullptr);
+  OSSL_PARAM pe[] = {
+      OSSL_PARAM_construct_octet_string("test_entropy", const_cast<uint8_t *>(d.entropy.data()), d.entropy.size()),
+      OSSL_PARAM_construct_octet_string("test_nonce", const_cast<uint8_t *>(d.nonce.data()), d.nonce.size()),
+      OSSL_PARAM_END};
+  EVP_RAND_CTX_set_params(parent, pe);
+  EVP_RAND_CTX *x = EVP_RAND_CTX_new(cr, parent);
+  char cipher[] = "AES-256-CTR";
+  OSSL_PARAM pd[] = {OSSL_PARAM_construct_utf8_string("cipher", cipher, 0),
+                     OSSL_PARAM_construct_int("use_derivation_function", &df), OSSL_PARAM_END};
+  Bytes out(outLength);
+  EXPECT_EQ(EVP_RAND_instantiate(x, strength, 0, d.pers.data(), d.pers.size(), pd), 1);
+  for (const auto &[e, a] : d.reseeds) {  // the reseed entropy comes from the parent too
+    OSSL_PARAM pr[] = {OSSL_PARAM_construct_octet_string("test_entropy", const_cast<uint8_t *>(e.data()), e.size()),
+                       OSSL_PARAM_END};
+    EVP_RAND_CTX_set_params(parent, pr);
+    EXPECT_EQ(EVP_RAND_reseed(x, 0, nullptr, 0, a.data(), a.size()), 1);
+    EXPECT_EQ(EVP_RAND_generate(x, out.data(), out.size(), strength, 0, nullptr, 0), 1);
+  }
+  EVP_RAND_CTX_free(x), EVP_RAND_CTX_free(parent), EVP_RAND_free(cr), EVP_RAND_free(tr);
+  return out;
+}
+
+// SP 800-90 Dual_EC_DRBG on P-256 with SHA-1 (seedlen 256, outlen 240).
+struct DualEc {
+
+  explicit DualEc(const Bytes &seedMaterial) : s_(Hdf(seedMaterial)) {
+    BIGNUM *qx = nullptr, *qy = nullptr;
+    BN_hex2bn(&qx, "c97445f45cdef9f0d3e05e1e585fc297235b82b5be8ff3efca67c59852018192");
+    BN_hex2bn(&qy, "b28ef557ba31dfcbdd21ac46e2a91e3c304f44cb87058ada2cb815151e610046");
+    EC_POINT_set_affine_coordinates(g_, q_, qx, qy, bn_);
+    BN_free(qx), BN_free(qy);
+  }
+  ~DualEc() { EC_POINT_free(q_), EC_GROUP_free(g_), BN_CTX_free(bn_); }
+  void Reseed(const Bytes &e, const Bytes &a) { s_ = Hdf(Cat({s_, e, a})); }
+  Bytes Generate(size_t n, const Bytes &add) {
+    Bytes ai = add.empty() ? Bytes(32) : Hdf(add), out;
+    while (out.size() < n) {
+      for (size_t i = 0; i < 32; ++i) ai[i] ^= s_[i];
+      s_ = X(ai, nullptr);
+      ai.assign(32, 0);
+      const Bytes r = X(s_, q_);
+      out.insert(out.end(), r.begin() + 2, r.end());
+    }
+    s_ = X(s_, nullptr);
+    out.resize(n);
+    return out;
+  }
+
+
+  static Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  }
+  static Bytes Hdf(const Bytes &in) {
+    Bytes out;
+    for (uint8_t counter = 1; out.size() < 32; ++counter) {
+      const Bytes m = Cat({{counter, 0, 0, 1, 0}, in});  // counter, 256 bits
+      uint8_t h[20];
+      SHA1(m.data(), m.size(), h);
+      out.insert(out.end(), h, h + 20);
+    }
+    return out.resize(32), out;
+  }
+  Bytes X(const Bytes &k, const EC_POINT *base) {  // x(k * base), base null: the generator
+    BIGNUM *n = BN_bin2bn(k.data(), 32, nullptr), *x = BN_new();
+    EC_POINT *r = EC_POINT_new(g_);
+    EC_POINT_mul(g_, r, base ? nullptr : n, base, base ? n : nullptr, bn_);
+    EC_POINT_get_affine_coordinates(g_, r, x, nullptr, bn_);
+    Bytes out(32);
+    BN_bn2binpad(x, out.data(), 32);
+    BN_free(n), BN_free(x), EC_POINT_free(r);
+    return out;
+  }
+  EC_GROUP *g_ = EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1);
+  EC_POINT *q_ = EC_POINT_new(g_);
+  BN_CTX *bn_ = BN_CTX_new();
+  Bytes s_;
+};
+
+kel::test::RspRecord Record(const char *file, const Match &match) {
+  for (const auto &r : kel::test::ReadRsp(file)) {
+    bool all = r.Get("COUNT") == "0";
+    for (const auto &[k, v] : match) all = all && r.section.count(k) && r.section.at(k) == v;
+    if (all) return r;
+  }
+  ADD_FAILURE() << file;
+  return {};
+}
+
+TEST(StoredValues, DrbgVectorsAreCavpInputsAndTheirOutputsComeFromModelsThatMatchCavp) {
+  // CTR-DRBG AES-256 with df: the pr_true record, first in its own shape.
+  const auto c = Record("drbg/CTR_DRBG_pr_true.rsp",
+                        {{"AES-256 use df", ""}, {"PersonalizationStringLen", "256"}, {"AdditionalInputLen", "256"}});
+  const Drbg cavp{c.Hex("EntropyInput"),
+                  c.Hex("Nonce"),
+                  c.Hex("PersonalizationString"),
+                  {{c.Hex("EntropyInputPR"), c.Hex("AdditionalInput")},
+                   {c.Hex("EntropyInputPR2"), c.Hex("AdditionalInput2")}}};
+  EXPECT_EQ(OpenSslCtrDrbg(cavp, 64), c.Hex("ReturnedBits")) << "the OpenSSL model";
+  const DrbgTestVector &v = kel::fips::ctr_df_vector();
+  const Drbg stored = Stored(v);
+  EXPECT_TRUE(stored.entropy == cavp.entropy && stored.nonce == cavp.nonce && stored.pers == cavp.pers &&
+              stored.reseeds == cavp.reseeds);
+  EXPECT_EQ(OpenSslCtrDrbg(stored, 16), Bytes(v.expectedOutput, v.expectedOutput + v.outputLength));
+
+  // Dual_EC_DRBG: the pr_false record (instantiate, reseed, two requests).
+  const auto e = Record("drbg/Dual_EC_DRBG_pr_false.rsp",
+                        {{"P-256 SHA-1", ""}, {"PersonalizationStringLen", "128"}, {"AdditionalInputLen", "128"}});
+  {
+    DualEc model(DualEc::Cat({e.Hex("EntropyInput"), e.Hex("Nonce"), e.Hex("PersonalizationString")}));
+    model.Reseed(e.Hex("EntropyInputReseed"), e.Hex("AdditionalInputReseed"));
+    model.Generate(120, e.Hex("AdditionalInput"));
+    EXPECT_EQ(model.Generate(120, e.Hex("AdditionalInput2")), e.Hex("ReturnedBits")) << "the Dual_EC model";
+  }
+  const DrbgTestVector &w = kel::fips::ec_drbg_vector();
+  const Drbg ec = Stored(w);
+  EXPECT_TRUE(ec.entropy == e.Hex("EntropyInput") && ec.nonce == e.Hex("Nonce") &&
+              ec.pers == e.Hex("PersonalizationString"));
+  EXPECT_EQ(ec.reseeds, (std::vector<std::pair<Bytes, Bytes>>{
+                            {e.Hex("EntropyInputReseed"), e.Hex("AdditionalInputReseed")},
+                            {e.Hex("AdditionalInput"), e.Hex("AdditionalInput2")}}));
+  DualEc model(DualEc::Cat({ec.entropy, ec.nonce, ec.pers}));
+  Bytes out;
+  for (const auto &[entropy, add] : ec.reseeds) {
+    model.Reseed(entropy, add);
+    out = model.Generate(w.outputLength, {});
+  }
+  EXPECT_EQ(out, Bytes(w.expectedOutput, w.expectedOutput + w.outputLength));
 }
 
 }  // namespace
