@@ -1,9 +1,13 @@
 // The power-up self-test's cost: every program that uses the toolkit pays it
-// at start, so the whole run must stay within 20 ms. Median of repeated
-// runs per test and for the whole run, in CPU time.
+// at start, so the whole run must stay within 20 ms, the first run in a
+// process included. Per test: its first call in a fresh process (made in
+// the power-up run's order) and the median of repeated calls, in CPU time;
+// the whole run: first in a fresh process, and the median.
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "kel/fips.h"
@@ -31,16 +35,29 @@ double MedianMs(F f, int runs) {
   return t[t.size() / 2];
 }
 
+// The first power-up run of a fresh process, in ms (from a child).
+double FirstRunMs() {
+  int fd[2];
+  if (pipe(fd) != 0) return -1;
+  if (fork() == 0) {
+    const double a = NowMs();
+    FIPS_powerupSelfTest();
+    const double ms = FIPS_powerupSelfTestStatus() == 0 ? NowMs() - a : -1;
+    (void)!write(fd[1], &ms, sizeof ms);
+    _exit(0);
+  }
+  double ms = -1;
+  (void)!read(fd[0], &ms, sizeof ms);
+  wait(nullptr);
+  close(fd[0]), close(fd[1]);
+  return ms;
+}
+
 }  // namespace
 
 int main() {
   constexpr int kRuns = 15;
   constexpr double kBudgetMs = 20.0;
-  const double first = MedianMs([] { FIPS_powerupSelfTest(); }, 1);
-  if (FIPS_powerupSelfTestStatus() != 0) {
-    std::printf("power-up self-test failed: %d\n", FIPS_powerupSelfTestStatus());
-    return 1;
-  }
   struct Row {
     const char *name;
     int32_t (*kat)(void *);
@@ -62,25 +79,33 @@ int main() {
       {"DSA PCT", nullptr, FIPS_dsaPct}, {"RSA PCT", nullptr, FIPS_rsaPct}, {"ECDSA PCT", nullptr, FIPS_ecdsaPct},
       {"ECDH PCT", nullptr, FIPS_ecdhPct}, {"DH PCT", nullptr, FIPS_dhPct},
   };
+  const double firstRun = FirstRunMs();
+  gFIPS_powerupStatus = 0;  // the tests one by one, as the power-up run makes them
   RandomContext *rng = nullptr;
-  RANDOM_acquireContext(&rng);
-  double sum = 0;
-  std::printf("%-36s %10s\n", "test", "median CPU ms");
+  auto run = [&](const Row &r) {
+    if (r.kat != nullptr) return r.kat(nullptr);
+    if (r.pct != nullptr) return r.pct(nullptr, rng);
+    RandomContext *c = nullptr;
+    RANDOM_acquireContext(&c);
+    return RANDOM_releaseContext(&c);
+  };
+  std::vector<double> first;
   for (const Row &r : rows) {
-    double ms;
-    if (r.kat != nullptr)
-      ms = MedianMs([&] { r.kat(nullptr); }, kRuns);
-    else if (r.pct != nullptr)
-      ms = MedianMs([&] { r.pct(nullptr, rng); }, kRuns);
-    else
-      ms = MedianMs([] { RandomContext *c = nullptr; RANDOM_acquireContext(&c); RANDOM_releaseContext(&c); }, kRuns);
-    sum += ms;
-    std::printf("%-36s %10.3f\n", r.name, ms);
+    if (r.pct != nullptr && rng == nullptr) RANDOM_acquireContext(&rng);
+    first.push_back(MedianMs([&] { run(r); }, 1));
+  }
+  double sumFirst = 0, sum = 0;
+  std::printf("%-36s %10s %10s\n", "test (CPU ms)", "first", "median");
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const double ms = MedianMs([&] { run(rows[i]); }, kRuns);
+    sumFirst += first[i], sum += ms;
+    std::printf("%-36s %10.3f %10.3f\n", rows[i].name, first[i], ms);
   }
   RANDOM_releaseContext(&rng);
   const double whole = MedianMs([] { FIPS_powerupSelfTest(); }, kRuns);
-  std::printf("%-36s %10.3f\n", "sum of the rows", sum);
-  std::printf("%-36s %10.3f  (first run in the process: %.3f)\n", "FIPS_powerupSelfTest", whole, first);
-  std::printf("budget %.0f ms: %.2f of it used\n", kBudgetMs, whole / kBudgetMs);
-  return FIPS_powerupSelfTestStatus() == 0 ? 0 : 1;
+  std::printf("%-36s %10.3f %10.3f\n", "sum of the rows", sumFirst, sum);
+  std::printf("%-36s %10.3f %10.3f\n", "FIPS_powerupSelfTest", firstRun, whole);
+  std::printf("budget %.0f ms: first run %.2f of it, later runs %.2f\n", kBudgetMs, firstRun / kBudgetMs,
+              whole / kBudgetMs);
+  return FIPS_powerupSelfTestStatus() == 0 && firstRun >= 0 ? 0 : 1;
 }
