@@ -9,47 +9,21 @@
 
 #include "crypto/common/alloc.h"
 #include "crypto/fips/internal.h"
-#include "kel/aes.h"
 #include "kel/cipher.h"
-#include "kel/des.h"
-#include "kel/ec.h"
 #include "kel/fips.h"
 #include "kel/hash.h"
 
 namespace {
 
-using Kat = int32_t (*)(void *);
-struct NamedKat {
-  const char *name;
-  Kat run;
-};
-// In the order of the power-up run (the two generator tests take no handle).
-const NamedKat kKats[] = {
-    {"FIPS186", [](void *) { return FIPS_randomKat(); }},
-    {"DRBG", [](void *) { return FIPS_nistRngKat(); }},
-    {"SHA1", FIPS_sha1Kat}, {"SHA224", FIPS_sha224Kat}, {"SHA256", FIPS_sha256Kat},
-    {"SHA384", FIPS_sha384Kat}, {"SHA512", FIPS_sha512Kat}, {"HMAC1", FIPS_hmacSha1Kat},
-    {"HMAC224", FIPS_hmacSha224Kat}, {"HMAC256", FIPS_hmacSha256Kat}, {"HMAC384", FIPS_hmacSha384Kat},
-    {"HMAC512", FIPS_hmacSha512Kat}, {"TDES", FIPS_tdesCbcKat}, {"CBC", FIPS_aes256CbcKat},
-    {"CTR", FIPS_aes256CtrKat}, {"ECB", FIPS_aes256EcbKat}, {"CCM", FIPS_aesCcmKat},
-    {"CMAC", FIPS_aesCmacKat}, {"XTS", FIPS_aesXtsKat}, {"CFB", FIPS_aesCfbKat},
-    {"GCM", FIPS_aesGcmKat},
-};
-using Pct = int32_t (*)(void *, RandomContext *);
-const std::pair<const char *, Pct> kPcts[] = {
-    {"DSA", FIPS_dsaPct}, {"RSA", FIPS_rsaPct}, {"ECDSA", FIPS_ecdsaPct}, {"ECDH", FIPS_ecdhPct}, {"DH", FIPS_dhPct}};
+using Step = std::function<int32_t()>;
 
-const HashSuite *Suite(int32_t id) {
-  const HashSuite *s = nullptr;
-  EXPECT_EQ(CRYPTO_getRSAHashAlgo(id, &s), 0);
-  return s;
-}
-
-// Every block the toolkit allocator hands out while a test runs, and the
+// Every block the toolkit allocator hands out while observed: the live ones
+// in order of allocation (their sizes make a trace of the run), and the
 // released ones that still held a non-zero byte.
 std::map<const void *, uint32_t> gLive;
+std::vector<uint32_t> gTrace;
 int gUnwiped = 0;
-void OnAlloc(const void *b, uint32_t n) { gLive[b] = n; }
+void OnAlloc(const void *b, uint32_t n) { gLive[b] = n, gTrace.push_back(n); }
 void OnRelease(const void *b) {
   auto it = gLive.find(b);
   if (it == gLive.end()) return;
@@ -57,43 +31,77 @@ void OnRelease(const void *b) {
   gUnwiped += std::any_of(p, p + it->second, [](uint8_t c) { return c != 0; });
   gLive.erase(it);
 }
+int32_t Observed(const Step &run) {
+  gLive.clear(), gTrace.clear(), gUnwiped = 0;
+  kel::mem::observe(OnAlloc, OnRelease);
+  const int32_t st = run();
+  kel::mem::observe(nullptr, nullptr);
+  return st;
+}
+
+const HashSuite *Suite(int32_t id) {
+  const HashSuite *s = nullptr;
+  EXPECT_EQ(CRYPTO_getRSAHashAlgo(id, &s), 0);
+  return s;
+}
+
+// The stored expected value the library keeps under this name.
+const uint8_t *Stored(const std::string &name) {
+  for (const auto &v : kel::fips::stored_values())
+    if (name == v.name) return v.located + v.offset;
+  ADD_FAILURE() << name;
+  return nullptr;
+}
 
 class SelfTest : public ::testing::Test {
  protected:
   void SetUp() override {
     gFIPS_powerupStatus = 0;
     ASSERT_EQ(RANDOM_acquireContext(&rng_), 0);
-    for (const auto &k : kKats) all_.emplace_back(k.name, [&k] { return k.run(nullptr); });
-    for (const auto &[name, pct] : kPcts) all_.emplace_back(name, [pct, this] { return pct(nullptr, rng_); });
+    using Kat = int32_t (*)(void *);
+    using Pct = int32_t (*)(void *, RandomContext *);
+    // In the power-up run's order (the two generator tests take no handle).
+    const std::pair<const char *, Kat> kats[] = {
+        {"FIPS186", [](void *) { return FIPS_randomKat(); }}, {"DRBG", [](void *) { return FIPS_nistRngKat(); }},
+        {"SHA1", FIPS_sha1Kat}, {"SHA224", FIPS_sha224Kat}, {"SHA256", FIPS_sha256Kat}, {"SHA384", FIPS_sha384Kat},
+        {"SHA512", FIPS_sha512Kat}, {"HMAC1", FIPS_hmacSha1Kat}, {"HMAC224", FIPS_hmacSha224Kat},
+        {"HMAC256", FIPS_hmacSha256Kat}, {"HMAC384", FIPS_hmacSha384Kat}, {"HMAC512", FIPS_hmacSha512Kat},
+        {"TDES", FIPS_tdesCbcKat}, {"CBC", FIPS_aes256CbcKat}, {"CTR", FIPS_aes256CtrKat}, {"ECB", FIPS_aes256EcbKat},
+        {"CCM", FIPS_aesCcmKat}, {"CMAC", FIPS_aesCmacKat}, {"XTS", FIPS_aesXtsKat}, {"CFB", FIPS_aesCfbKat},
+        {"GCM", FIPS_aesGcmKat}};
+    const std::pair<const char *, Pct> pcts[] = {
+        {"DSA", FIPS_dsaPct}, {"RSA", FIPS_rsaPct}, {"ECDSA", FIPS_ecdsaPct}, {"ECDH", FIPS_ecdhPct}, {"DH", FIPS_dhPct}};
+    for (auto [name, kat] : kats) all_.emplace_back(name, [kat] { return kat(nullptr); });
+    for (auto [name, pct] : pcts) all_.emplace_back(name, [pct, this] { return pct(nullptr, rng_); });
   }
   void TearDown() override {
     kel::mem::fail_after(-1);
-    kel::mem::observe(nullptr, nullptr);
-    gFIPS_powerupStatus = 0;
+    gFIPS_powerupStatus = 0;  // the release is gated too
     RANDOM_releaseContext(&rng_);
     gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
   }
   RandomContext *rng_ = nullptr;
-  std::vector<std::pair<std::string, std::function<int32_t()>>> all_;  // in the power-up run's order
+  std::vector<std::pair<std::string, Step>> all_;  // 21 KATs, then 5 PCTs
 };
 
-// Each test passes on its own, returns every block it took, and wipes each
-// one before it lets it go.
-TEST_F(SelfTest, EveryTestPassesOnItsOwnAndReleasesWipedMemory) {
-  for (const auto &[name, run] : all_) {
-    gLive.clear();
-    gUnwiped = 0;
-    kel::mem::observe(OnAlloc, OnRelease);
-    EXPECT_EQ(run(), 0) << name;
-    kel::mem::observe(nullptr, nullptr);
+// Each test passes on its own, returns every block it took, wiped; the
+// known-answer tests of the power-up run are these, in this order.
+TEST_F(SelfTest, EachPassesAloneReleasesWipedMemoryAndThePowerupRunKeepsTheOrder) {
+  std::vector<uint32_t> kats;  // what the known-answer tests allocate, one after the other
+  for (size_t i = 0; i < all_.size(); ++i) {
+    const auto &[name, run] = all_[i];
+    EXPECT_EQ(Observed(run), 0) << name;
     EXPECT_EQ(gFIPS_powerupStatus, 0) << name;
     EXPECT_TRUE(gLive.empty()) << name << ": " << gLive.size() << " blocks not released";
     EXPECT_EQ(gUnwiped, 0) << name << ": blocks released unwiped";
+    if (i < 21) kats.insert(kats.end(), gTrace.begin(), gTrace.end());
   }
+  EXPECT_EQ(Observed(FIPS_knownAnswerTests), 0);
+  EXPECT_EQ(gTrace, kats) << "the known-answer tests run in the fixed order";
 }
 
-TEST_F(SelfTest, PowerupMovesTheStatusAndAFailureClosesTheGateUntilTheNextRun) {
-  gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
+TEST(PowerupStatus, NotTestedThenPassedThenTheFirstFailureUntilANewRun) {
+  EXPECT_EQ(FIPS_powerupSelfTestStatus(), -16508) << "at load";
   uint8_t digest[32] = {};
   EXPECT_EQ(SHA256_completeDigest(digest, 1, digest), -16508);
   EXPECT_EQ(FIPS_powerupSelfTest(), 0);
@@ -108,14 +116,7 @@ TEST_F(SelfTest, PowerupMovesTheStatusAndAFailureClosesTheGateUntilTheNextRun) {
   // ...and only a new power-up run reopens it.
   EXPECT_EQ(FIPS_powerupSelfTest(), 0);
   EXPECT_EQ(SHA256_completeDigest(digest, 1, digest), 0);
-}
-
-// The stored expected value the library keeps under this name.
-const uint8_t *Stored(const std::string &name) {
-  for (const auto &v : kel::fips::stored_values())
-    if (name == v.name) return v.located + v.offset;
-  ADD_FAILURE() << name;
-  return nullptr;
+  gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
 }
 
 TEST_F(SelfTest, RunnersCheckTheirArgumentsAndHonourTheForceFailFlag) {
@@ -123,36 +124,32 @@ TEST_F(SelfTest, RunnersCheckTheirArgumentsAndHonourTheForceFailFlag) {
   const uint8_t wrong[64] = {};
   const CipherSuite *aes = &CRYPTO_AESSuite;
   const HashSuite *sha256 = Suite(11), *sha1 = Suite(5);
-  struct Case {
-    const char *what;
-    std::function<int32_t()> run;
-    int32_t want;
-  } cases[] = {
-      {"hash", [&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 32, 0); }, 0},
-      {"hash forced", [&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 32, 1); }, -16511},
-      {"hash null suite", [&] { return FIPS_hashKat(nullptr, "x", nullptr, sha, 32, 0); }, -16510},
-      {"hash length", [&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 20, 0); }, -16512},
-      {"hash mismatch", [&] { return FIPS_hashKat(nullptr, "x", sha256, wrong, 32, 0); }, -16511},
-      {"hmac", [&] { return FIPS_hmacHashKat(nullptr, "x", sha256, mac, 32, 0); }, 0},
-      {"hmac forced", [&] { return FIPS_hmacHashKat(nullptr, "x", sha256, mac, 32, 1); }, -16514},
-      {"hmac null suite", [&] { return FIPS_hmacHashKat(nullptr, "x", nullptr, mac, 32, 0); }, -16513},
-      {"hmac length", [&] { return FIPS_hmacHashKat(nullptr, "x", sha1, mac, 32, 0); }, -16515},
-      {"hmac mismatch", [&] { return FIPS_hmacHashKat(nullptr, "x", sha256, wrong, 32, 0); }, -16514},
-      {"sym", [&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 32, 0); }, 0},
-      {"sym forced", [&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 32, 1); }, -16517},
-      {"sym null suite", [&] { return FIPS_symKat(nullptr, "x", nullptr, 32, 1, cbc, 32, 0); }, -16516},
-      {"sym length", [&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 20, 0); }, -16518},
-      {"sym bad key", [&] { return FIPS_symKat(nullptr, "x", aes, 15, 1, cbc, 32, 0); }, -16516},
-      {"sym mismatch", [&] { return FIPS_symKat(nullptr, "x", aes, 32, 0, cbc, 32, 0); }, -16517},
+  const std::pair<Step, int32_t> cases[] = {
+      {[&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 32, 0); }, 0},
+      {[&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 32, 1); }, -16511},
+      {[&] { return FIPS_hashKat(nullptr, "x", nullptr, sha, 32, 0); }, -16510},
+      {[&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 20, 0); }, -16512},
+      {[&] { return FIPS_hashKat(nullptr, "x", sha256, wrong, 32, 0); }, -16511},
+      {[&] { return FIPS_hmacHashKat(nullptr, "x", sha256, mac, 32, 0); }, 0},
+      {[&] { return FIPS_hmacHashKat(nullptr, "x", sha256, mac, 32, 1); }, -16514},
+      {[&] { return FIPS_hmacHashKat(nullptr, "x", nullptr, mac, 32, 0); }, -16513},
+      {[&] { return FIPS_hmacHashKat(nullptr, "x", sha1, mac, 32, 0); }, -16515},
+      {[&] { return FIPS_hmacHashKat(nullptr, "x", sha256, wrong, 32, 0); }, -16514},
+      {[&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 32, 0); }, 0},
+      {[&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 32, 1); }, -16517},
+      {[&] { return FIPS_symKat(nullptr, "x", nullptr, 32, 1, cbc, 32, 0); }, -16516},
+      {[&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 20, 0); }, -16518},
+      {[&] { return FIPS_symKat(nullptr, "x", aes, 15, 1, cbc, 32, 0); }, -16516},  // no context
+      {[&] { return FIPS_symKat(nullptr, "x", aes, 32, 0, cbc, 32, 0); }, -16517},
   };
-  for (const auto &c : cases) {
+  for (size_t i = 0; i < std::size(cases); ++i) {
     gFIPS_powerupStatus = 0;
-    EXPECT_EQ(c.run(), c.want) << c.what;
-    EXPECT_EQ(gFIPS_powerupStatus, c.want) << c.what << ": a failure is written to the status";
+    EXPECT_EQ(cases[i].first(), cases[i].second) << "case " << i;
+    EXPECT_EQ(gFIPS_powerupStatus, cases[i].second) << "case " << i << ": a failure is written to the status";
   }
 }
 
-TEST_F(SelfTest, GcmFailureIsLeftToThePowerupRunOthersWriteTheirOwn) {
+TEST_F(SelfTest, GcmLeavesItsFailureToThePowerupRunEcdhCheckHonoursTheForceFailFlag) {
   // With the gate closed the GCM context cannot be made: the test fails, but
   // only the power-up run records it. XTS records its own failure.
   gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
@@ -160,9 +157,7 @@ TEST_F(SelfTest, GcmFailureIsLeftToThePowerupRunOthersWriteTheirOwn) {
   EXPECT_EQ(gFIPS_powerupStatus, ERR_FIPS_SELFTEST_NOT_RUN);
   EXPECT_EQ(FIPS_aesXtsKat(nullptr), ERR_FIPS_SYM_KAT);
   EXPECT_EQ(gFIPS_powerupStatus, ERR_FIPS_SYM_KAT);
-}
-
-TEST_F(SelfTest, EcdhCheckForceFailAndPctStatuses) {
+  gFIPS_powerupStatus = 0;
   EXPECT_EQ(kel::fips::ecdh_check(EC_P256, rng_, 0), 0);
   EXPECT_EQ(kel::fips::ecdh_check(EC_P256, rng_, 1), ERR_FIPS_ECDH_PCT);
   EXPECT_EQ(kel::fips::ecdh_check(EC_P384, rng_, 1), ERR_FIPS_ECDH_PCT);
@@ -173,19 +168,15 @@ TEST_F(SelfTest, EcdhCheckForceFailAndPctStatuses) {
 }
 
 // Every allocation inside every test may fail: the test then fails with a
-// status (no crash, and the sanitizer build sees no leak), and the same
-// test passes once the allocator works again.
+// status and releases what it took, and passes once the allocator works.
 TEST_F(SelfTest, AllocationFailureInsideEachTest) {
   for (const auto &[name, run] : all_) {
     int noMemory = 0;
     for (int64_t k = 0; k < 400; ++k) {
       gFIPS_powerupStatus = 0;
-      gLive.clear();
-      kel::mem::observe(OnAlloc, OnRelease);
       kel::mem::fail_after(k);
-      const int32_t st = run();
+      const int32_t st = Observed(run);
       kel::mem::fail_after(-1);
-      kel::mem::observe(nullptr, nullptr);
       EXPECT_TRUE(gLive.empty()) << name << " leaks after " << k << " allocations";
       if (st == 0) break;
       noMemory += st == -6101;
