@@ -22,13 +22,14 @@ namespace {
 using kel::test::Bytes;
 using kel::test::FromHex;
 
+using Match = std::vector<std::pair<std::string, std::string>>;
+
 struct Source {
   const char *value;  // as named in the library's table
   const char *file;
-  std::vector<std::pair<std::string, std::string>> match;  // "[x]": a section header
+  Match match;
   const char *in, *out;  // fields; in only for values located with their input
 };
-using Match = std::vector<std::pair<std::string, std::string>>;
 
 const Source kSources[] = {
     {"FIPS186", "rng186/FIPS186_VSTGEN.rsp", {{"COUNT", "1"}}, nullptr, "X"},
@@ -49,34 +50,33 @@ const Source kSources[] = {
     {"HMAC-SHA-512", "hmac/hmac_sha512_test.json", {{"tcId", "165"}}, nullptr, "tag"},
 };
 
-// The named record's field ("[name]" or "[name = value]" match section
-// headers) (a Wycheproof test is found by its tcId).
-Bytes Field(const Source &s, const char *field) {
-  if (std::string(s.file).ends_with(".json")) {
-    std::ifstream f(kel::test::VectorPath(s.file));
-    std::stringstream text;
-    text << f.rdbuf();
-    const std::string all = text.str();
-    std::string id("\"tcId\": "), pattern("\"");
-    id.append(s.match[0].second).append(",");
-    pattern.append(field).append("\": \"([0-9a-f]*)\"");
-    const size_t at = all.find(id);
-    std::smatch m;
-    const std::string rest = at == std::string::npos ? "" : all.substr(at, all.find('}', at) - at);
-    EXPECT_TRUE(std::regex_search(rest, m, std::regex(pattern)))
-        << s.value;
-    return FromHex(m.size() > 1 ? m[1].str() : "");
-  }
-  for (const auto &r : kel::test::ReadRsp(s.file)) {
+// The first record that has the fields and section headers ("[name]") of
+// the match.
+kel::test::RspRecord Record(const char *file, const Match &match) {
+  for (const auto &r : kel::test::ReadRsp(file)) {
     bool all = true;
-    for (const auto &[k, v] : s.match) {
+    for (const auto &[k, v] : match) {
       auto it = r.section.find(k.substr(1, k.size() - 2));
       all = all && (k[0] == '[' ? it != r.section.end() && it->second == v : r.Has(k) && r.Get(k) == v);
     }
-    if (all) return r.Hex(field);
+    if (all) return r;
   }
-  ADD_FAILURE() << s.value << ": no record in " << s.file;
+  ADD_FAILURE() << "no record in " << file;
   return {};
+}
+
+// The named record's field; a Wycheproof test is found by its tcId.
+Bytes Field(const Source &s, const char *field) {
+  if (!std::string(s.file).ends_with(".json")) return Record(s.file, s.match).Hex(field);
+  std::stringstream text;
+  text << std::ifstream(kel::test::VectorPath(s.file)).rdbuf();
+  const std::string all = text.str(), key = std::string("\"").append(field).append("\": \"");
+  const size_t test = all.find(std::string("\"tcId\": ").append(s.match[0].second).append(","));
+  const size_t at = test == std::string::npos ? test : all.find(key, test);
+  EXPECT_NE(at, std::string::npos) << s.value;
+  if (at == std::string::npos) return {};
+  const size_t from = at + key.size();
+  return FromHex(all.substr(from, all.find('"', from) - from));
 }
 
 // Values whose run has a fixed input no published record matches.
@@ -200,7 +200,6 @@ Bytes OpenSslCtrDrbg(const Drbg &d, size_t outLength) {
 
 // SP 800-90 Dual_EC_DRBG on P-256 with SHA-1 (seedlen 256, outlen 240).
 struct DualEc {
-
   explicit DualEc(const Bytes &seedMaterial) : s_(Hdf(seedMaterial)) {
     BIGNUM *qx = nullptr, *qy = nullptr;
     BN_hex2bn(&qx, "c97445f45cdef9f0d3e05e1e585fc297235b82b5be8ff3efca67c59852018192");
@@ -223,8 +222,6 @@ struct DualEc {
     out.resize(n);
     return out;
   }
-
-
   static Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
@@ -256,20 +253,10 @@ struct DualEc {
   Bytes s_;
 };
 
-kel::test::RspRecord Record(const char *file, const Match &match) {
-  for (const auto &r : kel::test::ReadRsp(file)) {
-    bool all = r.Get("COUNT") == "0";
-    for (const auto &[k, v] : match) all = all && r.section.count(k) && r.section.at(k) == v;
-    if (all) return r;
-  }
-  ADD_FAILURE() << file;
-  return {};
-}
-
 TEST(StoredValues, DrbgVectorsAreCavpInputsAndTheirOutputsComeFromModelsThatMatchCavp) {
   // CTR-DRBG AES-256 with df: the pr_true record, first in its own shape.
   const auto c = Record("drbg/CTR_DRBG_pr_true.rsp",
-                        {{"AES-256 use df", ""}, {"PersonalizationStringLen", "256"}, {"AdditionalInputLen", "256"}});
+                        {{"[AES-256 use df]", ""}, {"[PersonalizationStringLen]", "256"}, {"[AdditionalInputLen]", "256"}, {"COUNT", "0"}});
   const Drbg cavp{c.Hex("EntropyInput"),
                   c.Hex("Nonce"),
                   c.Hex("PersonalizationString"),
@@ -284,7 +271,7 @@ TEST(StoredValues, DrbgVectorsAreCavpInputsAndTheirOutputsComeFromModelsThatMatc
 
   // Dual_EC_DRBG: the pr_false record (instantiate, reseed, two requests).
   const auto e = Record("drbg/Dual_EC_DRBG_pr_false.rsp",
-                        {{"P-256 SHA-1", ""}, {"PersonalizationStringLen", "128"}, {"AdditionalInputLen", "128"}});
+                        {{"[P-256 SHA-1]", ""}, {"[PersonalizationStringLen]", "128"}, {"[AdditionalInputLen]", "128"}, {"COUNT", "0"}});
   {
     DualEc model(DualEc::Cat({e.Hex("EntropyInput"), e.Hex("Nonce"), e.Hex("PersonalizationString")}));
     model.Reseed(e.Hex("EntropyInputReseed"), e.Hex("AdditionalInputReseed"));
