@@ -12,6 +12,7 @@
 #include "kel/ctr_drbg.h"
 #include "kel/ec.h"
 #include "kel/fips.h"
+#include "kel/vor.h"
 
 // Never defined: a call to it stops a constant evaluation.
 void fips_not_a_hex_digit();
@@ -96,6 +97,27 @@ template <size_t N>
 struct WipedBytes {
   uint8_t b[N] = {};
   ~WipedBytes() { wipe(b, N); }
+};
+
+// A local object (a context, a key copy) zeroed when it goes out of scope.
+template <class T>
+struct Wiped {
+  T v{};
+  ~Wiped() { wipe(&v, sizeof v); }
+};
+
+// A block from the toolkit allocator, wiped and released when it goes out
+// of scope.
+template <class T = uint8_t>
+struct HeapBlock {
+  T *p = nullptr;
+  size_t n = 0;  // bytes to wipe
+  ~HeapBlock() {
+    if (p == nullptr) return;
+    wipe(p, n);
+    void *v = p;
+    VOR_free(&v);
+  }
 };
 
 }  // namespace kel::fips

@@ -285,15 +285,13 @@ using namespace kel::fips;
 
 int32_t FIPS_randomKat(void) {
   RandomContext *ctx = nullptr;
-  void *out = nullptr;
+  HeapBlock<> out{nullptr, 20};
   int32_t st = RANDOM_newFIPS186Context(&ctx, 20, kFips186Xkey.data(), 20, kFips186Xseed.data());
-  if (st == kOk && VOR_alloc(20, &out) != kOk) st = kNoMemory;
-  if (st == kOk) st = RANDOM_numberGeneratorFIPS186(ctx, static_cast<uint8_t *>(out), 20);
-  if (st == kOk && !same(static_cast<uint8_t *>(out), kFips186X.data(), 20)) st = ERR_FIPS_RANDOM_KAT;
-  if (out != nullptr) {
-    wipe(out, 20);
-    VOR_free(&out);
-  }
+  void *block = nullptr;
+  if (st == kOk && VOR_alloc(20, &block) != kOk) st = kNoMemory;
+  out.p = static_cast<uint8_t *>(block);
+  if (st == kOk) st = RANDOM_numberGeneratorFIPS186(ctx, out.p, 20);
+  if (st == kOk && !same(out.p, kFips186X.data(), 20)) st = ERR_FIPS_RANDOM_KAT;
   if (ctx != nullptr) RANDOM_deleteFIPS186Context(&ctx);
   return st == kOk ? kOk : fail(st);
 }
@@ -446,16 +444,15 @@ int32_t FIPS_tdesCbcKat(void *h) {
 }
 
 int32_t FIPS_aesCmacKat(void *) {
-  uint8_t key[16];
-  std::memcpy(key, kCmacKey.data(), sizeof key);
-  AesCmacContext ctx;
+  WipedBytes<16> key;
+  std::memcpy(key.b, kCmacKey.data(), sizeof key.b);
+  Wiped<AesCmacContext> ctx;
   uint8_t tag[16] = {};
   const auto *m = reinterpret_cast<const uint8_t *>(kCmacMessage);
-  int32_t st = AESCMAC_init(key, sizeof key, &ctx);
-  if (st == kOk) st = AESCMAC_update(m, 10, &ctx);
-  if (st == kOk) st = AESCMAC_update(m + 10, sizeof kCmacMessage - 1 - 10, &ctx);
-  if (st == kOk) st = AESCMAC_final(tag, &ctx);
-  wipe(&ctx, sizeof ctx);
+  int32_t st = AESCMAC_init(key.b, sizeof key.b, &ctx.v);
+  if (st == kOk) st = AESCMAC_update(m, 10, &ctx.v);
+  if (st == kOk) st = AESCMAC_update(m + 10, sizeof kCmacMessage - 1 - 10, &ctx.v);
+  if (st == kOk) st = AESCMAC_final(tag, &ctx.v);
   if (st != kOk) return fail(st);
   return same(tag, kCmacTag.data(), sizeof tag) ? kOk : fail(ERR_FIPS_HASH_KAT);
 }

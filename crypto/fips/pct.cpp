@@ -70,8 +70,6 @@ constexpr auto kRsaBlob = hex<1047>(
 // The largest scalar or coordinate of the two curves, in 32-bit units.
 constexpr size_t kMaxUnits = 12;
 
-size_t units_of(const PrimeCurve *curve) { return curve == EC_P256 ? 8 : 12; }
-
 }  // namespace
 
 std::span<const uint8_t> dsa_key_blob() { return kDsaBlob; }
@@ -81,27 +79,19 @@ std::span<const uint8_t> rsa_key_blob() { return kRsaBlob; }
 // forceFail 1 the lowest bit of the first secret byte is flipped before the
 // comparison.
 int32_t ecdh_check(const PrimeCurve *curve, RandomContext *rng, int32_t forceFail) {
-  const size_t n = units_of(curve);
-  uint32_t da[kMaxUnits] = {}, ax[kMaxUnits] = {}, ay[kMaxUnits] = {};
-  uint32_t db[kMaxUnits] = {}, bx[kMaxUnits] = {}, by[kMaxUnits] = {};
-  uint8_t *s1 = nullptr, *s2 = nullptr;
+  Wiped<uint32_t[kMaxUnits]> da, db;
+  uint32_t ax[kMaxUnits] = {}, ay[kMaxUnits] = {}, bx[kMaxUnits] = {}, by[kMaxUnits] = {};
+  HeapBlock<> s1, s2;
   int32_t l1 = 0, l2 = 0;
-  int32_t st = EC_generateKeyPair(curve, RANDOM_rngFun, rng, da, ax, ay);
-  if (st == kOk) st = EC_generateKeyPair(curve, RANDOM_rngFun, rng, db, bx, by);
-  if (st == kOk) st = ECDH_generateSharedSecretAux(curve, ax, ay, db, &s1, &l1, 1);
-  if (st == kOk) st = ECDH_generateSharedSecretAux(curve, bx, by, da, &s2, &l2, 1);
+  int32_t st = EC_generateKeyPair(curve, RANDOM_rngFun, rng, da.v, ax, ay);
+  if (st == kOk) st = EC_generateKeyPair(curve, RANDOM_rngFun, rng, db.v, bx, by);
+  if (st == kOk) st = ECDH_generateSharedSecretAux(curve, ax, ay, db.v, &s1.p, &l1, 1);
+  s1.n = l1 > 0 ? static_cast<size_t>(l1) : 0;
+  if (st == kOk) st = ECDH_generateSharedSecretAux(curve, bx, by, da.v, &s2.p, &l2, 1);
+  s2.n = l2 > 0 ? static_cast<size_t>(l2) : 0;
   if (st == kOk) {
-    if (forceFail == 1 && l1 > 0) s1[0] ^= 0x01;
-    if (l1 != l2 || l1 <= 0 || std::memcmp(s1, s2, static_cast<size_t>(l1)) != 0) st = ERR_FIPS_ECDH_PCT;
-  }
-  wipe(da, n * 4);
-  wipe(db, n * 4);
-  for (auto [p, l] : {std::pair{&s1, l1}, std::pair{&s2, l2}}) {
-    if (*p == nullptr) continue;
-    wipe(*p, static_cast<size_t>(l > 0 ? l : 0));
-    void *v = *p;
-    VOR_free(&v);
-    *p = nullptr;
+    if (forceFail == 1 && l1 > 0) s1.p[0] ^= 0x01;
+    if (l1 != l2 || l1 <= 0 || std::memcmp(s1.p, s2.p, s1.n) != 0) st = ERR_FIPS_ECDH_PCT;
   }
   return st;
 }
@@ -131,15 +121,17 @@ int32_t FIPS_dsaPct(void *, RandomContext *rng) {
 int32_t FIPS_rsaPct(void *, RandomContext *rng) {
   RsaKeyObject *key = nullptr;
   vlong *queue = nullptr;
-  void *block = nullptr;
+  HeapBlock<> block;
   int32_t k = 0;
   const auto *msg = reinterpret_cast<const uint8_t *>(kAttack);
   const uint32_t len = sizeof kAttack;  // with the terminating NUL
   int32_t st = RSA_keyFromByteString(&key, kRsaBlob.data(), kRsaBlob.size(), &queue);
   if (st == kOk) st = RSA_getCipherTextLength(key, &k);
   // One block holds the ciphertext, the recovered text and the signature.
-  if (st == kOk && (k <= 0 || VOR_alloc(3 * static_cast<uint32_t>(k), &block) != kOk)) st = kNoMemory;
-  uint8_t *ct = static_cast<uint8_t *>(block), *pt = ct + k, *sig = pt + k;
+  void *b = nullptr;
+  if (st == kOk && (k <= 0 || VOR_alloc(3 * static_cast<uint32_t>(k), &b) != kOk)) st = kNoMemory;
+  block.p = static_cast<uint8_t *>(b), block.n = b != nullptr ? 3 * static_cast<size_t>(k) : 0;
+  uint8_t *ct = block.p, *pt = ct + k, *sig = pt + k;
   uint32_t outLength = 0;
   if (st == kOk) st = RSA_encrypt(key, msg, len, ct, RANDOM_rngFun, rng, &queue);
   if (st == kOk && std::strncmp(reinterpret_cast<const char *>(ct), kAttack, len) == 0) st = ERR_FIPS_RSA_PCT;
@@ -148,10 +140,6 @@ int32_t FIPS_rsaPct(void *, RandomContext *rng) {
   if (st == kOk) st = RSA_signMessage(key, msg, len, sig, &queue);
   if (st == kOk) st = RSA_verifySignature(key, sig, pt, &outLength, &queue);
   if (st == kOk && (outLength != len || std::memcmp(pt, msg, len) != 0)) st = ERR_FIPS_RSA_PCT;
-  if (block != nullptr) {
-    wipe(block, 3 * static_cast<size_t>(k));
-    VOR_free(&block);
-  }
   if (key != nullptr) RSA_freeKey(&key, &queue);
   VLONG_freeVlongQueue(&queue);
   return st == kOk ? kOk : fail(st);

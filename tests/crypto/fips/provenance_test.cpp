@@ -256,7 +256,10 @@ struct DualEc {
 TEST(StoredValues, DrbgVectorsAreCavpInputsAndTheirOutputsComeFromModelsThatMatchCavp) {
   // CTR-DRBG AES-256 with df: the pr_true record, first in its own shape.
   const auto c = Record("drbg/CTR_DRBG_pr_true.rsp",
-                        {{"[AES-256 use df]", ""}, {"[PersonalizationStringLen]", "256"}, {"[AdditionalInputLen]", "256"}, {"COUNT", "0"}});
+                        {{"[AES-256 use df]", ""},
+                         {"[PersonalizationStringLen]", "256"},
+                         {"[AdditionalInputLen]", "256"},
+                         {"COUNT", "0"}});
   const Drbg cavp{c.Hex("EntropyInput"),
                   c.Hex("Nonce"),
                   c.Hex("PersonalizationString"),
@@ -271,7 +274,10 @@ TEST(StoredValues, DrbgVectorsAreCavpInputsAndTheirOutputsComeFromModelsThatMatc
 
   // Dual_EC_DRBG: the pr_false record (instantiate, reseed, two requests).
   const auto e = Record("drbg/Dual_EC_DRBG_pr_false.rsp",
-                        {{"[P-256 SHA-1]", ""}, {"[PersonalizationStringLen]", "128"}, {"[AdditionalInputLen]", "128"}, {"COUNT", "0"}});
+                        {{"[P-256 SHA-1]", ""},
+                         {"[PersonalizationStringLen]", "128"},
+                         {"[AdditionalInputLen]", "128"},
+                         {"COUNT", "0"}});
   {
     DualEc model(DualEc::Cat({e.Hex("EntropyInput"), e.Hex("Nonce"), e.Hex("PersonalizationString")}));
     model.Reseed(e.Hex("EntropyInputReseed"), e.Hex("AdditionalInputReseed"));

@@ -70,7 +70,8 @@ class SelfTest : public ::testing::Test {
         {"CCM", FIPS_aesCcmKat}, {"CMAC", FIPS_aesCmacKat}, {"XTS", FIPS_aesXtsKat}, {"CFB", FIPS_aesCfbKat},
         {"GCM", FIPS_aesGcmKat}};
     const std::pair<const char *, Pct> pcts[] = {
-        {"DSA", FIPS_dsaPct}, {"RSA", FIPS_rsaPct}, {"ECDSA", FIPS_ecdsaPct}, {"ECDH", FIPS_ecdhPct}, {"DH", FIPS_dhPct}};
+        {"DSA", FIPS_dsaPct}, {"RSA", FIPS_rsaPct}, {"ECDSA", FIPS_ecdsaPct},
+        {"ECDH", FIPS_ecdhPct}, {"DH", FIPS_dhPct}};
     for (auto [name, kat] : kats) all_.emplace_back(name, [kat] { return kat(nullptr); });
     for (auto [name, pct] : pcts) all_.emplace_back(name, [pct, this] { return pct(nullptr, rng_); });
   }
