@@ -85,10 +85,12 @@ class SelfTest : public ::testing::Test {
   std::vector<std::pair<std::string, Step>> all_;  // 21 KATs, then 5 PCTs
 };
 
-// Each test passes on its own, returns every block it took, wiped; the
-// known-answer tests of the power-up run are these, in this order.
+// Each test passes on its own, returns every block it took, wiped; the run
+// of all known-answer tests makes these tests, in this order (the sizes they
+// allocate, one after the other; the pairwise-consistency tests draw random
+// numbers, so their traces vary).
 TEST_F(SelfTest, EachPassesAloneReleasesWipedMemoryAndThePowerupRunKeepsTheOrder) {
-  std::vector<uint32_t> kats;  // what the known-answer tests allocate, one after the other
+  std::vector<uint32_t> kats;
   for (size_t i = 0; i < all_.size(); ++i) {
     const auto &[name, run] = all_[i];
     EXPECT_EQ(Observed(run), 0) << name;
