@@ -202,13 +202,18 @@ TEST(IntegrityPaths, BesideTheToolkitLibraryAndWithoutIt) {
                             "int FIPS_powerupSelfTest(void) { return 0; }\n");
   if (std::system(("cc -shared -fPIC -o '" + so + "' '" + src + "' 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "no C compiler";
-  EXPECT_EQ(kel::test::RunInChild([&] {
-              ASSERT_NE(dlopen(so.c_str(), RTLD_NOW | RTLD_GLOBAL), nullptr) << dlerror();
-              const std::vector<std::pair<int, std::string>> want = {
-                  {0, so}, {0, ""}, {0, dir + "/libtvcrypto.sig"}, {0, ""}, {0, dir + "/libtvcrypto.fft"}, {0, ""}};
-              EXPECT_EQ(AskLibrary(), want);
-            }),
-            0);
+  // The same library where its name lies beyond the 260 bytes copied.
+  const std::string deep = dir + "/" + std::string(250, 'd'), far = deep + "/libtvcrypto.so.1", cut = far.substr(0, 260);
+  ASSERT_EQ(std::system(("mkdir '" + deep + "' && cp '" + so + "' '" + far + "'").c_str()), 0);
+  const std::pair<std::string, std::vector<std::pair<int, std::string>>> cases[] = {
+      {so, {{0, so}, {0, ""}, {0, dir + "/libtvcrypto.sig"}, {0, ""}, {0, dir + "/libtvcrypto.fft"}, {0, ""}}},
+      {far, {{2, cut}, {0, ""}, {2, cut}, {0, ""}, {2, cut}, {0, ""}}}};
+  for (const auto &[path, want] : cases)
+    EXPECT_EQ(kel::test::RunInChild([&] {
+                ASSERT_NE(dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL), nullptr) << dlerror();
+                EXPECT_EQ(AskLibrary(), want);
+              }),
+              0);
   EXPECT_EQ(kel::test::RunInChild([&] {
               auto got = AskLibrary();
               ASSERT_EQ(got.size(), 6u);

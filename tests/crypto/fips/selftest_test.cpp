@@ -9,6 +9,7 @@
 
 #include "crypto/common/alloc.h"
 #include "crypto/fips/internal.h"
+#include "kel/aes.h"
 #include "kel/cipher.h"
 #include "kel/fips.h"
 #include "kel/hash.h"
@@ -101,6 +102,8 @@ TEST_F(SelfTest, EachPassesAloneReleasesWipedMemoryAndThePowerupRunKeepsTheOrder
   }
   EXPECT_EQ(Observed(FIPS_knownAnswerTests), 0);
   EXPECT_EQ(gTrace, kats) << "the known-answer tests run in the fixed order";
+  EXPECT_EQ(Observed(FIPS_pairwiseConsistencyTests), 0);
+  EXPECT_TRUE(gLive.empty()) << "the run releases its random context";
 }
 
 TEST(PowerupStatus, NotTestedThenPassedThenTheFirstFailureUntilANewRun) {
@@ -125,7 +128,7 @@ TEST(PowerupStatus, NotTestedThenPassedThenTheFirstFailureUntilANewRun) {
 TEST_F(SelfTest, RunnersCheckTheirArgumentsAndHonourTheForceFailFlag) {
   const uint8_t *sha = Stored("SHA-256"), *mac = Stored("HMAC-SHA-256"), *cbc = Stored("AES-CBC-256-ENC");
   const uint8_t wrong[64] = {};
-  const CipherSuite *aes = &CRYPTO_AESSuite;
+  const CipherSuite *aes = &CRYPTO_AESSuite, ecb = {16, CreateAESECBCtx, DeleteAESECBCtx, DoAESECB};
   const HashSuite *sha256 = Suite(11), *sha1 = Suite(5);
   const std::pair<Step, int32_t> cases[] = {
       {[&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 32, 0); }, 0},
@@ -133,17 +136,21 @@ TEST_F(SelfTest, RunnersCheckTheirArgumentsAndHonourTheForceFailFlag) {
       {[&] { return FIPS_hashKat(nullptr, "x", nullptr, sha, 32, 0); }, -16510},
       {[&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 20, 0); }, -16512},
       {[&] { return FIPS_hashKat(nullptr, "x", sha256, wrong, 32, 0); }, -16511},
+      {[&] { return FIPS_hashKat(nullptr, "x", sha256, nullptr, 32, 0); }, -16511},
       {[&] { return FIPS_hmacHashKat(nullptr, "x", sha256, mac, 32, 0); }, 0},
       {[&] { return FIPS_hmacHashKat(nullptr, "x", sha256, mac, 32, 1); }, -16514},
       {[&] { return FIPS_hmacHashKat(nullptr, "x", nullptr, mac, 32, 0); }, -16513},
       {[&] { return FIPS_hmacHashKat(nullptr, "x", sha1, mac, 32, 0); }, -16515},
       {[&] { return FIPS_hmacHashKat(nullptr, "x", sha256, wrong, 32, 0); }, -16514},
+      {[&] { return FIPS_hmacHashKat(nullptr, "x", sha256, nullptr, 32, 0); }, -16514},
       {[&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 32, 0); }, 0},
       {[&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 32, 1); }, -16517},
       {[&] { return FIPS_symKat(nullptr, "x", nullptr, 32, 1, cbc, 32, 0); }, -16516},
       {[&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 20, 0); }, -16518},
       {[&] { return FIPS_symKat(nullptr, "x", aes, 15, 1, cbc, 32, 0); }, -16516},  // no context
       {[&] { return FIPS_symKat(nullptr, "x", aes, 32, 0, cbc, 32, 0); }, -16517},
+      {[&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, nullptr, 32, 0); }, -16516},
+      {[&] { return FIPS_symKat(nullptr, "x", &ecb, 32, 1, cbc, 32, 0); }, -16516},  // no stored data for it
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     gFIPS_powerupStatus = 0;
