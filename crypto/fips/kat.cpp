@@ -286,7 +286,8 @@ using namespace kel::fips;
 int32_t FIPS_randomKat(void) {
   RandomContext *ctx = nullptr;
   HeapBlock<> out{nullptr, 20};
-  int32_t st = RANDOM_newFIPS186Context(&ctx, 20, kFips186Xkey.data(), 20, kFips186Xseed.data());
+  int32_t st = RANDOM_newFIPS186Context(&ctx, kFips186Xkey.size(), kFips186Xkey.data(), kFips186Xseed.size(),
+                                         kFips186Xseed.data());
   void *block = nullptr;
   if (st == kOk && VOR_alloc(20, &block) != kOk) st = kNoMemory;
   out.p = static_cast<uint8_t *>(block);
