@@ -5,7 +5,7 @@
 // (the digests of 32 zero bytes, the CMAC message, the CCM record's shape,
 // the DRBG output lengths) and no published record has that shape, the
 // comment says how the bytes were computed, and the provenance test checks
-// them against OpenSSL.
+// them against OpenSSL (the EC-DRBG block against a model of Dual_EC_DRBG).
 #include <array>
 #include <cstdint>
 #include <cstddef>
