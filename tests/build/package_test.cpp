@@ -12,7 +12,7 @@
 
 #include "build/install_layout.h"
 #include "support/sandbox.h"
-#include "tests/log/log_test_util.h"
+#include "support/sandbox.h"
 
 namespace kel::test {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "support/selftest_standin.h"
-#include "tests/log/log_test_util.h"
+#include "support/sandbox.h"
+#include "support/sandbox.h"
 
 namespace kel::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "support/vectors.h"
-#include "tests/log/log_test_util.h"
+#include "support/sandbox.h"
 
 namespace kel::test {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "kelctl_test_util.h"
+#include "support/sandbox.h"
 #include "support/sandbox.h"
 
 namespace {
