@@ -17,8 +17,7 @@
 #include "kel/fips.h"
 #include "support/sandbox.h"
 
-// The command itself, built into this test so that it runs in-process.
-#include "tools/kelctl/enc_command.cpp"
+#include "tools/kelctl/commands.h"
 
 namespace {
 
