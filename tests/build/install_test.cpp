@@ -9,7 +9,6 @@
 
 #include "build/install_layout.h"
 #include "support/sandbox.h"
-#include "support/sandbox.h"
 
 namespace kel::test {
 namespace {
