@@ -190,12 +190,4 @@ void ExpectGolden(const std::string &name, const std::string &text) {
   EXPECT_EQ(text, ReadFile(path)) << "differs from " << path << " (KEL_UPDATE_GOLDEN=1 rewrites it)";
 }
 
-std::string StandInSelfTest(const std::string &dir) {
-  WriteFile(dir + "/selftest.c",
-            "#include <stdint.h>\nextern int32_t gFIPS_powerupStatus;\n"
-            "int32_t FIPS_powerupSelfTest(void) { gFIPS_powerupStatus = 0; return 0; }\n");
-  if (std::system(("cd '" + dir + "' && cc -shared -fPIC -o selftest.so selftest.c 2>/dev/null").c_str()) != 0) return "";
-  return "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD='" + dir + "/selftest.so' ";
-}
-
 }  // namespace kel::test

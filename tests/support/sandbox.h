@@ -61,10 +61,6 @@ inline Outcome Kelctl(const std::string &args) { return Shell(kKelctl + " " + ar
 // Compares text with tests/golden/<name>.exp; KEL_UPDATE_GOLDEN=1 rewrites it.
 void ExpectGolden(const std::string &name, const std::string &text);
 
-// A stand-in for the power-up self-test, built in dir: the environment that
-// preloads it into a program, or "" without a C compiler.
-std::string StandInSelfTest(const std::string &dir);
-
 }  // namespace kel::test
 
 // Base for tests that run inside the sandbox; skips when it is unavailable.
