@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "tools/kelctl_test_util.h"
+#include "support/sandbox.h"
 
 namespace kel::test {
 

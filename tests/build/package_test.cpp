@@ -12,7 +12,6 @@
 
 #include "build/install_layout.h"
 #include "support/sandbox.h"
-#include "tests/log/log_test_util.h"
 
 namespace kel::test {
 namespace {

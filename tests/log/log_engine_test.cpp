@@ -1,186 +1,280 @@
 // The log engine: line format, severities, print level, outputs, clipping,
-// the engine's lifecycle, hex dumps and the error names.
-#include <gtest/gtest.h>
+// lifecycle, hex dump, error names, the toolkit bridge, the last-error cache
+// and many threads across rotations.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "kel/log.h"
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "kel/debug_console.h"
 #include "log/log_engine.h"
 #include "log_test_util.h"
 
 namespace {
 
+using kel::log::kRotateBytes;
 using kel::log::logEngine;
 using namespace kel::test;
 
-// Starts the engine for application 0 in dir and returns the log file's path.
-std::string StartIn(const TempDir &dir, uint32_t app = LOG_APP_KEL) {
-  EXPECT_EQ(LOG_init(app, nullptr, dir.path().c_str()), 0u);
-  return dir / "app-kel.log";
-}
+void Log(uint32_t level, const char *text) { LOG_printf(level, "t", "f", 1, "%s", text); }
 
-TEST(LogEngine, HeaderedLinesPrintLevelAndSeveritiesAboveFour) {
+TEST(LogEngine, FormatLevelsOptionsAndClipping) {
   TempDir dir;
-  InFreshProcess([&] {
-    std::string file = StartIn(dir);
+  EXPECT_EQ(0, WithLogEngine(LOG_APP_KEL, dir.path(), [&] {
+    const std::string file = dir / "app-kel.log";
     const char *names[] = {"ERROR", "WARN", "INFO", "DEBUG", "TRACE"};
-    for (uint32_t level = 0; level < 5; ++level)
-      LOG_printf(level, "log_test", "Caller", 40, "value %d of %s\r\n", static_cast<int>(level), "five");
+    for (uint32_t level = 0; level < 5; ++level) LOG_printf(level, "src", "Fn", 40, "value %d\r\n", int(level));
     LOG_set_print_level(1);
     LOG_set_print_level(7);  // ignored: still ERROR and WARN
-    for (uint32_t level = 0; level < 5; ++level) LOG_printf(level, "t", "f", 1, "level %u\r\n", level);
-    LOG_set_print_level(0);  // the notice goes out whatever the threshold
-    LOG_printf(5, "src", "Fn", 12, "the message\r\n");
-    LOG_printf(0xFFFFFFFFu, "src", "Fn", 13, "max\r\n");
-    std::vector<std::string> lines = SplitLines(ReadFile(file));
-    ASSERT_EQ(lines.size(), 11u);
-    for (uint32_t level = 0; level < 5; ++level) {
-      EXPECT_TRUE(std::regex_match(lines[level], LinePattern("KEL", names[level], "Caller", "log_test",
-                                                             "value " + std::to_string(level) + " of five\r")))
-          << lines[level];
-      EXPECT_NE(lines[level].find(":log_test:40] "), std::string::npos);
-    }
-    EXPECT_EQ(MessageOf(lines[5]), "level 0\r");
-    EXPECT_EQ(MessageOf(lines[6]), "level 1\r");
-    EXPECT_TRUE(std::regex_match(lines[7], LinePattern("KEL", "ERROR", "Fn", "src", "Wrong log severity: 5\r")));
-    EXPECT_TRUE(std::regex_match(lines[8], LinePattern("KEL", "ERROR", "Fn", "src", "the message\r")));
-    EXPECT_EQ(MessageOf(lines[9]), "Wrong log severity: -1\r");
-  });
-}
-
-TEST(LogEngine, OptionMaskRoutesOutputsAndIgnoresEightOrMore) {
-  TempDir dir;
-  InFreshProcess([&] {
-    std::string file = StartIn(dir);
+    for (uint32_t level = 0; level < 3; ++level) Log(level, "level\r\n");
+    LOG_printf(5, "src", "Fn", 12, "five\r\n");  // out of range: ERROR, after a notice
     std::string out = CaptureStdout([] {
-      LOG_printf(LOG_LEVEL_INFO, "t", "f", 1, "file only\n");  // default after LOG_init: 4
       LOG_set_option(LOG_OPTION_STDOUT);
       LOG_set_option(8);  // ignored
-      LOG_printf(LOG_LEVEL_INFO, "t", "f", 1, "stdout only\n");
-      LOG_set_option(LOG_OPTION_STDOUT | LOG_OPTION_FILE);
-      LOG_printf(LOG_LEVEL_INFO, "t", "f", 1, "both\n");
+      Log(0, "stdout only\n");
       LOG_set_option(0);
-      LOG_printf(LOG_LEVEL_ERROR, "t", "f", 1, "nowhere\n");
+      Log(0, "nowhere\n");
+      LOG_set_option(LOG_OPTION_STDOUT | LOG_OPTION_FILE);
+      Log(0, "both\n");
+      LOG_printf(0, "t", "f", 1, "%s\r\n", std::string(5000, 'm').c_str());
+      LOG_printf(0, "t", std::string(2000, 'F').c_str(), 1, "lost\r\n");  // the header fills the buffer
+      LOG_printf(0, nullptr, nullptr, 3, "named nothing\n");
+      LOG_printf(0, "t", "f", 4, nullptr);
     });
-    std::vector<std::string> outMessages;
-    for (const auto &line : SplitLines(out)) outMessages.push_back(MessageOf(line));
-    EXPECT_EQ(Messages(file), (std::vector<std::string>{"file only", "both"}));
-    EXPECT_EQ(outMessages, (std::vector<std::string>{"stdout only", "both"}));
-  });
-}
-
-TEST(LogEngine, OverlongAndNullTextsAreClippedOrReported) {
-  TempDir dir;
-  InFreshProcess([&] {
-    std::string file = StartIn(dir);
-    std::string huge(5000, 'm'), longName(2000, 'F');
-    std::string out = CaptureStdout([&] {
-      LOG_printf(LOG_LEVEL_INFO, "t", "f", 1, "%s\r\n", huge.c_str());
-      LOG_printf(LOG_LEVEL_INFO, "t", longName.c_str(), 1, "lost\r\n");  // the header alone fills the buffer
-    });
-    std::string content = ReadFile(file);
-    ASSERT_EQ(content.size(), 2046u);  // two lines of 1023, no line end survives the cut
-    EXPECT_EQ(MessageOf(content.substr(0, 1023)), std::string(1023 - content.find("] ") - 2, 'm'));
-    EXPECT_EQ(content.find("lost"), std::string::npos);
-    EXPECT_TRUE(std::regex_match(
-        out, std::regex(R"((LOG ERROR \[LOG_printf\(\):log:[0-9]+\] log buffer overflow\n)+)")))
-        << out;
-
-    ASSERT_EQ(truncate(file.c_str(), 0), 0);
-    out = CaptureStdout([] {
-      LOG_printf(LOG_LEVEL_INFO, nullptr, nullptr, 3, "named nothing\n");
-      LOG_printf(LOG_LEVEL_INFO, "t", "f", 4, nullptr);
-      LOG_dump_bytes(LOG_LEVEL_INFO, "t", "f", 5, nullptr, 8);
-    });
-    std::vector<std::string> lines = SplitLines(ReadFile(file));
-    ASSERT_EQ(lines.size(), 4u) << ReadFile(file);
-    EXPECT_TRUE(std::regex_match(lines[0], LinePattern("KEL", "INFO", "\\(null\\)", "\\(null\\)", "named nothing")));
-    // The null format gives a line with an empty message (the header ends the
-    // line, so the dump's start line follows on the same file line).
-    EXPECT_NE(lines[1].find("] ====DUMP START (8) ==="), std::string::npos) << lines[1];
-    EXPECT_EQ(MessageOf(lines[2]), "");
-    EXPECT_NE(out.find("] message print failed\n"), std::string::npos) << out;
-  });
+    auto lines = SplitLines(ReadFile(file));
+    ASSERT_EQ(lines.size(), 12u) << ReadFile(file);
+    for (uint32_t level = 0; level < 5; ++level)
+      EXPECT_TRUE(std::regex_match(lines[level], LinePattern("KEL", names[level], "Fn", "src",
+                                                             "value " + std::to_string(level) + "\r")))
+          << lines[level];
+    EXPECT_EQ(MessageOf(lines[5]) + MessageOf(lines[6]), "level\rlevel\r");
+    EXPECT_TRUE(std::regex_match(lines[7], LinePattern("KEL", "ERROR", "Fn", "src", "Wrong log severity: 5\r")));
+    EXPECT_TRUE(std::regex_match(lines[8], LinePattern("KEL", "ERROR", "Fn", "src", "five\r")));
+    EXPECT_EQ(MessageOf(lines[9]), "both");
+    // Clipped to 1023 with no line end; the header-only line is lost.
+    EXPECT_EQ(MessageOf(lines[10].substr(0, 1023)), std::string(1023 - lines[10].find("] ") - 2, 'm'));
+    EXPECT_NE(lines[10].find(" [KEL ERROR (null)():(null):3] named nothing", 1023), std::string::npos) << lines[10].substr(1023);
+    EXPECT_EQ(MessageOf(lines[11]), "");
+    EXPECT_EQ(SplitLines(out)[0].substr(19), " [KEL ERROR f():t:1] stdout only");
+    ExpectAll(out, {"] both\n", "LOG ERROR [LOG_printf():log:", "] log buffer overflow\n", "] message print failed\n"});
+  }));
 }
 
 TEST(LogEngine, LifecycleRefusalsAndSilenceOutsideIt) {
   TempDir dir, second;
-  InFreshProcess([&] {
+  EXPECT_EQ(0, RunInChild([&] {
     std::string out = CaptureStdout([&] {
       LOG_set_option(LOG_OPTION_STDOUT);  // stored, then overwritten by LOG_init
-      LOG_printf(LOG_LEVEL_ERROR, "t", "f", 1, "before\n");
-      LOG_dump_bytes(LOG_LEVEL_ERROR, "t", "f", 1, "abc", 3);
+      Log(0, "before\n");
+      LOG_dump_bytes(0, "t", "f", 1, "abc", 3);
       LOG_from_vorane("toolkit\r\n");
-      LOG_deinit();  // its assertion report goes nowhere
+      LOG_deinit();
       EXPECT_EQ(LOG_init(6, nullptr, dir.path().c_str()), 6u);
-      EXPECT_EQ(LOG_init(0xFFFFFFFFu, nullptr, dir.path().c_str()), 6u);
     });
     EXPECT_EQ(out, "");
-    EXPECT_NE(logEngine.magic, LOG_MAGIC_VALUE);
-
-    std::string file = StartIn(dir, LOG_APP_CLI);
+    ASSERT_EQ(LOG_init(LOG_APP_CLI, nullptr, dir.path().c_str()), 0u);
     EXPECT_EQ(logEngine.option, LOG_OPTION_FILE);
-    LOG_set_print_level(LOG_LEVEL_WARN);
-    EXPECT_EQ(LOG_init(LOG_APP_VPN, nullptr, second.path().c_str()), static_cast<uint32_t>(KEL_ERROR_ALREADY));
-    EXPECT_EQ(LOG_init(9, nullptr, nullptr), static_cast<uint32_t>(KEL_ERROR_ALREADY));
-    LOG_printf(LOG_LEVEL_INFO, "t", "f", 1, "filtered\n");  // the print level stays in force
+    EXPECT_EQ(LOG_init(LOG_APP_VPN, nullptr, second.path().c_str()), uint32_t(KEL_ERROR_ALREADY));
     LOG_deinit();
     EXPECT_EQ(logEngine.printMutex, nullptr);
-    EXPECT_EQ(logEngine.fileName, nullptr);
     out = CaptureStdout([] {
       LOG_set_option(LOG_OPTION_STDOUT | LOG_OPTION_FILE);
-      LOG_printf(LOG_LEVEL_ERROR, "t", "f", 1, "after\n");
-      LOG_from_vorane("toolkit\r\n");
+      Log(0, "after\n");
       LOG_deinit();
     });
     EXPECT_EQ(out, "");
-    std::vector<std::string> lines = SplitLines(ReadFile(file));
-    ASSERT_EQ(lines.size(), 3u);
+    auto lines = SplitLines(KelLog(dir.path()));
+    ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(std::regex_match(lines[0], LinePattern("CLI", "ERROR", "LOG_init", "log",
-                                                       "Assertion \"LOG_MAGIC_VALUE != logEngine.magic\" failed\r")))
-        << lines[0];
-    EXPECT_EQ(MessageOf(lines[1]), "Assertion \"LOG_MAGIC_VALUE != logEngine.magic\" failed\r");
-    EXPECT_EQ(MessageOf(lines[2]), "Assertion \"LOG_APP_MAX > app\" failed\r");
+                                                       "Assertion \"LOG_MAGIC_VALUE != logEngine.magic\" failed\r")));
     EXPECT_FALSE(Exists(second / "app-vpn.log"));
-  });
+  }));
 }
 
-TEST(LogEngine, HexDumpPrintsSixteenBytesALineInGroupsOfFour) {
+TEST(LogEngine, HexDumpAndErrorNames) {
   TempDir dir;
-  InFreshProcess([&] {
-    std::string file = StartIn(dir);
+  EXPECT_EQ(0, WithLogEngine(LOG_APP_KEL, dir.path(), [&] {
     unsigned char bytes[20];
     for (int i = 0; i < 20; ++i) bytes[i] = static_cast<unsigned char>(i * 13 + 0xa0);
     LOG_dump_bytes(LOG_LEVEL_DEBUG, "t", "Dump", 7, bytes, 0);
     LOG_dump_bytes(LOG_LEVEL_DEBUG, "t", "Dump", 7, bytes, 20);
+    LOG_dump_bytes(LOG_LEVEL_DEBUG, "t", "Dump", 7, nullptr, 8);
     LOG_set_print_level(LOG_LEVEL_INFO);
     LOG_dump_bytes(LOG_LEVEL_DEBUG, "t", "Dump", 7, bytes, 20);  // below the print level: nothing
-    EXPECT_EQ(Messages(file), (std::vector<std::string>{
-                                  "====DUMP START (0) ===",
-                                  "",
-                                  "==== DUMP END ===",
-                                  "====DUMP START (20) ===",
-                                  "a0 ad ba c7    d4 e1 ee fb    08 15 22 2f    3c 49 56 63 ",
-                                  "70 7d 8a 97    ",
-                                  "==== DUMP END ===",
-                              }));
-  });
+    EXPECT_STREQ(LOG_error_str(KEL_ERROR_NOERROR), "KEL_ERROR_NOERROR");
+    EXPECT_STREQ(LOG_error_str(KEL_ERROR_READONLYFS), "KEL_ERROR_READONLYFS");
+    EXPECT_STREQ(LOG_error_str(KEL_ERROR_NO_PROFILE_LOADED), "KEL_ERROR_NO_PROFILE_LOADED");
+    EXPECT_STREQ(LOG_error_str(KEL_ERROR_MAX), "wrong_error_code");
+    std::string messages;
+    for (const auto &m : Messages(dir / "app-kel.log")) messages += m + "\n";
+    ExpectGolden("log_hex_dump", messages);
+  }));
 }
 
-TEST(LogEngine, ErrorNames) {
-  EXPECT_STREQ(LOG_error_str(KEL_ERROR_NOERROR), "KEL_ERROR_NOERROR");
-  EXPECT_STREQ(LOG_error_str(KEL_ERROR_BADARG), "KEL_ERROR_BADARG");
-  EXPECT_STREQ(LOG_error_str(KEL_ERROR_READONLYFS), "KEL_ERROR_READONLYFS");
-  EXPECT_STREQ(LOG_error_str(KEL_ERROR_NO_PROFILE_LOADED), "KEL_ERROR_NO_PROFILE_LOADED");
-  EXPECT_EQ(KEL_ERROR_NO_PROFILE_LOADED + 1, KEL_ERROR_MAX);
+TEST(LogEngine, BridgeAssemblesDebugLinesAndDropsThemBelowDebug) {
   TempDir dir;
-  InFreshProcess([&] {
-    std::string file = StartIn(dir);
-    EXPECT_STREQ(LOG_error_str(KEL_ERROR_MAX), "wrong_error_code");
-    EXPECT_STREQ(LOG_error_str(0xFFFFFFFFu), "wrong_error_code");
-    std::vector<std::string> lines = SplitLines(ReadFile(file));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(lines[0], LinePattern("KEL", "ERROR", "LOG_error_str", "log",
-                                                       "Assertion \"0 <= error && KEL_ERROR_MAX > error\" failed\r")));
-  });
+  EXPECT_EQ(0, RunInChild([&] {
+    ASSERT_EQ(LOG_init(LOG_APP_KEL, LOG_from_vorane, dir.path().c_str()), 0u);
+    for (const char *piece : {"RSA", " ", "ok", "\r\n"}) LOG_from_vorane(piece);
+    LOG_from_vorane(nullptr);
+    LOG_from_vorane("\n");
+    LOG_from_vorane("two\r\nlines\r\ntail");
+    DEBUG_CONSOLE_printString1Int1(0, "; value ", -42);
+    DEBUG_CONSOLE_printNewLine(0, nullptr);
+    LOG_from_vorane("pending");
+    LOG_set_print_level(LOG_LEVEL_INFO);
+    LOG_from_vorane("more\r\n");
+    EXPECT_STREQ(logEngine.toolkitLine, "");
+    LOG_set_print_level(LOG_LEVEL_DEBUG);
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += static_cast<char>('a' + i % 26);
+    CaptureStdout([&] { LOG_from_vorane(text.c_str()); });
+    EXPECT_EQ(std::string(logEngine.toolkitLine), text.substr(1022));
+    auto lines = SplitLines(KelLog(dir.path()));
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_TRUE(std::regex_match(lines[0], LinePattern("KEL", "DEBUG", "LOG_from_vorane", "log", "RSA ok\r")));
+    std::vector<std::string> messages;
+    for (const auto &l : lines) messages.push_back(MessageOf(l));
+    messages.back() = messages.back().substr(0, 3) + std::to_string(lines.back().size());
+    EXPECT_EQ(messages, (std::vector<std::string>{"RSA ok\r", "\r", "two\r", "lines\r", "tail; value -42\r", "abc1023"}));
+  }));
+}
+
+// ERROR and WARN messages of an ordinary user, whatever the outputs; never
+// through a link, never for root, never a directory made.
+TEST_F(SandboxTest, LastErrorCache) {
+  const uid_t nobody = 65534;
+  const std::string cache = "/home/nobody/.kel/last_error.log";
+  for (const char *dir : {"/home/nobody", "/home/nobody/.kel", "/home/nobody/logs"}) {
+    ASSERT_EQ(mkdir(dir, 0755), 0);
+    ASSERT_EQ(chown(dir, nobody, nobody), 0);
+  }
+  auto dump = [] {
+    char *text = LOG_cache_dump();
+    std::string s = text ? text : "<null>";
+    std::free(text);
+    return s;
+  };
+  EXPECT_EQ(0, RunAsUser(nobody, nobody, [&] {
+    umask(0);
+    EXPECT_EQ(dump(), "<null>");
+    ASSERT_EQ(LOG_init(LOG_APP_KEL, nullptr, "/home/nobody/logs"), 0u);
+    Log(0, "first error\r\n");
+    Log(1, "a warning\r\n");
+    Log(2, "not cached\r\n");
+    Log(7, "printed as error\r\n");
+    LOG_set_option(0);
+    Log(0, "silent\n");
+    LOG_set_print_level(LOG_LEVEL_ERROR);
+    Log(1, "filtered out\n");
+    const std::string s = kStampPattern, content = ReadFile(cache);
+    EXPECT_TRUE(std::regex_match(content, std::regex(s + " first error\r\n" + s + " a warning\r\n" + s +
+                                                     " printed as error\r\n" + s + " silent\n")))
+        << content;
+    EXPECT_EQ(dump(), content.substr(0, content.size() - 1));
+    struct stat st;
+    ASSERT_EQ(stat(cache.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "whatever the umask";
+    LOG_cache_reset();
+    EXPECT_EQ(dump(), "<null>");
+    LOG_cache_error_string("piece one, ");
+    LOG_cache_error_string(nullptr);
+    LOG_cache_error_string("piece two\n");
+    EXPECT_EQ(dump(), "piece one, piece two");
+    ASSERT_TRUE(WriteFile("/home/nobody/victim", "precious\n"));
+    ASSERT_EQ(unlink(cache.c_str()), 0);
+    ASSERT_EQ(symlink("/home/nobody/victim", cache.c_str()), 0);
+    Log(0, "appended?\n");
+    EXPECT_EQ(dump(), "<null>");
+    LOG_cache_reset();
+    EXPECT_EQ(ReadFile("/home/nobody/victim"), "precious\n");
+    ASSERT_EQ(unlink(cache.c_str()), 0);
+    ASSERT_EQ(rmdir("/home/nobody/.kel"), 0);
+    Log(0, "lost\n");
+    EXPECT_FALSE(Exists("/home/nobody/.kel"));
+    LOG_deinit();
+  }));
+  ASSERT_EQ(mkdir("/home/root", 0755), 0);
+  ASSERT_EQ(mkdir("/home/root/.kel", 0755), 0);
+  ASSERT_TRUE(WriteFile("/home/root/.kel/last_error.log", "keep me\n"));
+  EXPECT_EQ(0, WithLogEngine(LOG_APP_KEL, "/home/root/logs", [&] {
+    Log(0, "an error\n");
+    LOG_cache_error_string("text\n");
+    LOG_cache_reset();
+    EXPECT_EQ(dump(), "<null>");
+  }));
+  EXPECT_EQ(ReadFile("/home/root/.kel/last_error.log"), "keep me\n");
+}
+
+// Rotation is a rename(2) of the full file: this stand-in (the engine links
+// to the program's own rename) keeps each rotated file's text and size.
+struct {
+  bool on = false;
+  std::string lines;
+  std::vector<long> sizes;
+} gRotations;
+
+}  // namespace
+
+extern "C" int rename(const char *from, const char *to) {
+  if (gRotations.on) {
+    const std::string text = ReadFile(from);
+    gRotations.lines += text;
+    gRotations.sizes.push_back(static_cast<long>(text.size()));
+  }
+  return renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+namespace {
+
+TEST(LogLoad, ThreadsLoseAndTearNoLineAcrossRotationsAndTheBridgeDoesNotDeadlock) {
+  TempDir logs;
+  EXPECT_EQ(0, RunInChild([&] {
+    alarm(120);  // a hung child is killed and the test fails
+    gRotations.on = true;
+    ASSERT_EQ(LOG_init(LOG_APP_KEL, LOG_from_vorane, logs.path().c_str()), 0u);
+    constexpr int kThreads = 8, kLines = 20000;
+    std::atomic<bool> stop{false};
+    std::thread toggler([&] {
+      for (int n = 0; !stop; ++n) LOG_set_print_level(n % 2 ? LOG_LEVEL_DEBUG : LOG_LEVEL_TRACE);
+    });
+    std::vector<std::thread> threads;
+    for (int id = 0; id < kThreads; ++id)
+      threads.emplace_back([id] {
+        for (int n = 0; n < kLines; ++n) {
+          LOG_printf(LOG_LEVEL_INFO, "load", "W", 7, "t%d n%05d payload-abcdefghijklmnopqrstuvwxyz\r\n", id, n);
+          if (n % 20 == 0) LOG_from_vorane("RSA ok\r\n");
+        }
+      });
+    for (auto &t : threads) t.join();
+    stop = true;
+    toggler.join();
+    LOG_deinit();
+    gRotations.on = false;
+    const std::string all = gRotations.lines + KelLog(logs.path());
+    std::vector<int> next(kThreads, 0);
+    size_t bridged = 0, bad = 0;
+    for (const std::string &line : SplitLines(all)) {
+      if (line.find(" [KEL DEBUG LOG_from_vorane():log:") == 19) {
+        bridged += MessageOf(line) == "RSA ok\r";
+        continue;
+      }
+      const int id = line.find("] t") < line.size() - 4 ? line[line.find("] t") + 3] - '0' : -1;
+      char expected[128];
+      std::snprintf(expected, sizeof expected, " [KEL INFO W():load:7] t%d n%05d payload-abcdefghijklmnopqrstuvwxyz\r",
+                    id, id >= 0 && id < kThreads ? next[id]++ : 0);
+      if (line.compare(19, std::string::npos, expected) != 0 && ++bad < 5) ADD_FAILURE() << line;
+    }
+    EXPECT_EQ(bad, 0u);
+    EXPECT_EQ(next, std::vector<int>(kThreads, kLines));
+    EXPECT_EQ(bridged, size_t(kThreads) * kLines / 20);
+    EXPECT_GE(gRotations.sizes.size(), all.size() / kRotateBytes - 1);
+    for (long size : gRotations.sizes) EXPECT_TRUE(size >= kRotateBytes && size < kRotateBytes + 200) << size;
+    EXPECT_EQ(DirNames(logs.path()).size(), 2u);
+  }));
 }
 
 }  // namespace

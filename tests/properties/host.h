@@ -1,110 +1,139 @@
-// What the editor-plugin tests share: they play NetworkManager's connection
-// editor, loading the built library through libnm from a .name file, inside
-// the sandbox, one fresh child process per case (the plugin's class and its
-// log start once per process).
+// The editor-plugin tests play NetworkManager's connection editor: libnm
+// loads the built library from a .name file, inside the sandbox, one fresh
+// child process per case (the plugin's class and its log start once).
 #pragma once
 
 #include <NetworkManager.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <functional>
-#include <ostream>
+#include <filesystem>
+#include <map>
+#include <regex>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "support/sandbox.h"
 
 namespace kel::test::host {
 
 inline constexpr char kService[] = "org.freedesktop.NetworkManager.KelVpn";
-inline constexpr char kDialogDir[] = "/usr/share/gnome-vpn-properties/kelvpn";
 inline constexpr char kDialogPath[] = "/usr/share/gnome-vpn-properties/kelvpn/nm-kelvpn-dialog.glade";
 inline constexpr char kLogPath[] = "/usr/share/kel/logs//app-vpn-plugin.log";
-inline constexpr char kEditRefused[] = "KEL connection must not be edited directly. Use kel-ui instead.";
-inline constexpr char kErrorDomain[] = "kelvpn-editor-plugin-error-quark";
 inline constexpr char kNoResources[] =
     "Failed to load resources from '/usr/share/gnome-vpn-properties/kelvpn/nm-kelvpn-dialog.glade'";
 
-// Copies the shipped dialog file to its fixed path (call inside the sandbox).
-bool InstallDialog();
+inline bool InstallDialog() {
+  std::filesystem::create_directories(std::filesystem::path(kDialogPath).parent_path());
+  return WriteFile(kDialogPath, ReadFile(KEL_SOURCE_DIR "/properties/nm-kelvpn-dialog.glade"));
+}
 
-// The plugin also writes to the system log: inside the sandbox, lays
-// /dev/null over /dev/log (when there is one) so no line reaches the real
-// system log. Returns false when that fails.
-bool SilenceSystemLog();
+// The plugin writes to the system log too: keep its lines off the real one.
+inline bool SilenceSystemLog() { return !Exists("/dev/log") || mount("/dev/null", "/dev/log", nullptr, MS_BIND, nullptr) == 0; }
 
-// Writes the shipped .name template, configured for the built library, into
-// a fresh directory as a root-owned 0644 file (what libnm accepts) and
-// returns its absolute path.
-std::string WriteNameFile();
+// The shipped .name template for the built library, root-owned 0644 (what libnm accepts).
+inline std::string WriteNameFile(const std::string &dir) {
+  std::string text = ReadFile(KEL_SOURCE_DIR "/properties/nm-kelvpn-service.name.in");
+  text.replace(text.find("@KEL_PLUGIN_LIBRARY@"), 20, KEL_LIBRARY_PATH);
+  const std::string path = dir + "/nm-kelvpn-service.name";
+  return WriteFile(path, text) && chmod(path.c_str(), 0644) == 0 && chown(path.c_str(), 0, 0) == 0 ? path : "";
+}
 
-// Runs fn in a fresh child; in sanitizer builds the child also checks for
-// leaks before it exits. Returns 0 when fn passed.
-int RunHost(const std::function<void()> &fn);
+inline void ExpectPluginError(GError *error, const std::string &message) {
+  ASSERT_NE(error, nullptr);
+  EXPECT_STREQ(g_quark_to_string(error->domain), "kelvpn-editor-plugin-error-quark");
+  EXPECT_EQ(error->code, 0);
+  EXPECT_EQ(error->message, message);
+  g_error_free(error);
+}
 
-// Loads the plugin the way the connection editor does: plugin info from the
-// .name file, then the editor plugin through it. Fails the test (and returns
-// null) when libnm refuses.
-NMVpnEditorPlugin *LoadThroughPluginInfo(const std::string &nameFile, NMVpnPluginInfo **info);
+// Plugin info from the .name file, then the editor plugin through it.
+inline NMVpnEditorPlugin *LoadThroughPluginInfo(const std::string &nameFile, NMVpnPluginInfo **info) {
+  GError *error = nullptr;
+  *info = nm_vpn_plugin_info_new_from_file(nameFile.c_str(), &error);
+  NMVpnEditorPlugin *plugin = *info ? nm_vpn_plugin_info_load_editor_plugin(*info, &error) : nullptr;
+  if (plugin == nullptr) ADD_FAILURE() << nameFile << ": " << error->message;
+  return plugin;
+}
 
-// A KelVpn VPN connection with a few settings, as NetworkManager keeps one.
-NMConnection *NewKelVpnConnection();
+inline NMConnection *NewKelVpnConnection() {
+  NMConnection *connection = nm_simple_connection_new();
+  NMSetting *s_con = nm_setting_connection_new(), *s_vpn = nm_setting_vpn_new();
+  g_object_set(s_con, NM_SETTING_CONNECTION_ID, "Office", NM_SETTING_CONNECTION_UUID, "8a6f5d0e-6a2b-4e0c-9b1d-3c2f1e0a9b7c",
+               NM_SETTING_CONNECTION_TYPE, NM_SETTING_VPN_SETTING_NAME, nullptr);
+  g_object_set(s_vpn, NM_SETTING_VPN_SERVICE_TYPE, kService, nullptr);
+  nm_setting_vpn_add_data_item(NM_SETTING_VPN(s_vpn), "gateway", "vpn.example.org");
+  nm_connection_add_setting(connection, s_con);
+  nm_connection_add_setting(connection, s_vpn);
+  return connection;
+}
 
-// The library's entry point name in the copy libnm has loaded, or null.
-void *Entry(const char *name);
+// An entry point of the copy libnm loaded (built or installed), by soname.
+inline void *Entry(const char *name) {
+  void *handle = dlopen("libnm-kelvpn-properties.so", RTLD_NOW | RTLD_NOLOAD);
+  void *fn = handle ? dlsym(handle, name) : nullptr;
+  if (handle) dlclose(handle);
+  return fn;
+}
 
-// A type of the library's, registered through its getter (e.g.
-// "kelvpn_editor_get_type"); 0 when the library is not loaded.
-GType LibraryType(const char *getter);
-
-// Counts the instances of a GObject type made and finalized from now on, by
-// wrapping its class's constructed and finalize handlers (GLib's own
-// instance counter is compiled out of release builds).
+// Counts a library type's instances made and finalized from now on, by
+// wrapping its class's handlers (GLib's counter is compiled out of releases).
 class LiveInstances {
  public:
-  explicit LiveInstances(GType type);
-  ~LiveInstances();
-  LiveInstances(const LiveInstances &) = delete;
-  LiveInstances &operator=(const LiveInstances &) = delete;
-  int made() const;
-  int live() const;
+  explicit LiveInstances(const char *getter) : type_(reinterpret_cast<GType (*)(void)>(Entry(getter))()) {
+    auto *klass = static_cast<GObjectClass *>(g_type_class_ref(type_));
+    counts()[type_] = {klass->constructed, klass->finalize, 0, 0};
+    klass->constructed = [](GObject *o) {
+      Count &c = counts().at(G_OBJECT_TYPE(o));
+      ++c.made;
+      if (c.constructed) c.constructed(o);
+    };
+    klass->finalize = [](GObject *o) {
+      Count &c = counts().at(G_OBJECT_TYPE(o));
+      ++c.finalized;
+      c.finalize(o);
+    };
+  }
+  ~LiveInstances() {
+    auto *klass = static_cast<GObjectClass *>(g_type_class_peek(type_));
+    klass->constructed = counts()[type_].constructed;
+    klass->finalize = counts()[type_].finalize;
+    g_type_class_unref(klass);
+  }
+  int made() const { return counts().at(type_).made; }
+  int live() const { return made() - counts().at(type_).finalized; }
 
  private:
+  struct Count {
+    void (*constructed)(GObject *), (*finalize)(GObject *);
+    int made, finalized;
+  };
+  static std::map<GType, Count> &counts() {
+    static std::map<GType, Count> all;
+    return all;
+  }
   GType type_;
 };
 
-// Collects every GLib log message (all domains) while it lives.
-class GLibLogCapture {
- public:
-  GLibLogCapture();
-  ~GLibLogCapture();
-  GLibLogCapture(const GLibLogCapture &) = delete;
-  GLibLogCapture &operator=(const GLibLogCapture &) = delete;
-  bool Contains(GLogLevelFlags level, const std::string &text) const;
-  std::string All() const;
-  std::vector<std::pair<GLogLevelFlags, std::string>> messages;
-
- private:
-  GLogFunc previous_;
-};
-
-// One line of the plugin's log file, split at its header.
-struct TraceLine {
-  std::string level, function, file, message;
-  bool operator==(const TraceLine &o) const {
-    return level == o.level && function == o.function && file == o.file && message == o.message;
+// Collects every GLib log message while it lives.
+struct GLibLogCapture {
+  GLibLogCapture() : previous(g_log_set_default_handler(Collect, this)) {}
+  ~GLibLogCapture() { g_log_set_default_handler(previous, nullptr); }
+  static void Collect(const gchar *, GLogLevelFlags level, const gchar *message, gpointer self) {
+    static_cast<GLibLogCapture *>(self)->text += std::to_string(level & G_LOG_LEVEL_MASK) + " " + message + "\n";
   }
+  GLogFunc previous;
+  std::string text;
 };
-inline std::ostream &operator<<(std::ostream &os, const TraceLine &t) {
-  return os << t.level << ' ' << t.function << "():" << t.file << " \"" << t.message << '"';
+
+// The plugin's log with time stamps and line numbers taken out.
+inline std::string Trace() {
+  return std::regex_replace(ReadFile(kLogPath), std::regex(R"([A-Z][a-z]{2} [0-9]{2} [0-9:]{8}\.[0-9]{3} (\[[^\]]*):[0-9]+\])"), "$1]");
 }
-
-// The lines of the log file at path; a line that does not have the plugin's
-// header shape fails the test.
-std::vector<TraceLine> ReadTrace(const std::string &path = kLogPath);
-
-// In sanitizer builds, points LeakSanitizer at the suppressions for GTK's
-// own leaks, re-executing the program when the environment had to change.
-void PrepareEnvironment(char **argv);
 
 }  // namespace kel::test::host

@@ -3,26 +3,24 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
+#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+extern "C" int __lsan_do_recoverable_leak_check(void) __attribute__((weak));
+
 namespace kel::test {
-namespace {
-
-bool Fail(std::string *why, const std::string &what) {
-  if (why) *why = what + ": " + std::strerror(errno);
-  return false;
-}
-
-}  // namespace
 
 bool MountTmpfs(const std::string &path, const std::string &options) {
   mkdir(path.c_str(), 0755);
@@ -30,30 +28,28 @@ bool MountTmpfs(const std::string &path, const std::string &options) {
 }
 
 bool RemountReadOnly(const std::string &path, bool readOnly) {
-  unsigned long flags = MS_REMOUNT | MS_BIND | (readOnly ? MS_RDONLY : 0);
-  return mount(nullptr, path.c_str(), nullptr, flags, nullptr) == 0;
+  return mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | (readOnly ? MS_RDONLY : 0), nullptr) == 0;
 }
 
 bool EnterSandbox(std::string *why, bool writableUsr) {
-  if (geteuid() != 0) {
-    if (why) *why = "not root";
+  auto fail = [&](const std::string &what) {
+    if (why) *why = what + ": " + std::strerror(errno);
     return false;
-  }
-  if (unshare(CLONE_NEWNS) != 0) return Fail(why, "unshare");
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return Fail(why, "make-private");
-  // /usr/share/kel and its sibling may not exist on the host: give /usr/share
-  // a throw-away upper layer so the mount points can be made privately.
+  };
+  if (geteuid() != 0) return fail("not root");
+  if (unshare(CLONE_NEWNS) != 0) return fail("unshare");
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return fail("make-private");
+  // The mount points may not exist on the host: a throw-away upper layer.
   if (writableUsr || !Exists("/usr/share/kel") || !Exists("/usr/share/gnome-vpn-properties")) {
-    if (!MountTmpfs("/mnt")) return Fail(why, "tmpfs /mnt");
+    if (!MountTmpfs("/mnt")) return fail("tmpfs /mnt");
     mkdir("/mnt/upper", 0755);
     mkdir("/mnt/work", 0755);
     const std::string layer = writableUsr ? "/usr" : "/usr/share";
     const std::string options = "lowerdir=" + layer + ",upperdir=/mnt/upper,workdir=/mnt/work";
-    if (mount("overlay", layer.c_str(), "overlay", 0, options.c_str()) != 0) return Fail(why, "overlay " + layer);
+    if (mount("overlay", layer.c_str(), "overlay", 0, options.c_str()) != 0) return fail("overlay " + layer);
   }
-  for (const char *dir : {"/usr/share/kel", "/usr/share/gnome-vpn-properties", "/home"}) {
-    if (!MountTmpfs(dir, "mode=0755")) return Fail(why, std::string("tmpfs ") + dir);
-  }
+  for (const char *dir : {"/usr/share/kel", "/usr/share/gnome-vpn-properties", "/home"})
+    if (!MountTmpfs(dir, "mode=0755")) return fail(std::string("tmpfs ") + dir);
   return true;
 }
 
@@ -63,6 +59,9 @@ int RunInChild(const std::function<void()> &fn) {
   if (pid < 0) return -1;
   if (pid == 0) {
     fn();
+    // A forked child leaves with _exit, past the leak checker: ask it here.
+    if (__lsan_do_recoverable_leak_check != nullptr && __lsan_do_recoverable_leak_check() != 0)
+      ADD_FAILURE() << "memory leaked in the child (report above)";
     std::fflush(nullptr);
     _exit(::testing::Test::HasFailure() ? 1 : 0);
   }
@@ -93,9 +92,9 @@ std::string CaptureStdout(const std::function<void()> &fn) {
   std::fflush(stdout);
   dup2(saved, 1);
   close(saved);
+  lseek(fd, 0, SEEK_SET);
   std::string out;
   char buf[4096];
-  lseek(fd, 0, SEEK_SET);
   for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
   close(fd);
   return out;
@@ -117,6 +116,78 @@ bool WriteFile(const std::string &path, const std::string &content) {
 bool Exists(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> SplitLines(const std::string &text) {
+  std::vector<std::string> lines;
+  for (size_t pos = 0, nl; pos < text.size(); pos = nl + 1) {
+    nl = std::min(text.find('\n', pos), text.size());
+    lines.push_back(text.substr(pos, nl - pos));
+  }
+  return lines;
+}
+
+std::vector<std::string> DirNames(const std::string &dir) {
+  std::vector<std::string> names;
+  for (const auto &e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TempDir::TempDir(const std::string &base) {
+  std::string pattern = base + "/kel-test-XXXXXX";
+  path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
+  EXPECT_FALSE(path_.empty()) << "mkdtemp under " << base;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+Outcome Shell(const std::string &command) {
+  Outcome r;
+  if (FILE *p = popen((command + " 2>&1").c_str(), "r")) {
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+    int status = pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  return r;
+}
+
+std::string RunProgram(const std::vector<std::string> &argv, int *status) {
+  std::vector<char *> args;
+  for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  pid_t pid = -1;
+  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; rc == 0 && (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int st = -1;
+  if (rc == 0) waitpid(pid, &st, 0);
+  if (status != nullptr) *status = rc == 0 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return out;
+}
+
+void ExpectGolden(const std::string &name, const std::string &text) {
+  const std::string path = std::string(KEL_GOLDEN_DIR) + "/" + name + ".exp";
+  const char *update = std::getenv("KEL_UPDATE_GOLDEN");
+  if (update != nullptr && std::strcmp(update, "1") == 0) {
+    EXPECT_TRUE(WriteFile(path, text)) << path;
+    return;
+  }
+  ASSERT_TRUE(Exists(path)) << path << " is missing: run with KEL_UPDATE_GOLDEN=1";
+  EXPECT_EQ(text, ReadFile(path)) << "differs from " << path << " (KEL_UPDATE_GOLDEN=1 rewrites it)";
 }
 
 }  // namespace kel::test

@@ -1,5 +1,5 @@
-// Test helpers for code that touches fixed system paths or needs another
-// user, a child process or the captured standard output.
+// The test harness: the private mount namespace for fixed system paths,
+// child processes, temporary directories, programs and golden files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,37 +7,59 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kel::test {
 
 // Moves this process into a private mount namespace and lays fresh, empty
 // tmpfs file systems over /usr/share/kel, /usr/share/gnome-vpn-properties and
 // /home, so nothing reaches the real system. With writableUsr, all of /usr
-// gets a throw-away layer (for installing into it). Needs root; returns false
-// (and says why in *why) when that is not possible.
+// gets a throw-away layer (for installing into it). Needs root.
 bool EnterSandbox(std::string *why, bool writableUsr = false);
-
-// Mounts a fresh tmpfs at path (created if missing) with the given mount
-// options, e.g. "size=16k" for a file system that fills up quickly.
 bool MountTmpfs(const std::string &path, const std::string &options = "");
-
-// Makes the mount at path read-only, or writable again.
 bool RemountReadOnly(const std::string &path, bool readOnly);
 
-// Runs fn in a forked child and returns its exit status: 0 when fn returned
-// without a test failure. The child's failures are printed by the child.
+// Runs fn in a forked child; 0 when fn returned without a test failure (the
+// child asks the leak checker first in sanitizer builds).
 int RunInChild(const std::function<void()> &fn);
-
-// As RunInChild, with the child switched to uid and gid first.
 int RunAsUser(uid_t uid, gid_t gid, const std::function<void()> &fn);
 
-// Runs fn with file descriptor 1 (and stdout) redirected and returns all that
-// was written there.
+// Runs fn with file descriptor 1 redirected and returns what was written there.
 std::string CaptureStdout(const std::function<void()> &fn);
 
 std::string ReadFile(const std::string &path);
 bool WriteFile(const std::string &path, const std::string &content);
 bool Exists(const std::string &path);
+std::vector<std::string> SplitLines(const std::string &text);  // at '\n'; a '\r' stays
+std::vector<std::string> DirNames(const std::string &dir);     // sorted
+
+// A new empty directory, removed with everything in it at scope end.
+class TempDir {
+ public:
+  explicit TempDir(const std::string &base = "/tmp");
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// A command line run through the shell: exit code, both outputs together.
+struct Outcome {
+  int exitCode = -1;
+  std::string out;
+};
+Outcome Shell(const std::string &command);
+// A program found through PATH, no shell: its standard output only.
+std::string RunProgram(const std::vector<std::string> &argv, int *status = nullptr);
+inline const std::string kKelctl = KEL_BINARY_DIR "/tools/kelctl";
+inline Outcome Kelctl(const std::string &args) { return Shell(kKelctl + " " + args); }
+
+// Compares text with tests/golden/<name>.exp; KEL_UPDATE_GOLDEN=1 rewrites it.
+void ExpectGolden(const std::string &name, const std::string &text);
 
 }  // namespace kel::test
 

@@ -6,15 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/log/log_test_util.h"
+#include "support/sandbox.h"
 
 namespace {
+using namespace kel::test;
 
-using kel::test::SplitLines;
-using kel::test::RunProgram;
-using kel::test::TempDir;
 
-const std::string kKelctl = KEL_BINARY_DIR "/tools/kelctl";
 
 // The value of the "key: value" line of the report, or "".
 std::string Field(const std::string &report, const std::string &key) {

@@ -8,7 +8,7 @@
 #include "crypto/platform/sockets_internal.h"
 #include "kel/os.h"
 #include "kel/sockets.h"
-#include "tools/kelctl_test_util.h"
+#include "support/sandbox.h"
 
 namespace {
 

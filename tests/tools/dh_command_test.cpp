@@ -8,7 +8,7 @@
 #include <map>
 #include <sstream>
 
-#include "kelctl_test_util.h"
+#include "support/sandbox.h"
 
 namespace {
 

@@ -2,8 +2,10 @@
 // exit codes, and the log file it reports.
 #include <gtest/gtest.h>
 
-#include "kelctl_test_util.h"
-#include "tests/log/log_test_util.h"
+#include <filesystem>
+#include <regex>
+
+#include "log/log_test_util.h"
 
 namespace {
 
@@ -17,7 +19,7 @@ std::string ReportedFile(const Outcome &r, const std::string &expectedPath) {
       << r.out;
   if (m.empty()) return "";
   EXPECT_EQ(m[1].str(), expectedPath);
-  EXPECT_EQ(std::stol(m[2].str()), FileSize(expectedPath));
+  EXPECT_EQ(std::stol(m[2].str()), long(std::filesystem::file_size(expectedPath)));
   return ReadFile(expectedPath);
 }
 

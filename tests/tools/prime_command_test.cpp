@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "kelctl_test_util.h"
+#include "support/sandbox.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "kelctl_test_util.h"
+#include "support/sandbox.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "kelctl_test_util.h"
+#include "support/sandbox.h"
 
 namespace {
 

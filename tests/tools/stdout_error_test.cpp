@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "kelctl_test_util.h"
+#include "support/sandbox.h"
 
 namespace {
 

@@ -125,10 +125,13 @@ std::string Dotted(const uint8_t *stored) {
     if (stored[i] & 0x80) continue;
     if (first) {
       const unsigned long long a = arc < 80 ? arc / 40 : 2;
-      text = std::to_string(a) + "." + std::to_string(arc - 40 * a);
+      text = std::to_string(a);
+      text += '.';
+      text += std::to_string(arc - 40 * a);
       first = false;
     } else {
-      text += "." + std::to_string(arc);
+      text += '.';
+      text += std::to_string(arc);
     }
     arc = 0;
   }

@@ -1,0 +1,224 @@
+// The plugin inside a GTK 2 connection editor: GLib, libnm, GTK 2 and
+// libglade in the process, a private X server, the plugin loaded by libnm
+// from its .name file or straight from the library.
+#include <glade/glade.h>
+#include <gtk/gtk.h>
+
+#include "properties/host.h"
+
+using namespace kel::test;
+using namespace kel::test::host;
+
+namespace {
+
+guint RefCount(gpointer object) { return g_atomic_int_get(&G_OBJECT(object)->ref_count); }
+std::string StringProperty(gpointer object, const char *name) {
+  char *value = nullptr;
+  g_object_get(object, name, &value, nullptr);
+  std::string s = value ? value : "(null)";
+  g_free(value);
+  return s;
+}
+
+// The sandbox with the dialog in place, a .name file for the built library,
+// and Xvfb on a display it picks itself (-displayfd), so parallel tests never collide.
+class EditorHost : public SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_TRUE(InstallDialog() && SilenceSystemLog());
+    nameFile_ = WriteNameFile(dir_.path());
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    if ((xvfb_ = fork()) == 0) {
+      int null = open("/dev/null", O_RDWR);
+      dup2(null, 0), dup2(null, 1), dup2(null, 2);
+      execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp", nullptr);
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string display = ":";
+    pollfd p{fds[0], POLLIN, 0};
+    for (char c; poll(&p, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n';) display += c;
+    close(fds[0]);
+    ASSERT_GT(display.size(), 1u) << "Xvfb did not report a display";
+    setenv("DISPLAY", display.c_str(), 1);
+  }
+  void TearDown() override {
+    if (xvfb_ > 0) kill(xvfb_, SIGTERM), waitpid(xvfb_, nullptr, 0);
+  }
+  // One editor process: GTK up on the private display, then body.
+  void Editor(const std::function<void()> &body) {
+    EXPECT_EQ(0, RunInChild([&] {
+      ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+      body();
+    }));
+  }
+  NMVpnEditorPlugin *LoadDirectly() {
+    GError *error = nullptr;
+    auto *plugin = nm_vpn_editor_plugin_load_from_file(KEL_LIBRARY_PATH, kService, getuid(), nullptr, nullptr, &error);
+    if (plugin == nullptr) ADD_FAILURE() << error->message;
+    return plugin;
+  }
+  TempDir dir_;
+  std::string nameFile_;
+  pid_t xvfb_ = -1;
+};
+
+TEST_F(EditorHost, LoadsThroughBothPathsDescribesItselfAndShowsTheVbox) {
+  Editor([&] {
+    NMVpnPluginInfo *info = nullptr;
+    NMVpnEditorPlugin *viaInfo = LoadThroughPluginInfo(nameFile_, &info), *direct = LoadDirectly();
+    ASSERT_TRUE(viaInfo && direct);
+    EXPECT_STREQ(nm_vpn_plugin_info_get_name(info), "kelvpn");
+    for (NMVpnEditorPlugin *plugin : {viaInfo, direct}) {
+      EXPECT_STREQ(G_OBJECT_TYPE_NAME(plugin), "KelVpnEditorPlugin");
+      EXPECT_EQ(StringProperty(plugin, NM_VPN_EDITOR_PLUGIN_NAME), "Tarvo KEL");
+      EXPECT_EQ(StringProperty(plugin, NM_VPN_EDITOR_PLUGIN_DESCRIPTION), "Tarvo KEL VPN plugin.");
+      EXPECT_EQ(StringProperty(plugin, NM_VPN_EDITOR_PLUGIN_SERVICE), kService);
+      EXPECT_EQ(nm_vpn_editor_plugin_get_capabilities(plugin), NM_VPN_EDITOR_PLUGIN_CAPABILITY_NONE);
+    }
+    GParamSpec *pspec = g_param_spec_ref_sink(g_param_spec_string("bogus", nullptr, nullptr, nullptr, G_PARAM_READABLE));
+    GValue value = G_VALUE_INIT;
+    g_value_init(&value, G_TYPE_STRING);
+    {
+      GLibLogCapture capture;  // an unknown property id: GLib's warning, the value unset
+      G_OBJECT_GET_CLASS(direct)->get_property(G_OBJECT(direct), 4, &value, pspec);
+      EXPECT_NE(capture.text.find("invalid property id 4 for \"bogus\" of type 'GParamString' in 'KelVpnEditorPlugin'"), std::string::npos) << capture.text;
+    }
+    EXPECT_EQ(g_value_get_string(&value), nullptr);
+    g_value_unset(&value);
+    g_param_spec_unref(pspec);
+    // The editor's widget is the dialog's vbox; an edit is refused and leaves
+    // the connection as it was; disposing twice releases the references once.
+    LiveInstances editors("kelvpn_editor_get_type");
+    NMConnection *connection = NewKelVpnConnection();
+    GError *error = nullptr;
+    NMVpnEditor *editor = nm_vpn_editor_plugin_get_editor(direct, connection, &error);
+    ASSERT_NE(editor, nullptr) << error->message;
+    GObject *widget = nm_vpn_editor_get_widget(editor);
+    ASSERT_TRUE(GTK_IS_VBOX(widget));
+    EXPECT_STREQ(glade_get_widget_name(GTK_WIDGET(widget)), "KelVpn-vbox");
+    EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(widget)), nullptr);
+    EXPECT_EQ(RefCount(widget), 1u) << "the editor keeps the only reference";
+    GVariant *before = nm_connection_to_dbus(connection, NM_CONNECTION_SERIALIZE_ALL);
+    EXPECT_FALSE(nm_vpn_editor_update_connection(editor, connection, &error));
+    ExpectPluginError(error, "KEL connection must not be edited directly. Use kel-ui instead.");
+    EXPECT_FALSE(nm_vpn_editor_update_connection(editor, connection, nullptr));
+    GVariant *after = nm_connection_to_dbus(connection, NM_CONNECTION_SERIALIZE_ALL);
+    EXPECT_TRUE(g_variant_equal(before, after));
+    g_variant_unref(before), g_variant_unref(after);
+    GladeXML *xml = GLADE_XML(g_object_ref(glade_get_widget_tree(GTK_WIDGET(g_object_ref(widget)))));
+    const guint widgetRefs = RefCount(widget), xmlRefs = RefCount(xml);
+    g_object_run_dispose(G_OBJECT(editor));
+    EXPECT_EQ(nm_vpn_editor_get_widget(editor), nullptr);
+    g_object_run_dispose(G_OBJECT(editor));
+    g_object_unref(editor);  // disposes a third time
+    EXPECT_TRUE(RefCount(widget) == widgetRefs - 1 && RefCount(xml) == xmlRefs - 1 && editors.live() == 0);
+    g_object_unref(widget), g_object_unref(xml), g_object_unref(connection), g_object_unref(direct), g_object_unref(info);
+  });
+}
+
+TEST_F(EditorHost, UnusableDialogOrAnErrorAlreadySetLeaveNothingBehind) {
+  const std::pair<const char *, std::string> cases[] = {
+      {nullptr, kNoResources}, {"KelVpn-vbox\n", kNoResources},
+      {"<?xml version=\"1.0\"?>\n<glade-interface><widget class=\"GtkVBox\" id=\"other-vbox\"/></glade-interface>\n", "Failed to load UI widget"}};
+  for (const auto &[content, message] : cases) {
+    unlink(kDialogPath);
+    if (content) {
+      ASSERT_TRUE(WriteFile(kDialogPath, content));
+    }
+    Editor([&] {
+      NMVpnEditorPlugin *plugin = LoadDirectly();
+      ASSERT_NE(plugin, nullptr);
+      LiveInstances editors("kelvpn_editor_get_type");
+      GError *error = nullptr;
+      {
+        GLibLogCapture libglade;  // libglade complains in its own words
+        EXPECT_EQ(nm_vpn_editor_plugin_get_editor(plugin, nullptr, &error), nullptr);
+      }
+      ExpectPluginError(error, message);
+      EXPECT_TRUE(editors.made() == 1 && editors.live() == 0);
+      g_object_unref(plugin);
+    });
+  }
+  Editor([&] {
+    NMVpnEditorPlugin *loaded = LoadDirectly();
+    auto factory = reinterpret_cast<NMVpnEditorPlugin *(*)(GError **)>(Entry("nm_vpn_editor_plugin_factory"));
+    auto editorNew = reinterpret_cast<NMVpnEditor *(*)(NMConnection *, GError **)>(Entry("nm_vpn_editor_interface_new"));
+    ASSERT_TRUE(loaded && factory && editorNew);
+    LiveInstances plugins("kelvpn_editor_plugin_get_type"), editors("kelvpn_editor_get_type");
+    GError *earlier = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_FAILED, "earlier"), *held = earlier;
+    GLibLogCapture capture;
+    EXPECT_TRUE(factory(&held) == nullptr && editorNew(nullptr, &held) == nullptr && held == earlier);
+    for (const char *fn : {"nm_vpn_editor_plugin_factory", "nm_vpn_editor_interface_new"})
+      EXPECT_NE(capture.text.find(std::string(fn) + ": assertion 'NULL == *error' failed"), std::string::npos) << capture.text;
+    EXPECT_TRUE(plugins.made() == 0 && editors.made() == 0);
+    g_error_free(held);
+    g_object_unref(loaded);
+  });
+}
+
+// What the connection editor does with a KelVpn connection: load, describe,
+// open an editor, try to save, close; again with the dialog gone; unload.
+// The trace lines that leaves, then nothing more from a plugin made later.
+TEST_F(EditorHost, EditingSessionLeavesItsTraceAndNothingAfterTheDispose) {
+  for (bool home : {true, false}) {
+    Editor([&] {
+      home ? setenv("HOME", "/home/editor", 1) : unsetenv("HOME");
+      NMVpnPluginInfo *info = nullptr;
+      NMVpnEditorPlugin *plugin = LoadThroughPluginInfo(nameFile_, &info);
+      ASSERT_NE(plugin, nullptr);
+      StringProperty(plugin, NM_VPN_EDITOR_PLUGIN_NAME);
+      StringProperty(plugin, NM_VPN_EDITOR_PLUGIN_DESCRIPTION);
+      nm_vpn_editor_plugin_get_capabilities(plugin);
+      NMConnection *connection = NewKelVpnConnection();
+      NMVpnEditor *editor = nm_vpn_editor_plugin_get_editor(plugin, connection, nullptr);
+      ASSERT_NE(editor, nullptr);
+      nm_vpn_editor_get_widget(editor);
+      EXPECT_FALSE(nm_vpn_editor_update_connection(editor, connection, nullptr));
+      g_object_unref(editor);
+      unlink(kDialogPath);
+      {
+        GLibLogCapture libglade;
+        EXPECT_EQ(nm_vpn_editor_plugin_get_editor(plugin, connection, nullptr), nullptr);
+      }
+      g_object_unref(connection);
+      g_object_unref(info);  // the last reference to the plugin
+      if (!home) {
+        EXPECT_TRUE(std::filesystem::is_empty("/usr/share/kel")) << "without a home nothing is logged";
+        return;
+      }
+      ExpectGolden("plugin_trace", Trace());
+      const std::string before = ReadFile(kLogPath);
+      ASSERT_TRUE(InstallDialog());
+      NMVpnEditorPlugin *again = reinterpret_cast<NMVpnEditorPlugin *(*)(GError **)>(Entry("nm_vpn_editor_plugin_factory"))(nullptr);
+      ASSERT_NE(again, nullptr);
+      EXPECT_EQ(StringProperty(again, NM_VPN_EDITOR_PLUGIN_SERVICE), kService);
+      g_object_unref(nm_vpn_editor_plugin_get_editor(again, nullptr, nullptr));
+      g_object_unref(again);
+      EXPECT_EQ(ReadFile(kLogPath), before) << "the log engine starts once per process";
+    });
+    ASSERT_TRUE(InstallDialog());
+    std::filesystem::remove_all("/usr/share/kel/logs");
+  }
+}
+
+}  // namespace
+
+// GLib must see its debug environment before it loads: in sanitizer builds
+// the program starts itself again with GTK's own leaks suppressed.
+int main(int argc, char **argv) {
+#ifdef KEL_SANITIZED
+  if (getenv("G_SLICE") == nullptr) {
+    setenv("LSAN_OPTIONS", "suppressions=" KEL_SOURCE_DIR "/tests/properties/gtk.supp:print_suppressions=0", 1);
+    setenv("G_SLICE", "always-malloc", 1);
+    setenv("G_DEBUG", "gc-friendly", 1);
+    execv("/proc/self/exe", argv);
+    return 2;
+  }
+#endif
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
