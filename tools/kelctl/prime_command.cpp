@@ -6,26 +6,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "kel/fips.h"
 #include "kel/prime.h"
 #include "kel/random.h"
 #include "kel/vlong.h"
 #include "kelctl/commands.h"
-
-extern "C" int32_t FIPS_powerupSelfTest(void) __attribute__((weak));
+#include "kelctl/util.h"
 
 namespace kelctl {
 namespace {
 
-constexpr uint32_t kMinBits = 9, kMaxBits = 16384;
-
-void Usage() {
-  std::fprintf(stderr,
-               "usage: kelctl prime --bits N        generate a probable prime of N bits (%u to %u)\n"
-               "       kelctl prime --test NUM...   test numbers (decimal, or hex with 0x)\n",
-               kMinBits, kMaxBits);
-}
+constexpr long kMinBits = 9, kMaxBits = 16384;
+constexpr char kUsage[] =
+    "usage: kelctl prime --bits N        generate a probable prime of N bits (9 to 16384)\n"
+    "       kelctl prime --test NUM...   test numbers (decimal, or hex with 0x)\n";
 
 struct Vlong {
   vlong *v = nullptr;
@@ -101,9 +97,9 @@ const char *SmallVerdict(uint32_t n) {
   return "prime";
 }
 
-int Test(RandomContext *ctx, int count, char **numbers) {
+int Test(RandomContext *ctx, const std::vector<const char *> &numbers) {
   int status = kExitOk;
-  for (int i = 0; i < count; ++i) {
+  for (size_t i = 0; i < numbers.size(); ++i) {
     Vlong n;
     if (!Parse(numbers[i], n)) {
       std::fprintf(stderr, "kelctl prime: '%s' is not a decimal or 0x-hex number\n", numbers[i]);
@@ -135,18 +131,21 @@ int Test(RandomContext *ctx, int count, char **numbers) {
 }  // namespace
 
 int RunPrime(int argc, char **argv) {
+  static constexpr Option kOptions[] = {{"--bits", nullptr, true}, {"--test", nullptr, false}};
   long bits = 0;
-  int first = 0;
-  if (argc >= 3 && !std::strcmp(argv[1], "--bits") && argc == 3) {
-    char *end = nullptr;
-    bits = std::strtol(argv[2], &end, 10);
-    if (*end != '\0' || bits < kMinBits || bits > kMaxBits) return Usage(), kExitUsage;
-  } else if (argc >= 3 && !std::strcmp(argv[1], "--test")) {
-    first = 2;
-  } else {
-    return Usage(), kExitUsage;
+  bool test = false;
+  std::vector<const char *> numbers;
+  Args a("prime", kUsage, argc, argv, kOptions);
+  while (a.Next()) {
+    if (a.id == Args::kOperand)
+      numbers.push_back(a.value);
+    else if (a.id == 1)
+      test = true;
+    else if (!a.Number(kMinBits, kMaxBits, &bits))
+      return a.exit;
   }
-  if (FIPS_powerupSelfTest != nullptr && FIPS_powerupSelfTestStatus() != 0) FIPS_powerupSelfTest();
+  if (a.exit >= 0) return a.exit;
+  if (test == (bits != 0) || test == numbers.empty()) return a.Fail("either --bits N or --test NUM...");
   if (int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) {
     std::fprintf(stderr,
                  "kelctl prime: the random generators are locked until the power-up self-test passes (status %d)\n",
@@ -159,8 +158,8 @@ int RunPrime(int argc, char **argv) {
     return kExitFailed;
   }
   int status = kExitOk;
-  if (first != 0) {
-    status = Test(ctx, argc - first, argv + first);
+  if (test) {
+    status = Test(ctx, numbers);
   } else {
     vlong *p = nullptr, *queue = nullptr;
     if (int32_t st = PRIME_generateSizedPrime(ctx, &p, static_cast<uint32_t>(bits), &queue); st != 0) {
