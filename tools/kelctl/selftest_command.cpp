@@ -96,6 +96,7 @@ int RunSelftest(int argc, char **argv) {
     return kExitFailed;
   }
   // The gate is open: time each test on its own, in the power-up order.
+  m_errorClass &= ~4u;  // no console line per key-pair consistency test
   std::printf("known-answer tests\n");
   int32_t first = 0;
   for (const auto &k : kKats) {
