@@ -70,6 +70,7 @@ int RunRandom(int argc, char **argv) {
     return kExitFailed;
   }
   uint8_t buffer[kChunk];
+  WipeOnExit wipeBuffer(buffer);
   int32_t status = 0;
   unsigned long column = 0;
   for (unsigned long done = 0; done < count && status == 0;) {
@@ -85,7 +86,6 @@ int RunRandom(int argc, char **argv) {
     done += n;
   }
   if (column != 0) std::printf("\n");
-  std::memset(buffer, 0, sizeof buffer);
   RANDOM_releaseContext(&ctx);
   if (status != 0) {
     std::fprintf(stderr, "kelctl random: the generator failed (status %d)\n", status);
