@@ -87,12 +87,12 @@ TEST_F(Install, ManualPageAndCompletionKnowEveryCommand) {
   for (std::string line; std::getline(help, line);) {
     std::smatch m;
     if (!std::regex_match(line, m, std::regex("  ([a-z][a-z0-9-]*)( .*)?"))) continue;
-    const std::string name = m[1], usage = m[2], options = " " + complete(name + " --");
+    const std::string name = m[1], usage = m[2], options = std::string(" ") + complete(name + " --");
     ++commands;
     EXPECT_NE(source.find("\n.SS \"" + name + (usage.size() > 1 ? " " : "\"")), std::string::npos) << name;
-    EXPECT_NE((" " + complete(name.substr(0, 2))).find(" " + name + " "), std::string::npos) << name;
+    EXPECT_NE((std::string(" ") + complete(name.substr(0, 2))).find(" " + name + " "), std::string::npos) << name;
     for (std::sregex_iterator o(usage.begin(), usage.end(), optionPattern), end; o != end; ++o)
-      EXPECT_NE(options.find(" " + o->str() + " "), std::string::npos) << name << " " << o->str();
+      EXPECT_NE(options.find(std::string(" ") + o->str() + " "), std::string::npos) << name << " " << o->str();
   }
   EXPECT_GE(commands, 7);
   EXPECT_EQ(complete("digest --algo sha5"), "sha512 ");
