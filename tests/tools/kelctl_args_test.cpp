@@ -121,7 +121,7 @@ TEST(KelctlSelftest, ABrokenLibraryIsNamedAndItsAlgorithmsRefused) {
   EXPECT_NE(r.out.find("kelctl selftest: " + failed), std::string::npos) << r.out;
   const struct {
     const char *args, *refusal;
-  } refused[] = {{" digest --algo sha256", "kelctl digest: sha256 is not available"},
+  } refused[] = {{" digest --algo sha256", "kelctl digest: sha256 is unavailable"},
                  {" enc -e --key 000102030405060708090a0b0c0d0e0f --out - --in", "kelctl enc: AES-GCM is unavailable"}};
   for (const auto &c : refused) {
     r = Shell("{ " + env + kKelctl + c.args + f + " >/dev/null; }");

@@ -110,13 +110,10 @@ void PrintName(const char *name, bool escaped) {
 }
 
 void PrintStatus(const Options &o, int32_t status) {
-  if (status == ERR_FIPS_SELFTEST_NOT_RUN || (status <= -16500 && status > -16600)) {
-    std::fprintf(stderr,
-                 "kelctl digest: %s is not available: the toolkit's power-up self-test has not passed (status %d)\n",
-                 o.algo, status);
-  } else {
+  if (GateStatus(status))
+    Refuse("digest", o.algo, status);
+  else
     std::fprintf(stderr, "kelctl digest: %s failed (status %d)\n", o.algo, status);
-  }
 }
 
 // Digest or MAC of one stream into out; the toolkit status, or 1 for a read

@@ -42,13 +42,6 @@ constexpr char kUsage[] =
     "  KEY, POINT, SIG: hex, or @FILE for raw bytes (@- standard input); H: sha1|sha224|sha256|sha384|sha512\n"
     "  (default sha256 for P-256, sha384 for P-384)\n";
 
-bool WriteFile(const std::string &path, const uint8_t *data, size_t n) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(data, 1, n, f) == n;
-  return std::fclose(f) == 0 && ok;
-}
-
 // Hex, or @FILE for raw bytes.
 bool Value(const char *text, Bytes *out) {
   if (text[0] == '@') return ReadInput(text + 1, out);
@@ -69,12 +62,8 @@ bool ToUnits(const Options &o, const Bytes &b, uint32_t *units) {
 }
 
 int Fail(const char *what, int32_t status) {
-  if (status == ERR_FIPS_SELFTEST_NOT_RUN)
-    std::fprintf(stderr, "kelctl ec: %s: the power-up self-test has not run (status %d)\n", what, status);
-  else if (status <= -16500 && status > -16600)
-    std::fprintf(stderr, "kelctl ec: %s: the toolkit is in the error state (status %d)\n", what, status);
-  else
-    std::fprintf(stderr, "kelctl ec: %s failed (status %d)\n", what, status);
+  if (GateStatus(status)) return Refuse("ec", what, status);
+  std::fprintf(stderr, "kelctl ec: %s failed (status %d)\n", what, status);
   return kExitFailed;
 }
 
@@ -111,7 +100,8 @@ int GenKey(const Options &o, RandomContext *rng) {
   int rc = kExitOk;
   if (o.out != nullptr) {
     const std::string prefix = o.out;
-    if (!WriteFile(prefix + ".key", key.data(), key.size()) || !WriteFile(prefix + ".pub", pub.data(), pub.size())) {
+    if (!WriteOutput(prefix + ".key", key.data(), key.size(), 0600) ||
+        !WriteOutput(prefix + ".pub", pub.data(), pub.size())) {
       std::fprintf(stderr, "kelctl ec: cannot write %s.key / %s.pub\n", o.out, o.out);
       rc = kExitFailed;
     } else {
@@ -131,7 +121,7 @@ int Emit(const Options &o, const char *label, const uint8_t *data, size_t n) {
     PrintHex(label, data, n);
     return kExitOk;
   }
-  if (WriteFile(o.out, data, n)) return kExitOk;
+  if (WriteOutput(o.out, data, n, std::strcmp(label, "secret") == 0 ? 0600 : 0644)) return kExitOk;
   std::fprintf(stderr, "kelctl ec: cannot write %s\n", o.out);
   return kExitFailed;
 }

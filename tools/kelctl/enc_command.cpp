@@ -270,13 +270,7 @@ int RunEnc(int argc, char **argv) {
 
   // AES-GCM is an approved algorithm: it works only once the power-up
   // self-test has passed (kelctl runs it at start).
-  if (const int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) {
-    std::fprintf(stderr,
-                 "kelctl enc: AES-GCM is unavailable: the toolkit's power-up self-test has not passed "
-                 "(status %d%s); nothing was read or written\n",
-                 gate, gate == ERR_FIPS_SELFTEST_NOT_RUN ? ": the self-test has not run" : "");
-    return kExitFailed;
-  }
+  if (const int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) return Refuse("enc", "AES-GCM", gate);
 
   if (outPath != "-" && !IsRegularOrMissing(outPath))
     return Fail("%s is not a regular file: refusing to replace it (--out - writes to standard output)",

@@ -146,12 +146,7 @@ int RunPrime(int argc, char **argv) {
   }
   if (a.exit >= 0) return a.exit;
   if (test == (bits != 0) || test == numbers.empty()) return a.Fail("either --bits N or --test NUM...");
-  if (int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) {
-    std::fprintf(stderr,
-                 "kelctl prime: the random generators are locked until the power-up self-test passes (status %d)\n",
-                 gate);
-    return kExitFailed;
-  }
+  if (int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) return Refuse("prime", "the random generator", gate);
   RandomContext *ctx = nullptr;
   if (int32_t st = RANDOM_acquireContext(&ctx); st != 0) {
     std::fprintf(stderr, "kelctl prime: could not create the generator (status %d)\n", st);

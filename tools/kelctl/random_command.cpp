@@ -22,19 +22,6 @@ constexpr char kUsage[] =
     "usage: kelctl random [--generator ctr-drbg|fips186] N\n"
     "  N: number of bytes, 1 to 1048576; the default generator is the AES-256 CTR-DRBG\n";
 
-void ExplainGate(int32_t status) {
-  if (status == ERR_FIPS_SELFTEST_NOT_RUN)
-    std::fprintf(stderr,
-                 "kelctl random: the power-up self-test has not run (status %d); the approved random generators "
-                 "stay locked until it passes\n",
-                 status);
-  else
-    std::fprintf(stderr,
-                 "kelctl random: the toolkit is in the error state (power-up status %d); the approved random "
-                 "generators stay locked until a new self-test passes\n",
-                 status);
-}
-
 }  // namespace
 
 int RunRandom(int argc, char **argv) {
@@ -60,10 +47,7 @@ int RunRandom(int argc, char **argv) {
   if (countText == nullptr) return a.Fail("how many bytes?");
   const unsigned long count = static_cast<unsigned long>(parsed);
 
-  if (int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) {
-    ExplainGate(gate);
-    return kExitFailed;
-  }
+  if (int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) return Refuse("random", "the random generator", gate);
   RandomContext *ctx = nullptr;
   if (int32_t st = RANDOM_acquireContextEx(&ctx, kind); st != 0) {
     std::fprintf(stderr, "kelctl random: could not create the generator (status %d)\n", st);

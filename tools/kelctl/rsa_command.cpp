@@ -39,11 +39,7 @@ int Fail(const char *what, int32_t status) {
 bool ReadFile(const std::string &path, Bytes &out) { return ReadInput(path.c_str(), &out); }
 
 bool WriteFile(const std::string &path, const Bytes &data, mode_t mode) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  chmod(path.c_str(), mode);
-  const bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  return std::fclose(f) == 0 && ok;
+  return WriteOutput(path, data.data(), data.size(), mode);
 }
 
 std::string Hex(const vlong *v) {
@@ -274,11 +270,7 @@ int RunRsa(int argc, char **argv) {
     if (o.verb != v.verb) continue;
     if ((v.in && o.in.empty()) || (v.out && o.out.empty()) || (o.verb == "verify" && o.sig.empty()))
       return a.Fail("%s wants --in and --out (verify: --in and --sig)", v.verb);
-    if (const int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) {
-      std::fprintf(stderr, "kelctl rsa: RSA is locked: power-up status %d%s\n", gate,
-                   gate == ERR_FIPS_SELFTEST_NOT_RUN ? ": the self-test has not run" : "");
-      return kExitFailed;
-    }
+    if (const int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) return Refuse("rsa", "RSA", gate);
     Session s;
     if (v.load) {
       if (int32_t st = s.Load(o.key); st != 0) return Fail("cannot load the key file", st);

@@ -10,6 +10,10 @@
 // a lone "-" is an operand.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -117,6 +121,32 @@ inline bool ReadInput(const char *path, Bytes *out) {
     errno = err ? err : EIO;
   }
   return ok;
+}
+
+// A status of the power-up gate: the self-test has not run, or it failed.
+inline bool GateStatus(int32_t status) { return status <= -16500 && status > -16600; }
+
+// A command refusing what the closed gate keeps off: one line on standard
+// error, and 1.
+inline int Refuse(const char *command, const char *what, int32_t status) {
+  std::fprintf(stderr, "kelctl %s: %s is unavailable: the toolkit's power-up self-test has not passed (status %d)\n",
+               command, what, status);
+  return kExitFailed;
+}
+
+// Writes n bytes to path, created or replaced, with the given mode from the
+// start (0600 for secrets); false with errno saying why.
+inline bool WriteOutput(const std::string &path, const uint8_t *data, size_t n, mode_t mode = 0644) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  bool ok = fchmod(fd, mode) == 0;
+  for (size_t done = 0; ok && done < n;) {
+    const ssize_t w = write(fd, data + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    ok = w > 0;
+    done += ok ? static_cast<size_t>(w) : 0;
+  }
+  return close(fd) == 0 && ok;
 }
 
 struct Option {
