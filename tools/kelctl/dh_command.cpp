@@ -44,14 +44,6 @@ constexpr char kUsage[] =
     "  N: 1, 2, 5, 14 (default), 15, 16, 17, 18 or 24\n"
     "  --private-a/-b: the two private values in hex (both or neither)\n";
 
-std::string HexOf(const vlong *v) {
-  int32_t n = 0;
-  VLONG_byteStringFromVlong(v, nullptr, &n);
-  Bytes bytes(static_cast<size_t>(n));
-  if (n > 0) VLONG_byteStringFromVlong(v, bytes.data(), &n);
-  return ToHex(bytes.data(), bytes.size());
-}
-
 // One party: group parameters and a private value from the given bytes.
 int32_t MakeParty(uint32_t group, const Bytes &privateBytes, DhContext **ctx) {
   int32_t st = DH_allocate(ctx);
@@ -150,8 +142,8 @@ int RunDh(int argc, char **argv) {
     std::printf("group:          %ld, %s\n", group, name);
     std::printf("private values: %u and %u bits, from %s\n", VLONG_bitLength(a->privateValue),
                 VLONG_bitLength(b->privateValue), source);
-    std::printf("A public:       %s\n", HexOf(a->ownPublicValue).c_str());
-    std::printf("B public:       %s\n", HexOf(b->ownPublicValue).c_str());
+    std::printf("A public:       %s\n", ToHex(a->ownPublicValue).c_str());
+    std::printf("B public:       %s\n", ToHex(b->ownPublicValue).c_str());
     std::printf("agreement:      %s\n", agreed ? "both parties hold the same secret" : "FAILED: the secrets differ");
     std::printf("%-16s%s\n", sha256 ? "secret SHA-256:" : "secret MD5:", ToHex(digest, sha256 ? 32 : 16).c_str());
     result = agreed ? kExitOk : kExitFailed;

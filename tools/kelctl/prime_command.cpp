@@ -37,15 +37,8 @@ bool Parse(const char *text, Vlong &out) {
   const char *p = hex ? text + 2 : text;
   if (*p == '\0') return false;
   for (; *p; ++p) {
-    int digit;
-    if (*p >= '0' && *p <= '9')
-      digit = *p - '0';
-    else if (hex && *p >= 'a' && *p <= 'f')
-      digit = *p - 'a' + 10;
-    else if (hex && *p >= 'A' && *p <= 'F')
-      digit = *p - 'A' + 10;
-    else
-      return false;
+    const int digit = hex ? HexDigit(*p) : *p >= '0' && *p <= '9' ? *p - '0' : -1;
+    if (digit < 0) return false;
     if (hex) {
       if (VLONG_shlXvlong(out.v, 4) != 0) return false;
     } else {
@@ -77,15 +70,8 @@ std::string Decimal(const vlong *value) {
 }
 
 std::string Hex(const vlong *value) {
-  int32_t len = 0;
-  VLONG_byteStringFromVlong(value, nullptr, &len);
-  std::string b(static_cast<size_t>(len), '\0'), out = "0x";
-  VLONG_byteStringFromVlong(value, reinterpret_cast<uint8_t *>(b.data()), &len);
-  for (unsigned char c : b) {
-    out += "0123456789abcdef"[c >> 4];
-    out += "0123456789abcdef"[c & 15];
-  }
-  return len ? out : "0x0";
+  const std::string s = ToHex(value);
+  return "0x" + (s.empty() ? std::string("0") : s);
 }
 
 // Below 2^16 the answer is exact by trial division (the toolkit's own test

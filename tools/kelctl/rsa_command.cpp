@@ -43,11 +43,8 @@ bool WriteFile(const std::string &path, const Bytes &data, mode_t mode) {
 }
 
 std::string Hex(const vlong *v) {
-  int32_t len = 0;
-  VLONG_byteStringFromVlong(v, nullptr, &len);
-  Bytes b(static_cast<size_t>(len));
-  VLONG_byteStringFromVlong(v, b.data(), &len);
-  return b.empty() ? "0" : ToHex(b.data(), b.size());
+  const std::string s = ToHex(v);
+  return s.empty() ? "0" : s;
 }
 
 // The SHA-256 DigestInfo (RFC 8017, 9.2) of a file's bytes.

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "kel/vlong.h"
 
 namespace kelctl {
 
@@ -97,6 +98,15 @@ inline std::string ToHex(const uint8_t *p, size_t n) {
     s[2 * i + 1] = kDigits[p[i] & 15];
   }
   return s;
+}
+
+// A big number's bytes in hex, big-endian, without leading zero bytes ("" for 0).
+inline std::string ToHex(const vlong *v) {
+  int32_t n = 0;
+  VLONG_byteStringFromVlong(v, nullptr, &n);
+  Bytes b(static_cast<size_t>(n));
+  if (n > 0) VLONG_byteStringFromVlong(v, b.data(), &n);
+  return ToHex(b.data(), b.size());
 }
 
 // The whole of a file, or of standard input for "-". On failure false with
