@@ -27,6 +27,7 @@
 #include "kel/debug_console.h"
 #include "kel/generic.h"
 #include "kel/os.h"
+#include "log/log_apps.h"
 #include "log/log_engine.h"
 
 namespace kel::log {
@@ -43,23 +44,6 @@ constexpr const char kDefaultDirectory[] = "/usr/share/kel/logs/";
 
 constexpr const char *kSeverityNames[] = {"ERROR", "WARN", "INFO", "DEBUG", "TRACE"};
 constexpr uint32_t kSeverityCount = sizeof kSeverityNames / sizeof kSeverityNames[0];
-
-struct AppInfo {
-  const char *name;
-  const char *file;
-  const char *fileOld;
-  bool callerDirectory;  // honours the caller's directory; the others log to the fixed one
-};
-
-constexpr AppInfo kApps[] = {
-    {"KEL", "app-kel.log", "app-kel-old.log", true},
-    {"VPN", "app-vpn.log", "app-vpn-old.log", false},
-    {"BSEC", "app-bsec.log", "app-bsec-old.log", false},
-    {"PAM", "app-pam.log", "app-pam-old.log", false},
-    {"VPN_PLUGIN", "app-vpn-plugin.log", "app-vpn-plugin-old.log", false},
-    {"CLI", "app-kel.log", "app-kel-old.log", true},
-};
-static_assert(sizeof kApps / sizeof kApps[0] == LOG_APP_MAX);
 
 constexpr const char *kErrorNames[] = {
     "KEL_ERROR_NOERROR",

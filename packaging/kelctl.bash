@@ -1,21 +1,21 @@
 # bash completion for kelctl(1)
 
 # One row per subcommand: its name, what its other arguments are (file, dir
-# or none), then its options.
+# or none), then its options (every subcommand takes --help).
 _kelctl_commands=(
   "log      none --app --dir --stdout --help"
-  "archive  dir  --log-dir --cli --verbose"
-  "digest   file --algo --hmac-key --tag --check --quiet --status --warn --strict --ignore-missing"
+  "archive  dir  --log-dir --cli --verbose --help"
+  "digest   file --algo --hmac-key --tag --check --quiet --status --warn --strict --ignore-missing --help"
   "enc      none --encrypt --decrypt --key --key-file --in --out --help"
-  "speed    none"
+  "speed    none --help"
   "plugin   none --name --without-glade --help"
-  "random   none --generator"
-  "console  none --port --wait"
-  "prime    none --bits --test"
-  "rsa      file --bits --key --in --out --sig"
-  "ec       file --curve --key --pub --sig --peer --out --hash"
-  "dh       none --group --private-a --private-b"
-  "oid      none"
+  "random   none --generator --help"
+  "console  none --port --wait --help"
+  "prime    none --bits --test --help"
+  "rsa      file --bits --key --in --out --sig --help"
+  "ec       file --curve --key --pub --sig --peer --out --hash --help"
+  "dh       none --group --private-a --private-b --help"
+  "oid      none --help"
   "selftest none --help"
 )
 

@@ -86,6 +86,9 @@ TEST_F(EcCommand, Usage) {
   EXPECT_EQ(Run({"genkey", "--curve", "p521"}), 2);
   EXPECT_EQ(Run({"derive", "--key", "zz", "--peer", "04"}), 2);  // not hex
   EXPECT_EQ(Run({"frobnicate"}), 2);
+  gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
+  EXPECT_EQ(Run({"genkey", "--out", Path("k")}), 1);  // the command never opens the gate itself
+  EXPECT_FALSE(fs::exists(Path("k.key")));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// kelctl random: argument handling, and the plain refusal while the
-// power-up self-test has not passed (the tool never opens the gate itself).
+// kelctl random: argument handling, and bytes from each generator behind the
+// self-test kelctl runs at start.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -15,6 +15,7 @@
 #include "kel/archive.h"
 #include "kel/log.h"
 #include "kelctl/commands.h"
+#include "kelctl/util.h"
 
 namespace kelctl {
 namespace {
@@ -59,24 +60,22 @@ int RunArchive(int argc, char **argv) {
   const char *logDir = nullptr;
   uint32_t app = LOG_APP_KEL;
   bool verbose = false;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--log-dir") && i + 1 < argc) {
-      logDir = argv[++i];
-    } else if (!std::strcmp(argv[i], "--cli")) {
-      app = LOG_APP_CLI;
-    } else if (!std::strcmp(argv[i], "--verbose")) {
-      verbose = true;
-    } else if (argv[i][0] != '-' && dir == nullptr) {
-      dir = argv[i];
-    } else {
-      std::fputs(kUsage, stderr);
-      return kExitUsage;
+  enum { kLogDir, kCli, kVerbose };
+  static constexpr Option kOptions[] = {
+      {"--log-dir", nullptr, true}, {"--cli", nullptr, false}, {"--verbose", nullptr, false}};
+  Args a("archive", kUsage, argc, argv, kOptions);
+  while (a.Next()) {
+    switch (a.id) {
+      case kLogDir: logDir = a.value; break;
+      case kCli: app = LOG_APP_CLI; break;
+      case kVerbose: verbose = true; break;
+      default:
+        if (dir != nullptr) return a.Fail("unexpected argument '%s'", a.value);
+        dir = a.value;
     }
   }
-  if (dir == nullptr) {
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-  }
+  if (a.exit >= 0) return a.exit;
+  if (dir == nullptr) return a.Fail("which directory?");
   struct stat st{};
   const int notUsable = stat(dir, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
   if (notUsable != 0) {

@@ -3,6 +3,8 @@
 // 0 success, 1 the operation failed, 2 bad usage.
 #pragma once
 
+#include <cstdint>
+
 namespace kelctl {
 
 constexpr int kExitOk = 0;
@@ -14,7 +16,15 @@ struct Command {
   const char *usage;    // arguments, for --help
   const char *summary;  // one line
   int (*run)(int argc, char **argv);  // argv[0] is the subcommand's name
+  bool approved;  // uses an approved algorithm: the power-up self-test runs first
 };
+
+// The one place the gate opens: runs the toolkit's power-up self-test (quietly)
+// and returns its status.
+int32_t OpenGate();
+// Says on standard error that the self-test failed, with the status and the
+// tests that fail with it.
+void ReportGateFailure(const char *who, int32_t status);
 
 int RunLog(int argc, char **argv);
 int RunArchive(int argc, char **argv);

@@ -10,6 +10,7 @@
 #include "kel/os.h"
 #include "kel/sockets.h"
 #include "kelctl/commands.h"
+#include "kelctl/util.h"
 
 namespace kelctl {
 namespace {
@@ -21,19 +22,10 @@ std::atomic<bool> g_activated{false};
 char g_line[128];
 size_t g_lineLength = 0;
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: kelctl console --port N [--wait SECONDS]\n"
-               "  N: 1 to 65535; waits for one console client, prints its activation line and exits;\n"
-               "  --wait: give up after SECONDS (default: wait without limit)\n");
-}
-
-bool ParseNumber(const char *text, unsigned long low, unsigned long high, unsigned long *out) {
-  char *end = nullptr;
-  if (text[0] < '0' || text[0] > '9') return false;
-  *out = std::strtoul(text, &end, 10);
-  return *end == '\0' && *out >= low && *out <= high;
-}
+constexpr char kUsage[] =
+    "usage: kelctl console --port N [--wait SECONDS]\n"
+    "  N: 1 to 65535; waits for one console client, prints its activation line and exits;\n"
+    "  --wait: give up after SECONDS (default: wait without limit)\n";
 
 // Receives the console's text (one character a call, from the server
 // thread), shows it, and notes when the activation line is complete.
@@ -54,21 +46,22 @@ void OnConsoleText(const char *text) {
 }  // namespace
 
 int RunConsole(int argc, char **argv) {
-  unsigned long port = 0;
-  unsigned long waitSeconds = 0;  // 0: no limit
-  for (int i = 1; i < argc; ++i) {
-    bool isPort = !std::strcmp(argv[i], "--port");
-    bool isWait = !std::strcmp(argv[i], "--wait");
-    if ((!isPort && !isWait) || ++i >= argc) return Usage(), kExitUsage;
-    if (!ParseNumber(argv[i], 1, isPort ? 65535 : 86400, isPort ? &port : &waitSeconds)) return Usage(), kExitUsage;
+  static constexpr Option kOptions[] = {{"--port", nullptr, true}, {"--wait", nullptr, true}};
+  long port = 0;
+  long waitSeconds = 0;  // 0: no limit
+  Args a("console", kUsage, argc, argv, kOptions);
+  while (a.Next()) {
+    if (a.id == Args::kOperand) return a.Fail("unexpected argument '%s'", a.value);
+    if (!a.Number(1, a.id == 0 ? 65535 : 86400, a.id == 0 ? &port : &waitSeconds)) return a.exit;
   }
-  if (port == 0) return Usage(), kExitUsage;
+  if (a.exit >= 0) return a.exit;
+  if (port == 0) return a.Fail("--port is needed");
 
   // The server reports a busy port only on its own thread; try the port
   // here first so the tool can say so and fail.
   int32_t probe = -1;
   if (int32_t st = LINUX_TCP_listenSocket(&probe, static_cast<int32_t>(port)); st != 0) {
-    std::fprintf(stderr, "kelctl console: cannot listen on port %lu (status %d)\n", port, st);
+    std::fprintf(stderr, "kelctl console: cannot listen on port %ld (status %d)\n", port, st);
     return kExitFailed;
   }
   LINUX_TCP_closeSocket(probe);
@@ -80,15 +73,15 @@ int RunConsole(int argc, char **argv) {
     std::fprintf(stderr, "kelctl console: the server thread could not start (status %d)\n", st);
     return kExitFailed;
   }
-  std::printf("kelctl console: debug console listening on port %lu (every local address); connect with: nc "
-              "127.0.0.1 %lu\n",
+  std::printf("kelctl console: debug console listening on port %ld (every local address); connect with: nc "
+              "127.0.0.1 %ld\n",
               port, port);
   std::fflush(stdout);
 
   for (unsigned long waited = 0; !g_activated.load(); waited += kPollMs) {
-    if (waitSeconds != 0 && waited >= waitSeconds * 1000) {
+    if (waitSeconds != 0 && waited >= static_cast<unsigned long>(waitSeconds) * 1000) {
       DEBUG_CONSOLE_stop();
-      std::fprintf(stderr, "kelctl console: no console client within %lu s\n", waitSeconds);
+      std::fprintf(stderr, "kelctl console: no console client within %ld s\n", waitSeconds);
       return kExitFailed;
     }
     LINUX_sleepMS(kPollMs);

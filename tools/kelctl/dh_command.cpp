@@ -17,6 +17,7 @@
 #include "kel/random.h"
 #include "kel/vlong.h"
 #include "kelctl/commands.h"
+#include "kelctl/util.h"
 
 namespace kelctl {
 namespace {
@@ -38,66 +39,37 @@ constexpr GroupName kGroupNames[] = {
     {24, "2048-bit MODP group with 256-bit prime-order subgroup (RFC 5114)"},
 };
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: kelctl dh [--group N] [--private-a HEX --private-b HEX]\n"
-               "  N: 1, 2, 5, 14 (default), 15, 16, 17, 18 or 24\n"
-               "  --private-a/-b: the two private values in hex (both or neither)\n");
-}
-
-bool ParseHex(const char *text, std::string *bytes) {
-  std::string hex = text;
-  if (hex.empty() || hex.size() > 2048) return false;
-  if (hex.size() % 2) hex = "0" + hex;
-  bytes->clear();
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    char pair[3] = {hex[i], hex[i + 1], 0}, *end = nullptr;
-    const unsigned long v = std::strtoul(pair, &end, 16);
-    if (*end != '\0' || pair[0] == '+' || pair[0] == '-' || pair[0] == ' ') return false;
-    bytes->push_back(static_cast<char>(v));
-  }
-  return true;
-}
-
-std::string HexOf(const vlong *v) {
-  int32_t n = 0;
-  VLONG_byteStringFromVlong(v, nullptr, &n);
-  std::string bytes(static_cast<size_t>(n), '\0'), hex;
-  if (n > 0) VLONG_byteStringFromVlong(v, reinterpret_cast<uint8_t *>(bytes.data()), &n);
-  char two[3];
-  for (unsigned char c : bytes) {
-    std::snprintf(two, sizeof two, "%02x", c);
-    hex += two;
-  }
-  return hex;
-}
+constexpr char kUsage[] =
+    "usage: kelctl dh [--group N] [--private-a HEX --private-b HEX]\n"
+    "  N: 1, 2, 5, 14 (default), 15, 16, 17, 18 or 24\n"
+    "  --private-a/-b: the two private values in hex (both or neither)\n";
 
 // One party: group parameters and a private value from the given bytes.
-int32_t MakeParty(uint32_t group, const std::string &privateBytes, DhContext **ctx) {
+int32_t MakeParty(uint32_t group, const Bytes &privateBytes, DhContext **ctx) {
   int32_t st = DH_allocate(ctx);
   if (st == 0) st = DH_getP(static_cast<int32_t>(group), &(*ctx)->prime);
   if (st == 0) st = DH_getG(group, &(*ctx)->generator, nullptr);
   if (st == 0)
-    st = VLONG_vlongFromByteString(reinterpret_cast<const uint8_t *>(privateBytes.data()),
-                                   static_cast<int32_t>(privateBytes.size()), &(*ctx)->privateValue, nullptr);
+    st = VLONG_vlongFromByteString(privateBytes.data(), static_cast<int32_t>(privateBytes.size()),
+                                   &(*ctx)->privateValue, nullptr);
   return st;
 }
 
 // 48 private bytes for each party: the toolkit's generator behind an open
 // gate, the kernel otherwise.
-int32_t DrawPrivate(std::string *a, std::string *b, const char **source) {
-  a->assign(DH_PRIVATE_VALUE_BYTES, '\0');
-  b->assign(DH_PRIVATE_VALUE_BYTES, '\0');
+int32_t DrawPrivate(Bytes *a, Bytes *b, const char **source) {
+  a->assign(DH_PRIVATE_VALUE_BYTES, 0);
+  b->assign(DH_PRIVATE_VALUE_BYTES, 0);
   RandomContext *rng = nullptr;
   if (FIPS_powerupSelfTestStatus() == 0 && RANDOM_acquireContext(&rng) == 0) {
     *source = "the toolkit's CTR-DRBG";
-    int32_t st = RANDOM_numberGenerator(rng, reinterpret_cast<uint8_t *>(a->data()), DH_PRIVATE_VALUE_BYTES);
-    if (st == 0) st = RANDOM_numberGenerator(rng, reinterpret_cast<uint8_t *>(b->data()), DH_PRIVATE_VALUE_BYTES);
+    int32_t st = RANDOM_numberGenerator(rng, a->data(), DH_PRIVATE_VALUE_BYTES);
+    if (st == 0) st = RANDOM_numberGenerator(rng, b->data(), DH_PRIVATE_VALUE_BYTES);
     RANDOM_releaseContext(&rng);
     return st;
   }
   *source = "the kernel (the toolkit's generators wait for the power-up self-test)";
-  for (std::string *s : {a, b})
+  for (Bytes *s : {a, b})
     if (getrandom(s->data(), s->size(), 0) != static_cast<ssize_t>(s->size())) return -17600;
   return 0;
 }
@@ -105,32 +77,34 @@ int32_t DrawPrivate(std::string *a, std::string *b, const char **source) {
 }  // namespace
 
 int RunDh(int argc, char **argv) {
-  uint32_t group = 14;
-  std::string privA, privB;
+  enum { kGroup, kPrivateA, kPrivateB };
+  static constexpr Option kOptions[] = {
+      {"--group", nullptr, true}, {"--private-a", nullptr, true}, {"--private-b", nullptr, true}};
+  long group = 14;
+  Bytes privA, privB;
+  WipeOnExit wipeA(privA);
+  WipeOnExit wipeB(privB);
   bool givenA = false, givenB = false;
-  for (int i = 1; i < argc; ++i) {
-    if (i + 1 >= argc) return Usage(), kExitUsage;
-    const char *opt = argv[i], *value = argv[++i];
-    if (!std::strcmp(opt, "--group")) {
-      char *end = nullptr;
-      const unsigned long n = std::strtoul(value, &end, 10);
-      if (*end != '\0' || value[0] < '0' || value[0] > '9' || n > 1000) return Usage(), kExitUsage;
-      group = static_cast<uint32_t>(n);
-    } else if (!std::strcmp(opt, "--private-a") && ParseHex(value, &privA)) {
-      givenA = true;
-    } else if (!std::strcmp(opt, "--private-b") && ParseHex(value, &privB)) {
-      givenB = true;
+  Args args("dh", kUsage, argc, argv, kOptions);
+  while (args.Next()) {
+    if (args.id == kGroup) {
+      if (!args.Number(0, 1000, &group)) return args.exit;
+    } else if (args.id == Args::kOperand) {
+      return args.Fail("unexpected argument '%s'", args.value);
+    } else if (std::strlen(args.value) == 0 || std::strlen(args.value) > 2048 ||
+               !ParseHex(args.value, args.id == kPrivateA ? &privA : &privB, true)) {
+      return args.Fail("%s wants 1 to 2048 hex digits", kOptions[args.id].name);
     } else {
-      return Usage(), kExitUsage;
+      (args.id == kPrivateA ? givenA : givenB) = true;
     }
   }
-  if (givenA != givenB) return Usage(), kExitUsage;
+  if (args.exit >= 0) return args.exit;
+  if (givenA != givenB) return args.Fail("--private-a and --private-b go together");
   const char *name = nullptr;
   for (const auto &g : kGroupNames)
-    if (g.number == group) name = g.text;
+    if (static_cast<long>(g.number) == group) name = g.text;
   if (name == nullptr) {
-    std::fprintf(stderr, "kelctl dh: unknown group %u (status %d)\n", group, ERR_DH_UNKNOWN_GROUP);
-    return Usage(), kExitUsage;
+    return args.Fail("unknown group %ld (status %d)", group, ERR_DH_UNKNOWN_GROUP);
   }
   const char *source = "the command line";
   if (!givenA) {
@@ -141,10 +115,8 @@ int RunDh(int argc, char **argv) {
   }
 
   DhContext *a = nullptr, *b = nullptr;
-  int32_t st = MakeParty(group, privA, &a);
-  if (st == 0) st = MakeParty(group, privB, &b);
-  std::memset(privA.data(), 0, privA.size());
-  std::memset(privB.data(), 0, privB.size());
+  int32_t st = MakeParty(static_cast<uint32_t>(group), privA, &a);
+  if (st == 0) st = MakeParty(static_cast<uint32_t>(group), privB, &b);
   // Without a peer value yet, an exchange computes the party's own public
   // value and stops at the missing peer (-6001); then the two swap.
   if (st == 0 && DH_computeKeyExchange(a, nullptr) != ERR_DH_NULL) st = -1;
@@ -160,23 +132,20 @@ int RunDh(int argc, char **argv) {
     const bool agreed = VLONG_compareSignedVlongs(a->sharedSecret, b->sharedSecret) == 0;
     int32_t n = 0;
     VLONG_byteStringFromVlong(a->prime, nullptr, &n);
-    std::string secret(static_cast<size_t>(n), '\0');
-    VLONG_fixedByteStringFromVlong(a->sharedSecret, reinterpret_cast<uint8_t *>(secret.data()), n);
+    Bytes secret(static_cast<size_t>(n));
+    WipeOnExit wipeSecret(secret);
+    VLONG_fixedByteStringFromVlong(a->sharedSecret, secret.data(), n);
     uint8_t digest[32];
     const bool sha256 = FIPS_powerupSelfTestStatus() == 0 &&
-                        SHA256_completeDigest(reinterpret_cast<const uint8_t *>(secret.data()),
-                                              static_cast<uint32_t>(secret.size()), digest) == 0;
-    if (!sha256) MD5_completeDigest(reinterpret_cast<const uint8_t *>(secret.data()), secret.size(), digest);
-    std::memset(secret.data(), 0, secret.size());
-    std::printf("group:          %u, %s\n", group, name);
+                        SHA256_completeDigest(secret.data(), static_cast<uint32_t>(secret.size()), digest) == 0;
+    if (!sha256) MD5_completeDigest(secret.data(), secret.size(), digest);
+    std::printf("group:          %ld, %s\n", group, name);
     std::printf("private values: %u and %u bits, from %s\n", VLONG_bitLength(a->privateValue),
                 VLONG_bitLength(b->privateValue), source);
-    std::printf("A public:       %s\n", HexOf(a->ownPublicValue).c_str());
-    std::printf("B public:       %s\n", HexOf(b->ownPublicValue).c_str());
+    std::printf("A public:       %s\n", ToHex(a->ownPublicValue).c_str());
+    std::printf("B public:       %s\n", ToHex(b->ownPublicValue).c_str());
     std::printf("agreement:      %s\n", agreed ? "both parties hold the same secret" : "FAILED: the secrets differ");
-    std::printf("%-16s", sha256 ? "secret SHA-256:" : "secret MD5:");
-    for (uint32_t i = 0; i < (sha256 ? 32u : 16u); ++i) std::printf("%02x", digest[i]);
-    std::printf("\n");
+    std::printf("%-16s%s\n", sha256 ? "secret SHA-256:" : "secret MD5:", ToHex(digest, sha256 ? 32 : 16).c_str());
     result = agreed ? kExitOk : kExitFailed;
   }
   DH_freeDhContext(&a, nullptr);

@@ -4,9 +4,8 @@
 // --check it verifies such lists as `sha256sum -c` does, line for line.
 //
 // SHA-1 and SHA-2 are approved algorithms: they work only once the toolkit's
-// power-up self-test has passed. The command runs that self-test when the
-// library provides it and otherwise reports the gate's status; it never
-// writes the status itself. MD5 and HMAC-MD5 are not gated.
+// power-up self-test (run by kelctl at start) has passed; otherwise the
+// command reports the gate's status. MD5 and HMAC-MD5 are not gated.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +16,7 @@
 #include "kel/hash.h"
 #include "kel/hmac.h"
 #include "kelctl/commands.h"
-
-// Resolved at run time when the library carries the self-test.
-extern "C" int32_t FIPS_powerupSelfTest(void) __attribute__((weak));
+#include "kelctl/util.h"
 
 namespace kelctl {
 namespace {
@@ -40,7 +37,8 @@ struct Options {
   const char *algo = "sha256";
   int32_t id = 11;
   const HashSuite *suite = nullptr;
-  uint8_t *key = nullptr;  // malloc'd; null without --hmac-key
+  Bytes keyBytes;
+  const uint8_t *key = nullptr;  // keyBytes' data; null without --hmac-key
   uint32_t keyLength = 0;
   char type[16] = "SHA256";  // "SHA256", or "HMAC-SHA256" with a key
   bool tag = false, check = false;
@@ -111,76 +109,24 @@ void PrintName(const char *name, bool escaped) {
   }
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool ParseHexKey(const char *hex, Options *o) {
-  const size_t n = std::strlen(hex);
-  if (n % 2 != 0 || n / 2 > 0xffffffffu) return false;
-  o->key = static_cast<uint8_t *>(std::malloc(n / 2 + 1));
-  if (o->key == nullptr) return false;
-  for (size_t i = 0; i < n; i += 2) {
-    const int hi = HexValue(hex[i]), lo = HexValue(hex[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    o->key[i / 2] = static_cast<uint8_t>(hi << 4 | lo);
-  }
-  o->keyLength = static_cast<uint32_t>(n / 2);
-  return true;
-}
-
 void PrintStatus(const Options &o, int32_t status) {
-  if (status == ERR_FIPS_SELFTEST_NOT_RUN || (status <= -16500 && status > -16600)) {
-    std::fprintf(stderr,
-                 "kelctl digest: %s is not available: the toolkit's power-up self-test has not passed (status %d)\n",
-                 o.algo, status);
-  } else {
+  if (GateStatus(status))
+    Refuse("digest", o.algo, status);
+  else
     std::fprintf(stderr, "kelctl digest: %s failed (status %d)\n", o.algo, status);
-  }
-}
-
-// Reads the whole stream into one malloc'd buffer (for HMAC-MD5, whose
-// ungated form takes the message in one piece).
-bool ReadAll(FILE *in, uint8_t **data, size_t *size) {
-  size_t cap = kChunk, len = 0;
-  auto *buf = static_cast<uint8_t *>(std::malloc(cap));
-  while (buf != nullptr) {
-    len += std::fread(buf + len, 1, cap - len, in);
-    if (len < cap) break;
-    if (cap > 0x7fffffffu) {
-      std::free(buf);
-      return false;
-    }
-    auto *bigger = static_cast<uint8_t *>(std::realloc(buf, cap * 2));
-    if (bigger == nullptr) std::free(buf);
-    buf = bigger;
-    cap *= 2;
-  }
-  if (buf == nullptr || std::ferror(in)) {
-    std::free(buf);
-    return false;
-  }
-  *data = buf;
-  *size = len;
-  return true;
 }
 
 // Digest or MAC of one stream into out; the toolkit status, or 1 for a read
 // error (errno says why).
 int32_t DigestStream(const Options &o, FILE *in, uint8_t *out) {
   const HashSuite &s = *o.suite;
-  if (o.key != nullptr && o.id == 4) {
-    uint8_t *data = nullptr;
-    size_t size = 0;
-    if (!ReadAll(in, &data, &size)) return 1;
-    const int32_t st = HMAC_MD5(o.key, o.keyLength, data, static_cast<uint32_t>(size), nullptr, 0, out);
-    std::free(data);
-    return st;
-  }
   static uint8_t buf[kChunk];
+  if (o.key != nullptr && o.id == 4) {
+    Bytes data;
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;) data.insert(data.end(), buf, buf + n);
+    if (std::ferror(in) || data.size() > 0xffffffffu) return 1;
+    return HMAC_MD5(o.key, o.keyLength, data.data(), static_cast<uint32_t>(data.size()), nullptr, 0, out);
+  }
   HmacContext *mac = nullptr;
   void *ctx = nullptr;
   int32_t st = 0;
@@ -268,7 +214,7 @@ struct Checker {
   bool Hex(const char *p, size_t n) const {
     if (n != 2 * o.suite->digestSize) return false;
     for (size_t i = 0; i < n; ++i)
-      if (HexValue(p[i]) < 0) return false;
+      if (HexDigit(p[i]) < 0) return false;
     return true;
   }
 
@@ -369,7 +315,7 @@ struct Checker {
     }
     bool same = true;
     for (uint32_t i = 0; i < o.suite->digestSize; ++i)
-      same &= HexValue(hex[2 * i]) == digest[i] >> 4 && HexValue(hex[2 * i + 1]) == (digest[i] & 15);
+      same &= HexDigit(hex[2 * i]) == digest[i] >> 4 && HexDigit(hex[2 * i + 1]) == (digest[i] & 15);
     if (same)
       matched = true;
     else
@@ -432,65 +378,43 @@ struct Checker {
   }
 };
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: kelctl digest [--algo NAME] [--hmac-key HEX] [--tag] [FILE...]\n"
-               "       kelctl digest --check [--algo NAME] [--hmac-key HEX] [--quiet] [--status] [--warn]\n"
-               "                     [--strict] [--ignore-missing] [FILE...]\n"
-               "  NAME: md5, sha1, sha224, sha256 (the default), sha384 or sha512; FILE - or none:\n"
-               "  standard input\n");
-  return kExitUsage;
-}
-
-int UsageError(const char *what, const char *arg = "") {
-  std::fprintf(stderr, "kelctl digest: %s%s\n", what, arg);
-  return Usage();
-}
+constexpr char kUsage[] =
+    "usage: kelctl digest [--algo NAME] [--hmac-key HEX] [--tag] [FILE...]\n"
+    "       kelctl digest --check [--algo NAME] [--hmac-key HEX] [--quiet] [--status] [--warn]\n"
+    "                     [--strict] [--ignore-missing] [FILE...]\n"
+    "  NAME: md5, sha1, sha224, sha256 (the default), sha384 or sha512; FILE - or none:\n"
+    "  standard input\n";
 
 }  // namespace
 
 int RunDigest(int argc, char **argv) {
+  enum { kQuiet, kStatus, kWarn, kStrict, kIgnoreMissing, kCheck, kTag, kAlgo, kHmacKey };
+  static constexpr Option kOptions[] = {
+      {"--quiet", nullptr, false}, {"--status", nullptr, false}, {"--warn", "-w", false},
+      {"--strict", nullptr, false}, {"--ignore-missing", nullptr, false}, {"--check", "-c", false},
+      {"--tag", nullptr, false},   {"--algo", "-a", true},       {"--hmac-key", nullptr, true}};
   Options o;
-  struct Key {  // the parsed --hmac-key, freed on every return
-    Options &o;
-    ~Key() { std::free(o.key); }
-  } keyOwner{o};
-  int first = argc;
-  bool checkOnly = false;
+  WipeOnExit wipeKey(o.keyBytes);
+  std::vector<const char *> names;
   const char *checkOption = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    const char *a = argv[i];
-    bool *flag = nullptr;
-    if (!std::strcmp(a, "--quiet")) flag = &o.quiet;
-    if (!std::strcmp(a, "--status")) flag = &o.status;
-    if (!std::strcmp(a, "--warn") || !std::strcmp(a, "-w")) flag = &o.warn;
-    if (!std::strcmp(a, "--strict")) flag = &o.strict;
-    if (!std::strcmp(a, "--ignore-missing")) flag = &o.ignoreMissing;
-    if (flag != nullptr) {
-      *flag = checkOnly = true;
-      checkOption = a;
-    } else if (!std::strcmp(a, "--check") || !std::strcmp(a, "-c")) {
-      o.check = true;
-    } else if (!std::strcmp(a, "--tag")) {
-      o.tag = true;
-    } else if (!std::strcmp(a, "--algo") || !std::strcmp(a, "-a")) {
-      if (i + 1 >= argc) return UsageError("option requires a value: ", a);
-      o.algo = argv[++i];
-    } else if (!std::strcmp(a, "--hmac-key")) {
-      if (i + 1 >= argc) return UsageError("option requires a value: ", a);
-      std::free(o.key);
-      o.key = nullptr;
-      if (!ParseHexKey(argv[++i], &o)) return UsageError("--hmac-key wants an even number of hexadecimal digits");
-    } else if (!std::strcmp(a, "--")) {
-      first = i + 1;
-      break;
-    } else if (a[0] == '-' && a[1] != '\0') {
-      return UsageError("unknown option: ", a);
-    } else {
-      first = i;
-      break;
+  Args a("digest", kUsage, argc, argv, kOptions);
+  while (a.Next()) {
+    bool *const checkFlags[] = {&o.quiet, &o.status, &o.warn, &o.strict, &o.ignoreMissing};
+    switch (a.id) {
+      case Args::kOperand: names.push_back(a.value); break;
+      case kCheck: o.check = true; break;
+      case kTag: o.tag = true; break;
+      case kAlgo: o.algo = a.value; break;
+      case kHmacKey:
+        if (!ParseHex(a.value, &o.keyBytes) || o.keyBytes.size() > 0xffffffffu)
+          return a.Fail("--hmac-key wants an even number of hexadecimal digits");
+        o.key = o.keyBytes.data() != nullptr ? o.keyBytes.data() : reinterpret_cast<const uint8_t *>("");
+        o.keyLength = static_cast<uint32_t>(o.keyBytes.size());
+        break;
+      default: *checkFlags[a.id] = true, checkOption = kOptions[a.id].name;
     }
   }
+  if (a.exit >= 0) return a.exit;
   bool known = false;
   for (const auto &d : kDigestNames) {
     if (std::strcmp(o.algo, d.name) != 0) continue;
@@ -498,16 +422,11 @@ int RunDigest(int argc, char **argv) {
     o.id = d.id;
     std::snprintf(o.type, sizeof o.type, "%s%s", o.key ? "HMAC-" : "", d.type);
   }
-  if (!known) return UsageError("unknown digest: ", o.algo);
-  if (o.check && o.tag) return UsageError("--tag is meaningless when verifying checksums");
-  if (!o.check && checkOnly) return UsageError(checkOption, " is meaningful only with --check");
+  if (!known) return a.Fail("unknown digest: %s", o.algo);
+  if (o.check && o.tag) return a.Fail("--tag is meaningless when verifying checksums");
+  if (!o.check && checkOption != nullptr) return a.Fail("%s is meaningful only with --check", checkOption);
   CRYPTO_getRSAHashAlgo(o.id, &o.suite);
-  // The toolkit's own start: the self-test opens the approved algorithms.
-  if (FIPS_powerupSelfTest != nullptr && FIPS_powerupSelfTestStatus() != 0) FIPS_powerupSelfTest();
-
-  const char *const stdinOnly[] = {"-"};
-  const char *const *names = first < argc ? argv + first : stdinOnly;
-  const int count = first < argc ? argc - first : 1;
+  if (names.empty()) names.push_back("-");
   bool ok = true;
   if (o.check) {
     // With the gate closed no list can be checked: say so once.
@@ -517,9 +436,9 @@ int RunDigest(int argc, char **argv) {
       return kExitFailed;
     }
     Checker checker{o};
-    for (int i = 0; i < count; ++i) ok = checker.List(names[i]) && ok;
+    for (const char *name : names) ok = checker.List(name) && ok;
   } else {
-    for (int i = 0; i < count; ++i) ok = DigestOne(o, names[i]) && ok;
+    for (const char *name : names) ok = DigestOne(o, name) && ok;
   }
   return ok ? kExitOk : kExitFailed;
 }

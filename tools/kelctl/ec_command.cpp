@@ -21,13 +21,10 @@
 #include "kel/random.h"
 #include "kel/vor.h"
 #include "commands.h"
-
-extern "C" int32_t FIPS_powerupSelfTest(void) __attribute__((weak));
+#include "util.h"
 
 namespace kelctl {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 struct Options {
   const PrimeCurve *curve = nullptr;
@@ -37,60 +34,22 @@ struct Options {
   std::vector<const char *> files;
 };
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: kelctl ec genkey [--curve p256|p384] [--out PREFIX]\n"
-               "       kelctl ec sign   [--curve C] --key KEY [--hash H] [--out FILE] FILE\n"
-               "       kelctl ec verify [--curve C] --pub POINT --sig SIG [--hash H] FILE\n"
-               "       kelctl ec derive [--curve C] --key KEY --peer POINT [--out FILE]\n"
-               "  KEY, POINT, SIG: hex, or @FILE for raw bytes; H: sha1|sha224|sha256|sha384|sha512\n"
-               "  (default sha256 for P-256, sha384 for P-384)\n");
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool ReadFile(const char *path, Bytes *out) {
-  FILE *f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  uint8_t buf[65536];
-  size_t n;
-  out->clear();
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->insert(out->end(), buf, buf + n);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
-bool WriteFile(const std::string &path, const uint8_t *data, size_t n) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(data, 1, n, f) == n;
-  return std::fclose(f) == 0 && ok;
-}
+constexpr char kUsage[] =
+    "usage: kelctl ec genkey [--curve p256|p384] [--out PREFIX]\n"
+    "       kelctl ec sign   [--curve C] --key KEY [--hash H] [--out FILE] FILE\n"
+    "       kelctl ec verify [--curve C] --pub POINT --sig SIG [--hash H] FILE\n"
+    "       kelctl ec derive [--curve C] --key KEY --peer POINT [--out FILE]\n"
+    "  KEY, POINT, SIG: hex, or @FILE for raw bytes (@- standard input); H: sha1|sha224|sha256|sha384|sha512\n"
+    "  (default sha256 for P-256, sha384 for P-384)\n";
 
 // Hex, or @FILE for raw bytes.
 bool Value(const char *text, Bytes *out) {
-  if (text[0] == '@') return ReadFile(text + 1, out);
-  const size_t n = std::strlen(text);
-  if (n == 0 || n % 2 != 0) return false;
-  out->resize(n / 2);
-  for (size_t i = 0; i < n; i += 2) {
-    const int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    (*out)[i / 2] = static_cast<uint8_t>(hi << 4 | lo);
-  }
-  return true;
+  if (text[0] == '@') return ReadInput(text + 1, out);
+  return text[0] != '\0' && ParseHex(text, out);
 }
 
 void PrintHex(const char *label, const uint8_t *data, size_t n) {
-  if (label != nullptr) std::printf("%s: ", label);
-  for (size_t i = 0; i < n; ++i) std::printf("%02x", data[i]);
-  std::printf("\n");
+  std::printf("%s: %s\n", label, ToHex(data, n).c_str());
 }
 
 uint32_t Units(const Options &o) { return o.curve->field->unitCount; }
@@ -103,12 +62,8 @@ bool ToUnits(const Options &o, const Bytes &b, uint32_t *units) {
 }
 
 int Fail(const char *what, int32_t status) {
-  if (status == ERR_FIPS_SELFTEST_NOT_RUN)
-    std::fprintf(stderr, "kelctl ec: %s: the power-up self-test has not run (status %d)\n", what, status);
-  else if (status <= -16500 && status > -16600)
-    std::fprintf(stderr, "kelctl ec: %s: the toolkit is in the error state (status %d)\n", what, status);
-  else
-    std::fprintf(stderr, "kelctl ec: %s failed (status %d)\n", what, status);
+  if (GateStatus(status)) return Refuse("ec", what, status);
+  std::fprintf(stderr, "kelctl ec: %s failed (status %d)\n", what, status);
   return kExitFailed;
 }
 
@@ -125,7 +80,7 @@ int32_t Digest(const Options &o, const char *path, Bytes *digest) {
   const HashSuite *suite = nullptr;
   if (id == 0 || CRYPTO_getRSAHashAlgo(id, &suite) != 0) return ERR_EC_BAD_WINDOW;
   Bytes data;
-  if (!ReadFile(path, &data)) return -1;
+  if (!ReadInput(path, &data)) return -1;
   alignas(16) uint8_t ctx[256];  // room for any digest context
   digest->resize(suite->digestSize);
   int32_t st = suite->initFunc(ctx);
@@ -135,16 +90,18 @@ int32_t Digest(const Options &o, const char *path, Bytes *digest) {
 
 int GenKey(const Options &o, RandomContext *rng) {
   uint32_t d[12], x[12], y[12];
+  WipeOnExit wipeD(d);
   if (int32_t st = EC_generateKeyPair(o.curve, RANDOM_rngFun, rng, d, x, y); st != 0) return Fail("genkey", st);
   const int32_t len = static_cast<int32_t>(4 * Units(o));
   Bytes key(len), pub(2 * len + 1);
+  WipeOnExit wipeKey(key);
   PRIMEFIELD_writeByteString(o.curve->field, d, key.data(), len);
   EC_writePointToBuffer(o.curve, x, y, pub.data(), static_cast<int32_t>(pub.size()));
-  std::memset(d, 0, sizeof d);
   int rc = kExitOk;
   if (o.out != nullptr) {
     const std::string prefix = o.out;
-    if (!WriteFile(prefix + ".key", key.data(), key.size()) || !WriteFile(prefix + ".pub", pub.data(), pub.size())) {
+    if (!WriteOutput(prefix + ".key", key.data(), key.size(), 0600) ||
+        !WriteOutput(prefix + ".pub", pub.data(), pub.size())) {
       std::fprintf(stderr, "kelctl ec: cannot write %s.key / %s.pub\n", o.out, o.out);
       rc = kExitFailed;
     } else {
@@ -155,7 +112,6 @@ int GenKey(const Options &o, RandomContext *rng) {
     PrintHex("private", key.data(), key.size());
     PrintHex("public", pub.data(), pub.size());
   }
-  std::memset(key.data(), 0, key.size());
   return rc;
 }
 
@@ -165,7 +121,7 @@ int Emit(const Options &o, const char *label, const uint8_t *data, size_t n) {
     PrintHex(label, data, n);
     return kExitOk;
   }
-  if (WriteFile(o.out, data, n)) return kExitOk;
+  if (WriteOutput(o.out, data, n, std::strcmp(label, "secret") == 0 ? 0600 : 0644)) return kExitOk;
   std::fprintf(stderr, "kelctl ec: cannot write %s\n", o.out);
   return kExitFailed;
 }
@@ -173,12 +129,12 @@ int Emit(const Options &o, const char *label, const uint8_t *data, size_t n) {
 int Sign(const Options &o, RandomContext *rng) {
   Bytes key, digest;
   uint32_t d[12] = {}, r[12], s[12];
+  WipeOnExit wipeKey(key);
+  WipeOnExit wipeD(d);
   if (!Value(o.key, &key) || !ToUnits(o, key, d)) return std::fprintf(stderr, "kelctl ec: bad --key\n"), kExitUsage;
   if (int32_t st = Digest(o, o.files[0], &digest); st != 0) return Fail("digest", st);
   const int32_t st = ECDSA_RAC_sign(o.curve, d, RANDOM_rngFun, rng, digest.data(),
                                     static_cast<int32_t>(digest.size()), r, s);
-  std::memset(d, 0, sizeof d);
-  std::memset(key.data(), 0, key.size());
   if (st != 0) return Fail("sign", st);
   const int32_t len = static_cast<int32_t>(4 * Units(o));
   Bytes sig(2 * len);
@@ -214,19 +170,23 @@ int Verify(const Options &o) {
 int Derive(const Options &o) {
   Bytes key, peer;
   uint32_t d[12] = {};
+  WipeOnExit wipeKey(key);
+  WipeOnExit wipeD(d);
   if (!Value(o.key, &key) || !ToUnits(o, key, d)) return std::fprintf(stderr, "kelctl ec: bad --key\n"), kExitUsage;
   if (!Value(o.peer, &peer)) return std::fprintf(stderr, "kelctl ec: bad --peer\n"), kExitUsage;
   uint8_t *z = nullptr;
   int32_t zl = 0;
   const int32_t st = ECDH_generateSharedSecret(o.curve, peer.data(), static_cast<int32_t>(peer.size()), d, &z, &zl);
-  std::memset(d, 0, sizeof d);
-  std::memset(key.data(), 0, key.size());
+  struct Secret {  // the toolkit's block, wiped and freed on the way out
+    uint8_t *z;
+    int32_t zl;
+    ~Secret() {
+      void *block = z;
+      if (z != nullptr) Wipe(z, static_cast<size_t>(zl)), VOR_free(&block);
+    }
+  } secret{z, zl};
   if (st != 0) return Fail("derive", st);
-  const int rc = Emit(o, "secret", z, static_cast<size_t>(zl));
-  std::memset(z, 0, static_cast<size_t>(zl));
-  void *block = z;
-  VOR_free(&block);
-  return rc;
+  return Emit(o, "secret", z, static_cast<size_t>(zl));
 }
 
 double Seconds() {
@@ -261,6 +221,8 @@ void PrintEcSpeedRows() {
     const char *name = curve == EC_P256 ? "p256" : "p384";
     // a fixed key; its public point through the (ungated) ECDH entry with G
     uint32_t d[12] = {}, x[12] = {}, y[12] = {}, r[12] = {}, s[12] = {}, t[3][12];
+    WipeOnExit wipeD(d);
+    WipeOnExit wipeT(t);
     for (uint32_t i = 0; i + 1 < curve->field->unitCount; ++i) d[i] = 0x9e3779b9u * (i + 1);
     uint8_t *q = nullptr;
     int32_t ql = 0;
@@ -298,48 +260,48 @@ void PrintEcSpeedRows() {
         std::printf("%-20s %10s  (status %d%s)\n", label, "-", rc,
                     rc <= -16500 && rc > -16600 ? ": the power-up self-test has not passed" : "");
     }
-    std::memset(d, 0, sizeof d);
-    std::memset(t, 0, sizeof t);
   }
   m_errorClass = savedClass;
   if (rng != nullptr) RANDOM_releaseContext(&rng);
 }
 
 int RunEc(int argc, char **argv) {
-  if (argc < 2) return Usage(), kExitUsage;
-  const std::string op = argv[1];
+  static constexpr Option kOptions[] = {{"--curve", nullptr, true}, {"--hash", nullptr, true}, {"--key", nullptr, true},
+                                        {"--pub", nullptr, true},   {"--sig", nullptr, true},  {"--peer", nullptr, true},
+                                        {"--out", nullptr, true}};
   Options o;
   o.curve = EC_P256;
-  for (int i = 2; i < argc; ++i) {
-    const std::string a = argv[i];
-    const char **slot = a == "--hash" ? &o.hash : a == "--key" ? &o.key : a == "--pub" ? &o.pub
-                        : a == "--sig" ? &o.sig : a == "--peer" ? &o.peer : a == "--out" ? &o.out : nullptr;
-    if (a == "--curve") {
-      if (++i >= argc) return Usage(), kExitUsage;
-      const std::string c = argv[i];
-      if (c == "p256" || c == "P-256") o.curve = EC_P256, o.curveName = "P-256";
-      else if (c == "p384" || c == "P-384") o.curve = EC_P384, o.curveName = "P-384";
-      else return std::fprintf(stderr, "kelctl ec: unknown curve '%s'\n", argv[i]), kExitUsage;
-    } else if (slot != nullptr) {
-      if (++i >= argc) return Usage(), kExitUsage;
-      *slot = argv[i];
-    } else if (a.size() > 1 && a[0] == '-') {
-      return Usage(), kExitUsage;
+  const char *op = nullptr;
+  const char **slots[] = {nullptr, &o.hash, &o.key, &o.pub, &o.sig, &o.peer, &o.out};
+  Args a("ec", kUsage, argc, argv, kOptions);
+  while (a.Next()) {
+    if (a.id == Args::kOperand) {
+      if (op == nullptr)
+        op = a.value;
+      else
+        o.files.push_back(a.value);
+    } else if (a.id != 0) {
+      *slots[a.id] = a.value;
+    } else if (!std::strcmp(a.value, "p256") || !std::strcmp(a.value, "P-256")) {
+      o.curve = EC_P256, o.curveName = "P-256";
+    } else if (!std::strcmp(a.value, "p384") || !std::strcmp(a.value, "P-384")) {
+      o.curve = EC_P384, o.curveName = "P-384";
     } else {
-      o.files.push_back(argv[i]);
+      return a.Fail("unknown curve '%s'", a.value);
     }
   }
-  const bool needsFile = op == "sign" || op == "verify";
-  const bool ok = (op == "genkey" && o.files.empty()) || (op == "sign" && o.key) ||
-                  (op == "verify" && o.pub && o.sig) || (op == "derive" && o.key && o.peer && o.files.empty());
-  if (!ok || (needsFile && o.files.size() != 1)) return Usage(), kExitUsage;
-  if (op == "derive") return Derive(o);
-  if (FIPS_powerupSelfTest != nullptr && FIPS_powerupSelfTestStatus() != 0) FIPS_powerupSelfTest();
-  if (op == "verify") return Verify(o);
+  if (a.exit >= 0) return a.exit;
+  const std::string opName = op != nullptr ? op : "";
+  const bool needsFile = opName == "sign" || opName == "verify";
+  const bool ok = (opName == "genkey" && o.files.empty()) || (opName == "sign" && o.key) ||
+                  (opName == "verify" && o.pub && o.sig) || (opName == "derive" && o.key && o.peer && o.files.empty());
+  if (!ok || (needsFile && o.files.size() != 1)) return a.Fail("%s", op == nullptr ? "which operation?" : "wrong arguments");
+  if (opName == "derive") return Derive(o);
+  if (opName == "verify") return Verify(o);
   RandomContext *rng = nullptr;
   if (int32_t st = RANDOM_acquireContext(&rng); st != 0) return Fail("random generator", st);
   m_errorClass &= ~4u;  // no console line for the key's consistency test
-  const int rc = op == "genkey" ? GenKey(o, rng) : Sign(o, rng);
+  const int rc = opName == "genkey" ? GenKey(o, rng) : Sign(o, rng);
   RANDOM_releaseContext(&rng);
   return rc;
 }

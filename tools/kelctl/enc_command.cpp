@@ -24,10 +24,7 @@
 #include "commands.h"
 #include "kel/fips.h"
 #include "kel/gcm.h"
-
-// The power-up self-test belongs to the FIPS part of the library; when the
-// library has it, the command runs it to open the gate.
-extern "C" int32_t FIPS_powerupSelfTest(void) __attribute__((weak));
+#include "util.h"
 
 namespace kelctl {
 namespace {
@@ -38,12 +35,6 @@ constexpr size_t kChunk = 1 << 16;
 // GCM here counts text bytes in 32 bits.
 constexpr uint64_t kMaxText = 0xFFFFFFF0u;
 
-void Wipe(void *p, size_t n) {
-  if (n == 0) return;
-  std::memset(p, 0, n);
-  __asm__ __volatile__("" : : "r"(p) : "memory");
-}
-
 int Fail(const char *fmt, const char *a = "", const char *b = "") {
   std::fprintf(stderr, "kelctl enc: ");
   std::fprintf(stderr, fmt, a, b);
@@ -51,20 +42,14 @@ int Fail(const char *fmt, const char *a = "", const char *b = "") {
   return kExitFailed;
 }
 
-bool ParseHexKey(const std::string &hex, std::vector<uint8_t> &key) {
+// 16, 24 or 32 bytes in hex; blanks and colons between the digits are ignored.
+bool ParseHexKey(const char *text, size_t n, Bytes &key) {
   std::string h;
-  for (char c : hex)
-    if (c != ' ' && c != '\n' && c != '\r' && c != '\t' && c != ':') h.push_back(c);
-  if (h.size() != 32 && h.size() != 48 && h.size() != 64) return false;
-  key.assign(h.size() / 2, 0);
-  for (size_t i = 0; i < h.size(); ++i) {
-    const char c = h[i];
-    int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-    if (v < 0) return false;
-    key[i / 2] = static_cast<uint8_t>(key[i / 2] << 4 | v);
-  }
-  Wipe(h.data(), h.size());
-  return true;
+  h.reserve(n);  // never reallocated: the one copy is wiped
+  WipeOnExit wipeH(h);
+  for (size_t i = 0; i < n; ++i)
+    if (text[i] != ' ' && text[i] != '\n' && text[i] != '\r' && text[i] != '\t' && text[i] != ':') h.push_back(text[i]);
+  return (h.size() == 32 || h.size() == 48 || h.size() == 64) && ParseHex(h.data(), h.size(), &key);
 }
 
 bool ReadAll(int fd, uint8_t *p, size_t n) {
@@ -142,18 +127,17 @@ int SpoolStandardInput() {
     if (fd >= 0) unlink(name.c_str());
   }
   if (fd < 0) return -1;
-  std::vector<uint8_t> buf(kChunk);
+  Bytes buf(kChunk);
+  WipeOnExit wipeBuf(buf);
   for (;;) {
     ssize_t n = read(STDIN_FILENO, buf.data(), buf.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 || (n > 0 && !WriteAll(fd, buf.data(), static_cast<size_t>(n)))) {
-      Wipe(buf.data(), buf.size());
       close(fd);
       return -1;
     }
     if (n == 0) break;
   }
-  Wipe(buf.data(), buf.size());
   if (lseek(fd, 0, SEEK_SET) != 0) {
     close(fd);
     return -1;
@@ -167,7 +151,10 @@ int32_t DecryptPass(BulkCtx ctx, int fd, const uint8_t *header, uint64_t length,
                     bool *written) {
   if (int32_t s = GCM_init_256b(ctx, header + sizeof kMagic, kNonceLen, header, kHeaderLen); s != 0) return s;
   if (lseek(fd, static_cast<off_t>(kHeaderLen), SEEK_SET) < 0) return -1;
-  std::vector<uint8_t> buf(kChunk);
+  Bytes buf(kChunk);
+  WipeOnExit wipeBuf(buf);
+  uint8_t mine[kTagLen];
+  WipeOnExit wipeMine(mine);
   int32_t status = 0;
   for (uint64_t done = 0; done < length && status == 0;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, length - done));
@@ -179,15 +166,8 @@ int32_t DecryptPass(BulkCtx ctx, int fd, const uint8_t *header, uint64_t length,
     if (status == 0 && out >= 0 && !WriteAll(out, buf.data(), n)) status = -2;
     done += n;
   }
-  Wipe(buf.data(), buf.size());
-  uint8_t mine[kTagLen];
   if (status == 0) status = GCM_final_256b(ctx, mine);
-  if (status == 0) {
-    uint8_t diff = 0;
-    for (size_t i = 0; i < kTagLen; ++i) diff |= static_cast<uint8_t>(mine[i] ^ tag[i]);
-    if (diff != 0) status = ERR_GCM_TAG_MISMATCH;
-  }
-  Wipe(mine, sizeof mine);
+  if (status == 0 && !ConstantTimeEqual(mine, tag, kTagLen)) status = ERR_GCM_TAG_MISMATCH;
   if (written) *written = status == 0;
   return status;
 }
@@ -204,7 +184,8 @@ int Encrypt(BulkCtx ctx, int in, uint64_t length, const std::string &outPath) {
   if (int32_t s = GCM_init_256b(ctx, header + sizeof kMagic, kNonceLen, header, kHeaderLen); s != 0)
     return Fail("AES-GCM refused to start (status %s)", std::to_string(s).c_str());
   if (!WriteAll(out.fd, header, kHeaderLen)) return Fail("cannot write %s: %s", outName, std::strerror(errno));
-  std::vector<uint8_t> buf(kChunk);
+  Bytes buf(kChunk);
+  WipeOnExit wipeBuf(buf);
   for (uint64_t done = 0; done < length;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, length - done));
     if (!ReadAll(in, buf.data(), n)) return Fail("cannot read the input: %s", std::strerror(errno));
@@ -212,7 +193,6 @@ int Encrypt(BulkCtx ctx, int in, uint64_t length, const std::string &outPath) {
     if (!WriteAll(out.fd, buf.data(), n)) return Fail("cannot write %s: %s", outName, std::strerror(errno));
     done += n;
   }
-  Wipe(buf.data(), buf.size());
   uint8_t tag[kTagLen];
   if (GCM_final_256b(ctx, tag) != 0) return Fail("%s", "AES-GCM failed");
   if (!WriteAll(out.fd, tag, kTagLen) || !out.Commit())
@@ -243,98 +223,65 @@ int Decrypt(BulkCtx ctx, int in, uint64_t size, const std::string &outPath) {
   return kExitOk;
 }
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: kelctl enc (-e | -d) (--key HEX | --key-file FILE) --in FILE --out FILE\n"
-               "  -e, --encrypt   encrypt FILE with AES-GCM (key of 16, 24 or 32 bytes in hex)\n"
-               "  -d, --decrypt   decrypt and verify; a wrong key or an altered file writes nothing\n"
-               "  --in -, --out - standard input, standard output; --out replaces regular files only\n");
-}
+constexpr char kUsage[] =
+    "usage: kelctl enc (-e | -d) (--key HEX | --key-file FILE) --in FILE --out FILE\n"
+    "  -e, --encrypt   encrypt FILE with AES-GCM (key of 16, 24 or 32 bytes in hex)\n"
+    "  -d, --decrypt   decrypt and verify; a wrong key or an altered file writes nothing\n"
+    "  --in -, --out - standard input, standard output; --out replaces regular files only\n";
 
 }  // namespace
 
 int RunEnc(int argc, char **argv) {
+  enum { kEncrypt, kDecrypt, kKey, kKeyFile, kIn, kOut };
+  static constexpr Option kOptions[] = {{"--encrypt", "-e", false}, {"--decrypt", "-d", false},
+                                        {"--key", "-k", true},      {"--key-file", nullptr, true},
+                                        {"--in", "-i", true},       {"--out", "-o", true}};
   int mode = 0;  // 1 encrypt, 2 decrypt
-  std::string keyHex, keyFile, inPath, outPath;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](std::string &dst) {
-      if (i + 1 >= argc) return false;
-      dst = argv[++i];
-      return true;
-    };
-    bool ok = true;
-    if (a == "-e" || a == "--encrypt")
-      mode = mode ? -1 : 1;
-    else if (a == "-d" || a == "--decrypt")
-      mode = mode ? -1 : 2;
-    else if (a == "-k" || a == "--key")
-      ok = value(keyHex);
-    else if (a == "--key-file")
-      ok = value(keyFile);
-    else if (a == "-i" || a == "--in")
-      ok = value(inPath);
-    else if (a == "-o" || a == "--out")
-      ok = value(outPath);
-    else if (a == "-h" || a == "--help") {
-      Usage();
-      return kExitOk;
-    } else
-      ok = false;
-    if (!ok) {
-      Usage();
-      return kExitUsage;
+  const char *keyHex = nullptr, *keyFile = nullptr;
+  std::string inPath, outPath;
+  Args a("enc", kUsage, argc, argv, kOptions);
+  while (a.Next()) {
+    switch (a.id) {
+      case kEncrypt: mode = mode ? -1 : 1; break;
+      case kDecrypt: mode = mode ? -1 : 2; break;
+      case kKey: keyHex = a.value; break;
+      case kKeyFile: keyFile = a.value; break;
+      case kIn: inPath = a.value; break;
+      case kOut: outPath = a.value; break;
+      default: return a.Fail("unexpected argument '%s'", a.value);
     }
   }
-  if (mode <= 0 || inPath.empty() || outPath.empty() || keyHex.empty() == keyFile.empty()) {
-    Usage();
-    return kExitUsage;
+  if (a.exit >= 0) return a.exit;
+  if (mode <= 0) return a.Fail("%s", mode < 0 ? "-e and -d together" : "-e or -d?");
+  if (inPath.empty() || outPath.empty()) return a.Fail("--in and --out are both needed");
+  if ((keyHex == nullptr) == (keyFile == nullptr)) return a.Fail("one of --key and --key-file, please");
+  Bytes key, keyText;
+  WipeOnExit wipeKey(key);
+  WipeOnExit wipeKeyText(keyText);
+  if (keyFile != nullptr) {
+    if (!ReadInput(keyFile, &keyText))
+      return Fail("cannot read the key file %s: %s", keyFile, std::strerror(errno));
+    keyHex = reinterpret_cast<const char *>(keyText.data());
   }
-  if (!keyFile.empty()) {
-    FILE *f = std::fopen(keyFile.c_str(), "r");
-    if (!f) return Fail("cannot read the key file %s: %s", keyFile.c_str(), std::strerror(errno));
-    char line[200] = {};
-    const size_t n = std::fread(line, 1, sizeof line - 1, f);
-    std::fclose(f);
-    keyHex.assign(line, n);
-    Wipe(line, sizeof line);
-  }
-  std::vector<uint8_t> key;
-  const bool keyOk = ParseHexKey(keyHex, key);
-  Wipe(keyHex.data(), keyHex.size());
-  if (!keyOk) {
+  if (!ParseHexKey(keyHex, keyFile != nullptr ? keyText.size() : std::strlen(keyHex), key)) {
     std::fprintf(stderr, "kelctl enc: the key must be 32, 48 or 64 hex digits (AES-128, -192 or -256)\n");
     return kExitUsage;
   }
 
   // AES-GCM is an approved algorithm: it works only once the power-up
-  // self-test has passed. The command never sets the status itself.
-  int32_t gate = FIPS_powerupSelfTestStatus();
-  if (gate != 0 && FIPS_powerupSelfTest != nullptr) gate = FIPS_powerupSelfTest();
-  if (gate != 0) {
-    std::fprintf(stderr,
-                 "kelctl enc: AES-GCM is unavailable: the toolkit's power-up self-test has not passed "
-                 "(status %d%s); nothing was read or written\n",
-                 gate, gate == ERR_FIPS_SELFTEST_NOT_RUN ? ": the self-test has not run" : "");
-    Wipe(key.data(), key.size());
-    return kExitFailed;
-  }
+  // self-test has passed (kelctl runs it at start).
+  if (const int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) return Refuse("enc", "AES-GCM", gate);
 
-  if (outPath != "-" && !IsRegularOrMissing(outPath)) {
-    Wipe(key.data(), key.size());
+  if (outPath != "-" && !IsRegularOrMissing(outPath))
     return Fail("%s is not a regular file: refusing to replace it (--out - writes to standard output)",
                 outPath.c_str());
-  }
   const bool fromStdin = inPath == "-";
   const int in = fromStdin ? SpoolStandardInput() : open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
-    Wipe(key.data(), key.size());
+  if (in < 0)
     return Fail("cannot read %s: %s", fromStdin ? "standard input" : inPath.c_str(), std::strerror(errno));
-  }
   struct stat st;
   int rc;
   BulkCtx ctx = GCM_createCtx_256b(key.data(), static_cast<uint32_t>(key.size()), mode == 1);
-  Wipe(key.data(), key.size());
   if (ctx == nullptr)
     rc = Fail("%s", "cannot set up AES-GCM");
   else if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode))

@@ -11,66 +11,33 @@
 #include "kel/debug_console.h"
 #include "kel/log.h"
 #include "kelctl/commands.h"
+#include "kelctl/util.h"
+#include "log/log_apps.h"
 
 namespace kelctl {
 namespace {
 
 constexpr const char kSource[] = "log_command";
-constexpr const char kFixedDirectory[] = "/usr/share/kel/logs/";
 
-// The engine's table: name, file, and whether the caller's directory counts.
-struct App {
-  const char *name;
-  const char *file;
-  const char *fileOld;
-  bool callerDirectory;
-};
-constexpr App kApps[LOG_APP_MAX] = {
-    {"KEL", "app-kel.log", "app-kel-old.log", true},
-    {"VPN", "app-vpn.log", "app-vpn-old.log", false},
-    {"BSEC", "app-bsec.log", "app-bsec-old.log", false},
-    {"PAM", "app-pam.log", "app-pam-old.log", false},
-    {"VPN_PLUGIN", "app-vpn-plugin.log", "app-vpn-plugin-old.log", false},
-    {"CLI", "app-kel.log", "app-kel-old.log", true},
-};
-
-void Usage(FILE *to) {
-  std::fprintf(to,
-               "usage: kelctl log [--app N] [--dir DIR] [--stdout]\n"
-               "\n"
-               "Starts the log engine for application N, writes one line of each severity,\n"
-               "a hex dump and toolkit debug-console text (as DEBUG lines through the\n"
-               "bridge), then prints the log file's path and size.\n"
-               "\n"
-               "  --app N    application index, default 0:\n"
-               "             0 KEL, 1 VPN, 2 BSEC, 3 PAM, 4 VPN_PLUGIN, 5 CLI\n"
-               "  --dir DIR  log directory for applications 0 and 5 (created if missing;\n"
-               "             default %s); the others always log there\n"
-               "  --stdout   write the lines to standard output as well\n"
-               "\n"
-               "The ERROR and WARN lines also reach the last-error cache of an ordinary\n"
-               "user (/home/USER/.kel/last_error.log) when its directory exists.\n"
-               "\n"
-               "exit codes: 0 lines written, 1 no log file was written, 2 bad usage\n",
-               kFixedDirectory);
-}
-
-// Accepts "--name VALUE" and "--name=VALUE"; advances *i past what it took.
-const char *OptionValue(int argc, char **argv, int *i, const char *name) {
-  const size_t n = std::strlen(name);
-  if (std::strncmp(argv[*i], name, n) != 0) return nullptr;
-  if (argv[*i][n] == '=') return argv[*i] + n + 1;
-  if (argv[*i][n] != '\0' || *i + 1 >= argc) return nullptr;
-  return argv[++*i];
-}
-
-bool ParseApp(const char *text, uint32_t *app) {
-  char *end = nullptr;
-  unsigned long v = std::strtoul(text, &end, 10);
-  if (text[0] < '0' || text[0] > '9' || *end != '\0' || v >= LOG_APP_MAX) return false;
-  *app = static_cast<uint32_t>(v);
-  return true;
-}
+#define KEL_FIXED_LOG_DIRECTORY "/usr/share/kel/logs/"
+constexpr const char kFixedDirectory[] = KEL_FIXED_LOG_DIRECTORY;
+constexpr char kUsage[] =
+    "usage: kelctl log [--app N] [--dir DIR] [--stdout]\n"
+    "\n"
+    "Starts the log engine for application N, writes one line of each severity,\n"
+    "a hex dump and toolkit debug-console text (as DEBUG lines through the\n"
+    "bridge), then prints the log file's path and size.\n"
+    "\n"
+    "  --app N    application index, default 0:\n"
+    "             0 KEL, 1 VPN, 2 BSEC, 3 PAM, 4 VPN_PLUGIN, 5 CLI\n"
+    "  --dir DIR  log directory for applications 0 and 5 (created if missing;\n"
+    "             default " KEL_FIXED_LOG_DIRECTORY "); the others always log there\n"
+    "  --stdout   write the lines to standard output as well\n"
+    "\n"
+    "The ERROR and WARN lines also reach the last-error cache of an ordinary\n"
+    "user (/home/USER/.kel/last_error.log) when its directory exists.\n"
+    "\n"
+    "exit codes: 0 lines written, 1 no log file was written, 2 bad usage\n";
 
 long SizeOf(const char *path) {
   struct stat st;
@@ -101,32 +68,27 @@ int RunLog(int argc, char **argv) {
   uint32_t app = LOG_APP_KEL;
   const char *dir = nullptr;
   bool toStdout = false;
-  for (int i = 1; i < argc; ++i) {
-    const char *value = nullptr;
-    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-      Usage(stdout);
-      return kExitOk;
-    } else if (!std::strcmp(argv[i], "--stdout")) {
-      toStdout = true;
-    } else if ((value = OptionValue(argc, argv, &i, "--app")) != nullptr) {
-      if (!ParseApp(value, &app)) {
-        std::fprintf(stderr, "kelctl log: --app takes 0 to %u, not '%s'\n", LOG_APP_MAX - 1, value);
-        return kExitUsage;
-      }
-    } else if ((value = OptionValue(argc, argv, &i, "--dir")) != nullptr) {
-      if (value[0] == '\0') {
-        std::fprintf(stderr, "kelctl log: --dir needs a directory\n");
-        return kExitUsage;
-      }
-      dir = value;
-    } else {
-      std::fprintf(stderr, "kelctl log: unexpected argument '%s'\n", argv[i]);
-      Usage(stderr);
-      return kExitUsage;
+  enum { kApp, kDir, kStdout };
+  static constexpr Option kOptions[] = {{"--app", nullptr, true}, {"--dir", nullptr, true}, {"--stdout", nullptr, false}};
+  Args args("log", kUsage, argc, argv, kOptions);
+  while (args.Next()) {
+    long n = 0;
+    switch (args.id) {
+      case kApp:
+        if (!args.Number(0, LOG_APP_MAX - 1, &n)) return args.exit;
+        app = static_cast<uint32_t>(n);
+        break;
+      case kDir:
+        if (args.value[0] == '\0') return args.Fail("--dir needs a directory");
+        dir = args.value;
+        break;
+      case kStdout: toStdout = true; break;
+      default: return args.Fail("unexpected argument '%s'", args.value);
     }
   }
+  if (args.exit >= 0) return args.exit;
 
-  const App &a = kApps[app];
+  const kel::log::AppInfo &a = kel::log::kApps[app];
   const char *logDir = (a.callerDirectory && dir != nullptr) ? dir : kFixedDirectory;
   if (dir != nullptr && !a.callerDirectory)
     std::fprintf(stderr, "kelctl log: application %u (%s) ignores --dir and logs to %s\n", app, a.name,

@@ -7,6 +7,7 @@
 
 #include "kel/oid.h"
 #include "kelctl/commands.h"
+#include "kelctl/util.h"
 
 namespace kelctl {
 namespace {
@@ -126,13 +127,11 @@ std::string Dotted(const uint8_t *stored) {
     if (first) {
       const unsigned long long a = arc < 80 ? arc / 40 : 2;
       text = std::to_string(a);
-      text += '.';
-      text += std::to_string(arc - 40 * a);
+      arc -= 40 * a;
       first = false;
-    } else {
-      text += '.';
-      text += std::to_string(arc);
     }
+    text += '.';
+    text += std::to_string(arc);
     arc = 0;
   }
   return text;
@@ -149,11 +148,10 @@ void PrintBuilt(const char *family, int32_t (*build)(int32_t, uint8_t *), int32_
 
 }  // namespace
 
-int RunOid(int argc, char **) {
-  if (argc > 1) {
-    std::fprintf(stderr, "usage: kelctl oid\n");
-    return kExitUsage;
-  }
+int RunOid(int argc, char **argv) {
+  Args a("oid", "usage: kelctl oid\nlists the toolkit's object identifiers with their dotted values\n", argc, argv);
+  while (a.Next()) return a.Fail("unexpected argument '%s'", a.value);
+  if (a.exit >= 0) return a.exit;
   for (const auto &n : kIdentifiers) std::printf("%-34s %s\n", n.name, Dotted(n.oid).c_str());
   std::printf("\nsignature identifiers by hash:\n");
   const struct { int32_t number; const char *name; } hashes[] = {

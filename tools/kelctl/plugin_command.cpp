@@ -15,6 +15,7 @@
 
 #include "kel/log.h"
 #include "kelctl/commands.h"
+#include "kelctl/util.h"
 
 #ifndef KEL_VPN_SERVICE_DIR
 #define KEL_VPN_SERVICE_DIR "/usr/lib/NetworkManager/VPN"
@@ -24,31 +25,29 @@ namespace kelctl {
 namespace {
 
 constexpr char kInstalledNameFile[] = KEL_VPN_SERVICE_DIR "/nm-kelvpn-service.name";
-constexpr char kService[] = "org.freedesktop.NetworkManager.KelVpn";
 constexpr char kReexecMark[] = "KELCTL_PLUGIN_REEXEC";
 
-void Usage(FILE *to) {
-  std::fprintf(to,
-               "usage: kelctl plugin [--name FILE] [--without-glade]\n"
-               "\n"
-               "Loads the KelVpn editor plugin as NetworkManager's connection editor does:\n"
-               "reads the VPN plugin description FILE with libnm, loads the library it names,\n"
-               "and prints the plugin's name, description, service and capabilities, the\n"
-               "dialog its editor shows and the answer an attempt to save a connection gets.\n"
-               "\n"
-               "  --name FILE      the plugin description to read; by default the one that\n"
-               "                   NetworkManager finds for %s\n"
-               "                   in its plugin directories (installed as\n"
-               "                   %s)\n"
-               "  --without-glade  act as a GTK 3 or 4 editor, which has no libglade\n"
-               "\n"
-               "The dialog is a GTK 2 one: without --without-glade it needs an X display\n"
-               "(DISPLAY, or run under xvfb-run).\n"
-               "\n"
-               "exit codes: 0 the plugin loaded and answered, 1 it could not be loaded or\n"
-               "gave no editor, 2 bad usage\n",
-               kService, kInstalledNameFile);
-}
+#define KEL_SERVICE "org.freedesktop.NetworkManager.KelVpn"
+constexpr char kService[] = KEL_SERVICE;
+constexpr char kUsage[] =
+    "usage: kelctl plugin [--name FILE] [--without-glade]\n"
+    "\n"
+    "Loads the KelVpn editor plugin as NetworkManager's connection editor does:\n"
+    "reads the VPN plugin description FILE with libnm, loads the library it names,\n"
+    "and prints the plugin's name, description, service and capabilities, the\n"
+    "dialog its editor shows and the answer an attempt to save a connection gets.\n"
+    "\n"
+    "  --name FILE      the plugin description to read; by default the one that\n"
+    "                   NetworkManager finds for " KEL_SERVICE "\n"
+    "                   in its plugin directories (installed as\n"
+    "                   " KEL_VPN_SERVICE_DIR "/nm-kelvpn-service.name)\n"
+    "  --without-glade  act as a GTK 3 or 4 editor, which has no libglade\n"
+    "\n"
+    "The dialog is a GTK 2 one: without --without-glade it needs an X display\n"
+    "(DISPLAY, or run under xvfb-run).\n"
+    "\n"
+    "exit codes: 0 the plugin loaded and answered, 1 it could not be loaded or\n"
+    "gave no editor, 2 bad usage\n";
 
 // The GTK 2 side of the connection editor, brought in at run time so that
 // kelctl itself does not depend on GTK 2.
@@ -228,21 +227,16 @@ NMVpnPluginInfo *FindPlugin(const char *nameFile) {
 int RunPlugin(int argc, char **argv) {
   const char *nameFile = nullptr;
   bool withoutGlade = false;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-      Usage(stdout);
-      return kExitOk;
-    } else if (!std::strcmp(argv[i], "--without-glade")) {
+  static constexpr Option kOptions[] = {{"--name", nullptr, true}, {"--without-glade", nullptr, false}};
+  Args a("plugin", kUsage, argc, argv, kOptions);
+  while (a.Next()) {
+    if (a.id == Args::kOperand) return a.Fail("unexpected argument '%s'", a.value);
+    if (a.id == 0)
+      nameFile = a.value;
+    else
       withoutGlade = true;
-    } else if (!std::strcmp(argv[i], "--name") && i + 1 < argc) {
-      nameFile = argv[++i];
-    } else if (!std::strncmp(argv[i], "--name=", 7)) {
-      nameFile = argv[i] + 7;
-    } else {
-      Usage(stderr);
-      return kExitUsage;
-    }
   }
+  if (a.exit >= 0) return a.exit;
 
   NMVpnPluginInfo *info = FindPlugin(nameFile);
   if (info == nullptr) return kExitFailed;

@@ -6,26 +6,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "kel/fips.h"
 #include "kel/prime.h"
 #include "kel/random.h"
 #include "kel/vlong.h"
 #include "kelctl/commands.h"
-
-extern "C" int32_t FIPS_powerupSelfTest(void) __attribute__((weak));
+#include "kelctl/util.h"
 
 namespace kelctl {
 namespace {
 
-constexpr uint32_t kMinBits = 9, kMaxBits = 16384;
-
-void Usage() {
-  std::fprintf(stderr,
-               "usage: kelctl prime --bits N        generate a probable prime of N bits (%u to %u)\n"
-               "       kelctl prime --test NUM...   test numbers (decimal, or hex with 0x)\n",
-               kMinBits, kMaxBits);
-}
+constexpr long kMinBits = 9, kMaxBits = 16384;
+constexpr char kUsage[] =
+    "usage: kelctl prime --bits N        generate a probable prime of N bits (9 to 16384)\n"
+    "       kelctl prime --test NUM...   test numbers (decimal, or hex with 0x)\n";
 
 struct Vlong {
   vlong *v = nullptr;
@@ -41,15 +37,8 @@ bool Parse(const char *text, Vlong &out) {
   const char *p = hex ? text + 2 : text;
   if (*p == '\0') return false;
   for (; *p; ++p) {
-    int digit;
-    if (*p >= '0' && *p <= '9')
-      digit = *p - '0';
-    else if (hex && *p >= 'a' && *p <= 'f')
-      digit = *p - 'a' + 10;
-    else if (hex && *p >= 'A' && *p <= 'F')
-      digit = *p - 'A' + 10;
-    else
-      return false;
+    const int digit = hex ? HexDigit(*p) : *p >= '0' && *p <= '9' ? *p - '0' : -1;
+    if (digit < 0) return false;
     if (hex) {
       if (VLONG_shlXvlong(out.v, 4) != 0) return false;
     } else {
@@ -81,15 +70,8 @@ std::string Decimal(const vlong *value) {
 }
 
 std::string Hex(const vlong *value) {
-  int32_t len = 0;
-  VLONG_byteStringFromVlong(value, nullptr, &len);
-  std::string b(static_cast<size_t>(len), '\0'), out = "0x";
-  VLONG_byteStringFromVlong(value, reinterpret_cast<uint8_t *>(b.data()), &len);
-  for (unsigned char c : b) {
-    out += "0123456789abcdef"[c >> 4];
-    out += "0123456789abcdef"[c & 15];
-  }
-  return len ? out : "0x0";
+  const std::string s = ToHex(value);
+  return "0x" + (s.empty() ? std::string("0") : s);
 }
 
 // Below 2^16 the answer is exact by trial division (the toolkit's own test
@@ -101,9 +83,9 @@ const char *SmallVerdict(uint32_t n) {
   return "prime";
 }
 
-int Test(RandomContext *ctx, int count, char **numbers) {
+int Test(RandomContext *ctx, const std::vector<const char *> &numbers) {
   int status = kExitOk;
-  for (int i = 0; i < count; ++i) {
+  for (size_t i = 0; i < numbers.size(); ++i) {
     Vlong n;
     if (!Parse(numbers[i], n)) {
       std::fprintf(stderr, "kelctl prime: '%s' is not a decimal or 0x-hex number\n", numbers[i]);
@@ -135,32 +117,30 @@ int Test(RandomContext *ctx, int count, char **numbers) {
 }  // namespace
 
 int RunPrime(int argc, char **argv) {
+  static constexpr Option kOptions[] = {{"--bits", nullptr, true}, {"--test", nullptr, false}};
   long bits = 0;
-  int first = 0;
-  if (argc >= 3 && !std::strcmp(argv[1], "--bits") && argc == 3) {
-    char *end = nullptr;
-    bits = std::strtol(argv[2], &end, 10);
-    if (*end != '\0' || bits < kMinBits || bits > kMaxBits) return Usage(), kExitUsage;
-  } else if (argc >= 3 && !std::strcmp(argv[1], "--test")) {
-    first = 2;
-  } else {
-    return Usage(), kExitUsage;
+  bool test = false;
+  std::vector<const char *> numbers;
+  Args a("prime", kUsage, argc, argv, kOptions);
+  while (a.Next()) {
+    if (a.id == Args::kOperand)
+      numbers.push_back(a.value);
+    else if (a.id == 1)
+      test = true;
+    else if (!a.Number(kMinBits, kMaxBits, &bits))
+      return a.exit;
   }
-  if (FIPS_powerupSelfTest != nullptr && FIPS_powerupSelfTestStatus() != 0) FIPS_powerupSelfTest();
-  if (int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) {
-    std::fprintf(stderr,
-                 "kelctl prime: the random generators are locked until the power-up self-test passes (status %d)\n",
-                 gate);
-    return kExitFailed;
-  }
+  if (a.exit >= 0) return a.exit;
+  if (test == (bits != 0) || test == numbers.empty()) return a.Fail("either --bits N or --test NUM...");
+  if (int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) return Refuse("prime", "the random generator", gate);
   RandomContext *ctx = nullptr;
   if (int32_t st = RANDOM_acquireContext(&ctx); st != 0) {
     std::fprintf(stderr, "kelctl prime: could not create the generator (status %d)\n", st);
     return kExitFailed;
   }
   int status = kExitOk;
-  if (first != 0) {
-    status = Test(ctx, argc - first, argv + first);
+  if (test) {
+    status = Test(ctx, numbers);
   } else {
     vlong *p = nullptr, *queue = nullptr;
     if (int32_t st = PRIME_generateSizedPrime(ctx, &p, static_cast<uint32_t>(bits), &queue); st != 0) {

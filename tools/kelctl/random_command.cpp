@@ -10,75 +10,51 @@
 #include "kel/fips.h"
 #include "kel/random.h"
 #include "kelctl/commands.h"
+#include "kelctl/util.h"
 
 namespace kelctl {
 namespace {
 
-constexpr unsigned long kMaxBytes = 1u << 20;
+constexpr long kMaxBytes = 1u << 20;
 constexpr uint32_t kChunk = 4096;  // well inside every generator's request limit
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: kelctl random [--generator ctr-drbg|fips186] N\n"
-               "  N: number of bytes, 1 to %lu; the default generator is the AES-256 CTR-DRBG\n",
-               kMaxBytes);
-}
-
-bool ParseCount(const char *text, unsigned long *n) {
-  char *end = nullptr;
-  if (text[0] < '0' || text[0] > '9') return false;
-  *n = std::strtoul(text, &end, 10);
-  return *end == '\0' && *n >= 1 && *n <= kMaxBytes;
-}
-
-void ExplainGate(int32_t status) {
-  if (status == ERR_FIPS_SELFTEST_NOT_RUN)
-    std::fprintf(stderr,
-                 "kelctl random: the power-up self-test has not run (status %d); the approved random generators "
-                 "stay locked until it passes\n",
-                 status);
-  else
-    std::fprintf(stderr,
-                 "kelctl random: the toolkit is in the error state (power-up status %d); the approved random "
-                 "generators stay locked until a new self-test passes\n",
-                 status);
-}
+constexpr char kUsage[] =
+    "usage: kelctl random [--generator ctr-drbg|fips186] N\n"
+    "  N: number of bytes, 1 to 1048576; the default generator is the AES-256 CTR-DRBG\n";
 
 }  // namespace
 
 int RunRandom(int argc, char **argv) {
   uint8_t kind = RANDOM_ACQUIRE_CTRDRBG;
   const char *countText = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--generator") || !std::strcmp(argv[i], "-g")) {
-      if (++i >= argc) return Usage(), kExitUsage;
-      if (!std::strcmp(argv[i], "ctr-drbg")) {
-        kind = RANDOM_ACQUIRE_CTRDRBG;
-      } else if (!std::strcmp(argv[i], "fips186")) {
-        kind = RANDOM_ACQUIRE_FIPS186;
-      } else {
-        std::fprintf(stderr, "kelctl random: unknown generator '%s'\n", argv[i]);
-        return Usage(), kExitUsage;
-      }
-    } else if (countText == nullptr) {
-      countText = argv[i];
+  static constexpr Option kOptions[] = {{"--generator", "-g", true}};
+  long parsed = 0;
+  Args a("random", kUsage, argc, argv, kOptions);
+  while (a.Next()) {
+    if (a.id == Args::kOperand) {
+      if (countText != nullptr) return a.Fail("unexpected argument '%s'", a.value);
+      countText = a.value;
+      if (!a.Number(1, kMaxBytes, &parsed)) return a.exit;
+    } else if (!std::strcmp(a.value, "ctr-drbg")) {
+      kind = RANDOM_ACQUIRE_CTRDRBG;
+    } else if (!std::strcmp(a.value, "fips186")) {
+      kind = RANDOM_ACQUIRE_FIPS186;
     } else {
-      return Usage(), kExitUsage;
+      return a.Fail("unknown generator '%s'", a.value);
     }
   }
-  unsigned long count = 0;
-  if (countText == nullptr || !ParseCount(countText, &count)) return Usage(), kExitUsage;
+  if (a.exit >= 0) return a.exit;
+  if (countText == nullptr) return a.Fail("how many bytes?");
+  const unsigned long count = static_cast<unsigned long>(parsed);
 
-  if (int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) {
-    ExplainGate(gate);
-    return kExitFailed;
-  }
+  if (int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) return Refuse("random", "the random generator", gate);
   RandomContext *ctx = nullptr;
   if (int32_t st = RANDOM_acquireContextEx(&ctx, kind); st != 0) {
     std::fprintf(stderr, "kelctl random: could not create the generator (status %d)\n", st);
     return kExitFailed;
   }
   uint8_t buffer[kChunk];
+  WipeOnExit wipeBuffer(buffer);
   int32_t status = 0;
   unsigned long column = 0;
   for (unsigned long done = 0; done < count && status == 0;) {
@@ -94,7 +70,6 @@ int RunRandom(int argc, char **argv) {
     done += n;
   }
   if (column != 0) std::printf("\n");
-  std::memset(buffer, 0, sizeof buffer);
   RANDOM_releaseContext(&ctx);
   if (status != 0) {
     std::fprintf(stderr, "kelctl random: the generator failed (status %d)\n", status);

@@ -1,7 +1,7 @@
 // kelctl rsa: key pairs in the toolkit's key blob, the public part, PKCS #1
 // v1.5 signatures over a file's SHA-256 DigestInfo, and encryption of a short
-// secret. RSA is an approved algorithm behind the power-up gate; the command
-// runs the self-test first when the library has it.
+// secret. RSA is an approved algorithm behind the power-up gate, which kelctl
+// opens at start.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -17,56 +17,33 @@
 #include "kel/random.h"
 #include "kel/rsa.h"
 #include "kelctl/commands.h"
-
-extern "C" int32_t FIPS_powerupSelfTest(void) __attribute__((weak));
+#include "kelctl/util.h"
 
 namespace kelctl {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void Usage() {
-  std::fprintf(stderr,
-               "usage: kelctl rsa genkey [--bits N] --key FILE     new private key blob (default 2048 bits)\n"
-               "       kelctl rsa pubkey --key FILE [--out FILE]   print the public part (and write its blob)\n"
-               "       kelctl rsa sign --key FILE --in FILE --out SIG\n"
-               "       kelctl rsa verify --key FILE --in FILE --sig SIG\n"
-               "       kelctl rsa encrypt --key FILE --in SECRET --out FILE\n"
-               "       kelctl rsa decrypt --key FILE --in FILE --out SECRET\n");
-}
+constexpr char kUsage[] =
+    "usage: kelctl rsa genkey [--bits N] --key FILE     new private key blob (default 2048 bits)\n"
+    "       kelctl rsa pubkey --key FILE [--out FILE]   print the public part (and write its blob)\n"
+    "       kelctl rsa sign --key FILE --in FILE --out SIG\n"
+    "       kelctl rsa verify --key FILE --in FILE --sig SIG\n"
+    "       kelctl rsa encrypt --key FILE --in SECRET --out FILE\n"
+    "       kelctl rsa decrypt --key FILE --in FILE --out SECRET\n"
+    "  FILE, SECRET, SIG to read: - is standard input\n";
 
 int Fail(const char *what, int32_t status) {
   std::fprintf(stderr, "kelctl rsa: %s (status %d)\n", what, status);
   return kExitFailed;
 }
 
-bool ReadFile(const std::string &path, Bytes &out) {
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  out.clear();
-  uint8_t buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.insert(out.end(), buf, buf + n);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
+bool ReadFile(const std::string &path, Bytes &out) { return ReadInput(path.c_str(), &out); }
 
 bool WriteFile(const std::string &path, const Bytes &data, mode_t mode) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  chmod(path.c_str(), mode);
-  const bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  return std::fclose(f) == 0 && ok;
+  return WriteOutput(path, data.data(), data.size(), mode);
 }
 
 std::string Hex(const vlong *v) {
-  int32_t len = 0;
-  VLONG_byteStringFromVlong(v, nullptr, &len);
-  Bytes b(static_cast<size_t>(len));
-  VLONG_byteStringFromVlong(v, b.data(), &len);
-  std::string s;
-  char h[3];
-  for (uint8_t c : b) std::snprintf(h, sizeof h, "%02x", c), s += h;
+  const std::string s = ToHex(v);
   return s.empty() ? "0" : s;
 }
 
@@ -84,23 +61,6 @@ struct Options {
   uint32_t bits = 2048;
 };
 
-bool Parse(int argc, char **argv, Options &o) {
-  if (argc < 2) return false;
-  o.verb = argv[1];
-  for (int i = 2; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (i + 1 >= argc) return false;
-    const char *v = argv[++i];
-    if (a == "--key") o.key = v;
-    else if (a == "--in") o.in = v;
-    else if (a == "--out") o.out = v;
-    else if (a == "--sig") o.sig = v;
-    else if (a == "--bits") o.bits = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
-    else return false;
-  }
-  return !o.key.empty();
-}
-
 // Owns the key, the random context and the vlong queue of one run.
 struct Session {
   RsaKeyObject *key = nullptr;
@@ -113,6 +73,7 @@ struct Session {
   }
   int32_t Load(const std::string &path) {
     Bytes blob;
+    WipeOnExit wipeBlob(blob);
     if (!ReadFile(path, blob)) return -1;
     return RSA_keyFromByteString(&key, blob.data(), static_cast<uint32_t>(blob.size()), &queue);
   }
@@ -187,6 +148,7 @@ int Verify(const Options &o, Session &s) {
 
 int Encrypt(const Options &o, Session &s) {
   Bytes secret, out(s.Size());
+  WipeOnExit wipeSecret(secret);
   if (!ReadFile(o.in, secret)) return Fail("cannot read the secret", -1);
   if (secret.size() + 11 > out.size()) return Fail("secret too long for this key (k - 11 bytes at most)", ERR_RSA_BAD_KEY);
   if (int32_t st = RANDOM_acquireContext(&s.rng); st != 0) return Fail("no random generator", st);
@@ -202,6 +164,7 @@ int Encrypt(const Options &o, Session &s) {
 
 int Decrypt(const Options &o, Session &s) {
   Bytes in, out(s.Size());
+  WipeOnExit wipeOut(out);
   if (!ReadFile(o.in, in)) return Fail("cannot read the input", -1);
   if (in.size() != out.size()) return Fail("the input is not one block of the key's size", ERR_RSA_BAD_KEY);
   if (int32_t st = RANDOM_acquireContext(&s.rng); st != 0) return Fail("no random generator", st);
@@ -209,9 +172,7 @@ int Decrypt(const Options &o, Session &s) {
   if (int32_t st = RSA_decrypt(s.key, in.data(), out.data(), &len, RANDOM_rngFun, s.rng, &s.queue); st != 0)
     return Fail("decryption failed", st);
   out.resize(len);
-  const bool ok = WriteFile(o.out, out, 0600);
-  std::memset(out.data(), 0, out.size());
-  if (!ok) return Fail("cannot write the secret", -1);
+  if (!WriteFile(o.out, out, 0600)) return Fail("cannot write the secret", -1);
   std::printf("decrypted %u bytes into %s\n", len, o.out.c_str());
   return kExitOk;
 }
@@ -272,8 +233,29 @@ bool SpeedRsa() {
 }
 
 int RunRsa(int argc, char **argv) {
+  enum { kKey, kIn, kOut, kSig, kBits };
+  static constexpr Option kOptions[] = {{"--key", nullptr, true}, {"--in", nullptr, true}, {"--out", nullptr, true},
+                                        {"--sig", nullptr, true}, {"--bits", nullptr, true}};
   Options o;
-  if (!Parse(argc, argv, o)) return Usage(), kExitUsage;
+  Args a("rsa", kUsage, argc, argv, kOptions);
+  while (a.Next()) {
+    long bits = 0;
+    switch (a.id) {
+      case kKey: o.key = a.value; break;
+      case kIn: o.in = a.value; break;
+      case kOut: o.out = a.value; break;
+      case kSig: o.sig = a.value; break;
+      case kBits:
+        if (!a.Number(1, 65536, &bits)) return a.exit;
+        o.bits = static_cast<uint32_t>(bits);
+        break;
+      default:
+        if (!o.verb.empty()) return a.Fail("unexpected argument '%s'", a.value);
+        o.verb = a.value;
+    }
+  }
+  if (a.exit >= 0) return a.exit;
+  if (o.key.empty()) return a.Fail("--key is needed");
   const struct {
     const char *verb;
     int (*run)(const Options &, Session &);
@@ -284,21 +266,15 @@ int RunRsa(int argc, char **argv) {
   for (const auto &v : verbs) {
     if (o.verb != v.verb) continue;
     if ((v.in && o.in.empty()) || (v.out && o.out.empty()) || (o.verb == "verify" && o.sig.empty()))
-      return Usage(), kExitUsage;
-    int32_t gate = FIPS_powerupSelfTestStatus();
-    if (gate != 0 && FIPS_powerupSelfTest != nullptr) gate = FIPS_powerupSelfTest();
-    if (gate != 0) {
-      std::fprintf(stderr, "kelctl rsa: RSA is locked: power-up status %d%s\n", gate,
-                   gate == ERR_FIPS_SELFTEST_NOT_RUN ? ": the self-test has not run" : "");
-      return kExitFailed;
-    }
+      return a.Fail("%s wants --in and --out (verify: --in and --sig)", v.verb);
+    if (const int32_t gate = FIPS_powerupSelfTestStatus(); gate != 0) return Refuse("rsa", "RSA", gate);
     Session s;
     if (v.load) {
       if (int32_t st = s.Load(o.key); st != 0) return Fail("cannot load the key file", st);
     }
     return v.run(o, s);
   }
-  return Usage(), kExitUsage;
+  return a.Fail("unknown operation '%s'", o.verb.c_str());
 }
 
 }  // namespace kelctl

@@ -7,6 +7,7 @@
 #include "kel/fips.h"
 #include "kel/random.h"
 #include "kelctl/commands.h"
+#include "kelctl/util.h"
 
 namespace kelctl {
 namespace {
@@ -60,40 +61,42 @@ void Row(const char *kind, const char *name, int32_t status, double ms) {
     std::printf("  %-4s %-22s FAIL   %8.3f ms CPU  (status %d)\n", kind, name, ms, status);
 }
 
-// The tests that fail with this status.
-void NameSuspects(int32_t status) {
-  std::fprintf(stderr, "kelctl selftest: failing test:");
-  bool any = false;
-  for (const auto &k : kKats)
-    if (k.failure == status) std::fprintf(stderr, " %s", k.name), any = true;
-  for (const auto &p : kPcts)
-    if (p.failure == status) std::fprintf(stderr, " %s", p.name), any = true;
-  std::fprintf(stderr, any ? "\n" : " an algorithm under test failed with this status\n");
-}
-
 }  // namespace
 
-int RunSelftest(int argc, char **argv) {
-  if (argc > 1 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
-    std::printf("usage: kelctl selftest\nruns the toolkit's power-up self-test and prints each test's verdict and "
-                "time\n");
-    return kExitOk;
-  }
-  if (argc > 1) {
-    std::fprintf(stderr, "kelctl selftest: unexpected argument '%s'\n", argv[1]);
-    return kExitUsage;
-  }
+int32_t OpenGate() {
+  const uint32_t saved = m_errorClass;
   m_errorClass &= ~4u;  // no console line per key-pair consistency test
-  const double t0 = NowMs();
   const int32_t status = FIPS_powerupSelfTest();
+  m_errorClass = saved;
+  return status;
+}
+
+void ReportGateFailure(const char *who, int32_t status) {
+  std::fprintf(stderr, "%s: the power-up self-test failed with status %d (failing test:", who, status);
+  bool any = false;
+  for (const auto &k : kKats)
+    if (k.failure == status) std::fprintf(stderr, "%s %s", any ? "," : "", k.name), any = true;
+  for (const auto &p : kPcts)
+    if (p.failure == status) std::fprintf(stderr, "%s %s", any ? "," : "", p.name), any = true;
+  std::fprintf(stderr, "%s): the approved algorithms are switched off\n", any ? "" : " an algorithm under test");
+}
+
+int RunSelftest(int argc, char **argv) {
+  Args a("selftest", "usage: kelctl selftest\nruns the toolkit's power-up self-test and prints each test's verdict and time\n",
+         argc, argv);
+  while (a.Next()) return a.Fail("unexpected argument '%s'", a.value);
+  if (a.exit >= 0) return a.exit;
+  const double t0 = NowMs();
+  const int32_t status = OpenGate();
   const double total = NowMs() - t0;
   if (status != 0) {
     std::printf("power-up self-test: FAILED with status %d in %.3f ms of CPU time; the approved algorithms are switched off\n",
                 status, total);
-    NameSuspects(status);
+    ReportGateFailure("kelctl selftest", status);
     return kExitFailed;
   }
   // The gate is open: time each test on its own, in the power-up order.
+  m_errorClass &= ~4u;  // no console line per key-pair consistency test
   std::printf("known-answer tests\n");
   int32_t first = 0;
   for (const auto &k : kKats) {

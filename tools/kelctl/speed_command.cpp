@@ -19,8 +19,8 @@
 #include "kel/hmac.h"
 #include "kel/rc2.h"
 #include "kelctl/commands.h"
+#include "kelctl/util.h"
 
-extern "C" int32_t FIPS_powerupSelfTest(void) __attribute__((weak));
 
 namespace kelctl {
 namespace {
@@ -153,12 +153,11 @@ void PrintRow(const char *name, int32_t st, double rate) {
 
 }  // namespace
 
-int RunSpeed(int argc, char **) {
-  if (argc > 1) {
-    std::fprintf(stderr, "usage: kelctl speed\n");
-    return kExitUsage;
-  }
-  if (FIPS_powerupSelfTest != nullptr && FIPS_powerupSelfTestStatus() != 0) FIPS_powerupSelfTest();
+int RunSpeed(int argc, char **argv) {
+  Args a("speed", "usage: kelctl speed\nprints the throughput of the digests, HMAC, ciphers and public-key algorithms\n",
+         argc, argv);
+  while (a.Next()) return a.Fail("unexpected argument '%s'", a.value);
+  if (a.exit >= 0) return a.exit;
   auto *data = static_cast<uint8_t *>(std::malloc(kBulk + kTagRoom));
   if (data == nullptr) return kExitFailed;
   for (uint32_t i = 0; i < kBulk + kTagRoom; ++i) data[i] = static_cast<uint8_t>(i * 131 + 7);

@@ -1,0 +1,140 @@
+// kelctl's argument rules, the same in every subcommand, and the power-up
+// self-test as the tool shows it: its own report, and what a command says
+// and does when a broken copy of the library fails the self-test.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+
+#include "crypto/fips/internal.h"
+#include "kel/fips.h"
+#include "kelctl_test_util.h"
+#include "support/sandbox.h"
+#include "tests/log/log_test_util.h"
+
+namespace {
+
+using kel::test::Outcome;
+using kel::test::Shell;
+using kel::test::kKelctl;
+
+// One stream of a run: the other goes to /dev/null.
+Outcome Stdout(const std::string &args) { return Shell("{ " + kKelctl + " " + args + " 2>/dev/null; }"); }
+Outcome Stderr(const std::string &args) { return Shell("{ " + kKelctl + " " + args + " >/dev/null; }"); }
+
+const char *const kCommands[] = {"log",  "archive", "enc", "digest", "speed", "plugin",  "random",
+                                 "console", "ec", "dh",  "oid",    "prime", "rsa", "selftest"};
+
+TEST(KelctlArgs, HelpAndUnknownOptionsInEveryCommand) {
+  for (const std::string c : kCommands) {
+    for (const char *help : {" -h", " --help"}) {
+      const Outcome out = Stdout(c + help), err = Stderr(c + help);
+      EXPECT_EQ(out.exitCode, 0) << c << help;
+      EXPECT_EQ(out.out.rfind("usage: kelctl " + c, 0), 0u) << c << help << ": " << out.out;
+      EXPECT_EQ(err.out, "") << c << help;
+    }
+    const Outcome out = Stdout(c + " --no-such-option"), err = Stderr(c + " --no-such-option");
+    EXPECT_EQ(out.exitCode, 2) << c;
+    EXPECT_EQ(out.out, "") << c;
+    EXPECT_NE(err.out.find("kelctl " + c + ": unknown option '--no-such-option'\nusage: kelctl " + c),
+              std::string::npos)
+        << c << ": " << err.out;
+  }
+}
+
+TEST(KelctlArgs, ValuesAttachedOrApartAndUsageErrors) {
+  kel::test::TempDir dir;
+  ASSERT_TRUE(kel::test::WriteFile(dir / "f", "abc"));
+  const std::string f = dir / "f";
+  const struct {
+    const char *attached, *apart;
+    int exitCode;
+  } rows[] = {
+      {"digest --algo=sha1 F", "digest -a sha1 F", 0},
+      {"dh --group=2 --private-a=05 --private-b=7", "dh --group 2 --private-a 05 --private-b 7", 0},
+      {"digest --tag=yes F", "digest --tag=no F", 2},                 // a flag takes no value
+      {"digest --algo=sha3 F", "digest --algo sha3 F", 2},           // not a digest
+      {"log --app=6", "log --app 6", 2},                             // numbers out of range
+      {"console --port=0", "console --port 0", 2},
+      {"prime --bits=12x", "prime --bits 12x", 2},
+      {"rsa genkey --key=k --bits=x", "rsa genkey --key k --bits x", 2},
+      {"random --generator=bogus 4", "random -g bogus 4", 2},
+      {"random 4 5", "random 0", 2},                                 // operands
+      {"enc -e --in F --out F --key", "enc -e --in F --out F --key-file", 2},  // value missing
+      {"ec genkey --curve=p521", "ec genkey --curve p521", 2},
+  };
+  auto expand = [&](std::string s) { return std::regex_replace(s, std::regex("\\bF\\b"), f); };
+  for (const auto &r : rows) {
+    const Outcome a = kel::test::Kelctl(expand(r.attached)), b = kel::test::Kelctl(expand(r.apart));
+    EXPECT_EQ(a.exitCode, r.exitCode) << r.attached << ": " << a.out;
+    EXPECT_EQ(b.exitCode, r.exitCode) << r.apart << ": " << b.out;
+    if (r.exitCode == 0) EXPECT_EQ(a.out, b.out) << r.attached;
+    else EXPECT_NE(a.out.find("usage: kelctl "), std::string::npos) << r.attached << ": " << a.out;
+  }
+  // "-" is standard input; after "--" an operand may begin with a dash.
+  EXPECT_EQ(Shell("printf abc | " + kKelctl + " digest --algo=sha1 -").out,
+            "a9993e364706816aba3e25717850c26c9cd0d89d  -\n");
+  ASSERT_TRUE(kel::test::WriteFile(dir / "-n", "abc"));
+  EXPECT_EQ(Shell("cd '" + dir.path() + "' && " + kKelctl + " digest -a sha1 -- -n").out,
+            "a9993e364706816aba3e25717850c26c9cd0d89d  -n\n");
+}
+
+TEST(KelctlSelftest, EachTestWithItsVerdictThenTheStatus) {
+  const Outcome r = Stdout("selftest");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  const std::regex row("  (KAT|PCT)  .{22} pass +[0-9]+\\.[0-9]{3} ms CPU");
+  size_t rows = 0, at = 0;
+  for (size_t end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1)
+    rows += std::regex_match(r.out.substr(at, end - at), row);
+  EXPECT_EQ(rows, 26u) << r.out;  // 21 known-answer tests, 5 consistency tests
+  EXPECT_EQ(r.out.rfind("  KAT  FIPS 186 generator "), r.out.find("known-answer tests\n") + 19) << "first in order";
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("\npower-up self-test: passed \\(status 0\\) in [0-9.]+ ms of CPU "
+                                                  "time\n$")))
+      << r.out;
+}
+
+// A copy of the library with one byte of the stored HMAC-SHA-256 value
+// changed (found by its content), taken by kelctl through LD_LIBRARY_PATH.
+TEST(KelctlSelftest, ABrokenLibraryIsNamedAndItsAlgorithmsRefused) {
+  const kel::fips::StoredValue *v = nullptr;
+  for (const auto &s : kel::fips::stored_values())
+    if (std::string(s.name) == "HMAC-SHA-256") v = &s;
+  ASSERT_NE(v, nullptr);
+  std::string lib = kel::test::ReadFile(KEL_LIBRARY_PATH);
+  const std::string content(reinterpret_cast<const char *>(v->located), v->locatedLength);
+  size_t copies = 0;
+  for (size_t at = lib.find(content); at != std::string::npos; at = lib.find(content, at + 1), ++copies)
+    lib[at + v->offset] = static_cast<char>(lib[at + v->offset] ^ 0x01);
+  ASSERT_GT(copies, 0u);
+  kel::test::TempDir dir;
+  const std::string name = KEL_LIBRARY_PATH;
+  ASSERT_TRUE(kel::test::WriteFile(dir / name.substr(name.rfind('/') + 1), lib));
+  ASSERT_TRUE(kel::test::WriteFile(dir / "f", "abc"));
+  const std::string env = "LD_LIBRARY_PATH='" + dir.path() + "' ", f = " '" + (dir / "f") + "'";
+
+  const std::string failed = "the power-up self-test failed with status -16514 (failing test: HMAC-SHA-1, "
+                             "HMAC-SHA-224, HMAC-SHA-256, HMAC-SHA-384, HMAC-SHA-512)";
+  Outcome r = Shell(env + kKelctl + " selftest");
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find("power-up self-test: FAILED with status -16514"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("kelctl selftest: " + failed), std::string::npos) << r.out;
+  const struct {
+    const char *args, *refusal;
+  } refused[] = {{" digest --algo sha256", "kelctl digest: sha256 is unavailable"},
+                 {" enc -e --key 000102030405060708090a0b0c0d0e0f --out - --in", "kelctl enc: AES-GCM is unavailable"}};
+  for (const auto &c : refused) {
+    r = Shell("{ " + env + kKelctl + c.args + f + " >/dev/null; }");
+    EXPECT_EQ(r.exitCode, 1) << c.args << ": " << r.out;
+    EXPECT_EQ(r.out.rfind("kelctl: " + failed + ": the approved algorithms are switched off\n", 0), 0u)
+        << c.args << ": " << r.out;
+    const size_t at = r.out.find(c.refusal);
+    EXPECT_NE(r.out.find("status -16514", at), std::string::npos) << c.args << ": " << r.out;
+  }
+  // MD5 is not behind the gate: the command still answers.
+  r = Shell("{ " + env + kKelctl + " digest --algo md5" + f + " 2>/dev/null; }");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out.substr(0, 32), "900150983cd24fb0d6963f7d28e17f72");
+}
+
+}  // namespace
