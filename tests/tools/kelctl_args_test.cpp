@@ -9,9 +9,7 @@
 
 #include "crypto/fips/internal.h"
 #include "kel/fips.h"
-#include "kelctl_test_util.h"
 #include "support/sandbox.h"
-#include "tests/log/log_test_util.h"
 
 namespace {
 
