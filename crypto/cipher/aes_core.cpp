@@ -116,7 +116,7 @@ int table_key_setup_enc(uint32_t *rk, const uint8_t *key, int32_t keyBits) {
   const int nr = rounds_for(keyBits);
   if (nr == 0) return 0;
   const int nk = keyBits / 32;
-  for (int i = 0; i < nk; ++i) rk[i] = cipher::load_be32(key + 4 * i);
+  for (int i = 0; i < nk; ++i) rk[i] = kel::load_be32(key + 4 * i);
   for (int i = nk; i < 4 * (nr + 1); ++i) {
     uint32_t t = rk[i - 1];
     if (i % nk == 0)
@@ -143,10 +143,10 @@ int table_key_setup_dec(uint32_t *rk, const uint8_t *key, int32_t keyBits) {
 }
 
 void table_encrypt(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) {
-  uint32_t s0 = cipher::load_be32(in) ^ rk[0];
-  uint32_t s1 = cipher::load_be32(in + 4) ^ rk[1];
-  uint32_t s2 = cipher::load_be32(in + 8) ^ rk[2];
-  uint32_t s3 = cipher::load_be32(in + 12) ^ rk[3];
+  uint32_t s0 = kel::load_be32(in) ^ rk[0];
+  uint32_t s1 = kel::load_be32(in + 4) ^ rk[1];
+  uint32_t s2 = kel::load_be32(in + 8) ^ rk[2];
+  uint32_t s3 = kel::load_be32(in + 12) ^ rk[3];
   uint32_t t0, t1, t2, t3;
   // Two full rounds per pass; the last pass leaves after its first round.
   for (int r = nr >> 1;;) {
@@ -169,17 +169,17 @@ void table_encrypt(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) 
        rk[2];
   s3 = (Te4[b0(t3)] & 0xff000000) ^ (Te4[b1(t0)] & 0x00ff0000) ^ (Te4[b2(t1)] & 0x0000ff00) ^ (Te4[b3(t2)] & 0xff) ^
        rk[3];
-  cipher::store_be32(out, s0);
-  cipher::store_be32(out + 4, s1);
-  cipher::store_be32(out + 8, s2);
-  cipher::store_be32(out + 12, s3);
+  kel::store_be32(out, s0);
+  kel::store_be32(out + 4, s1);
+  kel::store_be32(out + 8, s2);
+  kel::store_be32(out + 12, s3);
 }
 
 void table_decrypt(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) {
-  uint32_t s0 = cipher::load_be32(in) ^ rk[0];
-  uint32_t s1 = cipher::load_be32(in + 4) ^ rk[1];
-  uint32_t s2 = cipher::load_be32(in + 8) ^ rk[2];
-  uint32_t s3 = cipher::load_be32(in + 12) ^ rk[3];
+  uint32_t s0 = kel::load_be32(in) ^ rk[0];
+  uint32_t s1 = kel::load_be32(in + 4) ^ rk[1];
+  uint32_t s2 = kel::load_be32(in + 8) ^ rk[2];
+  uint32_t s3 = kel::load_be32(in + 12) ^ rk[3];
   uint32_t t0, t1, t2, t3;
   for (int r = nr >> 1;;) {
     t0 = Td0[b0(s0)] ^ Td1[b1(s3)] ^ Td2[b2(s2)] ^ Td3[b3(s1)] ^ rk[4];
@@ -201,10 +201,10 @@ void table_decrypt(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) 
        rk[2];
   s3 = (Td4[b0(t3)] & 0xff000000) ^ (Td4[b1(t2)] & 0x00ff0000) ^ (Td4[b2(t1)] & 0x0000ff00) ^ (Td4[b3(t0)] & 0xff) ^
        rk[3];
-  cipher::store_be32(out, s0);
-  cipher::store_be32(out + 4, s1);
-  cipher::store_be32(out + 8, s2);
-  cipher::store_be32(out + 12, s3);
+  kel::store_be32(out, s0);
+  kel::store_be32(out + 4, s1);
+  kel::store_be32(out + 8, s2);
+  kel::store_be32(out + 12, s3);
 }
 
 inline bool use_ni() { return ni::available(); }

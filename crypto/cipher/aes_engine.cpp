@@ -41,7 +41,7 @@ void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8
     cipher::xor16(out, t, iv);
     std::memcpy(iv, c, 16);
   }
-  cipher::secure_zero(t, sizeof t);
+  kel::mem::secure_zero(t, sizeof t);
 }
 
 namespace {
@@ -51,8 +51,8 @@ namespace {
 struct WideCounter {
   uint64_t hi, lo, keepHi, keepLo;  // keep*: the bits outside the width
   WideCounter(const uint8_t block[16], int width) {
-    hi = uint64_t{cipher::load_be32(block)} << 32 | cipher::load_be32(block + 4);
-    lo = uint64_t{cipher::load_be32(block + 8)} << 32 | cipher::load_be32(block + 12);
+    hi = uint64_t{kel::load_be32(block)} << 32 | kel::load_be32(block + 4);
+    lo = uint64_t{kel::load_be32(block + 8)} << 32 | kel::load_be32(block + 12);
     const int bits = 8 * width;
     const uint64_t countLo = bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
     const uint64_t countHi = bits <= 64 ? 0 : bits >= 128 ? ~uint64_t{0} : (uint64_t{1} << (bits - 64)) - 1;
@@ -60,10 +60,10 @@ struct WideCounter {
     keepHi = ~countHi;
   }
   void store(uint8_t block[16]) const {
-    cipher::store_be32(block, static_cast<uint32_t>(hi >> 32));
-    cipher::store_be32(block + 4, static_cast<uint32_t>(hi));
-    cipher::store_be32(block + 8, static_cast<uint32_t>(lo >> 32));
-    cipher::store_be32(block + 12, static_cast<uint32_t>(lo));
+    kel::store_be32(block, static_cast<uint32_t>(hi >> 32));
+    kel::store_be32(block + 4, static_cast<uint32_t>(hi));
+    kel::store_be32(block + 8, static_cast<uint32_t>(lo >> 32));
+    kel::store_be32(block + 12, static_cast<uint32_t>(lo));
   }
   void step() {
     const uint64_t nextLo = lo + 1;
@@ -83,7 +83,7 @@ void ctr_xor(const AesContext &ctx, uint8_t counter[16], int width, const uint8_
     // instructions count the low 32 bits, and a run is split where that word
     // wraps so that the carry into the wider counter takes the generic step.
     while (n > 0) {
-      const uint64_t before_wrap = (uint64_t{1} << 32) - cipher::load_be32(counter + 12);
+      const uint64_t before_wrap = (uint64_t{1} << 32) - kel::load_be32(counter + 12);
       const size_t run = before_wrap < n ? static_cast<size_t>(before_wrap) : n;
       if (run >= 16 && vaes::available())
         vaes::ctr32_xor(ctx, counter, in, out, run);
@@ -130,7 +130,7 @@ void ctr_xor_secret(const AesContext &ctx, uint8_t counter[16], int width, const
       out += 16 * run;
     }
     c.store(counter);
-    cipher::secure_zero(ks, sizeof ks);
+    kel::mem::secure_zero(ks, sizeof ks);
     return;
   }
   uint8_t ks[16];
@@ -139,7 +139,7 @@ void ctr_xor_secret(const AesContext &ctx, uint8_t counter[16], int width, const
     increment_counter(counter, width);
     cipher::xor16(out, in, ks);
   }
-  cipher::secure_zero(ks, sizeof ks);
+  kel::mem::secure_zero(ks, sizeof ks);
 }
 
 }  // namespace kel::aes
@@ -171,7 +171,7 @@ void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uin
     }
     table::encrypt_blocks(ctx, mac, mac, 1);
   }
-  cipher::secure_zero(ks, sizeof ks);
+  kel::mem::secure_zero(ks, sizeof ks);
 }
 
 }  // namespace kel::aes

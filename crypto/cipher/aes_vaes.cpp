@@ -123,7 +123,7 @@ KEL_VAES size_t xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t 
     t = mul_alpha_k<4>(t);
   }
   _mm_storeu_si128(reinterpret_cast<__m128i *>(T), _mm512_castsi512_si128(t));
-  cipher::secure_zero(lanes, sizeof lanes);
+  kel::mem::secure_zero(lanes, sizeof lanes);
   wipe(keys);
   return done;
 }

@@ -3,7 +3,7 @@
 // (a feature lookup costs a couple of loads) so that restricting the CPU
 // features at run time takes effect at once.
 #include "crypto/hash/kernels.h"
-#include "crypto/hash/md.h"
+#include "crypto/hash/internal.h"
 
 namespace kel::hash {
 

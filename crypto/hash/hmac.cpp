@@ -11,7 +11,7 @@
 
 #include "crypto/fips/gate.h"
 #include "crypto/hash/kernels.h"
-#include "crypto/hash/md.h"
+#include "crypto/hash/internal.h"
 #include "kel/hmac.h"
 #include "kel/vor.h"
 

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "crypto/bignum/internal.h"
+#include "crypto/common/mem.h"
 #include "kel/random.h"
 #include "kel/vlong.h"
 #include "kel/vor.h"
@@ -19,12 +20,7 @@ constexpr int32_t kOk = 0;
 constexpr int32_t kNull = -6001;
 constexpr int32_t kNoMemory = -6101;
 
-inline void secure_zero(void *p, size_t n) {
-  if (n != 0) {
-    std::memset(p, 0, n);
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-  }
-}
+using mem::secure_zero;
 
 // Zeroes every unit the vlong's buffer holds (not only the significant ones:
 // a shorter later value leaves the old high units behind) and makes it 0.

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "crypto/common/ct.h"
+#include "crypto/common/mem.h"
 #include "kel/rsa.h"
 
 namespace kel::rsa {
@@ -15,19 +17,8 @@ constexpr int32_t kOk = 0;
 constexpr int32_t kNull = ERR_RSA_NULL;
 constexpr int32_t kAlloc = ERR_RSA_ALLOC;
 
-// A wipe the compiler may not drop as a dead store.
-inline void secure_zero(void *p, size_t n) {
-  if (n != 0) {
-    std::memset(p, 0, n);
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-  }
-}
-
-// Hides a value from the optimiser so that masks stay masks, not branches.
-inline uint32_t barrier(uint32_t v) {
-  __asm__("" : "+r"(v));
-  return v;
-}
+using mem::secure_zero;
+using ct::barrier;
 // All ones when v is zero, else zero; no branch.
 inline uint32_t ct_is_zero(uint32_t v) { return barrier(0u - static_cast<uint32_t>((uint64_t{v} - 1) >> 63)); }
 inline uint32_t ct_eq(uint32_t a, uint32_t b) { return ct_is_zero(a ^ b); }

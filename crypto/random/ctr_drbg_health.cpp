@@ -214,6 +214,6 @@ int32_t FIPS_NIST_CTRDRGB_DoKAT(uint8_t useDf, const DrbgTestVector *v, uint32_t
   if (status == 0) status = NIST_CTRDRBG_generate(t, nullptr, 0, out, bits, flags);
   if (status == 0 && std::memcmp(out, v->expectedOutput, v->outputLength) != 0) status = ERR_DRBG_KAT_FAILED;
   if (t != nullptr) NIST_CTRDRBG_deleteContext(&t);
-  kel::random::wipe(out, sizeof out);
+  kel::mem::secure_zero(out, sizeof out);
   return status;
 }

@@ -68,8 +68,8 @@ int32_t hash_df(const HashSuite *suite, const Input *inputs, int count, uint32_t
     if (status == kOk) std::memcpy(out + done, digest, take);
     done += take;
   }
-  random::wipe(ctx, sizeof ctx);
-  random::wipe(digest, sizeof digest);
+  kel::mem::secure_zero(ctx, sizeof ctx);
+  kel::mem::secure_zero(digest, sizeof digest);
   return status;
 }
 
@@ -100,7 +100,7 @@ void free_state(EcDrbgState &s) {
   for (uint32_t **e : {&s.s, &s.r, &s.scratchY})
     if (*e != nullptr) PRIMEFIELD_deleteElement(f, e);
   if (s.blockBuffer != nullptr) {
-    random::wipe(s.blockBuffer, 2 * field_bytes(s));
+    kel::mem::secure_zero(s.blockBuffer, 2 * field_bytes(s));
     void *b = s.blockBuffer;
     VOR_free(&b);
     s.blockBuffer = nullptr;
@@ -109,7 +109,7 @@ void free_state(EcDrbgState &s) {
 
 void delete_context(RandomContext *ctx) {
   free_state(as_ecdrbg(ctx)->state);
-  random::wipe(ctx, sizeof(EcDrbgContext));
+  kel::mem::secure_zero(ctx, sizeof(EcDrbgContext));
   void *b = ctx;
   VOR_free(&b);
 }
@@ -169,7 +169,7 @@ int32_t NIST_ECDRBG_newContext(RandomContext **ctx, const PrimeCurve *curve, uin
   }
   if (status == kOk) set_seed(s, seed);
   if (status == kOk) status = LINUX_mutexCreate(&s.lock, 0, 1);
-  kel::random::wipe(seed, sizeof seed);
+  kel::mem::secure_zero(seed, sizeof seed);
   if (status != kOk) {
     delete_context(c);
     return status;
@@ -201,8 +201,8 @@ int32_t NIST_ECDRBG_reseed(RandomContext *ctx, const uint8_t *entropy, uint32_t 
     set_seed(s, seed);
     s.blockCount = 0;
   }
-  kel::random::wipe(current, sizeof current);
-  kel::random::wipe(seed, sizeof seed);
+  kel::mem::secure_zero(current, sizeof current);
+  kel::mem::secure_zero(seed, sizeof seed);
   return status;
 }
 
@@ -226,8 +226,8 @@ int32_t NIST_ECDRBG_generate(RandomContext *ctx, const uint8_t *additional, uint
   uint32_t a[12];
   BI_setUnitsToByteString(n, a, seed, static_cast<int32_t>(s.seedlenBits / 8));
   PRIMEFIELD_xor(s.curve->field, s.s, a);
-  kel::random::wipe(seed, sizeof seed);
-  kel::random::wipe(a, sizeof a);
+  kel::mem::secure_zero(seed, sizeof seed);
+  kel::mem::secure_zero(a, sizeof a);
 
   const uint32_t skip = (s.curve->field->bitLength - s.outlenBits + 7) / 8;
   uint32_t delivered = 0;
@@ -255,7 +255,7 @@ int32_t NIST_ECDRBG_generate(RandomContext *ctx, const uint8_t *additional, uint
   run_step(s, false);  // the state moves on once more, so the last block cannot be recomputed
   PRIMEFIELD_setToUnsigned(s.curve->field, s.r, 0);
   PRIMEFIELD_setToUnsigned(s.curve->field, s.scratchY, 0);
-  kel::random::wipe(s.blockBuffer, len);
+  kel::mem::secure_zero(s.blockBuffer, len);
   return status;
 }
 

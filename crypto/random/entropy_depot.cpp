@@ -62,8 +62,8 @@ void mix() {
     SHA1_G(in, out);
     for (int k = 0; k < 20; ++k) store(g.block[20 * i + k], out[k]);
   }
-  random::wipe(in, sizeof in);
-  random::wipe(out, sizeof out);
+  kel::mem::secure_zero(in, sizeof in);
+  kel::mem::secure_zero(out, sizeof out);
 }
 
 uint32_t ms_since(const RtosTime &t) { return LINUX_deltaMS(&t, nullptr); }

@@ -19,7 +19,7 @@ int32_t add_ctr_entropy_bit(RandomContext *ctx, uint8_t bit) {
   int32_t status = RNG_SEED_extractDepotBits(seed, sizeof seed);
   if (status == kOk) status = NIST_CTRDRBG_reseed(ctx, seed, sizeof seed, nullptr, 0);
   if (status == kOk) ctx->entropyBitCount = 0;  // otherwise the next bit tries again
-  wipe(seed, sizeof seed);
+  kel::mem::secure_zero(seed, sizeof seed);
   return status;
 }
 
@@ -45,8 +45,8 @@ int32_t acquire_fips186(RandomContext **out) {
     status = RANDOM_numberGeneratorFIPS186(ctx, s.xkey, 64);
     s.pXSEED = nullptr;  // consumed by the first refill; the buffer is wiped below
   }
-  wipe(xkey, sizeof xkey);
-  wipe(xseed, sizeof xseed);
+  kel::mem::secure_zero(xkey, sizeof xkey);
+  kel::mem::secure_zero(xseed, sizeof xseed);
   if (status != kOk) {
     if (ctx != nullptr) RANDOM_deleteFIPS186Context(&ctx);
     return status;
@@ -71,8 +71,8 @@ int32_t acquire_ctr_drbg(RandomContext **out) {
   }
   RandomContext *ctx = nullptr;
   if (status == kOk) status = NIST_CTRDRBG_newContext(&ctx, seed, sizeof seed, 32, 16, nullptr, 0, 0);
-  wipe(previous, sizeof previous);
-  wipe(seed, sizeof seed);
+  kel::mem::secure_zero(previous, sizeof previous);
+  kel::mem::secure_zero(seed, sizeof seed);
   if (status != kOk) return status;
   ctx->entropyBitCount = 0;
   *out = ctx;

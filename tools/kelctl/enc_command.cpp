@@ -24,6 +24,7 @@
 #include "commands.h"
 #include "kel/fips.h"
 #include "kel/gcm.h"
+#include "kel/vor.h"
 
 // The power-up self-test belongs to the FIPS part of the library; when the
 // library has it, the command runs it to open the gate.
@@ -183,9 +184,9 @@ int32_t DecryptPass(BulkCtx ctx, int fd, const uint8_t *header, uint64_t length,
   uint8_t mine[kTagLen];
   if (status == 0) status = GCM_final_256b(ctx, mine);
   if (status == 0) {
-    uint8_t diff = 0;
-    for (size_t i = 0; i < kTagLen; ++i) diff |= static_cast<uint8_t>(mine[i] ^ tag[i]);
-    if (diff != 0) status = ERR_GCM_TAG_MISMATCH;
+    uint32_t match = 0;  // compared in constant time
+    VOR_SAFEMATCH(mine, kTagLen, tag, kTagLen, &match);
+    if (match == 0) status = ERR_GCM_TAG_MISMATCH;
   }
   Wipe(mine, sizeof mine);
   if (written) *written = status == 0;

@@ -1,6 +1,8 @@
-// The Merkle-Damgard body shared by every digest: buffering, block feeding
-// and padding are written once over a traits type that supplies the block
-// function, the counter and the length encoding.
+// The digests inside the toolkit: the Merkle-Damgard body shared by every
+// digest (buffering, block feeding and padding written once over a traits
+// type that supplies the block function, the counter, the length encoding,
+// the initial value and the finish), and the exported shims generated from
+// the same traits.
 #pragma once
 
 #include <bit>
@@ -9,7 +11,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "crypto/common/bytes.h"
+#include "crypto/common/mem.h"
+#include "crypto/fips/gate.h"
 #include "kel/hash.h"
+#include "kel/vor.h"
 
 namespace kel::hash {
 
@@ -20,31 +26,6 @@ concept MdHash = requires(typename T::Ctx &c, const uint8_t *p, size_t n, uint32
   T::count(c, len);          // adds one update's length to the counter
 };
 
-inline uint32_t load_be32(const uint8_t *p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return __builtin_bswap32(v);
-}
-inline uint64_t load_be64(const uint8_t *p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return __builtin_bswap64(v);
-}
-inline uint32_t load_le32(const uint8_t *p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-inline void store_be32(uint8_t *p, uint32_t v) {
-  v = __builtin_bswap32(v);
-  std::memcpy(p, &v, 4);
-}
-inline void store_be64(uint8_t *p, uint64_t v) {
-  v = __builtin_bswap64(v);
-  std::memcpy(p, &v, 8);
-}
-inline void store_le32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
-inline void store_le64(uint8_t *p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 // Absorbs data: top up a pending partial block, compress every further whole
 // block from the caller's buffer without copying, keep the tail.
@@ -143,17 +124,39 @@ void sha1_blocks(uint32_t state[5], const uint8_t *data, size_t blocks);
 void sha256_blocks(uint32_t state[8], const uint8_t *data, size_t blocks);
 void sha512_blocks(uint64_t state[8], const uint8_t *data, size_t blocks);
 
+// Each traits type: the context, the block size, the block function, the
+// counter, and init/finish over a context known to be there.
 struct Md5 {
   using Ctx = Md5Context;
   static constexpr size_t kBlock = 64;
   static void blocks(uint32_t *s, const uint8_t *p, size_t n) { md5_blocks(s, p, n); }
   static void count(Ctx &c, uint32_t len) { c.bitCount += uint64_t{len} * 8; }
+  static void init(Ctx &c) {
+    c.state[0] = 0x67452301;
+    c.state[1] = 0xefcdab89;
+    c.state[2] = 0x98badcfe;
+    c.state[3] = 0x10325476;
+    c.bitCount = 0;
+    c.bufferIndex = 0;
+  }
+  // RFC 1321 3.3-3.5: the padding and the length go through the update, so
+  // the context's bit count afterwards includes them.
+  static void finish(Ctx &c, uint8_t *out) {
+    uint8_t bits[8];
+    store_le64(bits, c.bitCount);
+    const uint32_t i = static_cast<uint32_t>((c.bitCount >> 3) & 63);
+    md_update<Md5>(c, MD45_PADDING, i < 56 ? 56 - i : 120 - i);
+    md_update<Md5>(c, bits, 8);
+    for (int w = 0; w < 4; ++w) store_le32(out + 4 * w, c.state[w]);
+  }
 };
 
+// The context keeps its last state (and the bit count) after finishing.
 struct Sha1 {
   using Ctx = Sha1Context;
   static constexpr size_t kBlock = 64;
   static constexpr size_t kLengthBytes = 8;
+  static constexpr uint32_t kInit[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
   static void blocks(uint32_t *s, const uint8_t *p, size_t n) { sha1_blocks(s, p, n); }
   static Sha1Blocks kernel() { return sha1_kernel(); }
   static void count(Ctx &c, uint32_t len) { c.byteCount += len; }
@@ -161,12 +164,25 @@ struct Sha1 {
     c.byteCount <<= 3;  // the context keeps the bit count from here on
     store_be64(out, c.byteCount);
   }
+  static void init(Ctx &c) {
+    std::memcpy(c.state, kInit, sizeof c.state);
+    c.byteCount = 0;
+    c.bufferIndex = 0;
+  }
+  static void finish(Ctx &c, uint8_t *out) {
+    sha_pad<Sha1>(c);
+    for (int i = 0; i < 5; ++i) store_be32(out + 4 * i, c.state[i]);
+  }
 };
 
+// SHA-256 and SHA-224 finish by writing their words and wiping the context.
 struct Sha256 {
   using Ctx = Sha256Context;
   static constexpr size_t kBlock = 64;
   static constexpr size_t kLengthBytes = 8;
+  static constexpr uint32_t kInit[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  static constexpr int kWords = 8;
   static void blocks(uint32_t *s, const uint8_t *p, size_t n) { sha256_blocks(s, p, n); }
   static Sha256Blocks kernel() { return sha256_kernel(); }
   static void count(Ctx &c, uint32_t len) { c.byteCount += len; }
@@ -174,12 +190,35 @@ struct Sha256 {
     c.byteCount <<= 3;
     store_be64(out, c.byteCount);
   }
+  template <class Self = Sha256>
+  static void init(Ctx &c) {
+    std::memcpy(c.state, Self::kInit, sizeof c.state);
+    c.byteCount = 0;
+    c.bufferIndex = 0;
+  }
+  template <class Self = Sha256>
+  static void finish(Ctx &c, uint8_t *out) {
+    sha_pad<Sha256>(c);
+    for (int i = 0; i < Self::kWords; ++i) store_be32(out + 4 * i, c.state[i]);
+    mem::secure_zero(&c, sizeof c);
+  }
+};
+struct Sha224 : Sha256 {
+  static constexpr uint32_t kInit[8] = {0xc1059ed8, 0x367cd507, 0x3070dd17, 0xf70e5939,
+                                        0xffc00b31, 0x68581511, 0x64f98fa7, 0xbefa4fa4};
+  static constexpr int kWords = 7;
+  static void init(Ctx &c) { Sha256::init<Sha224>(c); }
+  static void finish(Ctx &c, uint8_t *out) { Sha256::finish<Sha224>(c, out); }
 };
 
 struct Sha512 {
   using Ctx = Sha512Context;
   static constexpr size_t kBlock = 128;
   static constexpr size_t kLengthBytes = 16;
+  static constexpr uint64_t kInit[8] = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b,
+                                        0xa54ff53a5f1d36f1, 0x510e527fade682d1, 0x9b05688c2b3e6c1f,
+                                        0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
+  static constexpr int kWords = 8;
   static void blocks(uint64_t *s, const uint8_t *p, size_t n) { sha512_blocks(s, p, n); }
   static Sha512Blocks kernel() { return sha512_kernel(); }
   static void count(Ctx &c, uint32_t len) { u16_Incr32(&c.byteCount, len); }
@@ -187,6 +226,81 @@ struct Sha512 {
     c.byteCount = u16_Shl(c.byteCount.high, c.byteCount.low, 3);
     store_be64(out, c.byteCount.high);
     store_be64(out + 8, c.byteCount.low);
+  }
+  template <class Self = Sha512>
+  static void init(Ctx &c) {
+    std::memcpy(c.state, Self::kInit, sizeof c.state);
+    c.byteCount = Uint128{0, 0};
+    c.bufferIndex = 0;
+  }
+  template <class Self = Sha512>
+  static void finish(Ctx &c, uint8_t *out) {
+    sha_pad<Sha512>(c);
+    for (int i = 0; i < Self::kWords; ++i) store_be64(out + 8 * i, c.state[i]);
+    mem::secure_zero(&c, sizeof c);
+  }
+};
+struct Sha384 : Sha512 {
+  static constexpr uint64_t kInit[8] = {0xcbbb9d5dc1059ed8, 0x629a292a367cd507, 0x9159015a3070dd17,
+                                        0x152fecd8f70e5939, 0x67332667ffc00b31, 0x8eb44a8768581511,
+                                        0xdb0c2e0d64f98fa7, 0x47b5481dbefa4fa4};
+  static constexpr int kWords = 6;
+  static void init(Ctx &c) { Sha512::init<Sha384>(c); }
+  static void finish(Ctx &c, uint8_t *out) { Sha512::finish<Sha384>(c, out); }
+};
+
+// A whole message in one call on a stack context that is wiped on return.
+template <class T>
+void complete(const uint8_t *data, uint32_t length, uint8_t *out) {
+  mem::Wiped<typename T::Ctx> c;
+  T::init(*c);
+  md_update<T>(*c, data, length);
+  T::finish(*c, out);
+}
+
+// The exported digest entries of one traits type: with kGated, the power-up
+// gate first; then the argument checks; then one internal call.
+template <class T, bool kGated>
+struct Shims {
+  using Ctx = typename T::Ctx;
+  static int32_t gate() {
+    if constexpr (kGated) return fips::gate();
+    return 0;
+  }
+  static int32_t alloc(void **ctx) {
+    if (int32_t s = gate(); s != 0) return s;
+    return VOR_alloc(sizeof(Ctx), ctx);
+  }
+  // The context holds chaining state (for HMAC, the key's padded state).
+  static int32_t release(void **ctx) {
+    if (int32_t s = gate(); s != 0) return s;
+    if (ctx == nullptr || *ctx == nullptr) return ERR_NULL_POINTER;
+    mem::secure_zero(*ctx, sizeof(Ctx));
+    return VOR_free(ctx);
+  }
+  static int32_t init(void *ctx) {
+    if (int32_t s = gate(); s != 0) return s;
+    if (ctx == nullptr) return ERR_NULL_POINTER;
+    T::init(*static_cast<Ctx *>(ctx));
+    return 0;
+  }
+  static int32_t update(void *ctx, const uint8_t *data, uint32_t length) {
+    if (int32_t s = gate(); s != 0) return s;
+    if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
+    md_update<T>(*static_cast<Ctx *>(ctx), data, length);
+    return 0;
+  }
+  static int32_t final(void *ctx, uint8_t *out) {
+    if (int32_t s = gate(); s != 0) return s;
+    if (ctx == nullptr || out == nullptr) return ERR_NULL_POINTER;
+    T::finish(*static_cast<Ctx *>(ctx), out);
+    return 0;
+  }
+  static int32_t complete(const uint8_t *data, uint32_t length, uint8_t *out) {
+    if (int32_t s = gate(); s != 0) return s;
+    if (data == nullptr || out == nullptr) return ERR_NULL_POINTER;
+    hash::complete<T>(data, length, out);
+    return 0;
   }
 };
 
