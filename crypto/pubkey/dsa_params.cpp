@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "crypto/fips/gate.h"
+#include "crypto/hash/internal.h"
 #include "crypto/pubkey/dsa_internal.h"
 #include "kel/debug_console.h"
 #include "kel/hash.h"
@@ -32,7 +33,8 @@ void seed_plus(const uint8_t *seed, uint32_t add, uint8_t *out) {
 int32_t sha1_of_seed_plus(const uint8_t *seed, uint32_t add, uint8_t *digest) {
   uint8_t value[kSeedBytes];
   seed_plus(seed, add, value);
-  return SHA1_completeDigest(value, kSeedBytes, digest);
+  kel::hash::complete<kel::hash::Sha1>(value, kSeedBytes, digest);
+  return 0;
 }
 
 // Step 1: U = SHA-1(S) xor SHA-1(S + 1); q = U with bits 159 and 0 set.
