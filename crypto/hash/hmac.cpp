@@ -11,7 +11,7 @@
 
 #include "crypto/fips/gate.h"
 #include "crypto/hash/internal.h"
-#include "crypto/hash/kernels.h"
+#include "crypto/hash/x86/kernels.h"
 #include "kel/hmac.h"
 #include "kel/vor.h"
 
@@ -73,7 +73,7 @@ void sha256_final_fused(HmacContext &c, uint8_t *result) {
 }
 
 void sha256_final(HmacContext &c, uint8_t *result) {
-  if (sha256_shani_available()) return sha256_final_fused(c, result);
+  if (kernels().sha256HmacTail.load(std::memory_order_relaxed)) return sha256_final_fused(c, result);
   sha_final<Sha256>(c, result);
 }
 

@@ -5,6 +5,7 @@
 // the same traits.
 #pragma once
 
+#include <atomic>
 #include <bit>
 #include <concepts>
 #include <cstddef>
@@ -12,6 +13,7 @@
 #include <cstring>
 
 #include "crypto/common/bytes.h"
+#include "crypto/common/cpu.h"
 #include "crypto/common/mem.h"
 #include "crypto/fips/gate.h"
 #include "kel/hash.h"
@@ -101,28 +103,49 @@ constexpr W maj(W x, W y, W z) {
   return (x & y) | (z & (x | y));
 }
 
-// The block functions, portable and dispatched. The dispatched ones pick the
-// hardware kernel when the CPU offers it (checked on every call, so tests can
-// switch paths with kel::cpu::restrict_to).
+// The portable block functions.
 void md5_blocks_portable(uint32_t state[4], const uint8_t *data, size_t blocks);
 void sha1_blocks_portable(uint32_t state[5], const uint8_t *data, size_t blocks);
 void sha256_blocks_portable(uint32_t state[8], const uint8_t *data, size_t blocks);
 void sha512_blocks_portable(uint64_t state[8], const uint8_t *data, size_t blocks);
 
-void md5_blocks(uint32_t state[4], const uint8_t *data, size_t blocks);
-// The block function the dispatch would pick now, for a caller that runs
-// several blocks in a row (both paths give the same chaining values).
 using Md5Blocks = void (*)(uint32_t *, const uint8_t *, size_t);
 using Sha1Blocks = void (*)(uint32_t *, const uint8_t *, size_t);
 using Sha256Blocks = void (*)(uint32_t *, const uint8_t *, size_t);
 using Sha512Blocks = void (*)(uint64_t *, const uint8_t *, size_t);
-Md5Blocks md5_kernel();
-Sha1Blocks sha1_kernel();
-Sha256Blocks sha256_kernel();
-Sha512Blocks sha512_kernel();
-void sha1_blocks(uint32_t state[5], const uint8_t *data, size_t blocks);
-void sha256_blocks(uint32_t state[8], const uint8_t *data, size_t blocks);
-void sha512_blocks(uint64_t state[8], const uint8_t *data, size_t blocks);
+
+// The kernel table: filled from the CPU features at first use and again
+// whenever kel::cpu::restrict_to changes them (kernels.cpp).
+struct Kernels {
+  std::atomic<Md5Blocks> md5;
+  std::atomic<Sha1Blocks> sha1;
+  std::atomic<Sha256Blocks> sha256;
+  std::atomic<Sha512Blocks> sha512;
+  std::atomic<bool> sha256HmacTail;  // the SHA extensions' fused HMAC end
+};
+extern Kernels g_kernels;
+extern std::atomic<bool> g_kernelsReady;
+void fill_kernels();
+
+inline const Kernels &kernels() {
+  if (!g_kernelsReady.load(std::memory_order_acquire)) [[unlikely]]
+    cpu::subscribe(fill_kernels);
+  return g_kernels;
+}
+
+inline Sha1Blocks sha1_kernel() { return kernels().sha1.load(std::memory_order_relaxed); }
+inline Sha256Blocks sha256_kernel() { return kernels().sha256.load(std::memory_order_relaxed); }
+inline Sha512Blocks sha512_kernel() { return kernels().sha512.load(std::memory_order_relaxed); }
+inline void md5_blocks(uint32_t state[4], const uint8_t *data, size_t blocks) {
+  kernels().md5.load(std::memory_order_relaxed)(state, data, blocks);
+}
+inline void sha1_blocks(uint32_t state[5], const uint8_t *data, size_t blocks) { sha1_kernel()(state, data, blocks); }
+inline void sha256_blocks(uint32_t state[8], const uint8_t *data, size_t blocks) {
+  sha256_kernel()(state, data, blocks);
+}
+inline void sha512_blocks(uint64_t state[8], const uint8_t *data, size_t blocks) {
+  sha512_kernel()(state, data, blocks);
+}
 
 // Each traits type: the context, the block size, the block function, the
 // counter, and init/finish over a context known to be there.
