@@ -1,13 +1,11 @@
 // AES (FIPS 197) in the 32-bit table form: the Te/Td tables built at compile
 // time from the S-box, the key schedules and the single-block functions. On
 // processors with AES-NI the same entry points run the instructions instead
-// (crypto/cipher/aes_ni.h); the tables stay as the portable path.
+// (crypto/cipher/x86/aes_ni.h); the tables stay as the portable path.
 #include <array>
 #include <bit>
 
-#include "crypto/cipher/aes_ni.h"
 #include "crypto/cipher/internal.h"
-#include "crypto/common/cpu.h"
 #include "kel/aes.h"
 
 namespace kel::aes {
@@ -207,11 +205,14 @@ void table_decrypt(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) 
   kel::store_be32(out + 12, s3);
 }
 
-inline bool use_ni() { return ni::available(); }
-
 }  // namespace
 
 namespace table {
+
+int key_setup_enc(uint32_t *rk, const uint8_t *key, int32_t keyBits) { return table_key_setup_enc(rk, key, keyBits); }
+int key_setup_dec(uint32_t *rk, const uint8_t *key, int32_t keyBits) { return table_key_setup_dec(rk, key, keyBits); }
+void encrypt_block(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) { table_encrypt(rk, nr, in, out); }
+void decrypt_block(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) { table_decrypt(rk, nr, in, out); }
 
 void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) {
   for (size_t i = 0; i < n; ++i) table_encrypt(ctx.roundKeys, ctx.rounds, in + 16 * i, out + 16 * i);
@@ -226,27 +227,23 @@ void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size
 }  // namespace kel::aes
 
 using namespace kel::aes;
+using kel::cipher::kernel;
+using kel::cipher::kernels;
 
 int32_t aesKeySetupEnc(uint32_t *roundKeys, const uint8_t *key, int32_t keyBits) {
-  if (use_ni() && rounds_for(keyBits) != 0) return ni::key_setup_enc(roundKeys, key, keyBits);
-  return table_key_setup_enc(roundKeys, key, keyBits);
+  if (rounds_for(keyBits) == 0) return 0;
+  return kernel(kernels().keySetupEnc)(roundKeys, key, keyBits);
 }
 
 int32_t aesKeySetupDec(uint32_t *roundKeys, const uint8_t *key, int32_t keyBits) {
-  if (use_ni() && rounds_for(keyBits) != 0) return ni::key_setup_dec(roundKeys, key, keyBits);
-  return table_key_setup_dec(roundKeys, key, keyBits);
+  if (rounds_for(keyBits) == 0) return 0;
+  return kernel(kernels().keySetupDec)(roundKeys, key, keyBits);
 }
 
 void aesEncrypt(const uint32_t *roundKeys, int32_t rounds, const uint8_t in[16], uint8_t out[16]) {
-  if (use_ni())
-    ni::encrypt_block(roundKeys, rounds, in, out);
-  else
-    table_encrypt(roundKeys, rounds, in, out);
+  kernel(kernels().encryptBlock)(roundKeys, rounds, in, out);
 }
 
 void aesDecrypt(const uint32_t *roundKeys, int32_t rounds, const uint8_t in[16], uint8_t out[16]) {
-  if (use_ni())
-    ni::decrypt_block(roundKeys, rounds, in, out);
-  else
-    table_decrypt(roundKeys, rounds, in, out);
+  kernel(kernels().decryptBlock)(roundKeys, rounds, in, out);
 }

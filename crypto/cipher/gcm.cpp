@@ -119,15 +119,18 @@ constexpr uint32_t kChunk = 4096;
 
 void ghash_blocks(GcmState &s, uint32_t X[4], const uint8_t *data, size_t n) {
   if (n == 0) return;
-  if (clmul::available()) {
-    if (!s.powersReady) clmul::init_powers(s);
-    if (n >= 16 && vpclmul::available()) {
-      const size_t wide = n & ~size_t{15};
-      vpclmul::ghash(s.hrev, X, data, wide);
-      data += 16 * wide;
-      n -= wide;
+  const cipher::Kernels &k = cipher::kernels();
+  if (const auto ghash = cipher::kernel(k.ghash)) {
+    if (!s.powersReady) cipher::kernel(k.ghashPowers)(s);
+    if (n >= 16) {
+      if (const auto wide = cipher::kernel(k.ghashWide)) {
+        const size_t run = n & ~size_t{15};
+        wide(s.hrev, X, data, run);
+        data += 16 * run;
+        n -= run;
+      }
     }
-    if (n != 0) clmul::ghash(s.hpow, X, data, n);
+    if (n != 0) ghash(s.hpow, X, data, n);
     return;
   }
   for (size_t i = 0; i < n; ++i) ghash_table(s.pub, X, data + 16 * i);

@@ -2,12 +2,14 @@
 // call (each picks the hardware or the table path at run time).
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 
 #include "crypto/common/bytes.h"
+#include "crypto/common/cpu.h"
 #include "crypto/common/ct.h"
 #include "crypto/common/mem.h"
 #include "kel/aes.h"
@@ -88,8 +90,70 @@ inline void increment_counter(uint8_t counter[16], int width) {
 
 // The portable table forms (always available) of the engines above.
 namespace table {
+int key_setup_enc(uint32_t *rk, const uint8_t *key, int32_t keyBits);
+int key_setup_dec(uint32_t *rk, const uint8_t *key, int32_t keyBits);
+void encrypt_block(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out);
+void decrypt_block(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out);
 void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n);
 void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n);
+void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n);
+void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n);
+void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n);
+void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt);
+void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
 }  // namespace table
 
 }  // namespace kel::aes
+
+namespace kel::gcm {
+struct GcmState;
+}
+
+namespace kel::cipher {
+
+// The kernel table of the cipher area: AES key setup, single blocks and the
+// block engines, and GHASH. Filled from the CPU features at first use and
+// again whenever kel::cpu::restrict_to changes them (kernels.cpp). The
+// wide entries (VAES, VPCLMULQDQ) take runs of 16 blocks and more and are
+// null where the CPU lacks them; so are the AES-NI counter and GHASH entries,
+// whose callers then take the portable path.
+struct Kernels {
+  using KeySetup = int (*)(uint32_t *, const uint8_t *, int32_t);
+  using Block = void (*)(const uint32_t *, int, const uint8_t *, uint8_t *);
+  using Blocks = void (*)(const AesContext &, const uint8_t *, uint8_t *, size_t);
+  using Chain = void (*)(const AesContext &, uint8_t *, const uint8_t *, uint8_t *, size_t);
+  using Ctr32 = void (*)(const AesContext &, uint8_t *, const uint8_t *, uint8_t *, size_t);
+  using Mac = void (*)(const AesContext &, uint8_t *, const uint8_t *, size_t);
+  using Ccm = void (*)(const AesContext &, uint8_t *, uint8_t *, uint8_t *, size_t, bool);
+  using Xts = void (*)(const AesContext &, uint8_t *, uint8_t *, size_t, bool);
+  using Ghash = void (*)(const uint8_t (*)[16], uint32_t *, const uint8_t *, size_t);
+  using Powers = void (*)(gcm::GcmState &);
+
+  std::atomic<KeySetup> keySetupEnc, keySetupDec;
+  std::atomic<Block> encryptBlock, decryptBlock;
+  std::atomic<Blocks> encrypt, decrypt, encryptWide, decryptWide;
+  std::atomic<Chain> cbcEncrypt, cbcDecrypt, cbcDecryptWide;
+  std::atomic<Ctr32> ctr32, ctr32Wide;
+  std::atomic<Mac> cbcMac;
+  std::atomic<Ccm> ccm;
+  std::atomic<Xts> xts, xtsWide;
+  std::atomic<Ghash> ghash, ghashWide;
+  std::atomic<Powers> ghashPowers;
+};
+extern Kernels g_kernels;
+extern std::atomic<bool> g_kernelsReady;
+void fill_kernels();
+
+inline const Kernels &kernels() {
+  if (!g_kernelsReady.load(std::memory_order_acquire)) [[unlikely]]
+    cpu::subscribe(fill_kernels);
+  return g_kernels;
+}
+
+// One entry of the table.
+template <class F>
+inline F kernel(const std::atomic<F> &entry) {
+  return entry.load(std::memory_order_relaxed);
+}
+
+}  // namespace kel::cipher

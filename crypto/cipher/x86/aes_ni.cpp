@@ -1,7 +1,7 @@
 // AES-NI paths: key expansion through AESKEYGENASSIST (no table look-ups),
 // single blocks, and the parallel modes pipelined over eight blocks.
 #include "crypto/common/ct.h"
-#include "crypto/cipher/aes_ni.h"
+#include "crypto/cipher/x86/aes_ni.h"
 
 #include <immintrin.h>
 

@@ -1,7 +1,7 @@
 // The parallel AES modes with VAES on 512-bit registers: sixteen blocks per
 // pass in four registers, the rest in single registers, and what remains
 // under four blocks through the 128-bit AES-NI code.
-#include "crypto/cipher/aes_vaes.h"
+#include "crypto/cipher/x86/aes_vaes.h"
 
 // GCC 12's AVX-512 intrinsics fill their pass-through operand with
 // _mm512_undefined_epi32(), a deliberate self-initialisation it then warns
@@ -10,7 +10,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 
-#include "crypto/cipher/aes_ni.h"
+#include "crypto/cipher/x86/aes_ni.h"
 #include "crypto/cipher/internal.h"
 
 #define KEL_VAES __attribute__((target("avx512f,avx512bw,avx512vl,vaes,aes,ssse3,sse4.1")))
