@@ -51,6 +51,14 @@ int32_t process(BulkCtx ctx, uint8_t *data, uint32_t length, int32_t encrypt, ui
 
 bool needs_iv(int32_t mode) { return mode != MODE_ECB; }
 
+// OFB is its own inverse: the keystream E(iv), E(E(iv)), ... XORed in.
+void ofb(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    aesEncrypt(ctx.roundKeys, ctx.rounds, iv, iv);
+    kel::cipher::xor16(out + 16 * i, in + 16 * i, iv);
+  }
+}
+
 }  // namespace
 
 namespace kel::aes {
@@ -97,10 +105,7 @@ int32_t AESALGO_blockEncrypt(AesContext *ctx, uint8_t *iv, const uint8_t *input,
       }
       break;
     case MODE_OFB:
-      for (size_t i = 0; i < n; ++i) {
-        aesEncrypt(ctx->roundKeys, ctx->rounds, iv, iv);
-        kel::cipher::xor16(output + 16 * i, input + 16 * i, iv);
-      }
+      ofb(*ctx, iv, input, output, n);
       break;
     default:
       return ERR_AES_BAD_CIPHER_MODE;
@@ -136,10 +141,7 @@ int32_t AESALGO_blockDecrypt(AesContext *ctx, uint8_t *iv, const uint8_t *input,
       }
       break;
     case MODE_OFB:
-      for (size_t i = 0; i < n; ++i) {
-        aesEncrypt(ctx->roundKeys, ctx->rounds, iv, iv);
-        kel::cipher::xor16(output + 16 * i, input + 16 * i, iv);
-      }
+      ofb(*ctx, iv, input, output, n);
       break;
     default:
       return ERR_AES_BAD_KEY_DIR;

@@ -9,6 +9,7 @@
 // sha, avx2, avx512 and bmi2; other names are ignored.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace kel::cpu {
@@ -45,5 +46,11 @@ void restrict_to(uint32_t allowed);
 // table is filled at first use and kept in step with the features. At most
 // eight tables; subscribing the same function twice keeps one entry.
 void subscribe(void (*refill)());
+
+// The first-use check of a kernel table whose fill function sets `ready`.
+inline void ensure_filled(const std::atomic<bool> &ready, void (*fill)()) {
+  if (!ready.load(std::memory_order_acquire)) [[unlikely]]
+    subscribe(fill);
+}
 
 }  // namespace kel::cpu

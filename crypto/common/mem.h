@@ -59,6 +59,39 @@ class Wiped<T[N]> {
   T value_[N];
 };
 
+// A zero-filled heap block from the toolkit allocator, wiped and freed when
+// the scope ends.
+class WipedBlock {
+ public:
+  WipedBlock() = default;
+  explicit WipedBlock(size_t n) { allocate(n); }
+  WipedBlock(const WipedBlock &) = delete;
+  WipedBlock &operator=(const WipedBlock &) = delete;
+  ~WipedBlock() {
+    if (p_ != nullptr) {
+      secure_zero(p_, n_);
+      VOR_free(&p_);
+    }
+  }
+  // Room for n bytes (one at least); false when the allocator refuses. Once.
+  bool allocate(size_t n) {
+    if (p_ != nullptr || n >= UINT32_MAX) return false;
+    if (VOR_alloc(static_cast<uint32_t>(n == 0 ? 1 : n), &p_) != 0 || p_ == nullptr) {
+      p_ = nullptr;
+      return false;
+    }
+    n_ = n;
+    std::memset(p_, 0, n);
+    return true;
+  }
+  uint8_t *data() const { return static_cast<uint8_t *>(p_); }
+  uint32_t *units() const { return static_cast<uint32_t *>(p_); }
+
+ private:
+  void *p_ = nullptr;
+  size_t n_ = 0;
+};
+
 // A zero-filled T from the toolkit allocator, or null.
 template <class T>
 T *make() {

@@ -128,8 +128,7 @@ extern std::atomic<bool> g_kernelsReady;
 void fill_kernels();
 
 inline const Kernels &kernels() {
-  if (!g_kernelsReady.load(std::memory_order_acquire)) [[unlikely]]
-    cpu::subscribe(fill_kernels);
+  cpu::ensure_filled(g_kernelsReady, fill_kernels);
   return g_kernels;
 }
 

@@ -199,15 +199,14 @@ int32_t produce(CtrDrbgContext &c, uint8_t *out, uint32_t bytes) {
   CtrDrbgState &s = c.state;
   const uint32_t bl = s.blockLength;
   const uint32_t whole = bytes / bl, rest = bytes % bl;
-  uint8_t last[16];
+  kel::mem::Wiped<uint8_t[16]> last;
   if (bl == 16 && whole > 0) {
-    uint8_t counter[16];
+    kel::mem::Wiped<uint8_t[16]> counter;
     std::memcpy(counter, c.v(), 16);
     increment(counter, 16);
     std::memset(out, 0, size_t{whole} * 16);
     aes::ctr_xor_secret(s.keySchedule.aes, counter, 16, out, out, whole);
     add(c.v(), 16, whole);
-    kel::mem::secure_zero(counter, sizeof counter);
   } else {
     for (uint32_t i = 0; i < whole; ++i) {
       increment(c.v(), bl);
@@ -219,15 +218,13 @@ int32_t produce(CtrDrbgContext &c, uint8_t *out, uint32_t bytes) {
     if (int32_t st = s.blockEncrypt(&s.keySchedule, c.v(), last); st != kOk) return st;
   }
   size_t failedAt = 0;
-  if (int32_t st = continuous_test(s, out, whole, rest != 0 ? last : nullptr, &failedAt); st != kOk) {
+  if (int32_t st = continuous_test(s, out, whole, rest != 0 ? static_cast<const uint8_t *>(last) : nullptr, &failedAt); st != kOk) {
     // Nothing from the repeated block on is handed out.
     const size_t from = failedAt * bl;
     if (from < bytes) kel::mem::secure_zero(out + from, bytes - from);
-    kel::mem::secure_zero(last, sizeof last);
     return st;
   }
   if (rest != 0) std::memcpy(out + size_t{whole} * bl, last, rest);
-  kel::mem::secure_zero(last, sizeof last);
   return kOk;
 }
 
@@ -337,12 +334,11 @@ int32_t reseed_after_fork(CtrDrbgContext &c) {
   CtrDrbgState &s = c.state;
   const uint32_t current = fork_generation();
   if (s.forkGeneration == current) return kOk;
-  uint8_t entropy[kMaxSeedLen];
+  kel::mem::Wiped<uint8_t[kMaxSeedLen]> entropy;
   const uint32_t n = seedlen(s);
   int32_t status = LINUX_getSeed(entropy, static_cast<int32_t>(n)) == 1 ? kOk : ERR_RANDOM_SEED_SOURCE;
   if (status == kOk) status = reseed(c, entropy, n, nullptr, 0);
   if (status == kOk) s.forkGeneration = current;
-  kel::mem::secure_zero(entropy, sizeof entropy);
   return status;
 }
 
@@ -415,7 +411,7 @@ int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLength, uint3
 
   CtrDrbgContext *c = nullptr;
   int32_t status = kel::drbg::allocate(keyLength, blockLength, &c);
-  uint8_t seed[48];
+  kel::mem::Wiped<uint8_t[48]> seed;
   if (status == kOk) {
     CtrDrbgState &s = c->state;
     s.usesDf = 1;
@@ -427,7 +423,6 @@ int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLength, uint3
     if (status == kOk) status = kel::drbg::update(*c, seed);
     if (status == kOk) s.reseedCounter = 1;
   }
-  kel::mem::secure_zero(seed, sizeof seed);
   return kel::drbg::finish(c, status, ctx);
 }
 

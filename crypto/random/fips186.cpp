@@ -151,13 +151,12 @@ int32_t RANDOM_KSrcGenerator(RandomContext *ctx, uint8_t *buffer) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (!kel::fips186::is_fips186(ctx) || buffer == nullptr) return kNullPointer;
   Fips186State &s = as_fips186(ctx)->state;
-  uint8_t xval[64];
+  kel::mem::Wiped<uint8_t[64]> xval;
   for (int j = 0; j < 2; ++j) {
     std::memcpy(xval, s.xkey, s.keyLength);
     std::memset(xval + s.keyLength, 0, 64 - s.keyLength);
     SHA1_GK(xval, buffer + 20 * j);
     kel::fips186::advance_xkey(s, buffer + 20 * j);
   }
-  kel::mem::secure_zero(xval, sizeof xval);
   return kOk;
 }
