@@ -103,6 +103,41 @@ constexpr W maj(W x, W y, W z) {
   return (x & y) | (z & (x | y));
 }
 
+// The portable SHA-2 compression (FIPS 180-4 6.2.2, 6.4.2) over a parameter
+// type: the word, the round count and constants, the byte order of a word
+// and the four rotation functions.
+template <class P>
+void sha2_blocks_portable(typename P::Word state[8], const uint8_t *data, size_t blocks) {
+  using W = typename P::Word;
+  for (; blocks > 0; --blocks, data += 16 * sizeof(W)) {
+    W w[P::kRounds];
+    for (int t = 0; t < 16; ++t) w[t] = P::load(data + sizeof(W) * t);
+    for (int t = 16; t < P::kRounds; ++t) w[t] = P::s1(w[t - 2]) + w[t - 7] + P::s0(w[t - 15]) + w[t - 16];
+    W a = state[0], b = state[1], c = state[2], d = state[3];
+    W e = state[4], f = state[5], g = state[6], h = state[7];
+    for (int t = 0; t < P::kRounds; ++t) {
+      const W t1 = h + P::r1(e) + ch(e, f, g) + P::kK[t] + w[t];
+      const W t2 = P::r0(a) + maj(a, b, c);
+      h = g;
+      g = f;
+      f = e;
+      e = d + t1;
+      d = c;
+      c = b;
+      b = a;
+      a = t1 + t2;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+  }
+}
+
 // The portable block functions.
 void md5_blocks_portable(uint32_t state[4], const uint8_t *data, size_t blocks);
 void sha1_blocks_portable(uint32_t state[5], const uint8_t *data, size_t blocks);

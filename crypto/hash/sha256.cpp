@@ -8,35 +8,23 @@
 #include "kel/vor.h"
 
 namespace kel::hash {
+namespace {
+
+struct Sha256Rounds {
+  using Word = uint32_t;
+  static constexpr int kRounds = 64;
+  static constexpr const Word *kK = kSha256K.data();
+  static Word load(const uint8_t *p) { return load_be32(p); }
+  static Word s0(Word x) { return sigma<7, 18, 3>(x); }
+  static Word s1(Word x) { return sigma<17, 19, 10>(x); }
+  static Word r0(Word x) { return rho<2, 13, 22>(x); }
+  static Word r1(Word x) { return rho<6, 11, 25>(x); }
+};
+
+}  // namespace
+
 void sha256_blocks_portable(uint32_t state[8], const uint8_t *data, size_t blocks) {
-  for (; blocks > 0; --blocks, data += 64) {
-    uint32_t w[64];
-    for (int t = 0; t < 16; ++t) w[t] = load_be32(data + 4 * t);
-    for (int t = 16; t < 64; ++t)
-      w[t] = sigma<17, 19, 10>(w[t - 2]) + w[t - 7] + sigma<7, 18, 3>(w[t - 15]) + w[t - 16];
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int t = 0; t < 64; ++t) {
-      const uint32_t t1 = h + rho<6, 11, 25>(e) + ch(e, f, g) + kSha256K[t] + w[t];
-      const uint32_t t2 = rho<2, 13, 22>(a) + maj(a, b, c);
-      h = g;
-      g = f;
-      f = e;
-      e = d + t1;
-      d = c;
-      c = b;
-      b = a;
-      a = t1 + t2;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
-  }
+  sha2_blocks_portable<Sha256Rounds>(state, data, blocks);
 }
 
 }  // namespace kel::hash

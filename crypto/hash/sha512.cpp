@@ -9,35 +9,23 @@
 #include "kel/vor.h"
 
 namespace kel::hash {
+namespace {
+
+struct Sha512Rounds {
+  using Word = uint64_t;
+  static constexpr int kRounds = 80;
+  static constexpr const Word *kK = kSha512K.data();
+  static Word load(const uint8_t *p) { return load_be64(p); }
+  static Word s0(Word x) { return sigma<1, 8, 7>(x); }
+  static Word s1(Word x) { return sigma<19, 61, 6>(x); }
+  static Word r0(Word x) { return rho<28, 34, 39>(x); }
+  static Word r1(Word x) { return rho<14, 18, 41>(x); }
+};
+
+}  // namespace
+
 void sha512_blocks_portable(uint64_t state[8], const uint8_t *data, size_t blocks) {
-  for (; blocks > 0; --blocks, data += 128) {
-    uint64_t w[80];
-    for (int t = 0; t < 16; ++t) w[t] = load_be64(data + 8 * t);
-    for (int t = 16; t < 80; ++t)
-      w[t] = sigma<19, 61, 6>(w[t - 2]) + w[t - 7] + sigma<1, 8, 7>(w[t - 15]) + w[t - 16];
-    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int t = 0; t < 80; ++t) {
-      const uint64_t t1 = h + rho<14, 18, 41>(e) + ch(e, f, g) + kSha512K[t] + w[t];
-      const uint64_t t2 = rho<28, 34, 39>(a) + maj(a, b, c);
-      h = g;
-      g = f;
-      f = e;
-      e = d + t1;
-      d = c;
-      c = b;
-      b = a;
-      a = t1 + t2;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
-  }
+  sha2_blocks_portable<Sha512Rounds>(state, data, blocks);
 }
 
 }  // namespace kel::hash
