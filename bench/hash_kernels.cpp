@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "crypto/common/cpu.h"
-#include "crypto/hash/kernels.h"
+#include "crypto/hash/x86/kernels.h"
 
 namespace {
 
@@ -69,13 +69,13 @@ const Row kRows[] = {
      [](const uint8_t *d) { Run<uint32_t, 5>(kel::hash::sha1_blocks_shani, d, 64); }, EVP_sha1},
     {"SHA-256", kel::hash::sha256_shani_available,
      [](const uint8_t *d) { Run<uint32_t, 8>(kel::hash::sha256_blocks_shani, d, 64); }, EVP_sha256},
-    {"SHA-512", kel::hash::sha512_fast_available,
-     [](const uint8_t *d) { Run<uint64_t, 8>(kel::hash::sha512_blocks_fast, d, 128); }, EVP_sha512},
-    {"SHA-512 (AVX2, no AVX-512)", kel::hash::sha512_fast_available,
-     [](const uint8_t *d) { Run<uint64_t, 8>(kel::hash::sha512_blocks_fast, d, 128); }, EVP_sha512,
+    {"SHA-512", kel::hash::sha512_avx512vl_available,
+     [](const uint8_t *d) { Run<uint64_t, 8>(kel::hash::sha512_blocks_avx512vl, d, 128); }, EVP_sha512},
+    {"SHA-512 (AVX2, no AVX-512)", kel::hash::sha512_avx2_available,
+     [](const uint8_t *d) { Run<uint64_t, 8>(kel::hash::sha512_blocks_avx2, d, 128); }, EVP_sha512,
      ~(kel::cpu::kAvx512f | kel::cpu::kAvx512vl)},
-    {"MD5", kel::hash::md5_fast_available,
-     [](const uint8_t *d) { Run<uint32_t, 4>(kel::hash::md5_blocks_fast, d, 64); }, EVP_md5},
+    {"MD5", kel::hash::md5_bmi2_available,
+     [](const uint8_t *d) { Run<uint32_t, 4>(kel::hash::md5_blocks_bmi2, d, 64); }, EVP_md5},
 };
 
 }  // namespace

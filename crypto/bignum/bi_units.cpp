@@ -115,5 +115,5 @@ void BI_barrettReduction(int32_t n, uint32_t *x, uint32_t *result, uint32_t *scr
   }
   while (BI_cmp(w, r1, modulus) >= 0) BI_sub(w, r1, modulus);
   for (int32_t i = 0; i < n; ++i) result[i] = r1[i];
-  kel::pf::wipe(r, sizeof r);
+  kel::mem::secure_zero(r, sizeof r);
 }

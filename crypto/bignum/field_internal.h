@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "crypto/common/mem.h"
 #include "kel/primefield.h"
 
 namespace kel::pf {
@@ -14,21 +15,7 @@ namespace kel::pf {
 constexpr int32_t kOk = 0;
 constexpr int32_t kNull = ERR_PF_NULL_POINTER;
 
-// A wipe the compiler may not drop as a dead store.
-inline void wipe(void *p, size_t n) {
-  if (n != 0) {
-    std::memset(p, 0, n);
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-  }
-}
-
-// Zeroes a stack buffer when it goes out of scope, on every path.
-template <class T, size_t N> struct WipedArray {
-  T v[N] = {};
-  ~WipedArray() { wipe(v, sizeof v); }
-  T *data() { return v; }
-  T &operator[](size_t i) { return v[i]; }
-};
+using mem::secure_zero;
 
 // a <- a + b mod m: the modulus comes off once when the sum carries out or
 // exceeds it (a sum equal to m stays m).

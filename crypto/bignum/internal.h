@@ -22,6 +22,7 @@
 
 #include <cstdint>
 
+#include "crypto/common/mem.h"
 #include "kel/vlong.h"
 
 namespace kel::bignum {
@@ -64,17 +65,39 @@ uint32_t millerRabinRoundCount(uint32_t bitLength);
 int32_t millerRabinRound(const ModExpHelper *helper, const vlong *n, const vlong *a, uint32_t *passed,
                          vlong **queue);
 
-// A vlong temporary released to its queue (or the heap, zeroed) when the
-// scope ends, on every path.
+// Zeroes every unit the vlong's buffer holds (not only the significant ones:
+// a shorter later value leaves the old high units behind) and makes it 0.
+inline void wipe_units(vlong *v) {
+  if (v == nullptr) return;
+  if (v->units != nullptr) mem::secure_zero(v->units, sizeof(uint32_t) * v->capacity);
+  v->length = 0;
+  v->isNegative = 0;
+}
+
+// Releases *v to the queue (or the heap, zeroed). A secret is wiped first,
+// because a queued vlong keeps its value until the queue is emptied.
+inline void release_vlong(vlong **v, vlong **queue, bool secret) {
+  if (v == nullptr || *v == nullptr) return;
+  if (secret) wipe_units(*v);
+  VLONG_freeVlong(v, queue);
+}
+
+// A vlong temporary released when the scope ends, on every path; a secret
+// one is wiped first.
 class Temp {
  public:
-  explicit Temp(vlong **queue) : queue_(queue) {}
-  ~Temp() {
-    if (v_ != nullptr) VLONG_freeVlong(&v_, queue_);
-  }
+  explicit Temp(vlong **queue, bool secret = false) : queue_(queue), secret_(secret) {}
+  ~Temp() { release_vlong(&v_, queue_, secret_); }
   Temp(const Temp &) = delete;
   Temp &operator=(const Temp &) = delete;
+  // The slot as it is (a swap may go through it).
   vlong **out() { return &v_; }
+  // The slot emptied first, for an output: a reused slot never leaks its
+  // old value.
+  vlong **fresh() {
+    release_vlong(&v_, queue_, secret_);
+    return &v_;
+  }
   vlong *get() const { return v_; }
   vlong *operator->() const { return v_; }
   // Hands the vlong to the caller; the guard no longer releases it.
@@ -87,6 +110,7 @@ class Temp {
  private:
   vlong *v_ = nullptr;
   vlong **queue_;
+  bool secret_;
 };
 
 }  // namespace kel::bignum

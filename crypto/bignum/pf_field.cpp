@@ -82,7 +82,7 @@ void fast_reduce(const uint32_t *c, uint32_t *result, const uint32_t *p, const s
     mod_sub(n, result, term, p);
   }
   while (BI_cmp(n, result, p) >= 0) BI_sub(n, result, p);
-  wipe(term, sizeof term);
+  secure_zero(term, sizeof term);
 }
 
 void reduce256(uint32_t *product, uint32_t *result, const PrimeField *, uint32_t *) {
@@ -113,7 +113,7 @@ void sqrt_by_exponent(const uint32_t *a, uint32_t *result, const PrimeField *f, 
     }
   }
   for (int32_t i = 0; i < n; ++i) result[i] = acc[i];
-  wipe(block, 4 * n * sizeof(uint32_t));
+  secure_zero(block, 4 * n * sizeof(uint32_t));
   VOR_free(&block);
 }
 
@@ -179,7 +179,7 @@ int32_t binary_divide(int32_t n, uint32_t *result, const uint32_t *x, const uint
     const uint32_t *r = is_one(u) ? x1 : x2;
     for (int32_t i = 0; i < n; ++i) result[i] = r[i];
   }
-  wipe(block, 4 * n * sizeof(uint32_t));
+  secure_zero(block, 4 * n * sizeof(uint32_t));
   VOR_free(&block);
   return status;
 }
@@ -230,7 +230,7 @@ int32_t PRIMEFIELD_newElement(const PrimeField *field, uint32_t **element) {
 
 int32_t PRIMEFIELD_deleteElement(const PrimeField *field, uint32_t **element) {
   if (field == nullptr || element == nullptr || *element == nullptr) return kNull;
-  wipe(*element, field->unitCount * sizeof(uint32_t));
+  secure_zero(*element, field->unitCount * sizeof(uint32_t));
   void *block = *element;
   VOR_free(&block);
   *element = nullptr;
@@ -252,20 +252,22 @@ int32_t PRIMEFIELD_setToUnsigned(const PrimeField *field, uint32_t *element, uin
 int32_t PRIMEFIELD_setToByteString(const PrimeField *field, uint32_t *element, const uint8_t *bytes,
                                    int32_t length) {
   if (field == nullptr || element == nullptr || (bytes == nullptr && length > 0)) return kNull;
-  WipedArray<uint32_t, 16> value;
-  if (int32_t s = import_bytes(field, value.data(), bytes, length); s != kOk) return s;
-  if (BI_cmp(units(field), value.data(), field->prime) > 0) return ERR_PF_BAD_ELEMENT;
-  std::memcpy(element, value.data(), field->unitCount * sizeof(uint32_t));
+  kel::mem::Wiped<uint32_t[16]> value;
+  std::memset(value, 0, sizeof value);
+  if (int32_t s = import_bytes(field, value, bytes, length); s != kOk) return s;
+  if (BI_cmp(units(field), value, field->prime) > 0) return ERR_PF_BAD_ELEMENT;
+  std::memcpy(element, value, field->unitCount * sizeof(uint32_t));
   return kOk;
 }
 
 int32_t PRIMEFIELD_setToByteStringMod(const PrimeField *field, uint32_t *element, const uint8_t *bytes,
                                       int32_t length, const uint32_t *modulus) {
   if (field == nullptr || element == nullptr || modulus == nullptr || (bytes == nullptr && length > 0)) return kNull;
-  WipedArray<uint32_t, 16> value;
-  if (int32_t s = import_bytes(field, value.data(), bytes, length); s != kOk) return s;
-  while (BI_cmp(units(field), value.data(), modulus) > 0) BI_sub(units(field), value.data(), modulus);
-  std::memcpy(element, value.data(), field->unitCount * sizeof(uint32_t));
+  kel::mem::Wiped<uint32_t[16]> value;
+  std::memset(value, 0, sizeof value);
+  if (int32_t s = import_bytes(field, value, bytes, length); s != kOk) return s;
+  while (BI_cmp(units(field), value, modulus) > 0) BI_sub(units(field), value, modulus);
+  std::memcpy(element, value, field->unitCount * sizeof(uint32_t));
   return kOk;
 }
 
@@ -358,7 +360,7 @@ int32_t PRIMEFIELD_multiply(const PrimeField *field, uint32_t *result, const uin
   const uint32_t size = 2 * field->unitCount * sizeof(uint32_t);
   if (VOR_alloc(size, &block) != 0) return ERR_PF_OUT_OF_MEMORY;
   PRIMEFIELD_multiplyAux(field, result, a, b, static_cast<uint32_t *>(block));
-  wipe(block, size);
+  secure_zero(block, size);
   VOR_free(&block);
   return kOk;
 }
@@ -374,7 +376,7 @@ int32_t PRIMEFIELD_barrettMultiply(const PrimeField *field, uint32_t *result, co
   uint32_t *product = static_cast<uint32_t *>(block);
   BI_mul(n, product, a, b, 2 * n);
   BI_barrettReduction(n, product, result, product + 2 * n, mu, modulus);
-  wipe(block, size);
+  secure_zero(block, size);
   VOR_free(&block);
   return kOk;
 }

@@ -5,6 +5,7 @@
 #include "crypto/bignum/internal.h"
 #include "crypto/bignum/limbs.h"
 #include "crypto/bignum/status.h"
+#include "crypto/common/mem.h"
 #include "kel/vor.h"
 
 using namespace kel::bignum;
@@ -12,7 +13,7 @@ using namespace kel::bignum;
 namespace kel::bignum {
 
 void wipe(void *p, size_t n) {
-  if (p != nullptr && n != 0) explicit_bzero(p, n);
+  if (p != nullptr) mem::secure_zero(p, n);
 }
 
 namespace {

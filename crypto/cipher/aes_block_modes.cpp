@@ -15,20 +15,17 @@ bool forward_only(int32_t mode) { return mode == MODE_CFB128 || mode == MODE_OFB
 
 BulkCtx create(const uint8_t *key, uint32_t keyLength, int32_t encrypt, int32_t mode) {
   if (kel::fips::gate() != 0) return nullptr;
-  auto *ctx = static_cast<AesContext *>(kel::cipher::alloc_zeroed(sizeof(AesContext)));
+  auto *ctx = kel::mem::make<AesContext>();
   if (ctx == nullptr) return nullptr;
-  if (keyLength > 32 ||
-      AESALGO_makeAesKey(ctx, static_cast<int32_t>(keyLength * 8), key, encrypt, mode) != 0) {
-    void *p = ctx;
-    kel::cipher::release(&p, sizeof(AesContext));
-    return nullptr;
-  }
+  if (key == nullptr || keyLength > 32 ||
+      kel::aes::set_key(*ctx, static_cast<int32_t>(keyLength * 8), key, encrypt, mode) != 0)
+    kel::mem::destroy(&ctx);
   return ctx;
 }
 
 int32_t destroy(BulkCtx *ctx) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
-  if (ctx != nullptr) kel::cipher::release(ctx, sizeof(AesContext));
+  if (ctx != nullptr) kel::mem::destroy<AesContext>(ctx);
   return 0;
 }
 
@@ -54,17 +51,33 @@ int32_t process(BulkCtx ctx, uint8_t *data, uint32_t length, int32_t encrypt, ui
 
 bool needs_iv(int32_t mode) { return mode != MODE_ECB; }
 
+// OFB is its own inverse: the keystream E(iv), E(E(iv)), ... XORed in.
+void ofb(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    aesEncrypt(ctx.roundKeys, ctx.rounds, iv, iv);
+    kel::cipher::xor16(out + 16 * i, in + 16 * i, iv);
+  }
+}
+
 }  // namespace
+
+namespace kel::aes {
+
+int32_t set_key(AesContext &ctx, int32_t keyBits, const uint8_t *key, int32_t encrypt, int32_t mode) {
+  if (keyBits != 128 && keyBits != 192 && keyBits != 256) return ERR_AES_BAD_KEY_LENGTH;
+  ctx.keyBits = keyBits;
+  ctx.encrypt = encrypt;
+  ctx.mode = mode;
+  ctx.rounds = (encrypt || forward_only(mode)) ? aesKeySetupEnc(ctx.roundKeys, key, keyBits)
+                                               : aesKeySetupDec(ctx.roundKeys, key, keyBits);
+  return 0;
+}
+
+}  // namespace kel::aes
 
 int32_t AESALGO_makeAesKey(AesContext *ctx, int32_t keyBits, const uint8_t *key, int32_t encrypt, int32_t mode) {
   if (ctx == nullptr || key == nullptr) return ERR_NULL_POINTER;
-  if (keyBits != 128 && keyBits != 192 && keyBits != 256) return ERR_AES_BAD_KEY_LENGTH;
-  ctx->keyBits = keyBits;
-  ctx->encrypt = encrypt;
-  ctx->mode = mode;
-  ctx->rounds = (encrypt || forward_only(mode)) ? aesKeySetupEnc(ctx->roundKeys, key, keyBits)
-                                                : aesKeySetupDec(ctx->roundKeys, key, keyBits);
-  return 0;
+  return kel::aes::set_key(*ctx, keyBits, key, encrypt, mode);
 }
 
 int32_t AESALGO_blockEncrypt(AesContext *ctx, uint8_t *iv, const uint8_t *input, int32_t inputBits, uint8_t *output,
@@ -92,10 +105,7 @@ int32_t AESALGO_blockEncrypt(AesContext *ctx, uint8_t *iv, const uint8_t *input,
       }
       break;
     case MODE_OFB:
-      for (size_t i = 0; i < n; ++i) {
-        aesEncrypt(ctx->roundKeys, ctx->rounds, iv, iv);
-        kel::cipher::xor16(output + 16 * i, input + 16 * i, iv);
-      }
+      ofb(*ctx, iv, input, output, n);
       break;
     default:
       return ERR_AES_BAD_CIPHER_MODE;
@@ -115,7 +125,7 @@ int32_t AESALGO_blockDecrypt(AesContext *ctx, uint8_t *iv, const uint8_t *input,
   const size_t n = static_cast<size_t>(inputBits) / 128;
   *outputBits = static_cast<int32_t>(n * 128);
   if (needs_iv(ctx->mode) && iv == nullptr) return ERR_NULL_POINTER;
-  uint8_t k[16];
+  kel::mem::Wiped<uint8_t[16]> k;
   switch (ctx->mode) {
     case MODE_ECB:
       kel::aes::decrypt_blocks(*ctx, input, output, n);
@@ -131,15 +141,11 @@ int32_t AESALGO_blockDecrypt(AesContext *ctx, uint8_t *iv, const uint8_t *input,
       }
       break;
     case MODE_OFB:
-      for (size_t i = 0; i < n; ++i) {
-        aesEncrypt(ctx->roundKeys, ctx->rounds, iv, iv);
-        kel::cipher::xor16(output + 16 * i, input + 16 * i, iv);
-      }
+      ofb(*ctx, iv, input, output, n);
       break;
     default:
       return ERR_AES_BAD_KEY_DIR;
   }
-  kel::cipher::secure_zero(k, sizeof k);
   return 0;
 }
 

@@ -7,7 +7,6 @@
 
 namespace {
 
-using kel::cipher::secure_zero;
 using kel::cipher::xor16;
 
 // Checks M (tag bytes), L (length-field bytes) and the data length.
@@ -22,7 +21,8 @@ int32_t check_parameters(uint32_t M, int32_t L, uint32_t dataLength) {
 // follows through ccm_blocks.
 void mac_header(const AesContext &aes, uint8_t T[16], uint32_t M, int L, const uint8_t *nonce, uint32_t dataLength,
                 const uint8_t *aad, uint32_t aadLength) {
-  uint8_t b[16] = {};
+  kel::mem::Wiped<uint8_t[16]> b;
+  std::memset(b, 0, 16);
   b[0] = static_cast<uint8_t>((aadLength != 0 ? 64 : 0) + 8 * ((M - 2) / 2) + (L - 1));
   std::memcpy(b + 1, nonce, static_cast<size_t>(15 - L));
   uint64_t len = dataLength;
@@ -35,7 +35,7 @@ void mac_header(const AesContext &aes, uint8_t T[16], uint32_t M, int L, const u
     if (aadLength > 0xFEFF) {
       b[0] = 0xFF;
       b[1] = 0xFE;
-      kel::cipher::store_be32(b + 2, aadLength);
+      kel::store_be32(b + 2, aadLength);
       head = 6;
     } else {
       b[0] = static_cast<uint8_t>(aadLength >> 8);
@@ -53,14 +53,14 @@ void mac_header(const AesContext &aes, uint8_t T[16], uint32_t M, int L, const u
       kel::aes::cbc_mac(aes, T, b, 1);
     }
   }
-  secure_zero(b, sizeof b);
 }
 
 // The whole operation over a keyed forward cipher; tag is written (encrypt)
 // or checked (decrypt).
 int32_t ccm(const AesContext &aes, uint32_t M, int L, const uint8_t *nonce, uint8_t *data, uint32_t dataLength,
             const uint8_t *aad, uint32_t aadLength, uint8_t *tag, bool encrypt) {
-  uint8_t T[16], s0[16], ctr[16] = {}, last[16];
+  kel::mem::Wiped<uint8_t[16]> T, s0, ctr, last;
+  std::memset(ctr, 0, 16);
   ctr[0] = static_cast<uint8_t>(L - 1);
   std::memcpy(ctr + 1, nonce, static_cast<size_t>(15 - L));
   aesEncrypt(aes.roundKeys, aes.rounds, ctr, s0);  // E(A0) masks the tag
@@ -80,12 +80,8 @@ int32_t ccm(const AesContext &aes, uint32_t M, int L, const uint8_t *nonce, uint
   int32_t status = 0;
   if (encrypt)
     std::memcpy(tag, T, M);
-  else if (!kel::cipher::ct_equal(T, tag, M))
+  else if (!kel::ct_equal(T, tag, M))
     status = ERR_AES_CCM_AUTH_FAIL;
-  secure_zero(T, sizeof T);
-  secure_zero(s0, sizeof s0);
-  secure_zero(last, sizeof last);
-  secure_zero(ctr, sizeof ctr);
   return status;
 }
 
@@ -96,10 +92,9 @@ int32_t one_call(uint8_t M, uint8_t L, const uint8_t *key, int32_t keyLength, co
     return ERR_NULL_POINTER;
   if (int32_t s = check_parameters(M, L, dataLength); s != 0) return s;
   if (keyLength < 0 || keyLength > 32) return ERR_AES_BAD_KEY_LENGTH;
-  AesCtrContext c;
-  int32_t s = AESALGO_makeAesKey(&c.aes, keyLength * 8, key, 1, MODE_ECB);
-  if (s == 0) s = ccm(c.aes, M, L, nonce, data, dataLength, aad, aadLength, tag, encrypt);
-  secure_zero(&c, sizeof c);
+  kel::mem::Wiped<AesContext> aes;
+  int32_t s = kel::aes::set_key(*aes, keyLength * 8, key, 1, MODE_ECB);
+  if (s == 0) s = ccm(*aes, M, L, nonce, data, dataLength, aad, aadLength, tag, encrypt);
   return s;
 }
 
@@ -117,16 +112,15 @@ int32_t AESCCM_decrypt(uint8_t M, uint8_t L, const uint8_t *key, int32_t keyLeng
 
 BulkCtx AESCCM_createCtx(const uint8_t *key, uint32_t keyLength, int32_t) {
   if (kel::fips::gate() != 0 || key == nullptr || keyLength > 32) return nullptr;
-  void *p = kel::cipher::alloc_zeroed(sizeof(AesContext));
-  if (p == nullptr) return nullptr;
-  if (AESALGO_makeAesKey(static_cast<AesContext *>(p), static_cast<int32_t>(keyLength * 8), key, 1, MODE_ECB) != 0)
-    kel::cipher::release(&p, sizeof(AesContext));
+  auto *p = kel::mem::make<AesContext>();
+  if (p != nullptr && kel::aes::set_key(*p, static_cast<int32_t>(keyLength * 8), key, 1, MODE_ECB) != 0)
+    kel::mem::destroy(&p);
   return p;
 }
 
 int32_t AESCCM_deleteCtx(BulkCtx *ctx) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
-  kel::cipher::release(ctx, sizeof(AesContext));
+  kel::mem::destroy<AesContext>(ctx);
   return 0;
 }
 
@@ -138,9 +132,7 @@ int32_t AESCCM_cipher(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength, c
   if (nonceLength > 15) return ERR_INVALID_ARG;
   const int32_t L = 15 - static_cast<int32_t>(nonceLength);
   if (int32_t s = check_parameters(tagLength, L, dataLength); s != 0) return s;
-  AesCtrContext c;
-  std::memcpy(&c.aes, ctx, sizeof(AesContext));
-  const int32_t s = ccm(c.aes, tagLength, L, nonce, data, dataLength, aad, aadLength, data + dataLength, encrypt != 0);
-  secure_zero(&c, sizeof c);
-  return s;
+  // A copy keeps the caller's context untouched while the engines run.
+  kel::mem::Wiped<AesContext> aes(*static_cast<const AesContext *>(ctx));
+  return ccm(*aes, tagLength, L, nonce, data, dataLength, aad, aadLength, data + dataLength, encrypt != 0);
 }

@@ -18,7 +18,7 @@ void dbl(uint8_t out[16], const uint8_t in[16]) {
 
 int32_t AES_OMAC_init(AesOmacState *state) {
   if (state == nullptr) return ERR_NULL_POINTER;
-  kel::cipher::secure_zero(state, sizeof *state);
+  kel::mem::secure_zero(state, sizeof *state);
   return 0;
 }
 
@@ -52,7 +52,8 @@ int32_t AES_OMAC_update(AesContext *aes, AesOmacState *state, const uint8_t *dat
 int32_t AES_OMAC_final(AesContext *aes, AesOmacState *state, uint8_t tag[16]) {
   if (aes == nullptr || state == nullptr || tag == nullptr) return ERR_NULL_POINTER;
   if (state->blockFill > 16) return ERR_INVALID_ARG;
-  uint8_t L[16] = {}, K[16];
+  kel::mem::Wiped<uint8_t[16]> L, K;
+  std::memset(L, 0, 16);
   aesEncrypt(aes->roundKeys, aes->rounds, L, L);
   dbl(K, L);  // K1
   if (state->blockFill == 16) {
@@ -65,8 +66,6 @@ int32_t AES_OMAC_final(AesContext *aes, AesOmacState *state, uint8_t tag[16]) {
   }
   kel::cipher::xor16(tag, state->block, state->mac);
   aesEncrypt(aes->roundKeys, aes->rounds, tag, tag);
-  kel::cipher::secure_zero(L, sizeof L);
-  kel::cipher::secure_zero(K, sizeof K);
   return 0;
 }
 
@@ -74,7 +73,7 @@ int32_t AESCMAC_init(const uint8_t *key, uint32_t keyLength, AesCmacContext *ctx
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (key == nullptr || ctx == nullptr) return ERR_NULL_POINTER;
   if (keyLength > 32) return ERR_AES_BAD_KEY_LENGTH;
-  if (int32_t s = AESALGO_makeAesKey(&ctx->aes, static_cast<int32_t>(keyLength * 8), key, 1, MODE_CBC); s != 0)
+  if (int32_t s = kel::aes::set_key(ctx->aes, static_cast<int32_t>(keyLength * 8), key, 1, MODE_CBC); s != 0)
     return s;
   return AES_OMAC_init(&ctx->omac);
 }
@@ -89,7 +88,7 @@ int32_t AESCMAC_final(uint8_t tag[16], AesCmacContext *ctx) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr) return ERR_NULL_POINTER;
   const int32_t s = AES_OMAC_final(&ctx->aes, &ctx->omac, tag);
-  kel::cipher::secure_zero(ctx, sizeof *ctx);
+  kel::mem::secure_zero(ctx, sizeof *ctx);
   return s;
 }
 

@@ -1,13 +1,11 @@
 // AES (FIPS 197) in the 32-bit table form: the Te/Td tables built at compile
 // time from the S-box, the key schedules and the single-block functions. On
 // processors with AES-NI the same entry points run the instructions instead
-// (crypto/cipher/aes_ni.h); the tables stay as the portable path.
+// (crypto/cipher/x86/aes_ni.h); the tables stay as the portable path.
 #include <array>
 #include <bit>
 
-#include "crypto/cipher/aes_ni.h"
 #include "crypto/cipher/internal.h"
-#include "crypto/common/cpu.h"
 #include "kel/aes.h"
 
 namespace kel::aes {
@@ -116,7 +114,7 @@ int table_key_setup_enc(uint32_t *rk, const uint8_t *key, int32_t keyBits) {
   const int nr = rounds_for(keyBits);
   if (nr == 0) return 0;
   const int nk = keyBits / 32;
-  for (int i = 0; i < nk; ++i) rk[i] = cipher::load_be32(key + 4 * i);
+  for (int i = 0; i < nk; ++i) rk[i] = kel::load_be32(key + 4 * i);
   for (int i = nk; i < 4 * (nr + 1); ++i) {
     uint32_t t = rk[i - 1];
     if (i % nk == 0)
@@ -143,10 +141,10 @@ int table_key_setup_dec(uint32_t *rk, const uint8_t *key, int32_t keyBits) {
 }
 
 void table_encrypt(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) {
-  uint32_t s0 = cipher::load_be32(in) ^ rk[0];
-  uint32_t s1 = cipher::load_be32(in + 4) ^ rk[1];
-  uint32_t s2 = cipher::load_be32(in + 8) ^ rk[2];
-  uint32_t s3 = cipher::load_be32(in + 12) ^ rk[3];
+  uint32_t s0 = kel::load_be32(in) ^ rk[0];
+  uint32_t s1 = kel::load_be32(in + 4) ^ rk[1];
+  uint32_t s2 = kel::load_be32(in + 8) ^ rk[2];
+  uint32_t s3 = kel::load_be32(in + 12) ^ rk[3];
   uint32_t t0, t1, t2, t3;
   // Two full rounds per pass; the last pass leaves after its first round.
   for (int r = nr >> 1;;) {
@@ -169,17 +167,17 @@ void table_encrypt(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) 
        rk[2];
   s3 = (Te4[b0(t3)] & 0xff000000) ^ (Te4[b1(t0)] & 0x00ff0000) ^ (Te4[b2(t1)] & 0x0000ff00) ^ (Te4[b3(t2)] & 0xff) ^
        rk[3];
-  cipher::store_be32(out, s0);
-  cipher::store_be32(out + 4, s1);
-  cipher::store_be32(out + 8, s2);
-  cipher::store_be32(out + 12, s3);
+  kel::store_be32(out, s0);
+  kel::store_be32(out + 4, s1);
+  kel::store_be32(out + 8, s2);
+  kel::store_be32(out + 12, s3);
 }
 
 void table_decrypt(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) {
-  uint32_t s0 = cipher::load_be32(in) ^ rk[0];
-  uint32_t s1 = cipher::load_be32(in + 4) ^ rk[1];
-  uint32_t s2 = cipher::load_be32(in + 8) ^ rk[2];
-  uint32_t s3 = cipher::load_be32(in + 12) ^ rk[3];
+  uint32_t s0 = kel::load_be32(in) ^ rk[0];
+  uint32_t s1 = kel::load_be32(in + 4) ^ rk[1];
+  uint32_t s2 = kel::load_be32(in + 8) ^ rk[2];
+  uint32_t s3 = kel::load_be32(in + 12) ^ rk[3];
   uint32_t t0, t1, t2, t3;
   for (int r = nr >> 1;;) {
     t0 = Td0[b0(s0)] ^ Td1[b1(s3)] ^ Td2[b2(s2)] ^ Td3[b3(s1)] ^ rk[4];
@@ -201,17 +199,20 @@ void table_decrypt(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) 
        rk[2];
   s3 = (Td4[b0(t3)] & 0xff000000) ^ (Td4[b1(t2)] & 0x00ff0000) ^ (Td4[b2(t1)] & 0x0000ff00) ^ (Td4[b3(t0)] & 0xff) ^
        rk[3];
-  cipher::store_be32(out, s0);
-  cipher::store_be32(out + 4, s1);
-  cipher::store_be32(out + 8, s2);
-  cipher::store_be32(out + 12, s3);
+  kel::store_be32(out, s0);
+  kel::store_be32(out + 4, s1);
+  kel::store_be32(out + 8, s2);
+  kel::store_be32(out + 12, s3);
 }
-
-inline bool use_ni() { return ni::available(); }
 
 }  // namespace
 
 namespace table {
+
+int key_setup_enc(uint32_t *rk, const uint8_t *key, int32_t keyBits) { return table_key_setup_enc(rk, key, keyBits); }
+int key_setup_dec(uint32_t *rk, const uint8_t *key, int32_t keyBits) { return table_key_setup_dec(rk, key, keyBits); }
+void encrypt_block(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) { table_encrypt(rk, nr, in, out); }
+void decrypt_block(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out) { table_decrypt(rk, nr, in, out); }
 
 void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) {
   for (size_t i = 0; i < n; ++i) table_encrypt(ctx.roundKeys, ctx.rounds, in + 16 * i, out + 16 * i);
@@ -226,27 +227,23 @@ void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size
 }  // namespace kel::aes
 
 using namespace kel::aes;
+using kel::cipher::kernel;
+using kel::cipher::kernels;
 
 int32_t aesKeySetupEnc(uint32_t *roundKeys, const uint8_t *key, int32_t keyBits) {
-  if (use_ni() && rounds_for(keyBits) != 0) return ni::key_setup_enc(roundKeys, key, keyBits);
-  return table_key_setup_enc(roundKeys, key, keyBits);
+  if (rounds_for(keyBits) == 0) return 0;
+  return kernel(kernels().keySetupEnc)(roundKeys, key, keyBits);
 }
 
 int32_t aesKeySetupDec(uint32_t *roundKeys, const uint8_t *key, int32_t keyBits) {
-  if (use_ni() && rounds_for(keyBits) != 0) return ni::key_setup_dec(roundKeys, key, keyBits);
-  return table_key_setup_dec(roundKeys, key, keyBits);
+  if (rounds_for(keyBits) == 0) return 0;
+  return kernel(kernels().keySetupDec)(roundKeys, key, keyBits);
 }
 
 void aesEncrypt(const uint32_t *roundKeys, int32_t rounds, const uint8_t in[16], uint8_t out[16]) {
-  if (use_ni())
-    ni::encrypt_block(roundKeys, rounds, in, out);
-  else
-    table_encrypt(roundKeys, rounds, in, out);
+  kernel(kernels().encryptBlock)(roundKeys, rounds, in, out);
 }
 
 void aesDecrypt(const uint32_t *roundKeys, int32_t rounds, const uint8_t in[16], uint8_t out[16]) {
-  if (use_ni())
-    ni::decrypt_block(roundKeys, rounds, in, out);
-  else
-    table_decrypt(roundKeys, rounds, in, out);
+  kernel(kernels().decryptBlock)(roundKeys, rounds, in, out);
 }

@@ -1,48 +1,64 @@
-// The block engines the modes run on: AES-NI (and the wide VAES forms) when
-// the processor has them, the table form otherwise.
-#include "crypto/cipher/aes_ni.h"
-#include "crypto/cipher/aes_vaes.h"
+// The block engines the modes run on, through the kernel table: AES-NI (and
+// the wide VAES forms) where the processor has them, the table form
+// otherwise.
 #include "crypto/cipher/internal.h"
 
 namespace kel::aes {
 
+using cipher::kernel;
+using cipher::kernels;
+
 void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) {
   if (n == 0) return;
-  if (n >= 16 && vaes::available()) return vaes::encrypt_blocks(ctx, in, out, n);
-  if (ni::available()) return ni::encrypt_blocks(ctx, in, out, n);
-  table::encrypt_blocks(ctx, in, out, n);
+  const cipher::Kernels &k = kernels();
+  if (n >= 16)
+    if (auto wide = kernel(k.encryptWide)) return wide(ctx, in, out, n);
+  kernel(k.encrypt)(ctx, in, out, n);
 }
 
 void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) {
   if (n == 0) return;
-  if (n >= 16 && vaes::available()) return vaes::decrypt_blocks(ctx, in, out, n);
-  if (ni::available()) return ni::decrypt_blocks(ctx, in, out, n);
-  table::decrypt_blocks(ctx, in, out, n);
+  const cipher::Kernels &k = kernels();
+  if (n >= 16)
+    if (auto wide = kernel(k.decryptWide)) return wide(ctx, in, out, n);
+  kernel(k.decrypt)(ctx, in, out, n);
 }
 
 void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
   if (n == 0) return;
-  if (ni::available()) return ni::cbc_encrypt(ctx, iv, in, out, n);
+  kernel(kernels().cbcEncrypt)(ctx, iv, in, out, n);
+}
+
+void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
+  if (n == 0) return;
+  const cipher::Kernels &k = kernels();
+  if (n >= 16)
+    if (auto wide = kernel(k.cbcDecryptWide)) return wide(ctx, iv, in, out, n);
+  kernel(k.cbcDecrypt)(ctx, iv, in, out, n);
+}
+
+namespace table {
+
+void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
   for (size_t i = 0; i < n; ++i, in += 16, out += 16) {
     cipher::xor16(iv, iv, in);
-    table::encrypt_blocks(ctx, iv, iv, 1);
+    encrypt_blocks(ctx, iv, iv, 1);
     std::memcpy(out, iv, 16);
   }
 }
 
 void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
-  if (n == 0) return;
-  if (n >= 16 && vaes::available()) return vaes::cbc_decrypt(ctx, iv, in, out, n);
-  if (ni::available()) return ni::cbc_decrypt(ctx, iv, in, out, n);
-  uint8_t t[16], c[16];
+  mem::Wiped<uint8_t[16]> t;
+  uint8_t c[16];
   for (size_t i = 0; i < n; ++i, in += 16, out += 16) {
     std::memcpy(c, in, 16);  // in and out may coincide
-    table::decrypt_blocks(ctx, c, t, 1);
+    decrypt_blocks(ctx, c, t, 1);
     cipher::xor16(out, t, iv);
     std::memcpy(iv, c, 16);
   }
-  cipher::secure_zero(t, sizeof t);
 }
+
+}  // namespace table
 
 namespace {
 
@@ -51,8 +67,8 @@ namespace {
 struct WideCounter {
   uint64_t hi, lo, keepHi, keepLo;  // keep*: the bits outside the width
   WideCounter(const uint8_t block[16], int width) {
-    hi = uint64_t{cipher::load_be32(block)} << 32 | cipher::load_be32(block + 4);
-    lo = uint64_t{cipher::load_be32(block + 8)} << 32 | cipher::load_be32(block + 12);
+    hi = uint64_t{kel::load_be32(block)} << 32 | kel::load_be32(block + 4);
+    lo = uint64_t{kel::load_be32(block + 8)} << 32 | kel::load_be32(block + 12);
     const int bits = 8 * width;
     const uint64_t countLo = bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
     const uint64_t countHi = bits <= 64 ? 0 : bits >= 128 ? ~uint64_t{0} : (uint64_t{1} << (bits - 64)) - 1;
@@ -60,10 +76,10 @@ struct WideCounter {
     keepHi = ~countHi;
   }
   void store(uint8_t block[16]) const {
-    cipher::store_be32(block, static_cast<uint32_t>(hi >> 32));
-    cipher::store_be32(block + 4, static_cast<uint32_t>(hi));
-    cipher::store_be32(block + 8, static_cast<uint32_t>(lo >> 32));
-    cipher::store_be32(block + 12, static_cast<uint32_t>(lo));
+    kel::store_be32(block, static_cast<uint32_t>(hi >> 32));
+    kel::store_be32(block + 4, static_cast<uint32_t>(hi));
+    kel::store_be32(block + 8, static_cast<uint32_t>(lo >> 32));
+    kel::store_be32(block + 12, static_cast<uint32_t>(lo));
   }
   void step() {
     const uint64_t nextLo = lo + 1;
@@ -77,18 +93,21 @@ struct WideCounter {
 }  // namespace
 
 void ctr_xor(const AesContext &ctx, uint8_t counter[16], int width, const uint8_t *in, uint8_t *out, size_t n) {
-  if (ni::available() && width == 4) return ctr_xor_secret(ctx, counter, width, in, out, n);
-  if (ni::available() && width > 4) {
+  const cipher::Kernels &k = kernels();
+  const auto ctr32 = kernel(k.ctr32);
+  const auto ctr32Wide = kernel(k.ctr32Wide);
+  if (ctr32 != nullptr && width == 4) return ctr_xor_secret(ctx, counter, width, in, out, n);
+  if (ctr32 != nullptr && width > 4) {
     // The counter of a mode is public (its IV travels with the message): the
     // instructions count the low 32 bits, and a run is split where that word
     // wraps so that the carry into the wider counter takes the generic step.
     while (n > 0) {
-      const uint64_t before_wrap = (uint64_t{1} << 32) - cipher::load_be32(counter + 12);
+      const uint64_t before_wrap = (uint64_t{1} << 32) - kel::load_be32(counter + 12);
       const size_t run = before_wrap < n ? static_cast<size_t>(before_wrap) : n;
-      if (run >= 16 && vaes::available())
-        vaes::ctr32_xor(ctx, counter, in, out, run);
+      if (run >= 16 && ctr32Wide != nullptr)
+        ctr32Wide(ctx, counter, in, out, run);
       else
-        ni::ctr32_xor(ctx, counter, in, out, run);
+        ctr32(ctx, counter, in, out, run);
       n -= run;
       in += 16 * run;
       out += 16 * run;
@@ -104,16 +123,19 @@ void ctr_xor(const AesContext &ctx, uint8_t counter[16], int width, const uint8_
 
 void ctr_xor_secret(const AesContext &ctx, uint8_t counter[16], int width, const uint8_t *in, uint8_t *out,
                     size_t n) {
-  if (ni::available() && width == 4) {
+  const cipher::Kernels &k = kernels();
+  const auto ctr32 = kernel(k.ctr32);
+  const auto ctr32Wide = kernel(k.ctr32Wide);
+  if (ctr32 != nullptr && width == 4) {
     // The instructions count the low 32 bits and wrap them, exactly as a
     // 4-byte counter does: one pass, no split on the counter's value.
-    if (n >= 16 && vaes::available())
-      vaes::ctr32_xor(ctx, counter, in, out, n);
+    if (n >= 16 && ctr32Wide != nullptr)
+      ctr32Wide(ctx, counter, in, out, n);
     else if (n != 0)
-      ni::ctr32_xor(ctx, counter, in, out, n);
+      ctr32(ctx, counter, in, out, n);
     return;
   }
-  if (ni::available()) {
+  if (ctr32 != nullptr) {
     // Wider (or narrower) counters: the counter blocks of a stretch are laid
     // out with branch-free steps and encrypted in bulk. Stretches have a
     // fixed size, so nothing about the counter's value shapes the work.
@@ -130,16 +152,15 @@ void ctr_xor_secret(const AesContext &ctx, uint8_t counter[16], int width, const
       out += 16 * run;
     }
     c.store(counter);
-    cipher::secure_zero(ks, sizeof ks);
+    kel::mem::secure_zero(ks, sizeof ks);
     return;
   }
-  uint8_t ks[16];
+  mem::Wiped<uint8_t[16]> ks;
   for (size_t i = 0; i < n; ++i, in += 16, out += 16) {
-    aesEncrypt(ctx.roundKeys, ctx.rounds, counter, ks);
+    table::encrypt_blocks(ctx, counter, ks, 1);
     increment_counter(counter, width);
     cipher::xor16(out, in, ks);
   }
-  cipher::secure_zero(ks, sizeof ks);
 }
 
 }  // namespace kel::aes
@@ -148,19 +169,35 @@ namespace kel::aes {
 
 void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n) {
   if (n == 0) return;
-  if (ni::available()) return ni::cbc_mac(ctx, mac, in, n);
-  for (size_t i = 0; i < n; ++i, in += 16) {
-    cipher::xor16(mac, mac, in);
-    table::encrypt_blocks(ctx, mac, mac, 1);
-  }
+  kernel(kernels().cbcMac)(ctx, mac, in, n);
 }
 
 void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt) {
   if (n == 0) return;
-  if (ni::available()) return ni::ccm_blocks(ctx, mac, counter, data, n, encrypt);
-  uint8_t ks[16];
+  kernel(kernels().ccm)(ctx, mac, counter, data, n, encrypt);
+}
+
+void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
+  if (n == 0) return;
+  const cipher::Kernels &k = kernels();
+  if (n >= 16)
+    if (auto wide = kernel(k.xtsWide)) return wide(dataKey, T, data, n, encrypt);
+  kernel(k.xts)(dataKey, T, data, n, encrypt);
+}
+
+namespace table {
+
+void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n) {
+  for (size_t i = 0; i < n; ++i, in += 16) {
+    cipher::xor16(mac, mac, in);
+    encrypt_blocks(ctx, mac, mac, 1);
+  }
+}
+
+void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt) {
+  mem::Wiped<uint8_t[16]> ks;
   for (size_t i = 0; i < n; ++i, data += 16) {
-    table::encrypt_blocks(ctx, counter, ks, 1);
+    encrypt_blocks(ctx, counter, ks, 1);
     increment_counter(counter, 16);
     if (encrypt) {
       cipher::xor16(mac, mac, data);
@@ -169,28 +206,21 @@ void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uin
       cipher::xor16(data, data, ks);
       cipher::xor16(mac, mac, data);
     }
-    table::encrypt_blocks(ctx, mac, mac, 1);
+    encrypt_blocks(ctx, mac, mac, 1);
   }
-  cipher::secure_zero(ks, sizeof ks);
 }
 
-}  // namespace kel::aes
-
-namespace kel::aes {
-
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
-  if (n == 0) return;
-  if (n >= 16 && vaes::available()) return vaes::xts_blocks(dataKey, T, data, n, encrypt);
-  if (ni::available()) return ni::xts_blocks(dataKey, T, data, n, encrypt);
   for (size_t i = 0; i < n; ++i, data += 16) {
     cipher::xor16(data, data, T);
     if (encrypt)
-      table::encrypt_blocks(dataKey, data, data, 1);
+      encrypt_blocks(dataKey, data, data, 1);
     else
-      table::decrypt_blocks(dataKey, data, data, 1);
+      decrypt_blocks(dataKey, data, data, 1);
     cipher::xor16(data, data, T);
     xts_mul_alpha(T);
   }
 }
 
+}  // namespace table
 }  // namespace kel::aes

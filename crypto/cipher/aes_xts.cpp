@@ -19,10 +19,9 @@ int32_t check(AesXtsContext *ctx, const uint8_t *tweak, const uint8_t *data, uin
 
 // One block with tweak T (left unchanged).
 void one_block(const AesContext &key, const uint8_t T[16], uint8_t *block, bool encrypt) {
-  uint8_t t[16];
+  kel::mem::Wiped<uint8_t[16]> t;
   std::memcpy(t, T, 16);
   kel::aes::xts_blocks(key, t, block, 1, encrypt);
-  kel::cipher::secure_zero(t, sizeof t);
 }
 
 }  // namespace
@@ -32,30 +31,28 @@ int32_t AESXTSInit(AesXtsContext *ctx, const uint8_t *dataKey, const uint8_t *tw
   if (ctx == nullptr || dataKey == nullptr || tweakKey == nullptr) return ERR_NULL_POINTER;
   if (keyLength > 32) return ERR_AES_BAD_KEY_LENGTH;
   const int32_t bits = static_cast<int32_t>(keyLength * 8);
-  if (int32_t s = AESALGO_makeAesKey(&ctx->dataKey, bits, dataKey, encrypt, MODE_ECB); s != 0) return s;
-  return AESALGO_makeAesKey(&ctx->tweakKey, bits, tweakKey, 1, MODE_ECB);
+  if (int32_t s = kel::aes::set_key(ctx->dataKey, bits, dataKey, encrypt, MODE_ECB); s != 0) return s;
+  return kel::aes::set_key(ctx->tweakKey, bits, tweakKey, 1, MODE_ECB);
 }
 
 BulkCtx CreateAESXTSCtx(const uint8_t *keyMaterial, int32_t keyLength, int32_t encrypt) {
   // Two halves of equal length: an odd length has no such split.
   if (kel::fips::gate() != 0 || keyMaterial == nullptr || keyLength <= 0 || keyLength % 2 != 0) return nullptr;
-  void *p = kel::cipher::alloc_zeroed(sizeof(AesXtsContext));
-  if (p == nullptr) return nullptr;
+  auto *p = kel::mem::make<AesXtsContext>();
   const uint32_t half = static_cast<uint32_t>(keyLength) / 2;
-  if (AESXTSInit(static_cast<AesXtsContext *>(p), keyMaterial, keyMaterial + half, half, encrypt) != 0)
-    kel::cipher::release(&p, sizeof(AesXtsContext));
+  if (p != nullptr && AESXTSInit(p, keyMaterial, keyMaterial + half, half, encrypt) != 0) kel::mem::destroy(&p);
   return p;
 }
 
 int32_t DeleteAESXTSCtx(BulkCtx *ctx) {
-  kel::cipher::release(ctx, sizeof(AesXtsContext));
+  kel::mem::destroy<AesXtsContext>(ctx);
   return 0;
 }
 
 int32_t AESXTSEncrypt(AesXtsContext *ctx, const uint8_t tweak[16], uint8_t *data, uint32_t length) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (int32_t s = check(ctx, tweak, data, length, true); s != 0) return s;
-  uint8_t T[16], pp[16];
+  kel::mem::Wiped<uint8_t[16]> T, pp;
   aesEncrypt(ctx->tweakKey.roundKeys, ctx->tweakKey.rounds, tweak, T);
   const size_t q = length / 16, r = length % 16;
   kel::aes::xts_blocks(ctx->dataKey, T, data, q, true);
@@ -69,15 +66,13 @@ int32_t AESXTSEncrypt(AesXtsContext *ctx, const uint8_t tweak[16], uint8_t *data
     one_block(ctx->dataKey, T, pp, true);
     std::memcpy(last, pp, 16);
   }
-  kel::cipher::secure_zero(T, sizeof T);
-  kel::cipher::secure_zero(pp, sizeof pp);
   return 0;
 }
 
 int32_t AESXTSDecrypt(AesXtsContext *ctx, const uint8_t tweak[16], uint8_t *data, uint32_t length) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (int32_t s = check(ctx, tweak, data, length, false); s != 0) return s;
-  uint8_t T[16], Tnext[16], pp[16];
+  kel::mem::Wiped<uint8_t[16]> T, Tnext, pp;
   aesEncrypt(ctx->tweakKey.roundKeys, ctx->tweakKey.rounds, tweak, T);
   const size_t q = length / 16, r = length % 16;
   if (r == 0) {
@@ -94,9 +89,6 @@ int32_t AESXTSDecrypt(AesXtsContext *ctx, const uint8_t tweak[16], uint8_t *data
     std::memcpy(partial, pp, r);
     one_block(ctx->dataKey, T, last, false);
   }
-  kel::cipher::secure_zero(T, sizeof T);
-  kel::cipher::secure_zero(Tnext, sizeof Tnext);
-  kel::cipher::secure_zero(pp, sizeof pp);
   return 0;
 }
 

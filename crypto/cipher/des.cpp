@@ -129,7 +129,7 @@ static_assert(four_bits_each());
 alignas(64) constexpr CtSpBits kCtSp = make_ct_sp();
 
 void key_schedule(const uint8_t key[8], uint32_t encrypt[32], uint32_t decrypt[32]) {
-  uint8_t pc1m[56], pcr[56];
+  mem::Wiped<uint8_t[56]> pc1m, pcr;
   for (int j = 0; j < 56; ++j) {
     int l = kPc1[j] - 1;
     pc1m[j] = (key[l >> 3] & kByteBit[l & 7]) != 0;
@@ -142,7 +142,8 @@ void key_schedule(const uint8_t key[8], uint32_t encrypt[32], uint32_t decrypt[3
       pcr[j] = pc1m[l < limit ? l : l - 28];
     }
     // Eight 6-bit groups of PC-2's output, first bit most significant.
-    uint32_t group[8] = {};
+    mem::Wiped<uint32_t[8]> group;
+    std::memset(group, 0, sizeof group);
     for (int g = 0; g < 8; ++g)
       for (int b = 0; b < 6; ++b) group[g] = group[g] << 1 | pcr[kPc2[6 * g + b] - 1];
     uint32_t w0 = group[0] << 24 | group[2] << 16 | group[4] << 8 | group[6];
@@ -151,14 +152,7 @@ void key_schedule(const uint8_t key[8], uint32_t encrypt[32], uint32_t decrypt[3
     encrypt[2 * i + 1] = w1;
     decrypt[2 * (15 - i)] = w0;
     decrypt[2 * (15 - i) + 1] = w1;
-    wipe(group, sizeof group);
   }
-  wipe(pc1m, sizeof pc1m);
-  wipe(pcr, sizeof pcr);
-}
-
-void wipe(void *p, size_t n) {
-  if (n != 0) explicit_bzero(p, n);
 }
 
 }  // namespace kel::des

@@ -14,7 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/common/bytes.h"
 #include "crypto/common/ct.h"
+#include "crypto/common/mem.h"
 #include "kel/des.h"
 
 namespace kel::des {
@@ -28,17 +30,6 @@ extern const std::array<SpTable, 8> kSp;
 // Key schedule of one 8-byte key: 16 subkeys in encryption order (and the
 // same in decryption order), two words per round, a 6-bit group per byte.
 void key_schedule(const uint8_t key[8], uint32_t encrypt[32], uint32_t decrypt[32]);
-
-inline uint32_t load_be(const uint8_t *p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
-inline void store_be(uint8_t *p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
 
 // Initial permutation: 4-, 16-, 2-, 8- and 1-bit group swaps between the
 // halves, with the rotations that put E's bit order into place.
@@ -190,24 +181,24 @@ inline Triple triple_decrypt(const TripleDesContext &c) {
 template <class Op>
 void ecb(const uint8_t *in, uint8_t *out, size_t blocks, Op op) {
   for (; blocks >= 2; blocks -= 2, in += 16, out += 16) {
-    uint32_t l[2] = {load_be(in), load_be(in + 8)}, r[2] = {load_be(in + 4), load_be(in + 12)};
+    uint32_t l[2] = {load_be32(in), load_be32(in + 8)}, r[2] = {load_be32(in + 4), load_be32(in + 12)};
     ip(l[0], r[0]);
     ip(l[1], r[1]);
     op(l, r);
     fp(r[0], l[0]);
     fp(r[1], l[1]);
-    store_be(out, r[0]);
-    store_be(out + 4, l[0]);
-    store_be(out + 8, r[1]);
-    store_be(out + 12, l[1]);
+    store_be32(out, r[0]);
+    store_be32(out + 4, l[0]);
+    store_be32(out + 8, r[1]);
+    store_be32(out + 12, l[1]);
   }
   if (blocks != 0) {
-    uint32_t l[1] = {load_be(in)}, r[1] = {load_be(in + 4)};
+    uint32_t l[1] = {load_be32(in)}, r[1] = {load_be32(in + 4)};
     ip(l[0], r[0]);
     op(l, r);
     fp(r[0], l[0]);
-    store_be(out, r[0]);
-    store_be(out + 4, l[0]);
+    store_be32(out, r[0]);
+    store_be32(out + 4, l[0]);
   }
 }
 
@@ -216,10 +207,10 @@ void ecb(const uint8_t *in, uint8_t *out, size_t blocks, Op op) {
 template <class Op>
 void cbc_encrypt(const uint8_t *in, uint8_t *out, size_t blocks, uint8_t iv[8], Op op) {
   if (blocks == 0) return;
-  uint32_t cl = load_be(iv), cr = load_be(iv + 4);
+  uint32_t cl = load_be32(iv), cr = load_be32(iv + 4);
   ip(cl, cr);  // (cl, cr) = IP(previous ciphertext)
   for (; blocks != 0; --blocks, in += 8, out += 8) {
-    uint32_t l[1] = {load_be(in)}, r[1] = {load_be(in + 4)};
+    uint32_t l[1] = {load_be32(in)}, r[1] = {load_be32(in + 4)};
     ip(l[0], r[0]);
     l[0] ^= cl;
     r[0] ^= cr;
@@ -227,50 +218,47 @@ void cbc_encrypt(const uint8_t *in, uint8_t *out, size_t blocks, uint8_t iv[8], 
     cl = r[0];
     cr = l[0];
     fp(r[0], l[0]);
-    store_be(out, r[0]);
-    store_be(out + 4, l[0]);
+    store_be32(out, r[0]);
+    store_be32(out + 4, l[0]);
   }
   fp(cl, cr);
-  store_be(iv, cl);
-  store_be(iv + 4, cr);
+  store_be32(iv, cl);
+  store_be32(iv + 4, cr);
 }
 
 // CBC decryption, two blocks at a time: P = D(C) ^ C_prev. Each ciphertext
 // is read before its output is written, so in and out may coincide.
 template <class Op>
 void cbc_decrypt(const uint8_t *in, uint8_t *out, size_t blocks, uint8_t iv[8], Op op) {
-  uint32_t pl = load_be(iv), pr = load_be(iv + 4);
+  uint32_t pl = load_be32(iv), pr = load_be32(iv + 4);
   for (; blocks >= 2; blocks -= 2, in += 16, out += 16) {
-    uint32_t c0l = load_be(in), c0r = load_be(in + 4), c1l = load_be(in + 8), c1r = load_be(in + 12);
+    uint32_t c0l = load_be32(in), c0r = load_be32(in + 4), c1l = load_be32(in + 8), c1r = load_be32(in + 12);
     uint32_t l[2] = {c0l, c1l}, r[2] = {c0r, c1r};
     ip(l[0], r[0]);
     ip(l[1], r[1]);
     op(l, r);
     fp(r[0], l[0]);
     fp(r[1], l[1]);
-    store_be(out, r[0] ^ pl);
-    store_be(out + 4, l[0] ^ pr);
-    store_be(out + 8, r[1] ^ c0l);
-    store_be(out + 12, l[1] ^ c0r);
+    store_be32(out, r[0] ^ pl);
+    store_be32(out + 4, l[0] ^ pr);
+    store_be32(out + 8, r[1] ^ c0l);
+    store_be32(out + 12, l[1] ^ c0r);
     pl = c1l;
     pr = c1r;
   }
   if (blocks != 0) {
-    uint32_t cl = load_be(in), cr = load_be(in + 4);
+    uint32_t cl = load_be32(in), cr = load_be32(in + 4);
     uint32_t l[1] = {cl}, r[1] = {cr};
     ip(l[0], r[0]);
     op(l, r);
     fp(r[0], l[0]);
-    store_be(out, r[0] ^ pl);
-    store_be(out + 4, l[0] ^ pr);
+    store_be32(out, r[0] ^ pl);
+    store_be32(out + 4, l[0] ^ pr);
     pl = cl;
     pr = cr;
   }
-  store_be(iv, pl);
-  store_be(iv + 4, pr);
+  store_be32(iv, pl);
+  store_be32(iv + 4, pr);
 }
-
-// Wipes key material and temporaries; the store cannot be optimised away.
-void wipe(void *p, size_t n);
 
 }  // namespace kel::des

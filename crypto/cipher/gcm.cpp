@@ -10,9 +10,6 @@
 namespace kel::gcm {
 namespace {
 
-using cipher::load_be32;
-using cipher::store_be32;
-
 // Reduction of the four bits shifted out per step, in the top 16 bits.
 constexpr uint32_t kReduce4[16] = {0x0000u << 16, 0x1C20u << 16, 0x3840u << 16, 0x2460u << 16,
                                    0x7080u << 16, 0x6CA0u << 16, 0x48C0u << 16, 0x54E0u << 16,
@@ -42,7 +39,7 @@ void build_table(GcmContext &c, const uint8_t H[16]) {
 
 // X <- (X xor B) * H, 4 bits at a time from the least significant end.
 void ghash_table(const GcmContext &c, uint32_t X[4], const uint8_t *B) {
-  uint8_t x[16];
+  mem::Wiped<uint8_t[16]> x;
   for (int w = 0; w < 4; ++w) store_be32(x + 4 * w, X[w] ^ load_be32(B + 4 * w));
   uint32_t z[4];
   const uint32_t *e = c.table[x[15] & 15];
@@ -59,7 +56,6 @@ void ghash_table(const GcmContext &c, uint32_t X[4], const uint8_t *B) {
     z[0] ^= e[0], z[1] ^= e[1], z[2] ^= e[2], z[3] ^= e[3];
   }
   X[0] = z[0], X[1] = z[1], X[2] = z[2], X[3] = z[3];
-  cipher::secure_zero(x, sizeof x);
 }
 
 GcmState *state_of(BulkCtx ctx) { return static_cast<GcmState *>(ctx); }
@@ -104,9 +100,7 @@ void length_block(uint8_t b[16], uint32_t aadBytes, uint32_t textBytes) {
 }
 
 // Counter-mode pass with the 32-bit increment, carrying the keystream offset.
-int32_t ctr(GcmContext &c, uint8_t *data, uint32_t len) {
-  return DoAESCTREx(&c.ctr, data, static_cast<int32_t>(len), 1, nullptr, 4);
-}
+void ctr(GcmContext &c, uint8_t *data, uint32_t len) { aes::ctr_stream(c.ctr, data, len, 4); }
 
 bool approved_tag_length(uint32_t n) { return n == 4 || n == 8 || (n >= 12 && n <= 16); }
 
@@ -125,15 +119,18 @@ constexpr uint32_t kChunk = 4096;
 
 void ghash_blocks(GcmState &s, uint32_t X[4], const uint8_t *data, size_t n) {
   if (n == 0) return;
-  if (clmul::available()) {
-    if (!s.powersReady) clmul::init_powers(s);
-    if (n >= 16 && vpclmul::available()) {
-      const size_t wide = n & ~size_t{15};
-      vpclmul::ghash(s.hrev, X, data, wide);
-      data += 16 * wide;
-      n -= wide;
+  const cipher::Kernels &k = cipher::kernels();
+  if (const auto ghash = cipher::kernel(k.ghash)) {
+    if (!s.powersReady) cipher::kernel(k.ghashPowers)(s);
+    if (n >= 16) {
+      if (const auto wide = cipher::kernel(k.ghashWide)) {
+        const size_t run = n & ~size_t{15};
+        wide(s.hrev, X, data, run);
+        data += 16 * run;
+        n -= run;
+      }
     }
-    if (n != 0) clmul::ghash(s.hpow, X, data, n);
+    if (n != 0) ghash(s.hpow, X, data, n);
     return;
   }
   for (size_t i = 0; i < n; ++i) ghash_table(s.pub, X, data + 16 * i);
@@ -145,105 +142,132 @@ using kel::gcm::GcmState;
 
 BulkCtx GCM_createCtx_256b(const uint8_t *key, uint32_t keyLength, int32_t) {
   if (kel::fips::gate() != 0 || key == nullptr || keyLength > 32) return nullptr;
-  void *p = kel::cipher::alloc_zeroed(sizeof(GcmState));
+  auto *p = kel::mem::make<GcmState>();
   if (p == nullptr) return nullptr;
-  auto &c = static_cast<GcmState *>(p)->pub;
-  if (AESALGO_makeAesKey(&c.ctr.aes, static_cast<int32_t>(keyLength * 8), key, 1, MODE_ECB) != 0) {
-    kel::cipher::release(&p, sizeof(GcmState));
+  auto &c = p->pub;
+  if (kel::aes::set_key(c.ctr.aes, static_cast<int32_t>(keyLength * 8), key, 1, MODE_ECB) != 0) {
+    kel::mem::destroy(&p);
     return nullptr;
   }
-  uint8_t H[16] = {};
+  kel::mem::Wiped<uint8_t[16]> H;
+  std::memset(H, 0, 16);
   aesEncrypt(c.ctr.aes.roundKeys, c.ctr.aes.rounds, H, H);
   kel::gcm::build_table(c, H);
-  kel::cipher::secure_zero(H, sizeof H);
   return p;
 }
 
 int32_t GCM_deleteCtx_256b(BulkCtx *ctx) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
-  kel::cipher::release(ctx, sizeof(GcmState));
+  kel::mem::destroy<GcmState>(ctx);
   return 0;
 }
 
-int32_t GCM_init_256b(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength, const uint8_t *aad,
-                      uint32_t aadLength) {
-  if (int32_t s = kel::fips::gate(); s != 0) return s;
-  if (ctx == nullptr || nonce == nullptr || (aad == nullptr && aadLength != 0)) return ERR_NULL_POINTER;
-  if (nonceLength == 0) return ERR_INVALID_ARG;
-  GcmState &s = *kel::gcm::state_of(ctx);
+namespace kel::gcm {
+namespace {
+
+// SP 800-38D 7.1 steps 2 to 4 up to the text: J0, the tag mask E(K, J0),
+// the counter at J0 + 1 and the additional data absorbed.
+void start(GcmState &s, const uint8_t *nonce, uint32_t nonceLength, const uint8_t *aad, uint32_t aadLength) {
   GcmContext &c = s.pub;
   c.aadLength = aadLength;
   c.textLength = 0;
   c.pendingCount = 0;
   std::memset(c.ghashState, 0, sizeof c.ghashState);
-  // The pre-counter block J0 (SP 800-38D 7.1, step 2).
   if (nonceLength == 12) {
     std::memcpy(c.ctr.counterBlock, nonce, 12);
-    kel::cipher::store_be32(c.ctr.counterBlock + 12, 1);
+    store_be32(c.ctr.counterBlock + 12, 1);
   } else {
     uint32_t X[4] = {};
     uint8_t b[16];
-    kel::gcm::ghash_padded(s, X, nonce, nonceLength);
-    kel::gcm::length_block(b, 0, nonceLength);
-    kel::gcm::ghash_blocks(s, X, b, 1);
-    for (int w = 0; w < 4; ++w) kel::cipher::store_be32(c.ctr.counterBlock + 4 * w, X[w]);
+    ghash_padded(s, X, nonce, nonceLength);
+    length_block(b, 0, nonceLength);
+    ghash_blocks(s, X, b, 1);
+    for (int w = 0; w < 4; ++w) store_be32(c.ctr.counterBlock + 4 * w, X[w]);
   }
-  // tagMask <- E(K, J0), the counter moves on to J0 + 1 (32-bit increment)
-  // and no keystream is left over: one block of counter mode.
+  // No keystream is left over: one block of counter mode.
   aesEncrypt(c.ctr.aes.roundKeys, c.ctr.aes.rounds, c.ctr.counterBlock, c.tagMask);
-  kel::aes::increment_counter(c.ctr.counterBlock, 4);
+  aes::increment_counter(c.ctr.counterBlock, 4);
   c.ctr.keystreamOffset = 0;
-  kel::gcm::ghash_padded(s, c.ghashState, aad, aadLength);
+  ghash_padded(s, c.ghashState, aad, aadLength);
+}
+
+void encrypt_text(GcmState &s, uint8_t *data, uint32_t length) {
+  for (uint32_t done = 0; done < length;) {
+    const uint32_t piece = std::min(length - done, kChunk);
+    ctr(s.pub, data + done, piece);
+    s.pub.textLength += piece;
+    absorb(s, data + done, piece);
+    done += piece;
+  }
+}
+
+void decrypt_text(GcmState &s, uint8_t *data, uint32_t length) {
+  for (uint32_t done = 0; done < length;) {
+    const uint32_t piece = std::min(length - done, kChunk);
+    s.pub.textLength += piece;
+    absorb(s, data + done, piece);
+    ctr(s.pub, data + done, piece);
+    done += piece;
+  }
+}
+
+void finish(GcmState &s, uint8_t tag[16]) {
+  GcmContext &c = s.pub;
+  if (c.pendingCount != 0) {
+    std::memset(c.pending + c.pendingCount, 0, 16 - c.pendingCount);
+    ghash_blocks(s, c.ghashState, c.pending, 1);
+    c.pendingCount = 0;
+  }
+  mem::Wiped<uint8_t[16]> b;
+  length_block(b, c.aadLength, c.textLength);
+  ghash_blocks(s, c.ghashState, b, 1);
+  for (int w = 0; w < 4; ++w) store_be32(b + 4 * w, c.ghashState[w]);
+  cipher::xor16(c.tagMask, c.tagMask, b);
+  std::memcpy(tag, c.tagMask, 16);
+}
+
+int32_t check_start(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength, const uint8_t *aad,
+                    uint32_t aadLength) {
+  if (ctx == nullptr || nonce == nullptr || (aad == nullptr && aadLength != 0)) return ERR_NULL_POINTER;
+  if (nonceLength == 0) return ERR_INVALID_ARG;
+  return 0;
+}
+
+int32_t check_text(BulkCtx ctx, const uint8_t *data, uint32_t length) {
+  if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
+  if (!fits(state_of(ctx)->pub, length)) return ERR_INVALID_ARG;
+  return 0;
+}
+
+}  // namespace
+}  // namespace kel::gcm
+
+int32_t GCM_init_256b(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength, const uint8_t *aad,
+                      uint32_t aadLength) {
+  if (int32_t s = kel::fips::gate(); s != 0) return s;
+  if (int32_t s = kel::gcm::check_start(ctx, nonce, nonceLength, aad, aadLength); s != 0) return s;
+  kel::gcm::start(*kel::gcm::state_of(ctx), nonce, nonceLength, aad, aadLength);
   return 0;
 }
 
 int32_t GCM_update_encrypt_256b(BulkCtx ctx, uint8_t *data, uint32_t length) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
-  if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
-  GcmState &s = *kel::gcm::state_of(ctx);
-  if (!kel::gcm::fits(s.pub, length)) return ERR_INVALID_ARG;
-  for (uint32_t done = 0; done < length;) {
-    const uint32_t piece = std::min(length - done, kel::gcm::kChunk);
-    if (int32_t st = kel::gcm::ctr(s.pub, data + done, piece); st != 0) return st;
-    s.pub.textLength += piece;
-    kel::gcm::absorb(s, data + done, piece);
-    done += piece;
-  }
+  if (int32_t s = kel::gcm::check_text(ctx, data, length); s != 0) return s;
+  kel::gcm::encrypt_text(*kel::gcm::state_of(ctx), data, length);
   return 0;
 }
 
 int32_t GCM_update_decrypt_256b(BulkCtx ctx, uint8_t *data, uint32_t length) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
-  if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
-  GcmState &s = *kel::gcm::state_of(ctx);
-  if (!kel::gcm::fits(s.pub, length)) return ERR_INVALID_ARG;
-  for (uint32_t done = 0; done < length;) {
-    const uint32_t piece = std::min(length - done, kel::gcm::kChunk);
-    s.pub.textLength += piece;
-    kel::gcm::absorb(s, data + done, piece);
-    if (int32_t st = kel::gcm::ctr(s.pub, data + done, piece); st != 0) return st;
-    done += piece;
-  }
+  if (int32_t s = kel::gcm::check_text(ctx, data, length); s != 0) return s;
+  kel::gcm::decrypt_text(*kel::gcm::state_of(ctx), data, length);
   return 0;
 }
 
 int32_t GCM_final_256b(BulkCtx ctx, uint8_t tag[16]) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr || tag == nullptr) return ERR_NULL_POINTER;
-  GcmState &s = *kel::gcm::state_of(ctx);
-  GcmContext &c = s.pub;
-  if (c.pendingCount != 0) {
-    std::memset(c.pending + c.pendingCount, 0, 16 - c.pendingCount);
-    kel::gcm::ghash_blocks(s, c.ghashState, c.pending, 1);
-    c.pendingCount = 0;
-  }
-  uint8_t b[16];
-  kel::gcm::length_block(b, c.aadLength, c.textLength);
-  kel::gcm::ghash_blocks(s, c.ghashState, b, 1);
-  for (int w = 0; w < 4; ++w) kel::cipher::store_be32(b + 4 * w, c.ghashState[w]);
-  kel::cipher::xor16(c.tagMask, c.tagMask, b);
-  std::memcpy(tag, c.tagMask, 16);
-  kel::cipher::secure_zero(b, sizeof b);
+  kel::gcm::finish(*kel::gcm::state_of(ctx), tag);
   return 0;
 }
 
@@ -253,17 +277,17 @@ int32_t GCM_cipher_256b(BulkCtx ctx, const uint8_t *nonce, uint32_t nonceLength,
   // SP 800-38D 5.2.1.2: 128, 120, 112, 104, 96, 64 or 32 bits. Shorter tags
   // are forged by trial.
   if (!kel::gcm::approved_tag_length(tagLength)) return ERR_INVALID_ARG;
-  uint8_t tag[16];
-  int32_t s = GCM_init_256b(ctx, nonce, nonceLength, aad, aadLength);
-  if (s == 0)
-    s = encrypt ? GCM_update_encrypt_256b(ctx, data, dataLength) : GCM_update_decrypt_256b(ctx, data, dataLength);
-  if (s == 0) s = GCM_final_256b(ctx, tag);
-  if (s == 0) {
-    if (encrypt)
-      std::memcpy(data + dataLength, tag, tagLength);
-    else if (!kel::cipher::ct_equal(tag, data + dataLength, tagLength))
-      s = ERR_GCM_TAG_MISMATCH;
-  }
-  kel::cipher::secure_zero(tag, sizeof tag);
-  return s;
+  if (int32_t s = kel::gcm::check_start(ctx, nonce, nonceLength, aad, aadLength); s != 0) return s;
+  GcmState &st = *kel::gcm::state_of(ctx);
+  kel::gcm::start(st, nonce, nonceLength, aad, aadLength);
+  if (int32_t s = kel::gcm::check_text(ctx, data, dataLength); s != 0) return s;
+  if (encrypt)
+    kel::gcm::encrypt_text(st, data, dataLength);
+  else
+    kel::gcm::decrypt_text(st, data, dataLength);
+  kel::mem::Wiped<uint8_t[16]> tag;
+  kel::gcm::finish(st, tag);
+  if (encrypt) std::memcpy(data + dataLength, tag, tagLength);
+  else if (!kel::ct_equal(tag, data + dataLength, tagLength)) return ERR_GCM_TAG_MISMATCH;
+  return 0;
 }

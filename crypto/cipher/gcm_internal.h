@@ -23,7 +23,8 @@ struct GcmState {
 // Absorbs n whole blocks into X (four big-endian words, GcmContext order).
 void ghash_blocks(GcmState &s, uint32_t X[4], const uint8_t *data, size_t n);
 
-// Carry-less forms (kel::cpu::has(kPclmul | kSsse3)), and the wide ones.
+// Carry-less forms (x86/ghash_clmul.cpp), and the wide ones; the kernel
+// table (kernels.cpp) takes them when available().
 namespace clmul {
 bool available();
 void init_powers(GcmState &s);

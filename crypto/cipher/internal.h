@@ -1,36 +1,21 @@
-// Helpers shared by the cipher sources: byte order, wiping, constant-time
-// comparison, context allocation and release, and the block engines that the
-// modes call (each picks the hardware or the table path at run time).
+// Helpers shared by the cipher sources and the block engines that the modes
+// call (each picks the hardware or the table path at run time).
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 
+#include "crypto/common/bytes.h"
+#include "crypto/common/cpu.h"
 #include "crypto/common/ct.h"
+#include "crypto/common/mem.h"
 #include "kel/aes.h"
 #include "kel/aes_modes.h"
 
 namespace kel::cipher {
-
-inline uint32_t load_be32(const uint8_t *p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-inline void store_be32(uint8_t *p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-
-// A wipe the compiler may not drop as a dead store.
-inline void secure_zero(void *p, size_t n) {
-  if (n != 0) {
-    std::memset(p, 0, n);
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-  }
-}
 
 inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
   uint64_t x0, x1, y0, y1;
@@ -48,26 +33,18 @@ inline void xor_bytes(uint8_t *dst, const uint8_t *src, size_t n) {
   for (size_t i = 0; i < n; ++i) dst[i] ^= src[i];
 }
 
-// No early exit: the time does not depend on where the bytes differ.
-inline bool ct_equal(const uint8_t *a, const uint8_t *b, size_t n) {
-  uint8_t diff = 0;
-  for (size_t i = 0; i < n; ++i) diff |= static_cast<uint8_t>(a[i] ^ b[i]);
-  KEL_VALUE_BARRIER(diff);
-  KEL_DECLASSIFY(&diff, sizeof diff);  // the verdict is public, the bytes are not
-  return diff == 0;
-}
-
-// A zeroed heap block of `size` bytes from the toolkit allocator, or null.
-void *alloc_zeroed(size_t size);
-// Zeroes *pp (size bytes), frees it and clears the pointer; nothing on null.
-void release(void **pp, size_t size);
-// Tests watch released blocks (after zeroing, before freeing) through this.
-using ReleaseObserver = void (*)(const void *block, size_t size);
-void set_release_observer(ReleaseObserver observer);
-
 }  // namespace kel::cipher
 
 namespace kel::aes {
+
+// Keys ctx for a direction and mode: 128, 192 or 256 bits, else
+// ERR_AES_BAD_KEY_LENGTH (the context is left as it was).
+int32_t set_key(AesContext &ctx, int32_t keyBits, const uint8_t *key, int32_t encrypt, int32_t mode);
+
+// Counter mode over a byte stream: the keystream left over from the last
+// call first, then whole blocks, then a partial block whose unused
+// keystream stays in the context. `width` bytes of the counter count.
+void ctr_stream(AesCtrContext &c, uint8_t *data, size_t length, int width);
 
 // Block engines over a keyed AesContext (the schedule in the context decides
 // encryption or decryption). n counts 16-byte blocks; in and out may coincide.
@@ -113,8 +90,69 @@ inline void increment_counter(uint8_t counter[16], int width) {
 
 // The portable table forms (always available) of the engines above.
 namespace table {
+int key_setup_enc(uint32_t *rk, const uint8_t *key, int32_t keyBits);
+int key_setup_dec(uint32_t *rk, const uint8_t *key, int32_t keyBits);
+void encrypt_block(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out);
+void decrypt_block(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out);
 void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n);
 void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n);
+void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n);
+void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n);
+void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n);
+void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt);
+void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
 }  // namespace table
 
 }  // namespace kel::aes
+
+namespace kel::gcm {
+struct GcmState;
+}
+
+namespace kel::cipher {
+
+// The kernel table of the cipher area: AES key setup, single blocks and the
+// block engines, and GHASH. Filled from the CPU features at first use and
+// again whenever kel::cpu::restrict_to changes them (kernels.cpp). The
+// wide entries (VAES, VPCLMULQDQ) take runs of 16 blocks and more and are
+// null where the CPU lacks them; so are the AES-NI counter and GHASH entries,
+// whose callers then take the portable path.
+struct Kernels {
+  using KeySetup = int (*)(uint32_t *, const uint8_t *, int32_t);
+  using Block = void (*)(const uint32_t *, int, const uint8_t *, uint8_t *);
+  using Blocks = void (*)(const AesContext &, const uint8_t *, uint8_t *, size_t);
+  using Chain = void (*)(const AesContext &, uint8_t *, const uint8_t *, uint8_t *, size_t);
+  using Ctr32 = void (*)(const AesContext &, uint8_t *, const uint8_t *, uint8_t *, size_t);
+  using Mac = void (*)(const AesContext &, uint8_t *, const uint8_t *, size_t);
+  using Ccm = void (*)(const AesContext &, uint8_t *, uint8_t *, uint8_t *, size_t, bool);
+  using Xts = void (*)(const AesContext &, uint8_t *, uint8_t *, size_t, bool);
+  using Ghash = void (*)(const uint8_t (*)[16], uint32_t *, const uint8_t *, size_t);
+  using Powers = void (*)(gcm::GcmState &);
+
+  std::atomic<KeySetup> keySetupEnc, keySetupDec;
+  std::atomic<Block> encryptBlock, decryptBlock;
+  std::atomic<Blocks> encrypt, decrypt, encryptWide, decryptWide;
+  std::atomic<Chain> cbcEncrypt, cbcDecrypt, cbcDecryptWide;
+  std::atomic<Ctr32> ctr32, ctr32Wide;
+  std::atomic<Mac> cbcMac;
+  std::atomic<Ccm> ccm;
+  std::atomic<Xts> xts, xtsWide;
+  std::atomic<Ghash> ghash, ghashWide;
+  std::atomic<Powers> ghashPowers;
+};
+extern Kernels g_kernels;
+extern std::atomic<bool> g_kernelsReady;
+void fill_kernels();
+
+inline const Kernels &kernels() {
+  cpu::ensure_filled(g_kernelsReady, fill_kernels);
+  return g_kernels;
+}
+
+// One entry of the table.
+template <class F>
+inline F kernel(const std::atomic<F> &entry) {
+  return entry.load(std::memory_order_relaxed);
+}
+
+}  // namespace kel::cipher

@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include <array>
-#include <new>
 
+#include "crypto/common/mem.h"
 #include "kel/rc2.h"
 #include "kel/vor.h"
 
@@ -119,14 +119,13 @@ int32_t rc2_keyschedule(Rc2Context *ctx, const uint8_t *key, uint32_t keyLength,
   const uint32_t t1 = effectiveBits == 0 ? 1024 : effectiveBits;
   const uint32_t t8 = (t1 + 7) / 8;
   const uint8_t tm = static_cast<uint8_t>(255u >> ((8 - t1 % 8) % 8));
-  uint8_t l[128];
+  kel::mem::Wiped<uint8_t[128]> l;
   memcpy(l, key, keyLength);
   for (uint32_t i = keyLength; i < 128; ++i) l[i] = kel::rc2::kPiTable[(l[i - 1] + l[i - keyLength]) & 255];
   // Reduce the effective key to t1 bits.
   l[128 - t8] = kel::rc2::kPiTable[l[128 - t8] & tm];
   for (int i = 127 - static_cast<int>(t8); i >= 0; --i) l[i] = kel::rc2::kPiTable[l[i + 1] ^ l[i + t8]];
   for (int i = 0; i < 64; ++i) ctx->K[i] = static_cast<uint16_t>(l[2 * i] | l[2 * i + 1] << 8);
-  explicit_bzero(l, sizeof l);
   return 0;
 }
 
@@ -145,14 +144,9 @@ int32_t rc2_decrypt(const Rc2Context *ctx, const uint8_t *input, uint8_t *output
 void *CreateRC2Ctx2(const uint8_t *key, uint32_t keyLength, int32_t effectiveBits) {
   if (key == nullptr || keyLength == 0 || keyLength > RC2_MAX_KEY_SIZE) return nullptr;
   if (effectiveBits < 0 || effectiveBits > 1024) return nullptr;
-  void *mem = nullptr;
-  if (VOR_alloc(sizeof(Rc2Context), &mem) != 0 || mem == nullptr) return nullptr;
-  auto *ctx = new (mem) Rc2Context{};
-  if (rc2_keyschedule(ctx, key, keyLength, static_cast<uint32_t>(effectiveBits)) != 0) {
-    explicit_bzero(ctx, sizeof *ctx);
-    VOR_free(&mem);
-    return nullptr;
-  }
+  auto *ctx = kel::mem::make<Rc2Context>();
+  if (ctx != nullptr && rc2_keyschedule(ctx, key, keyLength, static_cast<uint32_t>(effectiveBits)) != 0)
+    kel::mem::destroy(&ctx);
   return ctx;
 }
 
@@ -165,8 +159,7 @@ void *CreateRC2Ctx(const uint8_t *key, uint32_t keyLength, int32_t direction) {
 int32_t DeleteRC2Ctx(void **ctx) {
   if (ctx == nullptr) return ERR_NULL_POINTER;
   if (*ctx == nullptr) return 0;
-  explicit_bzero(*ctx, sizeof(Rc2Context));
-  VOR_free(ctx);
+  kel::mem::destroy<Rc2Context>(ctx);
   return 0;
 }
 
@@ -175,7 +168,7 @@ int32_t DoRC2(void *ctx, uint8_t *data, uint32_t length, int32_t direction, uint
   if (data == nullptr || iv == nullptr) return ERR_NULL_POINTER;
   if (length % RC2_BLOCK_SIZE != 0) return ERR_RC2_BAD_DATA_LENGTH;
   const uint16_t *k = static_cast<const Rc2Context *>(ctx)->K;
-  uint8_t c[RC2_BLOCK_SIZE];
+  kel::mem::Wiped<uint8_t[RC2_BLOCK_SIZE]> c;
   for (uint32_t off = 0; off < length; off += RC2_BLOCK_SIZE) {
     uint8_t *block = data + off;
     if (direction != 0) {
@@ -189,7 +182,6 @@ int32_t DoRC2(void *ctx, uint8_t *data, uint32_t length, int32_t direction, uint
       memcpy(iv, c, RC2_BLOCK_SIZE);
     }
   }
-  explicit_bzero(c, sizeof c);
   return 0;
 }
 

@@ -1,6 +1,5 @@
 // Triple DES in EDE form: the block functions (not gated; the CTR-DRBG with
 // TDEA builds on them) and the gated CBC contexts of the cipher suites.
-#include <new>
 
 #include "crypto/cipher/des_internal.h"
 #include "crypto/fips/gate.h"
@@ -31,39 +30,40 @@ int32_t THREE_DES_decipher(const TripleDesContext *ctx, const uint8_t *input, ui
   return 0;
 }
 
+namespace {
+
+// A context keyed for one direction with a 24-byte key, or null.
+void *create(const uint8_t *key, int32_t direction) {
+  auto *ctx = kel::mem::make<TripleDesCbcContext>();
+  if (ctx == nullptr) return nullptr;
+  ctx->encrypt = direction != 0;
+  TripleDesContext *half = direction != 0 ? &ctx->encryptHalf : &ctx->decryptHalf;
+  if (THREE_DES_initKey(half, key, THREE_DES_KEY_SIZE) != 0) kel::mem::destroy(&ctx);
+  return ctx;
+}
+
+}  // namespace
+
 void *Create3DESCtx(const uint8_t *key, uint32_t keyLength, int32_t direction) {
   if (kel::fips::gate() != 0) return nullptr;
   if (key == nullptr || keyLength != THREE_DES_KEY_SIZE) return nullptr;
-  void *mem = nullptr;
-  if (VOR_alloc(sizeof(TripleDesCbcContext), &mem) != 0 || mem == nullptr) return nullptr;
-  auto *ctx = new (mem) TripleDesCbcContext{};
-  ctx->encrypt = direction != 0;
-  TripleDesContext *half = direction != 0 ? &ctx->encryptHalf : &ctx->decryptHalf;
-  if (THREE_DES_initKey(half, key, keyLength) != 0) {
-    kel::des::wipe(ctx, sizeof *ctx);
-    VOR_free(&mem);
-    return nullptr;
-  }
-  return ctx;
+  return create(key, direction);
 }
 
 void *Create2Key3DESCtx(const uint8_t *key, uint32_t keyLength, int32_t direction) {
   if (kel::fips::gate() != 0) return nullptr;
   if (key == nullptr || keyLength != TWO_KEY_3DES_KEY_SIZE) return nullptr;
-  uint8_t full[THREE_DES_KEY_SIZE];  // k1 || k2 || k1
+  kel::mem::Wiped<uint8_t[THREE_DES_KEY_SIZE]> full;  // k1 || k2 || k1
   for (int i = 0; i < 16; ++i) full[i] = key[i];
   for (int i = 0; i < 8; ++i) full[16 + i] = key[i];
-  void *ctx = Create3DESCtx(full, sizeof full, direction);
-  kel::des::wipe(full, sizeof full);
-  return ctx;
+  return create(full, direction);
 }
 
 int32_t Delete3DESCtx(void **ctx) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr) return ERR_NULL_POINTER;
   if (*ctx == nullptr) return 0;
-  kel::des::wipe(*ctx, sizeof(TripleDesCbcContext));
-  VOR_free(ctx);
+  kel::mem::destroy<TripleDesCbcContext>(ctx);
   return 0;
 }
 

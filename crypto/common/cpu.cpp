@@ -3,6 +3,8 @@
 #include <cpuid.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 
 namespace kel::cpu {
 namespace {
@@ -46,17 +48,54 @@ uint32_t detect() {
   return f;
 }
 
+// KEL_CPU_DISABLE: a comma-separated list of the names below; each one
+// switches its features off. Unknown names are ignored.
+uint32_t disabled_by_environment() {
+  static constexpr struct {
+    const char *name;
+    uint32_t mask;
+  } kNames[] = {{"aesni", kAesni}, {"pclmul", kPclmul}, {"vaes", kVaes},
+                {"vpclmul", kVpclmul}, {"sha", kSha}, {"avx2", kAvx2},
+                {"avx512", kAvx512f | kAvx512bw | kAvx512vl}, {"bmi2", kBmi2}};
+  const char *list = std::getenv("KEL_CPU_DISABLE");
+  uint32_t off = 0;
+  while (list != nullptr && *list != '\0') {
+    const char *end = std::strchr(list, ',');
+    const size_t n = end != nullptr ? static_cast<size_t>(end - list) : std::strlen(list);
+    for (const auto &entry : kNames)
+      if (std::strlen(entry.name) == n && std::strncmp(entry.name, list, n) == 0) off |= entry.mask;
+    list = end != nullptr ? end + 1 : nullptr;
+  }
+  return off;
+}
+
+// The refill functions of the kernel tables (kel::cpu::subscribe).
+constexpr int kMaxTables = 8;
+std::atomic<void (*)()> g_tables[kMaxTables];
+
 }  // namespace
 
 uint32_t features() {
   uint32_t f = g_detected.load(std::memory_order_relaxed);
   if (f == kUnknown) {
-    f = detect();
+    f = detect() & ~disabled_by_environment();
     g_detected.store(f, std::memory_order_relaxed);
   }
   return f & g_allowed.load(std::memory_order_relaxed);
 }
 
-void restrict_to(uint32_t allowed) { g_allowed.store(allowed, std::memory_order_relaxed); }
+void restrict_to(uint32_t allowed) {
+  g_allowed.store(allowed, std::memory_order_relaxed);
+  for (auto &slot : g_tables)
+    if (void (*refill)() = slot.load(std::memory_order_acquire)) refill();
+}
+
+void subscribe(void (*refill)()) {
+  for (auto &slot : g_tables) {
+    void (*seen)() = nullptr;
+    if (slot.compare_exchange_strong(seen, refill, std::memory_order_acq_rel) || seen == refill) break;
+  }
+  refill();
+}
 
 }  // namespace kel::cpu

@@ -1,10 +1,15 @@
 // Run-time CPU feature detection for the hardware paths of the toolkit.
 //
-// Every accelerated routine asks kel::cpu::has() before it is chosen, so a
-// test can switch the hardware off with kel::cpu::restrict_to(0) and run the
-// same vectors through the portable code.
+// Each area keeps one table of kernel pointers, filled from these features
+// at first use (kel::cpu::subscribe) and filled again whenever a test or a
+// benchmark switches features off with kel::cpu::restrict_to, so the same
+// vectors run through every path. The environment variable KEL_CPU_DISABLE
+// (read once, when the features are first detected) takes features away for
+// the whole process: a comma-separated list of aesni, pclmul, vaes, vpclmul,
+// sha, avx2, avx512 and bmi2; other names are ignored.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace kel::cpu {
@@ -26,7 +31,8 @@ enum Feature : uint32_t {
   kAdx = 1u << 13,
 };
 
-// The features this CPU and OS offer, less those switched off by restrict_to().
+// The features this CPU and OS offer, less those switched off by
+// KEL_CPU_DISABLE and by restrict_to().
 uint32_t features();
 
 // True when every feature in mask is available.
@@ -35,5 +41,16 @@ inline bool has(uint32_t mask) { return (features() & mask) == mask; }
 // Limits the features reported from now on to those in allowed (all bits: no
 // limit). Meant for tests and benchmarks that compare paths.
 void restrict_to(uint32_t allowed);
+
+// Calls refill now, and again after every restrict_to(): the way a kernel
+// table is filled at first use and kept in step with the features. At most
+// eight tables; subscribing the same function twice keeps one entry.
+void subscribe(void (*refill)());
+
+// The first-use check of a kernel table whose fill function sets `ready`.
+inline void ensure_filled(const std::atomic<bool> &ready, void (*fill)()) {
+  if (!ready.load(std::memory_order_acquire)) [[unlikely]]
+    subscribe(fill);
+}
 
 }  // namespace kel::cpu

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "crypto/fips/gate.h"
-#include "crypto/hash/md.h"
+#include "crypto/hash/internal.h"
 #include "kel/vor.h"
 
 namespace kel::hash {
@@ -37,77 +37,35 @@ void sha1_blocks_portable(uint32_t state[5], const uint8_t *data, size_t blocks)
 
 namespace {
 
-constexpr uint32_t kInit[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
-
-void write_state(const uint32_t *state, int words, uint8_t *out) {
-  for (int i = 0; i < words; ++i) store_be32(out + 4 * i, state[i]);
-}
-
 // One compression from the given initial value, no padding, no length.
 int32_t g_function(const uint32_t (&iv)[5], const uint8_t *block, uint8_t *output) {
   uint32_t s[5];
   std::memcpy(s, iv, sizeof s);
   sha1_blocks(s, block, 1);
-  write_state(s, 5, output);
+  for (int i = 0; i < 5; ++i) store_be32(output + 4 * i, s[i]);
   return 0;
 }
 
 }  // namespace
 }  // namespace kel::hash
 
-using kel::hash::Sha1;
+using Sha1Shims = kel::hash::Shims<kel::hash::Sha1, true>;
 
-int32_t SHA1_allocDigest(void **ctx) {
-  if (int32_t s = kel::fips::gate(); s != 0) return s;
-  return VOR_alloc(sizeof(Sha1Context), ctx);
-}
-
-int32_t SHA1_freeDigest(void **ctx) {
-  if (int32_t s = kel::fips::gate(); s != 0) return s;
-  if (ctx == nullptr || *ctx == nullptr) return ERR_NULL_POINTER;
-  VOR_MEMSET(*ctx, 0, sizeof(Sha1Context));
-  return VOR_free(ctx);
-}
-
-int32_t SHA1_initDigest(void *ctx) {
-  if (int32_t s = kel::fips::gate(); s != 0) return s;
-  if (ctx == nullptr) return ERR_NULL_POINTER;
-  auto &c = *static_cast<Sha1Context *>(ctx);
-  std::memcpy(c.state, kel::hash::kInit, sizeof c.state);
-  c.byteCount = 0;
-  c.bufferIndex = 0;
-  return 0;
-}
-
+int32_t SHA1_allocDigest(void **ctx) { return Sha1Shims::alloc(ctx); }
+int32_t SHA1_freeDigest(void **ctx) { return Sha1Shims::release(ctx); }
+int32_t SHA1_initDigest(void *ctx) { return Sha1Shims::init(ctx); }
 int32_t SHA1_updateDigest(void *ctx, const uint8_t *data, uint32_t length) {
-  if (int32_t s = kel::fips::gate(); s != 0) return s;
-  if (ctx == nullptr || data == nullptr) return ERR_NULL_POINTER;
-  kel::hash::md_update<Sha1>(*static_cast<Sha1Context *>(ctx), data, length);
-  return 0;
+  return Sha1Shims::update(ctx, data, length);
 }
-
 // The context keeps its last state (and the bit count) after finalising.
-int32_t SHA1_finalDigest(void *ctx, uint8_t *output) {
-  if (int32_t s = kel::fips::gate(); s != 0) return s;
-  if (ctx == nullptr || output == nullptr) return ERR_NULL_POINTER;
-  auto &c = *static_cast<Sha1Context *>(ctx);
-  kel::hash::sha_pad<Sha1>(c);
-  kel::hash::write_state(c.state, 5, output);
-  return 0;
-}
-
+int32_t SHA1_finalDigest(void *ctx, uint8_t *output) { return Sha1Shims::final(ctx, output); }
 int32_t SHA1_completeDigest(const uint8_t *data, uint32_t length, uint8_t *output) {
-  if (int32_t s = kel::fips::gate(); s != 0) return s;
-  Sha1Context c;
-  int32_t s = SHA1_initDigest(&c);
-  if (s == 0) s = SHA1_updateDigest(&c, data, length);
-  if (s == 0) s = SHA1_finalDigest(&c, output);
-  VOR_MEMSET(&c, 0, sizeof c);
-  return s;
+  return Sha1Shims::complete(data, length, output);
 }
 
-int32_t SHA1_G(const uint8_t *block, uint8_t *output) { return kel::hash::g_function(kel::hash::kInit, block, output); }
-
+int32_t SHA1_G(const uint8_t *block, uint8_t *output) {
+  return kel::hash::g_function(kel::hash::Sha1::kInit, block, output);
+}
 int32_t SHA1_GK(const uint8_t *block, uint8_t *output) {
   // FIPS 186-2 3.2: the per-message secret uses the initial value rotated by one word.
   static constexpr uint32_t kRotated[5] = {0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0, 0x67452301};

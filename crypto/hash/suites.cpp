@@ -1,5 +1,5 @@
 // The constant hash suites and their lookup by PKCS #1 signature algorithm.
-#include "crypto/hash/md.h"
+#include "crypto/hash/internal.h"
 #include "kel/vor.h"
 
 namespace kel::hash {

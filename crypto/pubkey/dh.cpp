@@ -14,13 +14,13 @@ bool known_group(int32_t group);
 
 int32_t random_integer(RngFun fun, void *arg, uint32_t bytes, vlong **out, vlong **queue) {
   if (fun == nullptr || out == nullptr) return kNull;
-  WipedBuffer buffer(bytes);
+  kel::mem::WipedBlock buffer(bytes);
   if (buffer.data() == nullptr) return kNoMemory;
   if (int32_t s = fun(arg, bytes, buffer.data()); s != 0) return s;
-  Held v(queue, true);
-  if (int32_t s = VLONG_vlongFromByteString(buffer.data(), static_cast<int32_t>(bytes), v.out(), queue); s != 0)
+  kel::bignum::Temp v(queue, true);
+  if (int32_t s = VLONG_vlongFromByteString(buffer.data(), static_cast<int32_t>(bytes), v.fresh(), queue); s != 0)
     return s;
-  *out = v.take();
+  *out = v.release();
   return kOk;
 }
 
@@ -50,18 +50,18 @@ int32_t pow_secret_exponent(const vlong *x, const vlong *e, const vlong *m, vlon
 }
 
 int32_t mod_nonneg(const vlong *x, const vlong *m, vlong **out, vlong **queue) {
-  Held r(queue, false);
-  if (int32_t s = VLONG_operatorModSignedVlongs(x, m, r.out(), queue); s != 0) return s;
+  kel::bignum::Temp r(queue, false);
+  if (int32_t s = VLONG_operatorModSignedVlongs(x, m, r.fresh(), queue); s != 0) return s;
   if (r.get()->isNegative != 0 && VLONG_isVlongZero(r.get()) == 0) {
     r.get()->isNegative = 0;  // |x| mod m with x negative: m - (|x| mod m)
-    Held t(queue, false);
-    if (int32_t s = VLONG_makeVlongFromVlong(m, t.out(), queue); s != 0) return s;
+    kel::bignum::Temp t(queue, false);
+    if (int32_t s = VLONG_makeVlongFromVlong(m, t.fresh(), queue); s != 0) return s;
     if (int32_t s = VLONG_subtractSignedVlongs(t.get(), r.get(), queue); s != 0) return s;
-    *out = t.take();
+    *out = t.release();
     return kOk;
   }
   r.get()->isNegative = 0;
-  *out = r.take();
+  *out = r.release();
   return kOk;
 }
 
@@ -70,28 +70,28 @@ int32_t mod_nonneg(const vlong *x, const vlong *m, vlong **out, vlong **queue) {
 namespace {
 
 using kel::ffc::pow_secret_exponent;
-using kel::ffc::Held;
+using kel::bignum::Temp;
 using kel::ffc::kNull;
 using kel::ffc::kOk;
-using kel::ffc::release;
+using kel::ffc::release_vlong;
 
 // Sets the own public value g^y mod p (constant time in y).
 int32_t compute_public(DhContext *ctx, vlong **queue) {
   if (ctx->generator == nullptr || ctx->privateValue == nullptr || ctx->prime == nullptr) return kNull;
-  Held pub(queue, false);
-  if (int32_t s = pow_secret_exponent(ctx->generator, ctx->privateValue, ctx->prime, pub.out(), queue); s != 0)
+  kel::bignum::Temp pub(queue, false);
+  if (int32_t s = pow_secret_exponent(ctx->generator, ctx->privateValue, ctx->prime, pub.fresh(), queue); s != 0)
     return s;
-  release(&ctx->ownPublicValue, queue, false);
-  ctx->ownPublicValue = pub.take();
+  release_vlong(&ctx->ownPublicValue, queue, false);
+  ctx->ownPublicValue = pub.release();
   return kOk;
 }
 
 // Replaces the private value with `bytes` fresh random bytes.
 int32_t draw_private(RandomContext *rng, uint32_t bytes, DhContext *ctx, vlong **queue) {
-  Held y(queue, true);
-  if (int32_t s = kel::ffc::random_integer(rng, bytes, y.out(), queue); s != 0) return s;
-  release(&ctx->privateValue, queue, true);
-  ctx->privateValue = y.take();
+  kel::bignum::Temp y(queue, true);
+  if (int32_t s = kel::ffc::random_integer(rng, bytes, y.fresh(), queue); s != 0) return s;
+  release_vlong(&ctx->privateValue, queue, true);
+  ctx->privateValue = y.release();
   return kOk;
 }
 
@@ -107,7 +107,7 @@ int32_t start_context(RandomContext *rng, DhContext **out, uint32_t group, bool 
 
 extern "C" int32_t DH_allocate(DhContext **out) {
   if (out == nullptr) return kNull;
-  DhContext *ctx = kel::ffc::make_record<DhContext>();
+  DhContext *ctx = kel::mem::make<DhContext>();
   if (ctx == nullptr) return ERR_DH_ALLOC;
   *out = ctx;
   return kOk;
@@ -146,15 +146,15 @@ extern "C" int32_t DH_setPG(RandomContext *rng, uint32_t privateBytes, DhContext
     vlong **q;
     ~Drain() { VLONG_freeVlongQueue(q); }
   } drain{&queue};
-  Held pCopy(nullptr, false), gCopy(nullptr, false);
-  if (int32_t s = VLONG_makeVlongFromVlong(p, pCopy.out(), nullptr); s != 0) return s;
-  if (int32_t s = VLONG_makeVlongFromVlong(g, gCopy.out(), nullptr); s != 0) return s;
-  release(&ctx->prime, nullptr, false);
-  release(&ctx->generator, nullptr, false);
-  release(&ctx->ownPublicValue, nullptr, false);
-  release(&ctx->sharedSecret, nullptr, true);  // belonged to the old parameters
-  ctx->prime = pCopy.take();
-  ctx->generator = gCopy.take();
+  kel::bignum::Temp pCopy(nullptr, false), gCopy(nullptr, false);
+  if (int32_t s = VLONG_makeVlongFromVlong(p, pCopy.fresh(), nullptr); s != 0) return s;
+  if (int32_t s = VLONG_makeVlongFromVlong(g, gCopy.fresh(), nullptr); s != 0) return s;
+  release_vlong(&ctx->prime, nullptr, false);
+  release_vlong(&ctx->generator, nullptr, false);
+  release_vlong(&ctx->ownPublicValue, nullptr, false);
+  release_vlong(&ctx->sharedSecret, nullptr, true);  // belonged to the old parameters
+  ctx->prime = pCopy.release();
+  ctx->generator = gCopy.release();
   if (int32_t s = draw_private(rng, privateBytes, ctx, &queue); s != 0) return s;
   return compute_public(ctx, &queue);
 }
@@ -171,22 +171,22 @@ extern "C" int32_t DH_computeKeyExchange(DhContext *ctx, vlong **queue) {
     return ERR_DH_PEER_VALUE;
   // The exponentiation's buffers end up holding the secret: they come from
   // the heap and are wiped on release, not left in the caller's queue.
-  Held z(nullptr, true);
-  if (int32_t s = pow_secret_exponent(peer, ctx->privateValue, ctx->prime, z.out(), nullptr); s != 0) return s;
-  release(&ctx->sharedSecret, queue, true);
-  ctx->sharedSecret = z.take();
+  kel::bignum::Temp z(nullptr, true);
+  if (int32_t s = pow_secret_exponent(peer, ctx->privateValue, ctx->prime, z.fresh(), nullptr); s != 0) return s;
+  release_vlong(&ctx->sharedSecret, queue, true);
+  ctx->sharedSecret = z.release();
   return kOk;
 }
 
 extern "C" int32_t DH_freeDhContext(DhContext **pctx, vlong **queue) {
   if (pctx == nullptr || *pctx == nullptr) return ERR_DH_ALLOC;
   DhContext *ctx = *pctx;
-  release(&ctx->generator, queue, false);
-  release(&ctx->prime, queue, false);
-  release(&ctx->privateValue, queue, true);
-  release(&ctx->ownPublicValue, queue, false);
-  release(&ctx->peerPublicValue, queue, false);
-  release(&ctx->sharedSecret, queue, true);
-  kel::ffc::free_record(pctx);
+  release_vlong(&ctx->generator, queue, false);
+  release_vlong(&ctx->prime, queue, false);
+  release_vlong(&ctx->privateValue, queue, true);
+  release_vlong(&ctx->ownPublicValue, queue, false);
+  release_vlong(&ctx->peerPublicValue, queue, false);
+  release_vlong(&ctx->sharedSecret, queue, true);
+  kel::mem::destroy(pctx);
   return kOk;
 }

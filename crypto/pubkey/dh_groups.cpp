@@ -178,9 +178,9 @@ constexpr Group kGroups[] = {
 
 // A new vlong from a byte table; on failure nothing is returned.
 int32_t from_table(const uint8_t *bytes, uint32_t length, vlong **out, vlong **queue) {
-  kel::ffc::Held v(queue, false);
-  if (int32_t s = VLONG_vlongFromByteString(bytes, static_cast<int32_t>(length), v.out(), queue); s != 0) return s;
-  *out = v.take();
+  kel::bignum::Temp v(queue, false);
+  if (int32_t s = VLONG_vlongFromByteString(bytes, static_cast<int32_t>(length), v.fresh(), queue); s != 0) return s;
+  *out = v.release();
   return 0;
 }
 

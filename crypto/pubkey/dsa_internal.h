@@ -8,7 +8,7 @@
 
 namespace kel::dsa {
 
-using ffc::Held;
+using kel::bignum::Temp;
 using ffc::kNull;
 using ffc::kOk;
 

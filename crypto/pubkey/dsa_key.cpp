@@ -9,18 +9,18 @@
 namespace kel::dsa {
 
 void release_all(DsaKeyObject *key, vlong **queue) {
-  ffc::release(&key->p, queue, false);
-  ffc::release(&key->q, queue, false);
-  ffc::release(&key->g, queue, false);
-  ffc::release(&key->y, queue, false);
-  ffc::release(&key->x, queue, true);
+  ffc::release_vlong(&key->p, queue, false);
+  ffc::release_vlong(&key->q, queue, false);
+  ffc::release_vlong(&key->g, queue, false);
+  ffc::release_vlong(&key->y, queue, false);
+  ffc::release_vlong(&key->x, queue, true);
 }
 
 }  // namespace kel::dsa
 
 namespace {
 
-using kel::dsa::Held;
+using kel::bignum::Temp;
 using kel::dsa::kNull;
 using kel::dsa::kOk;
 
@@ -28,9 +28,9 @@ using kel::dsa::kOk;
 // load fails half-way).
 int32_t load(const uint8_t *bytes, uint32_t length, vlong **out, vlong **queue, bool secret) {
   if (length > 0x7fffffffu) return ERR_VLONG_SIZE;
-  Held v(queue, secret);
-  if (int32_t s = VLONG_vlongFromByteString(bytes, static_cast<int32_t>(length), v.out(), queue); s != kOk) return s;
-  *out = v.take();
+  kel::bignum::Temp v(queue, secret);
+  if (int32_t s = VLONG_vlongFromByteString(bytes, static_cast<int32_t>(length), v.fresh(), queue); s != kOk) return s;
+  *out = v.release();
   return kOk;
 }
 
@@ -79,7 +79,7 @@ struct Encoding {
 extern "C" int32_t DSA_createKey(DsaKeyObject **out) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (out == nullptr) return kNull;
-  DsaKeyObject *key = kel::ffc::make_record<DsaKeyObject>();
+  DsaKeyObject *key = kel::mem::make<DsaKeyObject>();
   if (key == nullptr) return ERR_DSA_ALLOC;
   *out = key;
   return kOk;
@@ -89,7 +89,7 @@ extern "C" int32_t DSA_freeKey(DsaKeyObject **key, vlong **queue) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (key == nullptr || *key == nullptr) return kNull;
   kel::dsa::release_all(*key, queue);
-  kel::ffc::free_record(key);
+  kel::mem::destroy(key);
   return kOk;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "crypto/fips/gate.h"
+#include "crypto/hash/internal.h"
 #include "crypto/pubkey/dsa_internal.h"
 #include "kel/debug_console.h"
 #include "kel/hash.h"
@@ -11,7 +12,7 @@
 
 namespace {
 
-using kel::dsa::Held;
+using kel::bignum::Temp;
 using kel::dsa::kNull;
 using kel::dsa::kOk;
 
@@ -32,7 +33,8 @@ void seed_plus(const uint8_t *seed, uint32_t add, uint8_t *out) {
 int32_t sha1_of_seed_plus(const uint8_t *seed, uint32_t add, uint8_t *digest) {
   uint8_t value[kSeedBytes];
   seed_plus(seed, add, value);
-  return SHA1_completeDigest(value, kSeedBytes, digest);
+  kel::hash::complete<kel::hash::Sha1>(value, kSeedBytes, digest);
+  return 0;
 }
 
 // Step 1: U = SHA-1(S) xor SHA-1(S + 1); q = U with bits 159 and 0 set.
@@ -43,9 +45,9 @@ int32_t q_from_seed(const uint8_t *seed, vlong **q, vlong **queue) {
   for (int i = 0; i < 20; ++i) u[i] ^= other[i];
   u[0] |= 0x80;
   u[19] |= 0x01;
-  Held v(queue, false);
-  if (int32_t s = VLONG_vlongFromByteString(u, 20, v.out(), queue); s != kOk) return s;
-  *q = v.take();
+  kel::bignum::Temp v(queue, false);
+  if (int32_t s = VLONG_vlongFromByteString(u, 20, v.fresh(), queue); s != kOk) return s;
+  *q = v.release();
   return kOk;
 }
 
@@ -73,26 +75,26 @@ int32_t search_p(RandomContext *rng, const uint8_t *seed, const vlong *q, uint32
   *found = 0;
   const uint32_t n = (L - 1) / 160;
   const uint32_t xBytes = (L - 1) / 8 + 1;
-  kel::ffc::WipedBuffer x(xBytes);
+  kel::mem::WipedBlock x(xBytes);
   if (x.data() == nullptr) return kel::ffc::kNoMemory;
-  Held twoQ(queue, false);
-  if (int32_t s = VLONG_makeVlongFromVlong(q, twoQ.out(), queue); s != kOk) return s;
+  kel::bignum::Temp twoQ(queue, false);
+  if (int32_t s = VLONG_makeVlongFromVlong(q, twoQ.fresh(), queue); s != kOk) return s;
   if (int32_t s = VLONG_shlVlong(twoQ.get()); s != kOk) return s;
   uint32_t offset = 2;
   for (uint32_t c = 0; c <= lastCounter && c < kMaxCounter; ++c, offset += n + 1) {
     if (int32_t s = candidate_x(seed, offset, L, x.data(), xBytes); s != kOk) return s;
-    Held cand(queue, false), rem(queue, false);
-    if (int32_t s = VLONG_vlongFromByteString(x.data(), static_cast<int32_t>(xBytes), cand.out(), queue); s != kOk)
+    kel::bignum::Temp cand(queue, false), rem(queue, false);
+    if (int32_t s = VLONG_vlongFromByteString(x.data(), static_cast<int32_t>(xBytes), cand.fresh(), queue); s != kOk)
       return s;
     // p = X - (X mod 2q - 1)
-    if (int32_t s = VLONG_operatorModSignedVlongs(cand.get(), twoQ.get(), rem.out(), queue); s != kOk) return s;
+    if (int32_t s = VLONG_operatorModSignedVlongs(cand.get(), twoQ.get(), rem.fresh(), queue); s != kOk) return s;
     if (int32_t s = VLONG_subtractSignedVlongs(cand.get(), rem.get(), queue); s != kOk) return s;
     if (int32_t s = VLONG_increment(cand.get(), queue); s != kOk) return s;
     if (VLONG_bitLength(cand.get()) < L) continue;
     uint32_t prime = 0;
     if (int32_t s = PRIME_doPrimeTests(rng, cand.get(), &prime, queue); s != kOk) return s;
     if (prime) {
-      *p = cand.take();
+      *p = cand.release();
       *counter = c;
       *found = 1;
       return kOk;
@@ -103,10 +105,10 @@ int32_t search_p(RandomContext *rng, const uint8_t *seed, const vlong *q, uint32
 
 // g = h^((p-1)/q) mod p.
 int32_t g_from_h(const vlong *p, const vlong *q, const vlong *h, vlong **g, vlong **queue) {
-  Held pMinus1(queue, false), e(queue, false);
-  if (int32_t s = VLONG_makeVlongFromVlong(p, pMinus1.out(), queue); s != kOk) return s;
+  kel::bignum::Temp pMinus1(queue, false), e(queue, false);
+  if (int32_t s = VLONG_makeVlongFromVlong(p, pMinus1.fresh(), queue); s != kOk) return s;
   if (int32_t s = VLONG_decrement(pMinus1.get(), queue); s != kOk) return s;
-  if (int32_t s = VLONG_operatorDivideSignedVlongs(pMinus1.get(), q, e.out(), queue); s != kOk) return s;
+  if (int32_t s = VLONG_operatorDivideSignedVlongs(pMinus1.get(), q, e.fresh(), queue); s != kOk) return s;
   return VLONG_modexp(h, e.get(), p, g, queue);
 }
 
@@ -114,31 +116,31 @@ int32_t g_from_h(const vlong *p, const vlong *q, const vlong *h, vlong **g, vlon
 int32_t generate_parameters(RandomContext *rng, uint32_t L, DsaKeyObject *key, uint32_t *counterOut,
                             uint8_t *seedOut, vlong **hOut, vlong **queue) {
   uint8_t seed[kSeedBytes];
-  Held q(queue, false), p(queue, false);
+  kel::bignum::Temp q(queue, false), p(queue, false);
   uint32_t counter = 0, found = 0;
   while (!found) {
     uint32_t prime = 0;
     while (!prime) {
       if (int32_t s = RANDOM_numberGenerator(rng, seed, kSeedBytes); s != kOk) return s;
-      if (int32_t s = q_from_seed(seed, q.out(), queue); s != kOk) return s;
+      if (int32_t s = q_from_seed(seed, q.fresh(), queue); s != kOk) return s;
       if (int32_t s = PRIME_doPrimeTests(rng, q.get(), &prime, queue); s != kOk) return s;
     }
-    if (int32_t s = search_p(rng, seed, q.get(), L, kMaxCounter - 1, p.out(), &counter, &found, queue); s != kOk)
+    if (int32_t s = search_p(rng, seed, q.get(), L, kMaxCounter - 1, p.fresh(), &counter, &found, queue); s != kOk)
       return s;
   }
-  Held h(queue, false), g(queue, false);
-  if (int32_t s = VLONG_makeVlongFromVlong(p.get(), h.out(), queue); s != kOk) return s;
+  kel::bignum::Temp h(queue, false), g(queue, false);
+  if (int32_t s = VLONG_makeVlongFromVlong(p.get(), h.fresh(), queue); s != kOk) return s;
   if (int32_t s = VLONG_decrement(h.get(), queue); s != kOk) return s;
   do {
     if (int32_t s = VLONG_decrement(h.get(), queue); s != kOk) return s;  // p - 2 first
-    if (int32_t s = g_from_h(p.get(), q.get(), h.get(), g.out(), queue); s != kOk) return s;
+    if (int32_t s = g_from_h(p.get(), q.get(), h.get(), g.fresh(), queue); s != kOk) return s;
   } while (VLONG_compareUnsigned(g.get(), 1) <= 0);
   if (hOut != nullptr) {
     if (int32_t s = VLONG_makeVlongFromVlong(h.get(), hOut, nullptr); s != kOk) return s;
   }
-  key->p = p.take();
-  key->q = q.take();
-  key->g = g.take();
+  key->p = p.release();
+  key->q = q.release();
+  key->g = g.release();
   if (counterOut != nullptr) *counterOut = counter;
   if (seedOut != nullptr) std::memcpy(seedOut, seed, kSeedBytes);
   return kOk;
@@ -157,20 +159,20 @@ uint32_t normalise_L(uint32_t L) {
 extern "C" int32_t DSA_computeKeyPair(RandomContext *rng, DsaKeyObject *key, vlong **queue) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (rng == nullptr || key == nullptr || key->p == nullptr || key->q == nullptr || key->g == nullptr) return kNull;
-  kel::ffc::release(&key->x, queue, true);
-  kel::ffc::release(&key->y, queue, false);
-  Held x(queue, true), y(queue, false);
+  kel::ffc::release_vlong(&key->x, queue, true);
+  kel::ffc::release_vlong(&key->y, queue, false);
+  kel::bignum::Temp x(queue, true), y(queue, false);
   {
-    kel::ffc::WipedBuffer material(kel::dsa::kRandomBytes);
+    kel::mem::WipedBlock material(kel::dsa::kRandomBytes);
     if (material.data() == nullptr) return kel::ffc::kNoMemory;
     if (int32_t s = RANDOM_numberGenerator(rng, material.data(), kel::dsa::kRandomBytes); s != kOk) return s;
-    if (int32_t s = kel::dsa::ct_reduce_bytes(material.data(), kel::dsa::kRandomBytes, key->q, x.out(), queue);
+    if (int32_t s = kel::dsa::ct_reduce_bytes(material.data(), kel::dsa::kRandomBytes, key->q, x.fresh(), queue);
         s != kOk)
       return s;
   }
-  if (int32_t s = kel::ffc::pow_secret_exponent(key->g, x.get(), key->p, y.out(), queue); s != kOk) return s;
-  key->x = x.take();
-  key->y = y.take();
+  if (int32_t s = kel::ffc::pow_secret_exponent(key->g, x.get(), key->p, y.fresh(), queue); s != kOk) return s;
+  key->x = x.release();
+  key->y = y.release();
   return kOk;
 }
 
@@ -201,19 +203,19 @@ extern "C" int32_t DSA_verifyKeys(RandomContext *rng, const uint8_t *seed, const
   *valid = 0;
   const uint32_t L = VLONG_bitLength(key->p);
   if (VLONG_bitLength(key->q) != kQBits || L < 512 || counter >= kMaxCounter) return kOk;
-  Held q(queue, false), p(queue, false), g(queue, false);
-  if (int32_t s = q_from_seed(seed, q.out(), queue); s != kOk) return s;
+  kel::bignum::Temp q(queue, false), p(queue, false), g(queue, false);
+  if (int32_t s = q_from_seed(seed, q.fresh(), queue); s != kOk) return s;
   if (VLONG_compareSignedVlongs(q.get(), key->q) != 0) return kOk;
   uint32_t prime = 0;
   if (int32_t s = PRIME_doPrimeTests(rng, q.get(), &prime, queue); s != kOk || !prime) return s;
   uint32_t foundAt = 0, found = 0;
-  if (int32_t s = search_p(rng, seed, q.get(), L, counter, p.out(), &foundAt, &found, queue); s != kOk) return s;
+  if (int32_t s = search_p(rng, seed, q.get(), L, counter, p.fresh(), &foundAt, &found, queue); s != kOk) return s;
   if (!found || foundAt != counter || VLONG_compareSignedVlongs(p.get(), key->p) != 0) return kOk;
-  Held pMinus1(queue, false);
-  if (int32_t s = VLONG_makeVlongFromVlong(key->p, pMinus1.out(), queue); s != kOk) return s;
+  kel::bignum::Temp pMinus1(queue, false);
+  if (int32_t s = VLONG_makeVlongFromVlong(key->p, pMinus1.fresh(), queue); s != kOk) return s;
   if (int32_t s = VLONG_decrement(pMinus1.get(), queue); s != kOk) return s;
   if (VLONG_compareSignedVlongs(pMinus1.get(), h) <= 0 || key->g == nullptr) return kOk;
-  if (int32_t s = g_from_h(key->p, key->q, h, g.out(), queue); s != kOk) return s;
+  if (int32_t s = g_from_h(key->p, key->q, h, g.fresh(), queue); s != kOk) return s;
   *valid = VLONG_compareUnsigned(g.get(), 1) > 0 && VLONG_compareSignedVlongs(g.get(), key->g) == 0 ? 1 : 0;
   return kOk;
 }
@@ -223,10 +225,10 @@ extern "C" int32_t DSA_verifyKeys(RandomContext *rng, const uint8_t *seed, const
 extern "C" int32_t DSA_generateKey_FIPS_consistancy_test(RandomContext *rng, DsaKeyObject *key) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   static constexpr uint8_t kMessage[] = {'C', 'L', 'E', 'A', 'R', '_', 'T', 'E', 'X', 'T', '_', 'L', 'I', 'N', 'E'};
-  Held m(nullptr, false), r(nullptr, false), s(nullptr, false);
-  if (int32_t st = VLONG_vlongFromByteString(kMessage, sizeof kMessage, m.out(), nullptr); st != kOk) return st;
+  kel::bignum::Temp m(nullptr, false), r(nullptr, false), s(nullptr, false);
+  if (int32_t st = VLONG_vlongFromByteString(kMessage, sizeof kMessage, m.fresh(), nullptr); st != kOk) return st;
   uint32_t signedOk = 0, verified = 0;
-  if (int32_t st = DSA_computeSignature(rng, key, m.get(), &signedOk, r.out(), s.out(), nullptr); st != kOk)
+  if (int32_t st = DSA_computeSignature(rng, key, m.get(), &signedOk, r.fresh(), s.fresh(), nullptr); st != kOk)
     return st;
   const int32_t st = DSA_verifySignature(key, m.get(), r.get(), s.get(), &verified, nullptr);
   if (st != kOk && st != ERR_DSA_SIGNATURE_RANGE) return st;

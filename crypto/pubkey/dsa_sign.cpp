@@ -38,8 +38,8 @@ int32_t ct_reduce_words(const uint32_t *words, uint32_t wordCount, const vlong *
     const uint32_t keep = 0u - borrow;  // all ones when r < q: keep r
     for (uint32_t j = 0; j <= k; ++j) r[j] = (r[j] & keep) | (t[j] & ~keep);
   }
-  Held v(queue, true);
-  int32_t s = VLONG_allocVlong(v.out(), queue);
+  kel::bignum::Temp v(queue, true);
+  int32_t s = VLONG_allocVlong(v.fresh(), queue);
   if (s == kOk) s = VLONG_reallocVlong(v.get(), k);
   if (s == kOk) {
     std::memcpy(v.get()->units, r, sizeof(uint32_t) * k);
@@ -47,7 +47,7 @@ int32_t ct_reduce_words(const uint32_t *words, uint32_t wordCount, const vlong *
     while (length > 0 && v.get()->units[length - 1] == 0) --length;  // the value's length is not secret
     v.get()->length = length;
     v.get()->isNegative = 0;
-    *out = v.take();
+    *out = v.release();
   }
   ffc::secure_zero(r, sizeof r);
   ffc::secure_zero(t, sizeof t);
@@ -79,8 +79,8 @@ namespace {
 
 // a·b mod q for a secret factor, through the constant-time reduction.
 int32_t ct_mul_mod(const vlong *a, const vlong *b, const vlong *q, vlong **out, vlong **queue) {
-  Held product(queue, true);
-  if (int32_t s = VLONG_allocVlong(product.out(), queue); s != kOk) return s;
+  kel::bignum::Temp product(queue, true);
+  if (int32_t s = VLONG_allocVlong(product.fresh(), queue); s != kOk) return s;
   if (int32_t s = VLONG_unsignedMultiply(product.get(), a, b); s != kOk) return s;
   // Over the factors' unit counts, not the product's: a leading zero unit
   // of the product would otherwise shorten the loop.
@@ -104,8 +104,8 @@ int32_t ct_inverse(const vlong *k, const vlong *q, vlong **out) {
   if (k->length > 2 * n) return -6010;  // k < q always holds here
   std::memcpy(km, k->units, sizeof(uint32_t) * k->length);
   ms.mul(km, km, r2);
-  Held exponent(nullptr, false);
-  if (int32_t s = VLONG_makeVlongFromVlong(q, exponent.out(), nullptr); s != kOk) return s;
+  kel::bignum::Temp exponent(nullptr, false);
+  if (int32_t s = VLONG_makeVlongFromVlong(q, exponent.fresh(), nullptr); s != kOk) return s;
   if (int32_t s = VLONG_decrement(exponent.get(), nullptr); s != kOk) return s;
   if (int32_t s = VLONG_decrement(exponent.get(), nullptr); s != kOk) return s;
   if (int32_t s = ms.pow_consttime(acc, km, exponent.get()); s != kOk) return s;
@@ -131,28 +131,28 @@ int32_t ct_add_mod(const vlong *a, const vlong *b, const vlong *q, vlong **out, 
 }
 
 // One signature attempt with fresh k.
-int32_t sign_once(RngFun rngFun, void *rngFunArg, const DsaKeyObject *key, const vlong *m, Held &r, Held &s,
+int32_t sign_once(RngFun rngFun, void *rngFunArg, const DsaKeyObject *key, const vlong *m, kel::bignum::Temp &r, kel::bignum::Temp &s,
                   vlong **queue) {
   const vlong *q = key->q;
-  Held k(queue, true);
+  kel::bignum::Temp k(queue, true);
   {
-    ffc::WipedBuffer material(kRandomBytes);
+    kel::mem::WipedBlock material(kRandomBytes);
     if (material.data() == nullptr) return ffc::kNoMemory;
     if (int32_t st = rngFun(rngFunArg, kRandomBytes, material.data()); st != kOk) return st;
-    if (int32_t st = ct_reduce_bytes(material.data(), kRandomBytes, q, k.out(), queue); st != kOk) return st;
+    if (int32_t st = ct_reduce_bytes(material.data(), kRandomBytes, q, k.fresh(), queue); st != kOk) return st;
   }
   // r = (g^k mod p) mod q
-  Held gk(queue, true);
-  if (int32_t st = ffc::pow_secret_exponent(key->g, k.get(), key->p, gk.out(), queue); st != kOk) return st;
-  if (int32_t st = VLONG_operatorModSignedVlongs(gk.get(), q, r.out(), queue); st != kOk) return st;
+  kel::bignum::Temp gk(queue, true);
+  if (int32_t st = ffc::pow_secret_exponent(key->g, k.get(), key->p, gk.fresh(), queue); st != kOk) return st;
+  if (int32_t st = VLONG_operatorModSignedVlongs(gk.get(), q, r.fresh(), queue); st != kOk) return st;
   // u = (m + x·r) mod q
-  Held xr(queue, true), u(queue, true);
-  if (int32_t st = ct_mul_mod(key->x, r.get(), q, xr.out(), queue); st != kOk) return st;
-  if (int32_t st = ct_add_mod(xr.get(), m, q, u.out(), queue); st != kOk) return st;
+  kel::bignum::Temp xr(queue, true), u(queue, true);
+  if (int32_t st = ct_mul_mod(key->x, r.get(), q, xr.fresh(), queue); st != kOk) return st;
+  if (int32_t st = ct_add_mod(xr.get(), m, q, u.fresh(), queue); st != kOk) return st;
   // s = k^-1·u mod q
-  Held kInverse(nullptr, true);
-  if (int32_t st = ct_inverse(k.get(), q, kInverse.out()); st != kOk) return st;
-  return ct_mul_mod(kInverse.get(), u.get(), q, s.out(), queue);
+  kel::bignum::Temp kInverse(nullptr, true);
+  if (int32_t st = ct_inverse(k.get(), q, kInverse.fresh()); st != kOk) return st;
+  return ct_mul_mod(kInverse.get(), u.get(), q, s.fresh(), queue);
 }
 
 bool has_values(const DsaKeyObject *key, bool needX, bool needY) {
@@ -167,7 +167,7 @@ int32_t sign(RngFun rngFun, void *rngFunArg, const DsaKeyObject *key, const vlon
   if (rngFun == nullptr || key == nullptr || m == nullptr || r == nullptr || s == nullptr) return kNull;
   if (!has_values(key, true, false)) return kNull;
   if (verified != nullptr) *verified = 0;
-  Held rv(queue, false), sv(queue, false);
+  kel::bignum::Temp rv(queue, false), sv(queue, false);
   // r or s of 0 happens with probability about 2^-159 per attempt; a new k
   // is drawn rather than give out a signature that never verifies.
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -179,8 +179,8 @@ int32_t sign(RngFun rngFun, void *rngFunArg, const DsaKeyObject *key, const vlon
                                                                                       st != ERR_DSA_SIGNATURE_RANGE)
       return st;
   }
-  *r = rv.take();
-  *s = sv.take();
+  *r = rv.release();
+  *s = sv.release();
   return kOk;
 }
 
@@ -201,7 +201,7 @@ int32_t exp2(const vlong *g, const vlong *a, const vlong *y, const vlong *b, con
   using kel::bignum::limb_t;
   if (p->length == 0 || (p->units[0] & 1) == 0) return ERR_VLONG_MODULUS;
   kel::bignum::Temp result(queue);
-  if (int32_t s = VLONG_allocVlong(result.out(), queue); s != kel::dsa::kOk) return s;
+  if (int32_t s = VLONG_allocVlong(result.fresh(), queue); s != kel::dsa::kOk) return s;
   kel::bignum::MontSpace ms(queue);
   if (int32_t s = ms.init(p); s != kel::dsa::kOk) return s;
   limb_t *t[16] = {}, *acc = nullptr;
@@ -254,7 +254,7 @@ extern "C" int32_t DSA_computeSignatureEx(RngFun rngFun, void *rngFunArg, const 
 // v = (g^u1 · y^u2 mod p) mod q must equal r. Everything here is public.
 extern "C" int32_t DSA_verifySignature(const DsaKeyObject *key, const vlong *m, const vlong *r, const vlong *s,
                                        uint32_t *valid, vlong **queue) {
-  using kel::dsa::Held;
+  using kel::bignum::Temp;
   using kel::dsa::kOk;
   if (int32_t st = kel::fips::gate(); st != 0) return st;
   if (key == nullptr || m == nullptr || r == nullptr || s == nullptr || valid == nullptr) return kel::dsa::kNull;
@@ -263,16 +263,16 @@ extern "C" int32_t DSA_verifySignature(const DsaKeyObject *key, const vlong *m, 
   const vlong *q = key->q;
   if (!in_range(r, q) || !in_range(s, q)) return ERR_DSA_SIGNATURE_RANGE;
 
-  Held w(queue, false), mw(queue, false), rw(queue, false), u1(queue, false), u2(queue, false);
-  if (int32_t st = VLONG_modularInverse(s, q, w.out(), queue); st != kOk) return st;
-  if (int32_t st = kel::bignum::VLONG_operatorMultiplySignedVlongs(m, w.get(), mw.out(), queue); st != kOk) return st;
-  if (int32_t st = kel::ffc::mod_nonneg(mw.get(), q, u1.out(), queue); st != kOk) return st;
-  if (int32_t st = kel::bignum::VLONG_operatorMultiplySignedVlongs(r, w.get(), rw.out(), queue); st != kOk) return st;
-  if (int32_t st = VLONG_operatorModSignedVlongs(rw.get(), q, u2.out(), queue); st != kOk) return st;
+  kel::bignum::Temp w(queue, false), mw(queue, false), rw(queue, false), u1(queue, false), u2(queue, false);
+  if (int32_t st = VLONG_modularInverse(s, q, w.fresh(), queue); st != kOk) return st;
+  if (int32_t st = kel::bignum::VLONG_operatorMultiplySignedVlongs(m, w.get(), mw.fresh(), queue); st != kOk) return st;
+  if (int32_t st = kel::ffc::mod_nonneg(mw.get(), q, u1.fresh(), queue); st != kOk) return st;
+  if (int32_t st = kel::bignum::VLONG_operatorMultiplySignedVlongs(r, w.get(), rw.fresh(), queue); st != kOk) return st;
+  if (int32_t st = VLONG_operatorModSignedVlongs(rw.get(), q, u2.fresh(), queue); st != kOk) return st;
 
-  Held gy(queue, false), v(queue, false);
-  if (int32_t st = exp2(key->g, u1.get(), key->y, u2.get(), key->p, gy.out(), queue); st != kOk) return st;
-  if (int32_t st = VLONG_operatorModSignedVlongs(gy.get(), q, v.out(), queue); st != kOk) return st;
+  kel::bignum::Temp gy(queue, false), v(queue, false);
+  if (int32_t st = exp2(key->g, u1.get(), key->y, u2.get(), key->p, gy.fresh(), queue); st != kOk) return st;
+  if (int32_t st = VLONG_operatorModSignedVlongs(gy.get(), q, v.fresh(), queue); st != kOk) return st;
   *valid = VLONG_compareSignedVlongs(v.get(), r) == 0 ? 1 : 0;
   return kOk;
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "crypto/common/mem.h"
 #include "kel/ec.h"
 
 namespace kel::ec {
@@ -20,12 +21,7 @@ using u128 = unsigned __int128;
 constexpr int32_t kOk = 0;
 
 // A wipe the compiler may not drop as a dead store.
-inline void wipe(void *p, size_t n) {
-  if (n != 0) {
-    std::memset(p, 0, n);
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-  }
-}
+inline void wipe(void *p, size_t n) { mem::secure_zero(p, n); }
 
 // Keeps a mask opaque to the optimiser so selects stay branch-free.
 inline uint64_t barrier(uint64_t v) {

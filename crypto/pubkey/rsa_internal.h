@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "crypto/bignum/internal.h"
+#include "crypto/common/ct.h"
+#include "crypto/common/mem.h"
 #include "kel/rsa.h"
 
 namespace kel::rsa {
@@ -15,77 +18,25 @@ constexpr int32_t kOk = 0;
 constexpr int32_t kNull = ERR_RSA_NULL;
 constexpr int32_t kAlloc = ERR_RSA_ALLOC;
 
-// A wipe the compiler may not drop as a dead store.
-inline void secure_zero(void *p, size_t n) {
-  if (n != 0) {
-    std::memset(p, 0, n);
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-  }
-}
-
-// Hides a value from the optimiser so that masks stay masks, not branches.
-inline uint32_t barrier(uint32_t v) {
-  __asm__("" : "+r"(v));
-  return v;
-}
+using mem::secure_zero;
+using ct::barrier;
 // All ones when v is zero, else zero; no branch.
 inline uint32_t ct_is_zero(uint32_t v) { return barrier(0u - static_cast<uint32_t>((uint64_t{v} - 1) >> 63)); }
 inline uint32_t ct_eq(uint32_t a, uint32_t b) { return ct_is_zero(a ^ b); }
 // All ones when a < b (unsigned), else zero.
 inline uint32_t ct_lt(uint32_t a, uint32_t b) { return barrier(0u - static_cast<uint32_t>((uint64_t{a} - b) >> 63)); }
 
-// Zeroes a vlong's whole buffer (the value becomes 0).
-inline void wipe_units(vlong *v) {
-  if (v == nullptr) return;
-  if (v->units != nullptr) secure_zero(v->units, size_t{v->capacity} * 4);
-  v->length = 0;
-  v->isNegative = 0;
-}
+using bignum::wipe_units;
 
 // Zeroes a vlong's whole buffer, then gives it back to the queue (or frees it).
-inline void wipe_release(vlong **v, vlong **queue) {
-  if (v == nullptr || *v == nullptr) return;
-  wipe_units(*v);
-  VLONG_freeVlong(v, queue);
-}
+inline void wipe_release(vlong **v, vlong **queue) { bignum::release_vlong(v, queue, true); }
 
 // A vlong that holds secret material for one scope: wiped and released on
 // every path unless handed on with release().
-class SecretVlong {
- public:
-  explicit SecretVlong(vlong **queue) : queue_(queue) {}
-  ~SecretVlong() { wipe_release(&v_, queue_); }
-  SecretVlong(const SecretVlong &) = delete;
-  SecretVlong &operator=(const SecretVlong &) = delete;
-  vlong **out() { return &v_; }
-  vlong *get() const { return v_; }
-  vlong *release() {
-    vlong *v = v_;
-    v_ = nullptr;
-    return v;
-  }
-
- private:
-  vlong *v_ = nullptr;
-  vlong **queue_;
+struct SecretVlong : bignum::Temp {
+  explicit SecretVlong(vlong **queue) : Temp(queue, true) {}
 };
 
-// A heap block from the toolkit allocator, wiped and freed with the scope.
-class SecretBuffer {
- public:
-  SecretBuffer() = default;
-  ~SecretBuffer();
-  SecretBuffer(const SecretBuffer &) = delete;
-  SecretBuffer &operator=(const SecretBuffer &) = delete;
-  // Zeroed room for n bytes; kAlloc when the allocator refuses.
-  int32_t allocate(size_t n);
-  uint8_t *bytes() const { return static_cast<uint8_t *>(p_); }
-  uint32_t *units() const { return static_cast<uint32_t *>(p_); }
-
- private:
-  void *p_ = nullptr;
-  size_t n_ = 0;
-};
 
 // Byte length of n (k); 0 without a modulus.
 uint32_t modulus_bytes(const RsaKeyObject *key);

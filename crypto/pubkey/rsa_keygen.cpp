@@ -154,12 +154,12 @@ int32_t construct(RandomContext *ctx, RsaKeyObject *key, uint32_t nlen, vlong **
 
 int32_t consistency_test(const RsaKeyObject *key) {
   const uint32_t k = modulus_bytes(key);
-  SecretBuffer signature, recovered;
-  if (signature.allocate(k) != kOk || recovered.allocate(k) != kOk) return kAlloc;
-  if (int32_t s = sign(key, kTestMessage, sizeof kTestMessage, signature.bytes(), nullptr); s != kOk) return s;
+  mem::WipedBlock signature, recovered;
+  if (!signature.allocate(k) || !recovered.allocate(k)) return kAlloc;
+  if (int32_t s = sign(key, kTestMessage, sizeof kTestMessage, signature.data(), nullptr); s != kOk) return s;
   uint32_t length = 0;
-  if (int32_t s = verify(key, signature.bytes(), recovered.bytes(), &length, nullptr); s != kOk) return s;
-  if (length != sizeof kTestMessage || std::memcmp(recovered.bytes(), kTestMessage, length) != 0)
+  if (int32_t s = verify(key, signature.data(), recovered.data(), &length, nullptr); s != kOk) return s;
+  if (length != sizeof kTestMessage || std::memcmp(recovered.data(), kTestMessage, length) != 0)
     return ERR_RSA_PAIRWISE_TEST;
   DEBUG_CONSOLE_printNewLine(kConsoleClass, "RSA_generateKey_FIPS_consistancy_test: GOOD Signature Verify!");
   return kOk;

@@ -8,24 +8,6 @@
 
 namespace kel::rsa {
 
-SecretBuffer::~SecretBuffer() {
-  if (p_ != nullptr) {
-    secure_zero(p_, n_);
-    VOR_free(&p_);
-  }
-}
-
-int32_t SecretBuffer::allocate(size_t n) {
-  if (n > UINT32_MAX) return kAlloc;
-  if (VOR_alloc(static_cast<uint32_t>(n), &p_) != 0 || p_ == nullptr) {
-    p_ = nullptr;
-    return kAlloc;
-  }
-  n_ = n;
-  std::memset(p_, 0, n);
-  return kOk;
-}
-
 namespace ct {
 
 uint32_t mont_rho(uint32_t m0) {
@@ -179,8 +161,8 @@ int32_t crt(const RsaKeyObject *key, const vlong *c, vlong **out, vlong **queue)
 
   // Everything below runs over the public widths kp and kq only.
   const size_t kp = p->length, kq = q->length;
-  SecretBuffer buf;
-  if (int32_t s = buf.allocate((9 * kp + 2 * kq + 2) * 4); s != kOk) return s;
+  mem::WipedBlock buf;
+  if (!buf.allocate((9 * kp + 2 * kq + 2) * 4)) return kAlloc;
   uint32_t *P = buf.units(), *M1 = P + kp, *M2 = M1 + kp, *QI = M2 + kp, *R2 = QI + kp, *T = R2 + kp;
   uint32_t *Q = T + 3 * kp + 2, *Res = Q + kq;  // Res: kp + kq units
   ct::load(P, p, kp);
@@ -272,8 +254,8 @@ int32_t blinded(RsaKeyObject *key, const vlong *c, RngFun rng, void *rngArg, vlo
   const vlong *n = key->modulus;
   const size_t k = n->length;
   if (k < 2 || !(n->units[0] & 1)) return ERR_VLONG_MODULUS;
-  SecretBuffer buf;
-  if (int32_t s = buf.allocate((7 * k + 2) * 4); s != kOk) return s;
+  mem::WipedBlock buf;
+  if (!buf.allocate((7 * k + 2) * 4)) return kAlloc;
   uint32_t *N = buf.units(), *R2 = N + k, *C = R2 + k, *U = C + k, *X = U + k, *T = X + k;
   ct::load(N, n, k);
   const uint32_t rho = ct::mont_rho(N[0]);
@@ -327,8 +309,8 @@ int32_t matches_public(const RsaKeyObject *key, const vlong *m, const vlong *c, 
     *equal = VLONG_compareSignedVlongs(check.get(), c) == 0;
     return kOk;
   }
-  SecretBuffer buf;
-  if (int32_t s = buf.allocate((7 * k + 2) * 4); s != kOk) return s;
+  mem::WipedBlock buf;
+  if (!buf.allocate((7 * k + 2) * 4)) return kAlloc;
   uint32_t *N = buf.units(), *R2 = N + k, *X = R2 + k, *A = X + k, *C = A + k, *T = C + k;
   ct::load(N, n, k);
   ct::load(X, m, k);

@@ -18,7 +18,6 @@ using random::as_ctr;
 using random::CtrDrbgContext;
 using random::kNullPointer;
 using random::kOk;
-using random::wipe;
 
 constexpr uint32_t kHealthInterval = 0x1000000;
 constexpr uint64_t kMaxReseedCounter = uint64_t{1} << 48;
@@ -62,9 +61,8 @@ class InstanceLock {
 bool is_tdea(const CtrDrbgState &s) { return s.blockLength == 8; }
 
 int32_t aes_block(const void *ks, const uint8_t *in, uint8_t *out) {
-  uint8_t iv[16] = {};
-  int32_t bits = 0;
-  return AESALGO_blockEncrypt(const_cast<AesContext *>(static_cast<const AesContext *>(ks)), iv, in, 128, out, &bits);
+  kel::aes::encrypt_blocks(*static_cast<const AesContext *>(ks), in, out, 1);
+  return kOk;
 }
 
 int32_t tdea_block(const void *ks, const uint8_t *in, uint8_t *out) {
@@ -74,12 +72,10 @@ int32_t tdea_block(const void *ks, const uint8_t *in, uint8_t *out) {
 // Keys a schedule for the instance's cipher from keyLength bytes.
 int32_t make_schedule(CtrDrbgKeySchedule &ks, uint32_t blockLength, uint32_t keyLength, const uint8_t *key) {
   if (blockLength == 16)
-    return AESALGO_makeAesKey(&ks.aes, static_cast<int32_t>(keyLength * 8), key, 1, MODE_ECB);
-  uint8_t full[24];
+    return kel::aes::set_key(ks.aes, static_cast<int32_t>(keyLength * 8), key, 1, MODE_ECB);
+  kel::mem::Wiped<uint8_t[24]> full;
   expand_tdea_key(key, full);
-  int32_t status = THREE_DES_initKey(&ks.tdea, full, sizeof full);
-  wipe(full, sizeof full);
-  return status;
+  return THREE_DES_initKey(&ks.tdea, full, sizeof full);
 }
 
 // V + count as one big-endian integer over all its n bytes, wrapping. V is
@@ -100,8 +96,8 @@ void increment(uint8_t *v, uint32_t n) { add(v, n, 1); }
 int32_t update(CtrDrbgContext &c, const uint8_t *provided) {
   CtrDrbgState &s = c.state;
   const uint32_t n = seedlen(s);
-  uint8_t temp[kMaxSeedLen + 16];
-  uint8_t block[16];
+  kel::mem::Wiped<uint8_t[kMaxSeedLen + 16]> temp;
+  kel::mem::Wiped<uint8_t[16]> block;
   for (uint32_t done = 0; done < n; done += s.blockLength) {
     increment(c.v(), s.blockLength);
     if (int32_t st = s.blockEncrypt(&s.keySchedule, c.v(), block); st != kOk) return st;
@@ -110,8 +106,6 @@ int32_t update(CtrDrbgContext &c, const uint8_t *provided) {
   for (uint32_t i = 0; i < n; ++i) temp[i] ^= provided[i];
   std::memcpy(c.key(), temp, s.keyLength);
   std::memcpy(c.v(), temp + s.keyLength, s.blockLength);
-  wipe(temp, sizeof temp);
-  wipe(block, sizeof block);
   return make_schedule(s.keySchedule, s.blockLength, s.keyLength, c.key());
 }
 
@@ -142,13 +136,13 @@ int32_t allocate(uint32_t keyLength, uint32_t blockLength, CtrDrbgContext **out)
 int32_t destroy(CtrDrbgContext *c) {
   CtrDrbgState &s = c->state;
   if (s.previousBlock != nullptr) {
-    wipe(s.previousBlock, s.blockLength);
+    kel::mem::secure_zero(s.previousBlock, s.blockLength);
     void *prev = s.previousBlock;
     VOR_free(&prev);
   }
   if (s.lock != nullptr) LINUX_mutexFree(&s.lock);
   const size_t size = sizeof(CtrDrbgContext) + s.keyLength + s.blockLength;
-  wipe(c, size);
+  kel::mem::secure_zero(c, size);
   int32_t status = kOk;
   const volatile uint8_t *p = reinterpret_cast<const volatile uint8_t *>(c);
   for (size_t i = 0; i < sizeof(CtrDrbgContext); ++i)
@@ -205,15 +199,14 @@ int32_t produce(CtrDrbgContext &c, uint8_t *out, uint32_t bytes) {
   CtrDrbgState &s = c.state;
   const uint32_t bl = s.blockLength;
   const uint32_t whole = bytes / bl, rest = bytes % bl;
-  uint8_t last[16];
+  kel::mem::Wiped<uint8_t[16]> last;
   if (bl == 16 && whole > 0) {
-    uint8_t counter[16];
+    kel::mem::Wiped<uint8_t[16]> counter;
     std::memcpy(counter, c.v(), 16);
     increment(counter, 16);
     std::memset(out, 0, size_t{whole} * 16);
     aes::ctr_xor_secret(s.keySchedule.aes, counter, 16, out, out, whole);
     add(c.v(), 16, whole);
-    wipe(counter, sizeof counter);
   } else {
     for (uint32_t i = 0; i < whole; ++i) {
       increment(c.v(), bl);
@@ -225,15 +218,13 @@ int32_t produce(CtrDrbgContext &c, uint8_t *out, uint32_t bytes) {
     if (int32_t st = s.blockEncrypt(&s.keySchedule, c.v(), last); st != kOk) return st;
   }
   size_t failedAt = 0;
-  if (int32_t st = continuous_test(s, out, whole, rest != 0 ? last : nullptr, &failedAt); st != kOk) {
+  if (int32_t st = continuous_test(s, out, whole, rest != 0 ? static_cast<const uint8_t *>(last) : nullptr, &failedAt); st != kOk) {
     // Nothing from the repeated block on is handed out.
     const size_t from = failedAt * bl;
-    if (from < bytes) wipe(out + from, bytes - from);
-    wipe(last, sizeof last);
+    if (from < bytes) kel::mem::secure_zero(out + from, bytes - from);
     return st;
   }
   if (rest != 0) std::memcpy(out + size_t{whole} * bl, last, rest);
-  wipe(last, sizeof last);
   return kOk;
 }
 
@@ -270,38 +261,36 @@ int32_t derive(const CtrDrbgState &s, const uint8_t *a, uint32_t aLen, const uin
   }
   buf[at] = 0x80;
 
-  CtrDrbgKeySchedule ks;
+  kel::mem::Wiped<CtrDrbgKeySchedule> ks;
   int32_t status;
   if (bl == 16) {
     uint8_t dfKey[32];
     for (int i = 0; i < 32; ++i) dfKey[i] = static_cast<uint8_t>(i);
-    status = AESALGO_makeAesKey(&ks.aes, static_cast<int32_t>(kl * 8), dfKey, 1, MODE_ECB);
+    status = kel::aes::set_key(ks->aes, static_cast<int32_t>(kl * 8), dfKey, 1, MODE_ECB);
   } else {
     uint8_t dfKey[24];
     for (int i = 0; i < 24; ++i) dfKey[i] = static_cast<uint8_t>(i);
-    status = THREE_DES_initKey(&ks.tdea, dfKey, sizeof dfKey);
+    status = THREE_DES_initKey(&ks->tdea, dfKey, sizeof dfKey);
   }
-  uint8_t temp[kMaxSeedLen + 16], chain[16];
+  kel::mem::Wiped<uint8_t[kMaxSeedLen + 16]> temp;
+  kel::mem::Wiped<uint8_t[16]> chain;
   const uint32_t need = kl + bl;
   for (uint32_t i = 0, have = 0; status == kOk && have < need; ++i, have += bl) {
     VOR_HTONL(buf, i);
     std::memset(chain, 0, sizeof chain);
     for (uint32_t off = 0; off < size && status == kOk; off += bl) {
       for (uint32_t j = 0; j < bl; ++j) chain[j] ^= buf[off + j];
-      status = s.blockEncrypt(&ks, chain, chain);
+      status = s.blockEncrypt(ks.get(), chain, chain);
     }
     std::memcpy(temp + have, chain, bl);
   }
-  if (status == kOk) status = make_schedule(ks, bl, kl, temp);
+  if (status == kOk) status = make_schedule(*ks, bl, kl, temp);
   uint8_t *x = temp + kl;
   for (uint32_t done = 0; status == kOk && done < n; done += bl) {
-    status = s.blockEncrypt(&ks, x, x);
+    status = s.blockEncrypt(ks.get(), x, x);
     std::memcpy(out + done, x, n - done < bl ? n - done : bl);
   }
-  wipe(&ks, sizeof ks);
-  wipe(temp, sizeof temp);
-  wipe(chain, sizeof chain);
-  wipe(buf, size);
+  kel::mem::secure_zero(buf, size);
   VOR_free(&mem);
   return status;
 }
@@ -335,7 +324,7 @@ int32_t reseed(CtrDrbgContext &c, const uint8_t *entropy, uint32_t entropyLength
   }
   if (status == kOk) status = update(c, seed);
   if (status == kOk) s.reseedCounter = 1;
-  wipe(seed, sizeof seed);
+  kel::mem::secure_zero(seed, sizeof seed);
   return status;
 }
 
@@ -345,12 +334,11 @@ int32_t reseed_after_fork(CtrDrbgContext &c) {
   CtrDrbgState &s = c.state;
   const uint32_t current = fork_generation();
   if (s.forkGeneration == current) return kOk;
-  uint8_t entropy[kMaxSeedLen];
+  kel::mem::Wiped<uint8_t[kMaxSeedLen]> entropy;
   const uint32_t n = seedlen(s);
   int32_t status = LINUX_getSeed(entropy, static_cast<int32_t>(n)) == 1 ? kOk : ERR_RANDOM_SEED_SOURCE;
   if (status == kOk) status = reseed(c, entropy, n, nullptr, 0);
   if (status == kOk) s.forkGeneration = current;
-  wipe(entropy, sizeof entropy);
   return status;
 }
 
@@ -423,7 +411,7 @@ int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLength, uint3
 
   CtrDrbgContext *c = nullptr;
   int32_t status = kel::drbg::allocate(keyLength, blockLength, &c);
-  uint8_t seed[48];
+  kel::mem::Wiped<uint8_t[48]> seed;
   if (status == kOk) {
     CtrDrbgState &s = c->state;
     s.usesDf = 1;
@@ -435,7 +423,6 @@ int32_t NIST_CTRDRBG_newDFContext(RandomContext **ctx, uint32_t keyLength, uint3
     if (status == kOk) status = kel::drbg::update(*c, seed);
     if (status == kOk) s.reseedCounter = 1;
   }
-  kel::random::wipe(seed, sizeof seed);
   return kel::drbg::finish(c, status, ctx);
 }
 
@@ -499,7 +486,7 @@ int32_t NIST_CTRDRBG_generate(RandomContext *ctx, const uint8_t *additional, uin
   if (status == kOk) status = produce(c, output, (bits + 7) / 8);
   if (status == kOk) status = update(c, provided);
   if (status == kOk) ++s.reseedCounter;
-  kel::random::wipe(provided, sizeof provided);
+  kel::mem::secure_zero(provided, sizeof provided);
   return status;
 }
 

@@ -202,7 +202,7 @@ int32_t FIPS_NIST_CTRDRGB_DoKAT(uint8_t useDf, const DrbgTestVector *v, uint32_t
                                            v->personalization, v->personalizationLength, flags);
   // The block length is the output length, so a created instance has at
   // most 16 bytes per output.
-  uint8_t out[16];
+  kel::mem::Wiped<uint8_t[16]> out;
   const uint32_t bits = v->outputLength * 8;
   if (status == 0)
     status = NIST_CTRDRBG_reseed(t, v->reseedEntropy1, v->reseedEntropy1Length, v->additionalInput1,
@@ -214,6 +214,5 @@ int32_t FIPS_NIST_CTRDRGB_DoKAT(uint8_t useDf, const DrbgTestVector *v, uint32_t
   if (status == 0) status = NIST_CTRDRBG_generate(t, nullptr, 0, out, bits, flags);
   if (status == 0 && std::memcmp(out, v->expectedOutput, v->outputLength) != 0) status = ERR_DRBG_KAT_FAILED;
   if (t != nullptr) NIST_CTRDRBG_deleteContext(&t);
-  kel::random::wipe(out, sizeof out);
   return status;
 }

@@ -51,7 +51,7 @@ int32_t hash_df(const HashSuite *suite, const Input *inputs, int count, uint32_t
   const uint32_t blocks = (bytes + suite->digestSize - 1) / suite->digestSize;
   if (blocks > 255) return ERR_ECDRBG_HASH_DF_TOO_LONG;
   alignas(16) uint8_t ctx[sizeof(Sha512Context)];
-  uint8_t digest[64];
+  kel::mem::Wiped<uint8_t[64]> digest;
   const uint8_t header[5] = {0, static_cast<uint8_t>(bits >> 24), static_cast<uint8_t>(bits >> 16),
                              static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits)};
   int32_t status = kOk;
@@ -68,8 +68,7 @@ int32_t hash_df(const HashSuite *suite, const Input *inputs, int count, uint32_t
     if (status == kOk) std::memcpy(out + done, digest, take);
     done += take;
   }
-  random::wipe(ctx, sizeof ctx);
-  random::wipe(digest, sizeof digest);
+  kel::mem::secure_zero(ctx, sizeof ctx);
   return status;
 }
 
@@ -100,7 +99,7 @@ void free_state(EcDrbgState &s) {
   for (uint32_t **e : {&s.s, &s.r, &s.scratchY})
     if (*e != nullptr) PRIMEFIELD_deleteElement(f, e);
   if (s.blockBuffer != nullptr) {
-    random::wipe(s.blockBuffer, 2 * field_bytes(s));
+    kel::mem::secure_zero(s.blockBuffer, 2 * field_bytes(s));
     void *b = s.blockBuffer;
     VOR_free(&b);
     s.blockBuffer = nullptr;
@@ -109,7 +108,7 @@ void free_state(EcDrbgState &s) {
 
 void delete_context(RandomContext *ctx) {
   free_state(as_ecdrbg(ctx)->state);
-  random::wipe(ctx, sizeof(EcDrbgContext));
+  kel::mem::secure_zero(ctx, sizeof(EcDrbgContext));
   void *b = ctx;
   VOR_free(&b);
 }
@@ -150,7 +149,7 @@ int32_t NIST_ECDRBG_newContext(RandomContext **ctx, const PrimeCurve *curve, uin
   RandomContext *c = static_cast<RandomContext *>(block);
   c->kind = RANDOM_KIND_ECDRBG;
   EcDrbgState &s = as_ecdrbg(c)->state;
-  uint8_t seed[48];
+  kel::mem::Wiped<uint8_t[48]> seed;
   int32_t status = configure(s, curve, hashId, entropyLength, nonceLength);
   if (status == kOk) {
     const Input in[] = {{entropy, entropyLength},
@@ -169,7 +168,6 @@ int32_t NIST_ECDRBG_newContext(RandomContext **ctx, const PrimeCurve *curve, uin
   }
   if (status == kOk) set_seed(s, seed);
   if (status == kOk) status = LINUX_mutexCreate(&s.lock, 0, 1);
-  kel::random::wipe(seed, sizeof seed);
   if (status != kOk) {
     delete_context(c);
     return status;
@@ -191,7 +189,8 @@ int32_t NIST_ECDRBG_reseed(RandomContext *ctx, const uint8_t *entropy, uint32_t 
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (ctx == nullptr || entropy == nullptr || ctx->kind != RANDOM_KIND_ECDRBG) return kNullPointer;
   EcDrbgState &s = as_ecdrbg(ctx)->state;
-  uint8_t current[48], seed[48];
+  kel::mem::Wiped<uint8_t[48]> seed;
+  kel::mem::Wiped<uint8_t[48]> current;
   PRIMEFIELD_writeByteString(s.curve->field, s.s, current, static_cast<int32_t>(field_bytes(s)));
   const Input in[] = {{current, field_bytes(s)},
                       {entropy, entropyLength},
@@ -201,8 +200,6 @@ int32_t NIST_ECDRBG_reseed(RandomContext *ctx, const uint8_t *entropy, uint32_t 
     set_seed(s, seed);
     s.blockCount = 0;
   }
-  kel::random::wipe(current, sizeof current);
-  kel::random::wipe(seed, sizeof seed);
   return status;
 }
 
@@ -226,8 +223,8 @@ int32_t NIST_ECDRBG_generate(RandomContext *ctx, const uint8_t *additional, uint
   uint32_t a[12];
   BI_setUnitsToByteString(n, a, seed, static_cast<int32_t>(s.seedlenBits / 8));
   PRIMEFIELD_xor(s.curve->field, s.s, a);
-  kel::random::wipe(seed, sizeof seed);
-  kel::random::wipe(a, sizeof a);
+  kel::mem::secure_zero(seed, sizeof seed);
+  kel::mem::secure_zero(a, sizeof a);
 
   const uint32_t skip = (s.curve->field->bitLength - s.outlenBits + 7) / 8;
   uint32_t delivered = 0;
@@ -255,7 +252,7 @@ int32_t NIST_ECDRBG_generate(RandomContext *ctx, const uint8_t *additional, uint
   run_step(s, false);  // the state moves on once more, so the last block cannot be recomputed
   PRIMEFIELD_setToUnsigned(s.curve->field, s.r, 0);
   PRIMEFIELD_setToUnsigned(s.curve->field, s.scratchY, 0);
-  kel::random::wipe(s.blockBuffer, len);
+  kel::mem::secure_zero(s.blockBuffer, len);
   return status;
 }
 

@@ -56,14 +56,13 @@ void flip(uint32_t index, uint8_t mask) { store(g.block[index], static_cast<uint
 // Three chained G values over the whole block replace bytes 0-19, 20-39
 // and 40-59 in turn.
 void mix() {
-  uint8_t in[64], out[20];
+  kel::mem::Wiped<uint8_t[20]> out;
+  kel::mem::Wiped<uint8_t[64]> in;
   for (int i = 0; i < 3; ++i) {
     for (int k = 0; k < 64; ++k) in[k] = load(g.block[k]);
     SHA1_G(in, out);
     for (int k = 0; k < 20; ++k) store(g.block[20 * i + k], out[k]);
   }
-  random::wipe(in, sizeof in);
-  random::wipe(out, sizeof out);
 }
 
 uint32_t ms_since(const RtosTime &t) { return LINUX_deltaMS(&t, nullptr); }

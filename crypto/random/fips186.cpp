@@ -104,7 +104,7 @@ int32_t RANDOM_newFIPS186Context(RandomContext **ctx, uint8_t keyLength, const u
   s.pXSEED = xseed;
   s.xseedLength = static_cast<int32_t>(seedLength);
   if (int32_t st = LINUX_mutexCreate(&s.lock, 0, 1); st != kOk) {
-    kel::random::wipe(c, sizeof *c);
+    kel::mem::secure_zero(c, sizeof *c);
     VOR_free(&mem);
     return st;
   }
@@ -117,7 +117,7 @@ int32_t RANDOM_deleteFIPS186Context(RandomContext **ctx) {
   if (ctx == nullptr || !kel::fips186::is_fips186(*ctx)) return kNullPointer;
   Fips186Context *c = as_fips186(*ctx);
   if (c->state.lock != nullptr) LINUX_mutexFree(&c->state.lock);
-  kel::random::wipe(c, sizeof *c);
+  kel::mem::secure_zero(c, sizeof *c);
   void *mem = c;
   int32_t status = VOR_free(&mem);
   *ctx = nullptr;
@@ -151,13 +151,12 @@ int32_t RANDOM_KSrcGenerator(RandomContext *ctx, uint8_t *buffer) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (!kel::fips186::is_fips186(ctx) || buffer == nullptr) return kNullPointer;
   Fips186State &s = as_fips186(ctx)->state;
-  uint8_t xval[64];
+  kel::mem::Wiped<uint8_t[64]> xval;
   for (int j = 0; j < 2; ++j) {
     std::memcpy(xval, s.xkey, s.keyLength);
     std::memset(xval + s.keyLength, 0, 64 - s.keyLength);
     SHA1_GK(xval, buffer + 20 * j);
     kel::fips186::advance_xkey(s, buffer + 20 * j);
   }
-  kel::random::wipe(xval, sizeof xval);
   return kOk;
 }

@@ -1,11 +1,12 @@
 // Shared pieces of the random-number sources: the heap layouts of the
-// context kinds, wiping, and the internal hooks the tests reach.
+// context kinds and the internal hooks the tests reach.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "crypto/common/mem.h"
 #include "kel/ctr_drbg.h"
 #include "kel/random.h"
 
@@ -32,14 +33,6 @@ static_assert(offsetof(CtrDrbgContext, state) == 8);
 
 inline Fips186Context *as_fips186(RandomContext *ctx) { return reinterpret_cast<Fips186Context *>(ctx); }
 inline CtrDrbgContext *as_ctr(RandomContext *ctx) { return reinterpret_cast<CtrDrbgContext *>(ctx); }
-
-// A wipe the compiler may not drop as a dead store.
-inline void wipe(void *p, size_t n) {
-  if (n != 0) {
-    std::memset(p, 0, n);
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-  }
-}
 
 }  // namespace kel::random
 

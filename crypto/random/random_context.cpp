@@ -15,11 +15,10 @@ int32_t add_ctr_entropy_bit(RandomContext *ctx, uint8_t bit) {
   if (ctx->kind != RANDOM_KIND_CTRDRBG) return kNullPointer;
   if (int32_t st = RNG_SEED_addEntropyBit(bit); st != kOk) return st;
   if (++ctx->entropyBitCount < kReseedBits) return kOk;
-  uint8_t seed[kDepotSeedBytes];
+  kel::mem::Wiped<uint8_t[kDepotSeedBytes]> seed;
   int32_t status = RNG_SEED_extractDepotBits(seed, sizeof seed);
   if (status == kOk) status = NIST_CTRDRBG_reseed(ctx, seed, sizeof seed, nullptr, 0);
   if (status == kOk) ctx->entropyBitCount = 0;  // otherwise the next bit tries again
-  wipe(seed, sizeof seed);
   return status;
 }
 
@@ -35,7 +34,8 @@ int32_t read_seed(uint8_t *buffer, int32_t length) {
 // 64 output bytes become its XKEY.
 int32_t acquire_fips186(RandomContext **out) {
   if (int32_t s = fips::gate(); s != 0) return s;
-  uint8_t xkey[64], xseed[64];
+  kel::mem::Wiped<uint8_t[64]> xseed;
+  kel::mem::Wiped<uint8_t[64]> xkey;
   int32_t status = read_seed(xkey, sizeof xkey);
   if (status == kOk) status = read_seed(xseed, sizeof xseed);
   RandomContext *ctx = nullptr;
@@ -45,8 +45,6 @@ int32_t acquire_fips186(RandomContext **out) {
     status = RANDOM_numberGeneratorFIPS186(ctx, s.xkey, 64);
     s.pXSEED = nullptr;  // consumed by the first refill; the buffer is wiped below
   }
-  wipe(xkey, sizeof xkey);
-  wipe(xseed, sizeof xseed);
   if (status != kOk) {
     if (ctx != nullptr) RANDOM_deleteFIPS186Context(&ctx);
     return status;
@@ -59,7 +57,8 @@ int32_t acquire_fips186(RandomContext **out) {
 // An AES-256 CTR-DRBG without derivation function from 48 bytes of OS seed
 // read 4 at a time, each differing from the one before.
 int32_t acquire_ctr_drbg(RandomContext **out) {
-  uint8_t previous[4], seed[48];
+  kel::mem::Wiped<uint8_t[48]> seed;
+  kel::mem::Wiped<uint8_t[4]> previous;
   int32_t status = LINUX_getSeed(previous, sizeof previous) == 1 ? kOk : ERR_RANDOM_SEED_SOURCE;
   for (int i = 0; status == kOk && i < 12; ++i) {
     uint8_t *quarter = seed + 4 * i;
@@ -71,8 +70,6 @@ int32_t acquire_ctr_drbg(RandomContext **out) {
   }
   RandomContext *ctx = nullptr;
   if (status == kOk) status = NIST_CTRDRBG_newContext(&ctx, seed, sizeof seed, 32, 16, nullptr, 0, 0);
-  wipe(previous, sizeof previous);
-  wipe(seed, sizeof seed);
   if (status != kOk) return status;
   ctx->entropyBitCount = 0;
   *out = ctx;

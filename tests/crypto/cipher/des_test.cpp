@@ -24,12 +24,12 @@ TEST_F(Des, ConstantTimeRoundsMatchTheTables) {
     for (const uint32_t *k : {ctx.encryptKeys, ctx.decryptKeys}) {
       Bytes want(16);
       for (int b = 0; b < 2; ++b) {
-        uint32_t l = des::load_be(block.data() + 8 * b), r = des::load_be(block.data() + 8 * b + 4);
+        uint32_t l = kel::load_be32(block.data() + 8 * b), r = kel::load_be32(block.data() + 8 * b + 4);
         des::ip(l, r);
         des::rounds_table(l, r, k);
         des::fp(r, l);
-        des::store_be(want.data() + 8 * b, r);
-        des::store_be(want.data() + 8 * b + 4, l);
+        kel::store_be32(want.data() + 8 * b, r);
+        kel::store_be32(want.data() + 8 * b + 4, l);
       }
       Bytes got(16);
       des::ecb(block.data(), got.data(), 2, des::Single{k});

@@ -5,7 +5,7 @@
 #include <openssl/sha.h>
 
 #include "crypto/common/alloc.h"
-#include "crypto/hash/kernels.h"
+#include "crypto/hash/x86/kernels.h"
 #include "hash_util.h"
 #include "kel/vor.h"
 
@@ -168,7 +168,7 @@ TEST_P(Digest, OneCallDigestsAllocateNothing) {
 // kernels off (the vectors run on each path and compare nothing across them).
 TEST(HashKernels, FollowTheCpuSwitch) {
   for (bool (*available)() : {kel::hash::sha1_shani_available, kel::hash::sha256_shani_available,
-                              kel::hash::sha512_fast_available, kel::hash::md5_fast_available}) {
+                              kel::hash::sha512_avx2_available, kel::hash::md5_bmi2_available}) {
     kel::cpu::restrict_to(~0u);
     EXPECT_TRUE(available()) << "this CPU offers every kernel's features";
     kel::cpu::restrict_to(0);

@@ -1,8 +1,8 @@
-// Hardware compression kernels for the digests. Each processes whole blocks
-// into the chaining state (the words of FIPS 180 / RFC 1321 in host order)
-// and exists only on CPUs that offer what it needs: ask *_available() first.
-// The portable block functions live beside the digests; these are the fast
-// paths selected at run time.
+// x86 compression kernels for the digests, named by the instructions they
+// need. Each processes whole blocks into the chaining state (the words of
+// FIPS 180 / RFC 1321 in host order) and runs only on CPUs that offer what
+// it needs: *_available() says so, and the hash kernel table (kernels.cpp)
+// asks it when it is filled.
 #pragma once
 
 #include <cstddef>
@@ -25,11 +25,13 @@ void sha256_hmac_tail_shani(uint32_t inner[8], const uint8_t *tail, size_t block
                             uint8_t *mac, bool sha224);
 
 // AVX2 and BMI2; with AVX-512F/VL as well, a faster build of the same code.
-bool sha512_fast_available();
-void sha512_blocks_fast(uint64_t state[8], const uint8_t *data, size_t blocks);  // 128-byte blocks
+bool sha512_avx2_available();
+void sha512_blocks_avx2(uint64_t state[8], const uint8_t *data, size_t blocks);  // 128-byte blocks
+bool sha512_avx512vl_available();
+void sha512_blocks_avx512vl(uint64_t state[8], const uint8_t *data, size_t blocks);
 
 // BMI2 (RORX).
-bool md5_fast_available();
-void md5_blocks_fast(uint32_t state[4], const uint8_t *data, size_t blocks);  // 64-byte blocks
+bool md5_bmi2_available();
+void md5_blocks_bmi2(uint32_t state[4], const uint8_t *data, size_t blocks);  // 64-byte blocks
 
 }  // namespace kel::hash

@@ -11,7 +11,7 @@
 
 #include "crypto/common/ct.h"
 #include "crypto/common/cpu.h"
-#include "crypto/hash/kernels.h"
+#include "crypto/hash/x86/kernels.h"
 
 namespace kel::hash {
 namespace {

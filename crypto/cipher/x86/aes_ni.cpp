@@ -1,7 +1,7 @@
 // AES-NI paths: key expansion through AESKEYGENASSIST (no table look-ups),
 // single blocks, and the parallel modes pipelined over eight blocks.
 #include "crypto/common/ct.h"
-#include "crypto/cipher/aes_ni.h"
+#include "crypto/cipher/x86/aes_ni.h"
 
 #include <immintrin.h>
 
@@ -165,7 +165,7 @@ KEL_NI int key_setup_enc(uint32_t *rk, const uint8_t *key, int32_t keyBits) {
   const int nr = keyBits == 128 ? 10 : keyBits == 192 ? 12 : keyBits == 256 ? 14 : 0;
   if (nr == 0) return 0;
   const int nk = keyBits / 32;
-  for (int i = 0; i < nk; ++i) rk[i] = cipher::load_be32(key + 4 * i);
+  for (int i = 0; i < nk; ++i) rk[i] = kel::load_be32(key + 4 * i);
   for (int i = nk; i < 4 * (nr + 1); ++i) {
     uint32_t t = rk[i - 1];
     if (i % nk == 0)
@@ -188,7 +188,7 @@ KEL_NI int key_setup_dec(uint32_t *rk, const uint8_t *key, int32_t keyBits) {
     if (i != 0 && i != nr) v = _mm_aesimc_si128(v);
     _mm_storeu_si128(reinterpret_cast<__m128i *>(rk + 4 * i), _mm_shuffle_epi8(v, m));
   }
-  cipher::secure_zero(k, sizeof k);
+  kel::mem::secure_zero(k, sizeof k);
   return nr;
 }
 
@@ -328,7 +328,7 @@ KEL_NI void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[1
                        bool encrypt) {
   // The counter counts in a register, byte-reversed as in ctr32_xor, while
   // its low word does not wrap; a run that would wrap takes the byte-wise step.
-  const bool wraps = uint64_t{cipher::load_be32(counter + 12)} + n + 1 > 0xffffffffu;
+  const bool wraps = uint64_t{kel::load_be32(counter + 12)} + n + 1 > 0xffffffffu;
   const __m128i rev = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m128i one = _mm_set_epi32(0, 0, 0, 1);
   __m128i ctr = _mm_shuffle_epi8(loadu(counter), rev);

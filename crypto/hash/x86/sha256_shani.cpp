@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "crypto/common/cpu.h"
-#include "crypto/hash/kernels.h"
+#include "crypto/hash/x86/kernels.h"
 #include "crypto/hash/round_constants.h"
 
 namespace kel::hash {

@@ -1,6 +1,6 @@
 // AES-NI forms of the block engines. They read and write the same big-endian
 // round-key words as the table form, so a context keyed on one path works on
-// the other. Callers check kel::cpu::has(kAesni | kSsse3) first.
+// the other. The kernel table (kernels.cpp) takes them when available().
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 // The parallel AES modes with VAES on 512-bit registers: sixteen blocks per
 // pass in four registers, the rest in single registers, and what remains
 // under four blocks through the 128-bit AES-NI code.
-#include "crypto/cipher/aes_vaes.h"
+#include "crypto/cipher/x86/aes_vaes.h"
 
 // GCC 12's AVX-512 intrinsics fill their pass-through operand with
 // _mm512_undefined_epi32(), a deliberate self-initialisation it then warns
@@ -10,7 +10,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 
-#include "crypto/cipher/aes_ni.h"
+#include "crypto/cipher/x86/aes_ni.h"
 #include "crypto/cipher/internal.h"
 
 #define KEL_VAES __attribute__((target("avx512f,avx512bw,avx512vl,vaes,aes,ssse3,sse4.1")))
@@ -123,7 +123,7 @@ KEL_VAES size_t xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t 
     t = mul_alpha_k<4>(t);
   }
   _mm_storeu_si128(reinterpret_cast<__m128i *>(T), _mm512_castsi512_si128(t));
-  cipher::secure_zero(lanes, sizeof lanes);
+  kel::mem::secure_zero(lanes, sizeof lanes);
   wipe(keys);
   return done;
 }

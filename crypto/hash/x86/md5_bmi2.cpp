@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "crypto/common/cpu.h"
-#include "crypto/hash/kernels.h"
+#include "crypto/hash/x86/kernels.h"
 #include "crypto/hash/round_constants.h"
 
 namespace kel::hash {
@@ -68,10 +68,10 @@ KEL_MD5 void all_steps(uint32_t &a, uint32_t &b, uint32_t &c, uint32_t &d, const
 
 }  // namespace
 
-bool md5_fast_available() { return cpu::has(cpu::kBmi2); }
+bool md5_bmi2_available() { return cpu::has(cpu::kBmi2); }
 
 __attribute__((target("bmi2")))
-void md5_blocks_fast(uint32_t state[4], const uint8_t *data, size_t blocks) {
+void md5_blocks_bmi2(uint32_t state[4], const uint8_t *data, size_t blocks) {
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (; blocks != 0; --blocks, data += 64) {
     uint32_t x[16];

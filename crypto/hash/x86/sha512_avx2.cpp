@@ -15,7 +15,7 @@
 
 #include "crypto/common/ct.h"
 #include "crypto/common/cpu.h"
-#include "crypto/hash/kernels.h"
+#include "crypto/hash/x86/kernels.h"
 #include "crypto/hash/round_constants.h"
 
 namespace kel::hash {
@@ -197,15 +197,15 @@ void compress_avx512vl(uint64_t state[8], const uint8_t *data, size_t blocks) {
 
 }  // namespace
 
-bool sha512_fast_available() { return cpu::has(cpu::kAvx2 | cpu::kBmi2); }
+bool sha512_avx2_available() { return cpu::has(cpu::kAvx2 | cpu::kBmi2); }
+bool sha512_avx512vl_available() { return cpu::has(cpu::kAvx2 | cpu::kBmi2 | cpu::kAvx512f | cpu::kAvx512vl); }
 
-void sha512_blocks_fast(uint64_t state[8], const uint8_t *data, size_t blocks) {
-  if (blocks == 0) return;
-  if (cpu::has(cpu::kAvx512f | cpu::kAvx512vl)) {
-    compress_avx512vl(state, data, blocks);
-  } else {
-    compress_avx2(state, data, blocks);
-  }
+void sha512_blocks_avx2(uint64_t state[8], const uint8_t *data, size_t blocks) {
+  if (blocks != 0) compress_avx2(state, data, blocks);
+}
+
+void sha512_blocks_avx512vl(uint64_t state[8], const uint8_t *data, size_t blocks) {
+  if (blocks != 0) compress_avx512vl(state, data, blocks);
 }
 
 }  // namespace kel::hash
