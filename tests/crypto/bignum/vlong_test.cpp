@@ -21,7 +21,7 @@ constexpr Shape kShapes[] = {{"short", 9, 400}, {"common", 300, 150}, {"long", 4
 using BinaryCheck = std::function<void(const mpz_t x, const mpz_t y, const vlong *vx, const vlong *vy)>;
 
 void Differential(const BinaryCheck &check, bool negatives = true) {
-  BothPaths([&] {
+  ForEachCpuPath([&] {
     Operands ops(7);
     for (const Shape &shape : kShapes) {
       SCOPED_TRACE(shape.name);
@@ -267,7 +267,7 @@ TEST(Vlong, RecordRules) {
 // Operands at the ceiling: 4096 x 4096 units fill 8192; the quotient and
 // remainder of that product come back exactly; 8192 units make a byte string.
 TEST(Vlong, CeilingOperands) {
-  BothPaths([] {
+  ForEachCpuPath([] {
     Operands ops(19);
     Mpz x, y, p, q, r;
     mpz_urandomb(x, ops.state(), 32 * 4096);
