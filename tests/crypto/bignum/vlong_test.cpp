@@ -76,6 +76,9 @@ TEST(VlongDifferential, MultiplySquare) {
     ASSERT_EQ(VLONG_unsignedMultiply(p.get(), vx, copy.get()), 0);
     mpz_abs(want, want);
     EXPECT_EQ(Str(p.get()), want.Hex());
+    ASSERT_EQ(VLONG_vlongSignedMultiply(copy.get(), copy.get(), vy), 0);  // the product in a factor's place
+    mpz_mul(want, x, y);
+    EXPECT_EQ(Str(copy.get()), want.Hex());
   });
 }
 
@@ -254,6 +257,10 @@ TEST(Vlong, RecordRules) {
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), 32769, tooBig.out(), nullptr), -6003);
   EXPECT_EQ(tooBig.p, nullptr);
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), -1, tooBig.out(), nullptr), -6003);
+  const uint8_t zeros[8] = {};
+  V empty;
+  ASSERT_EQ(VLONG_vlongFromByteString(zeros, 8, empty.out(), nullptr), 0);  // leading zeros only: no units
+  EXPECT_EQ(empty->length, 0u);
 
   EXPECT_EQ(VLONG_allocVlong(nullptr, nullptr), -6001);
   vlong *none = nullptr;

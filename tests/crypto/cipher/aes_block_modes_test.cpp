@@ -128,6 +128,10 @@ TEST_F(AesContexts, LengthsKeySizesAndDirections) {
   EXPECT_EQ(data[16], 0x5a);
   EXPECT_EQ(AESALGO_blockEncrypt(&ctx, nullptr, data.data(), -8, data.data(), &bits), 0);
   EXPECT_EQ(bits, 0);
+  AesContext dec{};
+  ASSERT_EQ(AESALGO_makeAesKey(&dec, 128, key.data(), 0, MODE_ECB), 0);
+  EXPECT_EQ(AESALGO_blockDecrypt(&dec, nullptr, data.data(), 130, data.data(), &bits), 0);
+  EXPECT_EQ(bits, 128);
   // CFB and OFB hold the forward schedule even when created to decrypt.
   AesContext cfb{};
   ASSERT_EQ(AESALGO_makeAesKey(&cfb, 128, key.data(), 0, MODE_CFB128), 0);

@@ -87,6 +87,13 @@ TEST_F(AesCtr, FilePositionsGiveSlicesOfOneKeystream) {
     ASSERT_NE(ctx, nullptr);
     Bytes whole(300, 0);
     ASSERT_EQ(DoAESCTRFileIo(ctx, whole.data(), 300, 1, nonce.data(), 0), 0);
+    // Position 0 is the counter block nonce || 0.
+    const Bytes start = Concat(Bytes(32, 0x42), Concat(nonce, Bytes(4, 0)));
+    BulkCtx plain = CreateAESCTRCtx(start.data(), 48, 1);
+    Bytes stream(300, 0);
+    ASSERT_EQ(DoAESCTR(plain, stream.data(), 300, 1, nullptr), 0);
+    EXPECT_EQ(ToHex(whole), ToHex(stream));
+    DeleteAESCTRCtx(&plain);
     for (uint32_t pos : {0u, 15u, 16u, 17u, 200u}) {
       Bytes part(50, 0);
       ASSERT_EQ(DoAESCTRFileIo(ctx, part.data(), 50, 1, nonce.data(), pos), 0);
