@@ -1,5 +1,5 @@
 // Shared by the big-number tests: GMP as the oracle, vlongs that release
-// themselves, random operands, and the two kernel paths.
+// themselves and random operands.
 #pragma once
 
 #include <gmp.h>
@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "crypto/bignum/internal.h"
-#include "crypto/common/cpu.h"
 #include "kel/vlong.h"
+#include "tests/crypto/crypto_test_util.h"
 
 namespace kel::test {
 
@@ -109,15 +109,5 @@ class Operands {
  private:
   gmp_randstate_t s_;
 };
-
-// Runs body with the MULX/ADX kernels and again with the portable ones.
-inline void BothPaths(const std::function<void()> &body) {
-  for (bool hw : {true, false}) {
-    SCOPED_TRACE(hw ? "hardware kernels" : "portable kernels");
-    kel::cpu::restrict_to(hw ? ~0u : 0u);
-    body();
-  }
-  kel::cpu::restrict_to(~0u);
-}
 
 }  // namespace kel::test

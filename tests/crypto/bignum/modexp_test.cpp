@@ -43,7 +43,7 @@ void CheckAllRoutes(Powm &p) {
 }
 
 TEST(ModExp, AgainstGmp) {
-  BothPaths([] {
+  ForEachCpuPath([] {
     Operands ops(11);
     // Exponent lengths on each side of every window-width boundary, and
     // random ones; moduli odd and even, 1 to 64 units and a few long ones.

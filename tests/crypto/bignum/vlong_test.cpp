@@ -21,7 +21,7 @@ constexpr Shape kShapes[] = {{"short", 9, 400}, {"common", 300, 150}, {"long", 4
 using BinaryCheck = std::function<void(const mpz_t x, const mpz_t y, const vlong *vx, const vlong *vy)>;
 
 void Differential(const BinaryCheck &check, bool negatives = true) {
-  BothPaths([&] {
+  ForEachCpuPath([&] {
     Operands ops(7);
     for (const Shape &shape : kShapes) {
       SCOPED_TRACE(shape.name);
@@ -76,6 +76,9 @@ TEST(VlongDifferential, MultiplySquare) {
     ASSERT_EQ(VLONG_unsignedMultiply(p.get(), vx, copy.get()), 0);
     mpz_abs(want, want);
     EXPECT_EQ(Str(p.get()), want.Hex());
+    ASSERT_EQ(VLONG_vlongSignedMultiply(copy.get(), copy.get(), vy), 0);  // the product in a factor's place
+    mpz_mul(want, x, y);
+    EXPECT_EQ(Str(copy.get()), want.Hex());
   });
 }
 
@@ -254,6 +257,10 @@ TEST(Vlong, RecordRules) {
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), 32769, tooBig.out(), nullptr), -6003);
   EXPECT_EQ(tooBig.p, nullptr);
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), -1, tooBig.out(), nullptr), -6003);
+  const uint8_t zeros[8] = {};
+  V empty;
+  ASSERT_EQ(VLONG_vlongFromByteString(zeros, 8, empty.out(), nullptr), 0);  // leading zeros only: no units
+  EXPECT_EQ(empty->length, 0u);
 
   EXPECT_EQ(VLONG_allocVlong(nullptr, nullptr), -6001);
   vlong *none = nullptr;
@@ -267,7 +274,7 @@ TEST(Vlong, RecordRules) {
 // Operands at the ceiling: 4096 x 4096 units fill 8192; the quotient and
 // remainder of that product come back exactly; 8192 units make a byte string.
 TEST(Vlong, CeilingOperands) {
-  BothPaths([] {
+  ForEachCpuPath([] {
     Operands ops(19);
     Mpz x, y, p, q, r;
     mpz_urandomb(x, ops.state(), 32 * 4096);

@@ -1,8 +1,8 @@
 // DES, triple DES and RC2: statuses and bad input.
+#include "kel/des.h"
+
 #include <gtest/gtest.h>
 
-#include "crypto/cipher/des_internal.h"
-#include "kel/des.h"
 #include "kel/rc2.h"
 #include "tests/crypto/cipher/cipher_test_util.h"
 
@@ -12,33 +12,6 @@ namespace {
 class Des : public CipherTest {};
 
 const Bytes kKey24 = FromHex("0123456789abcdef23456789abcdef01456789abcdef0123");
-
-// The constant-time block function against the table form it replaced, on
-// random keys and blocks, both directions, single blocks and the two-block
-// paths of ECB; every input bit of every S-box is reached many times over.
-TEST_F(Des, ConstantTimeRoundsMatchTheTables) {
-  for (int trial = 0; trial < 2000; ++trial) {
-    const Bytes key = Random(8), block = Random(16);
-    DesContext ctx;
-    ASSERT_EQ(DES_initKey(&ctx, key.data(), 8), 0);
-    for (const uint32_t *k : {ctx.encryptKeys, ctx.decryptKeys}) {
-      Bytes want(16);
-      for (int b = 0; b < 2; ++b) {
-        uint32_t l = kel::load_be32(block.data() + 8 * b), r = kel::load_be32(block.data() + 8 * b + 4);
-        des::ip(l, r);
-        des::rounds_table(l, r, k);
-        des::fp(r, l);
-        kel::store_be32(want.data() + 8 * b, r);
-        kel::store_be32(want.data() + 8 * b + 4, l);
-      }
-      Bytes got(16);
-      des::ecb(block.data(), got.data(), 2, des::Single{k});
-      ASSERT_EQ(ToHex(got), ToHex(want)) << "key " << ToHex(key);
-      des::ecb(block.data(), got.data(), 1, des::Single{k});
-      ASSERT_EQ(ToHex(got.data(), 8), ToHex(want.data(), 8));
-    }
-  }
-}
 
 TEST_F(Des, BadLengthsAndNullsLeaveDataAlone) {
   DesContext des;

@@ -6,8 +6,7 @@
 namespace kel::test {
 namespace {
 
-class Differential : public PathTest {};
-INSTANTIATE_TEST_SUITE_P(Paths, Differential, ::testing::ValuesIn(kPaths), PathName);
+class Differential : public HashTest {};
 
 // Lengths within 3 bytes of every multiple of the block up to four blocks,
 // and of the last length that still pads into one block.
@@ -21,31 +20,27 @@ std::vector<size_t> BoundaryLengths(size_t block) {
   return lens;
 }
 
-TEST_P(Differential, DigestsMatchOpenssl) {
-  std::mt19937 rng(GetParam() ? 11 : 12);
-  for (const auto &a : Algos()) {
-    for (size_t len : BoundaryLengths(a.blockSize)) {
-      const Bytes msg = RandomBytes(rng, len);
-      const Bytes want = OpensslDigest(a, msg);
-      for (const auto &[form, got] : AllForms(a, msg, static_cast<uint32_t>(rng())))
-        ASSERT_EQ(ToHex(got), ToHex(want)) << a.name << " length " << len << " " << form;
+TEST_F(Differential, DigestsAndHmacsMatchOpenssl) {
+  std::mt19937 rng(11);
+  ForEachCpuPath([&] {
+    for (const auto &a : Algos()) {
+      for (size_t len : BoundaryLengths(a.blockSize)) {
+        const Bytes msg = RandomBytes(rng, len);
+        const Bytes want = OpensslDigest(a, msg);
+        for (const auto &[form, got] : AllForms(a, msg, static_cast<uint32_t>(rng())))
+          ASSERT_EQ(ToHex(got), ToHex(want)) << a.name << " length " << len << " " << form;
+      }
+      const auto lens = BoundaryLengths(a.blockSize);
+      for (size_t i = 0; i < lens.size(); ++i) {
+        const Bytes msg = RandomBytes(rng, lens[i]);
+        // Keys of the boundary lengths too, cycled against the messages.
+        const Bytes key = RandomBytes(rng, lens[(i * 7) % lens.size()] % (2 * a.blockSize + 2));
+        const Bytes want = OpensslHmac(a, key, msg);
+        for (const auto &[form, got] : AllHmacForms(a, key, msg, static_cast<uint32_t>(rng())))
+          ASSERT_EQ(ToHex(got), ToHex(want)) << a.name << " key " << key.size() << " msg " << msg.size() << " " << form;
+      }
     }
-  }
-}
-
-TEST_P(Differential, HmacsMatchOpenssl) {
-  std::mt19937 rng(GetParam() ? 21 : 22);
-  for (const auto &a : Algos()) {
-    const auto lens = BoundaryLengths(a.blockSize);
-    for (size_t i = 0; i < lens.size(); ++i) {
-      const Bytes msg = RandomBytes(rng, lens[i]);
-      // Keys of the boundary lengths too, cycled against the messages.
-      const Bytes key = RandomBytes(rng, lens[(i * 7) % lens.size()] % (2 * a.blockSize + 2));
-      const Bytes want = OpensslHmac(a, key, msg);
-      for (const auto &[form, got] : AllHmacForms(a, key, msg, static_cast<uint32_t>(rng())))
-        ASSERT_EQ(ToHex(got), ToHex(want)) << a.name << " key " << key.size() << " msg " << msg.size() << " " << form;
-    }
-  }
+  });
 }
 
 }  // namespace

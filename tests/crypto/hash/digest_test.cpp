@@ -1,19 +1,19 @@
 // Digest contexts beyond the vectors: what finalising leaves behind, suite
-// lookup, the G functions, wide counters, bad input, allocation and the
-// run-time switch of the hardware kernels.
+// lookup, the G functions, wide counters, bad input, allocation, zeroing on
+// release, and the gate (with the entries it leaves open).
 #define OPENSSL_SUPPRESS_DEPRECATED 1  // SHA1_Transform: the oracle of the G functions
 #include <openssl/sha.h>
 
-#include "crypto/common/alloc.h"
-#include "crypto/hash/x86/kernels.h"
+#include <functional>
+#include <map>
+
 #include "hash_util.h"
-#include "kel/vor.h"
+#include "kel/base64.h"
 
 namespace kel::test {
 namespace {
 
-class Digest : public PathTest {};
-INSTANTIATE_TEST_SUITE_P(Paths, Digest, ::testing::Values(~0u, 0u), PathName);
+class Digest : public HashTest {};
 
 template <class T>
 bool AllZero(const T &v) {
@@ -21,103 +21,89 @@ bool AllZero(const T &v) {
   return std::all_of(p, p + sizeof v, [](uint8_t b) { return b == 0; });
 }
 
-TEST_P(Digest, Sha2FinalZeroesTheContextSha1AndMd5KeepTheirs) {
+// SHA-2 final zeroes its context; SHA-1 keeps the state and the count (now
+// in bits); MD5 absorbs padding and length through the update.
+TEST_F(Digest, WhatFinalLeaves) {
   const uint8_t abc[] = {'a', 'b', 'c'};
   uint8_t out[64];
   Sha256Context c256;
   Sha512Context c512;
-  ASSERT_EQ(SHA224_initDigest(&c256), 0);
-  ASSERT_EQ(SHA256_updateDigest(&c256, abc, 3), 0);
-  ASSERT_EQ(SHA224_finalDigest(&c256, out), 0);
-  EXPECT_TRUE(AllZero(c256));
-  ASSERT_EQ(SHA512_initDigest(&c512), 0);
-  ASSERT_EQ(SHA512_updateDigest(&c512, abc, 3), 0);
-  ASSERT_EQ(SHA512_finalDigest(&c512, out), 0);
-  EXPECT_TRUE(AllZero(c512));
-  // SHA-1 keeps its state and the count, now in bits.
   Sha1Context c1;
-  ASSERT_EQ(SHA1_initDigest(&c1), 0);
-  ASSERT_EQ(SHA1_updateDigest(&c1, abc, 3), 0);
-  ASSERT_EQ(SHA1_finalDigest(&c1, out), 0);
+  Md5Context m;
+  ASSERT_EQ(SHA224_initDigest(&c256) | SHA256_updateDigest(&c256, abc, 3) | SHA224_finalDigest(&c256, out), 0);
+  ASSERT_EQ(SHA512_initDigest(&c512) | SHA512_updateDigest(&c512, abc, 3) | SHA512_finalDigest(&c512, out), 0);
+  ASSERT_EQ(SHA1_initDigest(&c1) | SHA1_updateDigest(&c1, abc, 3) | SHA1_finalDigest(&c1, out), 0);
+  ASSERT_EQ(MD5Init_m(&m) | MD5Update_m(&m, abc, 3) | MD5Final_m(&m, out), 0);
+  EXPECT_TRUE(AllZero(c256));
+  EXPECT_TRUE(AllZero(c512));
   EXPECT_EQ(c1.byteCount, 24u);
   EXPECT_EQ(c1.state[0], 0xa9993e36u);
-  // MD5 absorbs its padding and length through the update: 512 bits in all.
-  Md5Context m;
-  ASSERT_EQ(MD5Init_m(&m), 0);
-  ASSERT_EQ(MD5Update_m(&m, abc, 3), 0);
-  ASSERT_EQ(MD5Final_m(&m, out), 0);
   EXPECT_EQ(m.bitCount, 512u);
   EXPECT_EQ(m.bufferIndex, 0u);
 }
 
 // Only the low byte of the number selects the digest.
-TEST(HashSuites, Lookup) {
-  for (const auto &[id, name] :
-       std::vector<std::pair<int32_t, const char *>>{{0x10b, "SHA256"}, {-256 + 13, "SHA512"}}) {
-    const HashSuite *s = nullptr;
-    ASSERT_EQ(CRYPTO_getRSAHashAlgo(id, &s), 0) << id;
-    EXPECT_EQ(s, AlgoNamed(name).suite());
-  }
+TEST_F(Digest, SuiteLookup) {
+  const HashSuite *s = nullptr;
+  ASSERT_EQ(CRYPTO_getRSAHashAlgo(0x10b, &s), 0);
+  EXPECT_EQ(s, AlgoNamed("SHA256").suite());
+  ASSERT_EQ(CRYPTO_getRSAHashAlgo(-256 + 13, &s), 0);
+  EXPECT_EQ(s, AlgoNamed("SHA512").suite());
   for (const auto &a : Algos()) EXPECT_EQ(a.suite()->blockSize, a.blockSize) << a.name;
-  const HashSuite *keep = AlgoNamed("MD5").suite();
   for (int32_t bad : {0, 3, 6, 10, 15, 0x100, 255}) {
-    EXPECT_EQ(CRYPTO_getRSAHashAlgo(bad, &keep), -6010) << bad;
-    EXPECT_EQ(keep, AlgoNamed("MD5").suite());
+    EXPECT_EQ(CRYPTO_getRSAHashAlgo(bad, &s), -6010) << bad;
+    EXPECT_EQ(s, AlgoNamed("SHA512").suite());
   }
   EXPECT_EQ(CRYPTO_getRSAHashAlgo(11, nullptr), ERR_NULL_POINTER);
 }
 
 // G is one SHA-1 compression from the initial value (GK: rotated by a word).
-TEST_P(Digest, GFunctionsAreOneCompression) {
+TEST_F(Digest, GFunctionsAreOneCompression) {
   std::mt19937 rng(7);
-  for (int round = 0; round < 8; ++round) {
-    Bytes block = RandomBytes(rng, 64);
-    for (bool rotated : {false, true}) {
-      SHA_CTX ref;
-      SHA1_Init(&ref);
-      if (rotated) {
-        const uint32_t h0 = ref.h0;
-        ref.h0 = ref.h1, ref.h1 = ref.h2, ref.h2 = ref.h3, ref.h3 = ref.h4, ref.h4 = h0;
+  ForEachCpuPath([&] {
+    for (int round = 0; round < 4; ++round) {
+      const Bytes block = RandomBytes(rng, 64);
+      for (bool rotated : {false, true}) {
+        SHA_CTX ref;
+        SHA1_Init(&ref);
+        if (rotated)
+          std::tie(ref.h0, ref.h1, ref.h2, ref.h3, ref.h4) = std::tuple(ref.h1, ref.h2, ref.h3, ref.h4, ref.h0);
+        SHA1_Transform(&ref, block.data());
+        uint8_t want[20], got[20];
+        const uint32_t h[5] = {ref.h0, ref.h1, ref.h2, ref.h3, ref.h4};
+        for (int i = 0; i < 5; ++i) VOR_HTONL(want + 4 * i, h[i]);
+        ASSERT_EQ((rotated ? SHA1_GK : SHA1_G)(block.data(), got), 0);
+        EXPECT_EQ(ToHex(got, 20), ToHex(want, 20));
       }
-      SHA1_Transform(&ref, block.data());
-      uint8_t want[20], got[20];
-      const uint32_t h[5] = {ref.h0, ref.h1, ref.h2, ref.h3, ref.h4};
-      for (int i = 0; i < 5; ++i) VOR_HTONL(want + 4 * i, h[i]);
-      ASSERT_EQ((rotated ? SHA1_GK : SHA1_G)(block.data(), got), 0);
-      EXPECT_EQ(ToHex(got, 20), ToHex(want, 20));
     }
-  }
-}
-
-TEST(HashCounters, WideCountersCarryAndShift) {
-  Uint128 c{0, 0xfffffffffffffff0u};
-  u16_Incr32(&c, 0x20);
-  EXPECT_EQ(c.high, 1u);
-  EXPECT_EQ(c.low, 0x10u);
-  struct Case {
-    uint64_t hi, lo;
-    uint32_t n;
-    uint64_t wantHi, wantLo;
-  } cases[] = {
-      {1, 2, 0, 1, 2},         {0x1, 0x8000000000000001u, 1, 0x3, 0x2},  {0xff, 0x1234, 68, 0x12340, 0},
-      {0xff, 0xff, 128, 0, 0}, {0xff, 0x1, 127, 0x8000000000000000u, 0},
-  };
-  for (const auto &k : cases) {
-    const Uint128 r = u16_Shl(k.hi, k.lo, k.n);
-    EXPECT_EQ(r.high, k.wantHi) << k.n;
-    EXPECT_EQ(r.low, k.wantLo) << k.n;
-  }
+  });
 }
 
 // Counts past 2^32 bytes must not wrap in 32 bits: start the counters just
-// below the boundary and cross it.
-TEST_P(Digest, CountsDoNotWrapAtFourGigabytes) {
+// below the boundary and cross it; the 128-bit helpers carry and shift.
+TEST_F(Digest, WideCounters) {
+  Uint128 c{0, 0xfffffffffffffff0u};
+  u16_Incr32(&c, 0x20);
+  EXPECT_TRUE(c.high == 1u && c.low == 0x10u);
+  const struct {
+    uint64_t hi, lo;
+    uint32_t n;
+    uint64_t wantHi, wantLo;
+  } shifts[] = {{1, 2, 0, 1, 2},
+                {0x1, 0x8000000000000001u, 1, 0x3, 0x2},
+                {0xff, 0x1234, 68, 0x12340, 0},
+                {0xff, 0xff, 128, 0, 0},
+                {0xff, 0x1, 127, 0x8000000000000000u, 0}};
+  for (const auto &k : shifts) {
+    const Uint128 r = u16_Shl(k.hi, k.lo, k.n);
+    EXPECT_TRUE(r.high == k.wantHi && r.low == k.wantLo) << k.n;
+  }
   Bytes msg(96, 0x61);
-  Sha256Context c;
-  ASSERT_EQ(SHA256_initDigest(&c), 0);
-  c.byteCount = 0xffffffc0u;  // as if 2^32 - 64 bytes had been absorbed
-  ASSERT_EQ(SHA256_updateDigest(&c, msg.data(), 96), 0);
-  EXPECT_EQ(c.byteCount, 0x100000020u);
+  Sha256Context s2;
+  ASSERT_EQ(SHA256_initDigest(&s2), 0);
+  s2.byteCount = 0xffffffc0u;
+  ASSERT_EQ(SHA256_updateDigest(&s2, msg.data(), 96), 0);
+  EXPECT_EQ(s2.byteCount, 0x100000020u);
   Md5Context m;
   ASSERT_EQ(MD5Init_m(&m), 0);
   m.bitCount = 0xffffff00u;
@@ -127,19 +113,30 @@ TEST_P(Digest, CountsDoNotWrapAtFourGigabytes) {
   ASSERT_EQ(SHA512_initDigest(&s5), 0);
   s5.byteCount = Uint128{0, ~0ull - 10};
   ASSERT_EQ(SHA512_updateDigest(&s5, msg.data(), 96), 0);
-  EXPECT_EQ(s5.byteCount.high, 1u);
-  EXPECT_EQ(s5.byteCount.low, 85u);
+  EXPECT_TRUE(s5.byteCount.high == 1u && s5.byteCount.low == 85u);
 }
 
-TEST_P(Digest, NullPointersAndAllocationFailure) {
+// A refused call leaves the context alone; allocation may fail; one-call
+// digests allocate nothing; a released context holds only zeros.
+std::map<const void *, uint32_t> g_live;
+int g_dirty = 0;
+
+TEST_F(Digest, NullPointersAllocationAndZeroing) {
   uint8_t out[64], data[1] = {0};
+  mem::observe([](const void *b, uint32_t n) { g_live[b] = n; },
+               [](const void *b) {
+                 if (!g_live.count(b)) return;
+                 const auto *p = static_cast<const uint8_t *>(b);
+                 g_dirty += std::any_of(p, p + g_live[b], [](uint8_t x) { return x != 0; });
+                 g_live.erase(b);
+               });
   for (const auto &a : Algos()) {
     const HashSuite &s = *a.suite();
     EXPECT_EQ(s.initFunc(nullptr), ERR_NULL_POINTER) << a.name;
     void *ctx = nullptr;
     ASSERT_EQ(s.allocFunc(&ctx), 0);
     ASSERT_EQ(s.initFunc(ctx), 0);
-    std::vector<uint8_t> before(static_cast<uint8_t *>(ctx), static_cast<uint8_t *>(ctx) + 96);
+    const Bytes before(static_cast<uint8_t *>(ctx), static_cast<uint8_t *>(ctx) + 96);
     EXPECT_EQ(s.updateFunc(nullptr, data, 1), ERR_NULL_POINTER);
     EXPECT_EQ(s.updateFunc(ctx, nullptr, 0), ERR_NULL_POINTER) << a.name;
     EXPECT_EQ(s.finalFunc(ctx, nullptr), ERR_NULL_POINTER);
@@ -147,34 +144,90 @@ TEST_P(Digest, NullPointersAndAllocationFailure) {
     EXPECT_EQ(std::memcmp(before.data(), ctx, before.size()), 0) << a.name << ": a refused call changed the context";
     EXPECT_EQ(a.oneCall(nullptr, 0, out), ERR_NULL_POINTER);
     EXPECT_EQ(a.oneCall(data, 1, nullptr), ERR_NULL_POINTER);
+    ASSERT_EQ(s.updateFunc(ctx, data, 1), 0);  // state worth wiping
     ASSERT_EQ(s.freeFunc(&ctx), 0);
     EXPECT_EQ(s.freeFunc(&ctx), ERR_NULL_POINTER);
     EXPECT_EQ(s.allocFunc(nullptr), ERR_NULL_POINTER);
-    kel::mem::fail_after(0);
+    mem::fail_after(0);
     EXPECT_EQ(s.allocFunc(&ctx), ERR_MEM_ALLOC_FAIL) << a.name;
     EXPECT_EQ(ctx, nullptr);
-    kel::mem::fail_after(-1);
+    mem::fail_after(-1);
+    const uint64_t count = mem::allocation_count();
+    ASSERT_EQ(a.oneCall(out, 64, out), 0);
+    EXPECT_EQ(mem::allocation_count(), count) << a.name;
   }
+  mem::observe(nullptr, nullptr);
+  EXPECT_EQ(g_dirty, 0);
+  EXPECT_TRUE(g_live.empty());
 }
 
-TEST_P(Digest, OneCallDigestsAllocateNothing) {
-  Bytes msg(1000, 0x33), out(64);
-  const uint64_t before = kel::mem::allocation_count();
-  for (const auto &a : Algos()) ASSERT_EQ(a.oneCall(msg.data(), 1000, out.data()), 0);
-  EXPECT_EQ(kel::mem::allocation_count(), before);
-}
-
-// The portable runs test the portable loops only if the switch turns the
-// kernels off (the vectors run on each path and compare nothing across them).
-TEST(HashKernels, FollowTheCpuSwitch) {
-  for (bool (*available)() : {kel::hash::sha1_shani_available, kel::hash::sha256_shani_available,
-                              kel::hash::sha512_avx2_available, kel::hash::md5_bmi2_available}) {
-    kel::cpu::restrict_to(~0u);
-    EXPECT_TRUE(available()) << "this CPU offers every kernel's features";
-    kel::cpu::restrict_to(0);
-    EXPECT_FALSE(available());
+// While the status is not 0 every gated entry returns it and touches
+// nothing; MD5, HMAC-MD5, the G functions, SHA-224 and SHA-384 init and
+// final and Base64 go on working.
+TEST_F(Digest, Gate) {
+  const int32_t status = -16525;
+  const HashSuite *sha256 = AlgoNamed("SHA256").suite();
+  alignas(16) uint8_t ctx[sizeof(HmacContext)];
+  uint8_t out[64], msg[200];
+  void *block = nullptr, *slot = nullptr;
+  ASSERT_EQ(VOR_alloc(64, &block), 0);
+  auto *h = reinterpret_cast<HmacContext *>(ctx);
+  auto *hp = reinterpret_cast<HmacContext **>(&slot);
+  std::vector<std::function<int32_t()>> gated = {[&] { return HmacCreate(hp, sha256); },
+                                                 [&] { return HmacKey(h, msg, 20); },
+                                                 [&] { return HmacReset(h); },
+                                                 [&] { return HmacUpdate(h, msg, 20); },
+                                                 [&] { return HmacFinal(h, out); },
+                                                 [&] { return HmacDelete(hp); },
+                                                 [&] { return HmacQuickEx(msg, 5, msg, 7, msg, 3, out, sha256); },
+                                                 [&] { return HmacQuick(msg, 5, msg, 7, out, sha256); },
+                                                 [&] { return HMAC_SHA1(msg, 5, msg, 7, nullptr, 0, out); },
+                                                 [&] { return HMAC_SHA1_quick(msg, 99, msg, 7, out); },
+                                                 [&] { return HMAC_SHA1Ex(msg, 5, nullptr, nullptr, 0, out); },
+                                                 [&] { return HmacCreate(nullptr, nullptr); },
+                                                 [&] { return SHA1_initDigest(nullptr); }};
+  for (const char *name : {"SHA1", "SHA256", "SHA512"}) {
+    const HashSuite s = *AlgoNamed(name).suite();
+    gated.insert(gated.end(),
+                 {[s, &slot] { return s.allocFunc(&slot); }, [s, &slot] { return s.freeFunc(&slot); },
+                  [s, &ctx] { return s.initFunc(ctx); }, [s, &ctx, &msg] { return s.updateFunc(ctx, msg, 200); },
+                  [s, &ctx, &out] { return s.finalFunc(ctx, out); }});
   }
-  kel::cpu::restrict_to(~0u);
+  for (const auto &a : Algos())
+    if (a.id != 4) gated.push_back([&a, &msg, &out] { return a.oneCall(msg, 9, out); });
+  gFIPS_powerupStatus = status;
+  for (size_t i = 0; i < gated.size(); ++i) {
+    std::memset(ctx, 0xa5, sizeof ctx);
+    std::memset(out, 0x5a, sizeof out);
+    slot = block;
+    EXPECT_EQ(gated[i](), status) << "entry " << i;
+    EXPECT_TRUE(std::all_of(ctx, ctx + sizeof ctx, [](uint8_t b) { return b == 0xa5; })) << "entry " << i;
+    EXPECT_TRUE(std::all_of(out, out + 64, [](uint8_t b) { return b == 0x5a; })) << "entry " << i;
+    EXPECT_EQ(slot, block) << "entry " << i;
+  }
+  VOR_free(&block);
+  const Bytes abc = {'a', 'b', 'c'};
+  for (const auto &[form, md] : AllForms(AlgoNamed("MD5"), abc))
+    EXPECT_EQ(ToHex(md), "900150983cd24fb0d6963f7d28e17f72") << form;
+  ASSERT_EQ(HMAC_MD5_quick(abc.data(), 3, abc.data(), 3, out), 0);
+  EXPECT_EQ(Bytes(out, out + 16), OpensslHmac(AlgoNamed("MD5"), abc, abc));
+  uint8_t empty[64] = {0x80};
+  ASSERT_EQ(SHA1_G(empty, out), 0);
+  EXPECT_EQ(ToHex(out, 20), "da39a3ee5e6b4b0d3255bfef95601890afd80709");  // SHA-1 of the empty message
+  ASSERT_EQ(SHA1_GK(empty, out), 0);
+  Sha256Context c;
+  ASSERT_EQ(SHA224_initDigest(&c) | SHA224_finalDigest(&c, out), 0);
+  EXPECT_EQ(ToHex(out, 28), "d14a028c2a3a2bc9476102bb288234c415a2b01f828ea62ac5b3e42f");
+  Sha512Context c5;
+  ASSERT_EQ(SHA384_initDigest(&c5) | SHA384_finalDigest(&c5, out), 0);
+  EXPECT_EQ(ToHex(out, 4), "38b060a7");
+  ASSERT_EQ(BASE64_initializeContext(), 0);
+  uint8_t *text = nullptr;
+  uint32_t tl = 0;
+  ASSERT_EQ(BASE64_encodeMessage(abc.data(), 3, &text, &tl), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(text), tl), "YWJj");
+  BASE64_freeMessage(&text);
+  EXPECT_EQ(BASE64_freeContext(), 0);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Shared helpers of the digest, HMAC and Base64 tests: the table of digests
-// with their OpenSSL counterparts, every way of feeding a message, and the
-// fixture that opens the power-up gate and runs a test on one block path.
+// Shared by the digest and HMAC tests: the table of digests with their
+// OpenSSL counterparts, every way of feeding a message, and the open gate.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,11 +13,13 @@
 #include <utility>
 #include <vector>
 
-#include "crypto/common/cpu.h"
+#include "crypto/common/alloc.h"
 #include "kel/fips.h"
 #include "kel/hash.h"
 #include "kel/hmac.h"
+#include "kel/vor.h"
 #include "support/vectors.h"
+#include "tests/crypto/crypto_test_util.h"
 
 namespace kel::test {
 
@@ -103,26 +104,15 @@ inline std::vector<std::pair<std::string, Bytes>> AllForms(const Algo &a, const 
   return r;
 }
 
-// Opens the gate for the test and runs it on one block-function path: every
-// CPU feature, the AVX2 forms without AVX-512 (the SHA-512 kernel has both),
-// and the portable loops.
-constexpr uint32_t kPaths[] = {~0u, ~(kel::cpu::kAvx512f | kel::cpu::kAvx512vl), 0u};
-
-class PathTest : public ::testing::TestWithParam<uint32_t> {
+// Opens the gate for the test, as a passed self-test would.
+class HashTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    gFIPS_powerupStatus = 0;
-    kel::cpu::restrict_to(GetParam());
-  }
+  void SetUp() override { gFIPS_powerupStatus = 0; }
   void TearDown() override {
-    kel::cpu::restrict_to(~0u);
     gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
+    kel::mem::fail_after(-1);
   }
 };
-
-inline std::string PathName(const ::testing::TestParamInfo<uint32_t> &info) {
-  return info.param == ~0u ? "Hardware" : info.param == 0 ? "Portable" : "NoAvx512";
-}
 
 inline Bytes RandomBytes(std::mt19937 &rng, size_t n) {
   Bytes b(n);

@@ -28,7 +28,7 @@ struct VlongFree {
 using V = std::unique_ptr<vlong, VlongFree>;
 
 inline V VHex(const std::string &hex) {
-  Bytes b = FromHex(hex.size() % 2 ? "0" + hex : hex);
+  Bytes b = FromHex(std::string(hex.size() % 2, '0') + hex);
   vlong *v = nullptr;
   EXPECT_EQ(VLONG_vlongFromByteString(b.data(), static_cast<int32_t>(b.size()), &v, nullptr), 0);
   return V(v);
@@ -42,7 +42,7 @@ inline std::string Hex(const vlong *v) {
   if (n > 0) {
     EXPECT_EQ(VLONG_byteStringFromVlong(v, b.data(), &n), 0);
   }
-  return (v->isNegative && n > 0 ? "-" : "") + ToHex(b);
+  return std::string(v->isNegative && n > 0 ? 1 : 0, '-').append(ToHex(b));
 }
 
 struct BnFree {

@@ -32,7 +32,7 @@ TEST_P(EcApi, PointDecodingAndItsRefusals) {
   const Units gx = G(false), gy = G(true);
   const Bytes g = Encoded(gx, gy);
   Bytes plusOne = g;
-  plusOne.back() ^= 1;  // y + 1 or y - 1: off the curve
+  plusOne[2 * C().bytes()] ^= 1;  // y + 1 or y - 1: off the curve
   const Bytes xAboveP = Encoded(Units(C().n(), 0xffffffff), gy);
   auto with = [&](uint8_t first) { Bytes b = g; b[0] = first; return b; };
   const struct {

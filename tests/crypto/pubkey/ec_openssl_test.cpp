@@ -36,9 +36,8 @@ TEST_P(EcOpenSsl, ScalarMultiplesMatchForEveryMethod) {
   Oracle o(c.nid);
   const Bytes pointBytes = [&] {  // a random point P = t G, SEC 1 encoded
     Bytes xy = o.Mul(Random(c.bytes()), nullptr, c.bytes());
-    Bytes enc = {4};
-    enc.insert(enc.end(), xy.begin(), xy.end());
-    return enc;
+    xy.insert(xy.begin(), 4);
+    return xy;
   }();
   const Units px = ToUnits(c, Bytes(pointBytes.begin() + 1, pointBytes.begin() + 1 + c.bytes()));
   const Units py = ToUnits(c, Bytes(pointBytes.begin() + 1 + c.bytes(), pointBytes.end()));

@@ -21,7 +21,7 @@ const CurveCase *CurveOf(const RspRecord &r) {
 }
 
 // PKV writes some out-of-range coordinates with an odd number of digits.
-Bytes EvenHex(const std::string &hex) { return FromHex(hex.size() % 2 ? "0" + hex : hex); }
+Bytes EvenHex(const std::string &hex) { return FromHex(std::string(hex.size() % 2, '0') + hex); }
 
 Bytes HashOf(const RspRecord &r, const Bytes &msg) {
   static const std::pair<const char *, const char *> names[] = {

@@ -150,7 +150,7 @@ TEST_F(RsaKeyTest, BadInput) {
   ASSERT_EQ(RSA_setPublicKeyParameters(pub.k, 65537, n.data(), 128, nullptr), 0);
   ASSERT_EQ(RSA_setPublicKeyParameters(bigKey.k, 3, big.data(), 513, nullptr), 0);  // 4104 bits
   LoadBlob(longE, Blob({{1, 0, 0, 0, 1}, n}));                                       // e = 2^32 + 1
-  Bytes msg(118, 1), buf(600), out(600);
+  Bytes msg(118, 1), buf(600), out(600), huge(40000, 1);
   uint32_t len = 0;
   int32_t k = 0;
   auto *ctx = reinterpret_cast<RandomContext *>(&k);  // never reached
@@ -170,6 +170,7 @@ TEST_F(RsaKeyTest, BadInput) {
       {"RSADP, public key", RSA_RSADP(pub.k, pub->modulus, &none, nullptr), -7708},
       {"generate null key", RSA_generateKey(ctx, nullptr, 1024, nullptr), -7701},
       {"generate 896", RSA_generateKey(ctx, pub.k, 896, nullptr), -7710},
+      {"modulus of 40000 bytes", RSA_setPublicKeyParameters(pub.k, 3, huge.data(), 40000, nullptr), -6003},
   };
   for (const auto &c : cases) EXPECT_EQ(c.got, c.want) << c.name;
 }

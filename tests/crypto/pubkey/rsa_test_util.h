@@ -41,7 +41,7 @@ struct Key {
 };
 
 // Hex of any length (CAVP values may have an odd number of digits).
-inline kel::test::Bytes Hex(std::string h) { return kel::test::FromHex(h.size() % 2 ? "0" + h : h); }
+inline kel::test::Bytes Hex(std::string h) { return kel::test::FromHex(std::string(h.size() % 2, '0') + h); }
 
 inline int32_t OpensslRng(void *, uint32_t length, uint8_t *out) {
   return RAND_bytes(out, static_cast<int>(length)) == 1 ? 0 : -1;

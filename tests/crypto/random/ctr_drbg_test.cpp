@@ -1,32 +1,166 @@
-// CTR-DRBG behaviour beyond the vectors: limits and statuses, the health
-// test and its error paths, the continuous test, deletion, faults and the
-// gate.
+// CTR-DRBG: the CAVP records on every CPU path, the built-in health vectors,
+// health and continuous tests, limits, the gate, threads and fork().
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include "crypto/common/alloc.h"
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <thread>
+
 #include "crypto/random/internal.h"
-#include "drbg_model.h"
 #include "random_test_util.h"
 
+namespace kel::test {
 namespace {
 
-using kel::test::Bytes;
-using kel::test::ModelDrbg;
-using kel::test::ToHex;
-
-class CtrDrbg : public kel::test::GateOpenTest {
+class CtrDrbg : public GateOpenTest {
  protected:
-  Bytes entropy_ = Bytes(48, 0x5a);
-  RandomContext *New(uint8_t flags = 0, uint32_t keyLength = 32, uint32_t blockLength = 16) {
+  Bytes entropy_ = Bytes(64, 0x5a);
+  RandomContext *New(uint8_t flags = 0, uint32_t kl = 32, uint32_t bl = 16) {
     RandomContext *ctx = nullptr;
-    EXPECT_EQ(NIST_CTRDRBG_newContext(&ctx, entropy_.data(), keyLength + blockLength, keyLength, blockLength, nullptr,
-                                      0, flags),
-              0);
+    EXPECT_EQ(NIST_CTRDRBG_newContext(&ctx, entropy_.data(), kl + bl, kl, bl, nullptr, 0, flags), 0);
     return ctx;
   }
-  static CtrDrbgState *State(RandomContext *ctx) { return &kel::random::as_ctr(ctx)->state; }
+  static CtrDrbgState &State(RandomContext *ctx) { return random::as_ctr(ctx)->state; }
 };
 
-TEST_F(CtrDrbg, InstantiationChecksLengthsInOrder) {
+// The cipher of a section such as "[AES-192 use df]" or "[3KeyTDEA no df]".
+struct Section {
+  uint32_t kl = 0, bl = 16;
+  bool df = false;
+};
+Section SectionOf(const RspRecord &r) {
+  Section s;
+  for (const auto &[name, value] : r.section)
+    if (name.find(" df") != std::string::npos) {
+      s.df = name.find("use df") != std::string::npos;
+      s.bl = name[0] == '3' ? 8 : 16;
+      s.kl = name[0] == '3' ? 21 : static_cast<uint32_t>(std::stoul(name.substr(4, 3)) / 8);
+    }
+  return s;
+}
+
+// A record's second output: pr_false reseeds once and generates twice with
+// additional input; pr_true reseeds (with the additional input) before each.
+Bytes RunRecord(const RspRecord &r, uint8_t flags) {
+  const Section s = SectionOf(r);
+  const Bytes e = r.Hex("EntropyInput"), n = r.Hex("Nonce"), p = r.Hex("PersonalizationString");
+  RandomContext *ctx = nullptr;
+  const int32_t st =
+      s.df ? NIST_CTRDRBG_newDFContext(&ctx, s.kl, s.bl, Ptr(e), Len(e), Ptr(n), Len(n), Ptr(p), Len(p), flags)
+           : NIST_CTRDRBG_newContext(&ctx, Ptr(e), Len(e), s.kl, s.bl, Ptr(p), Len(p), flags);
+  EXPECT_EQ(st, 0);
+  if (st != 0) return {};
+  const bool pr = r.Has("EntropyInputPR");
+  if (!pr) {
+    const Bytes re = r.Hex("EntropyInputReseed"), ra = r.Hex("AdditionalInputReseed");
+    EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, Ptr(re), Len(re), Ptr(ra), Len(ra)), 0);
+  }
+  Bytes out(std::stoul(r.section.at("ReturnedBitsLen")) / 8);
+  for (const std::string suffix : {"", "2"}) {
+    const Bytes a = r.Hex("AdditionalInput" + suffix);
+    if (pr) {
+      const Bytes pe = r.Hex("EntropyInputPR" + suffix);
+      EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, Ptr(pe), Len(pe), Ptr(a), Len(a)), 0);
+    }
+    EXPECT_EQ(NIST_CTRDRBG_generate(ctx, pr ? nullptr : Ptr(a), pr ? 0 : Len(a), out.data(), Len(out) * 8, flags), 0);
+  }
+  EXPECT_EQ(NIST_CTRDRBG_deleteContext(&ctx), 0);
+  return out;
+}
+
+// The health test stays on for the first AES record without derivation
+// function of each section: it must leave the answer alone.
+TEST_F(CtrDrbg, CavpRecordsOnEveryPath) {
+  int checked = 0;
+  const int paths = ForEachCpuPath([&] {
+    for (const char *file : {"CTR_DRBG_pr_false", "CTR_DRBG_pr_true", "CTR_DRBG_tdea_toolkit"})
+      for (const RspRecord &r : ReadRsp(std::string("drbg/") + file + ".rsp")) {
+        const Section s = SectionOf(r);
+        if (s.bl == 8 && file[9] != 't') continue;  // TDEA: the toolkit's file
+        const uint8_t flags = r.Get("COUNT") == "0" && !s.df && s.bl == 16 ? 0 : CTRDRBG_FLAG_NO_HEALTH_TEST;
+        EXPECT_EQ(ToHex(RunRecord(r, flags)), r.Get("ReturnedBits")) << file << ":" << r.line;
+        ++checked;
+      }
+  });
+  EXPECT_EQ(checked, paths * (72 + 72 + 24));
+}
+
+// The built-in vectors are the published inputs of the first pr_true record
+// of each AES size (the answer one block long); through the derivation
+// function the same inputs with a nonce. The runner accepts each answer,
+// refuses a changed bit and writes no power-up status.
+TEST_F(CtrDrbg, BuiltInHealthVectorsAndTheKnownAnswerRunner) {
+  int matched = 0;
+  for (const RspRecord &r : ReadRsp("drbg/CTR_DRBG_pr_true.rsp")) {
+    const Section s = SectionOf(r);
+    const DrbgTestVector &v = drbg::builtin_vector(s.kl);
+    if (s.df || s.bl != 16 || ToHex(v.entropyInput, v.entropyInputLength) != r.Get("EntropyInput")) continue;
+    const std::pair<const char *, std::string> fields[] = {
+        {"PersonalizationString", ToHex(v.personalization, v.personalizationLength)},
+        {"AdditionalInput", ToHex(v.additionalInput1, v.additionalInput1Length)},
+        {"EntropyInputPR", ToHex(v.reseedEntropy1, v.reseedEntropy1Length)},
+        {"AdditionalInput2", ToHex(v.additionalInput2, v.additionalInput2Length)},
+        {"EntropyInputPR2", ToHex(v.reseedEntropy2, v.reseedEntropy2Length)}};
+    for (const auto &[name, hex] : fields) EXPECT_EQ(hex, r.Get(name)) << name;
+    ++matched;
+  }
+  EXPECT_EQ(matched, 3);
+  for (uint32_t kl : {16u, 24u, 32u, 21u})
+    for (const bool df : {false, true}) {
+      if (kl == 21 && !df) continue;
+      DrbgTestVector v = df ? drbg::builtin_df_vector(kl) : drbg::builtin_vector(kl);
+      EXPECT_EQ(FIPS_NIST_CTRDRGB_DoKAT(df, &v, kl), 0) << kl << " df " << df;
+      v.expectedOutput[v.outputLength - 1] ^= 1;
+      EXPECT_EQ(FIPS_NIST_CTRDRGB_DoKAT(df, &v, kl), ERR_DRBG_KAT_FAILED) << kl << " df " << df;
+    }
+  EXPECT_EQ(FIPS_NIST_CTRDRGB_DoKAT(0, nullptr, 32), ERR_NULL_POINTER);
+  EXPECT_EQ(gFIPS_powerupStatus, 0);
+}
+
+// Each step of the health test: a wrong answer, or an error path that an
+// instance's limits let succeed, fails it; so does the derivation function's.
+TEST_F(CtrDrbg, HealthTestFailures) {
+  RandomContext *ctx = New();
+  const CtrDrbgState &s = State(ctx);
+  EXPECT_EQ(drbg::health_test(s, drbg::builtin_vector(32)), 0);
+  DrbgTestVector v = drbg::builtin_vector(32);
+  v.expectedOutput[0] ^= 0x80;
+  EXPECT_EQ(drbg::health_test(s, v), ERR_DRBG_KAT_FAILED);
+  CtrDrbgState wide = s;
+  wide.entropyLengthHigh = 47;  // step 5 expects -17210 and gets an instance
+  EXPECT_EQ(drbg::health_test(wide, drbg::builtin_vector(32)), ERR_DRBG_KAT_FAILED);
+  wide = s;
+  wide.reseedInterval = 5;  // the reseed-counter step must see -17205
+  EXPECT_EQ(drbg::health_test(wide, drbg::builtin_vector(32)), ERR_DRBG_KAT_FAILED);
+  v = drbg::builtin_df_vector(32);
+  EXPECT_EQ(drbg::df_health_test(s, v), 0);
+  v.expectedOutput[3] ^= 1;
+  EXPECT_EQ(drbg::df_health_test(s, v), ERR_DRBG_KAT_FAILED);
+  NIST_CTRDRBG_deleteContext(&ctx);
+}
+
+// The scheduled health test runs when the count reaches the interval (flag 2
+// requests do not count), for plain and derivation-function instances alike.
+TEST_F(CtrDrbg, ScheduledHealthTest) {
+  RandomContext *plain = New(), *df = nullptr;
+  ASSERT_EQ(NIST_CTRDRBG_newDFContext(&df, 32, 16, entropy_.data(), 32, entropy_.data(), 16, nullptr, 0, 0), 0);
+  uint8_t out[16];
+  for (RandomContext *ctx : {plain, df}) {
+    State(ctx).healthCount = State(ctx).healthInterval - 2;
+    EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0), 0);
+    EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, CTRDRBG_FLAG_NO_HEALTH_TEST), 0);
+    EXPECT_EQ(State(ctx).healthCount, State(ctx).healthInterval - 1);
+    const uint64_t before = mem::allocation_count();
+    EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0), 0);
+    EXPECT_EQ(State(ctx).healthCount, 0u);
+    EXPECT_GT(mem::allocation_count(), before);  // the test built its test instances
+    NIST_CTRDRBG_deleteContext(&ctx);
+  }
+}
+
+TEST_F(CtrDrbg, InstantiationRefusals) {
   RandomContext *ctx = reinterpret_cast<RandomContext *>(1);
   const uint8_t *e = entropy_.data();
   const struct {
@@ -36,296 +170,190 @@ TEST_F(CtrDrbg, InstantiationChecksLengthsInOrder) {
       {47, 32, 16, 0, ERR_DRBG_BAD_ENTROPY_LENGTH}, {49, 32, 16, 0, ERR_DRBG_BAD_ENTROPY_LENGTH},
       {37, 21, 16, 0, ERR_DRBG_BAD_KEY_LENGTH},     {24, 16, 8, 0, ERR_DRBG_BAD_KEY_LENGTH},
       {44, 32, 12, 0, ERR_DRBG_BAD_BLOCK_LENGTH},   {48, 32, 16, 49, ERR_DRBG_PERS_TOO_LONG},
-      {0, 32, 16, 49, ERR_DRBG_PERS_TOO_LONG},  // checked first
+      {0, 32, 16, 49, ERR_DRBG_PERS_TOO_LONG},      {29, 21, 8, 0, ERR_DRBG_PERS_TOO_LONG},  // TDEA's health test
   };
   for (const auto &c : cases) {
     EXPECT_EQ(NIST_CTRDRBG_newContext(&ctx, e, c.entropy, c.key, c.block, c.pers ? e : nullptr, c.pers, 0), c.status);
     EXPECT_EQ(ctx, nullptr);
   }
-  EXPECT_EQ(NIST_CTRDRBG_newContext(nullptr, e, 48, 32, 16, nullptr, 0, 0), ERR_NULL_POINTER);
-  EXPECT_EQ(NIST_CTRDRBG_newContext(&ctx, nullptr, 48, 32, 16, nullptr, 0, 0), ERR_NULL_POINTER);
-  EXPECT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 32, 12, e, 3, nullptr, 0, nullptr, 0, 0), ERR_DRBG_BAD_BLOCK_LENGTH);
-  EXPECT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 20, 16, e, 3, nullptr, 0, nullptr, 0, 0), ERR_DRBG_BAD_KEY_LENGTH);
-  EXPECT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 32, 16, nullptr, 3, nullptr, 0, nullptr, 0, 0), ERR_NULL_POINTER);
-
-  ctx = New();
-  ASSERT_NE(ctx, nullptr);
-  EXPECT_EQ(State(ctx)->reseedInterval, uint64_t{1} << 49);
-  EXPECT_EQ(State(ctx)->healthInterval, 0x1000000u);
-  EXPECT_EQ(NIST_CTRDRBG_deleteContext(&ctx), 0);
-  EXPECT_EQ(ctx, nullptr);
+  for (const auto &[got, want] :
+       {std::pair{NIST_CTRDRBG_newContext(nullptr, e, 48, 32, 16, nullptr, 0, 0), ERR_NULL_POINTER},
+        {NIST_CTRDRBG_newContext(&ctx, nullptr, 48, 32, 16, nullptr, 0, 0), ERR_NULL_POINTER},
+        {NIST_CTRDRBG_newDFContext(&ctx, 32, 12, e, 3, e, 9, nullptr, 0, 0), ERR_DRBG_BAD_BLOCK_LENGTH},
+        {NIST_CTRDRBG_newDFContext(&ctx, 20, 16, e, 3, e, 9, nullptr, 0, 0), ERR_DRBG_BAD_KEY_LENGTH},
+        {NIST_CTRDRBG_newDFContext(&ctx, 32, 16, nullptr, 3, e, 9, nullptr, 0, 0), ERR_NULL_POINTER}})
+    EXPECT_EQ(got, want);
+  // Through the derivation function: entropy of the full strength and a nonce
+  // of half of it, at instantiation and at reseed (TDEA: 14 bytes).
+  for (const auto &[kl, bl, strength] : {std::array{16u, 16u, 16u}, {24u, 16u, 24u}, {32u, 16u, 32u}, {21u, 8u, 14u}}) {
+    auto make = [&](uint32_t el, const uint8_t *nonce, uint32_t nl) {
+      return NIST_CTRDRBG_newDFContext(&ctx, kl, bl, e, el, nonce, nl, nullptr, 0, 0);
+    };
+    EXPECT_EQ(make(strength - 1, e, 16), ERR_DRBG_INPUT_TOO_SHORT) << kl;
+    EXPECT_EQ(make(strength, nullptr, 0), ERR_DRBG_INPUT_TOO_SHORT) << kl;
+    EXPECT_EQ(make(strength, e, strength / 2 - 1), ERR_DRBG_INPUT_TOO_SHORT) << kl;
+    ASSERT_EQ(make(strength, e, strength / 2), 0) << kl;
+    EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, e, strength - 1, nullptr, 0), ERR_DRBG_INPUT_TOO_SHORT);
+    EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, e, 64, e, 64), 0);  // no upper limits
+    EXPECT_EQ(NIST_CTRDRBG_deleteContext(&ctx), 0);
+  }
   EXPECT_EQ(NIST_CTRDRBG_deleteContext(&ctx), ERR_NULL_POINTER);
 }
 
-TEST_F(CtrDrbg, RequestSizesAndPartialBytes) {
+// A request's bytes are the first bytes of a longer request from the same
+// state; a partial byte comes whole; zero bits still move the state on.
+TEST_F(CtrDrbg, RequestLimitsAndPartialBlocks) {
   RandomContext *ctx = New(CTRDRBG_FLAG_NO_HEALTH_TEST);
-  Bytes out(65536, 0xEE);
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out.data(), 524288, 0), ERR_DRBG_REQUEST_TOO_LARGE);
-  EXPECT_EQ(out[0], 0xEE);
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out.data(), 524280, 0), 0);
-  EXPECT_EQ(out[65535], 0xEE);
-  // Requests too large for the bit count are refused rather than wrapped.
-  EXPECT_EQ(NIST_CTRDRBG_numberGenerator(ctx, out.data(), 0x20000000u), ERR_DRBG_REQUEST_TOO_LARGE);
-  EXPECT_EQ(NIST_CTRDRBG_numberGenerator(ctx, out.data(), 65536), ERR_DRBG_REQUEST_TOO_LARGE);
-  // 12 bits are 2 bytes, the same 2 bytes a 16-bit request would give.
-  RandomContext *twin = New(CTRDRBG_FLAG_NO_HEALTH_TEST);
-  uint8_t a[3] = {0, 0, 0xEE}, b[2];
-  ASSERT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, a, 12, 0), 0);
-  ASSERT_EQ(NIST_CTRDRBG_generate(twin, nullptr, 0, out.data(), 524280, 0), 0);
-  ASSERT_EQ(NIST_CTRDRBG_generate(twin, nullptr, 0, b, 16, 0), 0);
-  EXPECT_EQ(ToHex(a, 2), ToHex(b, 2));
-  EXPECT_EQ(a[2], 0xEE);
-  // Zero bits: nothing written, the state still moves on.
-  const uint64_t counter = State(ctx)->reseedCounter;
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, a, 0, 0), 0);
-  EXPECT_EQ(State(ctx)->reseedCounter, counter + 1);
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, nullptr, 8, 0), ERR_NULL_POINTER);
-  EXPECT_EQ(NIST_CTRDRBG_generate(nullptr, nullptr, 0, a, 8, 0), ERR_NULL_POINTER);
-  NIST_CTRDRBG_deleteContext(&ctx);
-  NIST_CTRDRBG_deleteContext(&twin);
-}
-
-TEST_F(CtrDrbg, StreamsFollowTheModelWithAndWithoutAdditionalInput) {
-  // Several request sizes, with and without additional input (two updates
-  // or one), through every key length and the hardware and portable paths.
-  kel::test::OnBothPaths([&] {
-    for (uint32_t kl : {16u, 24u, 32u}) {
-      Bytes pers(kl + 16, 0x11), add(kl + 16, 0x22);
-      RandomContext *ctx = nullptr;
-      ASSERT_EQ(NIST_CTRDRBG_newContext(&ctx, entropy_.data(), kl + 16, kl, 16, pers.data(), kl + 16, 0), 0);
-      ModelDrbg m(kl, 16, false);
-      m.Instantiate(Bytes(entropy_.begin(), entropy_.begin() + kl + 16), {}, pers);
-      for (size_t n : {1u, 15u, 16u, 17u, 100u, 16384u}) {
-        Bytes out(n);
-        const bool withAdd = n % 2 == 1;
-        ASSERT_EQ(NIST_CTRDRBG_generate(ctx, withAdd ? add.data() : nullptr, withAdd ? kl + 16 : 0, out.data(),
-                                        static_cast<uint32_t>(n * 8), 0),
-                  0);
-        EXPECT_EQ(ToHex(out), ToHex(m.Generate(n, withAdd ? add : Bytes{}))) << "kl " << kl << " n " << n;
-      }
-      NIST_CTRDRBG_deleteContext(&ctx);
-    }
-  });
-}
-
-TEST_F(CtrDrbg, TdeaInstanceNeedsTheNoHealthTestFlag) {
-  // Its health test builds an AES-256-vector instance with keyLength 21 and
-  // block length 16: the 48-byte personalisation exceeds seedlen 37.
-  RandomContext *ctx = nullptr;
-  EXPECT_EQ(NIST_CTRDRBG_newContext(&ctx, entropy_.data(), 29, 21, 8, nullptr, 0, 0), ERR_DRBG_PERS_TOO_LONG);
-  EXPECT_EQ(ctx, nullptr);
-  ctx = New(CTRDRBG_FLAG_NO_HEALTH_TEST, 21, 8);
-  ASSERT_NE(ctx, nullptr);
-  EXPECT_EQ(State(ctx)->maxBitsPerRequest, 0x2000u);
-  uint8_t out[1024];
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 8192, 0), ERR_DRBG_REQUEST_TOO_LARGE);
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 8191, 0), 0);
-  State(ctx)->reseedCounter = 0xFFFFFFFFu;
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 64, 0), 0);
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 64, 0), ERR_DRBG_RESEED_REQUIRED);
-  EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, entropy_.data(), 29, nullptr, 0), 0);
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 64, 0), 0);
-  NIST_CTRDRBG_deleteContext(&ctx);
-  // A derivation-function TDEA instance has no health test to fail.
-  EXPECT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 21, 8, entropy_.data(), 14, entropy_.data(), 7, nullptr, 0, 0), 0);
-  NIST_CTRDRBG_deleteContext(&ctx);
-}
-
-TEST_F(CtrDrbg, AdditionalInputAndReseedLimits) {
-  RandomContext *ctx = New();
-  Bytes big(100, 7);
-  uint8_t out[16];
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, big.data(), 49, out, 128, 0), ERR_DRBG_ADDITIONAL_TOO_LONG);
+  Bytes big(65536, 0xEE), add(48, 0x22);
+  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, big.data(), 524288, 0), ERR_DRBG_REQUEST_TOO_LARGE);
+  EXPECT_EQ(NIST_CTRDRBG_numberGenerator(ctx, big.data(), 0x20000000u), ERR_DRBG_REQUEST_TOO_LARGE);
+  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, big.data(), 49, big.data(), 128, 0), ERR_DRBG_ADDITIONAL_TOO_LONG);
   EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, entropy_.data(), 48, big.data(), 49), ERR_DRBG_ADDITIONAL_TOO_LONG);
   EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, entropy_.data(), 0, nullptr, 0), ERR_DRBG_BAD_ENTROPY_LENGTH);
   EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, nullptr, 48, nullptr, 0), ERR_NULL_POINTER);
+  EXPECT_EQ(big[0], 0xEE);
+  const uint64_t counter = State(ctx).reseedCounter;
+  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, big.data(), 0, 0), 0);
+  EXPECT_EQ(State(ctx).reseedCounter, counter + 1);
+  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, nullptr, 8, 0), ERR_NULL_POINTER);
+  EXPECT_EQ(NIST_CTRDRBG_generate(nullptr, nullptr, 0, big.data(), 8, 0), ERR_NULL_POINTER);
   NIST_CTRDRBG_deleteContext(&ctx);
-  // Derivation-function instances check no upper lengths and keep their limits at 0.
-  ASSERT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 32, 16, big.data(), 100, big.data(), 100, big.data(), 100, 0), 0);
-  EXPECT_EQ(State(ctx)->maxAdditionalLength, 0u);
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, big.data(), 100, out, 128, 0), 0);
-  EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, big.data(), 100, big.data(), 100), 0);
-  // ... but the derivation function itself stops at 64 bytes.
-  uint8_t derived[65];
-  EXPECT_EQ(kel::drbg::derive(*State(ctx), big.data(), 4, nullptr, 0, nullptr, 0, derived, 65), ERR_DRBG_DF_TOO_LONG);
-  NIST_CTRDRBG_deleteContext(&ctx);
-}
-
-TEST_F(CtrDrbg, BuiltInHealthVectorsAreTheModelsAnswers) {
-  for (uint32_t kl : {16u, 24u, 32u}) {
-    const DrbgTestVector &v = kel::drbg::builtin_vector(kl);
-    EXPECT_EQ(ToHex(v.expectedOutput, 16), ToHex(ModelDrbg::KnownAnswer(v, kl, 16, false))) << kl;
-    EXPECT_EQ(v.personalizationLength, kl + 16);  // the first error-path step relies on it
+  for (uint32_t bits : {12u, 8u, 120u, 136u, 800u, 524280u}) {
+    RandomContext *one = New(CTRDRBG_FLAG_NO_HEALTH_TEST), *twin = New(CTRDRBG_FLAG_NO_HEALTH_TEST);
+    Bytes a((bits + 7) / 8 + 1, 0xEE);
+    const uint32_t addLength = bits % 16 ? 48 : 0;
+    ASSERT_EQ(NIST_CTRDRBG_generate(one, add.data(), addLength, a.data(), bits, 0), 0);
+    ASSERT_EQ(NIST_CTRDRBG_generate(twin, add.data(), addLength, big.data(), 524280, 0), 0);
+    EXPECT_EQ(a.back(), 0xEE) << bits;
+    EXPECT_EQ(ToHex(a.data(), a.size() - 1), ToHex(big.data(), a.size() - 1)) << bits;
+    NIST_CTRDRBG_deleteContext(&one);
+    NIST_CTRDRBG_deleteContext(&twin);
   }
-  EXPECT_EQ(&kel::drbg::builtin_vector(21), &kel::drbg::builtin_vector(32));
-}
-
-// Every step of the health test: the known answer, and each error path that
-// must be refused with its own status.
-TEST_F(CtrDrbg, HealthTestFailsOnAWrongAnswerOrAnErrorPathThatSucceeds) {
-  RandomContext *ctx = New();
-  const CtrDrbgState &s = *State(ctx);
-  EXPECT_EQ(kel::drbg::health_test(s, kel::drbg::builtin_vector(32)), 0);
-  DrbgTestVector v = kel::drbg::builtin_vector(32);
-  v.expectedOutput[0] ^= 0x80;
-  EXPECT_EQ(kel::drbg::health_test(s, v), ERR_DRBG_KAT_FAILED);
-  // With a short personalisation string the first error path (one byte too
-  // long) is accepted: that must fail the test, not pass it.
-  v = kel::drbg::builtin_vector(32);
-  v.personalizationLength = 20;
-  const Bytes expected = ModelDrbg::KnownAnswer(v, 32, 16, false);
-  std::copy(expected.begin(), expected.end(), v.expectedOutput);
-  EXPECT_EQ(FIPS_NIST_CTRDRGB_DoKAT(0, &v, 32), 0);
-  EXPECT_EQ(kel::drbg::health_test(s, v), ERR_DRBG_KAT_FAILED);
-  // An instance whose limits let a too-long entropy input pass (step 5
-  // expects -17210 and gets an instance).
-  CtrDrbgState wide = s;
-  wide.entropyLengthHigh = 47;
-  EXPECT_EQ(kel::drbg::health_test(wide, kel::drbg::builtin_vector(32)), ERR_DRBG_KAT_FAILED);
-  // The reseed-counter step must see -17205.
-  wide = s;
-  wide.reseedInterval = 5;
-  EXPECT_EQ(kel::drbg::health_test(wide, kel::drbg::builtin_vector(32)), ERR_DRBG_KAT_FAILED);
+  // TDEA: at most 8191 bits a request, and a reseed after 2^32 - 1 requests.
+  ctx = New(CTRDRBG_FLAG_NO_HEALTH_TEST, 21, 8);
+  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, big.data(), 8192, 0), ERR_DRBG_REQUEST_TOO_LARGE);
+  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, big.data(), 8191, 0), 0);
+  State(ctx).reseedCounter = 0xFFFFFFFFu;
+  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, big.data(), 64, 0), 0);
+  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, big.data(), 64, 0), ERR_DRBG_RESEED_REQUIRED);
+  EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, entropy_.data(), 29, nullptr, 0), 0);
+  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, big.data(), 64, 0), 0);
   NIST_CTRDRBG_deleteContext(&ctx);
 }
 
-// Through the derivation function an instance needs entropy of its full
-// security strength and a nonce of half of it; less is refused at
-// instantiation and at reseed. 0 bytes of entropy gave the same stream on
-// every run.
-TEST_F(CtrDrbg, DerivationFunctionNeedsFullEntropyAndANonce) {
-  struct Case {
-    uint32_t keyLength, blockLength, strength;
-  };
-  const Bytes big(64, 0x6b);
-  for (const Case &c : {Case{16, 16, 16}, Case{24, 16, 24}, Case{32, 16, 32}, Case{21, 8, 14}}) {
-    SCOPED_TRACE(c.keyLength);
-    RandomContext *ctx = nullptr;
-    auto make = [&](uint32_t entropyLength, const uint8_t *nonce, uint32_t nonceLength) {
-      return NIST_CTRDRBG_newDFContext(&ctx, c.keyLength, c.blockLength, big.data(), entropyLength, nonce,
-                                       nonceLength, nullptr, 0, 0);
-    };
-    EXPECT_EQ(make(0, big.data(), 16), ERR_DRBG_INPUT_TOO_SHORT);
-    EXPECT_EQ(make(c.strength - 1, big.data(), 16), ERR_DRBG_INPUT_TOO_SHORT);
-    EXPECT_EQ(make(c.strength, nullptr, 0), ERR_DRBG_INPUT_TOO_SHORT);
-    EXPECT_EQ(make(c.strength, big.data(), c.strength / 2 - 1), ERR_DRBG_INPUT_TOO_SHORT);
-    EXPECT_EQ(ctx, nullptr);
-    ASSERT_EQ(make(c.strength, big.data(), c.strength / 2), 0);
-    EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, big.data(), c.strength - 1, nullptr, 0), ERR_DRBG_INPUT_TOO_SHORT);
-    EXPECT_EQ(NIST_CTRDRBG_reseed(ctx, big.data(), c.strength, nullptr, 0), 0);
-    EXPECT_EQ(NIST_CTRDRBG_deleteContext(&ctx), 0);
-  }
-}
-
-// Derivation-function instances run their own health test (a known answer
-// through the function, then the refusals above) at instantiation, reseed
-// and on schedule; a wrong answer or a refusal that succeeds fails it.
-TEST_F(CtrDrbg, DerivationFunctionInstancesRunTheirHealthTest) {
-  for (uint32_t kl : {16u, 24u, 32u, 21u}) {
-    const DrbgTestVector &v = kel::drbg::builtin_df_vector(kl);
-    EXPECT_EQ(ToHex(v.expectedOutput, v.outputLength), ToHex(ModelDrbg::KnownAnswer(v, kl, v.outputLength, true)))
-        << kl;
-  }
-  RandomContext *ctx = nullptr;
-  uint64_t before = kel::mem::allocation_count();
-  ASSERT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 32, 16, entropy_.data(), 32, entropy_.data(), 16, nullptr, 0, 0), 0);
-  EXPECT_GT(kel::mem::allocation_count(), before + 6);  // its own blocks and the test instances
-  const CtrDrbgState &s = *State(ctx);
-  DrbgTestVector v = kel::drbg::builtin_df_vector(32);
-  EXPECT_EQ(kel::drbg::df_health_test(s, v), 0);
-  v.expectedOutput[3] ^= 1;
-  EXPECT_EQ(kel::drbg::df_health_test(s, v), ERR_DRBG_KAT_FAILED);
-  State(ctx)->healthCount = State(ctx)->healthInterval - 1;
-  uint8_t out[16];
-  before = kel::mem::allocation_count();
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0), 0);
-  EXPECT_EQ(State(ctx)->healthCount, 0u);
-  EXPECT_GT(kel::mem::allocation_count(), before);
-  NIST_CTRDRBG_deleteContext(&ctx);
-}
-
-TEST_F(CtrDrbg, ScheduledHealthTestRunsAtTheInterval) {
-  RandomContext *ctx = New();
-  uint8_t out[16];
-  State(ctx)->healthCount = State(ctx)->healthInterval - 2;
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0), 0);
-  EXPECT_EQ(State(ctx)->healthCount, State(ctx)->healthInterval - 1);
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, CTRDRBG_FLAG_NO_HEALTH_TEST), 0);
-  EXPECT_EQ(State(ctx)->healthCount, State(ctx)->healthInterval - 1);  // flag 2 does not count
-  const uint64_t before = kel::mem::allocation_count();
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0), 0);
-  EXPECT_EQ(State(ctx)->healthCount, 0u);
-  EXPECT_GT(kel::mem::allocation_count(), before);  // the health test built its test instances
-  NIST_CTRDRBG_deleteContext(&ctx);
-}
-
-TEST_F(CtrDrbg, AllocationFailuresAnywhereLeaveNothingBehind) {
-  // Every allocation of an instantiation with its two health tests fails in
-  // turn: the status is the allocator's or the mutex layer's, and the out
-  // pointer stays null. (ASan watches for leaks.)
+// Every allocation of an instantiation with its health test fails in turn:
+// the allocator's or the mutex layer's status, and no instance.
+TEST_F(CtrDrbg, AllocationFailures) {
   int failures = 0;
-  for (int64_t n = 0;; ++n) {
-    RandomContext *ctx = nullptr;
-    kel::mem::fail_after(n);
-    const int32_t st = NIST_CTRDRBG_newContext(&ctx, entropy_.data(), 48, 32, 16, nullptr, 0, 0);
-    kel::mem::fail_after(-1);
-    if (st == 0) {
-      NIST_CTRDRBG_deleteContext(&ctx);
-      break;
+  for (const bool df : {false, true})
+    for (int64_t n = 0;; ++n) {
+      RandomContext *ctx = nullptr;
+      mem::fail_after(n);
+      const int32_t st =
+          df ? NIST_CTRDRBG_newDFContext(&ctx, 32, 16, entropy_.data(), 32, entropy_.data(), 16, nullptr, 0, 0)
+             : NIST_CTRDRBG_newContext(&ctx, entropy_.data(), 48, 32, 16, nullptr, 0, 0);
+      mem::fail_after(-1);
+      if (st == 0) {
+        NIST_CTRDRBG_deleteContext(&ctx);
+        break;
+      }
+      EXPECT_TRUE(st == ERR_MEM_ALLOC_FAIL || st == LINUX_ERR_CREATE) << n << ": " << st;
+      EXPECT_EQ(ctx, nullptr);
+      ++failures;
+      ASSERT_LT(n, 200);
     }
-    EXPECT_TRUE(st == ERR_MEM_ALLOC_FAIL || st == LINUX_ERR_CREATE) << n << ": " << st;
-    EXPECT_EQ(ctx, nullptr);
-    ++failures;
-    ASSERT_LT(n, 200);
-  }
   EXPECT_GT(failures, 20);
-  // The derivation function's buffer.
-  RandomContext *ctx = nullptr;
-  kel::mem::fail_after(2);  // context, previous block, then the buffer
-  EXPECT_EQ(NIST_CTRDRBG_newDFContext(&ctx, 32, 16, entropy_.data(), 32, entropy_.data(), 16, nullptr, 0,
-                                      CTRDRBG_FLAG_NO_HEALTH_TEST),
-            ERR_MEM_ALLOC_FAIL);
-  kel::mem::fail_after(-1);
-  EXPECT_EQ(ctx, nullptr);
 }
 
-TEST_F(CtrDrbg, ContinuousTestRefusesARepeatedBlockAndClosesTheGate) {
+// A block equal to the previous one is refused, nothing of the request is
+// handed out, and the gate closes (the instance cannot even be deleted).
+TEST_F(CtrDrbg, ContinuousTestAndGate) {
   RandomContext *ctx = New(CTRDRBG_FLAG_NO_HEALTH_TEST);
-  auto *c = kel::random::as_ctr(ctx);
-  // Make the next output block equal to the stored previous block.
-  uint8_t next[16];
+  auto *c = random::as_ctr(ctx);
+  uint8_t next[16], out[64];
   std::memcpy(next, c->v(), 16);
-  for (int i = 15; i >= 0; --i)
-    if (++next[i] != 0) break;
+  for (int i = 15; i >= 0 && ++next[i] == 0; --i) {
+  }
   c->state.blockEncrypt(&c->state.keySchedule, next, c->state.previousBlock);
-  uint8_t out[64];
   std::memset(out, 0xEE, sizeof out);
   EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 512, 0), ERR_DRBG_CONTINUOUS_TEST);
   EXPECT_EQ(gFIPS_powerupStatus, ERR_DRBG_CONTINUOUS_TEST);
-  EXPECT_EQ(ToHex(out, 64), std::string(128, '0'));  // nothing from the refused request is handed out
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0), ERR_DRBG_CONTINUOUS_TEST);
-  EXPECT_EQ(NIST_CTRDRBG_deleteContext(&ctx), ERR_DRBG_CONTINUOUS_TEST);  // refused in the error state
+  EXPECT_EQ(ToHex(out, 64), std::string(128, '0'));
+  RandomContext *fresh = reinterpret_cast<RandomContext *>(0x1);
+  for (const int32_t st :
+       {NIST_CTRDRBG_newContext(&fresh, nullptr, 0, 0, 0, nullptr, 0, 0),
+        NIST_CTRDRBG_newDFContext(&fresh, 0, 0, nullptr, 0, nullptr, 0, nullptr, 0, 0),
+        NIST_CTRDRBG_reseed(nullptr, nullptr, 0, nullptr, 0), NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0),
+        NIST_CTRDRBG_rngFun(ctx, 16, out), NIST_CTRDRBG_deleteContext(&ctx)})
+    EXPECT_EQ(st, ERR_DRBG_CONTINUOUS_TEST);
+  EXPECT_EQ(fresh, reinterpret_cast<RandomContext *>(0x1));
+  EXPECT_EQ(c->state.reseedCounter, 1u);
   gFIPS_powerupStatus = 0;
   EXPECT_EQ(NIST_CTRDRBG_deleteContext(&ctx), 0);
+  EXPECT_EQ(ctx, nullptr);
 }
 
-TEST_F(CtrDrbg, GateComesBeforeEverything) {
-  RandomContext *ctx = New();
-  gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
-  RandomContext *fresh = reinterpret_cast<RandomContext *>(0x1);
-  uint8_t out[16];
-  const int32_t g = ERR_FIPS_SELFTEST_NOT_RUN;
-  EXPECT_EQ(NIST_CTRDRBG_newContext(&fresh, nullptr, 0, 0, 0, nullptr, 0, 0), g);
-  EXPECT_EQ(NIST_CTRDRBG_newDFContext(&fresh, 0, 0, nullptr, 0, nullptr, 0, nullptr, 0, 0), g);
-  EXPECT_EQ(fresh, reinterpret_cast<RandomContext *>(0x1));  // untouched
-  EXPECT_EQ(NIST_CTRDRBG_reseed(nullptr, nullptr, 0, nullptr, 0), g);
-  EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 128, 0), g);
-  EXPECT_EQ(NIST_CTRDRBG_rngFun(ctx, 16, out), g);
-  EXPECT_EQ(NIST_CTRDRBG_deleteContext(&ctx), g);
-  EXPECT_NE(ctx, nullptr);
-  EXPECT_EQ(State(ctx)->reseedCounter, 1u);
-  gFIPS_powerupStatus = 0;
-  EXPECT_EQ(NIST_CTRDRBG_deleteContext(&ctx), 0);
+using Block = std::array<uint8_t, 16>;
+
+// 8 threads on the process-wide kind of context without a lock of their own:
+// no request fails and no block is handed out twice.
+TEST_F(CtrDrbg, SharedByThreads) {
+  constexpr int kThreads = 8, kRequests = 20000;
+  RandomContext *ctx = nullptr;
+  ASSERT_EQ(RANDOM_acquireContext(&ctx), 0);
+  std::vector<Block> got(kThreads * kRequests);
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRequests; ++i)
+        if (RANDOM_numberGenerator(ctx, got[t * kRequests + i].data(), 16) != 0) failures.fetch_add(1);
+    });
+  for (auto &t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(gFIPS_powerupStatus, 0);
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(std::adjacent_find(got.begin(), got.end()), got.end()) << "a block was handed out twice";
+  EXPECT_EQ(RANDOM_releaseContext(&ctx), 0);
+}
+
+// The next output of ctx in a fork() child.
+Block ChildOutput(RandomContext *ctx) {
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    Block b{};
+    _exit(NIST_CTRDRBG_numberGenerator(ctx, b.data(), 16) == 0 && write(fds[1], b.data(), 16) == 16 ? 0 : 1);
+  }
+  close(fds[1]);
+  Block b{};
+  EXPECT_EQ(read(fds[0], b.data(), 16), 16);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(status, 0);
+  return b;
+}
+
+// A fork() child reseeds from the OS before its first output: parent and
+// children never repeat each other's bytes, with and without the function.
+TEST_F(CtrDrbg, ForkedProcessesDiverge) {
+  RandomContext *plain = nullptr, *df = nullptr;
+  ASSERT_EQ(RANDOM_acquireContext(&plain), 0);
+  ASSERT_EQ(NIST_CTRDRBG_newDFContext(&df, 32, 16, entropy_.data(), 32, entropy_.data(), 16, nullptr, 0, 0), 0);
+  for (RandomContext *ctx : {plain, df}) {
+    Block parent{};
+    ASSERT_EQ(NIST_CTRDRBG_numberGenerator(ctx, parent.data(), 16), 0);
+    const Block first = ChildOutput(ctx), second = ChildOutput(ctx);
+    ASSERT_EQ(NIST_CTRDRBG_numberGenerator(ctx, parent.data(), 16), 0);
+    EXPECT_NE(first, parent);
+    EXPECT_NE(second, parent);
+    EXPECT_NE(first, second);
+  }
+  EXPECT_EQ(RANDOM_releaseContext(&plain), 0);
+  EXPECT_EQ(RANDOM_releaseContext(&df), 0);
 }
 
 }  // namespace
+}  // namespace kel::test

@@ -1,0 +1,80 @@
+// Shared by the crypto tests: the one CPU-path runner and the one
+// Wycheproof reader.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "crypto/common/cpu.h"
+#include "support/vectors.h"
+
+namespace kel::test {
+
+// Runs body once on every kernel path this CPU has (portable code, 128-bit
+// AES-NI/PCLMULQDQ/SHA-NI, AVX2 without AVX-512, everything); a path the CPU
+// lacks would repeat an earlier one and is skipped. Returns the paths run.
+template <class F>
+int ForEachCpuPath(F body) {
+  using namespace kel::cpu;
+  constexpr uint32_t kWide = kAvx512f | kAvx512bw | kAvx512vl | kVaes | kVpclmul;
+  constexpr struct {
+    const char *name;
+    uint32_t allowed;
+  } kPaths[] = {{"portable", 0},
+                {"128-bit", kSsse3 | kSse41 | kAesni | kPclmul | kSha | kAvx | kBmi2 | kAdx},
+                {"no AVX-512", ~kWide},
+                {"all", ~0u}};
+  std::vector<uint32_t> seen;
+  for (const auto &p : kPaths) {
+    restrict_to(~0u);
+    const uint32_t have = features() & p.allowed;
+    if (std::find(seen.begin(), seen.end(), have) != seen.end()) continue;
+    seen.push_back(have);
+    restrict_to(p.allowed);
+    SCOPED_TRACE(p.name);
+    body();
+  }
+  restrict_to(~0u);
+  return static_cast<int>(seen.size());
+}
+
+// A Wycheproof test: its own fields and those of its group (ivSize, tagSize).
+using WycheproofCase = std::map<std::string, std::string>;
+
+// Reads a Wycheproof file flat: every "name": value pair in file order; a test
+// ends at its "result", and the group fields seen before it stay in force.
+// Nested objects and arrays of strings (flags) carry no value and drop out.
+inline std::vector<WycheproofCase> ReadWycheproof(const std::string &relative) {
+  std::ifstream in(VectorPath(relative));
+  const std::string s{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_FALSE(s.empty()) << relative;
+  std::vector<WycheproofCase> tests;
+  WycheproofCase cur;
+  for (size_t i = s.find('"'); i != std::string::npos; i = s.find('"', i)) {
+    const size_t close = s.find('"', i + 1);
+    const std::string name = s.substr(i + 1, close - i - 1);
+    size_t v = s.find_first_not_of(" \t\r\n", close + 1);
+    i = close + 1;
+    if (v == std::string::npos || s[v] != ':') continue;  // a string inside an array
+    v = s.find_first_not_of(" \t\r\n", v + 1);
+    if (s[v] == '"') {
+      for (i = v + 1; s[i] != '"'; i += s[i] == '\\' ? 2 : 1) {
+      }
+      cur[name] = s.substr(v + 1, i - v - 1);
+      ++i;
+    } else {
+      i = s.find_first_of(",}] \r\n", v + 1);
+      cur[name] = s.substr(v, i - v);
+    }
+    if (name == "result") tests.push_back(cur);
+  }
+  return tests;
+}
+
+}  // namespace kel::test
