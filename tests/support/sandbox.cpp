@@ -179,15 +179,21 @@ std::string RunProgram(const std::vector<std::string> &argv, int *status) {
   return out;
 }
 
+// Opened before any test hides /tmp or the home directory behind a tmpfs, so
+// that a checkout below either stays reachable from inside the namespace.
+const int kGoldenDir = open(KEL_GOLDEN_DIR, O_PATH | O_DIRECTORY | O_CLOEXEC);
+
 void ExpectGolden(const std::string &name, const std::string &text) {
-  const std::string path = std::string(KEL_GOLDEN_DIR) + "/" + name + ".exp";
+  const std::string path = kGoldenDir < 0 ? std::string(KEL_GOLDEN_DIR) + "/" + name + ".exp"
+                                          : "/proc/self/fd/" + std::to_string(kGoldenDir) + "/" + name + ".exp";
   const char *update = std::getenv("KEL_UPDATE_GOLDEN");
   if (update != nullptr && std::strcmp(update, "1") == 0) {
     EXPECT_TRUE(WriteFile(path, text)) << path;
     return;
   }
-  ASSERT_TRUE(Exists(path)) << path << " is missing: run with KEL_UPDATE_GOLDEN=1";
-  EXPECT_EQ(text, ReadFile(path)) << "differs from " << path << " (KEL_UPDATE_GOLDEN=1 rewrites it)";
+  const std::string shown = std::string(KEL_GOLDEN_DIR) + "/" + name + ".exp";
+  ASSERT_TRUE(Exists(path)) << shown << " is missing: run with KEL_UPDATE_GOLDEN=1";
+  EXPECT_EQ(text, ReadFile(path)) << "differs from " << shown << " (KEL_UPDATE_GOLDEN=1 rewrites it)";
 }
 
 }  // namespace kel::test
