@@ -73,22 +73,20 @@ size_t LoadedBytes(const std::string &elf) {
   return end;
 }
 
-class BreakOne : public ::testing::TestWithParam<Break> {};
-
-TEST_P(BreakOne, FailsThePowerupRunAndClosesTheGate) {
-#ifdef KEL_SANITIZED
-  GTEST_SKIP() << "a second sanitized copy of the library cannot be loaded into this process";
-#endif
-  const Break &b = GetParam();
+// Loads a copy of the library with every given value changed and expects
+// the power-up run, and then a gated operation, to answer `status`.
+void ExpectBrokenCopyFails(const std::vector<Break> &changes, int32_t status) {
   std::string lib = kel::test::ReadFile(KEL_LIBRARY_PATH);
-  const std::string content(b.content.begin(), b.content.end());
-  ASSERT_FALSE(content.empty());
   const std::string loaded = lib.substr(0, LoadedBytes(lib));  // not the debug information
-  // Every copy the compiler laid down is changed.
-  size_t copies = 0;
-  for (size_t at = loaded.find(content); at != std::string::npos; at = loaded.find(content, at + 1), ++copies)
-    lib[at + b.offset] = static_cast<char>(lib[at + b.offset] ^ 0x01);
-  ASSERT_GT(copies, 0u) << b.name << ": the stored value is not in the library";
+  for (const Break &b : changes) {
+    const std::string content(b.content.begin(), b.content.end());
+    ASSERT_FALSE(content.empty());
+    // Every copy the compiler laid down is changed.
+    size_t copies = 0;
+    for (size_t at = loaded.find(content); at != std::string::npos; at = loaded.find(content, at + 1), ++copies)
+      lib[at + b.offset] = static_cast<char>(lib[at + b.offset] ^ 0x01);
+    ASSERT_GT(copies, 0u) << b.name << ": the stored value is not in the library";
+  }
   const std::string dir = TempDir(), copy = dir + "/libbroken.so";
   ASSERT_TRUE(kel::test::WriteFile(copy, lib));
   const int rc = kel::test::RunInChild([&] {
@@ -98,13 +96,37 @@ TEST_P(BreakOne, FailsThePowerupRunAndClosesTheGate) {
     auto sha256 = reinterpret_cast<int32_t (*)(const uint8_t *, uint32_t, uint8_t *)>(
         dlsym(h, "SHA256_completeDigest"));
     ASSERT_TRUE(powerup != nullptr && sha256 != nullptr);
-    EXPECT_EQ(powerup(), b.status);
+    EXPECT_EQ(powerup(), status);
     uint8_t digest[32];
-    EXPECT_EQ(sha256(digest, 1, digest), b.status) << "a gated operation answers with the verdict";
+    EXPECT_EQ(sha256(digest, 1, digest), status) << "a gated operation answers with the verdict";
   });
   EXPECT_EQ(rc, 0);
   std::remove(copy.c_str());
   rmdir(dir.c_str());
+}
+
+class BreakOne : public ::testing::TestWithParam<Break> {};
+
+TEST_P(BreakOne, FailsThePowerupRunAndClosesTheGate) {
+#ifdef KEL_SANITIZED
+  GTEST_SKIP() << "a second sanitized copy of the library cannot be loaded into this process";
+#endif
+  ExpectBrokenCopyFails({GetParam()}, GetParam().status);
+}
+
+// The consistency tests run DSA, RSA, ECDSA, ECDH, DH in that order: with two
+// neighbours broken, the earlier one's status is the verdict.
+TEST(BreakTwo, ConsistencyTestsRunInOrder) {
+#ifdef KEL_SANITIZED
+  GTEST_SKIP() << "a second sanitized copy of the library cannot be loaded into this process";
+#endif
+  const std::vector<Break> all = Breaks();
+  const std::vector<Break> pct(all.end() - 5, all.end());
+  ASSERT_EQ(pct.front().name, "DsaPct");
+  for (size_t i = 0; i + 1 < pct.size(); ++i) {
+    SCOPED_TRACE(pct[i].name + " before " + pct[i + 1].name);
+    ExpectBrokenCopyFails({pct[i], pct[i + 1]}, pct[i].status);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStoredValue, BreakOne, ::testing::ValuesIn(Breaks()),
