@@ -74,12 +74,6 @@ inline void fp(uint32_t &l, uint32_t &r) {
   l ^= w << 4;
 }
 
-// Keeps the compiler from folding a value into a longer XOR chain.
-inline uint32_t opaque(uint32_t v) {
-  KEL_VALUE_BARRIER(v);
-  return v;
-}
-
 // The SP tables as bits: SPt[v] has its four bits at fixed positions p, and
 // bit p of SPt[v] is bit v of a 64-bit truth table. rotated[t][q] is that
 // table rotated left by p, so that rotating it right by v brings bit v to
@@ -95,7 +89,7 @@ extern const CtSpBits kCtSp;
 // (a register operation whatever the input), masked to its place after P.
 inline uint32_t f(uint32_t r, const uint32_t *k) {
   const uint32_t w = std::rotr(r, 4) ^ k[0], x = r ^ k[1];
-  // The input of SPt, t = 0..7, as in the table form below.
+  // The 6-bit input of S-box table t, t = 0..7.
   const uint32_t in[8] = {w >> 24, x >> 24, w >> 16, x >> 16, w >> 8, x >> 8, w, x};
   uint64_t acc[4] = {};
 #pragma GCC unroll 8
@@ -105,25 +99,6 @@ inline uint32_t f(uint32_t r, const uint32_t *k) {
     for (int q = 0; q < 4; ++q) acc[q] |= std::rotr(kCtSp.rotated[t][q], static_cast<int>(v)) & kCtSp.bit[t][q];
   }
   return static_cast<uint32_t>((acc[0] | acc[1]) | (acc[2] | acc[3]));
-}
-
-// The table form of f, kept as the reference the tests hold the constant-
-// time form to; the library does not run it. Its look-up addresses depend on
-// key and data.
-template <bool kTree>
-inline uint32_t f_table(uint32_t r, const uint32_t *k) {
-  const auto &sp = kSp;
-  const uint32_t w = std::rotr(r, 4) ^ k[0], x = r ^ k[1];
-  if constexpr (kTree) {
-    uint32_t a = opaque(sp[6][w & 0x3f] ^ sp[4][(w >> 8) & 0x3f]);
-    uint32_t b = opaque(sp[2][(w >> 16) & 0x3f] ^ sp[0][(w >> 24) & 0x3f]);
-    uint32_t c = opaque(sp[7][x & 0x3f] ^ sp[5][(x >> 8) & 0x3f]);
-    uint32_t d = opaque(sp[3][(x >> 16) & 0x3f] ^ sp[1][(x >> 24) & 0x3f]);
-    return opaque(a ^ b) ^ opaque(c ^ d);
-  } else {
-    return sp[6][w & 0x3f] ^ sp[4][(w >> 8) & 0x3f] ^ sp[2][(w >> 16) & 0x3f] ^ sp[0][(w >> 24) & 0x3f] ^
-           sp[7][x & 0x3f] ^ sp[5][(x >> 8) & 0x3f] ^ sp[3][(x >> 16) & 0x3f] ^ sp[1][(x >> 24) & 0x3f];
-  }
 }
 
 // The 16 rounds over N independent blocks at once (N > 1 lets the CPU
@@ -137,15 +112,6 @@ inline void rounds(uint32_t (&l)[N], uint32_t (&r)[N], const uint32_t *k) {
     for (size_t b = 0; b < N; ++b) l[b] ^= f(r[b], k);
 #pragma GCC unroll 4
     for (size_t b = 0; b < N; ++b) r[b] ^= f(l[b], k + 2);
-  }
-}
-
-// One block through the table form (tests only): (l, r) after IP in, the
-// output halves out as rounds() leaves them.
-inline void rounds_table(uint32_t &l, uint32_t &r, const uint32_t *k) {
-  for (int i = 0; i < 8; ++i, k += 4) {
-    l ^= f_table<true>(r, k);
-    r ^= f_table<true>(l, k + 2);
   }
 }
 
