@@ -63,7 +63,9 @@ int32_t Write(int32_t fd, const std::string &s) {
   return LINUX_TCP_writeSocket(fd, reinterpret_cast<const uint8_t *>(s.data()), uint32_t(s.size()), &n);
 }
 std::mutex gMutex;
-std::string gText;  // console text, from whichever thread prints
+// Console text, from whichever thread prints. Never destroyed: a console
+// server thread that ends on its own may have written it last.
+std::string &gText = *new std::string;
 std::string Text() {
   std::lock_guard<std::mutex> lock(gMutex);
   return gText;
