@@ -8,6 +8,7 @@
 #include <cstring>
 #include <span>
 
+#include "crypto/common/mem.h"
 #include "crypto/fips/gate.h"
 #include "kel/ctr_drbg.h"
 #include "kel/ec.h"
@@ -85,27 +86,6 @@ bool pct_fault(Pct which);
 std::span<const uint8_t> dsa_key_blob();
 std::span<const uint8_t> rsa_key_blob();
 
-// A wipe the compiler may not drop as a dead store.
-inline void wipe(void *p, size_t n) {
-  if (n == 0) return;
-  std::memset(p, 0, n);
-  __asm__ __volatile__("" : : "r"(p) : "memory");
-}
-
-// Zeroes a local buffer when it goes out of scope, whatever the path.
-template <size_t N>
-struct WipedBytes {
-  uint8_t b[N] = {};
-  ~WipedBytes() { wipe(b, N); }
-};
-
-// A local object (a context, a key copy) zeroed when it goes out of scope.
-template <class T>
-struct Wiped {
-  T v{};
-  ~Wiped() { wipe(&v, sizeof v); }
-};
-
 // A block from the toolkit allocator, wiped and released when it goes out
 // of scope.
 template <class T = uint8_t>
@@ -114,7 +94,7 @@ struct HeapBlock {
   size_t n = 0;  // bytes to wipe
   ~HeapBlock() {
     if (p == nullptr) return;
-    wipe(p, n);
+    mem::secure_zero(p, n);
     void *v = p;
     VOR_free(&v);
   }

@@ -302,19 +302,19 @@ namespace {
 int32_t ec_drbg_kat() {
   const DrbgTestVector &v = kEcDrbg;
   RandomContext *ctx = nullptr;
-  WipedBytes<32> out;
+  kel::mem::Wiped<uint8_t[32]> out;
   const uint32_t bits = v.outputLength * 8;
   int32_t st = NIST_ECDRBG_newContext(&ctx, EC_P256, 5, v.entropyInput, v.entropyInputLength, v.nonce,
                                       v.nonceLength, v.personalization, v.personalizationLength);
   if (st == kOk)
     st = NIST_ECDRBG_reseed(ctx, v.reseedEntropy1, v.reseedEntropy1Length, v.additionalInput1,
                             v.additionalInput1Length);
-  if (st == kOk) st = NIST_ECDRBG_generate(ctx, nullptr, 0, out.b, bits);
+  if (st == kOk) st = NIST_ECDRBG_generate(ctx, nullptr, 0, out, bits);
   if (st == kOk)
     st = NIST_ECDRBG_reseed(ctx, v.reseedEntropy2, v.reseedEntropy2Length, v.additionalInput2,
                             v.additionalInput2Length);
-  if (st == kOk) st = NIST_ECDRBG_generate(ctx, nullptr, 0, out.b, bits);
-  if (st == kOk && !same(out.b, v.expectedOutput, v.outputLength)) st = ERR_FIPS_DRBG_KAT;
+  if (st == kOk) st = NIST_ECDRBG_generate(ctx, nullptr, 0, out, bits);
+  if (st == kOk && !same(out, v.expectedOutput, v.outputLength)) st = ERR_FIPS_DRBG_KAT;
   if (ctx != nullptr) NIST_ECDRBG_deleteContext(&ctx);
   return st;
 }
@@ -371,13 +371,13 @@ int32_t FIPS_hmacHashKat(void *, const char *, const HashSuite *suite, const uin
   for (const HmacRecord &r : kHmacInputs)
     if (r.digestSize == expectedLength) in = opaque(&r);
   if (in == nullptr) return fail(ERR_FIPS_HMAC_LENGTH);
-  WipedBytes<32> key;
+  kel::mem::Wiped<uint8_t[32]> key;
   uint8_t message[32], mac[64] = {};
-  std::memcpy(key.b, in->key.data(), sizeof key.b);
+  std::memcpy(key, in->key.data(), sizeof *key);
   std::memcpy(message, in->message.data(), sizeof message);
   HmacContext *ctx = nullptr;
   int32_t st = HmacCreate(&ctx, suite);
-  if (st == kOk) st = HmacKey(ctx, key.b, sizeof key.b);
+  if (st == kOk) st = HmacKey(ctx, key, sizeof *key);
   if (st == kOk) st = HmacUpdate(ctx, message, sizeof message);
   if (st == kOk) st = HmacFinal(ctx, mac);
   if (ctx != nullptr) HmacDelete(&ctx);
@@ -409,12 +409,12 @@ int32_t FIPS_symKat(void *, const char *, const CipherSuite *suite, uint32_t key
     return fail(ERR_FIPS_SYM_LENGTH);
   const SymRecord *r = opaque(sym_record(suite, encrypt));
   if (r == nullptr || expected == nullptr || keyLength > r->key.size()) return fail(ERR_FIPS_SYM_NULL);
-  WipedBytes<32> key;
+  kel::mem::Wiped<uint8_t[32]> key;
   uint8_t iv[16], data[32];
-  std::memcpy(key.b, r->key.data(), sizeof key.b);
+  std::memcpy(key, r->key.data(), sizeof *key);
   std::memcpy(iv, r->iv.data(), sizeof iv);
   std::memcpy(data, r->in.data(), sizeof data);
-  BulkCtx ctx = suite->createFunc(key.b, keyLength, encrypt);
+  BulkCtx ctx = suite->createFunc(key, keyLength, encrypt);
   if (ctx == nullptr) return fail(ERR_FIPS_SYM_NULL);
   const int32_t st = suite->cipherFunc(ctx, data, dataLength, encrypt, iv);
   suite->deleteFunc(&ctx);
@@ -445,15 +445,15 @@ int32_t FIPS_tdesCbcKat(void *h) {
 }
 
 int32_t FIPS_aesCmacKat(void *) {
-  WipedBytes<16> key;
-  std::memcpy(key.b, kCmacKey.data(), sizeof key.b);
-  Wiped<AesCmacContext> ctx;
+  kel::mem::Wiped<uint8_t[16]> key;
+  std::memcpy(key, kCmacKey.data(), sizeof *key);
+  kel::mem::Wiped<AesCmacContext> ctx;
   uint8_t tag[16] = {};
   const auto *m = reinterpret_cast<const uint8_t *>(kCmacMessage);
-  int32_t st = AESCMAC_init(key.b, sizeof key.b, &ctx.v);
-  if (st == kOk) st = AESCMAC_update(m, 10, &ctx.v);
-  if (st == kOk) st = AESCMAC_update(m + 10, sizeof kCmacMessage - 1 - 10, &ctx.v);
-  if (st == kOk) st = AESCMAC_final(tag, &ctx.v);
+  int32_t st = AESCMAC_init(key, sizeof *key, ctx.get());
+  if (st == kOk) st = AESCMAC_update(m, 10, ctx.get());
+  if (st == kOk) st = AESCMAC_update(m + 10, sizeof kCmacMessage - 1 - 10, ctx.get());
+  if (st == kOk) st = AESCMAC_final(tag, ctx.get());
   if (st != kOk) return fail(st);
   return same(tag, kCmacTag.data(), sizeof tag) ? kOk : fail(ERR_FIPS_HASH_KAT);
 }

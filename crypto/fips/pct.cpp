@@ -79,15 +79,15 @@ std::span<const uint8_t> rsa_key_blob() { return kRsaBlob; }
 // forceFail 1 the lowest bit of the first secret byte is flipped before the
 // comparison.
 int32_t ecdh_check(const PrimeCurve *curve, RandomContext *rng, int32_t forceFail) {
-  Wiped<uint32_t[kMaxUnits]> da, db;
+  kel::mem::Wiped<uint32_t[kMaxUnits]> da, db;
   uint32_t ax[kMaxUnits] = {}, ay[kMaxUnits] = {}, bx[kMaxUnits] = {}, by[kMaxUnits] = {};
   HeapBlock<> s1, s2;
   int32_t l1 = 0, l2 = 0;
-  int32_t st = EC_generateKeyPair(curve, RANDOM_rngFun, rng, da.v, ax, ay);
-  if (st == kOk) st = EC_generateKeyPair(curve, RANDOM_rngFun, rng, db.v, bx, by);
-  if (st == kOk) st = ECDH_generateSharedSecretAux(curve, ax, ay, db.v, &s1.p, &l1, 1);
+  int32_t st = EC_generateKeyPair(curve, RANDOM_rngFun, rng, da, ax, ay);
+  if (st == kOk) st = EC_generateKeyPair(curve, RANDOM_rngFun, rng, db, bx, by);
+  if (st == kOk) st = ECDH_generateSharedSecretAux(curve, ax, ay, db, &s1.p, &l1, 1);
   s1.n = l1 > 0 ? static_cast<size_t>(l1) : 0;
-  if (st == kOk) st = ECDH_generateSharedSecretAux(curve, bx, by, da.v, &s2.p, &l2, 1);
+  if (st == kOk) st = ECDH_generateSharedSecretAux(curve, bx, by, da, &s2.p, &l2, 1);
   s2.n = l2 > 0 ? static_cast<size_t>(l2) : 0;
   if (st == kOk) {
     if (forceFail == 1 && l1 > 0) s1.p[0] ^= 0x01;
