@@ -1,5 +1,5 @@
-// Shared by the crypto tests: the one CPU-path runner and the one
-// Wycheproof reader.
+// Shared by the crypto tests: the one CPU-path runner, the one Wycheproof
+// reader and the allocator watch that checks released blocks are zeroed.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,10 +11,33 @@
 #include <string>
 #include <vector>
 
+#include "crypto/common/alloc.h"
 #include "crypto/common/cpu.h"
 #include "support/vectors.h"
 
 namespace kel::test {
+
+// Watches the toolkit allocator from construction until stop(): the blocks
+// handed out and not yet released, how many were released, and how many of
+// those still held a non-zero byte.
+struct ReleaseWatch {
+  static inline std::map<const void *, uint32_t> live;
+  static inline int released = 0, dirty = 0;
+  ReleaseWatch() {
+    live.clear();
+    released = dirty = 0;
+    mem::observe([](const void *b, uint32_t size) { live[b] = size; },
+                 [](const void *b) {
+                   if (!live.count(b)) return;
+                   const auto *p = static_cast<const uint8_t *>(b);
+                   dirty += std::any_of(p, p + live[b], [](uint8_t x) { return x != 0; });
+                   ++released;
+                   live.erase(b);
+                 });
+  }
+  ~ReleaseWatch() { stop(); }
+  static void stop() { mem::observe(nullptr, nullptr); }
+};
 
 // Runs body once on every kernel path this CPU has (portable code, 128-bit
 // AES-NI/PCLMULQDQ/SHA-NI, AVX2 without AVX-512, everything); a path the CPU

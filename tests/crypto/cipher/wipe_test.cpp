@@ -1,6 +1,5 @@
 // Every cipher context that held key material is zeroed before its block goes
 // back to the allocator, through the suites and outside them, either way.
-#include <map>
 #include <tuple>
 
 #include "kel/aes.h"
@@ -14,19 +13,9 @@
 namespace kel::test {
 namespace {
 
-std::map<const void *, uint32_t> g_live;  // blocks handed out, with their sizes
-int g_released = 0, g_dirty = 0;
-
 TEST(Wipe, ContextsAreZeroedBeforeRelease) {
   gFIPS_powerupStatus = 0;
-  mem::observe([](const void *b, uint32_t size) { g_live[b] = size; },
-               [](const void *b) {
-                 if (!g_live.count(b)) return;
-                 const auto *p = static_cast<const uint8_t *>(b);
-                 g_dirty += std::any_of(p, p + g_live[b], [](uint8_t x) { return x != 0; });
-                 ++g_released;
-                 g_live.erase(b);
-               });
+  ReleaseWatch watch;
   Bytes key(64), data(64, 9), iv(16, 1);
   for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(0xa5 ^ i);
   // Suites, used once: {suite, key length, create argument, direction}.
@@ -57,11 +46,11 @@ TEST(Wipe, ContextsAreZeroedBeforeRelease) {
   }
   BulkCtx xts = CreateAESXTSCtx(key.data(), 64, 0);
   ASSERT_EQ(DeleteAESXTSCtx(&xts), 0);
-  mem::observe(nullptr, nullptr);
+  watch.stop();
   gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
-  EXPECT_GE(g_released, 7 + 7);
-  EXPECT_EQ(g_dirty, 0) << "a released block still held non-zero bytes";
-  EXPECT_TRUE(g_live.empty()) << "a block was not released";
+  EXPECT_GE(watch.released, 7 + 7);
+  EXPECT_EQ(watch.dirty, 0) << "a released block still held non-zero bytes";
+  EXPECT_TRUE(watch.live.empty()) << "a block was not released";
 }
 
 }  // namespace

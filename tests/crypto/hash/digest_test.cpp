@@ -118,18 +118,9 @@ TEST_F(Digest, WideCounters) {
 
 // A refused call leaves the context alone; allocation may fail; one-call
 // digests allocate nothing; a released context holds only zeros.
-std::map<const void *, uint32_t> g_live;
-int g_dirty = 0;
-
 TEST_F(Digest, NullPointersAllocationAndZeroing) {
   uint8_t out[64], data[1] = {0};
-  mem::observe([](const void *b, uint32_t n) { g_live[b] = n; },
-               [](const void *b) {
-                 if (!g_live.count(b)) return;
-                 const auto *p = static_cast<const uint8_t *>(b);
-                 g_dirty += std::any_of(p, p + g_live[b], [](uint8_t x) { return x != 0; });
-                 g_live.erase(b);
-               });
+  ReleaseWatch watch;
   for (const auto &a : Algos()) {
     const HashSuite &s = *a.suite();
     EXPECT_EQ(s.initFunc(nullptr), ERR_NULL_POINTER) << a.name;
@@ -156,9 +147,9 @@ TEST_F(Digest, NullPointersAllocationAndZeroing) {
     ASSERT_EQ(a.oneCall(out, 64, out), 0);
     EXPECT_EQ(mem::allocation_count(), count) << a.name;
   }
-  mem::observe(nullptr, nullptr);
-  EXPECT_EQ(g_dirty, 0);
-  EXPECT_TRUE(g_live.empty());
+  watch.stop();
+  EXPECT_EQ(watch.dirty, 0);
+  EXPECT_TRUE(watch.live.empty());
 }
 
 // While the status is not 0 every gated entry returns it and touches

@@ -63,21 +63,12 @@ TEST_F(Hmac, ForeignSuiteGivesTheSameMacs) {
 }
 
 int32_t FailingFree(void **) { return -6104; }
-std::map<const void *, uint32_t> g_live;
-int g_dirty = 0, g_released = 0;
 
 // Whatever the suite, HMAC releases its digest context (the key's inner
 // chaining state) and itself zeroed; never keyed, it releases itself alone;
 // a digest context that cannot be freed keeps the HMAC context alive.
 TEST_F(Hmac, DeleteRulesAndZeroing) {
-  mem::observe([](const void *b, uint32_t n) { g_live[b] = n; },
-               [](const void *b) {
-                 if (!g_live.count(b)) return;
-                 const auto *p = static_cast<const uint8_t *>(b);
-                 g_dirty += std::any_of(p, p + g_live[b], [](uint8_t x) { return x != 0; });
-                 ++g_released;
-                 g_live.erase(b);
-               });
+  ReleaseWatch watch;
   HmacContext *ctx = nullptr;
   uint8_t out[64];
   for (const auto &a : Algos()) {
@@ -85,13 +76,13 @@ TEST_F(Hmac, DeleteRulesAndZeroing) {
     ASSERT_EQ(HmacKey(ctx, kKey, 3) | HmacUpdate(ctx, kKey, 3) | HmacFinal(ctx, out) | HmacKey(ctx, kKey, 2), 0);
     ASSERT_EQ(HmacDelete(&ctx), 0);
   }
-  EXPECT_EQ(g_released, 2 * 6);
+  EXPECT_EQ(watch.released, 2 * 6);
   ASSERT_EQ(HmacCreate(&ctx, AlgoNamed("MD5").suite()), 0);
   EXPECT_EQ(HmacDelete(&ctx), 0);
-  mem::observe(nullptr, nullptr);
-  EXPECT_EQ(g_released, 2 * 6 + 1);
-  EXPECT_EQ(g_dirty, 0);
-  EXPECT_TRUE(g_live.empty());
+  watch.stop();
+  EXPECT_EQ(watch.released, 2 * 6 + 1);
+  EXPECT_EQ(watch.dirty, 0);
+  EXPECT_TRUE(watch.live.empty());
   EXPECT_EQ(HmacDelete(nullptr), ERR_NULL_POINTER);
   HashSuite stubborn = *AlgoNamed("SHA256").suite();
   stubborn.freeFunc = FailingFree;
