@@ -1,6 +1,6 @@
-// AES-GCM (SP 800-38D) with the 4-bit table GHASH (Shoup's method) as the
-// portable path and the carry-less multiplication paths where the processor
-// has them. The keystream is counter mode with a 32-bit increment.
+// AES-GCM (SP 800-38D) with a constant-time GHASH by integer multiplication
+// (ghash_ct.cpp) as the portable path and the carry-less multiplication paths
+// where the processor has them. The keystream is counter mode with a 32-bit increment.
 #include "crypto/cipher/gcm_internal.h"
 #include "crypto/cipher/internal.h"
 #include "crypto/fips/gate.h"
@@ -9,12 +9,6 @@
 
 namespace kel::gcm {
 namespace {
-
-// Reduction of the four bits shifted out per step, in the top 16 bits.
-constexpr uint32_t kReduce4[16] = {0x0000u << 16, 0x1C20u << 16, 0x3840u << 16, 0x2460u << 16,
-                                   0x7080u << 16, 0x6CA0u << 16, 0x48C0u << 16, 0x54E0u << 16,
-                                   0xE100u << 16, 0xFD20u << 16, 0xD940u << 16, 0xC560u << 16,
-                                   0x9180u << 16, 0x8DA0u << 16, 0xA9C0u << 16, 0xB5E0u << 16};
 
 // One step of the table build: V * x in GCM's reflected bit order.
 void mul_x(uint32_t out[4], const uint32_t in[4]) {
@@ -35,27 +29,6 @@ void build_table(GcmContext &c, const uint8_t H[16]) {
     const int low = i & -i;
     for (int w = 0; w < 4; ++w) c.table[i][w] = c.table[low][w] ^ c.table[i ^ low][w];
   }
-}
-
-// X <- (X xor B) * H, 4 bits at a time from the least significant end.
-void ghash_table(const GcmContext &c, uint32_t X[4], const uint8_t *B) {
-  mem::Wiped<uint8_t[16]> x;
-  for (int w = 0; w < 4; ++w) store_be32(x + 4 * w, X[w] ^ load_be32(B + 4 * w));
-  uint32_t z[4];
-  const uint32_t *e = c.table[x[15] & 15];
-  z[0] = e[0], z[1] = e[1], z[2] = e[2], z[3] = e[3];
-  for (int i = 31; i >= 0; --i) {
-    if (i == 31) continue;  // the first nibble seeded Z
-    const int nib = (i & 1) ? (x[i >> 1] & 15) : (x[i >> 1] >> 4);
-    const uint32_t r = z[3] & 15;
-    z[3] = z[3] >> 4 | z[2] << 28;
-    z[2] = z[2] >> 4 | z[1] << 28;
-    z[1] = z[1] >> 4 | z[0] << 28;
-    z[0] = (z[0] >> 4) ^ kReduce4[r];
-    e = c.table[nib];
-    z[0] ^= e[0], z[1] ^= e[1], z[2] ^= e[2], z[3] ^= e[3];
-  }
-  X[0] = z[0], X[1] = z[1], X[2] = z[2], X[3] = z[3];
 }
 
 GcmState *state_of(BulkCtx ctx) { return static_cast<GcmState *>(ctx); }
@@ -133,7 +106,7 @@ void ghash_blocks(GcmState &s, uint32_t X[4], const uint8_t *data, size_t n) {
     if (n != 0) ghash(s.hpow, X, data, n);
     return;
   }
-  for (size_t i = 0; i < n; ++i) ghash_table(s.pub, X, data + 16 * i);
+  portable::ghash(s.pub.table[8], X, data, n);
 }
 
 }  // namespace kel::gcm

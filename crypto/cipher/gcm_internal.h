@@ -23,6 +23,11 @@ struct GcmState {
 // Absorbs n whole blocks into X (four big-endian words, GcmContext order).
 void ghash_blocks(GcmState &s, uint32_t X[4], const uint8_t *data, size_t n);
 
+// The portable constant-time form (ghash_ct.cpp), over H as four words.
+namespace portable {
+void ghash(const uint32_t H[4], uint32_t X[4], const uint8_t *data, size_t n);
+}  // namespace portable
+
 // Carry-less forms (x86/ghash_clmul.cpp), and the wide ones; the kernel
 // table (kernels.cpp) takes them when available().
 namespace clmul {

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "crypto/cipher/aes_schedule.h"
 #include "crypto/cipher/internal.h"
 
 #define KEL_NI __attribute__((target("aes,ssse3,sse4.1")))
@@ -161,20 +162,7 @@ KEL_NI void ecb(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n
 }  // namespace
 
 KEL_NI int key_setup_enc(uint32_t *rk, const uint8_t *key, int32_t keyBits) {
-  static constexpr uint8_t kRcon[10] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x1b, 0x36};
-  const int nr = keyBits == 128 ? 10 : keyBits == 192 ? 12 : keyBits == 256 ? 14 : 0;
-  if (nr == 0) return 0;
-  const int nk = keyBits / 32;
-  for (int i = 0; i < nk; ++i) rk[i] = kel::load_be32(key + 4 * i);
-  for (int i = nk; i < 4 * (nr + 1); ++i) {
-    uint32_t t = rk[i - 1];
-    if (i % nk == 0)
-      t = sub_word(t, true) ^ (uint32_t{kRcon[i / nk - 1]} << 24);
-    else if (nk > 6 && i % nk == 4)
-      t = sub_word(t, false);
-    rk[i] = rk[i - nk] ^ t;
-  }
-  return nr;
+  return expand_key(rk, key, keyBits, sub_word);
 }
 
 KEL_NI int key_setup_dec(uint32_t *rk, const uint8_t *key, int32_t keyBits) {
