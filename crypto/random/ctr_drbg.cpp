@@ -11,11 +11,33 @@
 #include "crypto/random/internal.h"
 #include "kel/vor.h"
 
+namespace kel::random {
+namespace {
+
+// Bumped in the child of every fork(): an instance seeded under an older
+// generation shares its state with another process and reseeds from the OS
+// before it hands out anything more.
+constinit std::atomic<uint32_t> g_forkGeneration{0};
+constinit pthread_once_t g_atforkOnce = PTHREAD_ONCE_INIT;
+
+void on_fork_child() { g_forkGeneration.fetch_add(1, std::memory_order_relaxed); }
+void register_atfork() { pthread_atfork(nullptr, nullptr, on_fork_child); }
+
+}  // namespace
+
+uint32_t fork_generation() {
+  pthread_once(&g_atforkOnce, register_atfork);
+  return g_forkGeneration.load(std::memory_order_relaxed);
+}
+
+}  // namespace kel::random
+
 namespace kel::drbg {
 namespace {
 
 using random::as_ctr;
 using random::CtrDrbgContext;
+using random::fork_generation;
 using random::kNullPointer;
 using random::kOk;
 
@@ -27,20 +49,6 @@ constexpr uint32_t kMaxTdeaRequestBits = 8191;
 constexpr uint32_t kMaxSeedLen = 48;
 
 uint32_t seedlen(const CtrDrbgState &s) { return s.keyLength + s.blockLength; }
-
-// Bumped in the child of every fork(): an instance seeded under an older
-// generation shares its state with another process and reseeds from the OS
-// before it hands out anything more.
-constinit std::atomic<uint32_t> g_forkGeneration{0};
-constinit pthread_once_t g_atforkOnce = PTHREAD_ONCE_INIT;
-
-void on_fork_child() { g_forkGeneration.fetch_add(1, std::memory_order_relaxed); }
-void register_atfork() { pthread_atfork(nullptr, nullptr, on_fork_child); }
-
-uint32_t fork_generation() {
-  pthread_once(&g_atforkOnce, register_atfork);
-  return g_forkGeneration.load(std::memory_order_relaxed);
-}
 
 // Holds the instance lock for a scope. An instance being built has no lock
 // yet and belongs to its creator alone.
@@ -448,7 +456,7 @@ int32_t NIST_CTRDRBG_reseed(RandomContext *ctx, const uint8_t *entropy, uint32_t
   if (int32_t st = kel::drbg::run_health_test(c.state); st != kOk) return st;
   int32_t status = kel::drbg::reseed(c, entropy, entropyLength, additional, additionalLength);
   // The caller's entropy is fresh in this process as well.
-  if (status == kOk) c.state.forkGeneration = kel::drbg::fork_generation();
+  if (status == kOk) c.state.forkGeneration = kel::random::fork_generation();
   return status;
 }
 

@@ -6,6 +6,7 @@
 #include "crypto/fips/gate.h"
 #include "crypto/random/internal.h"
 #include "kel/hash.h"
+#include "kel/os.h"
 #include "kel/vor.h"
 
 namespace kel::fips186 {
@@ -64,6 +65,22 @@ int32_t refill(Fips186State &s) {
   return kOk;
 }
 
+// In a fork() child XKEY and the buffered output are shared with the parent:
+// fresh OS bytes are added into XKEY and the buffer is dropped before the
+// child hands out anything.
+int32_t reseed_after_fork(Fips186Context &c) {
+  const uint32_t current = random::fork_generation();
+  if (c.forkGeneration == current) return kOk;
+  Fips186State &s = c.state;
+  mem::Wiped<uint8_t[64]> seed;
+  if (LINUX_getSeed(seed, s.keyLength) != 1) return ERR_RANDOM_SEED_SOURCE;
+  add_into(s.xkey, s.keyLength, seed, s.keyLength);
+  mem::secure_zero(s.outputBuffer, sizeof s.outputBuffer);
+  s.bytesLeft = 0;
+  c.forkGeneration = current;
+  return kOk;
+}
+
 }  // namespace
 
 int32_t add_entropy_bit(RandomContext *ctx, uint8_t bit) {
@@ -103,6 +120,7 @@ int32_t RANDOM_newFIPS186Context(RandomContext **ctx, uint8_t keyLength, const u
   s.bytesLeft = 0;
   s.pXSEED = xseed;
   s.xseedLength = static_cast<int32_t>(seedLength);
+  c->forkGeneration = kel::random::fork_generation();
   if (int32_t st = LINUX_mutexCreate(&s.lock, 0, 1); st != kOk) {
     kel::mem::secure_zero(c, sizeof *c);
     VOR_free(&mem);
@@ -131,9 +149,9 @@ int32_t RANDOM_numberGeneratorFIPS186(RandomContext *ctx, uint8_t *buffer, int32
   if (length < 0) return ERR_RANDOM_BAD_LENGTH;
   Fips186State &s = as_fips186(ctx)->state;
   if (int32_t st = LINUX_mutexWait(s.lock); st != kOk) return st;
-  int32_t status = kOk;
+  int32_t status = kel::fips186::reseed_after_fork(*as_fips186(ctx));
   uint32_t wanted = static_cast<uint32_t>(length);
-  while (wanted > 0) {
+  while (status == kOk && wanted > 0) {
     const uint32_t take = s.bytesLeft < wanted ? s.bytesLeft : wanted;
     std::memcpy(buffer, s.outputBuffer + (40 - s.bytesLeft), take);
     buffer += take;
@@ -151,6 +169,7 @@ int32_t RANDOM_KSrcGenerator(RandomContext *ctx, uint8_t *buffer) {
   if (int32_t s = kel::fips::gate(); s != 0) return s;
   if (!kel::fips186::is_fips186(ctx) || buffer == nullptr) return kNullPointer;
   Fips186State &s = as_fips186(ctx)->state;
+  if (int32_t st = kel::fips186::reseed_after_fork(*as_fips186(ctx)); st != kOk) return st;
   kel::mem::Wiped<uint8_t[64]> xval;
   for (int j = 0; j < 2; ++j) {
     std::memcpy(xval, s.xkey, s.keyLength);

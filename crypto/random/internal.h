@@ -19,6 +19,7 @@ constexpr int32_t kNullPointer = -6001;
 struct Fips186Context {
   RandomContext header;
   Fips186State state;
+  uint32_t forkGeneration;  // process generation XKEY was last seeded in
 };
 static_assert(offsetof(Fips186Context, state) == 8);
 
@@ -30,6 +31,12 @@ struct CtrDrbgContext {
   uint8_t *key() { return v() + state.blockLength; }
 };
 static_assert(offsetof(CtrDrbgContext, state) == 8);
+
+// The process generation: 0 in the process that loaded the toolkit, bumped
+// in the child of every fork(). A generator seeded under an older generation
+// shares its state with another process and must reseed from the OS before
+// its next output.
+uint32_t fork_generation();
 
 inline Fips186Context *as_fips186(RandomContext *ctx) { return reinterpret_cast<Fips186Context *>(ctx); }
 inline CtrDrbgContext *as_ctr(RandomContext *ctx) { return reinterpret_cast<CtrDrbgContext *>(ctx); }

@@ -97,12 +97,13 @@ KEL_API int32_t RANDOM_deleteFIPS186Context(RandomContext **ctx);
 /* RANDOM_numberGeneratorFIPS186 writes length bytes of the FIPS 186-2
  * general-purpose stream. Gated; a length of 0 returns 0 at once; -6001 null
  * context or buffer, or another kind; -6003 negative length; -16507 the
- * continuous test failed (also written to the power-up status). */
+ * continuous test failed (also written to the power-up status); -17600 the
+ * first request in a fork() child could not reseed XKEY from the OS. */
 KEL_API int32_t RANDOM_numberGeneratorFIPS186(RandomContext *ctx, uint8_t *buffer, int32_t length);
 
 /* RANDOM_KSrcGenerator writes 40 bytes of source material for DSA k values
  * (FIPS 186-2 Appendix 3.2). Gated; -6001 null context or buffer, or another
- * kind. */
+ * kind; -17600 as for RANDOM_numberGeneratorFIPS186 after fork(). */
 KEL_API int32_t RANDOM_KSrcGenerator(RandomContext *ctx, uint8_t *buffer);
 
 KEL_END_DECLS

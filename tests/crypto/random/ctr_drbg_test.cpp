@@ -324,7 +324,7 @@ Block ChildOutput(RandomContext *ctx) {
   const pid_t pid = fork();
   if (pid == 0) {
     Block b{};
-    _exit(NIST_CTRDRBG_numberGenerator(ctx, b.data(), 16) == 0 && write(fds[1], b.data(), 16) == 16 ? 0 : 1);
+    _exit(RANDOM_numberGenerator(ctx, b.data(), 16) == 0 && write(fds[1], b.data(), 16) == 16 ? 0 : 1);
   }
   close(fds[1]);
   Block b{};
@@ -337,22 +337,25 @@ Block ChildOutput(RandomContext *ctx) {
 }
 
 // A fork() child reseeds from the OS before its first output: parent and
-// children never repeat each other's bytes, with and without the function.
+// children never repeat each other's bytes, with and without the function,
+// and for the FIPS 186 generator (whose buffered bytes the child drops).
 TEST_F(CtrDrbg, ForkedProcessesDiverge) {
-  RandomContext *plain = nullptr, *df = nullptr;
+  RandomContext *plain = nullptr, *df = nullptr, *fips186 = nullptr;
   ASSERT_EQ(RANDOM_acquireContext(&plain), 0);
   ASSERT_EQ(NIST_CTRDRBG_newDFContext(&df, 32, 16, entropy_.data(), 32, entropy_.data(), 16, nullptr, 0, 0), 0);
-  for (RandomContext *ctx : {plain, df}) {
+  ASSERT_EQ(RANDOM_newFIPS186Context(&fips186, 20, entropy_.data(), 0, nullptr), 0);
+  for (RandomContext *ctx : {plain, df, fips186}) {
     Block parent{};
-    ASSERT_EQ(NIST_CTRDRBG_numberGenerator(ctx, parent.data(), 16), 0);
+    ASSERT_EQ(RANDOM_numberGenerator(ctx, parent.data(), 16), 0);
     const Block first = ChildOutput(ctx), second = ChildOutput(ctx);
-    ASSERT_EQ(NIST_CTRDRBG_numberGenerator(ctx, parent.data(), 16), 0);
+    ASSERT_EQ(RANDOM_numberGenerator(ctx, parent.data(), 16), 0);
     EXPECT_NE(first, parent);
     EXPECT_NE(second, parent);
     EXPECT_NE(first, second);
   }
   EXPECT_EQ(RANDOM_releaseContext(&plain), 0);
   EXPECT_EQ(RANDOM_releaseContext(&df), 0);
+  EXPECT_EQ(RANDOM_releaseContext(&fips186), 0);
 }
 
 }  // namespace
