@@ -47,14 +47,19 @@ void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8
   }
 }
 
+// Runs of blocks decrypted together (the portable cipher works four at a
+// time); the ciphertext is copied first, since in and out may coincide.
 void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
-  mem::Wiped<uint8_t[16]> t;
-  uint8_t c[16];
-  for (size_t i = 0; i < n; ++i, in += 16, out += 16) {
-    std::memcpy(c, in, 16);  // in and out may coincide
-    decrypt_blocks(ctx, c, t, 1);
-    cipher::xor16(out, t, iv);
-    std::memcpy(iv, c, 16);
+  constexpr size_t kRun = 16;
+  mem::Wiped<uint8_t[16 * kRun]> t;
+  uint8_t c[16 * kRun];
+  for (size_t done = 0; done < n;) {
+    const size_t run = std::min(n - done, kRun);
+    std::memcpy(c, in + 16 * done, 16 * run);
+    decrypt_blocks(ctx, c, t, run);
+    for (size_t i = 0; i < run; ++i) cipher::xor16(out + 16 * (done + i), t + 16 * i, i == 0 ? iv : c + 16 * (i - 1));
+    std::memcpy(iv, c + 16 * (run - 1), 16);
+    done += run;
   }
 }
 
@@ -135,32 +140,24 @@ void ctr_xor_secret(const AesContext &ctx, uint8_t counter[16], int width, const
       ctr32(ctx, counter, in, out, n);
     return;
   }
-  if (ctr32 != nullptr) {
-    // Wider (or narrower) counters: the counter blocks of a stretch are laid
-    // out with branch-free steps and encrypted in bulk. Stretches have a
-    // fixed size, so nothing about the counter's value shapes the work.
-    constexpr size_t kStretch = 32;
-    alignas(64) uint8_t ks[16 * kStretch];
-    WideCounter c(counter, width);
-    while (n > 0) {
-      const size_t run = n < kStretch ? n : kStretch;
-      for (size_t i = 0; i < run; ++i, c.step()) c.store(ks + 16 * i);
-      encrypt_blocks(ctx, ks, ks, run);
-      for (size_t i = 0; i < run; ++i) cipher::xor16(out + 16 * i, in + 16 * i, ks + 16 * i);
-      n -= run;
-      in += 16 * run;
-      out += 16 * run;
-    }
-    c.store(counter);
-    kel::mem::secure_zero(ks, sizeof ks);
-    return;
+  // Wider (or narrower) counters, and the portable path: the counter blocks
+  // of a stretch are laid out with branch-free steps and encrypted in bulk.
+  // Stretches have a fixed size, so nothing about the counter's value shapes
+  // the work.
+  constexpr size_t kStretch = 32;
+  alignas(64) uint8_t ks[16 * kStretch];
+  WideCounter c(counter, width);
+  while (n > 0) {
+    const size_t run = n < kStretch ? n : kStretch;
+    for (size_t i = 0; i < run; ++i, c.step()) c.store(ks + 16 * i);
+    encrypt_blocks(ctx, ks, ks, run);
+    for (size_t i = 0; i < run; ++i) cipher::xor16(out + 16 * i, in + 16 * i, ks + 16 * i);
+    n -= run;
+    in += 16 * run;
+    out += 16 * run;
   }
-  mem::Wiped<uint8_t[16]> ks;
-  for (size_t i = 0; i < n; ++i, in += 16, out += 16) {
-    table::encrypt_blocks(ctx, counter, ks, 1);
-    increment_counter(counter, width);
-    cipher::xor16(out, in, ks);
-  }
+  c.store(counter);
+  kel::mem::secure_zero(ks, sizeof ks);
 }
 
 }  // namespace kel::aes
@@ -211,14 +208,22 @@ void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uin
 }
 
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
-  for (size_t i = 0; i < n; ++i, data += 16) {
-    cipher::xor16(data, data, T);
+  constexpr size_t kRun = 16;
+  mem::Wiped<uint8_t[16 * kRun]> tweaks;
+  for (size_t done = 0; done < n;) {
+    const size_t run = std::min(n - done, kRun);
+    uint8_t *d = data + 16 * done;
+    for (size_t i = 0; i < run; ++i) {
+      std::memcpy(tweaks + 16 * i, T, 16);
+      cipher::xor16(d + 16 * i, d + 16 * i, T);
+      xts_mul_alpha(T);
+    }
     if (encrypt)
-      encrypt_blocks(dataKey, data, data, 1);
+      encrypt_blocks(dataKey, d, d, run);
     else
-      decrypt_blocks(dataKey, data, data, 1);
-    cipher::xor16(data, data, T);
-    xts_mul_alpha(T);
+      decrypt_blocks(dataKey, d, d, run);
+    for (size_t i = 0; i < run; ++i) cipher::xor16(d + 16 * i, d + 16 * i, tweaks + 16 * i);
+    done += run;
   }
 }
 
