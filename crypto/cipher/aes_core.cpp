@@ -223,6 +223,15 @@ void rounds4(const SlicedKeys &sk, uint64_t *q) {
   }
 }
 
+// Up to four blocks in place.
+template <bool kEncrypt>
+void crypt4(const SlicedKeys &sk, uint8_t *blocks, size_t n) {
+  kel::mem::Wiped<uint64_t[8]> q;
+  load_blocks(q, blocks, n);
+  rounds4<kEncrypt>(sk, q);
+  store_blocks(blocks, q, n);
+}
+
 template <bool kEncrypt>
 void crypt(const uint32_t *rk, int nr, const uint8_t *in, uint8_t *out, size_t n) {
   kel::mem::Wiped<SlicedKeys> sk;
@@ -282,6 +291,49 @@ void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size
 
 void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n) {
   crypt<false>(ctx.roundKeys, ctx.rounds, in, out, n);
+}
+
+// The serial modes slice the schedule once per call, not once per block.
+void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
+  kel::mem::Wiped<SlicedKeys> sk;
+  slice_keys(*sk, ctx.roundKeys, ctx.rounds);
+  for (size_t i = 0; i < n; ++i, in += 16, out += 16) {
+    cipher::xor16(iv, iv, in);
+    crypt4<true>(*sk, iv, 1);
+    std::memcpy(out, iv, 16);
+  }
+}
+
+void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n) {
+  kel::mem::Wiped<SlicedKeys> sk;
+  slice_keys(*sk, ctx.roundKeys, ctx.rounds);
+  for (size_t i = 0; i < n; ++i, in += 16) {
+    cipher::xor16(mac, mac, in);
+    crypt4<true>(*sk, mac, 1);
+  }
+}
+
+// Encryption knows the MAC input before the keystream, so the counter block
+// and the MAC block go through the cipher together.
+void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt) {
+  kel::mem::Wiped<SlicedKeys> sk;
+  slice_keys(*sk, ctx.roundKeys, ctx.rounds);
+  kel::mem::Wiped<uint8_t[32]> b;  // E(counter), then the MAC
+  for (size_t i = 0; i < n; ++i, data += 16) {
+    std::memcpy(b, counter, 16);
+    increment_counter(counter, 16);
+    if (encrypt) {
+      cipher::xor16(b + 16, mac, data);
+      crypt4<true>(*sk, b, 2);
+      cipher::xor16(data, data, b);
+      std::memcpy(mac, b + 16, 16);
+    } else {
+      crypt4<true>(*sk, b, 1);
+      cipher::xor16(data, data, b);
+      cipher::xor16(mac, mac, data);
+      crypt4<true>(*sk, mac, 1);
+    }
+  }
 }
 
 }  // namespace table

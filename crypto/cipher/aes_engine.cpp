@@ -1,5 +1,5 @@
 // The block engines the modes run on, through the kernel table: AES-NI (and
-// the wide VAES forms) where the processor has them, the table form
+// the wide VAES forms) where the processor has them, the portable form
 // otherwise.
 #include "crypto/cipher/internal.h"
 
@@ -38,14 +38,6 @@ void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8
 }
 
 namespace table {
-
-void cbc_encrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n) {
-  for (size_t i = 0; i < n; ++i, in += 16, out += 16) {
-    cipher::xor16(iv, iv, in);
-    encrypt_blocks(ctx, iv, iv, 1);
-    std::memcpy(out, iv, 16);
-  }
-}
 
 // Runs of blocks decrypted together (the portable cipher works four at a
 // time); the ciphertext is copied first, since in and out may coincide.
@@ -183,29 +175,6 @@ void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t 
 }
 
 namespace table {
-
-void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n) {
-  for (size_t i = 0; i < n; ++i, in += 16) {
-    cipher::xor16(mac, mac, in);
-    encrypt_blocks(ctx, mac, mac, 1);
-  }
-}
-
-void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt) {
-  mem::Wiped<uint8_t[16]> ks;
-  for (size_t i = 0; i < n; ++i, data += 16) {
-    encrypt_blocks(ctx, counter, ks, 1);
-    increment_counter(counter, 16);
-    if (encrypt) {
-      cipher::xor16(mac, mac, data);
-      cipher::xor16(data, data, ks);
-    } else {
-      cipher::xor16(data, data, ks);
-      cipher::xor16(mac, mac, data);
-    }
-    encrypt_blocks(ctx, mac, mac, 1);
-  }
-}
 
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
   constexpr size_t kRun = 16;

@@ -1,5 +1,5 @@
 // Helpers shared by the cipher sources and the block engines that the modes
-// call (each picks the hardware or the table path at run time).
+// call (each picks the hardware or the portable path at run time).
 #pragma once
 
 #include <algorithm>
@@ -88,7 +88,7 @@ inline void increment_counter(uint8_t counter[16], int width) {
   }
 }
 
-// The portable table forms (always available) of the engines above.
+// The portable forms (bitsliced, always available) of the engines above.
 namespace table {
 int key_setup_enc(uint32_t *rk, const uint8_t *key, int32_t keyBits);
 int key_setup_dec(uint32_t *rk, const uint8_t *key, int32_t keyBits);
