@@ -115,13 +115,18 @@ static_assert((0xFFFFFFFFull + 15) / 16 < (1ull << 32) - 1);
 // counter pass and the GHASH pass.
 constexpr uint32_t kChunk = 4096;
 
+// The carry-less paths' powers of H, computed on first use on such a path.
+void ensure_powers(GcmState &s, const cipher::Kernels &k) {
+  if (!s.powersReady) cipher::kernel(k.ghashPowers)(s);
+}
+
 }  // namespace
 
 void ghash_blocks(GcmState &s, uint32_t X[4], const uint8_t *data, size_t n) {
   if (n == 0) return;
   const cipher::Kernels &k = cipher::kernels();
   if (const auto ghash = cipher::kernel(k.ghash)) {
-    if (!s.powersReady) cipher::kernel(k.ghashPowers)(s);
+    ensure_powers(s, k);
     if (n >= 16) {
       if (const auto wide = cipher::kernel(k.ghashWide)) {
         const size_t run = n & ~size_t{15};
@@ -153,6 +158,9 @@ BulkCtx GCM_createCtx_256b(const uint8_t *key, uint32_t keyLength, int32_t) {
   std::memset(H, 0, 16);
   aesEncrypt(c.ctr.aes.roundKeys, c.ctr.aes.rounds, H, H);
   kel::gcm::build_table(c, H);
+  for (int i = 0; i < 60; ++i) kel::store_be32(p->aesKeys[i / 4] + 4 * (i % 4), c.ctr.aes.roundKeys[i]);
+  const kel::cipher::Kernels &k = kel::cipher::kernels();
+  if (const auto powers = kel::cipher::kernel(k.ghashPowers)) powers(*p);
   return p;
 }
 
@@ -191,8 +199,25 @@ void start(GcmState &s, const uint8_t *nonce, uint32_t nonceLength, const uint8_
   ghash_padded(s, c.ghashState, aad, aadLength);
 }
 
+// The whole blocks of a piece that starts on a block boundary (no keystream
+// or GHASH input left over) through the stitched kernel, where it runs and
+// the wide engines would not do better; returns the bytes done.
+uint32_t stitched(GcmState &s, uint8_t *data, uint32_t length, bool encrypt) {
+  GcmContext &c = s.pub;
+  if (length < 16 || c.ctr.keystreamOffset != 0 || c.pendingCount != 0) return 0;
+  const cipher::Kernels &k = cipher::kernels();
+  const auto text = cipher::kernel(k.gcmText);
+  if (text == nullptr) return 0;
+  if (length >= 512 && cipher::kernel(k.ctr32Wide) != nullptr && cipher::kernel(k.ghashWide) != nullptr) return 0;
+  ensure_powers(s, k);
+  const uint32_t whole = length & ~15u;
+  text(s.aesKeys, c.ctr.aes.rounds, s.hpow, c.ghashState, c.ctr.counterBlock, data, data, whole / 16, encrypt);
+  c.textLength += whole;
+  return whole;
+}
+
 void encrypt_text(GcmState &s, uint8_t *data, uint32_t length) {
-  for (uint32_t done = 0; done < length;) {
+  for (uint32_t done = stitched(s, data, length, true); done < length;) {
     const uint32_t piece = std::min(length - done, kChunk);
     ctr(s.pub, data + done, piece);
     s.pub.textLength += piece;
@@ -202,7 +227,7 @@ void encrypt_text(GcmState &s, uint8_t *data, uint32_t length) {
 }
 
 void decrypt_text(GcmState &s, uint8_t *data, uint32_t length) {
-  for (uint32_t done = 0; done < length;) {
+  for (uint32_t done = stitched(s, data, length, false); done < length;) {
     const uint32_t piece = std::min(length - done, kChunk);
     s.pub.textLength += piece;
     absorb(s, data + done, piece);

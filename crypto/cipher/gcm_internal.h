@@ -17,6 +17,9 @@ struct GcmState {
   alignas(16) uint8_t hpow[kPowers][16];
   // The same powers from H^16 down to H^1: four to a 512-bit register.
   alignas(16) uint8_t hrev[kPowers][16];
+  // The round keys as the AES instructions take them (each schedule word
+  // big-endian), laid out once when the context is keyed.
+  alignas(16) uint8_t aesKeys[15][16];
   uint32_t powersReady;
 };
 

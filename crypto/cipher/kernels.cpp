@@ -45,6 +45,7 @@ void fill_kernels() {
   set<Kernels::Ghash>(k.ghash, clmul ? gcm::clmul::ghash : nullptr);
   set<Kernels::Ghash>(k.ghashWide, clmul && gcm::vpclmul::available() ? gcm::vpclmul::ghash : nullptr);
   set<Kernels::Powers>(k.ghashPowers, clmul ? gcm::clmul::init_powers : nullptr);
+  set<Kernels::GcmText>(k.gcmText, clmul && ni ? aes::ni::gcm_blocks : nullptr);
   g_kernelsReady.store(true, std::memory_order_release);
 }
 

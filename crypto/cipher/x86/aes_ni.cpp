@@ -8,8 +8,10 @@
 #include <cstring>
 
 #include "crypto/cipher/internal.h"
+#include "crypto/cipher/x86/clmul.h"
 
 #define KEL_NI __attribute__((target("aes,ssse3,sse4.1")))
+#define KEL_NI_CLMUL __attribute__((target("aes,pclmul,ssse3,sse4.1")))
 
 namespace kel::aes::ni {
 namespace {
@@ -54,13 +56,19 @@ KEL_NI inline __m128i dec1(const Keys &keys, __m128i b) {
 }
 
 template <bool kEncrypt>
-KEL_NI inline void round8(__m128i *b, __m128i k) {
+KEL_NI inline void round8(__m128i *b, const __m128i &k) {
   _Pragma("GCC unroll 8")
   for (int j = 0; j < 8; ++j) b[j] = kEncrypt ? _mm_aesenc_si128(b[j], k) : _mm_aesdec_si128(b[j], k);
 }
 
-template <bool kEncrypt>
-KEL_NI inline void crypt8(const Keys &keys, __m128i *b) {
+// Round keys already in instruction byte order, read where they lie.
+struct KeyRef {
+  const __m128i *k;
+  int nr;
+};
+
+template <bool kEncrypt, class K = Keys>
+KEL_NI inline void crypt8(const K &keys, __m128i *b) {
   _Pragma("GCC unroll 8")
   for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], keys.k[0]);
   for (int r = 1; r < keys.nr; ++r) round8<kEncrypt>(b, keys.k[r]);
@@ -397,35 +405,22 @@ KEL_NI inline __m128i mul_alpha(__m128i t) {
   return _mm_xor_si128(_mm_slli_epi32(t, 1), _mm_and_si128(carries, _mm_set_epi32(1, 1, 1, 0x87)));
 }
 
-// T * alpha^K (1 <= K <= 57) in one step: a K-bit shift of the 128-bit
-// little-endian number, the K bits leaving the top multiplied by 0x87.
-template <int K>
-KEL_NI inline __m128i mul_alpha_k(__m128i t) {
-  const __m128i carries = _mm_shuffle_epi32(_mm_srli_epi64(t, 64 - K), 0x4E);  // swap the halves
-  const __m128i lowMask = _mm_set_epi64x(0, -1);
-  const __m128i fromTop = _mm_and_si128(carries, lowMask);
-  const __m128i fromLow = _mm_andnot_si128(lowMask, carries);
-  const __m128i reduced = _mm_xor_si128(_mm_xor_si128(fromTop, _mm_slli_epi64(fromTop, 1)),
-                                        _mm_xor_si128(_mm_slli_epi64(fromTop, 2), _mm_slli_epi64(fromTop, 7)));
-  return _mm_xor_si128(_mm_slli_epi64(t, K), _mm_xor_si128(reduced, fromLow));
-}
-
 template <bool kEncrypt>
 KEL_NI void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
   Keys keys;
   load_keys(keys, ctx.roundKeys, ctx.rounds);
   __m128i t = loadu(T);
   for (; n >= 8; n -= 8, data += 128) {
-    // The eight tweaks straight from t, side by side.
-    const __m128i tw[8] = {t,                 mul_alpha_k<1>(t), mul_alpha_k<2>(t), mul_alpha_k<3>(t),
-                           mul_alpha_k<4>(t), mul_alpha_k<5>(t), mul_alpha_k<6>(t), mul_alpha_k<7>(t)};
-    t = mul_alpha_k<8>(t);
-    __m128i b[8];
-    _Pragma("GCC unroll 8")
-    for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(loadu(data + 16 * j), tw[j]);
+    // Each tweak one doubling after the last (five instructions); they run
+    // ahead of the rounds.
+    __m128i tw[8], b[8];
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) {
+      tw[j] = t;
+      t = mul_alpha(t);
+      b[j] = _mm_xor_si128(loadu(data + 16 * j), tw[j]);
+    }
     crypt8<kEncrypt>(keys, b);
-    _Pragma("GCC unroll 8")
-    for (int j = 0; j < 8; ++j) storeu(data + 16 * j, _mm_xor_si128(b[j], tw[j]));
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(data + 16 * j, _mm_xor_si128(b[j], tw[j]));
   }
   for (; n > 0; --n, data += 16) {
     const __m128i b = _mm_xor_si128(loadu(data), t);
@@ -443,6 +438,112 @@ void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t 
     xts<true>(dataKey, T, data, n);
   else
     xts<false>(dataKey, T, data, n);
+}
+
+namespace {
+
+namespace gf = gcm::clmul;
+
+// The counter byte-reversed, so that a 32-bit add counts its big-endian low
+// word and wraps it as GCM's increment does.
+struct Counter32 {
+  __m128i rev, v, one;
+  KEL_NI explicit Counter32(const uint8_t block[16])
+      : rev(_mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)),
+        v(_mm_shuffle_epi8(loadu(block), rev)),
+        one(_mm_set_epi32(0, 0, 0, 1)) {}
+  KEL_NI __m128i next() {
+    const __m128i c = _mm_shuffle_epi8(v, rev);
+    v = _mm_add_epi32(v, one);
+    return c;
+  }
+  KEL_NI void store(uint8_t block[16]) const { storeu(block, _mm_shuffle_epi8(v, rev)); }
+};
+
+// Eight counter blocks through all rounds into keystream, with the eight
+// ciphertext blocks at g absorbed into x beside them, one block per round
+// and the reduction in the ninth: the AES and the carry-less units work side
+// by side.
+KEL_NI_CLMUL inline __m128i stitch8(const KeyRef &keys, __m128i *b, const uint8_t (*hpow)[16], __m128i x,
+                                    const uint8_t *g) {
+  __m128i lo = _mm_setzero_si128(), mid = lo, hi = lo;
+  _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], keys.k[0]);
+  _Pragma("GCC unroll 8") for (int r = 1; r <= 8; ++r) {
+    round8<true>(b, keys.k[r]);
+    gf::mul_block(hpow, g, r - 1, 8, x, lo, mid, hi);
+  }
+  x = gf::reduce(lo, mid, hi);
+  for (int r = 9; r < keys.nr; ++r) round8<true>(b, keys.k[r]);
+  _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_aesenclast_si128(b[j], keys.k[keys.nr]);
+  return x;
+}
+
+// The last N (< 8) blocks: GHASH of the ciphertext, read before it is
+// written when decrypting, and N counter blocks side by side.
+template <bool kEncrypt, int N>
+KEL_NI_CLMUL inline __m128i gcm_tail(const KeyRef &keys, Counter32 &ctr, const uint8_t (*hpow)[16], __m128i x,
+                                     const uint8_t *in, uint8_t *out) {
+  if (!kEncrypt) x = gf::fold(hpow, x, in, N);
+  __m128i b[N];
+  _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) b[j] = _mm_xor_si128(ctr.next(), keys.k[0]);
+  for (int r = 1; r < keys.nr; ++r) {
+    _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) b[j] = _mm_aesenc_si128(b[j], keys.k[r]);
+  }
+  _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j)
+      storeu(out + 16 * j, _mm_xor_si128(_mm_aesenclast_si128(b[j], keys.k[keys.nr]), loadu(in + 16 * j)));
+  if (kEncrypt) x = gf::fold(hpow, x, out, N);
+  return x;
+}
+
+template <bool kEncrypt>
+KEL_NI_CLMUL void gcm(const KeyRef &keys, const uint8_t (*hpow)[16], uint32_t X[4], uint8_t counter[16],
+                      const uint8_t *in, uint8_t *out, size_t n) {
+  Counter32 ctr(counter);
+  __m128i x = gf::load_x(X);
+  __m128i b[8];
+  if (kEncrypt && n >= 8) {
+    // Encryption hashes each group's ciphertext while the next group runs
+    // through the rounds: the first group goes alone, the last is hashed alone.
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = ctr.next();
+    crypt8<true>(keys, b);
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+    const uint8_t *prev = out;
+    for (n -= 8, in += 128, out += 128; n >= 8; n -= 8, in += 128, out += 128) {
+      _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = ctr.next();
+      x = stitch8(keys, b, hpow, x, prev);
+      _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+      prev = out;
+    }
+    x = gf::fold(hpow, x, prev, 8);
+  }
+  for (; !kEncrypt && n >= 8; n -= 8, in += 128, out += 128) {
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = ctr.next();
+    x = stitch8(keys, b, hpow, x, in);
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+  }
+  switch (n) {  // the length is public
+    case 7: x = gcm_tail<kEncrypt, 7>(keys, ctr, hpow, x, in, out); break;
+    case 6: x = gcm_tail<kEncrypt, 6>(keys, ctr, hpow, x, in, out); break;
+    case 5: x = gcm_tail<kEncrypt, 5>(keys, ctr, hpow, x, in, out); break;
+    case 4: x = gcm_tail<kEncrypt, 4>(keys, ctr, hpow, x, in, out); break;
+    case 3: x = gcm_tail<kEncrypt, 3>(keys, ctr, hpow, x, in, out); break;
+    case 2: x = gcm_tail<kEncrypt, 2>(keys, ctr, hpow, x, in, out); break;
+    case 1: x = gcm_tail<kEncrypt, 1>(keys, ctr, hpow, x, in, out); break;
+    default: break;
+  }
+  gf::store_x(X, x);
+  ctr.store(counter);
+}
+
+}  // namespace
+
+void gcm_blocks(const uint8_t (*keys)[16], int nr, const uint8_t (*hpow)[16], uint32_t X[4], uint8_t counter[16],
+                const uint8_t *in, uint8_t *out, size_t n, bool encrypt) {
+  const KeyRef k{reinterpret_cast<const __m128i *>(keys), nr};
+  if (encrypt)
+    gcm<true>(k, hpow, X, counter, in, out, n);
+  else
+    gcm<false>(k, hpow, X, counter, in, out, n);
 }
 
 }  // namespace kel::aes::ni

@@ -31,4 +31,12 @@ void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uin
 
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
 
+// GCM's text over n whole blocks, in place or not: counter mode with the
+// 32-bit counter, stitched with GHASH of the ciphertext into X (GcmContext
+// order) by the byte-reflected powers hpow of H (x86/clmul.h). keys: the
+// nr + 1 round keys as the instructions take them (the schedule's words
+// big-endian), 16-byte aligned. Needs PCLMULQDQ besides AES-NI.
+void gcm_blocks(const uint8_t (*keys)[16], int nr, const uint8_t (*hpow)[16], uint32_t X[4], uint8_t counter[16],
+                const uint8_t *in, uint8_t *out, size_t n, bool encrypt);
+
 }  // namespace kel::aes::ni

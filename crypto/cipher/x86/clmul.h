@@ -1,0 +1,86 @@
+// Carry-less multiplication in GHASH's field, shared by the GHASH kernels
+// (ghash_clmul.cpp) and the stitched GCM kernel (aes_ni.cpp). Blocks are
+// byte-reflected so that the carry-less product of two field elements is the
+// 256-bit product shifted by one bit; products are summed unreduced and
+// reduced once (the aggregated method of Gueron and Kounavis).
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#define KEL_CLMUL __attribute__((target("pclmul,ssse3,sse4.1")))
+
+namespace kel::gcm::clmul {
+
+KEL_CLMUL inline __m128i rev_mask() { return _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15); }
+
+// Accumulates the unreduced product a*b into lo, mid, hi.
+KEL_CLMUL inline void mul_acc(__m128i a, __m128i b, __m128i &lo, __m128i &mid, __m128i &hi) {
+  lo = _mm_xor_si128(lo, _mm_clmulepi64_si128(a, b, 0x00));
+  hi = _mm_xor_si128(hi, _mm_clmulepi64_si128(a, b, 0x11));
+  mid = _mm_xor_si128(mid, _mm_xor_si128(_mm_clmulepi64_si128(a, b, 0x10), _mm_clmulepi64_si128(a, b, 0x01)));
+}
+
+// Folds the middle term, shifts the 256-bit product left by one bit and
+// reduces it modulo x^128 + x^7 + x^2 + x + 1 (reflected).
+KEL_CLMUL inline __m128i reduce(__m128i lo, __m128i mid, __m128i hi) {
+  lo = _mm_xor_si128(lo, _mm_slli_si128(mid, 8));
+  hi = _mm_xor_si128(hi, _mm_srli_si128(mid, 8));
+  __m128i t7 = _mm_srli_epi32(lo, 31), t8 = _mm_srli_epi32(hi, 31);
+  lo = _mm_slli_epi32(lo, 1);
+  hi = _mm_slli_epi32(hi, 1);
+  const __m128i t9 = _mm_srli_si128(t7, 12);
+  t8 = _mm_slli_si128(t8, 4);
+  t7 = _mm_slli_si128(t7, 4);
+  lo = _mm_or_si128(lo, t7);
+  hi = _mm_or_si128(_mm_or_si128(hi, t8), t9);
+  t7 = _mm_xor_si128(_mm_xor_si128(_mm_slli_epi32(lo, 31), _mm_slli_epi32(lo, 30)), _mm_slli_epi32(lo, 25));
+  t8 = _mm_srli_si128(t7, 4);
+  t7 = _mm_slli_si128(t7, 12);
+  lo = _mm_xor_si128(lo, t7);
+  __m128i t2 = _mm_xor_si128(_mm_xor_si128(_mm_srli_epi32(lo, 1), _mm_srli_epi32(lo, 2)), _mm_srli_epi32(lo, 7));
+  t2 = _mm_xor_si128(t2, t8);
+  lo = _mm_xor_si128(lo, t2);
+  return _mm_xor_si128(hi, lo);
+}
+
+KEL_CLMUL inline __m128i gfmul(__m128i a, __m128i b) {
+  __m128i lo = _mm_setzero_si128(), mid = lo, hi = lo;
+  mul_acc(a, b, lo, mid, hi);
+  return reduce(lo, mid, hi);
+}
+
+// X is four big-endian words, most significant first; the byte-reflected
+// register is those words in reverse order (each word's bytes are already
+// least significant first in memory).
+KEL_CLMUL inline __m128i load_x(const uint32_t X[4]) {
+  return _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(X)), 0x1B);
+}
+
+KEL_CLMUL inline void store_x(uint32_t X[4], __m128i x) {
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(X), _mm_shuffle_epi32(x, 0x1B));
+}
+
+KEL_CLMUL inline __m128i power(const uint8_t hpow[][16], int i) {
+  return _mm_load_si128(reinterpret_cast<const __m128i *>(hpow[i - 1]));
+}
+
+// Block j of n (1 <= n <= 16) of data, byte-reflected, times H^(n-j),
+// accumulated unreduced; the first block carries x.
+KEL_CLMUL inline void mul_block(const uint8_t hpow[][16], const uint8_t *data, int j, int n, __m128i x,
+                                __m128i &lo, __m128i &mid, __m128i &hi) {
+  __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 16 * j)), rev_mask());
+  if (j == 0) b = _mm_xor_si128(b, x);
+  mul_acc(b, power(hpow, n - j), lo, mid, hi);
+}
+
+// x after absorbing n blocks (1 <= n <= 16): one reduction for all of them.
+KEL_CLMUL inline __m128i fold(const uint8_t hpow[][16], __m128i x, const uint8_t *data, int n) {
+  __m128i lo = _mm_setzero_si128(), mid = lo, hi = lo;
+  for (int j = 0; j < n; ++j) mul_block(hpow, data, j, n, x, lo, mid, hi);
+  return reduce(lo, mid, hi);
+}
+
+}  // namespace kel::gcm::clmul
