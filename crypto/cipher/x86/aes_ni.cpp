@@ -55,8 +55,17 @@ KEL_NI inline __m128i dec1(const Keys &keys, __m128i b) {
   return _mm_aesdeclast_si128(b, keys.k[keys.nr]);
 }
 
+// A round key in a register: the compiler would otherwise fold it into
+// each of the eight instructions as a memory operand, eight loads a round
+// where one does.
+KEL_NI inline __m128i in_reg(__m128i k) {
+  __asm__("" : "+x"(k));
+  return k;
+}
+
 template <bool kEncrypt>
-KEL_NI inline void round8(__m128i *b, const __m128i &k) {
+KEL_NI inline void round8(__m128i *b, __m128i key) {
+  const __m128i k = in_reg(key);
   _Pragma("GCC unroll 8")
   for (int j = 0; j < 8; ++j) b[j] = kEncrypt ? _mm_aesenc_si128(b[j], k) : _mm_aesdec_si128(b[j], k);
 }
@@ -69,12 +78,13 @@ struct KeyRef {
 
 template <bool kEncrypt, class K = Keys>
 KEL_NI inline void crypt8(const K &keys, __m128i *b) {
+  const __m128i first = in_reg(keys.k[0]);
   _Pragma("GCC unroll 8")
-  for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], keys.k[0]);
+  for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], first);
   for (int r = 1; r < keys.nr; ++r) round8<kEncrypt>(b, keys.k[r]);
+  const __m128i last = in_reg(keys.k[keys.nr]);
   _Pragma("GCC unroll 8")
-  for (int j = 0; j < 8; ++j)
-    b[j] = kEncrypt ? _mm_aesenclast_si128(b[j], keys.k[keys.nr]) : _mm_aesdeclast_si128(b[j], keys.k[keys.nr]);
+  for (int j = 0; j < 8; ++j) b[j] = kEncrypt ? _mm_aesenclast_si128(b[j], last) : _mm_aesdeclast_si128(b[j], last);
 }
 
 KEL_NI inline __m128i loadu(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
@@ -405,23 +415,38 @@ KEL_NI inline __m128i mul_alpha(__m128i t) {
   return _mm_xor_si128(_mm_slli_epi32(t, 1), _mm_and_si128(carries, _mm_set_epi32(1, 1, 1, 0x87)));
 }
 
+// T * alpha^8: a byte shift, the byte leaving the top multiplied by 0x87
+// carry-less. Shifts and PCLMULQDQ run beside the AES units.
+KEL_NI_CLMUL inline __m128i mul_alpha8(__m128i t) {
+  return _mm_xor_si128(_mm_slli_si128(t, 1),
+                       _mm_clmulepi64_si128(_mm_srli_si128(t, 15), _mm_cvtsi32_si128(0x87), 0x00));
+}
+
+// Eight blocks a pass, each block's tweak eight doublings after the one it
+// had in the last pass.
 template <bool kEncrypt>
-KEL_NI void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
+KEL_NI_CLMUL void xts8(const Keys &keys, __m128i &t, uint8_t *&data, size_t &n) {
+  __m128i tw[8];
+  tw[0] = t;
+  _Pragma("GCC unroll 7") for (int j = 1; j < 8; ++j) tw[j] = mul_alpha(tw[j - 1]);
+  for (; n >= 8; n -= 8, data += 128) {
+    __m128i b[8];
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(loadu(data + 16 * j), tw[j]);
+    crypt8<kEncrypt>(keys, b);
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) {
+      storeu(data + 16 * j, _mm_xor_si128(b[j], tw[j]));
+      tw[j] = mul_alpha8(tw[j]);
+    }
+  }
+  t = tw[0];
+}
+
+template <bool kEncrypt>
+KEL_NI_CLMUL void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
   Keys keys;
   load_keys(keys, ctx.roundKeys, ctx.rounds);
   __m128i t = loadu(T);
-  for (; n >= 8; n -= 8, data += 128) {
-    // Each tweak one doubling after the last (five instructions); they run
-    // ahead of the rounds.
-    __m128i tw[8], b[8];
-    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) {
-      tw[j] = t;
-      t = mul_alpha(t);
-      b[j] = _mm_xor_si128(loadu(data + 16 * j), tw[j]);
-    }
-    crypt8<kEncrypt>(keys, b);
-    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(data + 16 * j, _mm_xor_si128(b[j], tw[j]));
-  }
+  if (n >= 8) xts8<kEncrypt>(keys, t, data, n);
   for (; n > 0; --n, data += 16) {
     const __m128i b = _mm_xor_si128(loadu(data), t);
     storeu(data, _mm_xor_si128(kEncrypt ? enc1(keys, b) : dec1(keys, b), t));
@@ -467,14 +492,16 @@ struct Counter32 {
 KEL_NI_CLMUL inline __m128i stitch8(const KeyRef &keys, __m128i *b, const uint8_t (*hpow)[16], __m128i x,
                                     const uint8_t *g) {
   __m128i lo = _mm_setzero_si128(), mid = lo, hi = lo;
-  _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], keys.k[0]);
+  const __m128i first = in_reg(keys.k[0]);
+  _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], first);
   _Pragma("GCC unroll 8") for (int r = 1; r <= 8; ++r) {
     round8<true>(b, keys.k[r]);
     gf::mul_block(hpow, g, r - 1, 8, x, lo, mid, hi);
   }
   x = gf::reduce(lo, mid, hi);
   for (int r = 9; r < keys.nr; ++r) round8<true>(b, keys.k[r]);
-  _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_aesenclast_si128(b[j], keys.k[keys.nr]);
+  const __m128i last = in_reg(keys.k[keys.nr]);
+  _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_aesenclast_si128(b[j], last);
   return x;
 }
 
