@@ -497,6 +497,9 @@ KEL_NI_CLMUL inline __m128i stitch8(const KeyRef &keys, __m128i *b, const uint8_
   _Pragma("GCC unroll 8") for (int r = 1; r <= 8; ++r) {
     round8<true>(b, keys.k[r]);
     gf::mul_block(hpow, g, r - 1, 8, x, lo, mid, hi);
+    // Summed here: left to itself the compiler keeps all 32 products for
+    // the end and spills them.
+    __asm__("" : "+x"(lo), "+x"(mid), "+x"(hi));
   }
   x = gf::reduce(lo, mid, hi);
   for (int r = 9; r < keys.nr; ++r) round8<true>(b, keys.k[r]);

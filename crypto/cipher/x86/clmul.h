@@ -23,27 +23,27 @@ KEL_CLMUL inline void mul_acc(__m128i a, __m128i b, __m128i &lo, __m128i &mid, _
   mid = _mm_xor_si128(mid, _mm_xor_si128(_mm_clmulepi64_si128(a, b, 0x10), _mm_clmulepi64_si128(a, b, 0x01)));
 }
 
-// Folds the middle term, shifts the 256-bit product left by one bit and
-// reduces it modulo x^128 + x^7 + x^2 + x + 1 (reflected).
+// Folds the middle term and reduces the 256-bit product modulo
+// x^128 + x^7 + x^2 + x + 1 (reflected) with two carry-less multiplications
+// by the polynomial's low terms. One factor is "twisted" (times x, see
+// twist()), which absorbs the one-bit offset of the reflected product.
 KEL_CLMUL inline __m128i reduce(__m128i lo, __m128i mid, __m128i hi) {
   lo = _mm_xor_si128(lo, _mm_slli_si128(mid, 8));
   hi = _mm_xor_si128(hi, _mm_srli_si128(mid, 8));
-  __m128i t7 = _mm_srli_epi32(lo, 31), t8 = _mm_srli_epi32(hi, 31);
-  lo = _mm_slli_epi32(lo, 1);
-  hi = _mm_slli_epi32(hi, 1);
-  const __m128i t9 = _mm_srli_si128(t7, 12);
-  t8 = _mm_slli_si128(t8, 4);
-  t7 = _mm_slli_si128(t7, 4);
-  lo = _mm_or_si128(lo, t7);
-  hi = _mm_or_si128(_mm_or_si128(hi, t8), t9);
-  t7 = _mm_xor_si128(_mm_xor_si128(_mm_slli_epi32(lo, 31), _mm_slli_epi32(lo, 30)), _mm_slli_epi32(lo, 25));
-  t8 = _mm_srli_si128(t7, 4);
-  t7 = _mm_slli_si128(t7, 12);
-  lo = _mm_xor_si128(lo, t7);
-  __m128i t2 = _mm_xor_si128(_mm_xor_si128(_mm_srli_epi32(lo, 1), _mm_srli_epi32(lo, 2)), _mm_srli_epi32(lo, 7));
-  t2 = _mm_xor_si128(t2, t8);
-  lo = _mm_xor_si128(lo, t2);
+  const __m128i poly = _mm_set_epi64x(static_cast<long long>(0xC200000000000000ull), 0);
+  lo = _mm_xor_si128(_mm_shuffle_epi32(lo, 0x4E), _mm_clmulepi64_si128(lo, poly, 0x10));
+  lo = _mm_xor_si128(_mm_shuffle_epi32(lo, 0x4E), _mm_clmulepi64_si128(lo, poly, 0x10));
   return _mm_xor_si128(hi, lo);
+}
+
+// h times x in the reflected field: a one-bit shift of the 128-bit value,
+// the polynomial folded in when a bit leaves the top (no branch: a mask).
+KEL_CLMUL inline __m128i twist(__m128i h) {
+  const __m128i top = _mm_shuffle_epi32(_mm_srai_epi32(h, 31), 0xFF);  // all ones when bit 127 is set
+  const __m128i carry = _mm_slli_si128(_mm_srli_epi64(h, 63), 8);      // bit 63 into bit 64
+  const __m128i shifted = _mm_or_si128(_mm_slli_epi64(h, 1), carry);
+  const __m128i poly = _mm_set_epi64x(static_cast<long long>(0xC200000000000000ull), 1);
+  return _mm_xor_si128(shifted, _mm_and_si128(top, poly));
 }
 
 KEL_CLMUL inline __m128i gfmul(__m128i a, __m128i b) {
@@ -67,6 +67,7 @@ KEL_CLMUL inline __m128i power(const uint8_t hpow[][16], int i) {
   return _mm_load_si128(reinterpret_cast<const __m128i *>(hpow[i - 1]));
 }
 
+// hpow holds the powers of H twisted (x86/ghash_clmul.cpp, init_powers).
 // Block j of n (1 <= n <= 16) of data, byte-reflected, times H^(n-j),
 // accumulated unreduced; the first block carries x.
 KEL_CLMUL inline void mul_block(const uint8_t hpow[][16], const uint8_t *data, int j, int n, __m128i x,

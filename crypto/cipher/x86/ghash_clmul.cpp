@@ -15,8 +15,10 @@ namespace kel::gcm::clmul {
 
 bool available() { return cpu::has(cpu::kPclmul | cpu::kSsse3 | cpu::kSse41); }
 
+// The powers twisted: gfmul(X, twist(H^i)) is X * H^i, and the product of
+// two twisted powers is the twisted product.
 KEL_CLMUL void init_powers(GcmState &s) {
-  const __m128i h = load_x(s.pub.table[8]);  // entry 8 is H
+  const __m128i h = twist(load_x(s.pub.table[8]));  // entry 8 is H
   __m128i p = h;
   for (int i = 0; i < kPowers; ++i) {
     _mm_store_si128(reinterpret_cast<__m128i *>(s.hpow[i]), p);
