@@ -76,19 +76,54 @@ struct KeyRef {
   int nr;
 };
 
+// Rounds 1 to nr of eight blocks whose first AddRoundKey is done.
 template <bool kEncrypt, class K = Keys>
-KEL_NI inline void crypt8(const K &keys, __m128i *b) {
-  const __m128i first = in_reg(keys.k[0]);
-  _Pragma("GCC unroll 8")
-  for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], first);
+KEL_NI inline void crypt8_from1(const K &keys, __m128i *b) {
   for (int r = 1; r < keys.nr; ++r) round8<kEncrypt>(b, keys.k[r]);
   const __m128i last = in_reg(keys.k[keys.nr]);
   _Pragma("GCC unroll 8")
   for (int j = 0; j < 8; ++j) b[j] = kEncrypt ? _mm_aesenclast_si128(b[j], last) : _mm_aesdeclast_si128(b[j], last);
 }
 
+template <bool kEncrypt, class K = Keys>
+KEL_NI inline void crypt8(const K &keys, __m128i *b) {
+  const __m128i first = in_reg(keys.k[0]);
+  _Pragma("GCC unroll 8")
+  for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], first);
+  crypt8_from1<kEncrypt>(keys, b);
+}
+
 KEL_NI inline __m128i loadu(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
 KEL_NI inline void storeu(uint8_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+
+// Eight counter blocks (32-bit big-endian counter in the last word) already
+// XORed with the first round key, kept in memory. A pass takes them and
+// rewrites only their last words for the next pass, from general registers:
+// the counter work stays off the AES units' ports, and the stores are long
+// done when the next pass loads the blocks.
+struct CounterBlocks8 {
+  alignas(16) uint8_t blk[8][16];
+  uint32_t c, k3;
+  KEL_NI CounterBlocks8(const uint8_t counter[16], __m128i k0) {
+    const __m128i base = _mm_xor_si128(loadu(counter), k0);
+    for (auto &b : blk) _mm_store_si128(reinterpret_cast<__m128i *>(b), base);
+    c = kel::load_be32(counter + 12);
+    k3 = __builtin_bswap32(static_cast<uint32_t>(_mm_extract_epi32(k0, 3)));
+    fill();
+  }
+  CounterBlocks8(const CounterBlocks8 &) = delete;
+  ~CounterBlocks8() { kel::mem::secure_zero(this, sizeof *this); }
+  void fill() {
+    _Pragma("GCC unroll 8") for (uint32_t j = 0; j < 8; ++j) kel::store_be32(blk[j] + 12, (c + j) ^ k3);
+  }
+  KEL_NI void take(__m128i *b) {
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_load_si128(reinterpret_cast<const __m128i *>(blk[j]));
+    c += 8;
+    fill();
+  }
+  // The next counter into the caller's block.
+  void store(uint8_t counter[16]) const { kel::store_be32(counter + 12, c); }
+};
 
 // The serial modes keep the whole schedule in registers: one instantiation
 // per round count, the rounds unrolled.
@@ -285,16 +320,17 @@ KEL_NI void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t 
   const __m128i rev = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   __m128i ctr = _mm_shuffle_epi8(loadu(counter), rev);
   const __m128i one = _mm_set_epi32(0, 0, 0, 1);
-  for (; n >= 8; n -= 8, in += 128, out += 128) {
-    __m128i b[8];
-    _Pragma("GCC unroll 8")
-    for (int j = 0; j < 8; ++j) {
-      b[j] = _mm_shuffle_epi8(ctr, rev);
-      ctr = _mm_add_epi32(ctr, one);
+  if (n >= 8) {
+    CounterBlocks8 blocks(counter, keys.k[0]);
+    for (; n >= 8; n -= 8, in += 128, out += 128) {
+      __m128i b[8];
+      blocks.take(b);
+      crypt8_from1<true>(keys, b);
+      _Pragma("GCC unroll 8")
+      for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
     }
-    crypt8<true>(keys, b);
-    _Pragma("GCC unroll 8")
-    for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+    blocks.store(counter);
+    ctr = _mm_shuffle_epi8(loadu(counter), rev);
   }
   if (n >= 4) {  // a short message still runs four blocks side by side
     __m128i b[4];
@@ -485,15 +521,13 @@ struct Counter32 {
   KEL_NI void store(uint8_t block[16]) const { storeu(block, _mm_shuffle_epi8(v, rev)); }
 };
 
-// Eight counter blocks through all rounds into keystream, with the eight
-// ciphertext blocks at g absorbed into x beside them, one block per round
-// and the reduction in the ninth: the AES and the carry-less units work side
-// by side.
+// Eight counter blocks (XORed with the first round key) through the other
+// rounds into keystream, with the eight ciphertext blocks at g absorbed into
+// x beside them, one block per round and the reduction in the ninth: the AES
+// and the carry-less units work side by side.
 KEL_NI_CLMUL inline __m128i stitch8(const KeyRef &keys, __m128i *b, const uint8_t (*hpow)[16], __m128i x,
                                     const uint8_t *g) {
   __m128i lo = _mm_setzero_si128(), mid = lo, hi = lo;
-  const __m128i first = in_reg(keys.k[0]);
-  _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], first);
   _Pragma("GCC unroll 8") for (int r = 1; r <= 8; ++r) {
     round8<true>(b, keys.k[r]);
     gf::mul_block(hpow, g, r - 1, 8, x, lo, mid, hi);
@@ -528,29 +562,34 @@ KEL_NI_CLMUL inline __m128i gcm_tail(const KeyRef &keys, Counter32 &ctr, const u
 template <bool kEncrypt>
 KEL_NI_CLMUL void gcm(const KeyRef &keys, const uint8_t (*hpow)[16], uint32_t X[4], uint8_t counter[16],
                       const uint8_t *in, uint8_t *out, size_t n) {
-  Counter32 ctr(counter);
   __m128i x = gf::load_x(X);
-  __m128i b[8];
-  if (kEncrypt && n >= 8) {
-    // Encryption hashes each group's ciphertext while the next group runs
-    // through the rounds: the first group goes alone, the last is hashed alone.
-    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = ctr.next();
-    crypt8<true>(keys, b);
-    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
-    const uint8_t *prev = out;
-    for (n -= 8, in += 128, out += 128; n >= 8; n -= 8, in += 128, out += 128) {
-      _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = ctr.next();
-      x = stitch8(keys, b, hpow, x, prev);
+  if (n >= 8) {
+    CounterBlocks8 blocks(counter, keys.k[0]);
+    __m128i b[8];
+    if (kEncrypt) {
+      // Encryption hashes each group's ciphertext while the next group runs
+      // through the rounds: the first group goes alone, the last is hashed
+      // alone.
+      blocks.take(b);
+      crypt8_from1<true>(keys, b);
       _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
-      prev = out;
+      const uint8_t *prev = out;
+      for (n -= 8, in += 128, out += 128; n >= 8; n -= 8, in += 128, out += 128) {
+        blocks.take(b);
+        x = stitch8(keys, b, hpow, x, prev);
+        _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+        prev = out;
+      }
+      x = gf::fold(hpow, x, prev, 8);
     }
-    x = gf::fold(hpow, x, prev, 8);
+    for (; !kEncrypt && n >= 8; n -= 8, in += 128, out += 128) {
+      blocks.take(b);
+      x = stitch8(keys, b, hpow, x, in);
+      _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+    }
+    blocks.store(counter);
   }
-  for (; !kEncrypt && n >= 8; n -= 8, in += 128, out += 128) {
-    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = ctr.next();
-    x = stitch8(keys, b, hpow, x, in);
-    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
-  }
+  Counter32 ctr(counter);
   switch (n) {  // the length is public
     case 7: x = gcm_tail<kEncrypt, 7>(keys, ctr, hpow, x, in, out); break;
     case 6: x = gcm_tail<kEncrypt, 6>(keys, ctr, hpow, x, in, out); break;
