@@ -130,6 +130,7 @@ struct Kernels {
   using Powers = void (*)(gcm::GcmState &);
   using GcmText = void (*)(const uint8_t (*)[16], int, const uint8_t (*)[16], uint32_t *, uint8_t *,
                            const uint8_t *, uint8_t *, size_t, bool);
+  using GcmStart = void (*)(const uint8_t (*)[16], int, const uint8_t *, uint8_t *, uint8_t (*)[16]);
 
   std::atomic<KeySetup> keySetupEnc, keySetupDec;
   std::atomic<Block> encryptBlock, decryptBlock;
@@ -142,6 +143,7 @@ struct Kernels {
   std::atomic<Ghash> ghash, ghashWide;
   std::atomic<Powers> ghashPowers;
   std::atomic<GcmText> gcmText;  // AES-NI with PCLMULQDQ, stitched
+  std::atomic<GcmStart> gcmStart;
 };
 extern Kernels g_kernels;
 extern std::atomic<bool> g_kernelsReady;

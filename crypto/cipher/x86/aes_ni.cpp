@@ -509,10 +509,11 @@ namespace gf = gcm::clmul;
 // word and wraps it as GCM's increment does.
 struct Counter32 {
   __m128i rev, v, one;
-  KEL_NI explicit Counter32(const uint8_t block[16])
+  KEL_NI explicit Counter32(__m128i block)
       : rev(_mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)),
-        v(_mm_shuffle_epi8(loadu(block), rev)),
+        v(_mm_shuffle_epi8(block, rev)),
         one(_mm_set_epi32(0, 0, 0, 1)) {}
+  KEL_NI explicit Counter32(const uint8_t block[16]) : Counter32(loadu(block)) {}
   KEL_NI __m128i next() {
     const __m128i c = _mm_shuffle_epi8(v, rev);
     v = _mm_add_epi32(v, one);
@@ -542,6 +543,16 @@ KEL_NI_CLMUL inline __m128i stitch8(const KeyRef &keys, __m128i *b, const uint8_
   return x;
 }
 
+// The keystream of N counter blocks, side by side.
+template <int N>
+KEL_NI inline void counter_blocks(const KeyRef &keys, Counter32 &ctr, __m128i *b) {
+  _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) b[j] = _mm_xor_si128(ctr.next(), keys.k[0]);
+  for (int r = 1; r < keys.nr; ++r) {
+    _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) b[j] = _mm_aesenc_si128(b[j], keys.k[r]);
+  }
+  _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) b[j] = _mm_aesenclast_si128(b[j], keys.k[keys.nr]);
+}
+
 // The last N (< 8) blocks: GHASH of the ciphertext, read before it is
 // written when decrypting, and N counter blocks side by side.
 template <bool kEncrypt, int N>
@@ -549,12 +560,8 @@ KEL_NI_CLMUL inline __m128i gcm_tail(const KeyRef &keys, Counter32 &ctr, const u
                                      const uint8_t *in, uint8_t *out) {
   if (!kEncrypt) x = gf::fold(hpow, x, in, N);
   __m128i b[N];
-  _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) b[j] = _mm_xor_si128(ctr.next(), keys.k[0]);
-  for (int r = 1; r < keys.nr; ++r) {
-    _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) b[j] = _mm_aesenc_si128(b[j], keys.k[r]);
-  }
-  _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j)
-      storeu(out + 16 * j, _mm_xor_si128(_mm_aesenclast_si128(b[j], keys.k[keys.nr]), loadu(in + 16 * j)));
+  counter_blocks<N>(keys, ctr, b);
+  _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
   if (kEncrypt) x = gf::fold(hpow, x, out, N);
   return x;
 }
@@ -605,6 +612,17 @@ KEL_NI_CLMUL void gcm(const KeyRef &keys, const uint8_t (*hpow)[16], uint32_t X[
 }
 
 }  // namespace
+
+KEL_NI void gcm_start(const uint8_t (*keys)[16], int nr, const uint8_t j0[16], uint8_t mask[16], uint8_t ks[4][16]) {
+  const KeyRef k{reinterpret_cast<const __m128i *>(keys), nr};
+  // J0 in two halves, as it was written.
+  Counter32 ctr(_mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(j0)),
+                                   _mm_loadl_epi64(reinterpret_cast<const __m128i *>(j0 + 8))));
+  __m128i b[5];
+  counter_blocks<5>(k, ctr, b);
+  storeu(mask, b[0]);
+  _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) storeu(ks[j], b[j + 1]);
+}
 
 void gcm_blocks(const uint8_t (*keys)[16], int nr, const uint8_t (*hpow)[16], uint32_t X[4], uint8_t counter[16],
                 const uint8_t *in, uint8_t *out, size_t n, bool encrypt) {
