@@ -215,8 +215,8 @@ void start(GcmState &s, const uint8_t *nonce, uint32_t nonceLength, const uint8_
 // A piece that starts on a block boundary (no keystream or GHASH input left
 // over) on the AES-NI path: first the keystream computed beside the tag mask
 // (a short message needs no other AES pass), then whole blocks through the
-// stitched kernel unless the wide engines would do better. Returns the
-// bytes done; the rest takes the general path.
+// stitched kernels, the wide one for runs of 16 blocks. Returns the bytes
+// done; the rest takes the general path.
 uint32_t stitched(GcmState &s, uint8_t *data, uint32_t length, bool encrypt) {
   GcmContext &c = s.pub;
   uint32_t avail = s.ksAvail;  // kept only while the blocks stay in step with the counter
@@ -235,9 +235,17 @@ uint32_t stitched(GcmState &s, uint8_t *data, uint32_t length, bool encrypt) {
     if (encrypt) ghash_blocks(s, c.ghashState, data, done / 16);
     avail -= done / 16;
   }
-  const uint32_t whole = (length - done) / 16;
+  uint32_t whole = (length - done) / 16;
   if (whole != 0) {
-    if (whole < 32 || cipher::kernel(k.ctr32Wide) == nullptr || cipher::kernel(k.ghashWide) == nullptr) {
+    const auto wide = cipher::kernel(k.gcmTextWide);
+    if (wide != nullptr && whole >= 16) {
+      const uint32_t run = whole & ~15u;
+      wide(s.aesKeys, c.ctr.aes.rounds, s.hrev, c.ghashState, c.ctr.counterBlock, data + done, data + done, run,
+           encrypt);
+      done += 16 * run;
+      whole -= run;
+    }
+    if (whole != 0) {
       text(s.aesKeys, c.ctr.aes.rounds, s.hpow, c.ghashState, c.ctr.counterBlock, data + done, data + done, whole,
            encrypt);
       done += 16 * whole;

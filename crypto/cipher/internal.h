@@ -142,7 +142,7 @@ struct Kernels {
   std::atomic<Xts> xts, xtsWide;
   std::atomic<Ghash> ghash, ghashWide;
   std::atomic<Powers> ghashPowers;
-  std::atomic<GcmText> gcmText;  // AES-NI with PCLMULQDQ, stitched
+  std::atomic<GcmText> gcmText, gcmTextWide;  // AES-NI with PCLMULQDQ, VAES with VPCLMULQDQ: stitched
   std::atomic<GcmStart> gcmStart;
 };
 extern Kernels g_kernels;

@@ -46,6 +46,8 @@ void fill_kernels() {
   set<Kernels::Ghash>(k.ghashWide, clmul && gcm::vpclmul::available() ? gcm::vpclmul::ghash : nullptr);
   set<Kernels::Powers>(k.ghashPowers, clmul ? gcm::clmul::init_powers : nullptr);
   set<Kernels::GcmText>(k.gcmText, clmul && ni ? aes::ni::gcm_blocks : nullptr);
+  set<Kernels::GcmText>(k.gcmTextWide,
+                        clmul && vaes && gcm::vpclmul::available() ? aes::vaes::gcm_blocks : nullptr);
   set<Kernels::GcmStart>(k.gcmStart, clmul && ni ? aes::ni::gcm_start : nullptr);
   g_kernelsReady.store(true, std::memory_order_release);
 }

@@ -84,4 +84,21 @@ KEL_CLMUL inline __m128i fold(const uint8_t hpow[][16], __m128i x, const uint8_t
   return reduce(lo, mid, hi);
 }
 
+#define KEL_VPCLMUL __attribute__((target("avx512f,avx512bw,avx512vl,vpclmulqdq,pclmul,ssse3,sse4.1")))
+
+// The sum of a 512-bit register's four 128-bit lanes.
+KEL_VPCLMUL inline __m128i fold_lanes(__m512i v) {
+  const __m256i h = _mm256_xor_si256(_mm512_castsi512_si256(v), _mm512_extracti64x4_epi64(v, 1));
+  return _mm_xor_si128(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
+}
+
+// Four blocks (one per lane) times the four powers in h, summed unreduced
+// lane by lane into lo, mid, hi.
+KEL_VPCLMUL inline void mul_acc4(__m512i b, __m512i h, __m512i &lo, __m512i &mid, __m512i &hi) {
+  lo = _mm512_xor_si512(lo, _mm512_clmulepi64_epi128(b, h, 0x00));
+  hi = _mm512_xor_si512(hi, _mm512_clmulepi64_epi128(b, h, 0x11));
+  mid = _mm512_xor_si512(mid, _mm512_xor_si512(_mm512_clmulepi64_epi128(b, h, 0x10),
+                                               _mm512_clmulepi64_epi128(b, h, 0x01)));
+}
+
 }  // namespace kel::gcm::clmul

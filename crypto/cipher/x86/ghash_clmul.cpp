@@ -44,21 +44,10 @@ KEL_CLMUL void ghash(const uint8_t hpow[kPowers][16], uint32_t X[4], const uint8
 
 namespace kel::gcm::vpclmul {
 
-#define KEL_VPCLMUL __attribute__((target("avx512f,avx512bw,avx512vl,vpclmulqdq,pclmul,ssse3,sse4.1")))
-
 bool available() {
   return cpu::has(cpu::kVpclmul | cpu::kAvx512f | cpu::kAvx512bw | cpu::kAvx512vl | cpu::kPclmul | cpu::kSsse3 |
                   cpu::kSse41);
 }
-
-namespace {
-
-KEL_VPCLMUL inline __m128i fold_lanes(__m512i v) {
-  const __m256i h = _mm256_xor_si256(_mm512_castsi512_si256(v), _mm512_extracti64x4_epi64(v, 1));
-  return _mm_xor_si128(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
-}
-
-}  // namespace
 
 // Sixteen blocks a pass: block i of the pass is multiplied by H^(16-i), four
 // to a register, and the sum is reduced once.
@@ -72,12 +61,9 @@ KEL_VPCLMUL void ghash(const uint8_t hrev[kPowers][16], uint32_t X[4], const uin
     _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) {
       __m512i b = _mm512_shuffle_epi8(_mm512_loadu_si512(data + 64 * j), rev);
       if (j == 0) b = _mm512_xor_si512(b, _mm512_zextsi128_si512(x));
-      lo = _mm512_xor_si512(lo, _mm512_clmulepi64_epi128(b, h[j], 0x00));
-      hi = _mm512_xor_si512(hi, _mm512_clmulepi64_epi128(b, h[j], 0x11));
-      mid = _mm512_xor_si512(mid, _mm512_xor_si512(_mm512_clmulepi64_epi128(b, h[j], 0x10),
-                                                   _mm512_clmulepi64_epi128(b, h[j], 0x01)));
+      clmul::mul_acc4(b, h[j], lo, mid, hi);
     }
-    x = clmul::reduce(fold_lanes(lo), fold_lanes(mid), fold_lanes(hi));
+    x = clmul::reduce(clmul::fold_lanes(lo), clmul::fold_lanes(mid), clmul::fold_lanes(hi));
   }
   clmul::store_x(X, x);
 }
