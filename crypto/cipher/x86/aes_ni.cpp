@@ -294,14 +294,18 @@ KEL_NI void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in
   load_keys(keys, ctx.roundKeys, ctx.rounds);
   __m128i prev = loadu(iv);
   for (; n >= 8; n -= 8, in += 128, out += 128) {
-    __m128i c[8], b[8];
+    __m128i b[8];
     _Pragma("GCC unroll 8")
-    for (int j = 0; j < 8; ++j) b[j] = c[j] = loadu(in + 16 * j);
+    for (int j = 0; j < 8; ++j) b[j] = loadu(in + 16 * j);
     crypt8<false>(keys, b);
-    storeu(out, _mm_xor_si128(b[0], prev));
+    // The chaining blocks are read again from the input rather than held in
+    // registers beside the eight blocks; last block first, so that in place
+    // each is read before it is overwritten.
+    const __m128i next = loadu(in + 112);
     _Pragma("GCC unroll 8")
-    for (int j = 1; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], c[j - 1]));
-    prev = c[7];
+    for (int j = 7; j >= 1; --j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * (j - 1))));
+    storeu(out, _mm_xor_si128(b[0], prev));
+    prev = next;
   }
   for (; n > 0; --n, in += 16, out += 16) {
     const __m128i c = loadu(in);
