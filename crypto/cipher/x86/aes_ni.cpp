@@ -481,12 +481,13 @@ KEL_NI_CLMUL void xts8(const Keys &keys, __m128i &t, uint8_t *&data, size_t &n) 
   t = tw[0];
 }
 
-template <bool kEncrypt>
+// kClmul: runs of eight blocks through xts8, else every block alone.
+template <bool kEncrypt, bool kClmul>
 KEL_NI_CLMUL void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
   Keys keys;
   load_keys(keys, ctx.roundKeys, ctx.rounds);
   __m128i t = loadu(T);
-  if (n >= 8) xts8<kEncrypt>(keys, t, data, n);
+  if (kClmul && n >= 8) xts8<kEncrypt>(keys, t, data, n);
   for (; n > 0; --n, data += 16) {
     const __m128i b = _mm_xor_si128(loadu(data), t);
     storeu(data, _mm_xor_si128(kEncrypt ? enc1(keys, b) : dec1(keys, b), t));
@@ -500,9 +501,16 @@ KEL_NI_CLMUL void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_
 
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
   if (encrypt)
-    xts<true>(dataKey, T, data, n);
+    xts<true, true>(dataKey, T, data, n);
   else
-    xts<false>(dataKey, T, data, n);
+    xts<false, true>(dataKey, T, data, n);
+}
+
+void xts_blocks_no_clmul(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
+  if (encrypt)
+    xts<true, false>(dataKey, T, data, n);
+  else
+    xts<false, false>(dataKey, T, data, n);
 }
 
 namespace {
