@@ -43,7 +43,7 @@ void fill_kernels() {
   set<Kernels::Xts>(k.xts, !ni      ? aes::table::xts_blocks
                           : clmul ? aes::ni::xts_blocks
                                   : aes::ni::xts_blocks_no_clmul);
-  set<Kernels::Xts>(k.xtsWide, vaes ? aes::vaes::xts_blocks : nullptr);
+  set<Kernels::Xts>(k.xtsWide, vaes && gcm::vpclmul::available() ? aes::vaes::xts_blocks : nullptr);
   set<Kernels::Ghash>(k.ghash, clmul ? gcm::clmul::ghash : nullptr);
   set<Kernels::Ghash>(k.ghashWide, clmul && gcm::vpclmul::available() ? gcm::vpclmul::ghash : nullptr);
   set<Kernels::Powers>(k.ghashPowers, clmul ? gcm::clmul::init_powers : nullptr);

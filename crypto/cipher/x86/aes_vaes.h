@@ -20,6 +20,7 @@ void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size
 void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n);
 void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n);
 void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t *in, uint8_t *out, size_t n);
+// Needs VPCLMULQDQ besides VAES.
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
 
 // GCM's text as aes::ni::gcm_blocks, sixteen blocks a pass (n a multiple of
