@@ -88,13 +88,22 @@ static_assert((0xFFFFFFFFull + 15) / 16 < (1ull << 32) - 1);
 // counter pass and the GHASH pass.
 constexpr uint32_t kChunk = 4096;
 
+// Steps the 32-bit counter by n blocks in one word-wide add (it wraps as
+// the increment does).
+void advance(uint8_t counter[16], uint32_t n) { store_be32(counter + 12, load_be32(counter + 12) + n); }
+
+// The carry-less paths' powers of H, computed on first use on such a path.
+void ensure_powers(GcmState &s, const cipher::Kernels &k) {
+  if (!s.powersReady) cipher::kernel(k.ghashPowers)(s);
+}
+
 }  // namespace
 
 void ghash_blocks(GcmState &s, uint32_t X[4], const uint8_t *data, size_t n) {
   if (n == 0) return;
   const cipher::Kernels &k = cipher::kernels();
   if (const auto ghash = cipher::kernel(k.ghash)) {
-    if (!s.powersReady) cipher::kernel(k.ghashPowers)(s);
+    ensure_powers(s, k);
     if (n >= 16) {
       if (const auto wide = cipher::kernel(k.ghashWide)) {
         const size_t run = n & ~size_t{15};
@@ -126,6 +135,9 @@ BulkCtx GCM_createCtx_256b(const uint8_t *key, uint32_t keyLength, int32_t) {
   std::memset(H, 0, 16);
   aesEncrypt(c.ctr.aes.roundKeys, c.ctr.aes.rounds, H, H);
   kel::gcm::build_table(c, H);
+  for (int i = 0; i < 60; ++i) kel::store_be32(p->aesKeys[i / 4] + 4 * (i % 4), c.ctr.aes.roundKeys[i]);
+  const kel::cipher::Kernels &k = kel::cipher::kernels();
+  if (const auto powers = kel::cipher::kernel(k.ghashPowers)) powers(*p);
   return p;
 }
 
@@ -147,8 +159,10 @@ void start(GcmState &s, const uint8_t *nonce, uint32_t nonceLength, const uint8_
   c.pendingCount = 0;
   std::memset(c.ghashState, 0, sizeof c.ghashState);
   if (nonceLength == 12) {
-    std::memcpy(c.ctr.counterBlock, nonce, 12);
-    store_be32(c.ctr.counterBlock + 12, 1);
+    // Two word-wide stores: a kernel that reads J0 in two halves takes each
+    // straight from the store buffer.
+    store_le64(c.ctr.counterBlock, load_le64(nonce));
+    store_be64(c.ctr.counterBlock + 8, uint64_t{load_be32(nonce + 8)} << 32 | 1);
   } else {
     uint32_t X[4] = {};
     uint8_t b[16];
@@ -157,15 +171,79 @@ void start(GcmState &s, const uint8_t *nonce, uint32_t nonceLength, const uint8_
     ghash_blocks(s, X, b, 1);
     for (int w = 0; w < 4; ++w) store_be32(c.ctr.counterBlock + 4 * w, X[w]);
   }
-  // No keystream is left over: one block of counter mode.
-  aesEncrypt(c.ctr.aes.roundKeys, c.ctr.aes.rounds, c.ctr.counterBlock, c.tagMask);
-  aes::increment_counter(c.ctr.counterBlock, 4);
+  // No keystream is left over: one block of counter mode; on the AES-NI
+  // path the next few blocks' keystream beside it.
+  if (const auto pre = cipher::kernel(cipher::kernels().gcmStart)) {
+    pre(s.aesKeys, c.ctr.aes.rounds, c.ctr.counterBlock, c.tagMask, s.keystream);
+    s.ksAvail = kPrecomputed;
+  } else {
+    aesEncrypt(c.ctr.aes.roundKeys, c.ctr.aes.rounds, c.ctr.counterBlock, c.tagMask);
+    s.ksAvail = 0;
+  }
+  advance(c.ctr.counterBlock, 1);
   c.ctr.keystreamOffset = 0;
   ghash_padded(s, c.ghashState, aad, aadLength);
 }
 
+// A piece that starts on a block boundary (no keystream or GHASH input left
+// over) on the AES-NI path: first the keystream computed beside the tag mask
+// (a short message needs no other AES pass), then whole blocks through the
+// stitched kernels, the wide one for runs of 16 blocks. Returns the bytes
+// done; the rest takes the general path.
+uint32_t stitched(GcmState &s, uint8_t *data, uint32_t length, bool encrypt) {
+  GcmContext &c = s.pub;
+  uint32_t avail = s.ksAvail;  // kept only while the blocks stay in step with the counter
+  s.ksAvail = 0;
+  if (c.ctr.keystreamOffset != 0 || c.pendingCount != 0) return 0;
+  const cipher::Kernels &k = cipher::kernels();
+  const auto text = cipher::kernel(k.gcmText);
+  if (text == nullptr) return 0;
+  ensure_powers(s, k);
+  uint32_t done = std::min(avail, length / 16) * 16;
+  if (done != 0) {
+    const uint8_t(*ks)[16] = s.keystream + (kPrecomputed - avail);
+    if (!encrypt) ghash_blocks(s, c.ghashState, data, done / 16);
+    for (uint32_t i = 0; i < done / 16; ++i) cipher::xor16(data + 16 * i, data + 16 * i, ks[i]);
+    advance(c.ctr.counterBlock, done / 16);
+    if (encrypt) ghash_blocks(s, c.ghashState, data, done / 16);
+    avail -= done / 16;
+  }
+  uint32_t whole = (length - done) / 16;
+  if (whole != 0) {
+    const auto wide = cipher::kernel(k.gcmTextWide);
+    if (wide != nullptr && whole >= 16) {
+      const uint32_t run = whole & ~15u;
+      wide(s.aesKeys, c.ctr.aes.rounds, s.hrev, c.ghashState, c.ctr.counterBlock, data + done, data + done, run,
+           encrypt);
+      done += 16 * run;
+      whole -= run;
+    }
+    if (whole != 0) {
+      text(s.aesKeys, c.ctr.aes.rounds, s.hpow, c.ghashState, c.ctr.counterBlock, data + done, data + done, whole,
+           encrypt);
+      done += 16 * whole;
+    }
+  } else if (done < length && avail != 0) {
+    // The last partial block from the precomputed keystream, left in the
+    // counter context as the general path leaves it.
+    uint8_t *p = data + done;
+    const uint32_t rem = length - done;
+    std::memcpy(c.ctr.keystream, s.keystream[kPrecomputed - avail], 16);
+    advance(c.ctr.counterBlock, 1);
+    c.ctr.keystreamOffset = static_cast<uint8_t>(rem);
+    if (!encrypt) absorb(s, p, rem);
+    cipher::xor_bytes(p, c.ctr.keystream, rem);
+    if (encrypt) absorb(s, p, rem);
+    done = length;
+  } else {
+    s.ksAvail = avail;
+  }
+  c.textLength += done;
+  return done;
+}
+
 void encrypt_text(GcmState &s, uint8_t *data, uint32_t length) {
-  for (uint32_t done = 0; done < length;) {
+  for (uint32_t done = stitched(s, data, length, true); done < length;) {
     const uint32_t piece = std::min(length - done, kChunk);
     ctr(s.pub, data + done, piece);
     s.pub.textLength += piece;
@@ -175,7 +253,7 @@ void encrypt_text(GcmState &s, uint8_t *data, uint32_t length) {
 }
 
 void decrypt_text(GcmState &s, uint8_t *data, uint32_t length) {
-  for (uint32_t done = 0; done < length;) {
+  for (uint32_t done = stitched(s, data, length, false); done < length;) {
     const uint32_t piece = std::min(length - done, kChunk);
     s.pub.textLength += piece;
     absorb(s, data + done, piece);

@@ -10,6 +10,8 @@
 namespace kel::gcm {
 
 constexpr int kPowers = 16;
+// Keystream blocks computed beside the tag mask when a message starts.
+constexpr uint32_t kPrecomputed = 4;
 
 struct GcmState {
   GcmContext pub;
@@ -17,6 +19,13 @@ struct GcmState {
   alignas(16) uint8_t hpow[kPowers][16];
   // The same powers from H^16 down to H^1: four to a 512-bit register.
   alignas(16) uint8_t hrev[kPowers][16];
+  // The round keys as the AES instructions take them (each schedule word
+  // big-endian), laid out once when the context is keyed.
+  alignas(16) uint8_t aesKeys[15][16];
+  // The keystream of counters J0 + 1 .. J0 + kPrecomputed, of which the last
+  // ksAvail are still unused (0 once the message has taken another path).
+  alignas(16) uint8_t keystream[kPrecomputed][16];
+  uint32_t ksAvail;
   uint32_t powersReady;
 };
 

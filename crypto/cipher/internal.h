@@ -115,7 +115,7 @@ namespace kel::cipher {
 // block engines, and GHASH. Filled from the CPU features at first use and
 // again whenever kel::cpu::restrict_to changes them (kernels.cpp). The
 // wide entries (VAES, VPCLMULQDQ) take runs of 16 blocks and more and are
-// null where the CPU lacks them; so are the AES-NI counter and GHASH entries,
+// null where the CPU lacks them; so are the AES-NI counter, GHASH and GCM entries,
 // whose callers then take the portable path.
 struct Kernels {
   using KeySetup = int (*)(uint32_t *, const uint8_t *, int32_t);
@@ -128,6 +128,9 @@ struct Kernels {
   using Xts = void (*)(const AesContext &, uint8_t *, uint8_t *, size_t, bool);
   using Ghash = void (*)(const uint8_t (*)[16], uint32_t *, const uint8_t *, size_t);
   using Powers = void (*)(gcm::GcmState &);
+  using GcmText = void (*)(const uint8_t (*)[16], int, const uint8_t (*)[16], uint32_t *, uint8_t *,
+                           const uint8_t *, uint8_t *, size_t, bool);
+  using GcmStart = void (*)(const uint8_t (*)[16], int, const uint8_t *, uint8_t *, uint8_t (*)[16]);
 
   std::atomic<KeySetup> keySetupEnc, keySetupDec;
   std::atomic<Block> encryptBlock, decryptBlock;
@@ -139,6 +142,8 @@ struct Kernels {
   std::atomic<Xts> xts, xtsWide;
   std::atomic<Ghash> ghash, ghashWide;
   std::atomic<Powers> ghashPowers;
+  std::atomic<GcmText> gcmText, gcmTextWide;  // AES-NI with PCLMULQDQ, VAES with VPCLMULQDQ: stitched
+  std::atomic<GcmStart> gcmStart;
 };
 extern Kernels g_kernels;
 extern std::atomic<bool> g_kernelsReady;

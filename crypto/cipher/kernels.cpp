@@ -39,12 +39,18 @@ void fill_kernels() {
   set<Kernels::Ctr32>(k.ctr32Wide, vaes ? aes::vaes::ctr32_xor : nullptr);
   set<Kernels::Mac>(k.cbcMac, ni ? aes::ni::cbc_mac : aes::table::cbc_mac);
   set<Kernels::Ccm>(k.ccm, ni ? aes::ni::ccm_blocks : aes::table::ccm_blocks);
-  set<Kernels::Xts>(k.xts, ni ? aes::ni::xts_blocks : aes::table::xts_blocks);
-  set<Kernels::Xts>(k.xtsWide, vaes ? aes::vaes::xts_blocks : nullptr);
   const bool clmul = gcm::clmul::available();
+  set<Kernels::Xts>(k.xts, !ni      ? aes::table::xts_blocks
+                          : clmul ? aes::ni::xts_blocks
+                                  : aes::ni::xts_blocks_no_clmul);
+  set<Kernels::Xts>(k.xtsWide, vaes && gcm::vpclmul::available() ? aes::vaes::xts_blocks : nullptr);
   set<Kernels::Ghash>(k.ghash, clmul ? gcm::clmul::ghash : nullptr);
   set<Kernels::Ghash>(k.ghashWide, clmul && gcm::vpclmul::available() ? gcm::vpclmul::ghash : nullptr);
   set<Kernels::Powers>(k.ghashPowers, clmul ? gcm::clmul::init_powers : nullptr);
+  set<Kernels::GcmText>(k.gcmText, clmul && ni ? aes::ni::gcm_blocks : nullptr);
+  set<Kernels::GcmText>(k.gcmTextWide,
+                        clmul && vaes && gcm::vpclmul::available() ? aes::vaes::gcm_blocks : nullptr);
+  set<Kernels::GcmStart>(k.gcmStart, clmul && ni ? aes::ni::gcm_start : nullptr);
   g_kernelsReady.store(true, std::memory_order_release);
 }
 

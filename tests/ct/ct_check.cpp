@@ -116,26 +116,27 @@ void aes_modes() {
 
 void gcm() {
   for (uint32_t keyLength : {16u, 24u, 32u})
-    for (uint32_t nonceLength : {12u, 8u}) {  // J0 from the nonce, or through GHASH under the key
-      uint8_t key[32], nonce[12], aad[20], data[100 + 16];
-      fill(key, sizeof key, 10);
-      fill(nonce, sizeof nonce, 11);
-      fill(aad, sizeof aad, 12);
-      fill(data, sizeof data, 13);
-      SECRET(key, sizeof key);
-      SECRET(data, 100);
-      BulkCtx ctx = GCM_createCtx_256b(key, keyLength, 1);
-      expect(ctx != nullptr, "GCM create");
-      expect(GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, 100, 16, 1) == 0, "GCM seal");
-      PUBLIC(data, sizeof data);  // the sealed message is public
-      expect(GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, 100, 16, 0) == 0, "GCM open");
-      GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, 100, 16, 1);
-      PUBLIC(data, sizeof data);
-      data[100] ^= 1;
-      expect(GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, 100, 16, 0) == ERR_GCM_TAG_MISMATCH,
-             "GCM forged tag");
-      GCM_deleteCtx_256b(&ctx);
-    }
+    for (uint32_t nonceLength : {12u, 8u})  // J0 from the nonce, or through GHASH under the key
+      for (uint32_t len : {100u, 600u}) {    // the keystream computed at init; the stitched loops
+        uint8_t key[32], nonce[12], aad[20], data[600 + 16];
+        fill(key, sizeof key, 10);
+        fill(nonce, sizeof nonce, 11);
+        fill(aad, sizeof aad, 12);
+        fill(data, sizeof data, 13);
+        SECRET(key, sizeof key);
+        SECRET(data, len);
+        BulkCtx ctx = GCM_createCtx_256b(key, keyLength, 1);
+        expect(ctx != nullptr, "GCM create");
+        expect(GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, len, 16, 1) == 0, "GCM seal");
+        PUBLIC(data, sizeof data);  // the sealed message is public
+        expect(GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, len, 16, 0) == 0, "GCM open");
+        GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, len, 16, 1);
+        PUBLIC(data, sizeof data);
+        data[len] ^= 1;
+        expect(GCM_cipher_256b(ctx, nonce, nonceLength, aad, sizeof aad, data, len, 16, 0) == ERR_GCM_TAG_MISMATCH,
+               "GCM forged tag");
+        GCM_deleteCtx_256b(&ctx);
+      }
 }
 
 void ccm() {

@@ -9,8 +9,10 @@
 
 #include "crypto/cipher/aes_schedule.h"
 #include "crypto/cipher/internal.h"
+#include "crypto/cipher/x86/clmul.h"
 
 #define KEL_NI __attribute__((target("aes,ssse3,sse4.1")))
+#define KEL_NI_CLMUL __attribute__((target("aes,pclmul,ssse3,sse4.1")))
 
 namespace kel::aes::ni {
 namespace {
@@ -54,24 +56,86 @@ KEL_NI inline __m128i dec1(const Keys &keys, __m128i b) {
   return _mm_aesdeclast_si128(b, keys.k[keys.nr]);
 }
 
+// Holds v in a register at this point. Nothing under the MemorySanitizer
+// constant-time check, which takes an asm operand for a branch on it (as
+// KEL_VALUE_BARRIER in crypto/common/ct.h).
+KEL_NI inline void pin(__m128i &v) {
+#if defined(KEL_CT_CHECK_MSAN)
+  (void)v;
+#else
+  __asm__("" : "+x"(v));
+#endif
+}
+
+// A round key in a register: the compiler would otherwise fold it into
+// each of the eight instructions as a memory operand, eight loads a round
+// where one does.
+KEL_NI inline __m128i in_reg(__m128i k) {
+  pin(k);
+  return k;
+}
+
 template <bool kEncrypt>
-KEL_NI inline void round8(__m128i *b, __m128i k) {
+KEL_NI inline void round8(__m128i *b, __m128i key) {
+  const __m128i k = in_reg(key);
   _Pragma("GCC unroll 8")
   for (int j = 0; j < 8; ++j) b[j] = kEncrypt ? _mm_aesenc_si128(b[j], k) : _mm_aesdec_si128(b[j], k);
 }
 
-template <bool kEncrypt>
-KEL_NI inline void crypt8(const Keys &keys, __m128i *b) {
-  _Pragma("GCC unroll 8")
-  for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], keys.k[0]);
+// Round keys already in instruction byte order, read where they lie.
+struct KeyRef {
+  const __m128i *k;
+  int nr;
+};
+
+// Rounds 1 to nr of eight blocks whose first AddRoundKey is done.
+template <bool kEncrypt, class K = Keys>
+KEL_NI inline void crypt8_from1(const K &keys, __m128i *b) {
   for (int r = 1; r < keys.nr; ++r) round8<kEncrypt>(b, keys.k[r]);
+  const __m128i last = in_reg(keys.k[keys.nr]);
   _Pragma("GCC unroll 8")
-  for (int j = 0; j < 8; ++j)
-    b[j] = kEncrypt ? _mm_aesenclast_si128(b[j], keys.k[keys.nr]) : _mm_aesdeclast_si128(b[j], keys.k[keys.nr]);
+  for (int j = 0; j < 8; ++j) b[j] = kEncrypt ? _mm_aesenclast_si128(b[j], last) : _mm_aesdeclast_si128(b[j], last);
+}
+
+template <bool kEncrypt, class K = Keys>
+KEL_NI inline void crypt8(const K &keys, __m128i *b) {
+  const __m128i first = in_reg(keys.k[0]);
+  _Pragma("GCC unroll 8")
+  for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(b[j], first);
+  crypt8_from1<kEncrypt>(keys, b);
 }
 
 KEL_NI inline __m128i loadu(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
 KEL_NI inline void storeu(uint8_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+
+// Eight counter blocks (32-bit big-endian counter in the last word) already
+// XORed with the first round key, kept in memory. A pass takes them and
+// rewrites only their last words for the next pass, from general registers:
+// the counter work stays off the AES units' ports, and the stores are long
+// done when the next pass loads the blocks.
+struct CounterBlocks8 {
+  alignas(16) uint8_t blk[8][16];
+  uint32_t c, k3;
+  KEL_NI CounterBlocks8(const uint8_t counter[16], __m128i k0) {
+    const __m128i base = _mm_xor_si128(loadu(counter), k0);
+    for (auto &b : blk) _mm_store_si128(reinterpret_cast<__m128i *>(b), base);
+    c = kel::load_be32(counter + 12);
+    k3 = __builtin_bswap32(static_cast<uint32_t>(_mm_extract_epi32(k0, 3)));
+    fill();
+  }
+  CounterBlocks8(const CounterBlocks8 &) = delete;
+  ~CounterBlocks8() { kel::mem::secure_zero(this, sizeof *this); }
+  void fill() {
+    _Pragma("GCC unroll 8") for (uint32_t j = 0; j < 8; ++j) kel::store_be32(blk[j] + 12, (c + j) ^ k3);
+  }
+  KEL_NI void take(__m128i *b) {
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_load_si128(reinterpret_cast<const __m128i *>(blk[j]));
+    c += 8;
+    fill();
+  }
+  // The next counter into the caller's block.
+  void store(uint8_t counter[16]) const { kel::store_be32(counter + 12, c); }
+};
 
 // The serial modes keep the whole schedule in registers: one instantiation
 // per round count, the rounds unrolled.
@@ -229,14 +293,18 @@ KEL_NI void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in
   load_keys(keys, ctx.roundKeys, ctx.rounds);
   __m128i prev = loadu(iv);
   for (; n >= 8; n -= 8, in += 128, out += 128) {
-    __m128i c[8], b[8];
+    __m128i b[8];
     _Pragma("GCC unroll 8")
-    for (int j = 0; j < 8; ++j) b[j] = c[j] = loadu(in + 16 * j);
+    for (int j = 0; j < 8; ++j) b[j] = loadu(in + 16 * j);
     crypt8<false>(keys, b);
-    storeu(out, _mm_xor_si128(b[0], prev));
+    // The chaining blocks are read again from the input rather than held in
+    // registers beside the eight blocks; last block first, so that in place
+    // each is read before it is overwritten.
+    const __m128i next = loadu(in + 112);
     _Pragma("GCC unroll 8")
-    for (int j = 1; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], c[j - 1]));
-    prev = c[7];
+    for (int j = 7; j >= 1; --j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * (j - 1))));
+    storeu(out, _mm_xor_si128(b[0], prev));
+    prev = next;
   }
   for (; n > 0; --n, in += 16, out += 16) {
     const __m128i c = loadu(in);
@@ -255,16 +323,17 @@ KEL_NI void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t 
   const __m128i rev = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   __m128i ctr = _mm_shuffle_epi8(loadu(counter), rev);
   const __m128i one = _mm_set_epi32(0, 0, 0, 1);
-  for (; n >= 8; n -= 8, in += 128, out += 128) {
-    __m128i b[8];
-    _Pragma("GCC unroll 8")
-    for (int j = 0; j < 8; ++j) {
-      b[j] = _mm_shuffle_epi8(ctr, rev);
-      ctr = _mm_add_epi32(ctr, one);
+  if (n >= 8) {
+    CounterBlocks8 blocks(counter, keys.k[0]);
+    for (; n >= 8; n -= 8, in += 128, out += 128) {
+      __m128i b[8];
+      blocks.take(b);
+      crypt8_from1<true>(keys, b);
+      _Pragma("GCC unroll 8")
+      for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
     }
-    crypt8<true>(keys, b);
-    _Pragma("GCC unroll 8")
-    for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+    blocks.store(counter);
+    ctr = _mm_shuffle_epi8(loadu(counter), rev);
   }
   if (n >= 4) {  // a short message still runs four blocks side by side
     __m128i b[4];
@@ -385,36 +454,39 @@ KEL_NI inline __m128i mul_alpha(__m128i t) {
   return _mm_xor_si128(_mm_slli_epi32(t, 1), _mm_and_si128(carries, _mm_set_epi32(1, 1, 1, 0x87)));
 }
 
-// T * alpha^K (1 <= K <= 57) in one step: a K-bit shift of the 128-bit
-// little-endian number, the K bits leaving the top multiplied by 0x87.
-template <int K>
-KEL_NI inline __m128i mul_alpha_k(__m128i t) {
-  const __m128i carries = _mm_shuffle_epi32(_mm_srli_epi64(t, 64 - K), 0x4E);  // swap the halves
-  const __m128i lowMask = _mm_set_epi64x(0, -1);
-  const __m128i fromTop = _mm_and_si128(carries, lowMask);
-  const __m128i fromLow = _mm_andnot_si128(lowMask, carries);
-  const __m128i reduced = _mm_xor_si128(_mm_xor_si128(fromTop, _mm_slli_epi64(fromTop, 1)),
-                                        _mm_xor_si128(_mm_slli_epi64(fromTop, 2), _mm_slli_epi64(fromTop, 7)));
-  return _mm_xor_si128(_mm_slli_epi64(t, K), _mm_xor_si128(reduced, fromLow));
+// T * alpha^8: a byte shift, the byte leaving the top multiplied by 0x87
+// carry-less. Shifts and PCLMULQDQ run beside the AES units.
+KEL_NI_CLMUL inline __m128i mul_alpha8(__m128i t) {
+  return _mm_xor_si128(_mm_slli_si128(t, 1),
+                       _mm_clmulepi64_si128(_mm_srli_si128(t, 15), _mm_cvtsi32_si128(0x87), 0x00));
 }
 
+// Eight blocks a pass, each block's tweak eight doublings after the one it
+// had in the last pass.
 template <bool kEncrypt>
-KEL_NI void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
+KEL_NI_CLMUL void xts8(const Keys &keys, __m128i &t, uint8_t *&data, size_t &n) {
+  __m128i tw[8];
+  tw[0] = t;
+  _Pragma("GCC unroll 7") for (int j = 1; j < 8; ++j) tw[j] = mul_alpha(tw[j - 1]);
+  for (; n >= 8; n -= 8, data += 128) {
+    __m128i b[8];
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(loadu(data + 16 * j), tw[j]);
+    crypt8<kEncrypt>(keys, b);
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) {
+      storeu(data + 16 * j, _mm_xor_si128(b[j], tw[j]));
+      tw[j] = mul_alpha8(tw[j]);
+    }
+  }
+  t = tw[0];
+}
+
+// kClmul: runs of eight blocks through xts8, else every block alone.
+template <bool kEncrypt, bool kClmul>
+KEL_NI_CLMUL void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
   Keys keys;
   load_keys(keys, ctx.roundKeys, ctx.rounds);
   __m128i t = loadu(T);
-  for (; n >= 8; n -= 8, data += 128) {
-    // The eight tweaks straight from t, side by side.
-    const __m128i tw[8] = {t,                 mul_alpha_k<1>(t), mul_alpha_k<2>(t), mul_alpha_k<3>(t),
-                           mul_alpha_k<4>(t), mul_alpha_k<5>(t), mul_alpha_k<6>(t), mul_alpha_k<7>(t)};
-    t = mul_alpha_k<8>(t);
-    __m128i b[8];
-    _Pragma("GCC unroll 8")
-    for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(loadu(data + 16 * j), tw[j]);
-    crypt8<kEncrypt>(keys, b);
-    _Pragma("GCC unroll 8")
-    for (int j = 0; j < 8; ++j) storeu(data + 16 * j, _mm_xor_si128(b[j], tw[j]));
-  }
+  if (kClmul && n >= 8) xts8<kEncrypt>(keys, t, data, n);
   for (; n > 0; --n, data += 16) {
     const __m128i b = _mm_xor_si128(loadu(data), t);
     storeu(data, _mm_xor_si128(kEncrypt ? enc1(keys, b) : dec1(keys, b), t));
@@ -428,9 +500,150 @@ KEL_NI void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
 
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
   if (encrypt)
-    xts<true>(dataKey, T, data, n);
+    xts<true, true>(dataKey, T, data, n);
   else
-    xts<false>(dataKey, T, data, n);
+    xts<false, true>(dataKey, T, data, n);
+}
+
+void xts_blocks_no_clmul(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
+  if (encrypt)
+    xts<true, false>(dataKey, T, data, n);
+  else
+    xts<false, false>(dataKey, T, data, n);
+}
+
+namespace {
+
+namespace gf = gcm::clmul;
+
+// The counter byte-reversed, so that a 32-bit add counts its big-endian low
+// word and wraps it as GCM's increment does.
+struct Counter32 {
+  __m128i rev, v, one;
+  KEL_NI explicit Counter32(__m128i block)
+      : rev(_mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)),
+        v(_mm_shuffle_epi8(block, rev)),
+        one(_mm_set_epi32(0, 0, 0, 1)) {}
+  KEL_NI explicit Counter32(const uint8_t block[16]) : Counter32(loadu(block)) {}
+  KEL_NI __m128i next() {
+    const __m128i c = _mm_shuffle_epi8(v, rev);
+    v = _mm_add_epi32(v, one);
+    return c;
+  }
+  KEL_NI void store(uint8_t block[16]) const { storeu(block, _mm_shuffle_epi8(v, rev)); }
+};
+
+// Eight counter blocks (XORed with the first round key) through the other
+// rounds into keystream, with the eight ciphertext blocks at g absorbed into
+// x beside them, one block per round and the reduction in the ninth: the AES
+// and the carry-less units work side by side.
+KEL_NI_CLMUL inline __m128i stitch8(const KeyRef &keys, __m128i *b, const uint8_t (*hpow)[16], __m128i x,
+                                    const uint8_t *g) {
+  __m128i lo = _mm_setzero_si128(), mid = lo, hi = lo;
+  _Pragma("GCC unroll 8") for (int r = 1; r <= 8; ++r) {
+    round8<true>(b, keys.k[r]);
+    gf::mul_block(hpow, g, r - 1, 8, x, lo, mid, hi);
+    // Summed here: left to itself the compiler keeps all 32 products for
+    // the end and spills them.
+    pin(lo);
+    pin(mid);
+    pin(hi);
+  }
+  x = gf::reduce(lo, mid, hi);
+  for (int r = 9; r < keys.nr; ++r) round8<true>(b, keys.k[r]);
+  const __m128i last = in_reg(keys.k[keys.nr]);
+  _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_aesenclast_si128(b[j], last);
+  return x;
+}
+
+// The keystream of N counter blocks, side by side.
+template <int N>
+KEL_NI inline void counter_blocks(const KeyRef &keys, Counter32 &ctr, __m128i *b) {
+  _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) b[j] = _mm_xor_si128(ctr.next(), keys.k[0]);
+  for (int r = 1; r < keys.nr; ++r) {
+    _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) b[j] = _mm_aesenc_si128(b[j], keys.k[r]);
+  }
+  _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) b[j] = _mm_aesenclast_si128(b[j], keys.k[keys.nr]);
+}
+
+// The last N (< 8) blocks: GHASH of the ciphertext, read before it is
+// written when decrypting, and N counter blocks side by side.
+template <bool kEncrypt, int N>
+KEL_NI_CLMUL inline __m128i gcm_tail(const KeyRef &keys, Counter32 &ctr, const uint8_t (*hpow)[16], __m128i x,
+                                     const uint8_t *in, uint8_t *out) {
+  if (!kEncrypt) x = gf::fold(hpow, x, in, N);
+  __m128i b[N];
+  counter_blocks<N>(keys, ctr, b);
+  _Pragma("GCC unroll 8") for (int j = 0; j < N; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+  if (kEncrypt) x = gf::fold(hpow, x, out, N);
+  return x;
+}
+
+template <bool kEncrypt>
+KEL_NI_CLMUL void gcm(const KeyRef &keys, const uint8_t (*hpow)[16], uint32_t X[4], uint8_t counter[16],
+                      const uint8_t *in, uint8_t *out, size_t n) {
+  __m128i x = gf::load_x(X);
+  if (n >= 8) {
+    CounterBlocks8 blocks(counter, keys.k[0]);
+    __m128i b[8];
+    if (kEncrypt) {
+      // Encryption hashes each group's ciphertext while the next group runs
+      // through the rounds: the first group goes alone, the last is hashed
+      // alone.
+      blocks.take(b);
+      crypt8_from1<true>(keys, b);
+      _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+      const uint8_t *prev = out;
+      for (n -= 8, in += 128, out += 128; n >= 8; n -= 8, in += 128, out += 128) {
+        blocks.take(b);
+        x = stitch8(keys, b, hpow, x, prev);
+        _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+        prev = out;
+      }
+      x = gf::fold(hpow, x, prev, 8);
+    }
+    for (; !kEncrypt && n >= 8; n -= 8, in += 128, out += 128) {
+      blocks.take(b);
+      x = stitch8(keys, b, hpow, x, in);
+      _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
+    }
+    blocks.store(counter);
+  }
+  Counter32 ctr(counter);
+  switch (n) {  // the length is public
+    case 7: x = gcm_tail<kEncrypt, 7>(keys, ctr, hpow, x, in, out); break;
+    case 6: x = gcm_tail<kEncrypt, 6>(keys, ctr, hpow, x, in, out); break;
+    case 5: x = gcm_tail<kEncrypt, 5>(keys, ctr, hpow, x, in, out); break;
+    case 4: x = gcm_tail<kEncrypt, 4>(keys, ctr, hpow, x, in, out); break;
+    case 3: x = gcm_tail<kEncrypt, 3>(keys, ctr, hpow, x, in, out); break;
+    case 2: x = gcm_tail<kEncrypt, 2>(keys, ctr, hpow, x, in, out); break;
+    case 1: x = gcm_tail<kEncrypt, 1>(keys, ctr, hpow, x, in, out); break;
+    default: break;
+  }
+  gf::store_x(X, x);
+  ctr.store(counter);
+}
+
+}  // namespace
+
+KEL_NI void gcm_start(const uint8_t (*keys)[16], int nr, const uint8_t j0[16], uint8_t mask[16], uint8_t ks[4][16]) {
+  const KeyRef k{reinterpret_cast<const __m128i *>(keys), nr};
+  // J0 in two halves, as it was written.
+  Counter32 ctr(_mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(j0)),
+                                   _mm_loadl_epi64(reinterpret_cast<const __m128i *>(j0 + 8))));
+  __m128i b[5];
+  counter_blocks<5>(k, ctr, b);
+  storeu(mask, b[0]);
+  _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) storeu(ks[j], b[j + 1]);
+}
+
+void gcm_blocks(const uint8_t (*keys)[16], int nr, const uint8_t (*hpow)[16], uint32_t X[4], uint8_t counter[16],
+                const uint8_t *in, uint8_t *out, size_t n, bool encrypt) {
+  const KeyRef k{reinterpret_cast<const __m128i *>(keys), nr};
+  if (encrypt)
+    gcm<true>(k, hpow, X, counter, in, out, n);
+  else
+    gcm<false>(k, hpow, X, counter, in, out, n);
 }
 
 }  // namespace kel::aes::ni

@@ -29,6 +29,21 @@ void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t *in, ui
 void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n);
 void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt);
 
+// Needs PCLMULQDQ besides AES-NI for runs of eight blocks and more; the
+// second form does without, a block at a time.
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
+void xts_blocks_no_clmul(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
+
+// GCM's text over n whole blocks, in place or not: counter mode with the
+// 32-bit counter, stitched with GHASH of the ciphertext into X (GcmContext
+// order) by the byte-reflected powers hpow of H (x86/clmul.h). keys: the
+// nr + 1 round keys as the instructions take them (the schedule's words
+// big-endian), 16-byte aligned. Needs PCLMULQDQ besides AES-NI.
+// E(K, J0) into mask and the keystream of the four counter blocks after J0
+// into ks (32-bit increments), five blocks side by side; keys as for
+// gcm_blocks.
+void gcm_start(const uint8_t (*keys)[16], int nr, const uint8_t j0[16], uint8_t mask[16], uint8_t ks[4][16]);
+void gcm_blocks(const uint8_t (*keys)[16], int nr, const uint8_t (*hpow)[16], uint32_t X[4], uint8_t counter[16],
+                const uint8_t *in, uint8_t *out, size_t n, bool encrypt);
 
 }  // namespace kel::aes::ni

@@ -12,8 +12,11 @@
 
 #include "crypto/cipher/x86/aes_ni.h"
 #include "crypto/cipher/internal.h"
+#include "crypto/cipher/gcm_internal.h"
+#include "crypto/cipher/x86/clmul.h"
 
 #define KEL_VAES __attribute__((target("avx512f,avx512bw,avx512vl,vaes,aes,ssse3,sse4.1")))
+#define KEL_VAES_XTS __attribute__((target("avx512f,avx512bw,avx512vl,vaes,vpclmulqdq,aes,ssse3,sse4.1")))
 
 namespace kel::aes::vaes {
 namespace {
@@ -89,8 +92,15 @@ KEL_VAES inline __m512i mul_alpha_k(__m512i t) {
   return _mm512_xor_si512(shifted, _mm512_xor_si512(reduced, fromLow));
 }
 
+// T * alpha^16 per lane: a two-byte shift, the two bytes leaving the top
+// multiplied by 0x87 carry-less (23 bits at most: nothing more to reduce).
+KEL_VAES_XTS inline __m512i mul_alpha16(__m512i t) {
+  return _mm512_xor_si512(_mm512_bslli_epi128(t, 2), _mm512_clmulepi64_epi128(_mm512_bsrli_epi128(t, 14),
+                                                                              _mm512_set1_epi64(0x87), 0x00));
+}
+
 template <bool kEncrypt>
-KEL_VAES size_t xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
+KEL_VAES_XTS size_t xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
   Keys keys;
   load_keys(keys, ctx);
   // Lanes T, T*a, T*a^2, T*a^3.
@@ -102,19 +112,21 @@ KEL_VAES size_t xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t 
   }
   __m512i t = _mm512_load_si512(lanes);
   size_t done = 0;
-  for (; n - done >= 16; done += 16) {
-    __m512i tw[4], b[4];
-    // Each register's tweaks straight from t: no chain between them.
-    tw[0] = t;
-    tw[1] = mul_alpha_k<4>(t);
-    tw[2] = mul_alpha_k<8>(t);
-    tw[3] = mul_alpha_k<12>(t);
-    t = mul_alpha_k<16>(t);
-    _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) b[j] =
-        _mm512_xor_si512(load(data + 16 * done + 64 * j), tw[j]);
-    crypt<kEncrypt, 4>(keys, b);
-    _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) store(data + 16 * done + 64 * j,
-                                                               _mm512_xor_si512(b[j], tw[j]));
+  if (n >= 16) {
+    // Each register's tweaks sixteen doublings after the ones it had in the
+    // last pass: a byte shift and a carry-less multiply, beside the AES unit.
+    __m512i tw[4] = {t, mul_alpha_k<4>(t), mul_alpha_k<8>(t), mul_alpha_k<12>(t)};
+    for (; n - done >= 16; done += 16) {
+      __m512i b[4];
+      _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) b[j] =
+          _mm512_xor_si512(load(data + 16 * done + 64 * j), tw[j]);
+      crypt<kEncrypt, 4>(keys, b);
+      _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) {
+        store(data + 16 * done + 64 * j, _mm512_xor_si512(b[j], tw[j]));
+        tw[j] = mul_alpha16(tw[j]);
+      }
+    }
+    t = tw[0];
   }
   for (; n - done >= 4; done += 4) {
     __m512i b[1] = {_mm512_xor_si512(load(data + 16 * done), t)};
@@ -205,6 +217,97 @@ KEL_VAES void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
   const size_t done = encrypt ? xts<true>(dataKey, T, data, n) : xts<false>(dataKey, T, data, n);
   if (done < n) ni::xts_blocks(dataKey, T, data + 16 * done, n - done, encrypt);
+}
+
+namespace {
+
+#define KEL_VAES_CLMUL \
+  __attribute__((target("avx512f,avx512bw,avx512vl,vaes,vpclmulqdq,aes,pclmul,ssse3,sse4.1")))
+
+namespace gf = gcm::clmul;
+
+// Sixteen counter blocks (four registers) through the rounds into keystream,
+// with the sixteen ciphertext blocks at g absorbed into x beside them, one
+// register of them per round from the first.
+KEL_VAES_CLMUL inline __m128i stitch16(const Keys &keys, __m512i *b, const __m512i *h, __m512i rev, __m128i x,
+                                       const uint8_t *g) {
+  __m512i lo = _mm512_setzero_si512(), mid = lo, hi = lo;
+  _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) b[j] = _mm512_xor_si512(b[j], keys.k[0]);
+  _Pragma("GCC unroll 4") for (int r = 1; r <= 4; ++r) {
+    _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) b[j] = _mm512_aesenc_epi128(b[j], keys.k[r]);
+    __m512i d = _mm512_shuffle_epi8(load(g + 64 * (r - 1)), rev);
+    if (r == 1) d = _mm512_xor_si512(d, _mm512_zextsi128_si512(x));
+    gf::mul_acc4(d, h[r - 1], lo, mid, hi);
+  }
+  x = gf::reduce(gf::fold_lanes(lo), gf::fold_lanes(mid), gf::fold_lanes(hi));
+  for (int r = 5; r < keys.nr; ++r) {
+    _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) b[j] = _mm512_aesenc_epi128(b[j], keys.k[r]);
+  }
+  _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) b[j] = _mm512_aesenclast_epi128(b[j], keys.k[keys.nr]);
+  return x;
+}
+
+template <bool kEncrypt>
+KEL_VAES_CLMUL void gcm(const uint8_t (*rk)[16], int nr, const uint8_t (*hrev)[16], uint32_t X[4],
+                        uint8_t counter[16], const uint8_t *in, uint8_t *out, size_t n) {
+  Keys keys;
+  keys.nr = nr;
+  for (int i = 0; i <= nr; ++i)
+    keys.k[i] = _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i *>(rk[i])));
+  const __m512i rev = _mm512_broadcast_i32x4(gf::rev_mask());
+  __m512i h[4];
+  for (int j = 0; j < 4; ++j) h[j] = _mm512_loadu_si512(hrev[4 * j]);
+  // Byte-reversed counters, lanes i to i + 3 of a pass: a 32-bit add counts
+  // the big-endian low word and wraps it as GCM's increment does.
+  __m512i ctr = _mm512_add_epi32(
+      _mm512_shuffle_epi8(_mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i *>(counter))), rev),
+      _mm512_set_epi32(0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 0));
+  const __m512i four = _mm512_set_epi32(0, 0, 0, 4, 0, 0, 0, 4, 0, 0, 0, 4, 0, 0, 0, 4);
+  __m128i x = gf::load_x(X);
+  __m512i b[4];
+  auto next16 = [&]() KEL_VAES_CLMUL {
+    _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) {
+      b[j] = _mm512_shuffle_epi8(ctr, rev);
+      ctr = _mm512_add_epi32(ctr, four);
+    }
+  };
+  if (kEncrypt) {
+    // Each pass hashes the ciphertext of the one before; the first pass
+    // goes alone, the last is hashed alone.
+    next16();
+    crypt<true, 4>(keys, b);
+    _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) store(out + 64 * j, _mm512_xor_si512(b[j], load(in + 64 * j)));
+    const uint8_t *prev = out;
+    for (n -= 16, in += 256, out += 256; n >= 16; n -= 16, in += 256, out += 256) {
+      next16();
+      x = stitch16(keys, b, h, rev, x, prev);
+      _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) store(out + 64 * j, _mm512_xor_si512(b[j], load(in + 64 * j)));
+      prev = out;
+    }
+    gf::store_x(X, x);
+    gcm::vpclmul::ghash(hrev, X, prev, 16);
+  } else {
+    for (; n >= 16; n -= 16, in += 256, out += 256) {
+      next16();
+      x = stitch16(keys, b, h, rev, x, in);
+      _Pragma("GCC unroll 4") for (int j = 0; j < 4; ++j) store(out + 64 * j, _mm512_xor_si512(b[j], load(in + 64 * j)));
+    }
+  }
+  if (!kEncrypt) gf::store_x(X, x);
+  // Lane 0 holds the next counter.
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(counter), _mm512_castsi512_si128(_mm512_shuffle_epi8(ctr, rev)));
+  wipe(keys);
+}
+
+}  // namespace
+
+void gcm_blocks(const uint8_t (*keys)[16], int nr, const uint8_t (*hrev)[16], uint32_t X[4], uint8_t counter[16],
+                const uint8_t *in, uint8_t *out, size_t n, bool encrypt) {
+  if (n < 16) return;
+  if (encrypt)
+    gcm<true>(keys, nr, hrev, X, counter, in, out, n);
+  else
+    gcm<false>(keys, nr, hrev, X, counter, in, out, n);
 }
 
 }  // namespace kel::aes::vaes

@@ -20,6 +20,13 @@ void encrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size
 void decrypt_blocks(const AesContext &ctx, const uint8_t *in, uint8_t *out, size_t n);
 void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in, uint8_t *out, size_t n);
 void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t *in, uint8_t *out, size_t n);
+// Needs VPCLMULQDQ besides VAES.
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
+
+// GCM's text as aes::ni::gcm_blocks, sixteen blocks a pass (n a multiple of
+// 16), the GHASH by hrev (H^16 .. H^1, twisted) with VPCLMULQDQ; needs that
+// besides VAES.
+void gcm_blocks(const uint8_t (*keys)[16], int nr, const uint8_t (*hrev)[16], uint32_t X[4], uint8_t counter[16],
+                const uint8_t *in, uint8_t *out, size_t n, bool encrypt);
 
 }  // namespace kel::aes::vaes
