@@ -7,10 +7,13 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
+#include "crypto/common/cpu.h"
 #include "crypto/common/mem.h"
 #include "kel/ec.h"
 
@@ -53,6 +56,8 @@ template <int N> struct Modulus {
   Limbs<N> r2{};    // R^2 mod m
   Limbs<N> one{};   // R mod m
 };
+// The assembly kernels find n0 right after the limbs of m.
+static_assert(offsetof(Modulus<4>, n0) == 4 * 8 && offsetof(Modulus<6>, n0) == 6 * 8);
 
 template <int N> constexpr Limbs<N> limbs_of(const uint32_t *units) {
   Limbs<N> l{};
@@ -259,13 +264,38 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
   }
 }
 
+// The curve kernel table: a Montgomery product for 4 and for 6 limbs when
+// the CPU has a faster one than the inline code below (null otherwise),
+// filled at first use and again whenever kel::cpu::restrict_to changes the
+// features (ec_kernels.cpp). The modulus argument is a Modulus<N>.
+using MontMulKernel = void (*)(uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *);
+struct Kernels {
+  std::atomic<MontMulKernel> mul4, mul6;
+};
+extern Kernels g_kernels;
+extern std::atomic<bool> g_kernelsReady;
+void fill_kernels();
+
+template <int N> inline MontMulKernel mont_kernel() {
+  cpu::ensure_filled(g_kernelsReady, fill_kernels);
+  return (N == 4 ? g_kernels.mul4 : g_kernels.mul6).load(std::memory_order_relaxed);
+}
+
 // One field (or scalar ring) modulo M, values kept in Montgomery form.
 template <int N, const Modulus<N> &M> struct Mont {
   static constexpr int kLimbs = N;
   using Fe = Limbs<N>;
 
-  static constexpr void mul(Fe &r, const Fe &a, const Fe &b) { mont_mul<N, M>(r, a, b); }
-  static constexpr void sqr(Fe &r, const Fe &a) { mont_sqr<N, M>(r, a); }
+  static constexpr void mul(Fe &r, const Fe &a, const Fe &b) {
+    if (!std::is_constant_evaluated())
+      if (const MontMulKernel k = mont_kernel<N>()) return k(r.data(), a.data(), b.data(), M.m.data());
+    mont_mul<N, M>(r, a, b);
+  }
+  static constexpr void sqr(Fe &r, const Fe &a) {
+    if (!std::is_constant_evaluated())
+      if (const MontMulKernel k = mont_kernel<N>()) return k(r.data(), a.data(), a.data(), M.m.data());
+    mont_sqr<N, M>(r, a);
+  }
   static constexpr void add(Fe &r, const Fe &a, const Fe &b) { mod_add<N, M>(r, a, b); }
   static constexpr void sub(Fe &r, const Fe &a, const Fe &b) { mod_sub<N, M>(r, a, b); }
   static constexpr Fe to_mont(const Fe &a) {  // any a < 2^(64N)

@@ -1,0 +1,105 @@
+// Operand-scanning Montgomery multiplication, one row per limb of b: the
+// row a b[i] goes into the accumulator on two carry chains (ADCX for the low
+// halves, ADOX for the high ones), then q m with q = t[0] (-m^-1) mod 2^64,
+// and the accumulator moves down one limb. The accumulator stays below 2m,
+// in N + 2 registers that rotate from row to row; one masked subtraction of
+// m finishes.
+#include "crypto/pubkey/x86/ec_mont_adx.h"
+
+#include "crypto/common/cpu.h"
+#include "crypto/pubkey/ec_internal.h"
+
+namespace kel::ec {
+namespace {
+
+const uint64_t kZero = 0;
+
+// t[ta] += lo(x y), t[tb] += hi(x y) for the multiplier in rdx and y the
+// limb at off(base).
+#define KEL_MA(off, base, ta, tb)                                                      \
+  "mulxq " #off "(%[" #base "]), %[lo], %[hi]\n\t"                                   \
+  "adcxq %[lo], %[" #ta "]\n\t"                                                        \
+  "adoxq %[hi], %[" #tb "]\n\t"
+// The two chains' last carries into the top two accumulator limbs.
+#define KEL_CARRIES(tn, tn1)                                                           \
+  "adcxq %[z], %[" #tn "]\n\t"                                                         \
+  "adoxq %[z], %[" #tn1 "]\n\t"                                                        \
+  "adcxq %[z], %[" #tn1 "]\n\t"
+
+#define KEL_ROW4(boff, t0, t1, t2, t3, t4, t5)                                         \
+  "movq " #boff "(%[b]), %%rdx\n\t"                                                    \
+  "xorl %k[" #t5 "], %k[" #t5 "]\n\t"                                                  \
+  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3) KEL_MA(24, a, t3, t4) \
+  KEL_CARRIES(t4, t5)                                                                  \
+  "movq %[" #t0 "], %%rdx\n\t"                                                         \
+  "imulq 32(%[m]), %%rdx\n\t"                                                          \
+  "xorl %k[lo], %k[lo]\n\t"                                                            \
+  KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3) KEL_MA(24, m, t3, t4) \
+  KEL_CARRIES(t4, t5)
+
+#define KEL_ROW6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                 \
+  "movq " #boff "(%[b]), %%rdx\n\t"                                                    \
+  "xorl %k[" #t7 "], %k[" #t7 "]\n\t"                                                  \
+  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3)                      \
+  KEL_MA(24, a, t3, t4) KEL_MA(32, a, t4, t5) KEL_MA(40, a, t5, t6)                    \
+  KEL_CARRIES(t6, t7)                                                                  \
+  "movq %[" #t0 "], %%rdx\n\t"                                                         \
+  "imulq 48(%[m]), %%rdx\n\t"                                                          \
+  "xorl %k[lo], %k[lo]\n\t"                                                            \
+  KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3)                      \
+  KEL_MA(24, m, t3, t4) KEL_MA(32, m, t4, t5) KEL_MA(40, m, t5, t6)                    \
+  KEL_CARRIES(t6, t7)
+
+// s <- t - m limb by limb (the first limb with `sub`, the rest with `sbb`),
+// then t back where that borrowed beyond the carry limb: t < 2m leaves the
+// result below m.
+#define KEL_SUB(op, off, t, s) "movq %[" #t "], %[" #s "]\n\t" #op "q " #off "(%[m]), %[" #s "]\n\t"
+#define KEL_KEEP(t, s) "cmovcq %[" #t "], %[" #s "]\n\t"
+
+}  // namespace
+
+bool mont_adx_available() { return cpu::has(cpu::kBmi2 | cpu::kAdx); }
+
+__attribute__((target("bmi2,adx"))) void mont_mul4_adx(uint64_t *r, const uint64_t *a, const uint64_t *b,
+                                                       const uint64_t *modulus) {
+  uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5, lo, hi, d;
+  __asm__(KEL_ROW4(0, r0, r1, r2, r3, r4, r5) KEL_ROW4(8, r1, r2, r3, r4, r5, r0)
+              KEL_ROW4(16, r2, r3, r4, r5, r0, r1) KEL_ROW4(24, r3, r4, r5, r0, r1, r2)
+              KEL_SUB(sub, 0, r4, lo) KEL_SUB(sbb, 8, r5, hi) KEL_SUB(sbb, 16, r0, d) KEL_SUB(sbb, 24, r1, r3)
+              "sbbq $0, %[r2]\n\t" KEL_KEEP(r4, lo) KEL_KEEP(r5, hi) KEL_KEEP(r0, d) KEL_KEEP(r1, r3)
+          : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4), [r5] "=&r"(r5),
+            [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d)
+          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), [z] "m"(kZero)
+          : "cc", "memory");
+  r[0] = lo;
+  r[1] = hi;
+  r[2] = d;
+  r[3] = r3;
+}
+
+__attribute__((target("bmi2,adx"))) void mont_mul6_adx(uint64_t *r, const uint64_t *a, const uint64_t *b,
+                                                       const uint64_t *modulus) {
+  uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7, lo, hi, d;
+  __asm__(KEL_ROW6(0, r0, r1, r2, r3, r4, r5, r6, r7) KEL_ROW6(8, r1, r2, r3, r4, r5, r6, r7, r0)
+              KEL_ROW6(16, r2, r3, r4, r5, r6, r7, r0, r1) KEL_ROW6(24, r3, r4, r5, r6, r7, r0, r1, r2)
+              KEL_ROW6(32, r4, r5, r6, r7, r0, r1, r2, r3) KEL_ROW6(40, r5, r6, r7, r0, r1, r2, r3, r4)
+          : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4), [r5] "+r"(r5),
+            [r6] "+r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi), "=&d"(d)
+          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), [z] "m"(kZero)
+          : "cc", "memory");
+  // six limbs leave too few free registers for the subtraction in place
+  const uint64_t t[7] = {r6, r7, r0, r1, r2, r3, r4};
+  Limbs<6> out, mod;
+  for (int j = 0; j < 6; ++j) mod[j] = modulus[j];
+  final_subtract<6>(out, t, t[6], mod);
+  for (int j = 0; j < 6; ++j) r[j] = out[j];
+}
+
+#undef KEL_MA
+#undef KEL_CARRIES
+#undef KEL_ROW4
+#undef KEL_ROW6
+#undef KEL_SUB
+#undef KEL_KEEP
+
+}  // namespace kel::ec
