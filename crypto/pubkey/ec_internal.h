@@ -319,20 +319,42 @@ template <int N, const Modulus<N> &M> struct Mont {
   static constexpr void select(Fe &r, const Fe &a, uint64_t mask) {  // r <- a where mask is all ones
     for (int j = 0; j < N; ++j) r[j] ^= (r[j] ^ a[j]) & mask;
   }
-  // a^e for a public exponent e, by fixed 4-bit windows: the run time does
-  // not depend on a.
+  // a^e for a public exponent e (not 0), by sliding windows of up to five
+  // bits over the odd powers a, a^3, ..., a^31: the sequence of products
+  // follows e alone, never a.
   static constexpr Fe pow(const Fe &a, const Fe &e) {
-    Fe table[16];
-    table[0] = M.one;
-    table[1] = a;
-    for (int i = 2; i < 16; ++i) mul(table[i], table[i - 1], a);
+    auto bit = [&e](int i) { return static_cast<uint32_t>(e[i / 64] >> (i % 64)) & 1; };
+    Fe odd[16], aa;
+    odd[0] = a;
+    sqr(aa, a);
+    for (int i = 1; i < 16; ++i) mul(odd[i], odd[i - 1], aa);
     Fe r = M.one;
-    for (int i = 64 * N - 4; i >= 0; i -= 4) {
-      for (int k = 0; k < 4; ++k) sqr(r, r);
-      mul(r, r, table[(e[i / 64] >> (i % 64)) & 15]);
+    bool started = false;
+    for (int i = 64 * N - 1; i >= 0;) {
+      if (bit(i) == 0) {
+        if (started) sqr(r, r);
+        --i;
+        continue;
+      }
+      int low = i - 4 < 0 ? 0 : i - 4;  // the window i .. low ends on a set bit
+      while (bit(low) == 0) ++low;
+      uint32_t v = 0;
+      for (int k = i; k >= low; --k) {
+        v = v << 1 | bit(k);
+        if (started) sqr(r, r);
+      }
+      if (started) mul(r, r, odd[v >> 1]);
+      else r = odd[v >> 1];
+      started = true;
+      i = low - 1;
     }
-    wipe(table, sizeof table);
+    wipe(odd, sizeof odd);
+    wipe(&aa, sizeof aa);
     return r;
+  }
+  // r <- a^(2^n) in place.
+  static constexpr void sqr_n(Fe &r, int n) {
+    for (int i = 0; i < n; ++i) sqr(r, r);
   }
   // a^(m - 2): the inverse of a (0 for 0).
   static constexpr Fe inverse(const Fe &a) {
@@ -582,10 +604,78 @@ template <class C> Point<C> point_from_units(const uint32_t *x, const uint32_t *
   return p;
 }
 
+// a^(p - 2), the inverse of a field element (0 for 0), by a fixed addition
+// chain over the runs of ones in p - 2: x_k = a^(2^k - 1).
+template <class C> typename C::Fe field_inverse(const typename C::Fe &a) {
+  using F = typename C::F;
+  typename C::Fe x2, x3, x6, x12, x15, x30, x32, t;
+  F::sqr(x2, a);
+  F::mul(x2, x2, a);
+  F::sqr(x3, x2);
+  F::mul(x3, x3, a);
+  x6 = x3;
+  F::sqr_n(x6, 3);
+  F::mul(x6, x6, x3);
+  x12 = x6;
+  F::sqr_n(x12, 6);
+  F::mul(x12, x12, x6);
+  x15 = x12;
+  F::sqr_n(x15, 3);
+  F::mul(x15, x15, x3);
+  x30 = x15;
+  F::sqr_n(x30, 15);
+  F::mul(x30, x30, x15);
+  x32 = x30;
+  F::sqr_n(x32, 2);
+  F::mul(x32, x32, x2);
+  if constexpr (C::N == 4) {
+    // p - 2 = ffffffff 00000001 00000000 00000000 00000000 ffffffff ffffffff fffffffd
+    t = x32;
+    F::sqr_n(t, 32);
+    F::mul(t, t, a);
+    F::sqr_n(t, 128);
+    F::mul(t, t, x32);
+    F::sqr_n(t, 32);
+    F::mul(t, t, x32);
+  } else {
+    // p - 2: 255 ones, a zero, 32 ones, 64 zeros, ffffffd
+    typename C::Fe x60 = x30, x120, x255;
+    F::sqr_n(x60, 30);
+    F::mul(x60, x60, x30);
+    x120 = x60;
+    F::sqr_n(x120, 60);
+    F::mul(x120, x120, x60);
+    t = x120;
+    F::sqr_n(t, 120);
+    F::mul(t, t, x120);
+    F::sqr_n(t, 15);
+    F::mul(x255, t, x15);
+    t = x255;
+    F::sqr_n(t, 33);
+    F::mul(t, t, x32);
+    F::sqr_n(t, 64);
+    wipe(&x60, sizeof x60);
+    wipe(&x120, sizeof x120);
+    wipe(&x255, sizeof x255);
+  }
+  F::sqr_n(t, 30);  // the last word, fffffffd
+  F::mul(t, t, x30);
+  F::sqr_n(t, 2);
+  F::mul(t, t, a);
+  wipe(&x2, sizeof x2);
+  wipe(&x3, sizeof x3);
+  wipe(&x6, sizeof x6);
+  wipe(&x12, sizeof x12);
+  wipe(&x15, sizeof x15);
+  wipe(&x30, sizeof x30);
+  wipe(&x32, sizeof x32);
+  return t;
+}
+
 // Affine coordinates (infinity gives (0, 0): the inverse of 0 is 0).
 template <class C> Affine<C> to_affine(const Point<C> &p) {
   Affine<C> a;
-  const typename C::Fe zi = C::F::inverse(p.z);
+  const typename C::Fe zi = field_inverse<C>(p.z);
   C::F::mul(a.x, p.x, zi);
   C::F::mul(a.y, p.y, zi);
   return a;

@@ -60,7 +60,7 @@ template <class C> struct BaseTable {
       // one inversion per row (Montgomery's trick)
       prefix[0] = row[0].z;
       for (int j = 1; j < E; ++j) C::F::mul(prefix[j], prefix[j - 1], row[j].z);
-      typename C::Fe inv = C::F::inverse(prefix[E - 1]), zi;
+      typename C::Fe inv = field_inverse<C>(prefix[E - 1]), zi;
       for (int j = E - 1; j >= 0; --j) {
         if (j > 0) {
           C::F::mul(zi, inv, prefix[j - 1]);
