@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "crypto/common/cpu.h"
+#include "crypto/common/ct.h"
 #include "crypto/common/mem.h"
 #include "kel/ec.h"
 
@@ -27,10 +28,7 @@ constexpr int32_t kOk = 0;
 inline void wipe(void *p, size_t n) { mem::secure_zero(p, n); }
 
 // Keeps a mask opaque to the optimiser so selects stay branch-free.
-inline uint64_t barrier(uint64_t v) {
-  __asm__("" : "+r"(v));
-  return v;
-}
+inline uint64_t barrier(uint64_t v) { return ct::barrier(v); }
 
 // A big-endian hex string as little-endian 32-bit units, at compile time.
 template <size_t N> consteval std::array<uint32_t, N> hex_units(const char *hex) {
@@ -271,14 +269,15 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
 using MontMulKernel = void (*)(uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *);
 struct Kernels {
   std::atomic<MontMulKernel> mul4, mul6;
+  std::atomic<MontMulKernel> mulP256;  // the P-256 prime only
 };
 extern Kernels g_kernels;
 extern std::atomic<bool> g_kernelsReady;
 void fill_kernels();
 
-template <int N> inline MontMulKernel mont_kernel() {
+template <int N, bool P256> inline MontMulKernel mont_kernel() {
   cpu::ensure_filled(g_kernelsReady, fill_kernels);
-  return (N == 4 ? g_kernels.mul4 : g_kernels.mul6).load(std::memory_order_relaxed);
+  return (P256 ? g_kernels.mulP256 : N == 4 ? g_kernels.mul4 : g_kernels.mul6).load(std::memory_order_relaxed);
 }
 
 // One field (or scalar ring) modulo M, values kept in Montgomery form.
@@ -286,14 +285,16 @@ template <int N, const Modulus<N> &M> struct Mont {
   static constexpr int kLimbs = N;
   using Fe = Limbs<N>;
 
+  static constexpr bool kP256 = kShiftReduction<N, M> && M.m[2] == 0;  // the P-256 prime
+
   static constexpr void mul(Fe &r, const Fe &a, const Fe &b) {
     if (!std::is_constant_evaluated())
-      if (const MontMulKernel k = mont_kernel<N>()) return k(r.data(), a.data(), b.data(), M.m.data());
+      if (const MontMulKernel k = mont_kernel<N, kP256>()) return k(r.data(), a.data(), b.data(), M.m.data());
     mont_mul<N, M>(r, a, b);
   }
   static constexpr void sqr(Fe &r, const Fe &a) {
     if (!std::is_constant_evaluated())
-      if (const MontMulKernel k = mont_kernel<N>()) return k(r.data(), a.data(), a.data(), M.m.data());
+      if (const MontMulKernel k = mont_kernel<N, kP256>()) return k(r.data(), a.data(), a.data(), M.m.data());
     mont_sqr<N, M>(r, a);
   }
   static constexpr void add(Fe &r, const Fe &a, const Fe &b) { mod_add<N, M>(r, a, b); }
@@ -391,7 +392,7 @@ struct P256Params {
   static constexpr auto gx = hex_units<8>("6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296");
   static constexpr auto gy = hex_units<8>("4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5");
   static constexpr auto n = hex_units<8>("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551");
-  static constexpr int kBaseWindow = 7;  // fixed-base table: 37 windows of 64 points
+  static constexpr int kBaseWindow = 6;  // fixed-base table: 43 windows of 32 points
 };
 struct P384Params {
   static constexpr int kLimbs = 6;

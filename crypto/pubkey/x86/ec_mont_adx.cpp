@@ -37,6 +37,24 @@ const uint64_t kZero = 0;
   KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3) KEL_MA(24, m, t3, t4) \
   KEL_CARRIES(t4, t5)
 
+// The P-256 prime: with m = (2^64 - 1, 2^32 - 1, 0, 2^64 - 2^32 + 1) and
+// -m^-1 = 1, q = t[0] and q m + t[0] .. t[1] is (q << 32) + t[1] with q >> 32
+// carried on; one product for the top limb, one carry chain.
+#define KEL_ROW256(boff, t0, t1, t2, t3, t4, t5)                                       \
+  "movq " #boff "(%[b]), %%rdx\n\t"                                                    \
+  "xorl %k[" #t5 "], %k[" #t5 "]\n\t"                                                  \
+  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3) KEL_MA(24, a, t3, t4) \
+  KEL_CARRIES(t4, t5)                                                                  \
+  "movq %[" #t0 "], %%rdx\n\t"                                                         \
+  "mulxq 24(%[m]), %[lo], %[hi]\n\t"                                                   \
+  "shlq $32, %[" #t0 "]\n\t"                                                           \
+  "shrq $32, %%rdx\n\t"                                                                \
+  "addq %[" #t0 "], %[" #t1 "]\n\t"                                                    \
+  "adcq %%rdx, %[" #t2 "]\n\t"                                                         \
+  "adcq %[lo], %[" #t3 "]\n\t"                                                         \
+  "adcq %[hi], %[" #t4 "]\n\t"                                                         \
+  "adcq $0, %[" #t5 "]\n\t"
+
 #define KEL_ROW6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                 \
   "movq " #boff "(%[b]), %%rdx\n\t"                                                    \
   "xorl %k[" #t7 "], %k[" #t7 "]\n\t"                                                  \
@@ -77,6 +95,23 @@ __attribute__((target("bmi2,adx"))) void mont_mul4_adx(uint64_t *r, const uint64
   r[3] = r3;
 }
 
+__attribute__((target("bmi2,adx"))) void mont_mul_p256_adx(uint64_t *r, const uint64_t *a, const uint64_t *b,
+                                                           const uint64_t *modulus) {
+  uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5, lo, hi, d;
+  __asm__(KEL_ROW256(0, r0, r1, r2, r3, r4, r5) KEL_ROW256(8, r1, r2, r3, r4, r5, r0)
+              KEL_ROW256(16, r2, r3, r4, r5, r0, r1) KEL_ROW256(24, r3, r4, r5, r0, r1, r2)
+              KEL_SUB(sub, 0, r4, lo) KEL_SUB(sbb, 8, r5, hi) KEL_SUB(sbb, 16, r0, d) KEL_SUB(sbb, 24, r1, r3)
+              "sbbq $0, %[r2]\n\t" KEL_KEEP(r4, lo) KEL_KEEP(r5, hi) KEL_KEEP(r0, d) KEL_KEEP(r1, r3)
+          : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4), [r5] "=&r"(r5),
+            [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d)
+          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), [z] "m"(kZero)
+          : "cc", "memory");
+  r[0] = lo;
+  r[1] = hi;
+  r[2] = d;
+  r[3] = r3;
+}
+
 __attribute__((target("bmi2,adx"))) void mont_mul6_adx(uint64_t *r, const uint64_t *a, const uint64_t *b,
                                                        const uint64_t *modulus) {
   uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7, lo, hi, d;
@@ -99,6 +134,7 @@ __attribute__((target("bmi2,adx"))) void mont_mul6_adx(uint64_t *r, const uint64
 #undef KEL_CARRIES
 #undef KEL_ROW4
 #undef KEL_ROW6
+#undef KEL_ROW256
 #undef KEL_SUB
 #undef KEL_KEEP
 

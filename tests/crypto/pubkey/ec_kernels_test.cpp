@@ -51,6 +51,7 @@ template <int N, const Modulus<N> &M> void Compare(MontMulKernel kernel) {
 TEST(EcKernels, AdxProductsMatchPortable) {
   if (!mont_adx_available()) GTEST_SKIP() << "no BMI2 and ADX";
   Compare<4, CurveModuli<P256Params>::field>(mont_mul4_adx);
+  Compare<4, CurveModuli<P256Params>::field>(mont_mul_p256_adx);
   Compare<4, CurveModuli<P256Params>::order>(mont_mul4_adx);
   Compare<6, CurveModuli<P384Params>::field>(mont_mul6_adx);
   Compare<6, CurveModuli<P384Params>::order>(mont_mul6_adx);
