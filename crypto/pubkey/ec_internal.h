@@ -269,15 +269,16 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
 using MontMulKernel = void (*)(uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *);
 struct Kernels {
   std::atomic<MontMulKernel> mul4, mul6;
-  std::atomic<MontMulKernel> mulP256;  // the P-256 prime only
+  std::atomic<MontMulKernel> mulP256, sqrP256;  // the P-256 prime only
 };
 extern Kernels g_kernels;
 extern std::atomic<bool> g_kernelsReady;
 void fill_kernels();
 
-template <int N, bool P256> inline MontMulKernel mont_kernel() {
+template <int N, bool P256, bool Square = false> inline MontMulKernel mont_kernel() {
   cpu::ensure_filled(g_kernelsReady, fill_kernels);
-  return (P256 ? g_kernels.mulP256 : N == 4 ? g_kernels.mul4 : g_kernels.mul6).load(std::memory_order_relaxed);
+  const auto &k = P256 ? (Square ? g_kernels.sqrP256 : g_kernels.mulP256) : N == 4 ? g_kernels.mul4 : g_kernels.mul6;
+  return k.load(std::memory_order_relaxed);
 }
 
 // One field (or scalar ring) modulo M, values kept in Montgomery form.
@@ -294,7 +295,7 @@ template <int N, const Modulus<N> &M> struct Mont {
   }
   static constexpr void sqr(Fe &r, const Fe &a) {
     if (!std::is_constant_evaluated())
-      if (const MontMulKernel k = mont_kernel<N, kP256>()) return k(r.data(), a.data(), a.data(), M.m.data());
+      if (const MontMulKernel k = mont_kernel<N, kP256, true>()) return k(r.data(), a.data(), a.data(), M.m.data());
     mont_sqr<N, M>(r, a);
   }
   static constexpr void add(Fe &r, const Fe &a, const Fe &b) { mod_add<N, M>(r, a, b); }

@@ -19,6 +19,7 @@ void fill_kernels() {
   g_kernels.mul4.store(adx ? mont_mul4_adx : nullptr, kRelaxed);
   g_kernels.mul6.store(adx ? mont_mul6_adx : nullptr, kRelaxed);
   g_kernels.mulP256.store(adx ? mont_mul_p256_adx : nullptr, kRelaxed);
+  g_kernels.sqrP256.store(adx ? mont_sqr_p256_adx : nullptr, kRelaxed);
   g_kernelsReady.store(true, std::memory_order_release);
 }
 

@@ -15,6 +15,8 @@ bool mont_adx_available();
 void mont_mul4_adx(uint64_t *r, const uint64_t *a, const uint64_t *b, const uint64_t *modulus);
 // The same for the P-256 prime only, by its special form.
 void mont_mul_p256_adx(uint64_t *r, const uint64_t *a, const uint64_t *b, const uint64_t *modulus);
+// a^2 R^-1 mod the P-256 prime (the third argument is not read).
+void mont_sqr_p256_adx(uint64_t *r, const uint64_t *a, const uint64_t *, const uint64_t *modulus);
 void mont_mul6_adx(uint64_t *r, const uint64_t *a, const uint64_t *b, const uint64_t *modulus);
 
 }  // namespace kel::ec
