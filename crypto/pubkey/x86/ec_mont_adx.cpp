@@ -198,19 +198,25 @@ __attribute__((target("bmi2,adx"))) void mont_sqr_p256_adx(uint64_t *r, const ui
 __attribute__((target("bmi2,adx"))) void mont_mul6_adx(uint64_t *r, const uint64_t *a, const uint64_t *b,
                                                        const uint64_t *modulus) {
   uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7, lo, hi, d;
+  // the operand pointers serve as the last two scratch registers of the subtraction
+  uint64_t pa = reinterpret_cast<uintptr_t>(a), pb = reinterpret_cast<uintptr_t>(b);
   __asm__(KEL_ROW6(0, r0, r1, r2, r3, r4, r5, r6, r7) KEL_ROW6(8, r1, r2, r3, r4, r5, r6, r7, r0)
               KEL_ROW6(16, r2, r3, r4, r5, r6, r7, r0, r1) KEL_ROW6(24, r3, r4, r5, r6, r7, r0, r1, r2)
               KEL_ROW6(32, r4, r5, r6, r7, r0, r1, r2, r3) KEL_ROW6(40, r5, r6, r7, r0, r1, r2, r3, r4)
+              KEL_SUB(sub, 0, r6, lo) KEL_SUB(sbb, 8, r7, hi) KEL_SUB(sbb, 16, r0, d) KEL_SUB(sbb, 24, r1, r5)
+              KEL_SUB(sbb, 32, r2, a) KEL_SUB(sbb, 40, r3, b)
+              "sbbq $0, %[r4]\n\t" KEL_KEEP(r6, lo) KEL_KEEP(r7, hi) KEL_KEEP(r0, d) KEL_KEEP(r1, r5)
+              KEL_KEEP(r2, a) KEL_KEEP(r3, b)
           : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4), [r5] "+r"(r5),
-            [r6] "+r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi), "=&d"(d)
-          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), [z] "m"(kZero)
+            [r6] "+r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d), [a] "+r"(pa), [b] "+r"(pb)
+          : [m] "r"(modulus), [z] "m"(kZero)
           : "cc", "memory");
-  // six limbs leave too few free registers for the subtraction in place
-  const uint64_t t[7] = {r6, r7, r0, r1, r2, r3, r4};
-  Limbs<6> out, mod;
-  for (int j = 0; j < 6; ++j) mod[j] = modulus[j];
-  final_subtract<6>(out, t, t[6], mod);
-  for (int j = 0; j < 6; ++j) r[j] = out[j];
+  r[0] = lo;
+  r[1] = hi;
+  r[2] = d;
+  r[3] = r5;
+  r[4] = pa;
+  r[5] = pb;
 }
 
 #undef KEL_MA
