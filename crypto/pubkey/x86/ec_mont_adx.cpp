@@ -12,19 +12,21 @@
 namespace kel::ec {
 namespace {
 
-const uint64_t kZero = 0;
-
 // t[ta] += lo(x y), t[tb] += hi(x y) for the multiplier in rdx and y the
 // limb at off(base).
 #define KEL_MA(off, base, ta, tb)                                                      \
   "mulxq " #off "(%[" #base "]), %[lo], %[hi]\n\t"                                   \
   "adcxq %[lo], %[" #ta "]\n\t"                                                        \
   "adoxq %[hi], %[" #tb "]\n\t"
-// The two chains' last carries into the top two accumulator limbs.
+// The two chains' last carries into the top two accumulator limbs, with
+// lo (spent) zeroed by a MOV, which leaves the flags alone. (A zero in
+// memory would do, but its loads can alias the stores of the previous
+// product 4 KiB apart and stall.)
 #define KEL_CARRIES(tn, tn1)                                                           \
-  "adcxq %[z], %[" #tn "]\n\t"                                                         \
-  "adoxq %[z], %[" #tn1 "]\n\t"                                                        \
-  "adcxq %[z], %[" #tn1 "]\n\t"
+  "movl $0, %k[lo]\n\t"                                                                \
+  "adcxq %[lo], %[" #tn "]\n\t"                                                        \
+  "adoxq %[lo], %[" #tn1 "]\n\t"                                                       \
+  "adcxq %[lo], %[" #tn1 "]\n\t"
 
 #define KEL_ROW4(boff, t0, t1, t2, t3, t4, t5)                                         \
   "movq " #boff "(%[b]), %%rdx\n\t"                                                    \
@@ -87,7 +89,7 @@ __attribute__((target("bmi2,adx"))) void mont_mul4_adx(uint64_t *r, const uint64
               "sbbq $0, %[r2]\n\t" KEL_KEEP(r4, lo) KEL_KEEP(r5, hi) KEL_KEEP(r0, d) KEL_KEEP(r1, r3)
           : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4), [r5] "=&r"(r5),
             [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d)
-          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), [z] "m"(kZero)
+          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus)
           : "cc", "memory");
   r[0] = lo;
   r[1] = hi;
@@ -104,7 +106,7 @@ __attribute__((target("bmi2,adx"))) void mont_mul_p256_adx(uint64_t *r, const ui
               "sbbq $0, %[r2]\n\t" KEL_KEEP(r4, lo) KEL_KEEP(r5, hi) KEL_KEEP(r0, d) KEL_KEEP(r1, r3)
           : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4), [r5] "=&r"(r5),
             [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d)
-          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), [z] "m"(kZero)
+          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus)
           : "cc", "memory");
   r[0] = lo;
   r[1] = hi;
@@ -145,7 +147,8 @@ __attribute__((target("bmi2,adx"))) void mont_sqr_p256_adx(uint64_t *r, const ui
       "mulxq 24(%[a]), %[lo], %[hi]\n\t"
       "adcxq %[lo], %[t4]\n\t"
       "adoxq %[hi], %[t5]\n\t"
-      "adcxq %[z], %[t5]\n\t"
+      "movl $0, %k[lo]\n\t"
+      "adcxq %[lo], %[t5]\n\t"
       "movq 16(%[a]), %%rdx\n\t"
       "mulxq 24(%[a]), %[lo], %[t6]\n\t"
       "addq %[lo], %[t5]\n\t"
@@ -187,7 +190,7 @@ __attribute__((target("bmi2,adx"))) void mont_sqr_p256_adx(uint64_t *r, const ui
       "sbbq $0, %[lo]\n\t" KEL_KEEP(t0, t4) KEL_KEEP(t1, t5) KEL_KEEP(t2, t6) KEL_KEEP(t3, t7)
       : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
         [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi), "=&d"(d)
-      : [a] "r"(a), [m] "r"(modulus), [z] "m"(kZero)
+      : [a] "r"(a), [m] "r"(modulus)
       : "cc", "memory");
   r[0] = t4;
   r[1] = t5;
@@ -209,7 +212,7 @@ __attribute__((target("bmi2,adx"))) void mont_mul6_adx(uint64_t *r, const uint64
               KEL_KEEP(r2, a) KEL_KEEP(r3, b)
           : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4), [r5] "+r"(r5),
             [r6] "+r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d), [a] "+r"(pa), [b] "+r"(pb)
-          : [m] "r"(modulus), [z] "m"(kZero)
+          : [m] "r"(modulus)
           : "cc", "memory");
   r[0] = lo;
   r[1] = hi;
