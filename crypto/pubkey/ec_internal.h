@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <type_traits>
 
 #include "crypto/common/cpu.h"
@@ -610,67 +611,37 @@ template <class C> Point<C> point_from_units(const uint32_t *x, const uint32_t *
 // chain over the runs of ones in p - 2: x_k = a^(2^k - 1).
 template <class C> typename C::Fe field_inverse(const typename C::Fe &a) {
   using F = typename C::F;
-  typename C::Fe x2, x3, x6, x12, x15, x30, x32, t;
-  F::sqr(x2, a);
-  F::mul(x2, x2, a);
-  F::sqr(x3, x2);
-  F::mul(x3, x3, a);
-  x6 = x3;
-  F::sqr_n(x6, 3);
-  F::mul(x6, x6, x3);
-  x12 = x6;
-  F::sqr_n(x12, 6);
-  F::mul(x12, x12, x6);
-  x15 = x12;
-  F::sqr_n(x15, 3);
-  F::mul(x15, x15, x3);
-  x30 = x15;
-  F::sqr_n(x30, 15);
-  F::mul(x30, x30, x15);
-  x32 = x30;
-  F::sqr_n(x32, 2);
-  F::mul(x32, x32, x2);
+  using Fe = typename C::Fe;
+  auto step = [](Fe &out, const Fe &in, int n, const Fe &by) {  // out <- in^(2^n) by
+    out = in;
+    F::sqr_n(out, n);
+    F::mul(out, out, by);
+  };
+  Fe x2, x3, x6, x12, x15, x30, x32, x60, x120, t;
+  step(x2, a, 1, a);
+  step(x3, x2, 1, a);
+  step(x6, x3, 3, x3);
+  step(x12, x6, 6, x6);
+  step(x15, x12, 3, x3);
+  step(x30, x15, 15, x15);
+  step(x32, x30, 2, x2);
   if constexpr (C::N == 4) {
     // p - 2 = ffffffff 00000001 00000000 00000000 00000000 ffffffff ffffffff fffffffd
-    t = x32;
-    F::sqr_n(t, 32);
-    F::mul(t, t, a);
-    F::sqr_n(t, 128);
-    F::mul(t, t, x32);
-    F::sqr_n(t, 32);
-    F::mul(t, t, x32);
+    step(t, x32, 32, a);
+    step(t, t, 128, x32);
+    step(t, t, 32, x32);
   } else {
-    // p - 2: 255 ones, a zero, 32 ones, 64 zeros, ffffffd
-    typename C::Fe x60 = x30, x120, x255;
-    F::sqr_n(x60, 30);
-    F::mul(x60, x60, x30);
-    x120 = x60;
-    F::sqr_n(x120, 60);
-    F::mul(x120, x120, x60);
-    t = x120;
-    F::sqr_n(t, 120);
-    F::mul(t, t, x120);
-    F::sqr_n(t, 15);
-    F::mul(x255, t, x15);
-    t = x255;
-    F::sqr_n(t, 33);
-    F::mul(t, t, x32);
+    // p - 2: 255 ones, a zero, 32 ones, 64 zeros, fffffffd
+    step(x60, x30, 30, x30);
+    step(x120, x60, 60, x60);
+    step(t, x120, 120, x120);
+    step(t, t, 15, x15);
+    step(t, t, 33, x32);
     F::sqr_n(t, 64);
-    wipe(&x60, sizeof x60);
-    wipe(&x120, sizeof x120);
-    wipe(&x255, sizeof x255);
   }
-  F::sqr_n(t, 30);  // the last word, fffffffd
-  F::mul(t, t, x30);
-  F::sqr_n(t, 2);
-  F::mul(t, t, a);
-  wipe(&x2, sizeof x2);
-  wipe(&x3, sizeof x3);
-  wipe(&x6, sizeof x6);
-  wipe(&x12, sizeof x12);
-  wipe(&x15, sizeof x15);
-  wipe(&x30, sizeof x30);
-  wipe(&x32, sizeof x32);
+  step(t, t, 30, x30);  // the last word, fffffffd
+  step(t, t, 2, a);
+  for (Fe *x : {&x2, &x3, &x6, &x12, &x15, &x30, &x32, &x60, &x120}) wipe(x, sizeof *x);
   return t;
 }
 

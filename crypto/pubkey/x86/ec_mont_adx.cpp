@@ -80,39 +80,29 @@ namespace {
 
 bool mont_adx_available() { return cpu::has(cpu::kBmi2 | cpu::kAdx); }
 
-__attribute__((target("bmi2,adx"))) void mont_mul4_adx(uint64_t *r, const uint64_t *a, const uint64_t *b,
-                                                       const uint64_t *modulus) {
-  uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5, lo, hi, d;
-  __asm__(KEL_ROW4(0, r0, r1, r2, r3, r4, r5) KEL_ROW4(8, r1, r2, r3, r4, r5, r0)
-              KEL_ROW4(16, r2, r3, r4, r5, r0, r1) KEL_ROW4(24, r3, r4, r5, r0, r1, r2)
-              KEL_SUB(sub, 0, r4, lo) KEL_SUB(sbb, 8, r5, hi) KEL_SUB(sbb, 16, r0, d) KEL_SUB(sbb, 24, r1, r3)
-              "sbbq $0, %[r2]\n\t" KEL_KEEP(r4, lo) KEL_KEEP(r5, hi) KEL_KEEP(r0, d) KEL_KEEP(r1, r3)
-          : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4), [r5] "=&r"(r5),
-            [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d)
-          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus)
-          : "cc", "memory");
-  r[0] = lo;
-  r[1] = hi;
-  r[2] = d;
-  r[3] = r3;
-}
+// A four-limb product with the given row (KEL_ROW4 or KEL_ROW256), ending
+// with the subtraction in registers.
+#define KEL_MUL4(name, row)                                                                          \
+  __attribute__((target("bmi2,adx"))) void name(uint64_t *r, const uint64_t *a, const uint64_t *b,   \
+                                                const uint64_t *modulus) {                           \
+    uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5, lo, hi, d;                                 \
+    __asm__(row(0, r0, r1, r2, r3, r4, r5) row(8, r1, r2, r3, r4, r5, r0)                            \
+                row(16, r2, r3, r4, r5, r0, r1) row(24, r3, r4, r5, r0, r1, r2)                      \
+                KEL_SUB(sub, 0, r4, lo) KEL_SUB(sbb, 8, r5, hi) KEL_SUB(sbb, 16, r0, d)             \
+                KEL_SUB(sbb, 24, r1, r3) "sbbq $0, %[r2]\n\t" KEL_KEEP(r4, lo) KEL_KEEP(r5, hi)      \
+                KEL_KEEP(r0, d) KEL_KEEP(r1, r3)                                                     \
+            : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4),             \
+              [r5] "=&r"(r5), [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d)                           \
+            : [a] "r"(a), [b] "r"(b), [m] "r"(modulus)                                               \
+            : "cc", "memory");                                                                       \
+    r[0] = lo;                                                                                       \
+    r[1] = hi;                                                                                       \
+    r[2] = d;                                                                                        \
+    r[3] = r3;                                                                                       \
+  }
 
-__attribute__((target("bmi2,adx"))) void mont_mul_p256_adx(uint64_t *r, const uint64_t *a, const uint64_t *b,
-                                                           const uint64_t *modulus) {
-  uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5, lo, hi, d;
-  __asm__(KEL_ROW256(0, r0, r1, r2, r3, r4, r5) KEL_ROW256(8, r1, r2, r3, r4, r5, r0)
-              KEL_ROW256(16, r2, r3, r4, r5, r0, r1) KEL_ROW256(24, r3, r4, r5, r0, r1, r2)
-              KEL_SUB(sub, 0, r4, lo) KEL_SUB(sbb, 8, r5, hi) KEL_SUB(sbb, 16, r0, d) KEL_SUB(sbb, 24, r1, r3)
-              "sbbq $0, %[r2]\n\t" KEL_KEEP(r4, lo) KEL_KEEP(r5, hi) KEL_KEEP(r0, d) KEL_KEEP(r1, r3)
-          : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4), [r5] "=&r"(r5),
-            [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d)
-          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus)
-          : "cc", "memory");
-  r[0] = lo;
-  r[1] = hi;
-  r[2] = d;
-  r[3] = r3;
-}
+KEL_MUL4(mont_mul4_adx, KEL_ROW4)
+KEL_MUL4(mont_mul_p256_adx, KEL_ROW256)
 
 // One step of the P-256 reduction of the low half (u0 .. u3, a fresh top
 // limb taking the place of u0): (u + q m) / 2^64 for q = u0.
@@ -230,5 +220,6 @@ __attribute__((target("bmi2,adx"))) void mont_mul6_adx(uint64_t *r, const uint64
 #undef KEL_RED256
 #undef KEL_SUB
 #undef KEL_KEEP
+#undef KEL_MUL4
 
 }  // namespace kel::ec
