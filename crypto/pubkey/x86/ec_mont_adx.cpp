@@ -28,11 +28,15 @@ namespace {
   "adoxq %[lo], %[" #tn1 "]\n\t"                                                       \
   "adcxq %[lo], %[" #tn1 "]\n\t"
 
-#define KEL_ROW4(boff, t0, t1, t2, t3, t4, t5)                                         \
+// t0 .. t5 += a b[boff / 8], for four limbs (t5 starts at 0).
+#define KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                     \
   "movq " #boff "(%[b]), %%rdx\n\t"                                                    \
   "xorl %k[" #t5 "], %k[" #t5 "]\n\t"                                                  \
   KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3) KEL_MA(24, a, t3, t4) \
-  KEL_CARRIES(t4, t5)                                                                  \
+  KEL_CARRIES(t4, t5)
+
+#define KEL_ROW4(boff, t0, t1, t2, t3, t4, t5)                                         \
+  KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                           \
   "movq %[" #t0 "], %%rdx\n\t"                                                         \
   "imulq 32(%[m]), %%rdx\n\t"                                                          \
   "xorl %k[lo], %k[lo]\n\t"                                                            \
@@ -43,10 +47,7 @@ namespace {
 // -m^-1 = 1, q = t[0] and q m + t[0] .. t[1] is (q << 32) + t[1] with q >> 32
 // carried on; one product for the top limb, one carry chain.
 #define KEL_ROW256(boff, t0, t1, t2, t3, t4, t5)                                       \
-  "movq " #boff "(%[b]), %%rdx\n\t"                                                    \
-  "xorl %k[" #t5 "], %k[" #t5 "]\n\t"                                                  \
-  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3) KEL_MA(24, a, t3, t4) \
-  KEL_CARRIES(t4, t5)                                                                  \
+  KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                           \
   "movq %[" #t0 "], %%rdx\n\t"                                                         \
   "mulxq 24(%[m]), %[lo], %[hi]\n\t"                                                   \
   "shlq $32, %[" #t0 "]\n\t"                                                           \
@@ -215,6 +216,7 @@ __attribute__((target("bmi2,adx"))) void mont_mul6_adx(uint64_t *r, const uint64
 #undef KEL_MA
 #undef KEL_CARRIES
 #undef KEL_ROW4
+#undef KEL_PRODUCT4
 #undef KEL_ROW6
 #undef KEL_ROW256
 #undef KEL_RED256
