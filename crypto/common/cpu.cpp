@@ -56,7 +56,7 @@ uint32_t disabled_by_environment() {
     uint32_t mask;
   } kNames[] = {{"aesni", kAesni}, {"pclmul", kPclmul}, {"vaes", kVaes},
                 {"vpclmul", kVpclmul}, {"sha", kSha}, {"avx2", kAvx2},
-                {"avx512", kAvx512f | kAvx512bw | kAvx512vl}, {"bmi2", kBmi2}};
+                {"avx512", kAvx512f | kAvx512bw | kAvx512vl}, {"bmi2", kBmi2}, {"adx", kAdx}};
   const char *list = std::getenv("KEL_CPU_DISABLE");
   uint32_t off = 0;
   while (list != nullptr && *list != '\0') {

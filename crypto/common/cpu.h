@@ -6,7 +6,7 @@
 // vectors run through every path. The environment variable KEL_CPU_DISABLE
 // (read once, when the features are first detected) takes features away for
 // the whole process: a comma-separated list of aesni, pclmul, vaes, vpclmul,
-// sha, avx2, avx512 and bmi2; other names are ignored.
+// sha, avx2, avx512, bmi2 and adx; other names are ignored.
 #pragma once
 
 #include <atomic>

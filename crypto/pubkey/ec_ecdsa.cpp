@@ -47,7 +47,8 @@ int32_t sign(const PrimeCurve *curve, const uint32_t *d, RngFun rng, void *arg, 
     if (int32_t st = random_scalar(curve, rng, arg, k.v); st != kOk) return st;
     km.v = limbs_of<C::N>(k.v);
     const Affine<C> R = to_affine(mul_base_ct<C>(km.v));
-    const Fe rr = x_mod_order<C>(C::F::from_mont(R.x));
+    Fe rr = x_mod_order<C>(C::F::from_mont(R.x));
+    KEL_DECLASSIFY(&rr, sizeof rr);  // r and s are the signature
     if (is_zero<C>(rr)) continue;
     // s = k^-1 (e + d r): d r and the sum stay plain, k^-1 comes back as k^-1 R
     S::mul(t.v, dm.v, rr);
@@ -55,6 +56,7 @@ int32_t sign(const PrimeCurve *curve, const uint32_t *d, RngFun rng, void *arg, 
     kinv.v = S::inverse(S::to_mont(km.v));
     Fe ss;
     S::mul(ss, kinv.v, t.v);
+    KEL_DECLASSIFY(&ss, sizeof ss);
     if (is_zero<C>(ss)) continue;
     units_of<C::N>(rr, r);
     units_of<C::N>(ss, s);

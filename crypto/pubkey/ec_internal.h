@@ -7,10 +7,15 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
+#include <type_traits>
 
+#include "crypto/common/cpu.h"
+#include "crypto/common/ct.h"
 #include "crypto/common/mem.h"
 #include "kel/ec.h"
 
@@ -24,10 +29,7 @@ constexpr int32_t kOk = 0;
 inline void wipe(void *p, size_t n) { mem::secure_zero(p, n); }
 
 // Keeps a mask opaque to the optimiser so selects stay branch-free.
-inline uint64_t barrier(uint64_t v) {
-  __asm__("" : "+r"(v));
-  return v;
-}
+inline uint64_t barrier(uint64_t v) { return ct::barrier(v); }
 
 // A big-endian hex string as little-endian 32-bit units, at compile time.
 template <size_t N> consteval std::array<uint32_t, N> hex_units(const char *hex) {
@@ -53,6 +55,8 @@ template <int N> struct Modulus {
   Limbs<N> r2{};    // R^2 mod m
   Limbs<N> one{};   // R mod m
 };
+// The assembly kernels find n0 right after the limbs of m.
+static_assert(offsetof(Modulus<4>, n0) == 4 * 8 && offsetof(Modulus<6>, n0) == 6 * 8);
 
 template <int N> constexpr Limbs<N> limbs_of(const uint32_t *units) {
   Limbs<N> l{};
@@ -259,13 +263,42 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
   }
 }
 
+// The curve kernel table: a Montgomery product for 4 and for 6 limbs when
+// the CPU has a faster one than the inline code below (null otherwise),
+// filled at first use and again whenever kel::cpu::restrict_to changes the
+// features (ec_kernels.cpp). The modulus argument is a Modulus<N>.
+using MontMulKernel = void (*)(uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *);
+struct Kernels {
+  std::atomic<MontMulKernel> mul4, mul6;
+  std::atomic<MontMulKernel> mulP256, sqrP256;  // the P-256 prime only
+};
+extern Kernels g_kernels;
+extern std::atomic<bool> g_kernelsReady;
+void fill_kernels();
+
+template <int N, bool P256, bool Square = false> inline MontMulKernel mont_kernel() {
+  cpu::ensure_filled(g_kernelsReady, fill_kernels);
+  const auto &k = P256 ? (Square ? g_kernels.sqrP256 : g_kernels.mulP256) : N == 4 ? g_kernels.mul4 : g_kernels.mul6;
+  return k.load(std::memory_order_relaxed);
+}
+
 // One field (or scalar ring) modulo M, values kept in Montgomery form.
 template <int N, const Modulus<N> &M> struct Mont {
   static constexpr int kLimbs = N;
   using Fe = Limbs<N>;
 
-  static constexpr void mul(Fe &r, const Fe &a, const Fe &b) { mont_mul<N, M>(r, a, b); }
-  static constexpr void sqr(Fe &r, const Fe &a) { mont_sqr<N, M>(r, a); }
+  static constexpr bool kP256 = kShiftReduction<N, M> && M.m[2] == 0;  // the P-256 prime
+
+  static constexpr void mul(Fe &r, const Fe &a, const Fe &b) {
+    if (!std::is_constant_evaluated())
+      if (const MontMulKernel k = mont_kernel<N, kP256>()) return k(r.data(), a.data(), b.data(), M.m.data());
+    mont_mul<N, M>(r, a, b);
+  }
+  static constexpr void sqr(Fe &r, const Fe &a) {
+    if (!std::is_constant_evaluated())
+      if (const MontMulKernel k = mont_kernel<N, kP256, true>()) return k(r.data(), a.data(), a.data(), M.m.data());
+    mont_sqr<N, M>(r, a);
+  }
   static constexpr void add(Fe &r, const Fe &a, const Fe &b) { mod_add<N, M>(r, a, b); }
   static constexpr void sub(Fe &r, const Fe &a, const Fe &b) { mod_sub<N, M>(r, a, b); }
   static constexpr Fe to_mont(const Fe &a) {  // any a < 2^(64N)
@@ -289,20 +322,42 @@ template <int N, const Modulus<N> &M> struct Mont {
   static constexpr void select(Fe &r, const Fe &a, uint64_t mask) {  // r <- a where mask is all ones
     for (int j = 0; j < N; ++j) r[j] ^= (r[j] ^ a[j]) & mask;
   }
-  // a^e for a public exponent e, by fixed 4-bit windows: the run time does
-  // not depend on a.
+  // a^e for a public exponent e (not 0), by sliding windows of up to five
+  // bits over the odd powers a, a^3, ..., a^31: the sequence of products
+  // follows e alone, never a.
   static constexpr Fe pow(const Fe &a, const Fe &e) {
-    Fe table[16];
-    table[0] = M.one;
-    table[1] = a;
-    for (int i = 2; i < 16; ++i) mul(table[i], table[i - 1], a);
+    auto bit = [&e](int i) { return static_cast<uint32_t>(e[i / 64] >> (i % 64)) & 1; };
+    Fe odd[16], aa;
+    odd[0] = a;
+    sqr(aa, a);
+    for (int i = 1; i < 16; ++i) mul(odd[i], odd[i - 1], aa);
     Fe r = M.one;
-    for (int i = 64 * N - 4; i >= 0; i -= 4) {
-      for (int k = 0; k < 4; ++k) sqr(r, r);
-      mul(r, r, table[(e[i / 64] >> (i % 64)) & 15]);
+    bool started = false;
+    for (int i = 64 * N - 1; i >= 0;) {
+      if (bit(i) == 0) {
+        if (started) sqr(r, r);
+        --i;
+        continue;
+      }
+      int low = i - 4 < 0 ? 0 : i - 4;  // the window i .. low ends on a set bit
+      while (bit(low) == 0) ++low;
+      uint32_t v = 0;
+      for (int k = i; k >= low; --k) {
+        v = v << 1 | bit(k);
+        if (started) sqr(r, r);
+      }
+      if (started) mul(r, r, odd[v >> 1]);
+      else r = odd[v >> 1];
+      started = true;
+      i = low - 1;
     }
-    wipe(table, sizeof table);
+    wipe(odd, sizeof odd);
+    wipe(&aa, sizeof aa);
     return r;
+  }
+  // r <- a^(2^n) in place.
+  static constexpr void sqr_n(Fe &r, int n) {
+    for (int i = 0; i < n; ++i) sqr(r, r);
   }
   // a^(m - 2): the inverse of a (0 for 0).
   static constexpr Fe inverse(const Fe &a) {
@@ -339,7 +394,7 @@ struct P256Params {
   static constexpr auto gx = hex_units<8>("6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296");
   static constexpr auto gy = hex_units<8>("4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5");
   static constexpr auto n = hex_units<8>("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551");
-  static constexpr int kBaseWindow = 7;  // fixed-base table: 37 windows of 64 points
+  static constexpr int kBaseWindow = 6;  // fixed-base table: 43 windows of 32 points
 };
 struct P384Params {
   static constexpr int kLimbs = 6;
@@ -552,10 +607,48 @@ template <class C> Point<C> point_from_units(const uint32_t *x, const uint32_t *
   return p;
 }
 
+// a^(p - 2), the inverse of a field element (0 for 0), by a fixed addition
+// chain over the runs of ones in p - 2: x_k = a^(2^k - 1).
+template <class C> typename C::Fe field_inverse(const typename C::Fe &a) {
+  using F = typename C::F;
+  using Fe = typename C::Fe;
+  auto step = [](Fe &out, const Fe &in, int n, const Fe &by) {  // out <- in^(2^n) by
+    out = in;
+    F::sqr_n(out, n);
+    F::mul(out, out, by);
+  };
+  Fe x2, x3, x6, x12, x15, x30, x32, x60, x120, t;
+  step(x2, a, 1, a);
+  step(x3, x2, 1, a);
+  step(x6, x3, 3, x3);
+  step(x12, x6, 6, x6);
+  step(x15, x12, 3, x3);
+  step(x30, x15, 15, x15);
+  step(x32, x30, 2, x2);
+  if constexpr (C::N == 4) {
+    // p - 2 = ffffffff 00000001 00000000 00000000 00000000 ffffffff ffffffff fffffffd
+    step(t, x32, 32, a);
+    step(t, t, 128, x32);
+    step(t, t, 32, x32);
+  } else {
+    // p - 2: 255 ones, a zero, 32 ones, 64 zeros, fffffffd
+    step(x60, x30, 30, x30);
+    step(x120, x60, 60, x60);
+    step(t, x120, 120, x120);
+    step(t, t, 15, x15);
+    step(t, t, 33, x32);
+    F::sqr_n(t, 64);
+  }
+  step(t, t, 30, x30);  // the last word, fffffffd
+  step(t, t, 2, a);
+  for (Fe *x : {&x2, &x3, &x6, &x12, &x15, &x30, &x32, &x60, &x120}) wipe(x, sizeof *x);
+  return t;
+}
+
 // Affine coordinates (infinity gives (0, 0): the inverse of 0 is 0).
 template <class C> Affine<C> to_affine(const Point<C> &p) {
   Affine<C> a;
-  const typename C::Fe zi = C::F::inverse(p.z);
+  const typename C::Fe zi = field_inverse<C>(p.z);
   C::F::mul(a.x, p.x, zi);
   C::F::mul(a.y, p.y, zi);
   return a;

@@ -44,34 +44,41 @@ template <class C> void negate_if(typename C::Fe &y, uint32_t negative) {
 }
 
 // The fixed-base table of G: entry [i][j] = (j + 1) 2^(w i) G, affine, in
-// Montgomery form. Built once per process on first use.
+// Montgomery form. Built once per process on first use, kGroup rows at a
+// time with one inversion for all their points (Montgomery's trick).
 template <class C> struct BaseTable {
+  static constexpr int kGroup = 8;
   static inline Affine<C> entries[C::kBaseWindows][C::kBaseEntries];
   static inline pthread_once_t once = PTHREAD_ONCE_INIT;
+  // the build's projective rows and running products (only under `once`)
+  static inline Point<C> rows[kGroup][C::kBaseEntries];
+  static inline typename C::Fe prefix[kGroup * C::kBaseEntries];
 
   static void build() {
     constexpr int E = C::kBaseEntries;
     Point<C> base{C::gx, C::gy, C::F::one()};
-    Point<C> row[E];
-    typename C::Fe prefix[E];
-    for (int i = 0; i < C::kBaseWindows; ++i) {
-      row[0] = base;
-      for (int j = 1; j < E; ++j) add(row[j], row[j - 1], base);
-      // one inversion per row (Montgomery's trick)
-      prefix[0] = row[0].z;
-      for (int j = 1; j < E; ++j) C::F::mul(prefix[j], prefix[j - 1], row[j].z);
-      typename C::Fe inv = C::F::inverse(prefix[E - 1]), zi;
-      for (int j = E - 1; j >= 0; --j) {
-        if (j > 0) {
-          C::F::mul(zi, inv, prefix[j - 1]);
-          C::F::mul(inv, inv, row[j].z);
+    for (int first = 0; first < C::kBaseWindows; first += kGroup) {
+      const int count = (C::kBaseWindows - first < kGroup ? C::kBaseWindows - first : kGroup) * E;
+      Point<C> *points = &rows[0][0];
+      for (int f = 0; f < count; f += E) {
+        points[f] = base;
+        for (int j = 1; j < E; ++j) add(points[f + j], points[f + j - 1], base);
+        for (int s = 0; s < C::kBaseWindow; ++s) dbl(base, base);
+      }
+      prefix[0] = points[0].z;
+      for (int f = 1; f < count; ++f) C::F::mul(prefix[f], prefix[f - 1], points[f].z);
+      typename C::Fe inv = field_inverse<C>(prefix[count - 1]), zi;
+      for (int f = count - 1; f >= 0; --f) {
+        if (f > 0) {
+          C::F::mul(zi, inv, prefix[f - 1]);
+          C::F::mul(inv, inv, points[f].z);
         } else {
           zi = inv;
         }
-        C::F::mul(entries[i][j].x, row[j].x, zi);
-        C::F::mul(entries[i][j].y, row[j].y, zi);
+        Affine<C> &e = entries[first + f / E][f % E];
+        C::F::mul(e.x, points[f].x, zi);
+        C::F::mul(e.y, points[f].y, zi);
       }
-      for (int s = 0; s < C::kBaseWindow; ++s) dbl(base, base);
     }
   }
   static const Affine<C> (&get())[C::kBaseWindows][C::kBaseEntries] {

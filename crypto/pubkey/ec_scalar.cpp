@@ -57,7 +57,9 @@ int32_t random_scalar(const PrimeCurve *curve, RngFun rng, void *arg, uint32_t *
       borrow = (uint64_t{k[i]} - curve->order[i] - borrow) >> 63;
       any |= k[i];
     }
-    if ((borrow & (any != 0)) != 0) return kOk;
+    uint64_t accept = borrow & (any != 0);  // a redraw shows only that a draw was out of range
+    KEL_DECLASSIFY(&accept, sizeof accept);
+    if (accept != 0) return kOk;
   }
   return ERR_EC_INVALID;  // a generator that never yields a value below the order
 }
@@ -159,6 +161,8 @@ int32_t EC_generateKeyPairEx(const PrimeCurve *curve, RngFun rngFun, void *rngFu
   if (int32_t s = random_scalar(curve, rngFun, rngFunArg, k.v); s != kOk) return s;
   if (int32_t s = EC_multiplyPointEx(curve->field, x, y, k.v, curve->baseX, curve->baseY, w, table); s != kOk)
     return s;
+  KEL_DECLASSIFY(x, sizeof x);  // the public key
+  KEL_DECLASSIFY(y, sizeof y);
   if (int32_t s = EC_generateKey_FIPS_consistancy_test(curve, rngFun, rngFunArg, k.v, x, y); s != kOk) return s;
   std::memcpy(d, k.v, bytes);
   std::memcpy(qx, x, bytes);

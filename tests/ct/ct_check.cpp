@@ -16,10 +16,12 @@
 #include "kel/aes_modes.h"
 #include "kel/ctr_drbg.h"
 #include "kel/des.h"
+#include "kel/ec.h"
 #include "kel/fips.h"
 #include "kel/gcm.h"
 #include "kel/hash.h"
 #include "kel/hmac.h"
+#include "kel/vor.h"
 
 #if defined(KEL_CT_CHECK_VALGRIND)
 #include <valgrind/memcheck.h>
@@ -268,6 +270,40 @@ void des() {
   }
 }
 
+// ---- P-256 and P-384: private scalars, ECDH scalars and signing nonces
+// secret (the generator's bytes come out secret) ----
+
+int32_t secret_rng(void *arg, uint32_t length, uint8_t *out) {
+  fill(out, length, static_cast<uint8_t>((*static_cast<int *>(arg))++));
+  SECRET(out, length);
+  return 0;
+}
+
+void ec() {
+  for (const PrimeCurve *curve : {EC_P256, EC_P384}) {
+    const uint32_t n = curve->field->unitCount;
+    uint32_t k[12], x[12], y[12], px[12], py[12], r[12], s[12];
+    uint8_t hash[48];
+    fill(hash, sizeof hash, 80);
+    std::memset(k, 0x5c, sizeof k);
+    k[n - 1] = 0x7fffffff;  // below the order
+    SECRET(k, sizeof k);
+    expect(EC_multiplyPoint(curve->field, x, y, k, curve->baseX, curve->baseY) == 0, "fixed-base multiple");
+    PUBLIC(x, sizeof x);
+    PUBLIC(y, sizeof y);
+    std::memcpy(px, x, sizeof px);  // another point: kG
+    std::memcpy(py, y, sizeof py);
+    expect(EC_multiplyPoint(curve->field, x, y, k, px, py) == 0, "variable-base multiple");
+    uint8_t *secret = nullptr;
+    int32_t length = 0;
+    expect(ECDH_generateSharedSecretAux(curve, px, py, k, &secret, &length, 1) == 0, "ECDH");
+    VOR_free(reinterpret_cast<void **>(&secret));
+    int counter = 90;
+    expect(ECDSA_RAC_sign(curve, k, secret_rng, &counter, hash, 4 * n, r, s) == 0, "ECDSA sign");
+    expect(EC_generateKeyPair(curve, secret_rng, &counter, k, x, y) == 0, "EC key pair");
+  }
+}
+
 struct Case {
   const char *name;
   void (*run)();
@@ -276,6 +312,7 @@ struct Case {
 const Case kCases[] = {
     {"aes-modes", aes_modes}, {"gcm", gcm},   {"ccm", ccm},   {"cmac", cmac},
     {"sha2", sha2},           {"hmac", hmac}, {"drbg", drbg}, {"des", des},
+    {"ec", ec},
 };
 
 // A table look-up and a branch on a secret byte: the checker must object.

@@ -1,0 +1,65 @@
+// The MULX/ADX Montgomery products against the portable inline code, for
+// the four moduli (P-256 and P-384, field and order), on every pair of
+// edge values: 0, 1, small, R mod m, m - 1, m - 2, all-ones limbs, and a
+// few random ones. The first operand may also be unreduced (below 2^64N,
+// as the conversion into Montgomery form passes it).
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "crypto/pubkey/ec_internal.h"
+#include "crypto/pubkey/x86/ec_mont_adx.h"
+
+namespace kel::test {
+namespace {
+
+using namespace kel::ec;
+
+// kernel(r, a, b) against a b; a squaring kernel is given b twice.
+template <int N, const Modulus<N> &M> void Compare(MontMulKernel kernel, bool square = false) {
+  using Fe = Limbs<N>;
+  std::vector<Fe> values(6);
+  values[1][0] = 1;
+  values[2][0] = 0xfffffffe;
+  values[3] = M.one;
+  values[4] = M.m, values[4][0] -= 1;
+  values[5] = M.m, values[5][0] -= 2;
+  std::mt19937_64 rng(N);
+  for (int i = 0; i < 4; ++i) {
+    Fe v;
+    for (auto &l : v) l = rng();
+    Fe below;
+    final_subtract<N>(below, v.data(), 0, M.m);
+    values.push_back(below);
+  }
+  Fe ones;
+  ones.fill(~uint64_t{0});
+  for (const Fe &b : values) {
+    for (Fe a : values) {
+      if (square) a = b;
+      Fe want, got;
+      mont_mul<N, M>(want, a, b);
+      kernel(got.data(), a.data(), b.data(), M.m.data());
+      EXPECT_EQ(got, want);
+    }
+    if (square) continue;
+    Fe want, got;  // unreduced first operand
+    mont_mul<N, M>(want, ones, b);
+    kernel(got.data(), ones.data(), b.data(), M.m.data());
+    EXPECT_EQ(got, want);
+  }
+}
+
+TEST(EcKernels, AdxProductsMatchPortable) {
+  if (!mont_adx_available()) GTEST_SKIP() << "no BMI2 and ADX";
+  Compare<4, CurveModuli<P256Params>::field>(mont_mul4_adx);
+  Compare<4, CurveModuli<P256Params>::field>(mont_mul_p256_adx);
+  Compare<4, CurveModuli<P256Params>::field>(mont_sqr_p256_adx, true);
+  Compare<4, CurveModuli<P256Params>::order>(mont_mul4_adx);
+  Compare<6, CurveModuli<P384Params>::field>(mont_mul6_adx);
+  Compare<6, CurveModuli<P384Params>::order>(mont_mul6_adx);
+}
+
+}  // namespace
+}  // namespace kel::test
