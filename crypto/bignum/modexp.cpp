@@ -84,19 +84,51 @@ void MontSpace::double_mod(limb_t *r, uint64_t bit) {
 int32_t MontSpace::init_consttime(const vlong *m) {
   if (int32_t s = take_buffers(m); s != kOk) return s;
   if (int32_t s = take(&rr_); s != kOk) return s;
-  // R² mod m = 2^(128n) mod m by doubling 1, then R mod m = R²·R^-1.
+  // R mod m: 2^(bits-1) < m (bits, m's bit length, is public) doubled up to
+  // 2^(64n); m = 1 starts from 0.
   const size_t n = mt_.n;
-  zero_n(rr_, n);
-  rr_[0] = 1;
-  for (size_t i = 0; i < 128 * n; ++i) double_mod(rr_, 0);
-  from_mont(one_, rr_);
+  const uint32_t bits = VLONG_bitLength(m);
+  zero_n(one_, n);
+  if (bits > 1) one_[(bits - 1) / 64] = uint64_t{1} << ((bits - 1) % 64);
+  for (size_t i = bits > 1 ? bits - 1 : 64 * n; i < 64 * n; ++i) double_mod(one_, 0);
+  // R² mod m is the Montgomery form of 2^(64n): square-and-double from 1
+  // over the public exponent 64n (squaring doubles the power, doubling adds
+  // one), a dozen steps instead of 64n doublings.
+  copy_n(rr_, one_, n);
+  const uint64_t e = 64 * n;
+  for (int bit = 63 - __builtin_clzll(e); bit >= 0; --bit) {
+    sqr(rr_, rr_);
+    if ((e >> bit) & 1) double_mod(rr_, 0);
+  }
+  return kOk;
+}
+
+int32_t MontSpace::init_public_consttime(const vlong *m) {
+  if (int32_t s = init(m); s != kOk) return s;
+  if (int32_t s = take(&rr_); s != kOk) return s;
+  to_mont_limbs(rr_, one_);
   return kOk;
 }
 
 int32_t MontSpace::to_mont_consttime(limb_t *r, const vlong *x) {
   const size_t n = mt_.n;
-  zero_n(r, n);
-  for (uint32_t i = VLONG_bitLength(x); i-- > 0;) double_mod(r, static_cast<uint64_t>(VLONG_isVlongBitSet(x, i)));
+  size_t xn;
+  const limb_t *xl = view(x, &xn);
+  const uint32_t xbits = VLONG_bitLength(x), mbits = static_cast<uint32_t>(64 * n - __builtin_clzll(mt_.m[n - 1]));
+  if (xn <= 2 * n && xbits <= 64 * n + mbits) {
+    // x = h·R + l with h < 2^mbits < 2m: one masked subtraction takes h
+    // below m, then x < m·R and one reduction gives x·R^-1; two products
+    // with R² give x mod m, then its Montgomery form.
+    copy_n(u_, xl, xn);
+    zero_n(u_ + xn, 2 * n - xn);
+    const uint64_t borrow = sub_n(dw_, u_ + n, mt_.m, n);
+    select_n(u_ + n, u_ + n, dw_, n, 0 - borrow);
+    mont_redc(mt_, r, u_);
+    mul(r, r, rr_);
+  } else {
+    zero_n(r, n);
+    for (uint32_t i = xbits; i-- > 0;) double_mod(r, static_cast<uint64_t>(VLONG_isVlongBitSet(x, i)));
+  }
   if (x->isNegative) {
     // -|x| ≡ m - (|x| mod m), and 0 stays 0.
     uint64_t any = 0;
@@ -104,7 +136,7 @@ int32_t MontSpace::to_mont_consttime(limb_t *r, const vlong *x) {
     sub_n(dw_, mt_.m, r, n);
     select_n(r, dw_, r, n, 0 - static_cast<uint64_t>(any != 0));
   }
-  mont_mul(mt_, r, r, rr_, t_);
+  mul(r, r, rr_);
   return kOk;
 }
 
@@ -270,7 +302,7 @@ int32_t MontSpace::fill_vlong(const limb_t *a, Temp &v, vlong **out) {
 
 namespace {
 
-enum class Method { kWindow, kConstTime };
+enum class Method { kWindow, kConstTime, kConstTimePublicModulus };
 
 // New x^e mod m over an odd m (x and e non-zero were checked by the caller
 // where that matters).
@@ -281,8 +313,12 @@ int32_t montgomery_exp(const vlong *x, const vlong *e, const vlong *m, Method me
   Temp result(queue);
   if (int32_t s = VLONG_allocVlong(result.out(), queue); s != kOk) return s;
   MontSpace ms(queue);
-  const bool ct = method == Method::kConstTime;
-  if (int32_t s = ct ? ms.init_consttime(m) : ms.init(m); s != kOk) return s;
+  const bool ct = method != Method::kWindow;
+  if (int32_t s = method == Method::kConstTime               ? ms.init_consttime(m)
+                  : method == Method::kConstTimePublicModulus ? ms.init_public_consttime(m)
+                                                              : ms.init(m);
+      s != kOk)
+    return s;
   limb_t *g = nullptr, *acc = nullptr;
   if (int32_t s = ms.take(&g); s != kOk) return s;
   if (int32_t s = ms.take(&acc); s != kOk) return s;
@@ -385,22 +421,85 @@ int32_t barrettReduce(vlong *result, const vlong *x, const vlong *m, const vlong
 // ---- the one place that picks the exponentiation ----
 
 int32_t mod_exp(const vlong *x, const vlong *e, const vlong *m, Exponent kind, vlong **out, vlong **queue) {
-  return kind == Exponent::kSecret ? modexp_consttime(x, e, m, out, queue) : VLONG_modexp(x, e, m, out, queue);
+  switch (kind) {
+    case Exponent::kSecret:
+      return modexp_consttime(x, e, m, out, queue);
+    case Exponent::kSecretPublicModulus:
+      return modexp_public_modulus(x, e, m, out, queue);
+    case Exponent::kPublic:
+      break;
+  }
+  return VLONG_modexp(x, e, m, out, queue);
 }
 
 int32_t mod_exp(const ModExpHelper *helper, const vlong *x, const vlong *e, Exponent kind, vlong **out,
                 vlong **queue) {
-  return kind == Exponent::kSecret ? modexp_consttime(helper, x, e, out, queue)
-                                   : VLONG_modExp(helper, x, e, out, queue);
+  if (kind == Exponent::kPublic) return VLONG_modExp(helper, x, e, out, queue);
+  if (helper == nullptr) {
+    if (out != nullptr) *out = nullptr;
+    return kNull;
+  }
+  return mod_exp(x, e, helper->modulus, kind, out, queue);
 }
 
-int32_t modexp_consttime(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue) {
+namespace {
+
+int32_t secret_exp(const vlong *x, const vlong *e, const vlong *m, Method method, vlong **out, vlong **queue) {
   if (out == nullptr) return kNull;
   *out = nullptr;
   if (x == nullptr || e == nullptr || m == nullptr) return kNull;
   if (!is_odd(m)) return kBadModulus;
   if (x->length == 0) return new_value(0, out, queue);
-  return montgomery_exp(x, e, m, Method::kConstTime, out, queue);
+  return montgomery_exp(x, e, m, method, out, queue);
+}
+
+}  // namespace
+
+// A joint 2-bit window: one squaring per exponent bit and a multiplication
+// by g^i·y^j (i, j < 4) from a 16-entry table per two bits, instead of two
+// full exponentiations.
+int32_t mod_exp2(const vlong *g, const vlong *a, const vlong *y, const vlong *b, const vlong *p, vlong **out,
+                 vlong **queue) {
+  if (out == nullptr) return kNull;
+  *out = nullptr;
+  if (g == nullptr || a == nullptr || y == nullptr || b == nullptr || p == nullptr) return kNull;
+  if (!is_odd(p)) return kBadModulus;
+  Temp result(queue);
+  if (int32_t s = VLONG_allocVlong(result.fresh(), queue); s != kOk) return s;
+  MontSpace ms(queue);
+  if (int32_t s = ms.init(p); s != kOk) return s;
+  limb_t *t[16] = {}, *acc = nullptr;
+  for (auto &e : t)
+    if (int32_t s = ms.take(&e); s != kOk) return s;
+  if (int32_t s = ms.take(&acc); s != kOk) return s;
+  // t[i + 4j] = g^i y^j
+  if (int32_t s = ms.to_mont(t[1], g); s != kOk) return s;
+  if (int32_t s = ms.to_mont(t[4], y); s != kOk) return s;
+  ms.sqr_vt(t[2], t[1]);
+  ms.mul_vt(t[3], t[2], t[1]);
+  ms.sqr_vt(t[8], t[4]);
+  ms.mul_vt(t[12], t[8], t[4]);
+  for (int j = 4; j < 16; j += 4)
+    for (int i = 1; i < 4; ++i) ms.mul_vt(t[i + j], t[i], t[j]);
+  const uint32_t abits = VLONG_bitLength(a), bbits = VLONG_bitLength(b), bits = abits > bbits ? abits : bbits;
+  copy_n(acc, ms.one(), ms.n());
+  for (uint32_t w = (bits + 1) / 2; w-- > 0;) {
+    const uint32_t i = static_cast<uint32_t>(VLONG_isVlongBitSet(a, 2 * w + 1) << 1 | VLONG_isVlongBitSet(a, 2 * w));
+    const uint32_t j = static_cast<uint32_t>(VLONG_isVlongBitSet(b, 2 * w + 1) << 1 | VLONG_isVlongBitSet(b, 2 * w));
+    ms.sqr_vt(acc, acc);
+    ms.sqr_vt(acc, acc);
+    if (i + 4 * j != 0) ms.mul_vt(acc, acc, t[i + 4 * j]);
+  }
+  ms.from_mont(acc, acc);
+  return ms.fill_vlong(acc, result, out);
+}
+
+int32_t modexp_consttime(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue) {
+  return secret_exp(x, e, m, Method::kConstTime, out, queue);
+}
+
+int32_t modexp_public_modulus(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue) {
+  return secret_exp(x, e, m, Method::kConstTimePublicModulus, out, queue);
 }
 
 int32_t modexp_consttime(const ModExpHelper *helper, const vlong *x, const vlong *e, vlong **out, vlong **queue) {

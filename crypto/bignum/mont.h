@@ -24,6 +24,9 @@ class MontSpace {
   // subtractions instead of long division.
   int32_t init(const vlong *m);
   int32_t init_consttime(const vlong *m);
+  // The constant-time form's buffers and R² mod m by division: a public
+  // modulus with a secret base or exponent.
+  int32_t init_public_consttime(const vlong *m);
 
   size_t n() const { return mt_.n; }
   const Mont &mont() const { return mt_; }
@@ -34,8 +37,10 @@ class MontSpace {
   int32_t take(limb_t **out);
   // x mod m (x may be negative or larger than m) in Montgomery form.
   int32_t to_mont(limb_t *r, const vlong *x);
-  // The same without division: x is reduced bit by bit (its length and sign
-  // are public) and multiplied by R² mod m. Needs init_consttime.
+  // The same without a division: x below 2^(64n)·2^bits(m) by one masked
+  // subtraction and a Montgomery reduction, a longer x bit by bit (its
+  // length and sign are public), then products with R² mod m. Needs
+  // init_consttime or init_public_consttime.
   int32_t to_mont_consttime(limb_t *r, const vlong *x);
   // a (< m, n limbs) into Montgomery form.
   void to_mont_limbs(limb_t *r, const limb_t *a);
@@ -77,7 +82,7 @@ class MontSpace {
   limb_t *dw_ = nullptr;   // n limbs: the shifted divisor
   limb_t *ws_ = nullptr;   // Karatsuba workspace
   limb_t *one_ = nullptr;  // R mod m
-  limb_t *rr_ = nullptr;   // R² mod m (constant-time set-up only)
+  limb_t *rr_ = nullptr;   // R² mod m (constant-time set-ups only)
   limb_t *table_[32] = {};
   limb_t *spare_ = nullptr;  // g² or the selected entry
 };

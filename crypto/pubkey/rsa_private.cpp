@@ -236,7 +236,8 @@ int32_t draw_pair(RsaKeyObject *key, RngFun rng, void *rngArg, vlong **queue) {
   while (len > 0 && r.get()->units[len - 1] == 0) --len;
   r.get()->length = len;
   // r is secret: its power goes through the constant-time path although e is not.
-  if (int32_t s = bignum::mod_exp(r.get(), key->publicExponent, key->modulus, Exponent::kSecret, bf.out(), queue);
+  if (int32_t s = bignum::mod_exp(r.get(), key->publicExponent, key->modulus, Exponent::kSecretPublicModulus, bf.out(),
+                                  queue);
       s != kOk)
     return s;
   if (int32_t s = VLONG_modularInverse(r.get(), key->modulus, uf.out(), queue); s != kOk) return s;
