@@ -244,17 +244,10 @@ inline uint64_t eq_mask(uint64_t a, uint64_t b) {
   return ((d | (0 - d)) >> 63) - 1;
 }
 
-// Bits [5k, 5k + 5) of e's units (public positions, secret value).
-inline uint64_t window5(const vlong *e, uint32_t k) {
-  const uint32_t bit = 5 * k, unit = bit / 32, shift = bit % 32;
-  uint64_t lo = unit < e->length ? e->units[unit] : 0;
-  uint64_t hi = unit + 1 < e->length ? e->units[unit + 1] : 0;
-  return ((hi << 32 | lo) >> shift) & 31;
-}
-
 }  // namespace
 
 int32_t MontSpace::pow_consttime(limb_t *acc, const limb_t *g, const vlong *e) {
+  if (ifma_fits()) return pow_consttime_ifma(acc, g, e);
   const size_t n = mt_.n;
   if (int32_t s = table(32); s != kOk) return s;
   limb_t **table = table_;

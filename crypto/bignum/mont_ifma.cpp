@@ -1,0 +1,170 @@
+// The constant-time exponentiation over AVX-512 IFMA: residues in L limbs of
+// 52 bits (R' = 2^(52L), L the least with 4m < R'), eight limbs to a ZMM
+// register, products by VPMADD52LUQ/HUQ in the "almost Montgomery" form:
+// each step adds a·b[i] and y·m into 64-bit lanes without carrying, shifts
+// the accumulator down one lane, and the carries are resolved once per
+// product. Inputs below 2m give an output below 2m, so no subtraction is
+// needed until the end. Every loop runs over L, a public count; nothing
+// branches on limb values or indexes memory by them.
+//
+// GCC 12's AVX-512 intrinsics fill their pass-through operand with
+// _mm512_undefined_epi32() and then warn about it; nothing here reads an
+// undefined value.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include "crypto/bignum/limbs.h"
+#include "crypto/bignum/mont.h"
+#include "crypto/bignum/status.h"
+#include "crypto/common/cpu.h"
+
+namespace kel::bignum {
+namespace {
+
+constexpr uint64_t kMask52 = (uint64_t{1} << 52) - 1;
+constexpr size_t kMaxRegs = 5;  // 40 limbs: moduli up to 2048 bits
+
+#define KEL_IFMA __attribute__((target("avx512f,avx512ifma")))
+
+// r = a·b·R'^-1 (mod m), below 2m for a, b below 2m; r may be a or b.
+// a, b, m, r: 8K limbs (lanes from L on zero).
+template <size_t K>
+KEL_IFMA void amm52(uint64_t *r, const uint64_t *a, const uint64_t *b, const uint64_t *m, uint64_t k0, size_t L) {
+  __m512i A[K], M[K], acc[K];
+  for (size_t k = 0; k < K; ++k) {
+    A[k] = _mm512_loadu_si512(a + 8 * k);
+    M[k] = _mm512_loadu_si512(m + 8 * k);
+    acc[k] = _mm512_setzero_si512();
+  }
+  const __m512i zero = _mm512_setzero_si512();
+  for (size_t i = 0; i < L; ++i) {
+    const __m512i bi = _mm512_set1_epi64(static_cast<long long>(b[i]));
+    for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52lo_epu64(acc[k], A[k], bi);
+    const uint64_t low = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(acc[0])));
+    const uint64_t y = (low * k0) & kMask52;
+    const __m512i yv = _mm512_set1_epi64(static_cast<long long>(y));
+    for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52lo_epu64(acc[k], M[k], yv);
+    // Lane 0 is now a multiple of 2^52: its carry moves into lane 1, which
+    // becomes lane 0 after the shift.
+    const uint64_t carry = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(acc[0]))) >> 52;
+    for (size_t k = 0; k + 1 < K; ++k) acc[k] = _mm512_alignr_epi64(acc[k + 1], acc[k], 1);
+    acc[K - 1] = _mm512_alignr_epi64(zero, acc[K - 1], 1);
+    acc[0] = _mm512_add_epi64(acc[0], _mm512_zextsi128_si512(_mm_cvtsi64_si128(static_cast<long long>(carry))));
+    // The high halves belong one lane up, which after the shift is the same
+    // lane as their factor.
+    for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52hi_epu64(acc[k], A[k], bi);
+    for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52hi_epu64(acc[k], M[k], yv);
+  }
+  alignas(64) uint64_t t[8 * K];
+  for (size_t k = 0; k < K; ++k) _mm512_store_si512(t + 8 * k, acc[k]);
+  uint64_t c = 0;
+  for (size_t j = 0; j < 8 * K; ++j) {
+    const uint64_t v = t[j] + c;
+    r[j] = v & kMask52;
+    c = v >> 52;
+  }
+}
+
+// r = table[index] over 32 entries of 8K limbs, every entry read.
+template <size_t K>
+KEL_IFMA void select52(uint64_t *r, const uint64_t *table, uint64_t index) {
+  __m512i out[K];
+  for (size_t k = 0; k < K; ++k) out[k] = _mm512_setzero_si512();
+  const __m512i want = _mm512_set1_epi64(static_cast<long long>(index));
+  for (uint64_t j = 0; j < 32; ++j) {
+    const __mmask8 hit = _mm512_cmpeq_epi64_mask(_mm512_set1_epi64(static_cast<long long>(j)), want);
+    for (size_t k = 0; k < K; ++k)
+      out[k] = _mm512_mask_mov_epi64(out[k], hit, _mm512_loadu_si512(table + (j * K + k) * 8));
+  }
+  for (size_t k = 0; k < K; ++k) _mm512_storeu_si512(r + 8 * k, out[k]);
+}
+
+using AmmFn = void (*)(uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *, uint64_t, size_t);
+using SelectFn = void (*)(uint64_t *, const uint64_t *, uint64_t);
+constexpr AmmFn kAmm[kMaxRegs + 1] = {nullptr, amm52<1>, amm52<2>, amm52<3>, amm52<4>, amm52<5>};
+constexpr SelectFn kSelect[kMaxRegs + 1] = {nullptr, select52<1>, select52<2>, select52<3>, select52<4>,
+                                            select52<5>};
+
+// 64-bit limbs (n) to 52-bit limbs (8K, zero above the value).
+void to52(uint64_t *r, const limb_t *a, size_t n, size_t K) {
+  for (size_t j = 0; j < 8 * K; ++j) {
+    const size_t bit = 52 * j, i = bit / 64, s = bit % 64;
+    uint64_t v = i < n ? a[i] >> s : 0;
+    if (s > 12 && i + 1 < n) v |= a[i + 1] << (64 - s);
+    r[j] = v & kMask52;
+  }
+}
+
+// 52-bit limbs (L, normalised) to n 64-bit limbs; the value fits.
+void from52(limb_t *r, const uint64_t *a, size_t n, size_t L) {
+  for (size_t i = 0; i < n; ++i) {
+    const size_t bit = 64 * i, j = bit / 52, s = bit % 52;
+    uint64_t v = j < L ? a[j] >> s : 0;
+    if (j + 1 < L) v |= a[j + 1] << (52 - s);
+    if (s > 40 && j + 2 < L) v |= a[j + 2] << (104 - s);
+    r[i] = v;
+  }
+}
+
+// Limbs of 52 bits for a modulus of n 64-bit limbs: 4m < 2^(52L).
+size_t limbs52(size_t n) { return (64 * n + 2 + 51) / 52; }
+
+}  // namespace
+
+bool MontSpace::ifma_fits() const {
+  return cpu::has(cpu::kIfma | cpu::kAvx512f) && rr_ != nullptr && mt_.n >= 8 &&
+         (limbs52(mt_.n) + 7) / 8 <= kMaxRegs;
+}
+
+int32_t MontSpace::pow_consttime_ifma(limb_t *acc, const limb_t *g, const vlong *e) {
+  const size_t n = mt_.n, L = limbs52(n), K = (L + 7) / 8, W = 8 * K;
+  const AmmFn amm = kAmm[K];
+  // One buffer: m, R'² mod m, 1, the accumulator, the pick, and 32 entries.
+  limb_t *block = nullptr;
+  if (int32_t s = take_units(static_cast<uint32_t>(2 * W * (5 + 32)), &block); s != kOk) return s;
+  if (spare_ == nullptr)
+    if (int32_t s = take(&spare_); s != kOk) return s;
+  uint64_t *m52 = block, *rr52 = m52 + W, *one52 = rr52 + W, *a52 = one52 + W, *pick = a52 + W,
+           *table = pick + W;
+  const uint64_t k0 = mt_.minv & kMask52;
+  to52(m52, mt_.m, n, K);
+  // R'² mod m: the 64-bit Montgomery form of 2^(104L) by square-and-double
+  // from 1, then out of that form.
+  limb_t *x = spare_;
+  copy_n(x, one_, n);
+  const uint64_t bits = 104 * L;
+  for (int bit = 63 - __builtin_clzll(bits); bit >= 0; --bit) {
+    sqr(x, x);
+    if ((bits >> bit) & 1) double_mod(x, 0);
+  }
+  from_mont(x, x);
+  to52(rr52, x, n, K);
+  for (size_t j = 0; j < W; ++j) one52[j] = j == 0;
+  // table[0] = R' mod m, table[1] = g·R' (g leaves the 64-bit form first).
+  amm(table, rr52, one52, m52, k0, L);
+  from_mont(x, g);
+  to52(a52, x, n, K);
+  amm(table + W, a52, rr52, m52, k0, L);
+  for (size_t j = 2; j < 32; ++j) amm(table + j * W, table + (j - 1) * W, table + W, m52, k0, L);
+  const SelectFn select = kSelect[K];
+  const uint32_t windows = (32 * e->length + 4) / 5;
+  select(a52, table, windows == 0 ? 0 : window5(e, windows - 1));
+  for (uint32_t k = windows > 0 ? windows - 1 : 0; k-- > 0;) {
+    for (int s = 0; s < 5; ++s) amm(a52, a52, a52, m52, k0, L);
+    select(pick, table, window5(e, k));
+    amm(a52, a52, pick, m52, k0, L);
+  }
+  // Out of the 52-bit form (at most m), below m by mask, into the 64-bit
+  // form the caller expects.
+  amm(a52, a52, one52, m52, k0, L);
+  from52(x, a52, n, L);
+  const uint64_t borrow = sub_n(dw_, x, mt_.m, n);
+  select_n(x, x, dw_, n, 0 - borrow);
+  mul(acc, x, rr_);
+  wipe(block, 8 * W * (5 + 32));
+  wipe(x, 8 * n);
+  return kOk;
+}
+
+}  // namespace kel::bignum
