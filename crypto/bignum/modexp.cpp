@@ -197,8 +197,9 @@ void MontSpace::sqr_vt(limb_t *r, const limb_t *a) {
 }
 
 int32_t MontSpace::pow_window(limb_t *acc, const limb_t *g, const vlong *e) {
-  const uint32_t t = VLONG_bitLength(e);
-  const uint32_t w = t > 671 ? 6 : t > 239 ? 5 : t > 79 ? 4 : t > 23 ? 3 : 2;
+  const uint32_t t = VLONG_bitLength(e), w = window_width(t);
+  // Long exponents (Miller-Rabin) repay the IFMA set-up.
+  if (t >= 256 && ifma_fits()) return pow_ifma(acc, g, e, false);
   // Odd powers g, g^3, g^5, ... g^(2^w - 1).
   const uint32_t entries = 1u << (w - 1);
   if (int32_t s = table(entries); s != kOk) return s;
@@ -208,26 +209,8 @@ int32_t MontSpace::pow_window(limb_t *acc, const limb_t *g, const vlong *e) {
   sqr_vt(g2, g);
   for (uint32_t j = 1; j < entries; ++j) mul_vt(table[j], table[j - 1], g2);
   copy_n(acc, one_, mt_.n);
-  int64_t i = static_cast<int64_t>(t) - 1;
-  while (i >= 0) {
-    if (!VLONG_isVlongBitSet(e, static_cast<uint32_t>(i))) {
-      sqr_vt(acc, acc);
-      --i;
-      continue;
-    }
-    // The window: bits i .. i-L+1, cut back to end on a set bit.
-    uint32_t L = i + 1 >= w ? w : (i == 0 ? 1 : static_cast<uint32_t>(i));
-    uint32_t v = 0;
-    for (uint32_t k = 0; k < L; ++k) v = v << 1 | VLONG_isVlongBitSet(e, static_cast<uint32_t>(i - k));
-    uint32_t s = L;
-    while ((v & 1) == 0) {
-      v >>= 1;
-      --s;
-    }
-    for (uint32_t k = 0; k < s; ++k) sqr_vt(acc, acc);
-    mul_vt(acc, acc, table[(v - 1) / 2]);
-    i -= s;
-  }
+  sliding_scan(
+      e, t, w, [&] { sqr_vt(acc, acc); }, [&](uint32_t j) { mul_vt(acc, acc, table[j]); });
   return kOk;
 }
 
@@ -247,7 +230,7 @@ inline uint64_t eq_mask(uint64_t a, uint64_t b) {
 }  // namespace
 
 int32_t MontSpace::pow_consttime(limb_t *acc, const limb_t *g, const vlong *e) {
-  if (ifma_fits()) return pow_consttime_ifma(acc, g, e);
+  if (rr_ != nullptr && ifma_fits()) return pow_ifma(acc, g, e, true);
   const size_t n = mt_.n;
   if (int32_t s = table(32); s != kOk) return s;
   limb_t **table = table_;

@@ -20,6 +20,35 @@ inline uint64_t window5(const vlong *e, uint32_t k) {
   return ((hi << 32 | lo) >> shift) & 31;
 }
 
+// Sliding-window width for a t-bit exponent.
+inline uint32_t window_width(uint32_t t) { return t > 671 ? 6 : t > 239 ? 5 : t > 79 ? 4 : t > 23 ? 3 : 2; }
+
+// The left-to-right sliding-window scan of e's t bits (public exponents: it
+// branches on them): sqr() per bit, mul(j) for the odd window value 2j + 1.
+template <class Sqr, class Mul>
+void sliding_scan(const vlong *e, uint32_t t, uint32_t w, Sqr sqr, Mul mul) {
+  int64_t i = static_cast<int64_t>(t) - 1;
+  while (i >= 0) {
+    if (!VLONG_isVlongBitSet(e, static_cast<uint32_t>(i))) {
+      sqr();
+      --i;
+      continue;
+    }
+    // The window: bits i .. i-L+1, cut back to end on a set bit.
+    uint32_t L = i + 1 >= w ? w : (i == 0 ? 1 : static_cast<uint32_t>(i));
+    uint32_t v = 0;
+    for (uint32_t k = 0; k < L; ++k) v = v << 1 | VLONG_isVlongBitSet(e, static_cast<uint32_t>(i - k));
+    uint32_t s = L;
+    while ((v & 1) == 0) {
+      v >>= 1;
+      --s;
+    }
+    for (uint32_t k = 0; k < s; ++k) sqr();
+    mul((v - 1) / 2);
+    i -= s;
+  }
+}
+
 class MontSpace {
  public:
   explicit MontSpace(vlong **queue) : queue_(queue) {}
@@ -76,8 +105,12 @@ class MontSpace {
 
  private:
   int32_t take_units(uint32_t units, limb_t **out);
+  // AVX-512 IFMA (mont_ifma.cpp): whether this modulus' width has the
+  // kernel, its set-up (kept for later powers), and both exponentiations.
+  static constexpr size_t kIfmaSlots = 5 + 32;
   bool ifma_fits() const;
-  int32_t pow_consttime_ifma(limb_t *acc, const limb_t *g, const vlong *e);
+  int32_t ifma_setup();
+  int32_t pow_ifma(limb_t *acc, const limb_t *g, const vlong *e, bool consttime);
   int32_t take_buffers(const vlong *m);
   // r = 2r + bit mod m (r < m), by mask.
   void double_mod(limb_t *r, uint64_t bit);
@@ -97,6 +130,7 @@ class MontSpace {
   limb_t *rr_ = nullptr;   // R² mod m (constant-time set-ups only)
   limb_t *table_[32] = {};
   limb_t *spare_ = nullptr;  // g² or the selected entry
+  uint64_t *ifma_ = nullptr; // the IFMA block (ifma_setup)
 };
 
 }  // namespace kel::bignum

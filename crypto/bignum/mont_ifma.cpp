@@ -113,21 +113,23 @@ size_t limbs52(size_t n) { return (64 * n + 2 + 51) / 52; }
 }  // namespace
 
 bool MontSpace::ifma_fits() const {
-  return cpu::has(cpu::kIfma | cpu::kAvx512f) && rr_ != nullptr && mt_.n >= 8 &&
-         (limbs52(mt_.n) + 7) / 8 <= kMaxRegs;
+  return cpu::has(cpu::kIfma | cpu::kAvx512f) && mt_.n >= 8 && (limbs52(mt_.n) + 7) / 8 <= kMaxRegs;
 }
 
-int32_t MontSpace::pow_consttime_ifma(limb_t *acc, const limb_t *g, const vlong *e) {
+// Once per modulus: m, R'² mod m and 1 in 52-bit limbs, room for the
+// accumulator, the pick and 32 table entries, and R² mod m for the way back.
+int32_t MontSpace::ifma_setup() {
+  if (ifma_ != nullptr) return kOk;
   const size_t n = mt_.n, L = limbs52(n), K = (L + 7) / 8, W = 8 * K;
-  const AmmFn amm = kAmm[K];
-  // One buffer: m, R'² mod m, 1, the accumulator, the pick, and 32 entries.
   limb_t *block = nullptr;
-  if (int32_t s = take_units(static_cast<uint32_t>(2 * W * (5 + 32)), &block); s != kOk) return s;
+  if (int32_t s = take_units(static_cast<uint32_t>(2 * W * kIfmaSlots), &block); s != kOk) return s;
   if (spare_ == nullptr)
     if (int32_t s = take(&spare_); s != kOk) return s;
-  uint64_t *m52 = block, *rr52 = m52 + W, *one52 = rr52 + W, *a52 = one52 + W, *pick = a52 + W,
-           *table = pick + W;
-  const uint64_t k0 = mt_.minv & kMask52;
+  if (rr_ == nullptr) {  // a public modulus (init): one division
+    if (int32_t s = take(&rr_); s != kOk) return s;
+    to_mont_limbs(rr_, one_);
+  }
+  uint64_t *m52 = block, *rr52 = block + W, *one52 = block + 2 * W;
   to52(m52, mt_.m, n, K);
   // R'² mod m: the 64-bit Montgomery form of 2^(104L) by square-and-double
   // from 1, then out of that form.
@@ -141,28 +143,55 @@ int32_t MontSpace::pow_consttime_ifma(limb_t *acc, const limb_t *g, const vlong 
   from_mont(x, x);
   to52(rr52, x, n, K);
   for (size_t j = 0; j < W; ++j) one52[j] = j == 0;
-  // table[0] = R' mod m, table[1] = g·R' (g leaves the 64-bit form first).
-  amm(table, rr52, one52, m52, k0, L);
+  ifma_ = block;
+  return kOk;
+}
+
+int32_t MontSpace::pow_ifma(limb_t *acc, const limb_t *g, const vlong *e, bool consttime) {
+  if (int32_t s = ifma_setup(); s != kOk) return s;
+  const size_t n = mt_.n, L = limbs52(n), K = (L + 7) / 8, W = 8 * K;
+  const AmmFn amm = kAmm[K];
+  uint64_t *m52 = ifma_, *rr52 = m52 + W, *one52 = rr52 + W, *a52 = one52 + W, *pick = a52 + W, *table = pick + W;
+  const uint64_t k0 = mt_.minv & kMask52;
+  auto mul = [&](uint64_t *r, const uint64_t *a, const uint64_t *b) { amm(r, a, b, m52, k0, L); };
+  // g leaves the 64-bit form and enters the 52-bit one.
+  limb_t *x = spare_;
   from_mont(x, g);
   to52(a52, x, n, K);
-  amm(table + W, a52, rr52, m52, k0, L);
-  for (size_t j = 2; j < 32; ++j) amm(table + j * W, table + (j - 1) * W, table + W, m52, k0, L);
-  const SelectFn select = kSelect[K];
-  const uint32_t windows = (32 * e->length + 4) / 5;
-  select(a52, table, windows == 0 ? 0 : window5(e, windows - 1));
-  for (uint32_t k = windows > 0 ? windows - 1 : 0; k-- > 0;) {
-    for (int s = 0; s < 5; ++s) amm(a52, a52, a52, m52, k0, L);
-    select(pick, table, window5(e, k));
-    amm(a52, a52, pick, m52, k0, L);
+  mul(table + W, a52, rr52);
+  size_t used;
+  if (consttime) {
+    // table[j] = g^j·R', j < 32; a fixed 5-bit window over every unit of e.
+    used = 32;
+    mul(table, rr52, one52);
+    for (size_t j = 2; j < 32; ++j) mul(table + j * W, table + (j - 1) * W, table + W);
+    const SelectFn select = kSelect[K];
+    const uint32_t windows = (32 * e->length + 4) / 5;
+    select(a52, table, windows == 0 ? 0 : window5(e, windows - 1));
+    for (uint32_t k = windows > 0 ? windows - 1 : 0; k-- > 0;) {
+      for (int s = 0; s < 5; ++s) mul(a52, a52, a52);
+      select(pick, table, window5(e, k));
+      mul(a52, a52, pick);
+    }
+  } else {
+    // Odd powers g^(2j+1) in table[j]; the sliding window of pow_window.
+    const uint32_t t = VLONG_bitLength(e), w = window_width(t);
+    used = size_t{1} << (w - 1);
+    copy_n(table, table + W, W);
+    mul(pick, table, table);  // g²
+    for (size_t j = 1; j < used; ++j) mul(table + j * W, table + (j - 1) * W, pick);
+    mul(a52, rr52, one52);
+    sliding_scan(
+        e, t, w, [&] { mul(a52, a52, a52); }, [&](uint32_t j) { mul(a52, a52, table + j * W); });
   }
   // Out of the 52-bit form (at most m), below m by mask, into the 64-bit
   // form the caller expects.
-  amm(a52, a52, one52, m52, k0, L);
+  mul(a52, a52, one52);
   from52(x, a52, n, L);
   const uint64_t borrow = sub_n(dw_, x, mt_.m, n);
   select_n(x, x, dw_, n, 0 - borrow);
-  mul(acc, x, rr_);
-  wipe(block, 8 * W * (5 + 32));
+  this->mul(acc, x, rr_);
+  wipe(a52, 8 * W * (2 + used));
   wipe(x, 8 * n);
   return kOk;
 }

@@ -1,4 +1,4 @@
-// The secret-exponent entries (secret and public modulus) and the
+// Every exponentiation kind (public, secret, secret over a public modulus) and the
 // two-exponent product against GMP on every CPU path, with bases at the
 // edges of the division-free reduction (just below, at and above m·R and
 // 2^bits(m)·R) and moduli of the widths the wide kernels take.
@@ -56,7 +56,7 @@ TEST(ModExpPaths, SecretEntriesAgainstGmp) {
         mpz_powm(want, x, e, m);
         V vx = FromMpz(x), ve = FromMpz(e), vm = FromMpz(m);
         SCOPED_TRACE("bits " + std::to_string(bits) + " shape " + std::to_string(shape));
-        for (Exponent kind : {Exponent::kSecret, Exponent::kSecretPublicModulus}) {
+        for (Exponent kind : {Exponent::kPublic, Exponent::kSecret, Exponent::kSecretPublicModulus}) {
           V r;
           ASSERT_EQ(bignum::mod_exp(vx.get(), ve.get(), vm.get(), kind, r.out(), nullptr), 0);
           EXPECT_EQ(Str(r.get()), want.Hex());
