@@ -38,26 +38,31 @@ KEL_IFMA void amm52(uint64_t *r, const uint64_t *a, const uint64_t *b, const uin
     acc[k] = _mm512_setzero_si512();
   }
   const __m512i zero = _mm512_setzero_si512();
+  // Lane 0 is also kept exactly in a scalar, s: y comes from it without a
+  // trip through the vector unit, and its carry is added there. The vector
+  // lane 0 misses that carry, but it only ever feeds the carry (shifted out).
+  const uint64_t a0 = a[0], m0 = m[0];
+  uint64_t s = 0;
   for (size_t i = 0; i < L; ++i) {
-    const __m512i bi = _mm512_set1_epi64(static_cast<long long>(b[i]));
-    for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52lo_epu64(acc[k], A[k], bi);
-    const uint64_t low = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(acc[0])));
-    const uint64_t y = (low * k0) & kMask52;
+    const uint64_t bv = b[i];
+    const __m512i bi = _mm512_set1_epi64(static_cast<long long>(bv));
+    s += (a0 * bv) & kMask52;
+    const uint64_t y = (s * k0) & kMask52;
+    s += (m0 * y) & kMask52;
     const __m512i yv = _mm512_set1_epi64(static_cast<long long>(y));
+    for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52lo_epu64(acc[k], A[k], bi);
     for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52lo_epu64(acc[k], M[k], yv);
-    // Lane 0 is now a multiple of 2^52: its carry moves into lane 1, which
-    // becomes lane 0 after the shift.
-    const uint64_t carry = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(acc[0]))) >> 52;
     for (size_t k = 0; k + 1 < K; ++k) acc[k] = _mm512_alignr_epi64(acc[k + 1], acc[k], 1);
     acc[K - 1] = _mm512_alignr_epi64(zero, acc[K - 1], 1);
-    acc[0] = _mm512_add_epi64(acc[0], _mm512_zextsi128_si512(_mm_cvtsi64_si128(static_cast<long long>(carry))));
     // The high halves belong one lane up, which after the shift is the same
     // lane as their factor.
     for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52hi_epu64(acc[k], A[k], bi);
     for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52hi_epu64(acc[k], M[k], yv);
+    s = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(acc[0]))) + (s >> 52);
   }
   alignas(64) uint64_t t[8 * K];
   for (size_t k = 0; k < K; ++k) _mm512_store_si512(t + 8 * k, acc[k]);
+  t[0] = s;
   uint64_t c = 0;
   for (size_t j = 0; j < 8 * K; ++j) {
     const uint64_t v = t[j] + c;
