@@ -11,6 +11,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "crypto/bignum/internal.h"
+#include "crypto/bignum/mont.h"
 #include "crypto/common/cpu.h"
 #include "kel/aes.h"
 #include "kel/aes_modes.h"
@@ -268,6 +270,48 @@ void des() {
   }
 }
 
+// ---- exponentiation by a secret exponent: the constant-time path over a
+// secret modulus and over a public one, at the widths of the wide kernels.
+// The lengths and the modulus' top and bottom units are public. ----
+
+vlong *make_value(uint32_t units, uint8_t seed) {
+  uint8_t bytes[4 * 64];
+  fill(bytes, 4 * units, seed);
+  bytes[0] |= 0x80;
+  bytes[4 * units - 1] |= 1;
+  vlong *v = nullptr;
+  VLONG_vlongFromByteString(bytes, static_cast<int32_t>(4 * units), &v, nullptr);
+  return v;
+}
+
+void modexp() {
+  for (uint32_t units : {32u, 64u}) {
+    vlong *m = make_value(units, 3), *x = make_value(2 * units - 1, 5), *e = make_value(units, 9);
+    for (auto kind : {kel::bignum::Exponent::kSecret, kel::bignum::Exponent::kSecretPublicModulus}) {
+      SECRET(e->units, 4 * e->length);
+      SECRET(x->units, 4 * (x->length - 1));
+      if (kind == kel::bignum::Exponent::kSecret) SECRET(m->units + 1, 4 * (m->length - 2));
+      // The Montgomery space itself: the vlong wrapping trims the result's
+      // length, which follows its value (the integer form's rule).
+      kel::bignum::MontSpace ms(nullptr);
+      kel::bignum::limb_t *g = nullptr, *acc = nullptr;
+      int32_t status = kind == kel::bignum::Exponent::kSecret ? ms.init_consttime(m) : ms.init_public_consttime(m);
+      if (status == 0) status = ms.take(&g);
+      if (status == 0) status = ms.take(&acc);
+      if (status == 0) status = ms.to_mont_consttime(g, x);
+      if (status == 0) status = ms.pow_consttime(acc, g, e);
+      PUBLIC(&status, sizeof status);
+      expect(status == 0, "modexp");
+      if (status == 0) {
+        ms.from_mont(acc, acc);
+        PUBLIC(acc, 8 * ms.n());
+      }
+      for (vlong *v : {m, x, e}) PUBLIC(v->units, 4 * v->capacity);
+    }
+    for (vlong *v : {m, x, e}) VLONG_freeVlong(&v, nullptr);
+  }
+}
+
 struct Case {
   const char *name;
   bool aes;  // needs the AES instructions to be constant-time
@@ -277,7 +321,7 @@ struct Case {
 const Case kCases[] = {
     {"aes-modes", true, aes_modes}, {"gcm", true, gcm},    {"ccm", true, ccm},
     {"cmac", true, cmac},           {"sha2", false, sha2}, {"hmac", false, hmac},
-    {"drbg", true, drbg},           {"des", false, des},
+    {"drbg", true, drbg},           {"des", false, des},  {"modexp", false, modexp},
 };
 
 // A table look-up and a branch on a secret byte: the checker must object.
