@@ -49,10 +49,11 @@ int32_t MontSpace::take_buffers(const vlong *m) {
   mt_.m = ml;
   mt_.n = n;
   mt_.minv = neg_inverse_64(ml[0]);
-  const uint32_t wide = static_cast<uint32_t>(4 * n + 4);
+  // Room for dividends up to 2^(128n + 128) (R'² of the IFMA form).
+  const uint32_t wide = static_cast<uint32_t>(4 * n + 8);
   if (int32_t s = take_units(wide, &t_); s != kOk) return s;
   if (int32_t s = take_units(wide, &u_); s != kOk) return s;
-  if (int32_t s = take_units(static_cast<uint32_t>(2 * n + 4), &q_); s != kOk) return s;
+  if (int32_t s = take_units(static_cast<uint32_t>(2 * n + 8), &q_); s != kOk) return s;
   if (int32_t s = take(&dw_); s != kOk) return s;
   if (n >= kKaratsubaThreshold) {
     if (int32_t s = take_units(static_cast<uint32_t>(2 * karatsuba_workspace(n)), &ws_); s != kOk) return s;
@@ -149,6 +150,12 @@ void MontSpace::to_mont_limbs(limb_t *r, const limb_t *a) {
 }
 
 int32_t MontSpace::to_mont(limb_t *r, const vlong *x) {
+  if (int32_t s = reduce(r, x); s != kOk) return s;
+  to_mont_limbs(r, r);
+  return kOk;
+}
+
+int32_t MontSpace::reduce(limb_t *r, const vlong *x) {
   const size_t n = mt_.n;
   vlong mv{};  // the modulus as a vlong view for the comparison and division
   mv.units = const_cast<uint32_t *>(reinterpret_cast<const uint32_t *>(mt_.m));
@@ -169,7 +176,6 @@ int32_t MontSpace::to_mont(limb_t *r, const vlong *x) {
     zero_n(r + rn, n - rn);
     if (x->isNegative && rn != 0) sub_n(r, mt_.m, r, n);  // -|x| ≡ m - (|x| mod m)
   }
-  to_mont_limbs(r, r);
   return kOk;
 }
 
@@ -289,6 +295,13 @@ int32_t montgomery_exp(const vlong *x, const vlong *e, const vlong *m, Method me
   Temp result(queue);
   if (int32_t s = VLONG_allocVlong(result.out(), queue); s != kOk) return s;
   MontSpace ms(queue);
+  if (method == Method::kWindow && MontSpace::ifma_width(limbs_for(m->length))) {
+    limb_t *acc = nullptr;
+    if (int32_t s = ms.init_ifma_public(m); s != kOk) return s;
+    if (int32_t s = ms.take(&acc); s != kOk) return s;
+    if (int32_t s = ms.pow_public_ifma(acc, x, e); s != kOk) return s;
+    return ms.fill_vlong(acc, result, out);
+  }
   const bool ct = method != Method::kWindow;
   if (int32_t s = method == Method::kConstTime               ? ms.init_consttime(m)
                   : method == Method::kConstTimePublicModulus ? ms.init_public_consttime(m)

@@ -79,8 +79,15 @@ class MontSpace {
   // length and sign are public), then products with R² mod m. Needs
   // init_consttime or init_public_consttime.
   int32_t to_mont_consttime(limb_t *r, const vlong *x);
+  // x mod m (plain), by division when x is negative or not below m.
+  int32_t reduce(limb_t *r, const vlong *x);
   // a (< m, n limbs) into Montgomery form.
   void to_mont_limbs(limb_t *r, const limb_t *a);
+  // Public modulus and exponent on the IFMA path: the set-up by one
+  // division (no 64-bit Montgomery constants), then r = x^e mod m (plain).
+  static bool ifma_width(size_t n);  // n limbs have the kernel here
+  int32_t init_ifma_public(const vlong *m);
+  int32_t pow_public_ifma(limb_t *r, const vlong *x, const vlong *e);
   // Leaves Montgomery form.
   void from_mont(limb_t *r, const limb_t *a);
 
@@ -108,8 +115,10 @@ class MontSpace {
   // AVX-512 IFMA (mont_ifma.cpp): whether this modulus' width has the
   // kernel, its set-up (kept for later powers), and both exponentiations.
   static constexpr size_t kIfmaSlots = 5 + 32;
-  bool ifma_fits() const;
-  int32_t ifma_setup();
+  bool ifma_fits() const { return ifma_width(mt_.n); }
+  int32_t ifma_setup(bool by_division);
+  void ifma_power(const vlong *e, bool consttime);
+  void ifma_leave(limb_t *r);
   int32_t pow_ifma(limb_t *acc, const limb_t *g, const vlong *e, bool consttime);
   int32_t take_buffers(const vlong *m);
   // r = 2r + bit mod m (r < m), by mask.

@@ -117,57 +117,61 @@ size_t limbs52(size_t n) { return (64 * n + 2 + 51) / 52; }
 
 }  // namespace
 
-bool MontSpace::ifma_fits() const {
-  return cpu::has(cpu::kIfma | cpu::kAvx512f) && mt_.n >= 8 && (limbs52(mt_.n) + 7) / 8 <= kMaxRegs;
+bool MontSpace::ifma_width(size_t n) {
+  return cpu::has(cpu::kIfma | cpu::kAvx512f) && n >= 8 && (limbs52(n) + 7) / 8 <= kMaxRegs;
 }
 
-// Once per modulus: m, R'² mod m and 1 in 52-bit limbs, room for the
-// accumulator, the pick and 32 table entries, and R² mod m for the way back.
-int32_t MontSpace::ifma_setup() {
+// Once per modulus: m, R'² mod m and 1 in 52-bit limbs, then room for the
+// accumulator, the pick and 32 table entries. R'² comes from one_ by
+// Montgomery squarings (no division: the modulus may be secret), or from a
+// division for a public modulus without the 64-bit set-up.
+int32_t MontSpace::ifma_setup(bool by_division) {
   if (ifma_ != nullptr) return kOk;
   const size_t n = mt_.n, L = limbs52(n), K = (L + 7) / 8, W = 8 * K;
   limb_t *block = nullptr;
   if (int32_t s = take_units(static_cast<uint32_t>(2 * W * kIfmaSlots), &block); s != kOk) return s;
   if (spare_ == nullptr)
     if (int32_t s = take(&spare_); s != kOk) return s;
-  if (rr_ == nullptr) {  // a public modulus (init): one division
-    if (int32_t s = take(&rr_); s != kOk) return s;
-    to_mont_limbs(rr_, one_);
-  }
   uint64_t *m52 = block, *rr52 = block + W, *one52 = block + 2 * W;
   to52(m52, mt_.m, n, K);
-  // R'² mod m: the 64-bit Montgomery form of 2^(104L) by square-and-double
-  // from 1, then out of that form.
-  limb_t *x = spare_;
-  copy_n(x, one_, n);
   const uint64_t bits = 104 * L;
-  for (int bit = 63 - __builtin_clzll(bits); bit >= 0; --bit) {
-    sqr(x, x);
-    if ((bits >> bit) & 1) double_mod(x, 0);
+  limb_t *x = spare_;
+  if (by_division) {
+    const size_t un = bits / 64 + 1;  // at most 2n + 2
+    zero_n(u_, un);
+    u_[un - 1] = uint64_t{1} << (bits % 64);
+    divrem(q_, u_, un, mt_.m, n, dw_);
+    copy_n(x, u_, n);
+  } else {
+    // The 64-bit Montgomery form of 2^(104L) by square-and-double from 1,
+    // then out of that form.
+    copy_n(x, one_, n);
+    for (int bit = 63 - __builtin_clzll(bits); bit >= 0; --bit) {
+      sqr(x, x);
+      if ((bits >> bit) & 1) double_mod(x, 0);
+    }
+    from_mont(x, x);
   }
-  from_mont(x, x);
   to52(rr52, x, n, K);
   for (size_t j = 0; j < W; ++j) one52[j] = j == 0;
   ifma_ = block;
   return kOk;
 }
 
-int32_t MontSpace::pow_ifma(limb_t *acc, const limb_t *g, const vlong *e, bool consttime) {
-  if (int32_t s = ifma_setup(); s != kOk) return s;
-  const size_t n = mt_.n, L = limbs52(n), K = (L + 7) / 8, W = 8 * K;
+int32_t MontSpace::init_ifma_public(const vlong *m) {
+  if (int32_t s = take_buffers(m); s != kOk) return s;
+  return ifma_setup(true);
+}
+
+// table[1] holds g·R' on entry; the accumulator gets g^e·R'.
+void MontSpace::ifma_power(const vlong *e, bool consttime) {
+  const size_t L = limbs52(mt_.n), K = (L + 7) / 8, W = 8 * K;
   const AmmFn amm = kAmm[K];
   uint64_t *m52 = ifma_, *rr52 = m52 + W, *one52 = rr52 + W, *a52 = one52 + W, *pick = a52 + W, *table = pick + W;
   const uint64_t k0 = mt_.minv & kMask52;
   auto mul = [&](uint64_t *r, const uint64_t *a, const uint64_t *b) { amm(r, a, b, m52, k0, L); };
-  // g leaves the 64-bit form and enters the 52-bit one.
-  limb_t *x = spare_;
-  from_mont(x, g);
-  to52(a52, x, n, K);
-  mul(table + W, a52, rr52);
-  size_t used;
   if (consttime) {
     // table[j] = g^j·R', j < 32; a fixed 5-bit window over every unit of e.
-    used = 32;
     mul(table, rr52, one52);
     for (size_t j = 2; j < 32; ++j) mul(table + j * W, table + (j - 1) * W, table + W);
     const SelectFn select = kSelect[K];
@@ -181,7 +185,7 @@ int32_t MontSpace::pow_ifma(limb_t *acc, const limb_t *g, const vlong *e, bool c
   } else {
     // Odd powers g^(2j+1) in table[j]; the sliding window of pow_window.
     const uint32_t t = VLONG_bitLength(e), w = window_width(t);
-    used = size_t{1} << (w - 1);
+    const size_t used = size_t{1} << (w - 1);
     copy_n(table, table + W, W);
     mul(pick, table, table);  // g²
     for (size_t j = 1; j < used; ++j) mul(table + j * W, table + (j - 1) * W, pick);
@@ -189,15 +193,48 @@ int32_t MontSpace::pow_ifma(limb_t *acc, const limb_t *g, const vlong *e, bool c
     sliding_scan(
         e, t, w, [&] { mul(a52, a52, a52); }, [&](uint32_t j) { mul(a52, a52, table + j * W); });
   }
-  // Out of the 52-bit form (at most m), below m by mask, into the 64-bit
-  // form the caller expects.
-  mul(a52, a52, one52);
-  from52(x, a52, n, L);
-  const uint64_t borrow = sub_n(dw_, x, mt_.m, n);
-  select_n(x, x, dw_, n, 0 - borrow);
-  this->mul(acc, x, rr_);
-  wipe(a52, 8 * W * (2 + used));
+}
+
+// r = the accumulator out of the 52-bit form (at most m), below m by mask;
+// the block's working part is wiped.
+void MontSpace::ifma_leave(limb_t *r) {
+  const size_t n = mt_.n, L = limbs52(n), K = (L + 7) / 8, W = 8 * K;
+  uint64_t *m52 = ifma_, *one52 = m52 + 2 * W, *a52 = one52 + W;
+  kAmm[K](a52, a52, one52, m52, mt_.minv & kMask52, L);
+  from52(r, a52, n, L);
+  const uint64_t borrow = sub_n(dw_, r, mt_.m, n);
+  select_n(r, r, dw_, n, 0 - borrow);
+  wipe(a52, 8 * W * (kIfmaSlots - 3));
+}
+
+int32_t MontSpace::pow_ifma(limb_t *acc, const limb_t *g, const vlong *e, bool consttime) {
+  if (rr_ == nullptr) {  // a public modulus set up by init(): one division
+    if (int32_t s = take(&rr_); s != kOk) return s;
+    to_mont_limbs(rr_, one_);
+  }
+  if (int32_t s = ifma_setup(false); s != kOk) return s;
+  const size_t n = mt_.n, K = (limbs52(n) + 7) / 8, W = 8 * K;
+  uint64_t *rr52 = ifma_ + W, *a52 = ifma_ + 3 * W, *table = ifma_ + 5 * W;
+  // g leaves the 64-bit form and enters the 52-bit one.
+  limb_t *x = spare_;
+  from_mont(x, g);
+  to52(a52, x, n, K);
+  kAmm[K](table + W, a52, rr52, ifma_, mt_.minv & kMask52, limbs52(n));
+  ifma_power(e, consttime);
+  ifma_leave(x);
+  mul(acc, x, rr_);
   wipe(x, 8 * n);
+  return kOk;
+}
+
+int32_t MontSpace::pow_public_ifma(limb_t *r, const vlong *x, const vlong *e) {
+  const size_t n = mt_.n, K = (limbs52(n) + 7) / 8, W = 8 * K;
+  uint64_t *rr52 = ifma_ + W, *a52 = ifma_ + 3 * W, *table = ifma_ + 5 * W;
+  if (int32_t s = reduce(r, x); s != kOk) return s;
+  to52(a52, r, n, K);
+  kAmm[K](table + W, a52, rr52, ifma_, mt_.minv & kMask52, limbs52(n));
+  ifma_power(e, false);
+  ifma_leave(r);
   return kOk;
 }
 
