@@ -456,29 +456,24 @@ int32_t mod_exp2(const vlong *g, const vlong *a, const vlong *y, const vlong *b,
   Temp result(queue);
   if (int32_t s = VLONG_allocVlong(result.fresh(), queue); s != kOk) return s;
   MontSpace ms(queue);
+  limb_t *acc = nullptr;
+  if (MontSpace::ifma_width(limbs_for(p->length))) {
+    if (int32_t s = ms.init_ifma_public(p); s != kOk) return s;
+    if (int32_t s = ms.take(&acc); s != kOk) return s;
+    if (int32_t s = ms.pow2_public_ifma(acc, g, a, y, b); s != kOk) return s;
+    return ms.fill_vlong(acc, result, out);
+  }
   if (int32_t s = ms.init(p); s != kOk) return s;
-  limb_t *t[16] = {}, *acc = nullptr;
+  limb_t *t[16] = {};
   for (auto &e : t)
     if (int32_t s = ms.take(&e); s != kOk) return s;
   if (int32_t s = ms.take(&acc); s != kOk) return s;
-  // t[i + 4j] = g^i y^j
   if (int32_t s = ms.to_mont(t[1], g); s != kOk) return s;
   if (int32_t s = ms.to_mont(t[4], y); s != kOk) return s;
-  ms.sqr_vt(t[2], t[1]);
-  ms.mul_vt(t[3], t[2], t[1]);
-  ms.sqr_vt(t[8], t[4]);
-  ms.mul_vt(t[12], t[8], t[4]);
-  for (int j = 4; j < 16; j += 4)
-    for (int i = 1; i < 4; ++i) ms.mul_vt(t[i + j], t[i], t[j]);
-  const uint32_t abits = VLONG_bitLength(a), bbits = VLONG_bitLength(b), bits = abits > bbits ? abits : bbits;
+  joint_table([&](int d, int x) { ms.sqr_vt(t[d], t[x]); }, [&](int d, int x, int z) { ms.mul_vt(t[d], t[x], t[z]); });
   copy_n(acc, ms.one(), ms.n());
-  for (uint32_t w = (bits + 1) / 2; w-- > 0;) {
-    const uint32_t i = static_cast<uint32_t>(VLONG_isVlongBitSet(a, 2 * w + 1) << 1 | VLONG_isVlongBitSet(a, 2 * w));
-    const uint32_t j = static_cast<uint32_t>(VLONG_isVlongBitSet(b, 2 * w + 1) << 1 | VLONG_isVlongBitSet(b, 2 * w));
-    ms.sqr_vt(acc, acc);
-    ms.sqr_vt(acc, acc);
-    if (i + 4 * j != 0) ms.mul_vt(acc, acc, t[i + 4 * j]);
-  }
+  joint_scan(
+      a, b, [&] { ms.sqr_vt(acc, acc); }, [&](uint32_t k) { ms.mul_vt(acc, acc, t[k]); });
   ms.from_mont(acc, acc);
   return ms.fill_vlong(acc, result, out);
 }

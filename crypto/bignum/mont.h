@@ -49,6 +49,32 @@ void sliding_scan(const vlong *e, uint32_t t, uint32_t w, Sqr sqr, Mul mul) {
   }
 }
 
+// Simultaneous g^a·y^b with a joint 2-bit window over a table t[i + 4j] =
+// g^i·y^j (i, j < 4; t[1] = g and t[4] = y given). Public exponents only.
+// sqr(d, s): t[d] = t[s]²; mul(d, x, y): t[d] = t[x]·t[y]; then acc_sqr()
+// and acc_mul(k) for the scan.
+template <class Sqr, class Mul>
+void joint_table(Sqr sqr, Mul mul) {
+  sqr(2, 1);
+  mul(3, 2, 1);
+  sqr(8, 4);
+  mul(12, 8, 4);
+  for (int j = 4; j < 16; j += 4)
+    for (int i = 1; i < 4; ++i) mul(i + j, i, j);
+}
+
+template <class Sqr, class Mul>
+void joint_scan(const vlong *a, const vlong *b, Sqr acc_sqr, Mul acc_mul) {
+  const uint32_t abits = VLONG_bitLength(a), bbits = VLONG_bitLength(b), bits = abits > bbits ? abits : bbits;
+  for (uint32_t w = (bits + 1) / 2; w-- > 0;) {
+    const uint32_t i = static_cast<uint32_t>(VLONG_isVlongBitSet(a, 2 * w + 1) << 1 | VLONG_isVlongBitSet(a, 2 * w));
+    const uint32_t j = static_cast<uint32_t>(VLONG_isVlongBitSet(b, 2 * w + 1) << 1 | VLONG_isVlongBitSet(b, 2 * w));
+    acc_sqr();
+    acc_sqr();
+    if (i + 4 * j != 0) acc_mul(i + 4 * j);
+  }
+}
+
 class MontSpace {
  public:
   explicit MontSpace(vlong **queue) : queue_(queue) {}
@@ -88,6 +114,8 @@ class MontSpace {
   static bool ifma_width(size_t n);  // n limbs have the kernel here
   int32_t init_ifma_public(const vlong *m);
   int32_t pow_public_ifma(limb_t *r, const vlong *x, const vlong *e);
+  // r = g^a·y^b mod m (plain) on the same set-up.
+  int32_t pow2_public_ifma(limb_t *r, const vlong *g, const vlong *a, const vlong *y, const vlong *b);
   // Leaves Montgomery form.
   void from_mont(limb_t *r, const limb_t *a);
 

@@ -14,6 +14,8 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 
+#include <utility>
+
 #include "crypto/bignum/limbs.h"
 #include "crypto/bignum/mont.h"
 #include "crypto/bignum/status.h"
@@ -234,6 +236,26 @@ int32_t MontSpace::pow_public_ifma(limb_t *r, const vlong *x, const vlong *e) {
   to52(a52, r, n, K);
   kAmm[K](table + W, a52, rr52, ifma_, mt_.minv & kMask52, limbs52(n));
   ifma_power(e, false);
+  ifma_leave(r);
+  return kOk;
+}
+
+int32_t MontSpace::pow2_public_ifma(limb_t *r, const vlong *g, const vlong *a, const vlong *y, const vlong *b) {
+  const size_t n = mt_.n, L = limbs52(n), K = (L + 7) / 8, W = 8 * K;
+  const AmmFn amm = kAmm[K];
+  const uint64_t k0 = mt_.minv & kMask52;
+  uint64_t *m52 = ifma_, *rr52 = m52 + W, *one52 = rr52 + W, *a52 = one52 + W, *table = a52 + 2 * W;
+  auto mul = [&](uint64_t *d, const uint64_t *x, const uint64_t *z) { amm(d, x, z, m52, k0, L); };
+  for (auto [v, slot] : {std::pair{g, 1}, std::pair{y, 4}}) {
+    if (int32_t s = reduce(r, v); s != kOk) return s;
+    to52(a52, r, n, K);
+    mul(table + slot * W, a52, rr52);
+  }
+  joint_table([&](int d, int x) { mul(table + d * W, table + x * W, table + x * W); },
+              [&](int d, int x, int z) { mul(table + d * W, table + x * W, table + z * W); });
+  mul(a52, rr52, one52);
+  joint_scan(
+      a, b, [&] { mul(a52, a52, a52); }, [&](uint32_t k) { mul(a52, a52, table + k * W); });
   ifma_leave(r);
   return kOk;
 }
