@@ -51,6 +51,12 @@ int32_t mod_exp(const ModExpHelper *helper, const vlong *x, const vlong *e, Expo
 // modulo m first. e = 0 gives 1 mod m.
 int32_t modexp_consttime(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue);
 int32_t modexp_consttime(const ModExpHelper *helper, const vlong *x, const vlong *e, vlong **out, vlong **queue);
+// RSA's two CRT halves, c^dP mod p and c^dQ mod q, as two kSecret powers
+// with the helpers of p and q: on the IFMA path for primes of the same
+// width, both run in one interleaved pass.
+int32_t mod_exp_crt(const ModExpHelper *hp, const ModExpHelper *hq, const vlong *c, const vlong *dp,
+                    const vlong *dq, vlong **m1, vlong **m2, vlong **queue);
+
 // The same over a public odd modulus (set up by division).
 int32_t modexp_public_modulus(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue);
 

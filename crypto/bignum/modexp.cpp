@@ -8,6 +8,7 @@
 #include "crypto/bignum/status.h"
 #include "kel/vor.h"
 
+#include <tuple>
 #include <utility>
 
 using namespace kel::bignum;
@@ -480,6 +481,44 @@ int32_t mod_exp2(const vlong *g, const vlong *a, const vlong *y, const vlong *b,
 
 int32_t modexp_consttime(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue) {
   return secret_exp(x, e, m, Method::kConstTime, out, queue);
+}
+
+int32_t mod_exp_crt(const ModExpHelper *hp, const ModExpHelper *hq, const vlong *c, const vlong *dp,
+                    const vlong *dq, vlong **m1, vlong **m2, vlong **queue) {
+  if (m1 == nullptr || m2 == nullptr) return kNull;
+  *m1 = *m2 = nullptr;
+  if (hp == nullptr || hq == nullptr || c == nullptr || dp == nullptr || dq == nullptr) return kNull;
+  const vlong *p = hp->modulus, *q = hq->modulus;
+  const bool pair = p != nullptr && q != nullptr && is_odd(p) && is_odd(q) && c->length != 0 &&
+                    limbs_for(p->length) == limbs_for(q->length) && MontSpace::ifma_width(limbs_for(p->length));
+  if (!pair) {
+    Temp r1(queue, true);
+    if (int32_t s = mod_exp(hp, c, dp, Exponent::kSecret, r1.out(), queue); s != kOk) return s;
+    if (int32_t s = mod_exp(hq, c, dq, Exponent::kSecret, m2, queue); s != kOk) return s;
+    *m1 = r1.release();
+    return kOk;
+  }
+  Temp r1(queue, true), r2(queue, true);
+  if (int32_t s = VLONG_allocVlong(r1.out(), queue); s != kOk) return s;
+  if (int32_t s = VLONG_allocVlong(r2.out(), queue); s != kOk) return s;
+  MontSpace sp(queue), sq(queue);
+  limb_t *gp = nullptr, *ap = nullptr, *gq = nullptr, *aq = nullptr;
+  for (auto [ms, m, g, acc] : {std::tuple{&sp, p, &gp, &ap}, std::tuple{&sq, q, &gq, &aq}}) {
+    if (int32_t s = ms->init_consttime(m); s != kOk) return s;
+    if (int32_t s = ms->take(g); s != kOk) return s;
+    if (int32_t s = ms->take(acc); s != kOk) return s;
+    if (int32_t s = ms->to_mont_consttime(*g, c); s != kOk) return s;
+  }
+  if (int32_t s = MontSpace::pow_consttime_pair(sp, ap, gp, dp, sq, aq, gq, dq); s != kOk) return s;
+  sp.from_mont(ap, ap);
+  sq.from_mont(aq, aq);
+  vlong *out1 = nullptr;
+  if (int32_t s = sp.fill_vlong(ap, r1, &out1); s != kOk) return s;
+  Temp hold(queue, true);
+  *hold.out() = out1;
+  if (int32_t s = sq.fill_vlong(aq, r2, m2); s != kOk) return s;
+  *m1 = hold.release();
+  return kOk;
 }
 
 int32_t modexp_public_modulus(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue) {

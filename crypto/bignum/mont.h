@@ -132,6 +132,11 @@ class MontSpace {
   // set-up (moduli of 8 to 32 limbs) it runs over 52-bit limbs
   // (mont_ifma.cpp); the value is the same.
   int32_t pow_consttime(limb_t *acc, const limb_t *g, const vlong *e);
+  // Both powers of pow_consttime at once over two spaces of the same width
+  // (RSA's CRT halves), each set up by init_consttime and ifma_fits(): their
+  // products run interleaved, one hiding the other's latency.
+  static int32_t pow_consttime_pair(MontSpace &p, limb_t *accp, const limb_t *gp, const vlong *ep, MontSpace &q,
+                                    limb_t *accq, const limb_t *gq, const vlong *eq);
 
   // A new vlong (from the queue) holding a (n limbs, normal form).
   int32_t make_vlong(const limb_t *a, vlong **out);

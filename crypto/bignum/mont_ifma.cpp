@@ -29,24 +29,35 @@ constexpr size_t kMaxRegs = 5;  // 40 limbs: moduli up to 2048 bits
 
 #define KEL_IFMA __attribute__((target("avx512f,avx512ifma")))
 
-// r = a·b·R'^-1 (mod m), below 2m for a, b below 2m; r may be a or b.
-// a, b, m, r: 8K limbs (lanes from L on zero).
+// One product r = a·b·R'^-1 (mod m), below 2m for a, b below 2m; r may be
+// a or b. a, b, m, r: 8K limbs (lanes from L on zero).
+struct AmmJob {
+  uint64_t *r;
+  const uint64_t *a, *b, *m;
+  uint64_t k0;
+};
+
 template <size_t K>
-KEL_IFMA void amm52(uint64_t *r, const uint64_t *a, const uint64_t *b, const uint64_t *m, uint64_t k0, size_t L) {
+struct Amm {
   __m512i A[K], M[K], acc[K];
-  for (size_t k = 0; k < K; ++k) {
-    A[k] = _mm512_loadu_si512(a + 8 * k);
-    M[k] = _mm512_loadu_si512(m + 8 * k);
-    acc[k] = _mm512_setzero_si512();
+  uint64_t a0, m0, k0, s;
+
+  KEL_IFMA __attribute__((always_inline)) inline void load(const AmmJob &j) {
+    for (size_t k = 0; k < K; ++k) {
+      A[k] = _mm512_loadu_si512(j.a + 8 * k);
+      M[k] = _mm512_loadu_si512(j.m + 8 * k);
+      acc[k] = _mm512_setzero_si512();
+    }
+    a0 = j.a[0];
+    m0 = j.m[0];
+    k0 = j.k0;
+    s = 0;
   }
-  const __m512i zero = _mm512_setzero_si512();
+
   // Lane 0 is also kept exactly in a scalar, s: y comes from it without a
   // trip through the vector unit, and its carry is added there. The vector
   // lane 0 misses that carry, but it only ever feeds the carry (shifted out).
-  const uint64_t a0 = a[0], m0 = m[0];
-  uint64_t s = 0;
-  for (size_t i = 0; i < L; ++i) {
-    const uint64_t bv = b[i];
+  KEL_IFMA __attribute__((always_inline)) inline void step(uint64_t bv) {
     const __m512i bi = _mm512_set1_epi64(static_cast<long long>(bv));
     s += (a0 * bv) & kMask52;
     const uint64_t y = (s * k0) & kMask52;
@@ -55,22 +66,48 @@ KEL_IFMA void amm52(uint64_t *r, const uint64_t *a, const uint64_t *b, const uin
     for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52lo_epu64(acc[k], A[k], bi);
     for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52lo_epu64(acc[k], M[k], yv);
     for (size_t k = 0; k + 1 < K; ++k) acc[k] = _mm512_alignr_epi64(acc[k + 1], acc[k], 1);
-    acc[K - 1] = _mm512_alignr_epi64(zero, acc[K - 1], 1);
+    acc[K - 1] = _mm512_alignr_epi64(_mm512_setzero_si512(), acc[K - 1], 1);
     // The high halves belong one lane up, which after the shift is the same
     // lane as their factor.
     for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52hi_epu64(acc[k], A[k], bi);
     for (size_t k = 0; k < K; ++k) acc[k] = _mm512_madd52hi_epu64(acc[k], M[k], yv);
     s = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(acc[0]))) + (s >> 52);
   }
-  alignas(64) uint64_t t[8 * K];
-  for (size_t k = 0; k < K; ++k) _mm512_store_si512(t + 8 * k, acc[k]);
-  t[0] = s;
-  uint64_t c = 0;
-  for (size_t j = 0; j < 8 * K; ++j) {
-    const uint64_t v = t[j] + c;
-    r[j] = v & kMask52;
-    c = v >> 52;
+
+  // The carries resolved once.
+  KEL_IFMA __attribute__((always_inline)) inline void store(uint64_t *r) {
+    alignas(64) uint64_t t[8 * K];
+    for (size_t k = 0; k < K; ++k) _mm512_store_si512(t + 8 * k, acc[k]);
+    t[0] = s;
+    uint64_t c = 0;
+    for (size_t j = 0; j < 8 * K; ++j) {
+      const uint64_t v = t[j] + c;
+      r[j] = v & kMask52;
+      c = v >> 52;
+    }
   }
+};
+
+template <size_t K>
+KEL_IFMA void amm52(uint64_t *r, const uint64_t *a, const uint64_t *b, const uint64_t *m, uint64_t k0, size_t L) {
+  Amm<K> x;
+  x.load(AmmJob{r, a, b, m, k0});
+  for (size_t i = 0; i < L; ++i) x.step(b[i]);
+  x.store(r);
+}
+
+// Two independent products in one loop: each hides the other's latency.
+template <size_t K>
+KEL_IFMA void amm52x2(const AmmJob &p, const AmmJob &q, size_t L) {
+  Amm<K> x, y;
+  x.load(p);
+  y.load(q);
+  for (size_t i = 0; i < L; ++i) {
+    x.step(p.b[i]);
+    y.step(q.b[i]);
+  }
+  x.store(p.r);
+  y.store(q.r);
 }
 
 // r = table[index] over 32 entries of 8K limbs, every entry read.
@@ -89,6 +126,8 @@ KEL_IFMA void select52(uint64_t *r, const uint64_t *table, uint64_t index) {
 
 using AmmFn = void (*)(uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *, uint64_t, size_t);
 using SelectFn = void (*)(uint64_t *, const uint64_t *, uint64_t);
+using Amm2Fn = void (*)(const AmmJob &, const AmmJob &, size_t);
+constexpr Amm2Fn kAmm2[kMaxRegs + 1] = {nullptr, amm52x2<1>, amm52x2<2>, amm52x2<3>, amm52x2<4>, amm52x2<5>};
 constexpr AmmFn kAmm[kMaxRegs + 1] = {nullptr, amm52<1>, amm52<2>, amm52<3>, amm52<4>, amm52<5>};
 constexpr SelectFn kSelect[kMaxRegs + 1] = {nullptr, select52<1>, select52<2>, select52<3>, select52<4>,
                                             select52<5>};
@@ -257,6 +296,52 @@ int32_t MontSpace::pow2_public_ifma(limb_t *r, const vlong *g, const vlong *a, c
   joint_scan(
       a, b, [&] { mul(a52, a52, a52); }, [&](uint32_t k) { mul(a52, a52, table + k * W); });
   ifma_leave(r);
+  return kOk;
+}
+
+int32_t MontSpace::pow_consttime_pair(MontSpace &p, limb_t *accp, const limb_t *gp, const vlong *ep, MontSpace &q,
+                                      limb_t *accq, const limb_t *gq, const vlong *eq) {
+  const size_t n = p.mt_.n, L = limbs52(n), K = (L + 7) / 8, W = 8 * K;
+  MontSpace *sp[2] = {&p, &q};
+  const limb_t *g[2] = {gp, gq};
+  uint64_t *tab[2], *acc[2], *pick[2];
+  for (int v = 0; v < 2; ++v) {
+    MontSpace &ms = *sp[v];
+    if (int32_t s = ms.ifma_setup(false); s != kOk) return s;
+    acc[v] = ms.ifma_ + 3 * W;
+    pick[v] = ms.ifma_ + 4 * W;
+    tab[v] = ms.ifma_ + 5 * W;
+    ms.from_mont(ms.spare_, g[v]);
+    to52(acc[v], ms.spare_, n, K);
+  }
+  const Amm2Fn amm2 = kAmm2[K];
+  // r_v = x_v·y_v for both spaces in one pass.
+  auto both = [&](uint64_t *r0, const uint64_t *x0, const uint64_t *y0, uint64_t *r1, const uint64_t *x1,
+                  const uint64_t *y1) {
+    amm2(AmmJob{r0, x0, y0, p.ifma_, p.mt_.minv & kMask52}, AmmJob{r1, x1, y1, q.ifma_, q.mt_.minv & kMask52}, L);
+  };
+  const uint64_t *rr[2] = {p.ifma_ + W, q.ifma_ + W}, *one[2] = {p.ifma_ + 2 * W, q.ifma_ + 2 * W};
+  both(tab[0] + W, acc[0], rr[0], tab[1] + W, acc[1], rr[1]);
+  both(tab[0], rr[0], one[0], tab[1], rr[1], one[1]);
+  for (size_t j = 2; j < 32; ++j)
+    both(tab[0] + j * W, tab[0] + (j - 1) * W, tab[0] + W, tab[1] + j * W, tab[1] + (j - 1) * W, tab[1] + W);
+  const SelectFn select = kSelect[K];
+  const uint32_t units = ep->length > eq->length ? ep->length : eq->length;
+  const uint32_t windows = (32 * units + 4) / 5;
+  for (int v = 0; v < 2; ++v) select(acc[v], tab[v], windows == 0 ? 0 : window5(v ? eq : ep, windows - 1));
+  for (uint32_t k = windows > 0 ? windows - 1 : 0; k-- > 0;) {
+    for (int s = 0; s < 5; ++s) both(acc[0], acc[0], acc[0], acc[1], acc[1], acc[1]);
+    select(pick[0], tab[0], window5(ep, k));
+    select(pick[1], tab[1], window5(eq, k));
+    both(acc[0], acc[0], pick[0], acc[1], acc[1], pick[1]);
+  }
+  limb_t *out[2] = {accp, accq};
+  for (int v = 0; v < 2; ++v) {
+    MontSpace &ms = *sp[v];
+    ms.ifma_leave(ms.spare_);
+    ms.mul(out[v], ms.spare_, ms.rr_);
+    wipe(ms.spare_, 8 * n);
+  }
   return kOk;
 }
 

@@ -166,9 +166,9 @@ int32_t crt(const RsaKeyObject *key, const vlong *c, vlong **out, vlong **queue)
   const vlong *p = key->prime1, *q = key->prime2;
   if (p->length == 0 || q->length == 0 || !(p->units[0] & 1)) return ERR_RSA_INCOMPLETE_KEY;
   SecretVlong m1(queue), m2(queue);
-  if (int32_t s = bignum::mod_exp(key->prime1Helper, c, key->exponent1, Exponent::kSecret, m1.out(), queue); s != kOk)
-    return s;
-  if (int32_t s = bignum::mod_exp(key->prime2Helper, c, key->exponent2, Exponent::kSecret, m2.out(), queue); s != kOk)
+  if (int32_t s = bignum::mod_exp_crt(key->prime1Helper, key->prime2Helper, c, key->exponent1, key->exponent2, m1.out(),
+                                      m2.out(), queue);
+      s != kOk)
     return s;
 
   // Everything below runs over the public widths kp and kq only.
