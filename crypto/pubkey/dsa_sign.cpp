@@ -217,7 +217,8 @@ extern "C" int32_t DSA_verifySignature(const DsaKeyObject *key, const vlong *m, 
   if (int32_t st = VLONG_operatorModSignedVlongs(rw.get(), q, u2.fresh(), queue); st != kOk) return st;
 
   kel::bignum::Temp gy(queue, false), v(queue, false);
-  if (int32_t st = kel::bignum::mod_exp2(key->g, u1.get(), key->y, u2.get(), key->p, gy.fresh(), queue); st != kOk) return st;
+  if (int32_t st = kel::bignum::mod_exp2(key->g, u1.get(), key->y, u2.get(), key->p, gy.fresh(), queue); st != kOk)
+    return st;
   if (int32_t st = VLONG_operatorModSignedVlongs(gy.get(), q, v.fresh(), queue); st != kOk) return st;
   *valid = VLONG_compareSignedVlongs(v.get(), r) == 0 ? 1 : 0;
   return kOk;

@@ -89,7 +89,8 @@ TEST(ModExpPaths, CrtPair) {
         mpz_powm(want[v], c, d[v], m[v]);
         ASSERT_EQ(VLONG_newModExpHelper(&h[v], vm[v].get(), nullptr), 0);
       }
-      EXPECT_EQ(bignum::mod_exp_crt(h[0], h[1], vc.get(), vd[0].get(), vd[1].get(), r[0].out(), r[1].out(), nullptr), 0);
+      EXPECT_EQ(
+          bignum::mod_exp_crt(h[0], h[1], vc.get(), vd[0].get(), vd[1].get(), r[0].out(), r[1].out(), nullptr), 0);
       for (int v = 0; v < 2; ++v) {
         EXPECT_EQ(r[v].p ? Str(r[v].get()) : "null", want[v].Hex()) << w[0] << "/" << w[1] << " half " << v;
         VLONG_deleteModExpHelper(&h[v], nullptr);
