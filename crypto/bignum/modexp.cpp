@@ -18,9 +18,11 @@ namespace kel::bignum {
 // ---- MontSpace ----
 
 // Released last-taken first, so the next exponentiation over the same queue
-// pops each buffer for the same role and size.
+// pops each buffer for the same role and size. Every buffer is wiped first:
+// a queued vlong keeps its value, and these held powers, products and the
+// constants of a modulus that may be secret (R² mod p gives p away).
 MontSpace::~MontSpace() {
-  for (size_t i = used_; i-- > 0;) VLONG_freeVlong(&pool_[i], queue_);
+  for (size_t i = used_; i-- > 0;) release_vlong(&pool_[i], queue_, true);
 }
 
 int32_t MontSpace::take_units(uint32_t units, limb_t **out) {
