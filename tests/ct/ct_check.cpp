@@ -275,12 +275,13 @@ void des() {
 // The lengths and the modulus' top and bottom units are public. ----
 
 vlong *make_value(uint32_t units, uint8_t seed) {
-  uint8_t bytes[4 * 64];
+  uint8_t bytes[4 * 128];
   fill(bytes, 4 * units, seed);
   bytes[0] |= 0x80;
   bytes[4 * units - 1] |= 1;
   vlong *v = nullptr;
   VLONG_vlongFromByteString(bytes, static_cast<int32_t>(4 * units), &v, nullptr);
+  PUBLIC(v->units, 4 * v->capacity);  // the spare units past the value too
   return v;
 }
 
@@ -321,7 +322,13 @@ struct Case {
 const Case kCases[] = {
     {"aes-modes", true, aes_modes}, {"gcm", true, gcm},    {"ccm", true, ccm},
     {"cmac", true, cmac},           {"sha2", false, sha2}, {"hmac", false, hmac},
-    {"drbg", true, drbg},           {"des", false, des},  {"modexp", false, modexp},
+    {"drbg", true, drbg},           {"des", false, des},
+#if defined(KEL_CT_CHECK_VALGRIND)
+    // Valgrind only: MemorySanitizer (clang 14) checks the operands of the
+    // add-with-carry intrinsics strictly, so every masked subtraction of a
+    // secret would be reported.
+    {"modexp", false, modexp},
+#endif
 };
 
 // A table look-up and a branch on a secret byte: the checker must object.
