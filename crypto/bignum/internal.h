@@ -6,18 +6,25 @@
 // their reductions take data-dependent branches; that is fine for public
 // exponents (RSA e, signature verification, the public side of Diffie-Hellman
 // checks, Miller-Rabin). A secret exponent (RSA d and the CRT halves dP, dQ,
-// DSA x and k, Diffie-Hellman private values) must go through
-// modexp_consttime: a fixed 5-bit window over every bit position of the
-// exponent's units, Montgomery products on full-width residues, a final
-// subtraction by mask, and table entries read by a constant-time select, so
-// neither branches nor memory addresses depend on the exponent. mod_exp() is
-// the one place that picks between the two; call it with Exponent::kSecret
-// whenever the exponent is not public. Both give the same value.
+// DSA x and k, Diffie-Hellman private values) must go through the fixed
+// 5-bit window over every bit position of the exponent's units, Montgomery
+// products on full-width residues, a final subtraction by mask, and table
+// entries read by a constant-time select, so neither branches nor memory
+// addresses depend on the exponent. mod_exp() is the one place that picks
+// the path from the kind of exponent; every caller names the kind. All give
+// the same value.
 //
-// What the constant-time path treats as public: the modulus' length, the
-// exponent's unit count (not its bit length), and the base. The modulus
-// itself may be secret (RSA's CRT primes): its Montgomery constants come from
-// shifts and masked subtractions, and the base is reduced the same way.
+// The two secret kinds differ in what else is secret:
+// - Exponent::kSecret (modexp_consttime): the modulus too (RSA's CRT
+//   primes). Its Montgomery constants come from shifts, masked subtractions
+//   and Montgomery squarings, never from a division.
+// - Exponent::kSecretPublicModulus (modexp_public_modulus): a public modulus
+//   (Diffie-Hellman's and DSA's p, DSA's q, RSA's n for the blinding
+//   factor), so its constants come from long division, which branches on the
+//   modulus only. The exponent and the base stay secret.
+// Both treat as public the modulus' length, the exponent's unit count (not
+// its bit length) and the base's bit length; the base's value is reduced
+// without a division whenever it is shorter than the modulus squared.
 #pragma once
 
 #include <cstdint>
@@ -27,11 +34,11 @@
 
 namespace kel::bignum {
 
-enum class Exponent { kPublic, kSecret };
+enum class Exponent { kPublic, kSecret, kSecretPublicModulus };
 
-// New x^e mod m. kPublic: VLONG_modexp. kSecret: modexp_consttime (m must be
-// odd: -6004 otherwise). x may be any value (it is reduced mod m first);
-// its sign is ignored for the secret path.
+// New x^e mod m. kPublic: VLONG_modexp. kSecret: modexp_consttime;
+// kSecretPublicModulus: modexp_public_modulus (m must be odd for both:
+// -6004 otherwise). x may be any value (it is reduced mod m first).
 int32_t mod_exp(const vlong *x, const vlong *e, const vlong *m, Exponent kind, vlong **out, vlong **queue);
 
 // The same with a prepared helper (RSA CRT halves, repeated exponentiations).
@@ -44,6 +51,19 @@ int32_t mod_exp(const ModExpHelper *helper, const vlong *x, const vlong *e, Expo
 // modulo m first. e = 0 gives 1 mod m.
 int32_t modexp_consttime(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue);
 int32_t modexp_consttime(const ModExpHelper *helper, const vlong *x, const vlong *e, vlong **out, vlong **queue);
+// RSA's two CRT halves, c^dP mod p and c^dQ mod q, as two kSecret powers
+// with the helpers of p and q: on the IFMA path for primes of the same
+// width, both run in one interleaved pass.
+int32_t mod_exp_crt(const ModExpHelper *hp, const ModExpHelper *hq, const vlong *c, const vlong *dp,
+                    const vlong *dq, vlong **m1, vlong **m2, vlong **queue);
+
+// The same over a public odd modulus (set up by division).
+int32_t modexp_public_modulus(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue);
+
+// New g^a · y^b mod p (p odd, -6004 otherwise) by one simultaneous scan of
+// two public exponents (signature verification): variable time.
+int32_t mod_exp2(const vlong *g, const vlong *a, const vlong *y, const vlong *b, const vlong *p, vlong **out,
+                 vlong **queue);
 
 // Named internal operations of the integer code.
 // New product x·y (sign = XOR of the flags), the product taken from the queue.

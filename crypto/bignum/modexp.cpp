@@ -8,6 +8,7 @@
 #include "crypto/bignum/status.h"
 #include "kel/vor.h"
 
+#include <tuple>
 #include <utility>
 
 using namespace kel::bignum;
@@ -17,9 +18,11 @@ namespace kel::bignum {
 // ---- MontSpace ----
 
 // Released last-taken first, so the next exponentiation over the same queue
-// pops each buffer for the same role and size.
+// pops each buffer for the same role and size. Every buffer is wiped first:
+// a queued vlong keeps its value, and these held powers, products and the
+// constants of a modulus that may be secret (R² mod p gives p away).
 MontSpace::~MontSpace() {
-  for (size_t i = used_; i-- > 0;) VLONG_freeVlong(&pool_[i], queue_);
+  for (size_t i = used_; i-- > 0;) release_vlong(&pool_[i], queue_, true);
 }
 
 int32_t MontSpace::take_units(uint32_t units, limb_t **out) {
@@ -49,10 +52,11 @@ int32_t MontSpace::take_buffers(const vlong *m) {
   mt_.m = ml;
   mt_.n = n;
   mt_.minv = neg_inverse_64(ml[0]);
-  const uint32_t wide = static_cast<uint32_t>(4 * n + 4);
+  // Room for dividends up to 2^(128n + 128) (R'² of the IFMA form).
+  const uint32_t wide = static_cast<uint32_t>(4 * n + 8);
   if (int32_t s = take_units(wide, &t_); s != kOk) return s;
   if (int32_t s = take_units(wide, &u_); s != kOk) return s;
-  if (int32_t s = take_units(static_cast<uint32_t>(2 * n + 4), &q_); s != kOk) return s;
+  if (int32_t s = take_units(static_cast<uint32_t>(2 * n + 8), &q_); s != kOk) return s;
   if (int32_t s = take(&dw_); s != kOk) return s;
   if (n >= kKaratsubaThreshold) {
     if (int32_t s = take_units(static_cast<uint32_t>(2 * karatsuba_workspace(n)), &ws_); s != kOk) return s;
@@ -84,19 +88,51 @@ void MontSpace::double_mod(limb_t *r, uint64_t bit) {
 int32_t MontSpace::init_consttime(const vlong *m) {
   if (int32_t s = take_buffers(m); s != kOk) return s;
   if (int32_t s = take(&rr_); s != kOk) return s;
-  // R² mod m = 2^(128n) mod m by doubling 1, then R mod m = R²·R^-1.
+  // R mod m: 2^(bits-1) < m (bits, m's bit length, is public) doubled up to
+  // 2^(64n); m = 1 starts from 0.
   const size_t n = mt_.n;
-  zero_n(rr_, n);
-  rr_[0] = 1;
-  for (size_t i = 0; i < 128 * n; ++i) double_mod(rr_, 0);
-  from_mont(one_, rr_);
+  const uint32_t bits = VLONG_bitLength(m);
+  zero_n(one_, n);
+  if (bits > 1) one_[(bits - 1) / 64] = uint64_t{1} << ((bits - 1) % 64);
+  for (size_t i = bits > 1 ? bits - 1 : 64 * n; i < 64 * n; ++i) double_mod(one_, 0);
+  // R² mod m is the Montgomery form of 2^(64n): square-and-double from 1
+  // over the public exponent 64n (squaring doubles the power, doubling adds
+  // one), a dozen steps instead of 64n doublings.
+  copy_n(rr_, one_, n);
+  const uint64_t e = 64 * n;
+  for (int bit = 63 - __builtin_clzll(e); bit >= 0; --bit) {
+    sqr(rr_, rr_);
+    if ((e >> bit) & 1) double_mod(rr_, 0);
+  }
+  return kOk;
+}
+
+int32_t MontSpace::init_public_consttime(const vlong *m) {
+  if (int32_t s = init(m); s != kOk) return s;
+  if (int32_t s = take(&rr_); s != kOk) return s;
+  to_mont_limbs(rr_, one_);
   return kOk;
 }
 
 int32_t MontSpace::to_mont_consttime(limb_t *r, const vlong *x) {
   const size_t n = mt_.n;
-  zero_n(r, n);
-  for (uint32_t i = VLONG_bitLength(x); i-- > 0;) double_mod(r, static_cast<uint64_t>(VLONG_isVlongBitSet(x, i)));
+  size_t xn;
+  const limb_t *xl = view(x, &xn);
+  const uint32_t xbits = VLONG_bitLength(x), mbits = static_cast<uint32_t>(64 * n - __builtin_clzll(mt_.m[n - 1]));
+  if (xn <= 2 * n && xbits <= 64 * n + mbits) {
+    // x = h·R + l with h < 2^mbits < 2m: one masked subtraction takes h
+    // below m, then x < m·R and one reduction gives x·R^-1; two products
+    // with R² give x mod m, then its Montgomery form.
+    copy_n(u_, xl, xn);
+    zero_n(u_ + xn, 2 * n - xn);
+    const uint64_t borrow = sub_n(dw_, u_ + n, mt_.m, n);
+    select_n(u_ + n, u_ + n, dw_, n, 0 - borrow);
+    mont_redc(mt_, r, u_);
+    mul(r, r, rr_);
+  } else {
+    zero_n(r, n);
+    for (uint32_t i = xbits; i-- > 0;) double_mod(r, static_cast<uint64_t>(VLONG_isVlongBitSet(x, i)));
+  }
   if (x->isNegative) {
     // -|x| ≡ m - (|x| mod m), and 0 stays 0.
     uint64_t any = 0;
@@ -104,7 +140,7 @@ int32_t MontSpace::to_mont_consttime(limb_t *r, const vlong *x) {
     sub_n(dw_, mt_.m, r, n);
     select_n(r, dw_, r, n, 0 - static_cast<uint64_t>(any != 0));
   }
-  mont_mul(mt_, r, r, rr_, t_);
+  mul(r, r, rr_);
   return kOk;
 }
 
@@ -117,6 +153,12 @@ void MontSpace::to_mont_limbs(limb_t *r, const limb_t *a) {
 }
 
 int32_t MontSpace::to_mont(limb_t *r, const vlong *x) {
+  if (int32_t s = reduce(r, x); s != kOk) return s;
+  to_mont_limbs(r, r);
+  return kOk;
+}
+
+int32_t MontSpace::reduce(limb_t *r, const vlong *x) {
   const size_t n = mt_.n;
   vlong mv{};  // the modulus as a vlong view for the comparison and division
   mv.units = const_cast<uint32_t *>(reinterpret_cast<const uint32_t *>(mt_.m));
@@ -137,7 +179,6 @@ int32_t MontSpace::to_mont(limb_t *r, const vlong *x) {
     zero_n(r + rn, n - rn);
     if (x->isNegative && rn != 0) sub_n(r, mt_.m, r, n);  // -|x| ≡ m - (|x| mod m)
   }
-  to_mont_limbs(r, r);
   return kOk;
 }
 
@@ -165,8 +206,9 @@ void MontSpace::sqr_vt(limb_t *r, const limb_t *a) {
 }
 
 int32_t MontSpace::pow_window(limb_t *acc, const limb_t *g, const vlong *e) {
-  const uint32_t t = VLONG_bitLength(e);
-  const uint32_t w = t > 671 ? 6 : t > 239 ? 5 : t > 79 ? 4 : t > 23 ? 3 : 2;
+  const uint32_t t = VLONG_bitLength(e), w = window_width(t);
+  // Long exponents (Miller-Rabin) repay the IFMA set-up.
+  if (t >= 256 && ifma_fits()) return pow_ifma(acc, g, e, false);
   // Odd powers g, g^3, g^5, ... g^(2^w - 1).
   const uint32_t entries = 1u << (w - 1);
   if (int32_t s = table(entries); s != kOk) return s;
@@ -176,26 +218,8 @@ int32_t MontSpace::pow_window(limb_t *acc, const limb_t *g, const vlong *e) {
   sqr_vt(g2, g);
   for (uint32_t j = 1; j < entries; ++j) mul_vt(table[j], table[j - 1], g2);
   copy_n(acc, one_, mt_.n);
-  int64_t i = static_cast<int64_t>(t) - 1;
-  while (i >= 0) {
-    if (!VLONG_isVlongBitSet(e, static_cast<uint32_t>(i))) {
-      sqr_vt(acc, acc);
-      --i;
-      continue;
-    }
-    // The window: bits i .. i-L+1, cut back to end on a set bit.
-    uint32_t L = i + 1 >= w ? w : (i == 0 ? 1 : static_cast<uint32_t>(i));
-    uint32_t v = 0;
-    for (uint32_t k = 0; k < L; ++k) v = v << 1 | VLONG_isVlongBitSet(e, static_cast<uint32_t>(i - k));
-    uint32_t s = L;
-    while ((v & 1) == 0) {
-      v >>= 1;
-      --s;
-    }
-    for (uint32_t k = 0; k < s; ++k) sqr_vt(acc, acc);
-    mul_vt(acc, acc, table[(v - 1) / 2]);
-    i -= s;
-  }
+  sliding_scan(
+      e, t, w, [&] { sqr_vt(acc, acc); }, [&](uint32_t j) { mul_vt(acc, acc, table[j]); });
   return kOk;
 }
 
@@ -212,17 +236,10 @@ inline uint64_t eq_mask(uint64_t a, uint64_t b) {
   return ((d | (0 - d)) >> 63) - 1;
 }
 
-// Bits [5k, 5k + 5) of e's units (public positions, secret value).
-inline uint64_t window5(const vlong *e, uint32_t k) {
-  const uint32_t bit = 5 * k, unit = bit / 32, shift = bit % 32;
-  uint64_t lo = unit < e->length ? e->units[unit] : 0;
-  uint64_t hi = unit + 1 < e->length ? e->units[unit + 1] : 0;
-  return ((hi << 32 | lo) >> shift) & 31;
-}
-
 }  // namespace
 
 int32_t MontSpace::pow_consttime(limb_t *acc, const limb_t *g, const vlong *e) {
+  if (rr_ != nullptr && ifma_fits()) return pow_ifma(acc, g, e, true);
   const size_t n = mt_.n;
   if (int32_t s = table(32); s != kOk) return s;
   limb_t **table = table_;
@@ -270,7 +287,7 @@ int32_t MontSpace::fill_vlong(const limb_t *a, Temp &v, vlong **out) {
 
 namespace {
 
-enum class Method { kWindow, kConstTime };
+enum class Method { kWindow, kConstTime, kConstTimePublicModulus };
 
 // New x^e mod m over an odd m (x and e non-zero were checked by the caller
 // where that matters).
@@ -281,8 +298,19 @@ int32_t montgomery_exp(const vlong *x, const vlong *e, const vlong *m, Method me
   Temp result(queue);
   if (int32_t s = VLONG_allocVlong(result.out(), queue); s != kOk) return s;
   MontSpace ms(queue);
-  const bool ct = method == Method::kConstTime;
-  if (int32_t s = ct ? ms.init_consttime(m) : ms.init(m); s != kOk) return s;
+  if (method == Method::kWindow && MontSpace::ifma_width(limbs_for(m->length))) {
+    limb_t *acc = nullptr;
+    if (int32_t s = ms.init_ifma_public(m); s != kOk) return s;
+    if (int32_t s = ms.take(&acc); s != kOk) return s;
+    if (int32_t s = ms.pow_public_ifma(acc, x, e); s != kOk) return s;
+    return ms.fill_vlong(acc, result, out);
+  }
+  const bool ct = method != Method::kWindow;
+  if (int32_t s = method == Method::kConstTime               ? ms.init_consttime(m)
+                  : method == Method::kConstTimePublicModulus ? ms.init_public_consttime(m)
+                                                              : ms.init(m);
+      s != kOk)
+    return s;
   limb_t *g = nullptr, *acc = nullptr;
   if (int32_t s = ms.take(&g); s != kOk) return s;
   if (int32_t s = ms.take(&acc); s != kOk) return s;
@@ -385,22 +413,118 @@ int32_t barrettReduce(vlong *result, const vlong *x, const vlong *m, const vlong
 // ---- the one place that picks the exponentiation ----
 
 int32_t mod_exp(const vlong *x, const vlong *e, const vlong *m, Exponent kind, vlong **out, vlong **queue) {
-  return kind == Exponent::kSecret ? modexp_consttime(x, e, m, out, queue) : VLONG_modexp(x, e, m, out, queue);
+  switch (kind) {
+    case Exponent::kSecret:
+      return modexp_consttime(x, e, m, out, queue);
+    case Exponent::kSecretPublicModulus:
+      return modexp_public_modulus(x, e, m, out, queue);
+    case Exponent::kPublic:
+      break;
+  }
+  return VLONG_modexp(x, e, m, out, queue);
 }
 
 int32_t mod_exp(const ModExpHelper *helper, const vlong *x, const vlong *e, Exponent kind, vlong **out,
                 vlong **queue) {
-  return kind == Exponent::kSecret ? modexp_consttime(helper, x, e, out, queue)
-                                   : VLONG_modExp(helper, x, e, out, queue);
+  if (kind == Exponent::kPublic) return VLONG_modExp(helper, x, e, out, queue);
+  if (helper == nullptr) {
+    if (out != nullptr) *out = nullptr;
+    return kNull;
+  }
+  return mod_exp(x, e, helper->modulus, kind, out, queue);
 }
 
-int32_t modexp_consttime(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue) {
+namespace {
+
+int32_t secret_exp(const vlong *x, const vlong *e, const vlong *m, Method method, vlong **out, vlong **queue) {
   if (out == nullptr) return kNull;
   *out = nullptr;
   if (x == nullptr || e == nullptr || m == nullptr) return kNull;
   if (!is_odd(m)) return kBadModulus;
   if (x->length == 0) return new_value(0, out, queue);
-  return montgomery_exp(x, e, m, Method::kConstTime, out, queue);
+  return montgomery_exp(x, e, m, method, out, queue);
+}
+
+}  // namespace
+
+// A joint 2-bit window: one squaring per exponent bit and a multiplication
+// by g^i·y^j (i, j < 4) from a 16-entry table per two bits, instead of two
+// full exponentiations.
+int32_t mod_exp2(const vlong *g, const vlong *a, const vlong *y, const vlong *b, const vlong *p, vlong **out,
+                 vlong **queue) {
+  if (out == nullptr) return kNull;
+  *out = nullptr;
+  if (g == nullptr || a == nullptr || y == nullptr || b == nullptr || p == nullptr) return kNull;
+  if (!is_odd(p)) return kBadModulus;
+  Temp result(queue);
+  if (int32_t s = VLONG_allocVlong(result.fresh(), queue); s != kOk) return s;
+  MontSpace ms(queue);
+  limb_t *acc = nullptr;
+  if (MontSpace::ifma_width(limbs_for(p->length))) {
+    if (int32_t s = ms.init_ifma_public(p); s != kOk) return s;
+    if (int32_t s = ms.take(&acc); s != kOk) return s;
+    if (int32_t s = ms.pow2_public_ifma(acc, g, a, y, b); s != kOk) return s;
+    return ms.fill_vlong(acc, result, out);
+  }
+  if (int32_t s = ms.init(p); s != kOk) return s;
+  limb_t *t[16] = {};
+  for (auto &e : t)
+    if (int32_t s = ms.take(&e); s != kOk) return s;
+  if (int32_t s = ms.take(&acc); s != kOk) return s;
+  if (int32_t s = ms.to_mont(t[1], g); s != kOk) return s;
+  if (int32_t s = ms.to_mont(t[4], y); s != kOk) return s;
+  joint_table([&](int d, int x) { ms.sqr_vt(t[d], t[x]); }, [&](int d, int x, int z) { ms.mul_vt(t[d], t[x], t[z]); });
+  copy_n(acc, ms.one(), ms.n());
+  joint_scan(
+      a, b, [&] { ms.sqr_vt(acc, acc); }, [&](uint32_t k) { ms.mul_vt(acc, acc, t[k]); });
+  ms.from_mont(acc, acc);
+  return ms.fill_vlong(acc, result, out);
+}
+
+int32_t modexp_consttime(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue) {
+  return secret_exp(x, e, m, Method::kConstTime, out, queue);
+}
+
+int32_t mod_exp_crt(const ModExpHelper *hp, const ModExpHelper *hq, const vlong *c, const vlong *dp,
+                    const vlong *dq, vlong **m1, vlong **m2, vlong **queue) {
+  if (m1 == nullptr || m2 == nullptr) return kNull;
+  *m1 = *m2 = nullptr;
+  if (hp == nullptr || hq == nullptr || c == nullptr || dp == nullptr || dq == nullptr) return kNull;
+  const vlong *p = hp->modulus, *q = hq->modulus;
+  const bool pair = p != nullptr && q != nullptr && is_odd(p) && is_odd(q) && c->length != 0 &&
+                    limbs_for(p->length) == limbs_for(q->length) && MontSpace::ifma_width(limbs_for(p->length));
+  if (!pair) {
+    Temp r1(queue, true);
+    if (int32_t s = mod_exp(hp, c, dp, Exponent::kSecret, r1.out(), queue); s != kOk) return s;
+    if (int32_t s = mod_exp(hq, c, dq, Exponent::kSecret, m2, queue); s != kOk) return s;
+    *m1 = r1.release();
+    return kOk;
+  }
+  Temp r1(queue, true), r2(queue, true);
+  if (int32_t s = VLONG_allocVlong(r1.out(), queue); s != kOk) return s;
+  if (int32_t s = VLONG_allocVlong(r2.out(), queue); s != kOk) return s;
+  MontSpace sp(queue), sq(queue);
+  limb_t *gp = nullptr, *ap = nullptr, *gq = nullptr, *aq = nullptr;
+  for (auto [ms, m, g, acc] : {std::tuple{&sp, p, &gp, &ap}, std::tuple{&sq, q, &gq, &aq}}) {
+    if (int32_t s = ms->init_consttime(m); s != kOk) return s;
+    if (int32_t s = ms->take(g); s != kOk) return s;
+    if (int32_t s = ms->take(acc); s != kOk) return s;
+    if (int32_t s = ms->to_mont_consttime(*g, c); s != kOk) return s;
+  }
+  if (int32_t s = MontSpace::pow_consttime_pair(sp, ap, gp, dp, sq, aq, gq, dq); s != kOk) return s;
+  sp.from_mont(ap, ap);
+  sq.from_mont(aq, aq);
+  vlong *out1 = nullptr;
+  if (int32_t s = sp.fill_vlong(ap, r1, &out1); s != kOk) return s;
+  Temp hold(queue, true);
+  *hold.out() = out1;
+  if (int32_t s = sq.fill_vlong(aq, r2, m2); s != kOk) return s;
+  *m1 = hold.release();
+  return kOk;
+}
+
+int32_t modexp_public_modulus(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue) {
+  return secret_exp(x, e, m, Method::kConstTimePublicModulus, out, queue);
 }
 
 int32_t modexp_consttime(const ModExpHelper *helper, const vlong *x, const vlong *e, vlong **out, vlong **queue) {

@@ -6,7 +6,7 @@
 // vectors run through every path. The environment variable KEL_CPU_DISABLE
 // (read once, when the features are first detected) takes features away for
 // the whole process: a comma-separated list of aesni, pclmul, vaes, vpclmul,
-// sha, avx2, avx512, bmi2 and adx; other names are ignored.
+// sha, avx2, avx512, bmi2, adx and ifma; other names are ignored.
 #pragma once
 
 #include <atomic>
@@ -29,6 +29,7 @@ enum Feature : uint32_t {
   kVaes = 1u << 11,
   kVpclmul = 1u << 12,
   kAdx = 1u << 13,
+  kIfma = 1u << 14,  // AVX512-IFMA (52-bit multiply-add), with the ZMM state
 };
 
 // The features this CPU and OS offer, less those switched off by

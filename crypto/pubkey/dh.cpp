@@ -4,7 +4,6 @@
 // before their vlongs go back to a queue or the heap.
 #include <cstdint>
 
-#include "crypto/bignum/mont.h"
 #include "crypto/pubkey/dh_internal.h"
 #include "kel/dh.h"
 
@@ -37,16 +36,7 @@ int32_t random_integer(RandomContext *rng, uint32_t bytes, vlong **out, vlong **
 
 int32_t pow_secret_exponent(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue) {
   if (x == nullptr || e == nullptr || m == nullptr || out == nullptr) return kNull;
-  if (m->length == 0 || (m->units[0] & 1) == 0) return ERR_VLONG_MODULUS;
-  bignum::MontSpace ms(queue);
-  if (int32_t s = ms.init(m); s != kOk) return s;
-  bignum::limb_t *base = nullptr, *acc = nullptr;
-  if (int32_t s = ms.take(&base); s != kOk) return s;
-  if (int32_t s = ms.take(&acc); s != kOk) return s;
-  if (int32_t s = ms.to_mont(base, x); s != kOk) return s;
-  if (int32_t s = ms.pow_consttime(acc, base, e); s != kOk) return s;
-  ms.from_mont(acc, acc);
-  return ms.make_vlong(acc, out);
+  return bignum::mod_exp(x, e, m, bignum::Exponent::kSecretPublicModulus, out, queue);
 }
 
 int32_t mod_nonneg(const vlong *x, const vlong *m, vlong **out, vlong **queue) {

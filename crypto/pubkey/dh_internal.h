@@ -33,12 +33,10 @@ int32_t random_integer(RandomContext *rng, uint32_t bytes, vlong **out, vlong **
 // The same, drawing the bytes through an RngFun.
 int32_t random_integer(RngFun fun, void *arg, uint32_t bytes, vlong **out, vlong **queue);
 
-// New x^e mod m for a secret exponent e over a public odd modulus m and a
-// public base x (Diffie-Hellman's p with g or the peer value, DSA's p with
-// g): the big-number code's fixed-window constant-time exponentiation, with
-// the Montgomery set-up by division, which is fine for public values (the
-// generic constant-time entry also hides the modulus, at a cost RSA's CRT
-// primes need and these moduli do not). -6004 for an even or zero m.
+// New x^e mod m for a secret exponent e over a public odd modulus m
+// (Diffie-Hellman's p with g or the peer value, DSA's p with g): the
+// big-number code's constant-time exponentiation for public moduli.
+// -6004 for an even or zero m.
 int32_t pow_secret_exponent(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue);
 
 // New x mod m, reduced into [0, m) (the sign of x is honoured).

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/bignum/mont.h"
 #include "crypto/fips/gate.h"
 #include "crypto/pubkey/dsa_internal.h"
 
@@ -87,30 +86,15 @@ int32_t ct_mul_mod(const vlong *a, const vlong *b, const vlong *q, vlong **out, 
   return ct_reduce(product.get(), a->length + b->length, q, out, queue);
 }
 
-// k^(q-2) mod q (Fermat; q is prime), constant time in k. k enters the
-// Montgomery domain by a Montgomery product with R^2 mod q rather than by
-// a division, and the buffers are the heap's (wiped when released), not
-// the caller's queue.
+// k^(q-2) mod q (Fermat; q is prime), constant time in k and never a
+// division of k. The buffers are the heap's (wiped when released), not the
+// caller's queue: the table holds powers of k.
 int32_t ct_inverse(const vlong *k, const vlong *q, vlong **out) {
-  using bignum::limb_t;
-  bignum::MontSpace ms(nullptr);
-  if (int32_t s = ms.init(q); s != kOk) return s;
-  limb_t *r2 = nullptr, *km = nullptr, *acc = nullptr;
-  for (limb_t **b : {&r2, &km, &acc})
-    if (int32_t s = ms.take(b); s != kOk) return s;
-  ms.to_mont_limbs(r2, ms.one());  // R^2 mod q, from public values only
-  const size_t n = ms.n();
-  bignum::zero_n(km, n);
-  if (k->length > 2 * n) return -6010;  // k < q always holds here
-  std::memcpy(km, k->units, sizeof(uint32_t) * k->length);
-  ms.mul(km, km, r2);
   kel::bignum::Temp exponent(nullptr, false);
   if (int32_t s = VLONG_makeVlongFromVlong(q, exponent.fresh(), nullptr); s != kOk) return s;
   if (int32_t s = VLONG_decrement(exponent.get(), nullptr); s != kOk) return s;
   if (int32_t s = VLONG_decrement(exponent.get(), nullptr); s != kOk) return s;
-  if (int32_t s = ms.pow_consttime(acc, km, exponent.get()); s != kOk) return s;
-  ms.from_mont(acc, acc);
-  return ms.make_vlong(acc, out);
+  return bignum::mod_exp(k, exponent.get(), q, bignum::Exponent::kSecretPublicModulus, out, nullptr);
 }
 
 // (a + b) mod q through the constant-time reduction; the sum is formed in
@@ -192,44 +176,6 @@ int32_t context_draw(void *rng, uint32_t length, uint8_t *buffer) {
   return RANDOM_numberGenerator(static_cast<RandomContext *>(rng), buffer, length);
 }
 
-// New g^a · y^b mod p (p odd) by simultaneous exponentiation with a joint
-// 2-bit window: one squaring per exponent bit and a multiplication by
-// g^i·y^j (i, j < 4) from a 16-entry table per two bits, instead of two full
-// exponentiations. Public exponents only: the scan branches on their bits.
-int32_t exp2(const vlong *g, const vlong *a, const vlong *y, const vlong *b, const vlong *p, vlong **out,
-             vlong **queue) {
-  using kel::bignum::limb_t;
-  if (p->length == 0 || (p->units[0] & 1) == 0) return ERR_VLONG_MODULUS;
-  kel::bignum::Temp result(queue);
-  if (int32_t s = VLONG_allocVlong(result.fresh(), queue); s != kel::dsa::kOk) return s;
-  kel::bignum::MontSpace ms(queue);
-  if (int32_t s = ms.init(p); s != kel::dsa::kOk) return s;
-  limb_t *t[16] = {}, *acc = nullptr;
-  for (auto &e : t)
-    if (int32_t s = ms.take(&e); s != kel::dsa::kOk) return s;
-  if (int32_t s = ms.take(&acc); s != kel::dsa::kOk) return s;
-  // t[i + 4j] = g^i y^j
-  if (int32_t s = ms.to_mont(t[1], g); s != kel::dsa::kOk) return s;
-  if (int32_t s = ms.to_mont(t[4], y); s != kel::dsa::kOk) return s;
-  ms.sqr_vt(t[2], t[1]);
-  ms.mul_vt(t[3], t[2], t[1]);
-  ms.sqr_vt(t[8], t[4]);
-  ms.mul_vt(t[12], t[8], t[4]);
-  for (int j = 4; j < 16; j += 4)
-    for (int i = 1; i < 4; ++i) ms.mul_vt(t[i + j], t[i], t[j]);
-  const uint32_t bits = std::max(VLONG_bitLength(a), VLONG_bitLength(b));
-  kel::bignum::copy_n(acc, ms.one(), ms.n());
-  for (uint32_t w = (bits + 1) / 2; w-- > 0;) {
-    const uint32_t i = static_cast<uint32_t>(VLONG_isVlongBitSet(a, 2 * w + 1) << 1 | VLONG_isVlongBitSet(a, 2 * w));
-    const uint32_t j = static_cast<uint32_t>(VLONG_isVlongBitSet(b, 2 * w + 1) << 1 | VLONG_isVlongBitSet(b, 2 * w));
-    ms.sqr_vt(acc, acc);
-    ms.sqr_vt(acc, acc);
-    if (i + 4 * j != 0) ms.mul_vt(acc, acc, t[i + 4 * j]);
-  }
-  ms.from_mont(acc, acc);
-  return ms.fill_vlong(acc, result, out);
-}
-
 // Non-zero, non-negative and below q.
 bool in_range(const vlong *v, const vlong *q) {
   return VLONG_isVlongZero(v) == 0 && v->isNegative == 0 && VLONG_compareSignedVlongs(v, q) < 0;
@@ -271,7 +217,8 @@ extern "C" int32_t DSA_verifySignature(const DsaKeyObject *key, const vlong *m, 
   if (int32_t st = VLONG_operatorModSignedVlongs(rw.get(), q, u2.fresh(), queue); st != kOk) return st;
 
   kel::bignum::Temp gy(queue, false), v(queue, false);
-  if (int32_t st = exp2(key->g, u1.get(), key->y, u2.get(), key->p, gy.fresh(), queue); st != kOk) return st;
+  if (int32_t st = kel::bignum::mod_exp2(key->g, u1.get(), key->y, u2.get(), key->p, gy.fresh(), queue); st != kOk)
+    return st;
   if (int32_t st = VLONG_operatorModSignedVlongs(gy.get(), q, v.fresh(), queue); st != kOk) return st;
   *valid = VLONG_compareSignedVlongs(v.get(), r) == 0 ? 1 : 0;
   return kOk;

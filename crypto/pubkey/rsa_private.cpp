@@ -3,6 +3,7 @@
 // arithmetic, the blinding pair under the key's lock, and the check of every
 // result against the public exponent before it leaves.
 #include "crypto/bignum/internal.h"
+#include "crypto/bignum/limbs.h"
 #include "crypto/pubkey/rsa_internal.h"
 #include "kel/vor.h"
 
@@ -68,6 +69,17 @@ void mod_double(uint32_t *x, const uint32_t *m, size_t k, uint32_t *d) {
 
 void mont_mul(uint32_t *r, const uint32_t *a, const uint32_t *b, const uint32_t *m, uint32_t rho, size_t k,
               uint32_t *t) {
+  // An even unit count is a whole number of 64-bit limbs with the same R:
+  // the big-number code's product (MULX/ADX where the CPU has them) serves.
+  const auto addr = [](const void *p) { return reinterpret_cast<uintptr_t>(p); };
+  if (k % 2 == 0 && ((addr(r) | addr(a) | addr(b) | addr(m) | addr(t)) & 7) == 0) {
+    using bignum::limb_t;
+    const bignum::Mont mt{reinterpret_cast<const limb_t *>(m), k / 2,
+                          bignum::neg_inverse_64(m[0] | uint64_t{m[1]} << 32)};
+    bignum::mont_mul(mt, reinterpret_cast<limb_t *>(r), reinterpret_cast<const limb_t *>(a),
+                     reinterpret_cast<const limb_t *>(b), reinterpret_cast<limb_t *>(t));
+    return;
+  }
   // Coarsely integrated operand scanning: one row of a·b, then one reduction
   // step, per unit of b; t stays below 2m throughout.
   std::memset(t, 0, (k + 2) * 4);
@@ -154,9 +166,9 @@ int32_t crt(const RsaKeyObject *key, const vlong *c, vlong **out, vlong **queue)
   const vlong *p = key->prime1, *q = key->prime2;
   if (p->length == 0 || q->length == 0 || !(p->units[0] & 1)) return ERR_RSA_INCOMPLETE_KEY;
   SecretVlong m1(queue), m2(queue);
-  if (int32_t s = bignum::mod_exp(key->prime1Helper, c, key->exponent1, Exponent::kSecret, m1.out(), queue); s != kOk)
-    return s;
-  if (int32_t s = bignum::mod_exp(key->prime2Helper, c, key->exponent2, Exponent::kSecret, m2.out(), queue); s != kOk)
+  if (int32_t s = bignum::mod_exp_crt(key->prime1Helper, key->prime2Helper, c, key->exponent1, key->exponent2, m1.out(),
+                                      m2.out(), queue);
+      s != kOk)
     return s;
 
   // Everything below runs over the public widths kp and kq only.
@@ -236,7 +248,8 @@ int32_t draw_pair(RsaKeyObject *key, RngFun rng, void *rngArg, vlong **queue) {
   while (len > 0 && r.get()->units[len - 1] == 0) --len;
   r.get()->length = len;
   // r is secret: its power goes through the constant-time path although e is not.
-  if (int32_t s = bignum::mod_exp(r.get(), key->publicExponent, key->modulus, Exponent::kSecret, bf.out(), queue);
+  if (int32_t s = bignum::mod_exp(r.get(), key->publicExponent, key->modulus, Exponent::kSecretPublicModulus, bf.out(),
+                                  queue);
       s != kOk)
     return s;
   if (int32_t s = VLONG_modularInverse(r.get(), key->modulus, uf.out(), queue); s != kOk) return s;
