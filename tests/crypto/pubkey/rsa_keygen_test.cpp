@@ -52,29 +52,6 @@ INSTANTIATE_TEST_SUITE_P(Bits, RsaGenerate,  // a size that is no multiple of 12
                                            std::pair{1000u, 1024u}));
 TEST_P(RsaGenerate, ValuesCheckOut) { CheckGeneratedKey(rng_, GetParam().first, GetParam().second); }
 
-// The generation ends with the consistency test, whose allocations come
-// last: one of them failing fails the generation (a fixed FIPS 186 stream
-// makes every run take the same allocations).
-TEST_F(RsaTest, ConsistencyTestFailureIsTheStatus) {
-  const uint8_t xkey[20] = {7, 1};
-  auto generate = [&](int64_t failAfter) {
-    RandomContext *ctx = nullptr;
-    EXPECT_EQ(RANDOM_newFIPS186Context(&ctx, 20, xkey, 0, nullptr), 0);
-    Key key;
-    EXPECT_EQ(RSA_createKey(&key.k), 0);
-    const uint64_t before = mem::allocation_count();
-    mem::fail_after(failAfter);
-    const int32_t st = RSA_generateKey(ctx, key.k, 1024, nullptr);
-    mem::fail_after(-1);
-    const uint64_t used = mem::allocation_count() - before;
-    RANDOM_deleteFIPS186Context(&ctx);
-    return std::pair{st, used};
-  };
-  const auto [st, all] = generate(-1);
-  ASSERT_EQ(st, 0);
-  for (uint64_t n = all - 3; n < all; ++n) EXPECT_NE(generate(static_cast<int64_t>(n)).first, 0) << n;
-}
-
 // p - 1 is a multiple of p1 and p + 1 of p2, p1 and p2 the first primes at
 // or above the auxiliary starts; gcd(p - 1, e) = 1; the flag is cleared.
 TEST_F(RsaTest, AuxiliaryPrimeConditions) {
