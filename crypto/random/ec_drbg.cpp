@@ -5,6 +5,7 @@
 #include "kel/ec_drbg.h"
 
 #include "crypto/fips/gate.h"
+#include "crypto/hash/internal.h"
 #include "crypto/pubkey/ec_internal.h"
 #include "crypto/random/internal.h"
 #include "kel/vor.h"
@@ -44,32 +45,45 @@ struct Input {
   uint32_t length;
 };
 
+// One Hash_df block: the digest of head || inputs, by the internal hash code.
+template <class T>
+void hash_block(const uint8_t head[5], const Input *inputs, int count, uint8_t *digest) {
+  kel::mem::Wiped<typename T::Ctx> c;
+  T::init(*c);
+  kel::hash::md_update<T>(*c, head, 5);
+  for (int k = 0; k < count; ++k)
+    if (inputs[k].length != 0) kel::hash::md_update<T>(*c, inputs[k].data, inputs[k].length);
+  T::finish(*c, digest);
+}
+using HashBlock = void (*)(const uint8_t *, const Input *, int, uint8_t *);
+
+HashBlock block_function(const HashSuite *suite) {
+  using namespace kel::hash;
+  if (suite == &kSha1Suite) return hash_block<Sha1>;
+  if (suite == &kSha224Suite) return hash_block<Sha224>;
+  if (suite == &kSha256Suite) return hash_block<Sha256>;
+  if (suite == &kSha384Suite) return hash_block<Sha384>;
+  return hash_block<Sha512>;
+}
+
 // Hash_df (SP 800-90A 10.4.1): hash(counter || bits || inputs) for counter
 // 1, 2, ..., cut to bits / 8 bytes (the seed lengths are whole bytes).
 int32_t hash_df(const HashSuite *suite, const Input *inputs, int count, uint32_t bits, uint8_t *out) {
   const uint32_t bytes = (bits + 7) / 8;
   const uint32_t blocks = (bytes + suite->digestSize - 1) / suite->digestSize;
   if (blocks > 255) return ERR_ECDRBG_HASH_DF_TOO_LONG;
-  alignas(16) uint8_t ctx[sizeof(Sha512Context)];
+  const HashBlock block = block_function(suite);
   kel::mem::Wiped<uint8_t[64]> digest;
-  const uint8_t header[5] = {0, static_cast<uint8_t>(bits >> 24), static_cast<uint8_t>(bits >> 16),
-                             static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits)};
-  int32_t status = kOk;
-  for (uint32_t i = 0, done = 0; status == kOk && i < blocks; ++i) {
-    uint8_t head[5];
-    std::memcpy(head, header, sizeof head);
+  uint8_t head[5] = {0, static_cast<uint8_t>(bits >> 24), static_cast<uint8_t>(bits >> 16),
+                     static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits)};
+  for (uint32_t i = 0, done = 0; i < blocks; ++i) {
     head[0] = static_cast<uint8_t>(i + 1);
-    status = suite->initFunc(ctx);
-    if (status == kOk) status = suite->updateFunc(ctx, head, sizeof head);
-    for (int k = 0; status == kOk && k < count; ++k)
-      if (inputs[k].length != 0) status = suite->updateFunc(ctx, inputs[k].data, inputs[k].length);
-    if (status == kOk) status = suite->finalFunc(ctx, digest);
+    block(head, inputs, count, digest);
     const uint32_t take = bytes - done < suite->digestSize ? bytes - done : suite->digestSize;
-    if (status == kOk) std::memcpy(out + done, digest, take);
+    std::memcpy(out + done, digest, take);
     done += take;
   }
-  kel::mem::secure_zero(ctx, sizeof ctx);
-  return status;
+  return kOk;
 }
 
 // s <- seed, seedlen bits read big-endian.
@@ -126,7 +140,10 @@ int32_t configure(EcDrbgState &s, const PrimeCurve *curve, uint8_t hashId, uint3
   s.seedlenBits = p256 ? 256 : 384;
   s.Qx = p256 ? kQx256.data() : kQx384.data();
   s.Qy = p256 ? kQy256.data() : kQy384.data();
-  return CRYPTO_getRSAHashAlgo(hashId, &s.hashSuite);
+  using namespace kel::hash;
+  s.hashSuite = hashId == 5 ? &kSha1Suite : hashId == 14 ? &kSha224Suite : hashId == 11 ? &kSha256Suite
+              : hashId == 12 ? &kSha384Suite : &kSha512Suite;
+  return kOk;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// kelctl console: bad usage, and a console client (this test) that makes
+// kelctl console: a console client (this test) that makes
 // the tool print the activation line and exit.
 #include <gtest/gtest.h>
 
@@ -14,9 +14,8 @@ namespace {
 
 using kel::test::Kelctl;
 
-TEST(KelctlConsole, BadUsageAndAClientThatConnects) {
-  for (const char *args : {"", "--port 0", "--port 70000", "--port x", "--port 5 --wait", "--bogus 1"})
-    EXPECT_EQ(Kelctl(std::string("console ") + args).exitCode, 2) << args;
+TEST(KelctlConsole, AClientThatConnects) {
+  EXPECT_EQ(Kelctl("console").exitCode, 2);  // no port
   kel::net::set_listen_address(INADDR_LOOPBACK);
   int32_t probe = -1;  // a free port: bound by the system, then let go
   ASSERT_EQ(LINUX_TCP_listenSocket(&probe, 0), 0);

@@ -1,6 +1,6 @@
 // kelctl dh and kelctl oid as users run them: an agreement with given
-// private values, fresh ones every run, the identifier listing, and bad
-// usage.
+// private values, fresh ones every run, and the identifier listing (usage
+// errors: kelctl_args_test).
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
@@ -50,15 +50,6 @@ TEST(KelctlDh, GivenPrivateValuesAndFreshOnes) {
   // The self-test has run at start: they come from the toolkit's generator.
   EXPECT_NE(Fields(one.out)["private values"].find("from the toolkit's CTR-DRBG"), std::string::npos) << one.out;
   EXPECT_NE(Fields(two.out)["group"].find("RFC 5114"), std::string::npos);
-}
-
-TEST(KelctlDh, BadUsage) {
-  for (const char *args : {"dh --group 3", "dh --group", "dh --group x", "dh --private-a 01",
-                           "dh --private-a zz --private-b 01", "dh extra"}) {
-    const auto r = Kelctl(args);
-    EXPECT_EQ(r.exitCode, 2) << args;
-    EXPECT_NE(r.out.find("usage: kelctl dh"), std::string::npos) << args << ": " << r.out;
-  }
 }
 
 // Every listed value is a well-formed identifier that OpenSSL reads back

@@ -65,9 +65,7 @@ TEST_F(DigestCommand, SpeedHasAFigureOnEveryRow) {
   }
 }
 
-TEST_F(DigestCommand, BadUsageAndMissingFiles) {
-  for (const char *args : {"--algo sha3 x", "--algo md5 --hmac-key abc x", "--algo md5 --hmac-key zz x", "--bogus"})
-    EXPECT_EQ(Run(std::string("digest ") + args).exitCode, 2) << args;
+TEST_F(DigestCommand, MissingFiles) {
   std::string err;
   const Outcome r = Run("digest --algo md5 " + dir_ / "missing" + " " + file_, &err);
   EXPECT_EQ(r.exitCode, 1);

@@ -28,7 +28,9 @@ class EncCommand : public ::testing::Test {
   std::string P(const std::string &name) { return dir_ / name; }
   // "enc" with a mode, a key, --in and --out (names in the folder, or "-").
   int Run(const std::string &mode, const std::string &key, const std::string &in, const std::string &out) {
-    std::vector<std::string> args = {"enc", mode, "--key", key, "--in", in == "-" ? in : P(in), "--out", out == "-" ? out : P(out)};
+    return RunArgs({"enc", mode, "--key", key, "--in", in == "-" ? in : P(in), "--out", out == "-" ? out : P(out)});
+  }
+  static int RunArgs(std::vector<std::string> args) {
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
     return kelctl::RunEnc(int(argv.size()), argv.data());
@@ -74,17 +76,10 @@ TEST_F(EncCommand, RoundTripsAndRefusesWrongKeysAlteredFilesAndBadUsage) {
   EXPECT_EQ(Run("-e", kKey128, "missing", "x"), kelctl::kExitFailed);
   EXPECT_EQ(Run("-e", kKey128, "plain", "no/such/dir/x"), kelctl::kExitFailed);
   ExpectOnly({"plain", "sealed", "opened", "bad", "again"});
-  std::vector<std::string> args = {"enc", "-e", "--in", P("plain"), "--out", P("x")}, both = {"enc", "-e", "-d", "-k", kKey128, "-i", P("plain"), "-o", P("x")};
-  for (auto *v : {&args, &both}) {
-    std::vector<char *> argv;
-    for (auto &a : *v) argv.push_back(a.data());
-    EXPECT_EQ(kelctl::RunEnc(int(argv.size()), argv.data()), kelctl::kExitUsage);
-  }
+  EXPECT_EQ(RunArgs({"enc", "-e", "--in", P("plain"), "--out", P("x")}), kelctl::kExitUsage);  // no key
+  EXPECT_EQ(RunArgs({"enc", "-e", "-d", "-k", kKey128, "-i", P("plain"), "-o", P("x")}), kelctl::kExitUsage);
   ASSERT_TRUE(WriteFile(P("key"), kKey128 + "\n"));
-  args = {"enc", "-e", "--key-file", P("key"), "--in", P("plain"), "--out", P("x")};
-  std::vector<char *> argv;
-  for (auto &a : args) argv.push_back(a.data());
-  EXPECT_EQ(kelctl::RunEnc(int(argv.size()), argv.data()), 0);
+  EXPECT_EQ(RunArgs({"enc", "-e", "--key-file", P("key"), "--in", P("plain"), "--out", P("x")}), 0);
   EXPECT_EQ(Run("-d", kKey128, "x", "y"), 0);
   EXPECT_EQ(ReadFile(P("y")), ReadFile(P("plain")));
 }

@@ -61,6 +61,17 @@ TEST(KelctlArgs, ValuesAttachedOrApartAndUsageErrors) {
       {"random 4 5", "random 0", 2},                                 // operands
       {"enc -e --in F --out F --key", "enc -e --in F --out F --key-file", 2},  // value missing
       {"ec genkey --curve=p521", "ec genkey --curve p521", 2},
+      {"prime --bits=8", "prime --bits 16385", 2},
+      {"prime --test", "prime", 2},
+      {"random 1048577", "random --generator md5 4", 2},
+      {"random --generator", "random", 2},
+      {"dh --private-a=01", "dh --private-a zz --private-b 01", 2},  // both or neither, in hex
+      {"dh --group=3", "dh extra", 2},
+      {"log --app=-1", "log --dir", 2},
+      {"console --port=70000", "console --port 5 --wait", 2},
+      {"digest --algo=md5 --hmac-key=abc F", "digest --algo md5 --hmac-key zz F", 2},
+      {"archive", "oid extra", 2},
+      {"rsa frob --key=k", "rsa sign --key k --in m", 2},
   };
   auto expand = [&](std::string s) { return std::regex_replace(s, std::regex("\\bF\\b"), f); };
   for (const auto &r : rows) {

@@ -1,4 +1,4 @@
-// kelctl prime: usage, and (behind the self-test kelctl runs) generation and
+// kelctl prime (usage errors: kelctl_args_test): (behind the self-test kelctl runs) generation and
 // verdicts, including the small primes the toolkit's own test reports
 // composite.
 #include <gtest/gtest.h>
@@ -11,15 +11,6 @@ namespace {
 
 using kel::test::Kelctl;
 using kel::test::Shell;
-
-TEST(KelctlPrime, BadUsage) {
-  for (const char *args : {"prime", "prime --bits 8", "prime --bits 16385", "prime --bits 12x", "prime --test",
-                           "prime --bogus 5"}) {
-    const auto r = Kelctl(args);
-    EXPECT_EQ(r.exitCode, 2) << args << ": " << r.out;
-    EXPECT_NE(r.out.find("usage: kelctl prime"), std::string::npos) << args;
-  }
-}
 
 TEST(KelctlPrime, GeneratesAndTestsOnceTheGateIsOpen) {
   auto r = Shell(kel::test::kKelctl + " prime --test 7 251 12 0x101 323 5777 65537 4294967297 "

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,9 +14,8 @@ using kel::test::Shell;
 using kel::test::kKelctl;
 
 TEST(KelctlOutput, WriteErrorsOnStandardOutputFailEveryCommand) {
-  char tmpl[] = "/tmp/kelctl-out-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const std::string dir = tmpl;
+  kel::test::TempDir tmp;
+  const std::string dir = tmp.path();
   ASSERT_EQ(std::system(("echo data > " + dir + "/file").c_str()), 0);
   for (const std::string &args : std::vector<std::string>{"--help", "help", "digest --algo md5 " + dir + "/file", "speed",
                                  "log --dir " + dir + "/logs --stdout", "archive " + dir + "/out --log-dir " + dir})
@@ -31,7 +29,6 @@ TEST(KelctlOutput, WriteErrorsOnStandardOutputFailEveryCommand) {
       EXPECT_EQ(r.out.find("kelctl: cannot write standard output: No space left on device") != std::string::npos, full)
           << args << ": " << r.out;
     }
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

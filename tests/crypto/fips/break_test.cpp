@@ -53,13 +53,6 @@ std::vector<Break> Breaks() {
 
 void PrintTo(const Break &b, std::ostream *os) { *os << b.name; }
 
-std::string TempDir() {
-  char tmpl[] = "/tmp/kel-selftest-XXXXXX";
-  const char *d = mkdtemp(tmpl);
-  EXPECT_NE(d, nullptr);
-  return d != nullptr ? d : "/tmp";
-}
-
 // The end of the last loadable segment in the file.
 size_t LoadedBytes(const std::string &elf) {
   Elf64_Ehdr eh;
@@ -87,7 +80,8 @@ void ExpectBrokenCopyFails(const std::vector<Break> &changes, int32_t status) {
       lib[at + b.offset] = static_cast<char>(lib[at + b.offset] ^ 0x01);
     ASSERT_GT(copies, 0u) << b.name << ": the stored value is not in the library";
   }
-  const std::string dir = TempDir(), copy = dir + "/libbroken.so";
+  const kel::test::TempDir dir;
+  const std::string copy = dir / "libbroken.so";
   ASSERT_TRUE(kel::test::WriteFile(copy, lib));
   const int rc = kel::test::RunInChild([&] {
     void *h = dlopen(copy.c_str(), RTLD_LAZY | RTLD_LOCAL);
@@ -101,8 +95,6 @@ void ExpectBrokenCopyFails(const std::vector<Break> &changes, int32_t status) {
     EXPECT_EQ(sha256(digest, 1, digest), status) << "a gated operation answers with the verdict";
   });
   EXPECT_EQ(rc, 0);
-  std::remove(copy.c_str());
-  rmdir(dir.c_str());
 }
 
 class BreakOne : public ::testing::TestWithParam<Break> {};
@@ -219,7 +211,8 @@ std::vector<std::pair<int, std::string>> AskLibrary() {
 }
 
 TEST(IntegrityPaths, BesideTheToolkitLibraryAndWithoutIt) {
-  const std::string dir = TempDir(), src = dir + "/tv.c", so = dir + "/libtvcrypto.so.1";
+  const kel::test::TempDir tmp;
+  const std::string dir = tmp.path(), src = dir + "/tv.c", so = dir + "/libtvcrypto.so.1";
   kel::test::WriteFile(src, "int FIPS_SetForceFailFromFile(void) { return 0; }\n"
                             "int FIPS_powerupSelfTest(void) { return 0; }\n");
   if (std::system(("cc -shared -fPIC -o '" + so + "' '" + src + "' 2>/dev/null").c_str()) != 0)
@@ -250,7 +243,6 @@ TEST(IntegrityPaths, BesideTheToolkitLibraryAndWithoutIt) {
               EXPECT_EQ(got[1].first | got[3].first | got[5].first, 0) << "a null buffer";
             }),
             0);
-  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace

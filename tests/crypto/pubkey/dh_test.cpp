@@ -8,7 +8,7 @@
 #include <regex>
 #include <sstream>
 
-#include "dh_test_util.h"
+#include "pubkey_test_util.h"
 #include "kel/dh.h"
 
 namespace kel::test::ffc {
@@ -50,7 +50,7 @@ void SetPeer(DhContext *ctx, const vlong *v) {
   ASSERT_EQ(VLONG_makeVlongFromVlong(v, &ctx->peerPublicValue, nullptr), 0);
 }
 
-using Dh = FfcTest;
+using Dh = PubkeyTest;
 
 TEST(DhGroups, TablesMatchThePublishedTexts) {
   for (int32_t group : kGroups) {

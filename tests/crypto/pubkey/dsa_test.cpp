@@ -1,18 +1,15 @@
 // DSA behaviour: signing with a chosen k against the textbook formula in
 // OpenSSL's numbers (the SigVer records check verification), generation and
 // validation, range checks, blobs, key copies, the gate, the consistency
-// test, allocation failures and threads.
-
-#include <atomic>
+// test, allocation failures and wiping.
 #include <random>
-#include <thread>
 
-#include "dh_test_util.h"
+#include "pubkey_test_util.h"
 
 namespace kel::test::ffc {
 namespace {
 
-using Dsa = FfcTest;
+using Dsa = PubkeyTest;
 
 // SigVer records with a private key and a good signature, P, Q and G
 // copied in.
@@ -28,7 +25,7 @@ std::vector<RspRecord> KeysWithX() {
   return out;
 }
 
-Key KeyOf(const RspRecord &r) { return PrivateKey(r.Hex("P"), r.Hex("Q"), r.Hex("G"), r.Hex("X")); }
+Key KeyOf(const RspRecord &r) { return MakeKey(r.Hex("P"), r.Hex("Q"), r.Hex("G"), r.Hex("X"), true); }
 
 struct Sig {
   V r{nullptr}, s{nullptr};
@@ -44,8 +41,6 @@ Sig Sign(RngFun fun, void *arg, const DsaKeyObject *key, const vlong *m, uint32_
   return out;
 }
 
-int32_t Draw(void *rng, uint32_t n, uint8_t *out) { return RANDOM_numberGenerator(static_cast<RandomContext *>(rng), out, n); }
-
 // k is the 40 replayed bytes reduced mod q; r and s as FIPS 186-2 section 5
 // gives them, computed with OpenSSL's BIGNUMs; on the portable big-number
 // kernels and on the MULX/ADX ones.
@@ -59,13 +54,14 @@ TEST_F(Dsa, SignsWithAChosenKAsTheFormulaSays) {
     Key key = KeyOf(rec);
     V m = Representative(rec.Hex("Msg"));
     for (int round = 0; round < 3; ++round) {
-      Replay k;
-      for (int i = 0; i < 40; ++i) k.bytes.push_back(round == 1 && i < 20 ? 0xff : static_cast<uint8_t>(gen()));
+      Bytes kb;
+      for (int i = 0; i < 40; ++i) kb.push_back(round == 1 && i < 20 ? 0xff : static_cast<uint8_t>(gen()));
+      ScriptedRng k{{kb}};
       uint32_t verified = 0;
-      Sig sig = Sign(Replay::Fun, &k, key.get(), m.get(), &verified);
+      Sig sig = Sign(ScriptedRng::Fun, &k, key.get(), m.get(), &verified);
       ASSERT_EQ(sig.status, 0);
       EXPECT_EQ(verified, 1u);
-      Bn kk(BN_bin2bn(k.bytes.data(), 40, nullptr)), p = ToBn(key->p), q = ToBn(key->q), g = ToBn(key->g),
+      Bn kk(BN_bin2bn(kb.data(), 40, nullptr)), p = ToBn(key->p), q = ToBn(key->q), g = ToBn(key->g),
           x = ToBn(key->x), mm = ToBn(m.get()), r(BN_new()), s(BN_new()), t(BN_new());
       BN_mod(kk.get(), kk.get(), q.get(), bn);
       BN_mod_exp(r.get(), g.get(), kk.get(), p.get(), bn);
@@ -134,7 +130,7 @@ TEST_F(Dsa, VerificationRangeChecks) {
   uint32_t valid = 0;
   EXPECT_EQ(DSA_verifySignature(&noY, m.get(), r.get(), s.get(), &valid, nullptr), -6001);
   noY.x = nullptr;
-  EXPECT_EQ(Sign(Draw, rng_, &noY, m.get()).status, -6001);  // no x
+  EXPECT_EQ(Sign(OpenSslRng, nullptr, &noY, m.get()).status, -6001);  // no x
 }
 
 Bytes BlobOf(const DsaKeyObject *key) {
@@ -168,7 +164,8 @@ TEST_F(Dsa, KeyBlobsAndCopies) {
   for (uint32_t n = 0; n <= full.size(); ++n) {
     if (n == pub.size() || n == full.size() - 1) continue;
     DsaKeyObject *k = nullptr;
-    EXPECT_EQ(DSA_extractKeyBlob(&k, full.data(), n), -7402) << n;
+    const Bytes cut(full.begin(), full.begin() + n);  // exact size: an over-read shows under ASan
+    EXPECT_EQ(DSA_extractKeyBlob(&k, n ? cut.data() : full.data(), n), -7402) << n;
     Key partial(k);
   }
   pub.push_back(0);
@@ -206,7 +203,7 @@ TEST_F(Dsa, GateClosed) {
         DSA_createKey(&out), DSA_cloneKey(&out, k), DSA_equalKey(k, k, &equal), DSA_freeKey(&k, nullptr),
         DSA_verifySignature(k, m.get(), one.get(), one.get(), &flag, nullptr),
         DSA_computeSignature(rng_, k, m.get(), nullptr, &r, &s, nullptr),
-        DSA_computeSignatureEx(Draw, rng_, k, m.get(), nullptr, &r, &s, nullptr), DSA_computeKeyPair(rng_, k, nullptr),
+        DSA_computeSignatureEx(OpenSslRng, nullptr, k, m.get(), nullptr, &r, &s, nullptr), DSA_computeKeyPair(rng_, k, nullptr),
         DSA_generateKey(rng_, k, 512, nullptr, nullptr, nullptr, nullptr), DSA_generateKey_FIPS_consistancy_test(rng_, k),
         DSA_makeKeyBlob(k, nullptr, &n), DSA_extractKeyBlob(&out, blob.data(), blob.size()),
         DSA_verifyKeys(rng_, b, k, 0, one.get(), &flag, nullptr), DSA_setAllKeyParameters(k, b, 1, b, 1, b, 1, b, 1, nullptr),
@@ -237,7 +234,7 @@ TEST_F(Dsa, AllocationFailures) {
   Key key = KeyOf(KeysWithX().front());
   const Bytes blob = BlobOf(key.get());
   V m = Representative(Bytes{9});
-  EXPECT_GT(FailEachAllocation([&] { return Sign(Draw, rng_, key.get(), m.get()).status; }), 2);
+  EXPECT_GT(FailEachAllocation([&] { return Sign(OpenSslRng, nullptr, key.get(), m.get()).status; }), 2);
   EXPECT_GT(FailEachAllocation([&] {
               DsaKeyObject *k = nullptr;
               const int32_t s = DSA_extractKeyBlob(&k, blob.data(), blob.size());
@@ -247,30 +244,9 @@ TEST_F(Dsa, AllocationFailures) {
             2);
 }
 
-// One key shared by four threads, each signing and verifying with its own
-// queue; and x does not survive in the vlongs a freed key gives a queue.
-TEST_F(Dsa, SharedKeyAcrossThreadsAndWipedOnRelease) {
+// x does not survive in the vlongs a freed key gives a queue.
+TEST_F(Dsa, WipedOnRelease) {
   Key key = KeyOf(KeysWithX().front());
-  std::atomic<int> verified{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&, t] {
-      vlong *queue = nullptr;
-      for (int i = 0; i < 10; ++i) {
-        V m = Representative(Bytes{static_cast<uint8_t>(t), static_cast<uint8_t>(i)});
-        vlong *r = nullptr, *s = nullptr;
-        uint32_t valid = 0;
-        if (DSA_computeSignature(rng_, key.get(), m.get(), nullptr, &r, &s, &queue) == 0 &&
-            DSA_verifySignature(key.get(), m.get(), r, s, &valid, &queue) == 0)
-          verified += static_cast<int>(valid);
-        VLONG_freeVlong(&r, nullptr);
-        VLONG_freeVlong(&s, nullptr);
-      }
-      VLONG_freeVlongQueue(&queue);
-    });
-  for (auto &t : threads) t.join();
-  EXPECT_EQ(verified.load(), 40);
-
   DsaKeyObject *k = key.release();
   const uint32_t xUnit = k->x->units[0];
   vlong *queue = nullptr;

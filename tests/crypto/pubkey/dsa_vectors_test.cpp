@@ -1,11 +1,11 @@
 // DSA against the NIST CAVP vectors: domain parameters from their seeds and
 // counters (PQGGen, PQGVer), key pairs, and signatures (SigGen, SigVer).
-#include "dh_test_util.h"
+#include "pubkey_test_util.h"
 
 namespace kel::test::ffc {
 namespace {
 
-using DsaVectors = FfcTest;
+using DsaVectors = PubkeyTest;
 
 bool Passes(const RspRecord &r) { return !r.Has("Result") || r.Get("Result").rfind("P", 0) == 0; }
 
@@ -26,7 +26,7 @@ TEST_F(DsaVectors, DomainParametersFromSeedAndCounter) {
     for (const auto &r : ReadRsp(file)) {
       if (!r.Has("Seed")) continue;
       SCOPED_TRACE(std::string(file) + ":" + std::to_string(r.line));
-      Key key = PublicKey(r.Hex("P"), r.Hex("Q"), r.Hex("G"), r.Hex("G"));  // y is not looked at
+      Key key = MakeKey(r.Hex("P"), r.Hex("Q"), r.Hex("G"), r.Hex("G"), false);  // y is not looked at
       const DsaKeyObject *k = key.get();
       const Bytes seed = r.Hex("Seed");
       const uint32_t counter = static_cast<uint32_t>(std::stoul(r.Get("c")));
@@ -52,7 +52,7 @@ TEST_F(DsaVectors, KeyPairs) {
   for (const auto &r : ReadRsp("dsa/KeyPair_186-2.rsp")) {
     if (r.Has("P")) d = r;
     if (!r.Has("X")) continue;
-    Key key = PrivateKey(d.Hex("P"), d.Hex("Q"), d.Hex("G"), r.Hex("X"));
+    Key key = MakeKey(d.Hex("P"), d.Hex("Q"), d.Hex("G"), r.Hex("X"), true);
     EXPECT_EQ(Hex(key->y), ToHex(r.Hex("Y"))) << r.line;
     ++checked;
   }
@@ -69,7 +69,7 @@ TEST_F(DsaVectors, Signatures) {
       if (r.Has("P")) d = r;
       if (!r.Has("Msg") || !r.Has("R")) continue;  // SigGen's last message has no answer
       SCOPED_TRACE(std::string(file) + ":" + std::to_string(r.line));
-      Key key = PublicKey(d.Hex("P"), d.Hex("Q"), d.Hex("G"), r.Hex("Y"));
+      Key key = MakeKey(d.Hex("P"), d.Hex("Q"), d.Hex("G"), r.Hex("Y"), false);
       V m = Representative(r.Hex("Msg"), HashOf(r)), rr = VHex(r.Get("R")), ss = VHex(r.Get("S"));
       uint32_t valid = 7;
       const int32_t s = DSA_verifySignature(key.get(), m.get(), rr.get(), ss.get(), &valid, nullptr);

@@ -3,19 +3,14 @@
 // objects, the consistency test, the gate, allocation failures and threads.
 #include <thread>
 
-#include "crypto/common/alloc.h"
-#include "ec_test_util.h"
+#include "pubkey_test_util.h"
 #include "kel/debug_console.h"
 
 namespace kel::test {
 namespace {
 
-class EcApi : public GateOpenTest, public ::testing::WithParamInterface<CurveCase> {
+class EcApi : public PubkeyTest, public ::testing::WithParamInterface<CurveCase> {
  protected:
-  void TearDown() override {
-    kel::mem::fail_after(-1);
-    GateOpenTest::TearDown();
-  }
   const CurveCase &C() const { return GetParam(); }
   Units G(bool y) const { return Units(y ? C().curve->baseY : C().curve->baseX, (y ? C().curve->baseY : C().curve->baseX) + C().n()); }
   Bytes Encoded(const Units &x, const Units &y) const {

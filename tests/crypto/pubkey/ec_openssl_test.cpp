@@ -1,12 +1,12 @@
 // Differential tests against OpenSSL's curve arithmetic: scalar multiples
 // (double-and-add, comb tables of w = 2 to 8, A + kP), ECDSA in both
 // directions and ECDH, on random and edge scalars.
-#include "ec_test_util.h"
+#include "pubkey_test_util.h"
 
 namespace kel::test {
 namespace {
 
-class EcOpenSsl : public GateOpenTest, public ::testing::WithParamInterface<CurveCase> {};
+class EcOpenSsl : public PubkeyTest, public ::testing::WithParamInterface<CurveCase> {};
 INSTANTIATE_TEST_SUITE_P(Curves, EcOpenSsl, ::testing::ValuesIn(Curves()),
                          [](const auto &info) { return std::string(info.param.name); });
 

@@ -2,7 +2,7 @@
 // and ECC CDH, Wycheproof ECDSA and ECDH, for P-256 and P-384.
 #include <openssl/evp.h>
 
-#include "ec_test_util.h"
+#include "pubkey_test_util.h"
 
 namespace kel::test {
 namespace {
@@ -19,9 +19,6 @@ const CurveCase *CurveOf(const RspRecord &r) {
   if (last == nullptr) ADD_FAILURE() << "no curve at line " << r.line;
   return last != nullptr ? last : &curves[0];
 }
-
-// PKV writes some out-of-range coordinates with an odd number of digits.
-Bytes EvenHex(const std::string &hex) { return FromHex(std::string(hex.size() % 2, '0') + hex); }
 
 Bytes HashOf(const RspRecord &r, const Bytes &msg) {
   static const std::pair<const char *, const char *> names[] = {
@@ -50,7 +47,7 @@ int32_t Import(const CurveCase &c, const Bytes &b, Units *u) {
   return PRIMEFIELD_setToByteString(c.curve->field, u->data(), b.data(), static_cast<int32_t>(b.size()));
 }
 
-class EcVectors : public GateOpenTest {};
+class EcVectors : public PubkeyTest {};
 
 TEST_F(EcVectors, KeyPairsMultiplyOut) {
   int count = 0;
@@ -73,8 +70,8 @@ TEST_F(EcVectors, PublicKeyValidation) {
     if (!r.Has("Result")) continue;
     const CurveCase &c = *CurveOf(r);
     Units qx, qy;
-    int32_t status = Import(c, EvenHex(r.Get("Qx")), &qx);
-    if (status == 0) status = Import(c, EvenHex(r.Get("Qy")), &qy);
+    int32_t status = Import(c, Hex(r.Get("Qx")), &qx);
+    if (status == 0) status = Import(c, Hex(r.Get("Qy")), &qy);
     if (status == 0) status = EC_verifyPublicKey(c.curve, qx.data(), qy.data());
     const bool pass = r.Get("Result")[0] == 'P';
     EXPECT_EQ(status == 0, pass) << r.line << " " << r.Get("Result") << " status " << status;

@@ -2,10 +2,12 @@
 // allocation failure, the fault check and the gate.
 #include <thread>
 
-#include "rsa_test_util.h"
+#include "pubkey_test_util.h"
 
 namespace kel::test {
 namespace {
+
+using RsaTest = PubkeyTest;
 
 using kel::test::Bytes;
 
@@ -160,7 +162,7 @@ TEST_F(RsaKeyTest, BadInput) {
     int32_t got, want;
   } cases[] = {
       {"exponent 1", RSA_setPublicKeyParameters(pub.k, 1, n.data(), 128, nullptr), -6013},
-      {"encrypt 118 bytes", RSA_encrypt(pub.k, msg.data(), 118, buf.data(), OpensslRng, nullptr, nullptr), -7701},
+      {"encrypt 118 bytes", RSA_encrypt(pub.k, msg.data(), 118, buf.data(), OpenSslRng, nullptr, nullptr), -7701},
       {"encrypt no generator", RSA_encrypt(pub.k, msg.data(), 1, buf.data(), nullptr, nullptr, nullptr), -6001},
       {"decrypt, public key", RSA_decrypt(pub.k, buf.data(), out.data(), &len, nullptr, nullptr, nullptr), -7701},
       {"sign 118 bytes", RSA_signMessage(key_.k, msg.data(), 118, buf.data(), nullptr), -7701},
@@ -190,11 +192,11 @@ TEST_F(RsaKeyTest, FaultyPrivateResultIsWithheld) {
 TEST_F(RsaKeyTest, BlindingPairReuseAndThreads) {
   const Bytes msg(50, 0x21);
   Bytes ct(128);
-  ASSERT_EQ(RSA_encrypt(key_.k, msg.data(), 50, ct.data(), OpensslRng, nullptr, nullptr), 0);
+  ASSERT_EQ(RSA_encrypt(key_.k, msg.data(), 50, ct.data(), OpenSslRng, nullptr, nullptr), 0);
   const auto decrypts = [&](vlong **queue) {
     Bytes out(128);
     uint32_t len = 0;
-    return RSA_decrypt(key_.k, ct.data(), out.data(), &len, OpensslRng, nullptr, queue) == 0 &&
+    return RSA_decrypt(key_.k, ct.data(), out.data(), &len, OpenSslRng, nullptr, queue) == 0 &&
            Bytes(out.begin(), out.begin() + len) == msg;
   };
   for (uint32_t i = 0; i < 34; ++i) {
@@ -209,7 +211,7 @@ TEST_F(RsaKeyTest, BlindingPairReuseAndThreads) {
       for (int i = 0; i < 25; ++i) {
         V in = FromMpz(Mpz("1234567890abcdef")), sig, back;
         if (!decrypts(&queue) ||
-            RSA_RSASP1(key_.k, in.get(), t % 2 ? OpensslRng : nullptr, nullptr, sig.out(), &queue) != 0 ||
+            RSA_RSASP1(key_.k, in.get(), t % 2 ? OpenSslRng : nullptr, nullptr, sig.out(), &queue) != 0 ||
             RSA_RSAVP1(key_.k, sig.get(), back.out(), &queue) != 0 || Str(back.get()) != "1234567890abcdef")
           ++wrong;
       }
@@ -223,13 +225,13 @@ TEST_F(RsaKeyTest, BlindingPairReuseAndThreads) {
 TEST_F(RsaKeyTest, AllocationFailures) {
   const Bytes blob = Export(key_.k), msg(20, 7);
   Bytes ct(128), out(128);
-  ASSERT_EQ(RSA_encrypt(key_.k, msg.data(), 20, ct.data(), OpensslRng, nullptr, nullptr), 0);
+  ASSERT_EQ(RSA_encrypt(key_.k, msg.data(), 20, ct.data(), OpenSslRng, nullptr, nullptr), 0);
   for (int64_t n = 0;; ++n) {
     mem::fail_after(n);
     Key k;
     uint32_t len = 0;
     int32_t st = RSA_keyFromByteString(&k.k, blob.data(), static_cast<uint32_t>(blob.size()), nullptr);
-    if (st == 0) st = RSA_decrypt(k.k, ct.data(), out.data(), &len, OpensslRng, nullptr, nullptr);
+    if (st == 0) st = RSA_decrypt(k.k, ct.data(), out.data(), &len, OpenSslRng, nullptr, nullptr);
     if (st == 0) st = RSA_signMessage(k.k, msg.data(), 20, out.data(), nullptr);
     mem::fail_after(-1);
     if (st == 0) break;
@@ -252,7 +254,7 @@ TEST_F(RsaKeyTest, Gate) {
   for (int32_t st : {RSA_createKey(&out), RSA_cloneKey(&out, K, nullptr), RSA_freeKey(&out, nullptr),
                      RSA_equalKey(K, K, &eq), RSA_setPublicKeyParameters(K, 3, b, 128, nullptr),
                      RSA_prepareKey(K, nullptr), RSA_setAllKeyParameters(K, 3, b, 128, b, 64, b, 64, nullptr),
-                     RSA_getCipherTextLength(K, &k), RSA_encrypt(K, b, 1, b, OpensslRng, nullptr, nullptr),
+                     RSA_getCipherTextLength(K, &k), RSA_encrypt(K, b, 1, b, OpenSslRng, nullptr, nullptr),
                      RSA_decrypt(K, b, b, &len, nullptr, nullptr, nullptr), RSA_signMessage(K, b, 1, b, nullptr),
                      RSA_verifySignature(K, b, b, &len, nullptr), RSA_keyFromByteString(&out, b, 128, nullptr),
                      RSA_byteStringFromKey(K, b, &len), RSA_generateKey(nullptr, K, 1024, nullptr)})

@@ -3,18 +3,17 @@
 // conditions of one prime.
 #include "kel/prime.h"
 #include "kel/random.h"
-#include "rsa_test_util.h"
+#include "pubkey_test_util.h"
 
 namespace kel::test {
 namespace {
 
-void CheckGeneratedKey(uint32_t bits, uint32_t nlen) {
-  RandomContext *ctx = nullptr;
-  ASSERT_EQ(RANDOM_acquireContext(&ctx), 0);
+using RsaTest = PubkeyTest;
+
+void CheckGeneratedKey(RandomContext *ctx, uint32_t bits, uint32_t nlen) {
   Key key;
   ASSERT_EQ(RSA_createKey(&key.k), 0);
   ASSERT_EQ(RSA_generateKey(ctx, key.k, bits, nullptr), 0);
-  EXPECT_EQ(RANDOM_releaseContext(&ctx), 0);
   Mpz n, e, p, q, t, want, got;
   ToMpz(n, key->modulus);
   ToMpz(e, key->publicExponent);
@@ -51,13 +50,12 @@ class RsaGenerate : public RsaTest, public ::testing::WithParamInterface<std::pa
 INSTANTIATE_TEST_SUITE_P(Bits, RsaGenerate,  // a size that is no multiple of 128 is rounded up
                          ::testing::Values(std::pair{1024u, 1024u}, std::pair{2048u, 2048u}, std::pair{3072u, 3072u},
                                            std::pair{1000u, 1024u}));
-TEST_P(RsaGenerate, ValuesCheckOut) { CheckGeneratedKey(GetParam().first, GetParam().second); }
+TEST_P(RsaGenerate, ValuesCheckOut) { CheckGeneratedKey(rng_, GetParam().first, GetParam().second); }
 
 // p - 1 is a multiple of p1 and p + 1 of p2, p1 and p2 the first primes at
 // or above the auxiliary starts; gcd(p - 1, e) = 1; the flag is cleared.
 TEST_F(RsaTest, AuxiliaryPrimeConditions) {
-  RandomContext *ctx = nullptr;
-  ASSERT_EQ(RANDOM_acquireContext(&ctx), 0);
+  RandomContext *ctx = rng_;
   V e, X, X1, X2, p, p1, p2;
   ASSERT_EQ(VLONG_makeVlongFromUnsignedValue(65537, e.out(), nullptr), 0);
   for (auto [v, bits] : {std::pair{&X, 512u}, std::pair{&X1, 101u}, std::pair{&X2, 101u}})
@@ -67,7 +65,6 @@ TEST_F(RsaTest, AuxiliaryPrimeConditions) {
   EXPECT_EQ(flag, 0u);
   ASSERT_EQ(incrementalPrimeFind(ctx, X1.get(), p1.out(), nullptr), 0);
   ASSERT_EQ(incrementalPrimeFind(ctx, X2.get(), p2.out(), nullptr), 0);
-  EXPECT_EQ(RANDOM_releaseContext(&ctx), 0);
   Mpz P, P1, P2, Xz, t;
   ToMpz(P, p.get());
   ToMpz(P1, p1.get());

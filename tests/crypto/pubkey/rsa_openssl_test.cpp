@@ -2,10 +2,12 @@
 // and signatures made by one and opened by the other, both ways.
 #include <openssl/rsa.h>
 
-#include "rsa_test_util.h"
+#include "pubkey_test_util.h"
 
 namespace kel::test {
 namespace {
+
+using RsaTest = PubkeyTest;
 
 using kel::test::Bytes;
 
@@ -40,7 +42,7 @@ TEST_P(RsaOpenssl, BothWays) {
     // OpenSSL encrypts, we decrypt (with and without blinding).
     const Bytes theirs = Pkey(pkey, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, m);
     ASSERT_EQ(theirs.size(), k);
-    for (RngFun rng : {static_cast<RngFun>(nullptr), OpensslRng}) {
+    for (RngFun rng : {static_cast<RngFun>(nullptr), OpenSslRng}) {
       Bytes out(k);
       uint32_t got = 0;
       ASSERT_EQ(RSA_decrypt(key.k, theirs.data(), out.data(), &got, rng, nullptr, nullptr), 0);
@@ -48,7 +50,7 @@ TEST_P(RsaOpenssl, BothWays) {
     }
     // We encrypt, OpenSSL decrypts.
     Bytes ours(k);
-    ASSERT_EQ(RSA_encrypt(key.k, msg.data(), static_cast<uint32_t>(len), ours.data(), OpensslRng, nullptr, nullptr),
+    ASSERT_EQ(RSA_encrypt(key.k, msg.data(), static_cast<uint32_t>(len), ours.data(), OpenSslRng, nullptr, nullptr),
               0);
     EXPECT_EQ(Pkey(pkey, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, ours), m);
   }

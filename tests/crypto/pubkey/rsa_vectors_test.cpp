@@ -1,10 +1,12 @@
 // Published RSA vectors: NIST CAVP PKCS #1 v1.5 signatures and the RSASP1
 // component, Wycheproof decryption and verification.
 #include "tests/crypto/crypto_test_util.h"
-#include "rsa_test_util.h"
+#include "pubkey_test_util.h"
 
 namespace kel::test {
 namespace {
+
+using RsaTest = PubkeyTest;
 
 using kel::test::Bytes;
 
@@ -45,7 +47,7 @@ TEST_F(RsaTest, CavpSignaturePrimitive) {
     const V em = FromMpz(Mpz(r.Get("EM").c_str()));
     V plain, blinded;
     ASSERT_EQ(RSA_RSADP(key.k, em.get(), plain.out(), nullptr), 0);
-    ASSERT_EQ(RSA_RSASP1(key.k, em.get(), OpensslRng, nullptr, blinded.out(), nullptr), 0);
+    ASSERT_EQ(RSA_RSASP1(key.k, em.get(), OpenSslRng, nullptr, blinded.out(), nullptr), 0);
     Mpz s(r.Get("S").c_str());
     EXPECT_EQ(Str(plain.get()), s.Hex()) << r.line;
     EXPECT_EQ(Str(blinded.get()), s.Hex()) << r.line;
@@ -65,7 +67,7 @@ TEST_F(RsaTest, WycheproofDecryption) {
                         FromHex(t.at("coefficient"))}));
     const Bytes ct = FromHex(t.at("ct"));
     if (ct.size() != static_cast<size_t>(key.Bytes())) continue;  // the caller's length check
-    for (RngFun rng : {static_cast<RngFun>(nullptr), OpensslRng}) {
+    for (RngFun rng : {static_cast<RngFun>(nullptr), OpenSslRng}) {
       Bytes out(ct.size(), 0xee);
       uint32_t len = 0;
       const int32_t st = RSA_decrypt(key.k, ct.data(), out.data(), &len, rng, nullptr, nullptr);

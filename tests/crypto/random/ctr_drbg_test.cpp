@@ -317,14 +317,16 @@ TEST_F(CtrDrbg, SharedByThreads) {
   EXPECT_EQ(RANDOM_releaseContext(&ctx), 0);
 }
 
-// The next output of ctx in a fork() child.
-Block ChildOutput(RandomContext *ctx) {
+// The next output of ctx in a fork() child (after a reseed with `entropy`,
+// if given).
+Block ChildOutput(RandomContext *ctx, const Bytes &entropy = {}) {
   int fds[2];
   EXPECT_EQ(pipe(fds), 0);
   const pid_t pid = fork();
   if (pid == 0) {
     Block b{};
-    _exit(RANDOM_numberGenerator(ctx, b.data(), 16) == 0 && write(fds[1], b.data(), 16) == 16 ? 0 : 1);
+    const bool ok = entropy.empty() || NIST_CTRDRBG_reseed(ctx, entropy.data(), Len(entropy), nullptr, 0) == 0;
+    _exit(ok && RANDOM_numberGenerator(ctx, b.data(), 16) == 0 && write(fds[1], b.data(), 16) == 16 ? 0 : 1);
   }
   close(fds[1]);
   Block b{};
@@ -356,6 +358,19 @@ TEST_F(CtrDrbg, ForkedProcessesDiverge) {
   EXPECT_EQ(RANDOM_releaseContext(&plain), 0);
   EXPECT_EQ(RANDOM_releaseContext(&df), 0);
   EXPECT_EQ(RANDOM_releaseContext(&fips186), 0);
+}
+
+// Entropy the caller gives a child counts as fresh there: the child's next
+// output follows from it, as a twin's does in the parent.
+TEST_F(CtrDrbg, ReseedInAForkedChildCountsAsFresh) {
+  RandomContext *ctx = New(CTRDRBG_FLAG_NO_HEALTH_TEST), *twin = New(CTRDRBG_FLAG_NO_HEALTH_TEST);
+  const Bytes fresh(48, 0x6b);
+  Block want{};
+  ASSERT_EQ(NIST_CTRDRBG_reseed(twin, fresh.data(), Len(fresh), nullptr, 0), 0);
+  ASSERT_EQ(NIST_CTRDRBG_numberGenerator(twin, want.data(), 16), 0);
+  EXPECT_EQ(ChildOutput(ctx, fresh), want);
+  NIST_CTRDRBG_deleteContext(&ctx);
+  NIST_CTRDRBG_deleteContext(&twin);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
-// The entropy depot without waiting for a cycle: bit positions of pushed
-// bits, the thread-identifier query, stopping and resetting, and a
-// zero-byte extraction that starts the threads.
+// The entropy depot: bit positions of pushed bits, the scramble thread's
+// byte map, the thread-identifier query, stopping and resetting, a zero-byte
+// extraction that starts the threads, and one cycle after which the threads
+// lie dormant until an extraction restarts them.
+#include <set>
+
 #include "crypto/random/internal.h"
 #include "kel/rng_seed.h"
 #include "random_test_util.h"
@@ -14,10 +17,10 @@ struct Snapshot {
   Snapshot() { depot::snapshot(depot, pool, &outputIndex, &bitPosition); }
 };
 
-// Polls (up to 10 s) until done() holds.
+// Polls (up to `seconds`) until done() holds.
 template <class F>
-bool WaitFor(F done) {
-  for (int i = 0; i < 1000 && !done(); ++i) LINUX_sleepMS(10);
+bool WaitFor(F done, int seconds = 10) {
+  for (int i = 0; i < 100 * seconds && !done(); ++i) LINUX_sleepMS(10);
   return done();
 }
 
@@ -80,6 +83,34 @@ TEST(EntropyDepot, ZeroByteExtractionStartsTheThreadsWhichStopOnRequest) {
   EXPECT_EQ(RNG_SEED_addEntropyBit(1), 0);
   EXPECT_EQ(RNG_SEED_extractDepotBits(nullptr, 0), 0);
   EXPECT_EQ(depot::running_threads(), 3);
+  StopAndReset();
+}
+
+// x ^ x >> 2 ^ x >> 5 ^ 13x ^ 37x ^ 57x, mod 256, worked out by hand for a
+// few bytes; it is no permutation: 256 bytes map to 156 values.
+TEST(EntropyDepot, ScrambleByte) {
+  const std::pair<uint8_t, uint8_t> kRows[] = {{0x00, 0x00}, {0x01, 0x10}, {0x02, 0x20}, {0x03, 0xe0}, {0x10, 0x04},
+                                               {0x55, 0xb7}, {0x80, 0x24}, {0xa7, 0xfc}, {0xff, 0x28}};
+  for (const auto &[in, out] : kRows) EXPECT_EQ(depot::scramble_byte(in), out) << int(in);
+  std::set<uint8_t> values;
+  for (int x = 0; x < 256; ++x) values.insert(depot::scramble_byte(static_cast<uint8_t>(x)));
+  EXPECT_EQ(values.size(), 156u);
+}
+
+// A cycle (about 24 s) fills the pool; then no thread touches the depot
+// until an extraction takes the pool and restarts the cycle.
+TEST(EntropyDepot, ThreadsLieDormantAfterACycleUntilAnExtraction) {
+  ASSERT_EQ(RNG_SEED_extractDepotBits(nullptr, 0), 0);
+  ASSERT_TRUE(WaitFor([] { return Snapshot().outputIndex == 0; }, 60));
+  LINUX_sleepMS(1000);  // the last barrier steps of the other two threads
+  const Snapshot filled;
+  LINUX_sleepMS(3000);
+  EXPECT_EQ(ToHex(Snapshot().depot, 64), ToHex(filled.depot, 64)) << "a thread stirred while dormant";
+  EXPECT_EQ(depot::running_threads(), 3);
+  uint8_t out[48];
+  ASSERT_EQ(RNG_SEED_extractDepotBits(out, 48), 0);
+  EXPECT_EQ(ToHex(out, 48), ToHex(filled.pool, 48));
+  EXPECT_TRUE(WaitFor([&] { return ToHex(Snapshot().depot, 64) != ToHex(filled.depot, 64); }));
   StopAndReset();
 }
 
