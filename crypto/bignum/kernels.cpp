@@ -163,14 +163,13 @@ void sqr_basecase_t(limb_t *r, const limb_t *a, size_t n) {
   r[0] = 0;
   r[2 * n - 1] = 0;
   lshift(r, r, 2 * n, 1);
-  unsigned long long c = 0;
+  unsigned char c = 0;
   for (size_t i = 0; i < n; ++i) {
     u128 p = static_cast<u128>(a[i]) * a[i];
-    unsigned long long s;
-    c = __builtin_ia32_addcarryx_u64(static_cast<unsigned char>(c), r[2 * i], static_cast<uint64_t>(p), &s);
+    uint64_t s;
+    c = addc(c, r[2 * i], static_cast<uint64_t>(p), &s);
     r[2 * i] = s;
-    c = __builtin_ia32_addcarryx_u64(static_cast<unsigned char>(c), r[2 * i + 1], static_cast<uint64_t>(p >> 64),
-                                     &s);
+    c = addc(c, r[2 * i + 1], static_cast<uint64_t>(p >> 64), &s);
     r[2 * i + 1] = s;
   }
 }

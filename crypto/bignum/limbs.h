@@ -25,21 +25,51 @@ using u128 = unsigned __int128;
 
 // ---- carry-chain primitives (portable; the ADX row kernels are in mul_adx) ----
 
+// One limb with carry in and out (ADC and SBB). The MemorySanitizer build of
+// the constant-time check takes the plain 128-bit form instead: that checker
+// treats the intrinsics' operands as branched on, and would report every
+// masked subtraction of a secret.
+inline unsigned char addc(unsigned char c, uint64_t a, uint64_t b, uint64_t *s) {
+#if defined(KEL_CT_CHECK_MSAN)
+  const u128 t = static_cast<u128>(a) + b + c;
+  *s = static_cast<uint64_t>(t);
+  return static_cast<unsigned char>(t >> 64);
+#else
+  unsigned long long r;
+  c = __builtin_ia32_addcarryx_u64(c, a, b, &r);
+  *s = r;
+  return c;
+#endif
+}
+
+inline unsigned char subb(unsigned char c, uint64_t a, uint64_t b, uint64_t *s) {
+#if defined(KEL_CT_CHECK_MSAN)
+  const u128 t = static_cast<u128>(a) - b - c;
+  *s = static_cast<uint64_t>(t);
+  return static_cast<unsigned char>((t >> 64) & 1);
+#else
+  unsigned long long r;
+  c = _subborrow_u64(c, a, b, &r);
+  *s = r;
+  return c;
+#endif
+}
+
 inline uint64_t add_n(limb_t *r, const limb_t *a, const limb_t *b, size_t n) {
-  unsigned long long c = 0;
+  unsigned char c = 0;
   for (size_t i = 0; i < n; ++i) {
-    unsigned long long s;
-    c = __builtin_ia32_addcarryx_u64(static_cast<unsigned char>(c), a[i], b[i], &s);
+    uint64_t s;
+    c = addc(c, a[i], b[i], &s);
     r[i] = s;
   }
   return c;
 }
 
 inline uint64_t sub_n(limb_t *r, const limb_t *a, const limb_t *b, size_t n) {
-  unsigned long long c = 0;
+  unsigned char c = 0;
   for (size_t i = 0; i < n; ++i) {
-    unsigned long long s;
-    c = _subborrow_u64(static_cast<unsigned char>(c), a[i], b[i], &s);
+    uint64_t s;
+    c = subb(c, a[i], b[i], &s);
     r[i] = s;
   }
   return c;
