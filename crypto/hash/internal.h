@@ -232,14 +232,38 @@ struct Sha1 {
   }
 };
 
-// SHA-256 and SHA-224 finish by writing their words and wiping the context.
-struct Sha256 {
-  using Ctx = Sha256Context;
-  static constexpr size_t kBlock = 64;
-  static constexpr size_t kLengthBytes = 8;
+// SHA-256 and SHA-512 share one shape over the word width and the counter
+// type: the initial value, and a finish that writes kWords words and wipes
+// the context. SHA-224 and SHA-384 change only kInit and kWords; Base is
+// the digest whose length field and block function they use.
+template <class C, class Word>
+struct Sha2 {
+  using Ctx = C;
+  static constexpr size_t kBlock = 16 * sizeof(Word);
+  static constexpr size_t kLengthBytes = 2 * sizeof(Word);
+  static constexpr int kWords = 8;
+  template <class V>
+  static void init_as(Ctx &c) {
+    std::memcpy(c.state, V::kInit, sizeof c.state);
+    c.byteCount = {};
+    c.bufferIndex = 0;
+  }
+  template <class V, class Base>
+  static void finish_as(Ctx &c, uint8_t *out) {
+    sha_pad<Base>(c);
+    for (int i = 0; i < V::kWords; ++i) {
+      if constexpr (sizeof(Word) == 4)
+        store_be32(out + 4 * i, c.state[i]);
+      else
+        store_be64(out + 8 * i, c.state[i]);
+    }
+    mem::secure_zero(&c, sizeof c);
+  }
+};
+
+struct Sha256 : Sha2<Sha256Context, uint32_t> {
   static constexpr uint32_t kInit[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  static constexpr int kWords = 8;
   static void blocks(uint32_t *s, const uint8_t *p, size_t n) { sha256_blocks(s, p, n); }
   static Sha256Blocks kernel() { return sha256_kernel(); }
   static void count(Ctx &c, uint32_t len) { c.byteCount += len; }
@@ -247,35 +271,21 @@ struct Sha256 {
     c.byteCount <<= 3;
     store_be64(out, c.byteCount);
   }
-  template <class Self = Sha256>
-  static void init(Ctx &c) {
-    std::memcpy(c.state, Self::kInit, sizeof c.state);
-    c.byteCount = 0;
-    c.bufferIndex = 0;
-  }
-  template <class Self = Sha256>
-  static void finish(Ctx &c, uint8_t *out) {
-    sha_pad<Sha256>(c);
-    for (int i = 0; i < Self::kWords; ++i) store_be32(out + 4 * i, c.state[i]);
-    mem::secure_zero(&c, sizeof c);
-  }
+  static void init(Ctx &c) { init_as<Sha256>(c); }
+  static void finish(Ctx &c, uint8_t *out) { finish_as<Sha256, Sha256>(c, out); }
 };
 struct Sha224 : Sha256 {
   static constexpr uint32_t kInit[8] = {0xc1059ed8, 0x367cd507, 0x3070dd17, 0xf70e5939,
                                         0xffc00b31, 0x68581511, 0x64f98fa7, 0xbefa4fa4};
   static constexpr int kWords = 7;
-  static void init(Ctx &c) { Sha256::init<Sha224>(c); }
-  static void finish(Ctx &c, uint8_t *out) { Sha256::finish<Sha224>(c, out); }
+  static void init(Ctx &c) { init_as<Sha224>(c); }
+  static void finish(Ctx &c, uint8_t *out) { finish_as<Sha224, Sha256>(c, out); }
 };
 
-struct Sha512 {
-  using Ctx = Sha512Context;
-  static constexpr size_t kBlock = 128;
-  static constexpr size_t kLengthBytes = 16;
+struct Sha512 : Sha2<Sha512Context, uint64_t> {
   static constexpr uint64_t kInit[8] = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b,
                                         0xa54ff53a5f1d36f1, 0x510e527fade682d1, 0x9b05688c2b3e6c1f,
                                         0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
-  static constexpr int kWords = 8;
   static void blocks(uint64_t *s, const uint8_t *p, size_t n) { sha512_blocks(s, p, n); }
   static Sha512Blocks kernel() { return sha512_kernel(); }
   static void count(Ctx &c, uint32_t len) { u16_Incr32(&c.byteCount, len); }
@@ -284,26 +294,16 @@ struct Sha512 {
     store_be64(out, c.byteCount.high);
     store_be64(out + 8, c.byteCount.low);
   }
-  template <class Self = Sha512>
-  static void init(Ctx &c) {
-    std::memcpy(c.state, Self::kInit, sizeof c.state);
-    c.byteCount = Uint128{0, 0};
-    c.bufferIndex = 0;
-  }
-  template <class Self = Sha512>
-  static void finish(Ctx &c, uint8_t *out) {
-    sha_pad<Sha512>(c);
-    for (int i = 0; i < Self::kWords; ++i) store_be64(out + 8 * i, c.state[i]);
-    mem::secure_zero(&c, sizeof c);
-  }
+  static void init(Ctx &c) { init_as<Sha512>(c); }
+  static void finish(Ctx &c, uint8_t *out) { finish_as<Sha512, Sha512>(c, out); }
 };
 struct Sha384 : Sha512 {
   static constexpr uint64_t kInit[8] = {0xcbbb9d5dc1059ed8, 0x629a292a367cd507, 0x9159015a3070dd17,
                                         0x152fecd8f70e5939, 0x67332667ffc00b31, 0x8eb44a8768581511,
                                         0xdb0c2e0d64f98fa7, 0x47b5481dbefa4fa4};
   static constexpr int kWords = 6;
-  static void init(Ctx &c) { Sha512::init<Sha384>(c); }
-  static void finish(Ctx &c, uint8_t *out) { Sha512::finish<Sha384>(c, out); }
+  static void init(Ctx &c) { init_as<Sha384>(c); }
+  static void finish(Ctx &c, uint8_t *out) { finish_as<Sha384, Sha512>(c, out); }
 };
 
 // A whole message in one call on a stack context that is wiped on return.

@@ -53,6 +53,11 @@ void expect(bool ok, const char *what) {
 void fill(uint8_t *p, size_t n, uint8_t seed) {
   for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(seed + 37 * i);
 }
+// Filled as above, then marked secret.
+void fill_secret(uint8_t *p, size_t n, uint8_t seed) {
+  fill(p, n, seed);
+  SECRET(p, n);
+}
 
 // ---- AES in every mode and key size ----
 
@@ -72,11 +77,9 @@ void aes_modes() {
     for (const Mode &m : modes)
       for (int32_t encrypt : {1, 0}) {
         uint8_t key[32], iv[16], data[16 * 20];
-        fill(key, sizeof key, 1);
+        fill_secret(key, sizeof key, 1);
         fill(iv, sizeof iv, 2);
-        fill(data, sizeof data, 3);
-        SECRET(key, sizeof key);
-        SECRET(data, sizeof data);
+        fill_secret(data, sizeof data, 3);
         BulkCtx ctx = m.create(key, keyLength, encrypt);
         expect(ctx != nullptr, "create");
         if (ctx == nullptr) continue;
@@ -88,10 +91,8 @@ void aes_modes() {
     // 4-byte counter may be secret (GCM's J0), and secret 16-byte counters
     // are the DRBG's (its own case).
     uint8_t material[48], data[16 * 20 + 5];
-    fill(material, sizeof material, 4);
-    fill(data, sizeof data, 5);
-    SECRET(material, sizeof material);
-    SECRET(data, sizeof data);
+    fill_secret(material, sizeof material, 4);
+    fill_secret(data, sizeof data, 5);
     BulkCtx ctr = CreateAESCTRCtx(material, keyLength + 16, 1);
     expect(ctr != nullptr, "CTR create");
     for (int32_t width : {4, 16}) {
@@ -104,8 +105,7 @@ void aes_modes() {
     DeleteAESCTRCtx(&ctr);
     if (keyLength != 24) {
       uint8_t xtsKey[64], tweak[16] = {9};
-      fill(xtsKey, sizeof xtsKey, 7);
-      SECRET(xtsKey, sizeof xtsKey);
+      fill_secret(xtsKey, sizeof xtsKey, 7);
       for (int32_t encrypt : {1, 0}) {
         BulkCtx xts = CreateAESXTSCtx(xtsKey, static_cast<int32_t>(2 * keyLength), encrypt);
         expect(xts != nullptr, "XTS create");
@@ -123,11 +123,10 @@ void gcm() {
     for (uint32_t nonceLength : {12u, 8u})  // J0 from the nonce, or through GHASH under the key
       for (uint32_t len : {100u, 600u}) {    // the keystream computed at init; the stitched loops
         uint8_t key[32], nonce[12], aad[20], data[600 + 16];
-        fill(key, sizeof key, 10);
+        fill_secret(key, sizeof key, 10);
         fill(nonce, sizeof nonce, 11);
         fill(aad, sizeof aad, 12);
         fill(data, sizeof data, 13);
-        SECRET(key, sizeof key);
         SECRET(data, len);
         BulkCtx ctx = GCM_createCtx_256b(key, keyLength, 1);
         expect(ctx != nullptr, "GCM create");
@@ -146,12 +145,10 @@ void gcm() {
 void ccm() {
   for (int32_t keyLength : {16, 24, 32}) {
     uint8_t key[32], nonce[13], aad[24], data[70], tag[16];
-    fill(key, sizeof key, 20);
+    fill_secret(key, sizeof key, 20);
     fill(nonce, sizeof nonce, 21);
     fill(aad, sizeof aad, 22);
-    fill(data, sizeof data, 23);
-    SECRET(key, sizeof key);
-    SECRET(data, sizeof data);
+    fill_secret(data, sizeof data, 23);
     expect(AESCCM_encrypt(16, 2, key, keyLength, nonce, data, sizeof data, aad, sizeof aad, tag) == 0, "CCM seal");
     PUBLIC(data, sizeof data);
     PUBLIC(tag, sizeof tag);
@@ -168,10 +165,8 @@ void ccm() {
 void cmac() {
   for (uint32_t keyLength : {16u, 24u, 32u}) {
     uint8_t key[32], message[75], tag[16];
-    fill(key, sizeof key, 30);
-    fill(message, sizeof message, 31);
-    SECRET(key, sizeof key);
-    SECRET(message, sizeof message);
+    fill_secret(key, sizeof key, 30);
+    fill_secret(message, sizeof message, 31);
     AesCmacContext ctx;
     expect(AESCMAC_init(key, keyLength, &ctx) == 0, "CMAC init");
     expect(AESCMAC_update(message, 33, &ctx) == 0 && AESCMAC_update(message + 33, 42, &ctx) == 0, "CMAC update");
@@ -188,8 +183,7 @@ void sha2() {
   for (Complete d : digests)
     for (uint32_t length : {0u, 55u, 56u, 111u, 112u, 300u}) {
       uint8_t message[300], out[64];
-      fill(message, sizeof message, 40);
-      SECRET(message, sizeof message);
+      fill_secret(message, sizeof message, 40);
       expect(d(message, length, out) == 0, "digest");
     }
 }
@@ -200,18 +194,14 @@ void hmac() {
     CRYPTO_getRSAHashAlgo(id, &suite);
     for (uint32_t keyLength : {16u, 64u, 200u}) {  // short, one block, hashed first
       uint8_t key[200], text[150], out[64];
-      fill(key, sizeof key, 50);
-      fill(text, sizeof text, 51);
-      SECRET(key, sizeof key);
-      SECRET(text, sizeof text);
+      fill_secret(key, sizeof key, 50);
+      fill_secret(text, sizeof text, 51);
       expect(HmacQuick(key, keyLength, text, sizeof text, out, suite) == 0, "HMAC");
     }
   }
   uint8_t key[80], text[90], out[20];
-  fill(key, sizeof key, 52);
-  fill(text, sizeof text, 53);
-  SECRET(key, sizeof key);
-  SECRET(text, sizeof text);
+  fill_secret(key, sizeof key, 52);
+  fill_secret(text, sizeof text, 53);
   expect(HMAC_SHA1(key, sizeof key, text, sizeof text, nullptr, 0, out) == 0, "HMAC_SHA1");
   expect(HMAC_MD5(key, 16, text, sizeof text, nullptr, 0, out) == 0, "HMAC_MD5");
 }
@@ -221,9 +211,8 @@ void hmac() {
 void drbg() {
   for (uint32_t keyLength : {16u, 24u, 32u}) {
     uint8_t entropy[48], add[20], out[1000];
-    fill(entropy, sizeof entropy, 60);
+    fill_secret(entropy, sizeof entropy, 60);
     fill(add, sizeof add, 61);
-    SECRET(entropy, sizeof entropy);
     RandomContext *ctx = nullptr;
     expect(NIST_CTRDRBG_newContext(&ctx, entropy, keyLength + 16, keyLength, 16, nullptr, 0,
                                    CTRDRBG_FLAG_NO_HEALTH_TEST) == 0,
@@ -249,11 +238,9 @@ void drbg() {
 
 void des() {
   uint8_t key[24], iv[8], data[8 * 9];
-  fill(key, sizeof key, 70);
+  fill_secret(key, sizeof key, 70);
   fill(iv, sizeof iv, 71);
-  fill(data, sizeof data, 72);
-  SECRET(key, sizeof key);
-  SECRET(data, sizeof data);
+  fill_secret(data, sizeof data, 72);
   DesContext single;
   TripleDesContext triple;
   expect(DES_initKey(&single, key, 8) == 0, "DES key");

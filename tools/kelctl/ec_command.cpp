@@ -182,7 +182,7 @@ int Derive(const Options &o) {
     int32_t zl;
     ~Secret() {
       void *block = z;
-      if (z != nullptr) Wipe(z, static_cast<size_t>(zl)), VOR_free(&block);
+      if (z != nullptr) kel::mem::secure_zero(z, static_cast<size_t>(zl)), VOR_free(&block);
     }
   } secret{z, zl};
   if (st != 0) return Fail("derive", st);

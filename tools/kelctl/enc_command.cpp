@@ -167,7 +167,7 @@ int32_t DecryptPass(BulkCtx ctx, int fd, const uint8_t *header, uint64_t length,
     done += n;
   }
   if (status == 0) status = GCM_final_256b(ctx, mine);
-  if (status == 0 && !ConstantTimeEqual(mine, tag, kTagLen)) status = ERR_GCM_TAG_MISMATCH;
+  if (status == 0 && !kel::ct_equal(mine, tag, kTagLen)) status = ERR_GCM_TAG_MISMATCH;
   if (written) *written = status == 0;
   return status;
 }

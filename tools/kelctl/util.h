@@ -1,7 +1,7 @@
 // kelctl's shared ground: the one argument parser of every subcommand, hex,
-// whole-input reading ("-" is standard input), scoped wiping and the
-// constant-time compare. Header-only, so a test that builds one command file
-// into itself gets these with it.
+// whole-input reading ("-" is standard input) and scoped wiping over the
+// toolkit's secure_zero (tags compare with kel::ct_equal). Header-only, so a
+// test that builds one command file into itself gets these with it.
 //
 // Arguments: "--x V" and "--x=V" (a short alias takes "-x V"); "-h" or
 // "--help" prints the command's usage on standard output and ends it with 0;
@@ -25,18 +25,13 @@
 #include <vector>
 
 #include "commands.h"
+#include "crypto/common/ct.h"
+#include "crypto/common/mem.h"
 #include "kel/vlong.h"
 
 namespace kelctl {
 
 using Bytes = std::vector<uint8_t>;
-
-// Zeroes n bytes in a way the compiler may not drop as a dead store.
-inline void Wipe(void *p, size_t n) {
-  if (n == 0) return;
-  std::memset(p, 0, n);
-  __asm__ __volatile__("" : : "r"(p) : "memory");
-}
 
 // Wipes a buffer (an array, std::string or std::vector) when the scope ends,
 // whichever return ends it.
@@ -44,20 +39,13 @@ template <class C>
 class WipeOnExit {
  public:
   explicit WipeOnExit(C &c) : c_(c) {}
-  ~WipeOnExit() { Wipe(std::data(c_), std::size(c_) * sizeof *std::data(c_)); }
+  ~WipeOnExit() { kel::mem::secure_zero(std::data(c_), std::size(c_) * sizeof *std::data(c_)); }
   WipeOnExit(const WipeOnExit &) = delete;
   WipeOnExit &operator=(const WipeOnExit &) = delete;
 
  private:
   C &c_;
 };
-
-// Equal without a branch on the contents (tags, MACs).
-inline bool ConstantTimeEqual(const uint8_t *a, const uint8_t *b, size_t n) {
-  uint8_t diff = 0;
-  for (size_t i = 0; i < n; ++i) diff |= static_cast<uint8_t>(a[i] ^ b[i]);
-  return diff == 0;
-}
 
 inline int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -81,7 +69,7 @@ inline bool ParseHex(const char *text, size_t n, Bytes *out, bool oddLeadingZero
     byte = static_cast<uint8_t>(byte << 4 | (d & 15));
   }
   if (!ok) {
-    Wipe(out->data(), out->size());
+    kel::mem::secure_zero(out->data(), out->size());
     out->clear();
   }
   return ok;
@@ -126,7 +114,7 @@ inline bool ReadInput(const char *path, Bytes *out) {
   else
     std::fclose(in);
   if (!ok) {
-    Wipe(out->data(), out->size());
+    kel::mem::secure_zero(out->data(), out->size());
     out->clear();
     errno = err ? err : EIO;
   }

@@ -92,6 +92,10 @@ TEST_F(AesCmac, Refusals) {
   EXPECT_EQ(AESCMAC_update(key.data(), 4, nullptr), ERR_NULL_POINTER);
   EXPECT_EQ(AESCMAC_final(nullptr, &ctx), ERR_NULL_POINTER);
   EXPECT_EQ(AES_OMAC_init(nullptr), ERR_NULL_POINTER);
+  for (uint8_t fill : {16, 17}) {  // a held block of more than 16 bytes is a damaged state
+    ctx.omac.blockFill = fill;
+    EXPECT_EQ(AES_OMAC_update(&ctx.aes, &ctx.omac, key.data(), 0), fill > 16 ? ERR_INVALID_ARG : 0);
+  }
 }
 
 }  // namespace

@@ -123,7 +123,8 @@ TEST_F(Differential, CounterModeInRandomPieces) {
 TEST_F(Differential, GcmUpdatesInRandomPieces) {
   ForEachCpuPath([&] {
     for (int iter = 0; iter < 60; ++iter) {
-      const size_t kl = KeyLen(), len = Uniform(0, 2000);
+      // Every tenth message is long and fed whole: several of GCM's 4 KiB chunks.
+      const size_t kl = KeyLen(), len = iter % 10 ? Uniform(0, 2000) : Uniform(8193, 13000);
       const size_t ivLen = iter % 3 ? 12 : Uniform(1, 70);
       const Bytes key = Random(kl), iv = Random(ivLen), aad = Random(Uniform(0, 90)), pt = Random(len);
       const Bytes sealed = EvpSeal(AesName("GCM", kl), key, iv, aad, pt, 16);
@@ -136,8 +137,10 @@ TEST_F(Differential, GcmUpdatesInRandomPieces) {
                                 static_cast<uint32_t>(aad.size())),
                   0);
         for (size_t off = 0; off < len;) {
-          // Every fourth message in one piece: long runs for the stitched kernels.
-          const uint32_t p = static_cast<uint32_t>(std::min(iter % 4 == 1 ? len : Uniform(0, 300), len - off));
+          // Every fourth message in one piece (long runs for the stitched
+          // kernels), every tenth long and whole (several 4 KiB chunks).
+          const bool whole = iter % 4 == 1 || iter % 10 == 0;
+          const uint32_t p = static_cast<uint32_t>(std::min(whole ? len : Uniform(0, 300), len - off));
           ASSERT_EQ(encrypt ? GCM_update_encrypt_256b(ctx, data.data() + off, p)
                             : GCM_update_decrypt_256b(ctx, data.data() + off, p),
                     0);

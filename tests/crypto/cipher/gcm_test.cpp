@@ -114,8 +114,6 @@ TEST_F(Gcm, RefusalsTagLengthsAndReuse) {
   EXPECT_EQ(GCM_update_encrypt_256b(ctx, nullptr, 3), ERR_NULL_POINTER);
   EXPECT_EQ(GCM_update_decrypt_256b(nullptr, data.data(), 3), ERR_NULL_POINTER);
   EXPECT_EQ(GCM_final_256b(ctx, nullptr), ERR_NULL_POINTER);
-  for (uint32_t t : {0u, 17u, 100u})
-    EXPECT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, data.data(), 16, t, 1), ERR_INVALID_ARG);
   // A 12-byte tag: only those bytes are compared; a flipped bit is refused.
   ASSERT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, data.data(), 32, 12, 1), 0);
   Bytes sealed = data;
@@ -128,30 +126,22 @@ TEST_F(Gcm, RefusalsTagLengthsAndReuse) {
   }
   EXPECT_EQ(GCM_createCtx_256b(key.data(), 15, 1), nullptr);
   EXPECT_EQ(GCM_createCtx_256b(nullptr, 16, 1), nullptr);
-  EXPECT_EQ(GCM_deleteCtx_256b(&ctx), 0);
-  EXPECT_EQ(ctx, nullptr);
-}
-
-// SP 800-38D 5.2.1.2: a tag is 16, 15, 14, 13, 12, 8 or 4 bytes. A 1-byte tag
-// is forged in a few hundred tries; every other length is refused on both
-// directions and nothing is written after the data.
-TEST_F(Gcm, OnlyTheApprovedTagLengths) {
-  const Bytes key(16, 5), iv(12, 6);
-  BulkCtx ctx = GCM_createCtx_256b(key.data(), 16, 1);
-  ASSERT_NE(ctx, nullptr);
+  // SP 800-38D 5.2.1.2: a tag is 16, 15, 14, 13, 12, 8 or 4 bytes (a 1-byte
+  // tag is forged in a few hundred tries); any other length is refused both
+  // ways and nothing is written after the data.
   for (uint32_t t = 0; t <= 17; ++t) {
     SCOPED_TRACE(t);
     const bool approved = t == 4 || t == 8 || (t >= 12 && t <= 16);
-    Bytes data(32 + 16, 0x77);
-    const Bytes before = data;
-    EXPECT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, data.data(), 32, t, 1), approved ? 0 : ERR_INVALID_ARG);
+    Bytes buf(32 + 16, 0x77);
+    const Bytes before = buf;
+    EXPECT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, buf.data(), 32, t, 1), approved ? 0 : ERR_INVALID_ARG);
     if (!approved) {
-      EXPECT_EQ(ToHex(data), ToHex(before));
-      EXPECT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, data.data(), 32, t, 0), ERR_INVALID_ARG);
-      EXPECT_EQ(ToHex(data), ToHex(before));
+      EXPECT_EQ(GCM_cipher_256b(ctx, iv.data(), 12, nullptr, 0, buf.data(), 32, t, 0), ERR_INVALID_ARG);
+      EXPECT_EQ(ToHex(buf), ToHex(before));
     }
   }
   EXPECT_EQ(GCM_deleteCtx_256b(&ctx), 0);
+  EXPECT_EQ(ctx, nullptr);
 }
 
 // The text length is counted in 32 bits: a message may hold at most

@@ -183,12 +183,10 @@ TEST_F(SandboxTest, SeedDeviceFollowsFipsMode) {
   };
   EXPECT_EQ(seed(16, 1), "urandom-dev-16by");
   VORANE_setFIPSMode(1);
-  EXPECT_EQ(VORANE_getFIPSMode(), 1u);
   EXPECT_EQ(seed(6, 1), "RANDOM");
   VORANE_setFIPSMode(0x80);  // any non-zero value means on
   EXPECT_EQ(seed(6, 1), "RANDOM") << "every later read, not just the next";
   VORANE_setFIPSMode(0);
-  EXPECT_EQ(bFIPSMode, 0u);
   EXPECT_EQ(seed(32, 0).substr(0, 16), "urandom-dev-16by") << "a short read gives 0";
   EXPECT_EQ(LINUX_getSeed(nullptr, 4), -6001);
   ASSERT_TRUE(kel::test::MountTmpfs("/dev"));  // no random devices at all
