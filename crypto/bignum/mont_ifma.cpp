@@ -163,9 +163,10 @@ bool MontSpace::ifma_width(size_t n) {
 }
 
 // Once per modulus: m, R'² mod m and 1 in 52-bit limbs, then room for the
-// accumulator, the pick and 32 table entries. R'² comes from one_ by
-// Montgomery squarings (no division: the modulus may be secret), or from a
-// division for a public modulus without the 64-bit set-up.
+// accumulator, the pick and 32 table entries. R'² comes from rr_ by
+// doublings (no division: the modulus may be secret; every caller of the
+// constant-time form has rr_ by then), or from a division for a public
+// modulus without the 64-bit set-up.
 int32_t MontSpace::ifma_setup(bool by_division) {
   if (ifma_ != nullptr) return kOk;
   const size_t n = mt_.n, L = limbs52(n), K = (L + 7) / 8, W = 8 * K;
@@ -184,14 +185,10 @@ int32_t MontSpace::ifma_setup(bool by_division) {
     divrem(q_, u_, un, mt_.m, n, dw_);
     copy_n(x, u_, n);
   } else {
-    // The 64-bit Montgomery form of 2^(104L) by square-and-double from 1,
-    // then out of that form.
-    copy_n(x, one_, n);
-    for (int bit = 63 - __builtin_clzll(bits); bit >= 0; --bit) {
-      sqr(x, x);
-      if ((bits >> bit) & 1) double_mod(x, 0);
-    }
-    from_mont(x, x);
+    // R² mod m (2^(128n), already at hand) doubled the rest of the way:
+    // 104L - 128n = 2(52L - 64n) < 104 masked doublings, no products.
+    copy_n(x, rr_, n);
+    for (uint64_t i = 128 * n; i < bits; ++i) double_mod(x, 0);
   }
   to52(rr52, x, n, K);
   for (size_t j = 0; j < W; ++j) one52[j] = j == 0;
@@ -311,8 +308,7 @@ int32_t MontSpace::pow_consttime_pair(MontSpace &p, limb_t *accp, const limb_t *
     acc[v] = ms.ifma_ + 3 * W;
     pick[v] = ms.ifma_ + 4 * W;
     tab[v] = ms.ifma_ + 5 * W;
-    ms.from_mont(ms.spare_, g[v]);
-    to52(acc[v], ms.spare_, n, K);
+    to52(acc[v], g[v], n, K);
   }
   const Amm2Fn amm2 = kAmm2[K];
   // r_v = x_v·y_v for both spaces in one pass.
@@ -335,13 +331,8 @@ int32_t MontSpace::pow_consttime_pair(MontSpace &p, limb_t *accp, const limb_t *
     select(pick[1], tab[1], window5(eq, k));
     both(acc[0], acc[0], pick[0], acc[1], acc[1], pick[1]);
   }
-  limb_t *out[2] = {accp, accq};
-  for (int v = 0; v < 2; ++v) {
-    MontSpace &ms = *sp[v];
-    ms.ifma_leave(ms.spare_);
-    ms.mul(out[v], ms.spare_, ms.rr_);
-    wipe(ms.spare_, 8 * n);
-  }
+  p.ifma_leave(accp);
+  q.ifma_leave(accq);
   return kOk;
 }
 
