@@ -116,6 +116,9 @@ class MontSpace {
   static bool ifma_width(size_t n);  // n limbs have the kernel here
   int32_t init_ifma_public(const vlong *m);
   int32_t pow_public_ifma(limb_t *r, const vlong *x, const vlong *e);
+  // The same for x already below m (n limbs; r may be x): no comparison or
+  // division touches x, so x may be secret (the exponent's bits are not).
+  void pow_public_ifma_limbs(limb_t *r, const limb_t *x, const vlong *e);
   // r = g^a·y^b mod m (plain) on the same set-up.
   int32_t pow2_public_ifma(limb_t *r, const vlong *g, const vlong *a, const vlong *y, const vlong *b);
   // Leaves Montgomery form.

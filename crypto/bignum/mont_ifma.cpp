@@ -266,14 +266,18 @@ int32_t MontSpace::pow_ifma(limb_t *acc, const limb_t *g, const vlong *e, bool c
 }
 
 int32_t MontSpace::pow_public_ifma(limb_t *r, const vlong *x, const vlong *e) {
+  if (int32_t s = reduce(r, x); s != kOk) return s;
+  pow_public_ifma_limbs(r, r, e);
+  return kOk;
+}
+
+void MontSpace::pow_public_ifma_limbs(limb_t *r, const limb_t *x, const vlong *e) {
   const size_t n = mt_.n, K = (limbs52(n) + 7) / 8, W = 8 * K;
   uint64_t *rr52 = ifma_ + W, *a52 = ifma_ + 3 * W, *table = ifma_ + 5 * W;
-  if (int32_t s = reduce(r, x); s != kOk) return s;
-  to52(a52, r, n, K);
+  to52(a52, x, n, K);
   kAmm[K](table + W, a52, rr52, ifma_, mt_.minv & kMask52, limbs52(n));
   ifma_power(e, false);
   ifma_leave(r);
-  return kOk;
 }
 
 int32_t MontSpace::pow2_public_ifma(limb_t *r, const vlong *g, const vlong *a, const vlong *y, const vlong *b) {
