@@ -74,16 +74,28 @@ struct Amm {
     s = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(acc[0]))) + (s >> 52);
   }
 
-  // The carries resolved once.
+  // The carries resolved once, in the vector unit: every lane's high bits
+  // (a few) go one lane up, which leaves at most a one-bit carry out of any
+  // lane; those ripple through lanes of all ones by one addition of lane
+  // masks (carry-lookahead), then land by masked increments. No branch.
   KEL_IFMA __attribute__((always_inline)) inline void store(uint64_t *r) {
-    alignas(64) uint64_t t[8 * K];
-    for (size_t k = 0; k < K; ++k) _mm512_store_si512(t + 8 * k, acc[k]);
-    t[0] = s;
-    uint64_t c = 0;
-    for (size_t j = 0; j < 8 * K; ++j) {
-      const uint64_t v = t[j] + c;
-      r[j] = v & kMask52;
-      c = v >> 52;
+    const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
+    acc[0] = _mm512_mask_set1_epi64(acc[0], 1, static_cast<long long>(s));
+    __m512i hi[K];
+    for (size_t k = 0; k < K; ++k) hi[k] = _mm512_srli_epi64(acc[k], 52);
+    uint64_t gen = 0, ones = 0;
+    for (size_t k = 0; k < K; ++k) {
+      const __m512i in = _mm512_alignr_epi64(hi[k], k == 0 ? _mm512_setzero_si512() : hi[k - 1], 7);
+      acc[k] = _mm512_add_epi64(_mm512_and_si512(acc[k], mask), in);
+      gen |= uint64_t{_mm512_cmpgt_epu64_mask(acc[k], mask)} << (8 * k);
+      acc[k] = _mm512_and_si512(acc[k], mask);
+      ones |= uint64_t{_mm512_cmpeq_epu64_mask(acc[k], mask)} << (8 * k);
+    }
+    const uint64_t carry = ((gen << 1) + ones) ^ ones;
+    for (size_t k = 0; k < K; ++k) {
+      const __m512i v = _mm512_mask_add_epi64(acc[k], static_cast<__mmask8>(carry >> (8 * k)), acc[k],
+                                              _mm512_set1_epi64(1));
+      _mm512_storeu_si512(r + 8 * k, _mm512_and_si512(v, mask));
     }
   }
 };
