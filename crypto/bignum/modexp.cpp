@@ -115,6 +115,12 @@ int32_t MontSpace::init_public_consttime(const vlong *m) {
 }
 
 int32_t MontSpace::to_mont_consttime(limb_t *r, const vlong *x) {
+  if (int32_t s = reduce_consttime(r, x); s != kOk) return s;
+  mul(r, r, rr_);
+  return kOk;
+}
+
+int32_t MontSpace::reduce_consttime(limb_t *r, const vlong *x) {
   const size_t n = mt_.n;
   size_t xn;
   const limb_t *xl = view(x, &xn);
@@ -140,7 +146,6 @@ int32_t MontSpace::to_mont_consttime(limb_t *r, const vlong *x) {
     sub_n(dw_, mt_.m, r, n);
     select_n(r, dw_, r, n, 0 - static_cast<uint64_t>(any != 0));
   }
-  mul(r, r, rr_);
   return kOk;
 }
 
@@ -509,11 +514,9 @@ int32_t mod_exp_crt(const ModExpHelper *hp, const ModExpHelper *hq, const vlong 
     if (int32_t s = ms->init_consttime(m); s != kOk) return s;
     if (int32_t s = ms->take(g); s != kOk) return s;
     if (int32_t s = ms->take(acc); s != kOk) return s;
-    if (int32_t s = ms->to_mont_consttime(*g, c); s != kOk) return s;
+    if (int32_t s = ms->reduce_consttime(*g, c); s != kOk) return s;
   }
   if (int32_t s = MontSpace::pow_consttime_pair(sp, ap, gp, dp, sq, aq, gq, dq); s != kOk) return s;
-  sp.from_mont(ap, ap);
-  sq.from_mont(aq, aq);
   vlong *out1 = nullptr;
   if (int32_t s = sp.fill_vlong(ap, r1, &out1); s != kOk) return s;
   Temp hold(queue, true);

@@ -105,6 +105,8 @@ class MontSpace {
   // length and sign are public), then products with R² mod m. Needs
   // init_consttime or init_public_consttime.
   int32_t to_mont_consttime(limb_t *r, const vlong *x);
+  // The same value left plain: x mod m, below m.
+  int32_t reduce_consttime(limb_t *r, const vlong *x);
   // x mod m (plain), by division when x is negative or not below m.
   int32_t reduce(limb_t *r, const vlong *x);
   // a (< m, n limbs) into Montgomery form.
@@ -114,6 +116,9 @@ class MontSpace {
   static bool ifma_width(size_t n);  // n limbs have the kernel here
   int32_t init_ifma_public(const vlong *m);
   int32_t pow_public_ifma(limb_t *r, const vlong *x, const vlong *e);
+  // The same for x already below m (n limbs; r may be x): no comparison or
+  // division touches x, so x may be secret (the exponent's bits are not).
+  void pow_public_ifma_limbs(limb_t *r, const limb_t *x, const vlong *e);
   // r = g^a·y^b mod m (plain) on the same set-up.
   int32_t pow2_public_ifma(limb_t *r, const vlong *g, const vlong *a, const vlong *y, const vlong *b);
   // Leaves Montgomery form.
@@ -134,7 +139,9 @@ class MontSpace {
   int32_t pow_consttime(limb_t *acc, const limb_t *g, const vlong *e);
   // Both powers of pow_consttime at once over two spaces of the same width
   // (RSA's CRT halves), each set up by init_consttime and ifma_fits(): their
-  // products run interleaved, one hiding the other's latency.
+  // products run interleaved, one hiding the other's latency. Here g and
+  // acc are plain residues below m (reduce_consttime), not Montgomery form:
+  // the 52-bit form is entered and left directly.
   static int32_t pow_consttime_pair(MontSpace &p, limb_t *accp, const limb_t *gp, const vlong *ep, MontSpace &q,
                                     limb_t *accq, const limb_t *gq, const vlong *eq);
 

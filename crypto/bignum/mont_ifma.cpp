@@ -74,16 +74,28 @@ struct Amm {
     s = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(acc[0]))) + (s >> 52);
   }
 
-  // The carries resolved once.
+  // The carries resolved once, in the vector unit: every lane's high bits
+  // (a few) go one lane up, which leaves at most a one-bit carry out of any
+  // lane; those ripple through lanes of all ones by one addition of lane
+  // masks (carry-lookahead), then land by masked increments. No branch.
   KEL_IFMA __attribute__((always_inline)) inline void store(uint64_t *r) {
-    alignas(64) uint64_t t[8 * K];
-    for (size_t k = 0; k < K; ++k) _mm512_store_si512(t + 8 * k, acc[k]);
-    t[0] = s;
-    uint64_t c = 0;
-    for (size_t j = 0; j < 8 * K; ++j) {
-      const uint64_t v = t[j] + c;
-      r[j] = v & kMask52;
-      c = v >> 52;
+    const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
+    acc[0] = _mm512_mask_set1_epi64(acc[0], 1, static_cast<long long>(s));
+    __m512i hi[K];
+    for (size_t k = 0; k < K; ++k) hi[k] = _mm512_srli_epi64(acc[k], 52);
+    uint64_t gen = 0, ones = 0;
+    for (size_t k = 0; k < K; ++k) {
+      const __m512i in = _mm512_alignr_epi64(hi[k], k == 0 ? _mm512_setzero_si512() : hi[k - 1], 7);
+      acc[k] = _mm512_add_epi64(_mm512_and_si512(acc[k], mask), in);
+      gen |= uint64_t{_mm512_cmpgt_epu64_mask(acc[k], mask)} << (8 * k);
+      acc[k] = _mm512_and_si512(acc[k], mask);
+      ones |= uint64_t{_mm512_cmpeq_epu64_mask(acc[k], mask)} << (8 * k);
+    }
+    const uint64_t carry = ((gen << 1) + ones) ^ ones;
+    for (size_t k = 0; k < K; ++k) {
+      const __m512i v = _mm512_mask_add_epi64(acc[k], static_cast<__mmask8>(carry >> (8 * k)), acc[k],
+                                              _mm512_set1_epi64(1));
+      _mm512_storeu_si512(r + 8 * k, _mm512_and_si512(v, mask));
     }
   }
 };
@@ -163,9 +175,10 @@ bool MontSpace::ifma_width(size_t n) {
 }
 
 // Once per modulus: m, R'² mod m and 1 in 52-bit limbs, then room for the
-// accumulator, the pick and 32 table entries. R'² comes from one_ by
-// Montgomery squarings (no division: the modulus may be secret), or from a
-// division for a public modulus without the 64-bit set-up.
+// accumulator, the pick and 32 table entries. R'² comes from rr_ by
+// doublings (no division: the modulus may be secret; every caller of the
+// constant-time form has rr_ by then), or from a division for a public
+// modulus without the 64-bit set-up.
 int32_t MontSpace::ifma_setup(bool by_division) {
   if (ifma_ != nullptr) return kOk;
   const size_t n = mt_.n, L = limbs52(n), K = (L + 7) / 8, W = 8 * K;
@@ -184,14 +197,10 @@ int32_t MontSpace::ifma_setup(bool by_division) {
     divrem(q_, u_, un, mt_.m, n, dw_);
     copy_n(x, u_, n);
   } else {
-    // The 64-bit Montgomery form of 2^(104L) by square-and-double from 1,
-    // then out of that form.
-    copy_n(x, one_, n);
-    for (int bit = 63 - __builtin_clzll(bits); bit >= 0; --bit) {
-      sqr(x, x);
-      if ((bits >> bit) & 1) double_mod(x, 0);
-    }
-    from_mont(x, x);
+    // R² mod m (2^(128n), already at hand) doubled the rest of the way:
+    // 104L - 128n = 2(52L - 64n) < 104 masked doublings, no products.
+    copy_n(x, rr_, n);
+    for (uint64_t i = 128 * n; i < bits; ++i) double_mod(x, 0);
   }
   to52(rr52, x, n, K);
   for (size_t j = 0; j < W; ++j) one52[j] = j == 0;
@@ -269,14 +278,18 @@ int32_t MontSpace::pow_ifma(limb_t *acc, const limb_t *g, const vlong *e, bool c
 }
 
 int32_t MontSpace::pow_public_ifma(limb_t *r, const vlong *x, const vlong *e) {
+  if (int32_t s = reduce(r, x); s != kOk) return s;
+  pow_public_ifma_limbs(r, r, e);
+  return kOk;
+}
+
+void MontSpace::pow_public_ifma_limbs(limb_t *r, const limb_t *x, const vlong *e) {
   const size_t n = mt_.n, K = (limbs52(n) + 7) / 8, W = 8 * K;
   uint64_t *rr52 = ifma_ + W, *a52 = ifma_ + 3 * W, *table = ifma_ + 5 * W;
-  if (int32_t s = reduce(r, x); s != kOk) return s;
-  to52(a52, r, n, K);
+  to52(a52, x, n, K);
   kAmm[K](table + W, a52, rr52, ifma_, mt_.minv & kMask52, limbs52(n));
   ifma_power(e, false);
   ifma_leave(r);
-  return kOk;
 }
 
 int32_t MontSpace::pow2_public_ifma(limb_t *r, const vlong *g, const vlong *a, const vlong *y, const vlong *b) {
@@ -311,8 +324,7 @@ int32_t MontSpace::pow_consttime_pair(MontSpace &p, limb_t *accp, const limb_t *
     acc[v] = ms.ifma_ + 3 * W;
     pick[v] = ms.ifma_ + 4 * W;
     tab[v] = ms.ifma_ + 5 * W;
-    ms.from_mont(ms.spare_, g[v]);
-    to52(acc[v], ms.spare_, n, K);
+    to52(acc[v], g[v], n, K);
   }
   const Amm2Fn amm2 = kAmm2[K];
   // r_v = x_v·y_v for both spaces in one pass.
@@ -335,13 +347,8 @@ int32_t MontSpace::pow_consttime_pair(MontSpace &p, limb_t *accp, const limb_t *
     select(pick[1], tab[1], window5(eq, k));
     both(acc[0], acc[0], pick[0], acc[1], acc[1], pick[1]);
   }
-  limb_t *out[2] = {accp, accq};
-  for (int v = 0; v < 2; ++v) {
-    MontSpace &ms = *sp[v];
-    ms.ifma_leave(ms.spare_);
-    ms.mul(out[v], ms.spare_, ms.rr_);
-    wipe(ms.spare_, 8 * n);
-  }
+  p.ifma_leave(accp);
+  q.ifma_leave(accq);
   return kOk;
 }
 

@@ -4,6 +4,7 @@
 // result against the public exponent before it leaves.
 #include "crypto/bignum/internal.h"
 #include "crypto/bignum/limbs.h"
+#include "crypto/bignum/mont.h"
 #include "crypto/pubkey/rsa_internal.h"
 #include "kel/vor.h"
 
@@ -311,7 +312,8 @@ int32_t blinded(RsaKeyObject *key, const vlong *c, RngFun rng, void *rngArg, vlo
 
 // Whether m^e = c (mod n), c < n. m is secret (a decrypted block): with a
 // one-unit e (every key this toolkit makes) the power runs in fixed-width
-// Montgomery arithmetic over e's public bits and the comparison is a mask;
+// Montgomery arithmetic (52-bit limbs where AVX-512 IFMA serves the width)
+// over e's public bits and the comparison is a mask;
 // a longer e takes the general public operation.
 int32_t matches_public(const RsaKeyObject *key, const vlong *m, const vlong *c, bool *equal, vlong **queue) {
   const vlong *n = key->modulus, *e = key->publicExponent;
@@ -320,6 +322,24 @@ int32_t matches_public(const RsaKeyObject *key, const vlong *m, const vlong *c, 
     Temp check(queue);
     if (int32_t s = public_op(key, m, check.out(), queue); s != kOk) return s;
     *equal = VLONG_compareSignedVlongs(check.get(), c) == 0;
+    return kOk;
+  }
+  if (bignum::MontSpace::ifma_width(bignum::limbs_for(static_cast<uint32_t>(k)))) {
+    // Over 52-bit limbs: m enters as it is (m < n), so nothing branches on it.
+    using bignum::limb_t;
+    bignum::MontSpace ms(queue);
+    limb_t *x = nullptr;
+    if (int32_t s = ms.init_ifma_public(n); s != kOk) return s;
+    if (int32_t s = ms.take(&x); s != kOk) return s;
+    const size_t nl = ms.n();
+    size_t mn, cn;
+    const limb_t *ml = bignum::view(m, &mn), *cl = bignum::view(c, &cn);
+    bignum::copy_n(x, ml, mn);
+    bignum::zero_n(x + mn, nl - mn);
+    ms.pow_public_ifma_limbs(x, x, e);
+    uint64_t diff = 0;
+    for (size_t i = 0; i < nl; ++i) diff |= x[i] ^ (i < cn ? cl[i] : 0);
+    *equal = barrier(diff) == 0;
     return kOk;
   }
   mem::WipedBlock buf;
