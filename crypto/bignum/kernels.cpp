@@ -117,7 +117,11 @@ inline uint64_t div_2by1(uint64_t hi, uint64_t lo, uint64_t d, uint64_t *rem) {
 
 }  // namespace
 
+#if defined(KEL_CT_CHECK_MSAN)
+bool adx_enabled() { return false; }  // MemorySanitizer cannot see through the assembly
+#else
 bool adx_enabled() { return cpu::has(cpu::kBmi2 | cpu::kAdx); }
+#endif
 
 uint64_t mul_1(limb_t *r, const limb_t *a, size_t n, uint64_t b) {
   return adx_enabled() ? mul_1_adx(r, a, n, b) : mul_1_portable(r, a, n, b);

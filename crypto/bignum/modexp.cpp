@@ -6,6 +6,7 @@
 #include "crypto/bignum/limbs.h"
 #include "crypto/bignum/mont.h"
 #include "crypto/bignum/status.h"
+#include "crypto/common/ct.h"
 #include "kel/vor.h"
 
 #include <tuple>
@@ -52,6 +53,7 @@ int32_t MontSpace::take_buffers(const vlong *m) {
   mt_.m = ml;
   mt_.n = n;
   mt_.minv = neg_inverse_64(ml[0]);
+  mbits_ = VLONG_bitLength(m);
   // Room for dividends up to 2^(128n + 128) (R'² of the IFMA form).
   const uint32_t wide = static_cast<uint32_t>(4 * n + 8);
   if (int32_t s = take_units(wide, &t_); s != kOk) return s;
@@ -91,7 +93,7 @@ int32_t MontSpace::init_consttime(const vlong *m) {
   // R mod m: 2^(bits-1) < m (bits, m's bit length, is public) doubled up to
   // 2^(64n); m = 1 starts from 0.
   const size_t n = mt_.n;
-  const uint32_t bits = VLONG_bitLength(m);
+  const uint32_t bits = mbits_;
   zero_n(one_, n);
   if (bits > 1) one_[(bits - 1) / 64] = uint64_t{1} << ((bits - 1) % 64);
   for (size_t i = bits > 1 ? bits - 1 : 64 * n; i < 64 * n; ++i) double_mod(one_, 0);
@@ -124,8 +126,8 @@ int32_t MontSpace::reduce_consttime(limb_t *r, const vlong *x) {
   const size_t n = mt_.n;
   size_t xn;
   const limb_t *xl = view(x, &xn);
-  const uint32_t xbits = VLONG_bitLength(x), mbits = static_cast<uint32_t>(64 * n - __builtin_clzll(mt_.m[n - 1]));
-  if (xn <= 2 * n && xbits <= 64 * n + mbits) {
+  const uint32_t xbits = VLONG_bitLength(x);
+  if (xn <= 2 * n && xbits <= 64 * n + mbits_) {
     // x = h·R + l with h < 2^mbits < 2m: one masked subtraction takes h
     // below m, then x < m·R and one reduction gives x·R^-1; two products
     // with R² give x mod m, then its Montgomery form.
@@ -228,20 +230,6 @@ int32_t MontSpace::pow_window(limb_t *acc, const limb_t *g, const vlong *e) {
   return kOk;
 }
 
-namespace {
-
-inline uint64_t value_barrier(uint64_t a) {
-  __asm__("" : "+r"(a));
-  return a;
-}
-
-// All ones when a == b, else zero, without a branch.
-inline uint64_t eq_mask(uint64_t a, uint64_t b) {
-  uint64_t d = value_barrier(a ^ b);
-  return ((d | (0 - d)) >> 63) - 1;
-}
-
-}  // namespace
 
 int32_t MontSpace::pow_consttime(limb_t *acc, const limb_t *g, const vlong *e) {
   if (rr_ != nullptr && ifma_fits()) return pow_ifma(acc, g, e, true);
@@ -258,7 +246,7 @@ int32_t MontSpace::pow_consttime(limb_t *acc, const limb_t *g, const vlong *e) {
   auto select = [&](limb_t *r, uint64_t v) {
     zero_n(r, n);
     for (uint64_t j = 0; j < 32; ++j) {
-      const uint64_t mask = eq_mask(j, v);
+      const uint64_t mask = ct::mask_eq(j, v);
       for (size_t i = 0; i < n; ++i) r[i] |= table[j][i] & mask;
     }
   };

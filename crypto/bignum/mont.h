@@ -170,6 +170,7 @@ class MontSpace {
   vlong *pool_[48] = {};
   size_t used_ = 0;
   Mont mt_{};
+  uint32_t mbits_ = 0;     // m's bit length (public, as m's length is)
   limb_t *t_ = nullptr;    // 2n + 2 limbs: products
   limb_t *u_ = nullptr;    // 2n + 2 limbs: dividends
   limb_t *q_ = nullptr;    // n + 2 limbs: quotients
