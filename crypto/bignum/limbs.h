@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <x86intrin.h>
 
+#include "crypto/common/ct.h"
 #include "kel/vlong.h"
 
 namespace kel::bignum {
@@ -200,16 +201,24 @@ inline size_t limbs_for(uint32_t units) { return (static_cast<size_t>(units) + 1
 // only when set, so a vlong already in shape is not touched).
 inline const limb_t *view(const vlong *v, size_t *n) {
   *n = limbs_for(v->length);
+#if defined(KEL_CT_CHECK_MSAN) || defined(KEL_CT_CHECK_VALGRIND)
+  if (v->length & 1) v->units[v->length] = 0;  // the checkers: that unit may never have been written
+#else
   if ((v->length & 1) && v->units[v->length] != 0) v->units[v->length] = 0;
+#endif
   return reinterpret_cast<const limb_t *>(v->units);
 }
 
 inline limb_t *limbs(vlong *v) { return reinterpret_cast<limb_t *>(v->units); }
 
-// Sets the length from a limb count and trims leading zero units.
+// Sets the length from a limb count and trims leading zero units. Every unit
+// is looked at, whatever the value: the results of secret exponentiations
+// pass through here, and only their length (public by the integer form's
+// rule) may come out.
 inline void set_limb_length(vlong *v, size_t n) {
-  uint32_t len = static_cast<uint32_t>(2 * n);
-  while (len > 0 && v->units[len - 1] == 0) --len;
+  uint32_t len = 0;
+  for (uint32_t i = 0; i < 2 * n; ++i) len = ct::select(ct::mask_nonzero(v->units[i]), i + 1, len);
+  KEL_DECLASSIFY(&len, sizeof len);
   v->length = len;
 }
 

@@ -126,8 +126,9 @@ int32_t MontSpace::reduce_consttime(limb_t *r, const vlong *x) {
   const size_t n = mt_.n;
   size_t xn;
   const limb_t *xl = view(x, &xn);
-  const uint32_t xbits = VLONG_bitLength(x);
-  if (xn <= 2 * n && xbits <= 64 * n + mbits_) {
+  // Only x's length decides (its bit length would follow its value): x below
+  // 2^(64 xn) fits the fast path when 64 xn <= 64 n + mbits.
+  if (xn <= n || (xn <= 2 * n && 64 * (xn - n) <= mbits_)) {
     // x = h·R + l with h < 2^mbits < 2m: one masked subtraction takes h
     // below m, then x < m·R and one reduction gives x·R^-1; two products
     // with R² give x mod m, then its Montgomery form.
@@ -139,7 +140,7 @@ int32_t MontSpace::reduce_consttime(limb_t *r, const vlong *x) {
     mul(r, r, rr_);
   } else {
     zero_n(r, n);
-    for (uint32_t i = xbits; i-- > 0;) double_mod(r, static_cast<uint64_t>(VLONG_isVlongBitSet(x, i)));
+    for (uint32_t i = 32 * x->length; i-- > 0;) double_mod(r, static_cast<uint64_t>(VLONG_isVlongBitSet(x, i)));
   }
   if (x->isNegative) {
     // -|x| ≡ m - (|x| mod m), and 0 stays 0.

@@ -19,10 +19,16 @@ int32_t vlong_from(const uint8_t *bytes, uint32_t length, vlong **out, vlong **q
   return s;
 }
 
-// Writes v as exactly k big-endian bytes.
+// Writes v (below n, so k bytes hold it) as exactly k big-endian bytes. The
+// units are read by their count, never by value: a decrypted block is secret
+// and its leading bytes are what the padding check judges.
 int32_t bytes_from(const vlong *v, uint8_t *dest, uint32_t k) {
-  int32_t len = static_cast<int32_t>(k);
-  return VLONG_byteStringFromVlong(v, dest, &len);
+  if (v->length > (k + 3) / 4) return ERR_VLONG_BUFFER_TOO_SMALL;
+  for (uint32_t i = 0; i < k; ++i) {
+    const uint32_t unit = i / 4 < v->length ? v->units[i / 4] : 0;
+    dest[k - 1 - i] = static_cast<uint8_t>(unit >> (8 * (i % 4)));
+  }
+  return kOk;
 }
 
 // Clears an output buffer when the operation fails, on every path.
@@ -83,7 +89,9 @@ int32_t decrypt(RsaKeyObject *key, const uint8_t *cipherText, uint8_t *plainText
   good &= ~ct_lt(separator, 2 + kMinPadding);      // after at least 8 padding bytes
   const uint32_t from = (separator + 1) & good;    // nothing survives a bad block
   ct_move_to_front(plainText, k, from | (~good & k));
-  if (barrier(good) == 0) return ERR_RSA_BAD_PADDING;
+  good = barrier(good);
+  KEL_DECLASSIFY(&good, sizeof good);  // the verdict is the status, which is public
+  if (good == 0) return ERR_RSA_BAD_PADDING;
   *plainTextLength = k - from;
   return wipe.done(kOk);
 }

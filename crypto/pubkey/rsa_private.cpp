@@ -8,6 +8,8 @@
 #include "crypto/pubkey/rsa_internal.h"
 #include "kel/vor.h"
 
+#include <utility>
+
 namespace kel::rsa {
 
 namespace ct {
@@ -139,12 +141,21 @@ namespace {
 using bignum::Exponent;
 using bignum::Temp;
 
+// v's length from its first k units, trimmed of leading zeros. Every unit is
+// looked at whatever its value (the values here are secret); only the length,
+// public by the integer form's rule, comes out.
+void trim(vlong *v, size_t k) {
+  uint32_t len = 0;
+  for (uint32_t i = 0; i < k; ++i) len = kel::ct::select(kel::ct::mask_nonzero(v->units[i]), i + 1, len);
+  KEL_DECLASSIFY(&len, sizeof len);
+  v->length = len;
+}
+
 // v = the k units at src, trimmed (the vlong keeps its buffer).
 int32_t store(vlong *v, const uint32_t *src, size_t k) {
   if (int32_t s = VLONG_reallocVlong(v, static_cast<uint32_t>(k)); s != kOk) return s;
   std::memcpy(v->units, src, k * 4);
-  while (k > 0 && v->units[k - 1] == 0) --k;
-  v->length = static_cast<uint32_t>(k);
+  trim(v, k);
   v->isNegative = 0;
   return kOk;
 }
@@ -158,8 +169,10 @@ int32_t make(const uint32_t *src, size_t k, vlong **out, vlong **queue) {
   return kOk;
 }
 
-// The CRT private operation on c (PKCS #1 RSADP with the quintuple).
-int32_t crt(const RsaKeyObject *key, const vlong *c, vlong **out, vlong **queue) {
+// c^d mod n by the Chinese Remainder Theorem from the exponents' halves
+// dp = d mod (p - 1) and dq = d mod (q - 1): PKCS #1 RSADP with the
+// quintuple, or, with p - 2 and q - 2, the inverse of c by Fermat.
+int32_t crt(const RsaKeyObject *key, const vlong *c, const vlong *dp, const vlong *dq, vlong **out, vlong **queue) {
   if (key->prime1 == nullptr || key->prime2 == nullptr || key->exponent1 == nullptr ||
       key->exponent2 == nullptr || key->coefficient == nullptr || key->prime1Helper == nullptr ||
       key->prime2Helper == nullptr)
@@ -167,8 +180,7 @@ int32_t crt(const RsaKeyObject *key, const vlong *c, vlong **out, vlong **queue)
   const vlong *p = key->prime1, *q = key->prime2;
   if (p->length == 0 || q->length == 0 || !(p->units[0] & 1)) return ERR_RSA_INCOMPLETE_KEY;
   SecretVlong m1(queue), m2(queue);
-  if (int32_t s = bignum::mod_exp_crt(key->prime1Helper, key->prime2Helper, c, key->exponent1, key->exponent2, m1.out(),
-                                      m2.out(), queue);
+  if (int32_t s = bignum::mod_exp_crt(key->prime1Helper, key->prime2Helper, c, dp, dq, m1.out(), m2.out(), queue);
       s != kOk)
     return s;
 
@@ -245,15 +257,29 @@ int32_t draw_pair(RsaKeyObject *key, RngFun rng, void *rngArg, vlong **queue) {
   if (int32_t s = VLONG_allocVlong(r.out(), queue); s != kOk) return s;
   if (int32_t s = VLONG_reallocVlong(r.get(), units); s != kOk) return s;
   if (int32_t s = rng(rngArg, 4 * units, reinterpret_cast<uint8_t *>(r.get()->units)); s != kOk) return s;
-  uint32_t len = units;
-  while (len > 0 && r.get()->units[len - 1] == 0) --len;
-  r.get()->length = len;
+  trim(r.get(), units);
   // r is secret: its power goes through the constant-time path although e is not.
   if (int32_t s = bignum::mod_exp(r.get(), key->publicExponent, key->modulus, Exponent::kSecretPublicModulus, bf.out(),
                                   queue);
       s != kOk)
     return s;
-  if (int32_t s = VLONG_modularInverse(r.get(), key->modulus, uf.out(), queue); s != kOk) return s;
+  // r^-1 mod n as r^(p-2) mod p and r^(q-2) mod q joined by the CRT: fixed
+  // width exponentiations where Euclid's steps would follow r. An r that
+  // shares a factor with n (odds about 2^-1000) gives a wrong inverse, which
+  // the check of every private result against e then refuses.
+  SecretVlong pm2(queue), qm2(queue);
+  for (auto [prime, out] : {std::pair{key->prime1, pm2.out()}, std::pair{key->prime2, qm2.out()}}) {
+    const size_t kp = prime->length;
+    mem::WipedBlock buf;
+    if (!buf.allocate(2 * kp * 4)) return kAlloc;
+    uint32_t *P = buf.units(), *two = P + kp;
+    ct::load(P, prime, kp);
+    std::memset(two, 0, kp * 4);
+    two[0] = 2;
+    ct::sub(P, P, two, kp);
+    if (int32_t s = make(P, kp, out, queue); s != kOk) return s;
+  }
+  if (int32_t s = crt(key, r.get(), pm2.get(), qm2.get(), uf.out(), queue); s != kOk) return s;
   wipe_release(&key->blindingFactor, queue);
   wipe_release(&key->unblindingFactor, queue);
   key->blindingFactor = bf.release();
@@ -304,7 +330,8 @@ int32_t blinded(RsaKeyObject *key, const vlong *c, RngFun rng, void *rngArg, vlo
   }
   SecretVlong blindedIn(queue), blindedOut(queue);
   if (int32_t s = make(C, k, blindedIn.out(), queue); s != kOk) return s;
-  if (int32_t s = crt(key, blindedIn.get(), blindedOut.out(), queue); s != kOk) return s;
+  if (int32_t s = crt(key, blindedIn.get(), key->exponent1, key->exponent2, blindedOut.out(), queue); s != kOk)
+    return s;
   ct::load(X, blindedOut.get(), k);
   ct::mod_mul(X, X, U, N, R2, rho, k, T);
   return make(X, k, out, queue);
@@ -377,7 +404,7 @@ int32_t private_op(const RsaKeyObject *key, const vlong *c, RngFun rng, void *rn
   if (key->publicExponent == nullptr || key->modulus == nullptr) return kNull;
   SecretVlong m(queue);
   if (rng == nullptr) {
-    if (int32_t s = crt(key, c, m.out(), queue); s != kOk) return s;
+    if (int32_t s = crt(key, c, key->exponent1, key->exponent2, m.out(), queue); s != kOk) return s;
   } else {
     // Only the blinding pair changes, and only under the key's lock.
     auto *shared = const_cast<RsaKeyObject *>(key);
@@ -392,6 +419,7 @@ int32_t private_op(const RsaKeyObject *key, const vlong *c, RngFun rng, void *rn
   }
   bool consistent = false;
   if (int32_t s = matches_public(key, m.get(), c, &consistent, queue); s != kOk) return s;
+  KEL_DECLASSIFY(&consistent, sizeof consistent);  // the verdict is public: a fault is reported
   if (!consistent) return ERR_RSA_FAULT;
   *out = m.release();
   return kOk;

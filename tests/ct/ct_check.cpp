@@ -23,6 +23,8 @@
 #include "kel/gcm.h"
 #include "kel/hash.h"
 #include "kel/hmac.h"
+#include "kel/random.h"
+#include "kel/rsa.h"
 #include "kel/vor.h"
 
 #if defined(KEL_CT_CHECK_VALGRIND)
@@ -336,6 +338,60 @@ void modexp() {
   }
 }
 
+// ---- RSA private operations: the primes, the CRT exponents and the
+// coefficient secret (the key is made, and its helpers built, first); the
+// blinding values and the plaintext a decryption recovers secret ----
+
+int32_t secret_bytes(void *, uint32_t length, uint8_t *out) {
+  static uint8_t counter = 0;
+  fill_secret(out, length, counter++);
+  return 0;
+}
+
+// The primes' lengths, top and bottom units are public (as the modulus' are
+// in the exponentiation case); the rest of the key is secret throughout.
+void mark_key(const RsaKeyObject *key, bool secret) {
+  const ModExpHelper *h1 = key->prime1Helper, *h2 = key->prime2Helper;
+  for (const vlong *v : {key->prime1, key->prime2, h1->modulus, h2->modulus, key->exponent1, key->exponent2,
+                         key->coefficient, h1->montRInverse, h2->montRInverse}) {
+    const bool prime = v == key->prime1 || v == key->prime2 || v == h1->modulus || v == h2->modulus;
+    if (secret && prime) SECRET(v->units + 1, 4 * (v->length - 2));
+    if (secret && !prime) SECRET(v->units, 4 * v->length);
+    if (!secret) PUBLIC(v->units, 4 * v->capacity);
+  }
+}
+
+void rsa() {
+  RandomContext *rng = nullptr;
+  RsaKeyObject *key = nullptr;
+  expect(RANDOM_acquireContext(&rng) == 0 && RSA_createKey(&key) == 0, "RSA set-up");
+  expect(RSA_generateKey(rng, key, 1024, nullptr) == 0, "RSA key");
+  uint8_t message[36], signature[128], plain[128];
+  fill(message, sizeof message, 60);
+  mark_key(key, true);
+  expect(RSA_signMessage(key, message, sizeof message, signature, nullptr) == 0, "RSA sign");
+  PUBLIC(signature, sizeof signature);
+  // The signature is a public input to the decryption (its padding check
+  // fails, in constant time); a real block type 2 follows.
+  uint32_t length = 0;
+  expect(RSA_decrypt(key, signature, plain, &length, nullptr, nullptr, nullptr) == ERR_RSA_BAD_PADDING,
+         "RSA decrypt, block type 1");
+  uint8_t cipher[128];
+  mark_key(key, false);
+  fill(message, sizeof message, 61);  // encryption is a public-key operation
+  expect(RSA_encrypt(key, message, sizeof message, cipher, RANDOM_rngFun, rng, nullptr) == 0, "RSA encrypt");
+  PUBLIC(cipher, sizeof cipher);
+  mark_key(key, true);
+  expect(RSA_decrypt(key, cipher, plain, &length, nullptr, nullptr, nullptr) == 0, "RSA decrypt");
+  for (int use = 0; use < 34; ++use)  // a blinding pair drawn, squared 32 times, drawn again
+    expect(RSA_decrypt(key, cipher, plain, &length, secret_bytes, nullptr, nullptr) == 0, "RSA decrypt, blinded");
+  mark_key(key, false);
+  PUBLIC(plain, sizeof plain);
+  PUBLIC(&length, sizeof length);
+  RSA_freeKey(&key, nullptr);
+  RANDOM_releaseContext(&rng);
+}
+
 struct Case {
   const char *name;
   void (*run)();
@@ -344,7 +400,7 @@ struct Case {
 const Case kCases[] = {
     {"aes-modes", aes_modes}, {"gcm", gcm},   {"ccm", ccm},   {"cmac", cmac},
     {"sha2", sha2},           {"hmac", hmac}, {"drbg", drbg}, {"des", des},
-    {"ec", ec},               {"modexp", modexp},
+    {"ec", ec},               {"modexp", modexp}, {"rsa", rsa},
 };
 
 // A table look-up and a branch on a secret byte: the checker must object.
