@@ -21,7 +21,7 @@ std::string StringProperty(gpointer object, const char *name) {
 }
 
 // The sandbox with the dialog in place, a .name file for the built library,
-// and Xvfb on a display it picks itself (-displayfd), so parallel tests never collide.
+// and Xvfb on a display of its own, reporting when it is ready (-displayfd).
 class EditorHost : public SandboxTest {
  protected:
   void SetUp() override {
@@ -34,7 +34,10 @@ class EditorHost : public SandboxTest {
     if ((xvfb_ = fork()) == 0) {
       int null = open("/dev/null", O_RDWR);
       dup2(null, 0), dup2(null, 1), dup2(null, 2);
-      execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp", nullptr);
+      // A display of its own, from the process id: a number another test's
+      // server has just given up may still have that server's socket going away.
+      const std::string own = ":" + std::to_string(100 + getpid() % 20000);
+      execlp("Xvfb", "Xvfb", own.c_str(), "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp", nullptr);
       _exit(127);
     }
     close(fds[1]);
@@ -51,7 +54,12 @@ class EditorHost : public SandboxTest {
   // One editor process: GTK up on the private display, then body.
   void Editor(const std::function<void()> &body) {
     EXPECT_EQ(0, RunInChild([&] {
-      ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+      // The display is ready once Xvfb has said so, but a connection may
+      // still be refused for a moment while the machine is busy: try again
+      // for up to five seconds.
+      bool up = gtk_init_check(nullptr, nullptr);
+      for (int i = 0; i < 50 && !up; ++i) up = (usleep(100000), gtk_init_check(nullptr, nullptr));
+      ASSERT_TRUE(up);
       body();
     }));
   }
