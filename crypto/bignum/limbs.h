@@ -211,16 +211,19 @@ inline const limb_t *view(const vlong *v, size_t *n) {
 
 inline limb_t *limbs(vlong *v) { return reinterpret_cast<limb_t *>(v->units); }
 
-// Sets the length from a limb count and trims leading zero units. Every unit
-// is looked at, whatever the value: the results of secret exponentiations
-// pass through here, and only their length (public by the integer form's
-// rule) may come out.
-inline void set_limb_length(vlong *v, size_t n) {
+// Sets v's length to its first `units` units trimmed of leading zeros. Every
+// unit is looked at, whatever the value: secret results (exponentiations,
+// reductions of a secret) pass through here, and only their length, public
+// by the integer form's rule, may come out.
+inline void set_unit_length(vlong *v, uint32_t units) {
   uint32_t len = 0;
-  for (uint32_t i = 0; i < 2 * n; ++i) len = ct::select(ct::mask_nonzero(v->units[i]), i + 1, len);
+  for (uint32_t i = 0; i < units; ++i) len = ct::select(ct::mask_nonzero(v->units[i]), i + 1, len);
   KEL_DECLASSIFY(&len, sizeof len);
   v->length = len;
 }
+
+// The same from a limb count.
+inline void set_limb_length(vlong *v, size_t n) { set_unit_length(v, static_cast<uint32_t>(2 * n)); }
 
 // Runs f with the ADX kernels switched off (tests and benchmarks compare).
 bool adx_enabled();

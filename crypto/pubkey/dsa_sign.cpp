@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crypto/bignum/limbs.h"
 #include "crypto/fips/gate.h"
 #include "crypto/pubkey/dsa_internal.h"
 
@@ -42,9 +43,7 @@ int32_t ct_reduce_words(const uint32_t *words, uint32_t wordCount, const vlong *
   if (s == kOk) s = VLONG_reallocVlong(v.get(), k);
   if (s == kOk) {
     std::memcpy(v.get()->units, r, sizeof(uint32_t) * k);
-    uint32_t length = k;
-    while (length > 0 && v.get()->units[length - 1] == 0) --length;  // the value's length is not secret
-    v.get()->length = length;
+    kel::bignum::set_unit_length(v.get(), k);
     v.get()->isNegative = 0;
     *out = v.release();
   }
@@ -128,6 +127,9 @@ int32_t sign_once(RngFun rngFun, void *rngFunArg, const DsaKeyObject *key, const
   // r = (g^k mod p) mod q
   kel::bignum::Temp gk(queue, true);
   if (int32_t st = ffc::pow_secret_exponent(key->g, k.get(), key->p, gk.fresh(), queue); st != kOk) return st;
+  // g^k mod p gives k away no more than a public key gives x: it may be
+  // reduced by the general division.
+  KEL_DECLASSIFY(gk.get()->units, 4 * gk.get()->length);
   if (int32_t st = VLONG_operatorModSignedVlongs(gk.get(), q, r.fresh(), queue); st != kOk) return st;
   // u = (m + x·r) mod q
   kel::bignum::Temp xr(queue, true), u(queue, true);

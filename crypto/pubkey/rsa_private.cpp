@@ -141,21 +141,11 @@ namespace {
 using bignum::Exponent;
 using bignum::Temp;
 
-// v's length from its first k units, trimmed of leading zeros. Every unit is
-// looked at whatever its value (the values here are secret); only the length,
-// public by the integer form's rule, comes out.
-void trim(vlong *v, size_t k) {
-  uint32_t len = 0;
-  for (uint32_t i = 0; i < k; ++i) len = kel::ct::select(kel::ct::mask_nonzero(v->units[i]), i + 1, len);
-  KEL_DECLASSIFY(&len, sizeof len);
-  v->length = len;
-}
-
 // v = the k units at src, trimmed (the vlong keeps its buffer).
 int32_t store(vlong *v, const uint32_t *src, size_t k) {
   if (int32_t s = VLONG_reallocVlong(v, static_cast<uint32_t>(k)); s != kOk) return s;
   std::memcpy(v->units, src, k * 4);
-  trim(v, k);
+  bignum::set_unit_length(v, static_cast<uint32_t>(k));
   v->isNegative = 0;
   return kOk;
 }
@@ -257,7 +247,7 @@ int32_t draw_pair(RsaKeyObject *key, RngFun rng, void *rngArg, vlong **queue) {
   if (int32_t s = VLONG_allocVlong(r.out(), queue); s != kOk) return s;
   if (int32_t s = VLONG_reallocVlong(r.get(), units); s != kOk) return s;
   if (int32_t s = rng(rngArg, 4 * units, reinterpret_cast<uint8_t *>(r.get()->units)); s != kOk) return s;
-  trim(r.get(), units);
+  bignum::set_unit_length(r.get(), units);
   // r is secret: its power goes through the constant-time path although e is not.
   if (int32_t s = bignum::mod_exp(r.get(), key->publicExponent, key->modulus, Exponent::kSecretPublicModulus, bf.out(),
                                   queue);

@@ -18,6 +18,8 @@
 #include "kel/aes_modes.h"
 #include "kel/ctr_drbg.h"
 #include "kel/des.h"
+#include "kel/dh.h"
+#include "kel/dsa.h"
 #include "kel/ec.h"
 #include "kel/fips.h"
 #include "kel/gcm.h"
@@ -392,6 +394,46 @@ void rsa() {
   RANDOM_releaseContext(&rng);
 }
 
+// ---- DSA signing (x and k secret) and Diffie-Hellman (the private value
+// secret); the domain parameters and the peer's value are public ----
+
+void mark(vlong *v, bool secret) {
+  if (secret) {
+    SECRET(v->units, 4 * v->length);
+  } else {
+    PUBLIC(v->units, 4 * v->capacity);
+  }
+}
+
+void dsa_dh() {
+  RandomContext *rng = nullptr;
+  DsaKeyObject *key = nullptr;
+  expect(RANDOM_acquireContext(&rng) == 0 && DSA_createKey(&key) == 0, "DSA set-up");
+  expect(DSA_generateKey(rng, key, 1024, nullptr, nullptr, nullptr, nullptr) == 0, "DSA key");
+  uint8_t digest[20];
+  fill(digest, sizeof digest, 70);
+  vlong *m = nullptr, *r = nullptr, *s = nullptr;
+  VLONG_vlongFromByteString(digest, sizeof digest, &m, nullptr);
+  mark(key->x, true);
+  expect(DSA_computeSignatureEx(secret_bytes, nullptr, key, m, nullptr, &r, &s, nullptr) == 0, "DSA sign");
+  mark(key->x, false);
+  for (vlong *v : {r, s}) mark(v, false);
+  for (vlong *v : {m, r, s}) VLONG_freeVlong(&v, nullptr);
+  DSA_freeKey(&key, nullptr);
+
+  DhContext *a = nullptr, *b = nullptr;
+  expect(DH_allocateServer(rng, &a, 14) == 0 && DH_allocateServer(rng, &b, 14) == 0, "DH contexts");
+  a->peerPublicValue = b->ownPublicValue;  // handed over: b's value is public
+  b->ownPublicValue = nullptr;
+  mark(a->privateValue, true);
+  expect(DH_computeKeyExchange(a, nullptr) == 0, "DH shared secret");
+  mark(a->privateValue, false);
+  mark(a->sharedSecret, false);
+  DH_freeDhContext(&a, nullptr);
+  DH_freeDhContext(&b, nullptr);
+  RANDOM_releaseContext(&rng);
+}
+
 struct Case {
   const char *name;
   void (*run)();
@@ -401,6 +443,7 @@ const Case kCases[] = {
     {"aes-modes", aes_modes}, {"gcm", gcm},   {"ccm", ccm},   {"cmac", cmac},
     {"sha2", sha2},           {"hmac", hmac}, {"drbg", drbg}, {"des", des},
     {"ec", ec},               {"modexp", modexp}, {"rsa", rsa},
+    {"dsa-dh", dsa_dh},
 };
 
 // A table look-up and a branch on a secret byte: the checker must object.
