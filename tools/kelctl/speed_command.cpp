@@ -180,7 +180,6 @@ int RunSpeed(int argc, char **argv) {
   PrintEcSpeedRows();
   PrintPublicKeySpeed();
   any = SpeedRsa() || any;
-  any = SpeedRsa() || any;
   return any ? kExitOk : kExitFailed;
 }
 
