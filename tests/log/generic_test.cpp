@@ -50,6 +50,9 @@ TEST(GenericPath, MakesEveryComponentAndLogsFailures) {
       threads.emplace_back([&, i] { results[i] = GENERIC_make_path((tmp / "1/2/3/4/5/6/7/8").c_str()); });
     for (auto &t : threads) t.join();
     EXPECT_EQ(results, std::vector<uint32_t>(6, 0));
+    const Footprint before = FootprintNow();
+    EXPECT_EQ(GENERIC_make_path((tmp / "a/b/new").c_str()), 0u);
+    EXPECT_EQ(FootprintNow(), before) << "nothing kept";
     EXPECT_EQ(GENERIC_make_path((tmp / "file").c_str()), 0u);  // a file counts as made
     EXPECT_EQ(GENERIC_make_path((tmp / "file/sub").c_str()), 1u);
     EXPECT_EQ(GENERIC_make_intermediate_path((tmp / "file/d/x").c_str()), 1u);
@@ -109,12 +112,14 @@ TEST_F(SandboxTest, GenericFilesReadWriteListAndFaults) {
     ASSERT_EQ(LOG_init(LOG_APP_KEL, nullptr, (dir / "logs").c_str()), 0u);
     uint8_t marker = 0, *b = &marker;
     uint32_t n = 1234;
+    const Footprint before = FootprintNow();
     EXPECT_EQ(GENERIC_read_file((dir / "empty").c_str(), &b, &n), 1u);
     EXPECT_EQ(GENERIC_read_file((dir / "missing").c_str(), &b, &n), 1u);
     EXPECT_EQ(GENERIC_read_file(dir.path().c_str(), &b, &n), 5u);
     EXPECT_EQ(GENERIC_read_file((dir / "secret").c_str(), &b, &n), 1u);
     EXPECT_EQ(GENERIC_read_file(nullptr, &b, &n), 6u);
     EXPECT_TRUE(b == &marker && n == 1234u);
+    EXPECT_EQ(FootprintNow().descriptors, before.descriptors);
     EXPECT_EQ(GENERIC_write_file((dir / "secret").c_str(), Bytes("x"), 1, 0), 1u);
     EXPECT_EQ(GENERIC_check_file_exists((dir / "secret").c_str()), 0u);
     EXPECT_EQ(GENERIC_check_file_exists((dir / "closed/x").c_str()), 1u);
@@ -150,7 +155,7 @@ TEST_F(SandboxTest, GenericFilesReadWriteListAndFaults) {
     LinkedList_free_buffers(list);
   }));
   ExpectAll(KelLog(dir / "logs"), {"] Incorrect file size\r\n", "] Failed to open file " + dir / "missing" + " (No such file or directory)\r\n",
-                                   "] Read file failed (Is a directory)\r\n", "] Failed to open file " + dir / "secret" + " (Permission denied)\r\n",
+                                   "] Read file failed (Is a directory)\r\n", "] Failed to open file " + dir / "secret" + " (Permission denied)\r\n", "] Permission denied\r\n",
                                    "] Failed to open " + dir / "closed" + " directory\r\n", "] Write file failed (No space left on device)\r\n",
                                    "] Failed to open file " + dir / "small/h" + " (Read-only file system)\r\n"});
   EXPECT_EQ(KelLog(dir / "logs").find("gone"), std::string::npos) << "a missing file is not an error";

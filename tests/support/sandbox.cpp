@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <malloc.h>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/mount.h>
@@ -177,6 +178,15 @@ std::string RunProgram(const std::vector<std::string> &argv, int *status) {
   if (rc == 0) waitpid(pid, &st, 0);
   if (status != nullptr) *status = rc == 0 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return out;
+}
+
+Footprint FootprintNow() {
+  const size_t fds = static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+#ifdef KEL_SANITIZED
+  return {0, fds};
+#else
+  return {mallinfo2().uordblks, fds};
+#endif
 }
 
 // Opened before any test hides /tmp or the home directory behind a tmpfs, so

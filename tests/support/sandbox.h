@@ -58,6 +58,16 @@ std::string RunProgram(const std::vector<std::string> &argv, int *status = nullp
 inline const std::string kKelctl = KEL_BINARY_DIR "/tools/kelctl";
 inline Outcome Kelctl(const std::string &args) { return Shell(kKelctl + " " + args); }
 
+// Heap bytes in use and open descriptors: a call that leaks either shows
+// here in the plain build too (ctest turns the allocator's thread cache
+// off for that). A sanitizer build reports no heap: its leak checker
+// covers that side.
+struct Footprint {
+  size_t heap = 0, descriptors = 0;
+  bool operator==(const Footprint &) const = default;
+};
+Footprint FootprintNow();
+
 // Compares text with tests/golden/<name>.exp; KEL_UPDATE_GOLDEN=1 rewrites it.
 void ExpectGolden(const std::string &name, const std::string &text);
 

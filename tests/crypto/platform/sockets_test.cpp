@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <regex>
@@ -29,7 +28,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 constexpr uint32_t kLoopback = 0x7F000001;
 
-size_t OpenDescriptors() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
+size_t OpenDescriptors() { return kel::test::FootprintNow().descriptors; }
 uint16_t LocalPort(int fd) {
   sockaddr_in a{};
   socklen_t len = sizeof a;
