@@ -13,8 +13,8 @@ namespace {
 class DesVectors : public CipherTest, public ::testing::WithParamInterface<const char *> {};
 
 // ECB through the block functions (in place), and through single DES when the
-// three keys are one; CBC through the context and through the suite, the iv
-// left holding the last ciphertext block.
+// three keys are one; CBC through the context (the suite: differential_test),
+// the iv left holding the last ciphertext block.
 TEST_P(DesVectors, EcbAndCbc) {
   for (const char *mode : {"TECB", "TCBC"}) {
     const std::string file = std::string("tdes/") + mode + GetParam() + ".rsp";
@@ -47,10 +47,6 @@ TEST_P(DesVectors, EcbAndCbc) {
       EXPECT_EQ(ToHex(iv), ToHex(encrypt ? out : in).substr(2 * (len - 8)));
       ASSERT_EQ(Delete3DESCtx(&ctx), 0);
       EXPECT_EQ(ctx, nullptr);
-      data = in;
-      iv = r.Hex("IV");
-      ASSERT_EQ(CRYPTO_Process(&CRYPTO_TripleDESSuite, key.data(), 24, iv.data(), data.data(), len, encrypt), 0);
-      EXPECT_EQ(data, out);
     }
   }
 }

@@ -1,11 +1,10 @@
 // The built library under attack: copies with one stored expected value
-// (found by its content) changed must fail their self-test; the stored keys
-// are real keys; the integrity-file paths as the dynamic loader names the
-// objects.
+// (found by its content) changed must fail their self-test (the stored keys
+// prove themselves in the consistency tests); the integrity-file paths as the
+// dynamic loader names the objects.
 #include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
-#include <openssl/bn.h>
 
 #include <algorithm>
 #include <cctype>
@@ -127,69 +126,6 @@ INSTANTIATE_TEST_SUITE_P(EachStoredValue, BreakOne, ::testing::ValuesIn(Breaks()
                            for (char &c : n) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return n;
                          });
-
-// ---- The stored keys against OpenSSL ----
-
-// The fields of a key blob: 4-byte big-endian length, then the value.
-std::vector<BIGNUM *> Fields(std::span<const uint8_t> blob, size_t at) {
-  std::vector<BIGNUM *> f;
-  while (at + 4 <= blob.size()) {
-    const size_t len = size_t{blob[at]} << 24 | size_t{blob[at + 1]} << 16 | size_t{blob[at + 2]} << 8 | blob[at + 3];
-    if (at + 4 + len > blob.size()) break;
-    f.push_back(BN_bin2bn(blob.data() + at + 4, static_cast<int>(len), nullptr));
-    at += 4 + len;
-  }
-  EXPECT_EQ(at, blob.size()) << "the blob ends with its last field";
-  return f;
-}
-
-TEST(StoredKeys, RsaKeyIsARealKeyOfItsSize) {
-  auto blob = kel::fips::rsa_key_blob();
-  ASSERT_EQ(blob.size(), 1047u);
-  ASSERT_TRUE(blob[0] == 2 && blob[1] == 1) << "version 2, private";
-  const auto f = Fields(blob, 2);  // e, n, p, q, dP, dQ, qInv
-  ASSERT_EQ(f.size(), 7u);
-  BN_CTX *ctx = BN_CTX_new();
-  BIGNUM *t = BN_new(), *pm1 = BN_dup(f[2]), *qm1 = BN_dup(f[3]);
-  BN_sub_word(pm1, 1);
-  BN_sub_word(qm1, 1);
-  EXPECT_EQ(BN_num_bits(f[1]), 2312);
-  EXPECT_EQ(BN_check_prime(f[2], ctx, nullptr), 1);
-  EXPECT_EQ(BN_check_prime(f[3], ctx, nullptr), 1);
-  BN_mul(t, f[2], f[3], ctx);
-  EXPECT_EQ(BN_cmp(t, f[1]), 0) << "n = p q";
-  BN_mod_mul(t, f[0], f[4], pm1, ctx);
-  EXPECT_TRUE(BN_is_one(t)) << "e dP = 1 mod p - 1";
-  BN_mod_mul(t, f[0], f[5], qm1, ctx);
-  EXPECT_TRUE(BN_is_one(t)) << "e dQ = 1 mod q - 1";
-  BN_mod_mul(t, f[3], f[6], f[2], ctx);
-  EXPECT_TRUE(BN_is_one(t)) << "q qInv = 1 mod p";
-  for (BIGNUM *b : f) BN_free(b);
-  BN_free(t), BN_free(pm1), BN_free(qm1), BN_CTX_free(ctx);
-}
-
-TEST(StoredKeys, DsaKeyIsARealKeyOfItsSize) {
-  auto blob = kel::fips::dsa_key_blob();
-  ASSERT_EQ(blob.size(), 256u);
-  const auto v = Fields(blob, 0);  // p, q, g, y, x (positive mpints)
-  ASSERT_EQ(v.size(), 5u);
-  BN_CTX *ctx = BN_CTX_new();
-  BIGNUM *t = BN_new();
-  EXPECT_EQ(BN_num_bits(v[0]), 512);
-  EXPECT_EQ(BN_num_bits(v[1]), 160);
-  EXPECT_EQ(BN_check_prime(v[0], ctx, nullptr), 1);
-  EXPECT_EQ(BN_check_prime(v[1], ctx, nullptr), 1);
-  BN_sub(t, v[0], BN_value_one());
-  BN_mod(t, t, v[1], ctx);
-  EXPECT_TRUE(BN_is_zero(t)) << "q divides p - 1";
-  BN_mod_exp(t, v[2], v[1], v[0], ctx);
-  EXPECT_TRUE(BN_is_one(t) && !BN_is_one(v[2])) << "g has order q";
-  BN_mod_exp(t, v[2], v[4], v[0], ctx);
-  EXPECT_EQ(BN_cmp(t, v[3]), 0) << "y = g^x mod p";
-  EXPECT_LT(BN_cmp(v[4], v[1]), 0);
-  for (BIGNUM *b : v) BN_free(b);
-  BN_free(t), BN_CTX_free(ctx);
-}
 
 // ---- Integrity-file paths, asked of the shipped library in a child ----
 

@@ -95,6 +95,42 @@ TEST_F(Hmac, DeleteRulesAndZeroing) {
   EXPECT_EQ(ctx, nullptr);
 }
 
+// A foreign suite whose n-th call fails: HMAC hands that status back from
+// whichever step made the call. A suite too wide for the context is refused.
+int gCallsLeft = -1;
+bool FailNow() { return --gCallsLeft == 0; }
+HashSuite gReal;
+
+TEST_F(Hmac, EveryFailingCallOfAForeignSuiteIsReported) {
+  gReal = *AlgoNamed("SHA256").suite();
+  HashSuite flaky = gReal;
+  flaky.allocFunc = [](void **c) { return FailNow() ? -6104 : gReal.allocFunc(c); };
+  flaky.initFunc = [](void *c) { return FailNow() ? -6104 : gReal.initFunc(c); };
+  flaky.updateFunc = [](void *c, const uint8_t *d, uint32_t n) {
+    return FailNow() ? -6104 : gReal.updateFunc(c, d, n);
+  };
+  flaky.finalFunc = [](void *c, uint8_t *o) { return FailNow() ? -6104 : gReal.finalFunc(c, o); };
+  const Bytes key(100, 0x0b), msg(10, 1);  // a key longer than the block is hashed first
+  uint8_t out[32];
+  int failures = 0;
+  for (;; ++failures) {
+    gCallsLeft = failures + 1;
+    const int32_t st = HmacQuick(key.data(), 100, msg.data(), 10, out, &flaky);
+    if (st == 0) break;
+    EXPECT_EQ(st, -6104) << "call " << failures + 1;
+    ASSERT_LT(failures, 20);
+  }
+  gCallsLeft = -1;
+  EXPECT_EQ(failures, 12);  // key digest 4, inner pad 2, text 1, final 5
+  EXPECT_EQ(Bytes(out, out + 32), OpensslHmac(AlgoNamed("SHA256"), key, msg));
+  HmacContext *ctx = nullptr;
+  HashSuite wide = gReal, deep = gReal;
+  wide.blockSize = deep.digestSize = HMAC_MAX_BLOCK_SIZE + 1;
+  EXPECT_EQ(HmacCreate(&ctx, &wide), -6010);
+  EXPECT_EQ(HmacCreate(&ctx, &deep), -6010);
+  EXPECT_EQ(ctx, nullptr);
+}
+
 TEST_F(Hmac, AllocationFailureLeavesNothingBehind) {
   const HashSuite *suite = AlgoNamed("SHA512").suite();
   HmacContext *ctx = reinterpret_cast<HmacContext *>(0x1);

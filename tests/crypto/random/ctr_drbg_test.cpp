@@ -128,12 +128,20 @@ TEST_F(CtrDrbg, HealthTestFailures) {
   DrbgTestVector v = drbg::builtin_vector(32);
   v.expectedOutput[0] ^= 0x80;
   EXPECT_EQ(drbg::health_test(s, v), ERR_DRBG_KAT_FAILED);
-  CtrDrbgState wide = s;
-  wide.entropyLengthHigh = 47;  // step 5 expects -17210 and gets an instance
-  EXPECT_EQ(drbg::health_test(wide, drbg::builtin_vector(32)), ERR_DRBG_KAT_FAILED);
-  wide = s;
-  wide.reseedInterval = 5;  // the reseed-counter step must see -17205
-  EXPECT_EQ(drbg::health_test(wide, drbg::builtin_vector(32)), ERR_DRBG_KAT_FAILED);
+  // Limits the instance does not have: a step expecting a refusal gets an
+  // answer (the reseed-counter step expects -17205 after 5 requests), or the
+  // additional input would not fit the step's buffer.
+  using Tweak = void (*)(CtrDrbgState &);
+  for (Tweak tweak : {Tweak{[](CtrDrbgState &w) { w.entropyLengthLow = 49; }},
+                      Tweak{[](CtrDrbgState &w) { w.entropyLengthHigh = 47; }},
+                      Tweak{[](CtrDrbgState &w) { w.maxBitsPerRequest = 64; }},
+                      Tweak{[](CtrDrbgState &w) { w.maxAdditionalLength = 10; }},
+                      Tweak{[](CtrDrbgState &w) { w.maxAdditionalLength = 64; }},
+                      Tweak{[](CtrDrbgState &w) { w.reseedInterval = 5; }}}) {
+    CtrDrbgState wrong = s;
+    tweak(wrong);
+    EXPECT_EQ(drbg::health_test(wrong, drbg::builtin_vector(32)), ERR_DRBG_KAT_FAILED);
+  }
   v = drbg::builtin_df_vector(32);
   EXPECT_EQ(drbg::df_health_test(s, v), 0);
   v.expectedOutput[3] ^= 1;

@@ -27,7 +27,13 @@ bool WaitFor(F done, int seconds = 10) {
 void StopAndReset() {
   EXPECT_EQ(RNG_SEED_killEntropyThreads(), 0);
   ASSERT_TRUE(WaitFor([] { return depot::running_threads() == 0; }));
+  static int released;
+  released = 0;
+  mem::observe(nullptr, [](const void *) { ++released; });
   EXPECT_EQ(RNG_SEED_freeMutexes(), 0);
+  EXPECT_EQ(RNG_SEED_freeMutexes(), 0);
+  mem::observe(nullptr, nullptr);
+  EXPECT_EQ(released, 2) << "each of the two mutexes released once";
   EXPECT_EQ(RNG_SEED_resetState(), 0);
 }
 
