@@ -3,9 +3,11 @@
 // fixed), then listed and extracted with tar.
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sched.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -21,6 +23,18 @@ namespace {
 namespace fs = std::filesystem;
 using namespace kel::test;
 using namespace kel::archive;
+
+// A file system without the no-replace flag of renameat2(2).
+bool gNoReplaceFlag = false;
+
+}  // namespace
+
+extern "C" int renameat2(int fromDir, const char *from, int toDir, const char *to, unsigned flags) {
+  if (gNoReplaceFlag && flags != 0) return errno = EINVAL, -1;
+  return static_cast<int>(syscall(SYS_renameat2, fromDir, from, toDir, to, flags));
+}
+
+namespace {
 
 time_t Local(int y, int mo, int d, int h, int mi, int s) {
   struct tm t{};
@@ -110,6 +124,12 @@ TEST_F(Archive, PacksLogsSnapshotsAndConfigurationPrivatelyOnceASecond) {
     ASSERT_EQ(symlink("/tmp/victim", (kOut + "/kel_logs_2025_12_31_235959.tar.gz").c_str()), 0);
     EXPECT_EQ(create_archive(kOut.c_str(), &name, when + 1), 1u);
     EXPECT_EQ(ReadFile("/tmp/victim"), "root only\n");
+    gNoReplaceFlag = true;  // then a hard link stands in, refused by an existing name all the same
+    EXPECT_EQ(create_archive(kOut.c_str(), &name, when), 1u);
+    EXPECT_EQ(ReadFile(kOut + "/" + tar + ".gz"), first);
+    ASSERT_EQ(create_archive(kOut.c_str(), &name, when + 2), 0u);
+    EXPECT_TRUE(Exists(kOut + "/" + name));
+    std::free(name);
   });
 }
 

@@ -2,6 +2,7 @@
 // lifecycle, hex dump, error names, the toolkit bridge, the last-error cache
 // and many threads across rotations.
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@ using kel::log::logEngine;
 using namespace kel::test;
 
 void Log(uint32_t level, const char *text) { LOG_printf(level, "t", "f", 1, "%s", text); }
+bool gShortIo = false;  // see write() and read() below
 
 TEST(LogEngine, FormatLevelsOptionsAndClipping) {
   TempDir dir;
@@ -40,7 +42,7 @@ TEST(LogEngine, FormatLevelsOptionsAndClipping) {
       LOG_set_option(LOG_OPTION_STDOUT | LOG_OPTION_FILE);
       Log(0, "both\n");
       LOG_printf(0, "t", "f", 1, "%s\r\n", std::string(5000, 'm').c_str());
-      LOG_printf(0, "t", std::string(2000, 'F').c_str(), 1, "lost\r\n");  // the header fills the buffer
+      LOG_printf(0, "t", std::string(985, 'F').c_str(), 1, "lost\r\n");  // the header fills the buffer exactly
       LOG_printf(0, nullptr, nullptr, 3, "named nothing\n");
       LOG_printf(0, "t", "f", 4, nullptr);
     });
@@ -59,7 +61,10 @@ TEST(LogEngine, FormatLevelsOptionsAndClipping) {
     EXPECT_NE(lines[10].find(" [KEL ERROR (null)():(null):3] named nothing", 1023), std::string::npos) << lines[10].substr(1023);
     EXPECT_EQ(MessageOf(lines[11]), "");
     EXPECT_EQ(SplitLines(out)[0].substr(19), " [KEL ERROR f():t:1] stdout only");
-    ExpectAll(out, {"] both\n", "LOG ERROR [LOG_printf():log:", "] log buffer overflow\n", "] message print failed\n"});
+    ExpectAll(out, {"] both\n", "LOG ERROR [LOG_printf():log:", "] message print failed\n"});
+    size_t overflows = 0;
+    for (size_t at = 0; (at = out.find("] log buffer overflow\n", at)) != std::string::npos; ++at) ++overflows;
+    EXPECT_EQ(overflows, 3u) << "the long message; the full header, then no room for its message";
   }));
 }
 
@@ -157,6 +162,7 @@ TEST_F(SandboxTest, LastErrorCache) {
   };
   EXPECT_EQ(0, RunAsUser(nobody, nobody, [&] {
     umask(0);
+    gShortIo = true;  // appended and read back three bytes at a time
     EXPECT_EQ(dump(), "<null>");
     ASSERT_EQ(LOG_init(LOG_APP_KEL, nullptr, "/home/nobody/logs"), 0u);
     Log(0, "first error\r\n");
@@ -215,6 +221,11 @@ struct {
 } gRotations;
 
 }  // namespace
+
+// Short transfers: while gShortIo is set, every write(2) and read(2) the
+// engine makes moves at most three bytes.
+extern "C" ssize_t write(int fd, const void *buf, size_t n) { return syscall(SYS_write, fd, buf, gShortIo ? std::min<size_t>(n, 3) : n); }
+extern "C" ssize_t read(int fd, void *buf, size_t n) { return syscall(SYS_read, fd, buf, gShortIo ? std::min<size_t>(n, 3) : n); }
 
 extern "C" int rename(const char *from, const char *to) {
   if (gRotations.on) {
