@@ -58,8 +58,10 @@ TEST(Rtos, HandlesRefuseNullAndFailedCreatesKeepTheCallersValue) {
   };
   for (const auto &[create, release] : kinds) {
     void *h = nullptr;
+    const kel::test::Footprint before = kel::test::FootprintNow();
     ASSERT_EQ(create(&h), 0);
     EXPECT_EQ(release(&h), 0);
+    EXPECT_EQ(kel::test::FootprintNow(), before) << "released for good";
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(release(&h), -5805) << "double free";
     h = &flag;
@@ -233,10 +235,12 @@ TEST(Toolkit, StartStopEntropyLogHookAndWholeFiles) {
   EXPECT_EQ(VORANE_writeFile((dir / "empty").c_str(), bytes, 0), 0);
   uint8_t *data = nullptr;
   uint32_t len = 0;
+  const kel::test::Footprint before = kel::test::FootprintNow();
   ASSERT_EQ(VORANE_readFile(path.c_str(), &data, &len), 0);
   EXPECT_EQ(std::string(reinterpret_cast<char *>(data), len), text);
   EXPECT_EQ(UTILS_freeReadFile(&data), 0);
   EXPECT_EQ(data, nullptr);
+  EXPECT_EQ(kel::test::FootprintNow(), before) << "the file closed, the buffer released";
   for (const std::string &bad : {dir / "missing", dir / "empty", dir.path()}) {
     data = reinterpret_cast<uint8_t *>(&len), len = 9;
     EXPECT_LT(UTILS_readFile(bad.c_str(), &data, &len), 0) << bad;

@@ -79,7 +79,10 @@ class Sockets : public ::testing::Test {
     DEBUG_CONSOLE_init();
     LINUX_TCP_init();
   }
-  void TearDown() override { DEBUG_CONSOLE_stop(); }
+  void TearDown() override {
+    DEBUG_CONSOLE_stop();
+    EXPECT_EQ(LINUX_TCP_shutdown(), 0);
+  }
   static void Pair(int32_t *client, int32_t *server) {
     int32_t listener = -1, stop = 0;
     ASSERT_EQ(LINUX_TCP_listenSocket(&listener, 0), 0);
