@@ -117,8 +117,10 @@ TEST_F(Archive, PacksLogsSnapshotsAndConfigurationPrivatelyOnceASecond) {
     EXPECT_EQ(KelLog(kLogs).find("ERROR"), std::string::npos);
     // A second run in the same second fails and leaves the first archive alone.
     const std::string first = ReadFile(kOut + "/" + tar + ".gz");
+    const Footprint before = FootprintNow();
     name = strdup("stale");
     EXPECT_EQ(create_archive(kOut.c_str(), &name, when), 1u);
+    EXPECT_EQ(FootprintNow(), before) << "the stale name released, nothing kept of a failed run";
     EXPECT_EQ(name, nullptr);
     EXPECT_EQ(ReadFile(kOut + "/" + tar + ".gz"), first);
     ASSERT_EQ(symlink("/tmp/victim", (kOut + "/kel_logs_2025_12_31_235959.tar.gz").c_str()), 0);
