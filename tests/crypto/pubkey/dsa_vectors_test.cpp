@@ -9,15 +9,6 @@ using DsaVectors = PubkeyTest;
 
 bool Passes(const RspRecord &r) { return !r.Has("Result") || r.Get("Result").rfind("P", 0) == 0; }
 
-// The digest of a "[mod = L=1024, N=160, SHA-224]" section; SHA-1 without one.
-std::string HashOf(const RspRecord &r) {
-  auto it = r.section.find("mod");
-  if (it == r.section.end() || it->second.find("SHA-") == std::string::npos) return "SHA1";
-  std::string h = it->second.substr(it->second.find("SHA-"));
-  h.erase(3, 1);
-  return h;
-}
-
 // The given seed, counter and h validate the given p, q and g (PQGVer says
 // which do not); PQGGen's counters off by one do not.
 TEST_F(DsaVectors, DomainParametersFromSeedAndCounter) {
@@ -70,7 +61,7 @@ TEST_F(DsaVectors, Signatures) {
       if (!r.Has("Msg") || !r.Has("R")) continue;  // SigGen's last message has no answer
       SCOPED_TRACE(std::string(file) + ":" + std::to_string(r.line));
       Key key = MakeKey(d.Hex("P"), d.Hex("Q"), d.Hex("G"), r.Hex("Y"), false);
-      V m = Representative(r.Hex("Msg"), HashOf(r)), rr = VHex(r.Get("R")), ss = VHex(r.Get("S"));
+      V m = Representative(r.Hex("Msg"), SectionHash(r)), rr = VHex(r.Get("R")), ss = VHex(r.Get("S"));
       uint32_t valid = 7;
       const int32_t s = DSA_verifySignature(key.get(), m.get(), rr.get(), ss.get(), &valid, nullptr);
       if (Passes(r)) {
