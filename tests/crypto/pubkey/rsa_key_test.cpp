@@ -84,6 +84,19 @@ TEST_F(RsaKeyTest, Blob) {
   uint8_t equal = 9;
   EXPECT_EQ(RSA_equalKey(key_.k, pub.k, &equal), 0);
   EXPECT_EQ(equal, 1);
+  // Equal is the same e and n: another e or n, or none, is not.
+  Bytes n2 = n;
+  n2[100] ^= 1;
+  Key otherE, otherN, none;
+  ASSERT_EQ(RSA_createKey(&otherE.k) | RSA_createKey(&otherN.k) | RSA_createKey(&none.k), 0);
+  ASSERT_EQ(RSA_setPublicKeyParameters(otherE.k, 3, n.data(), 128, nullptr), 0);
+  ASSERT_EQ(RSA_setPublicKeyParameters(otherN.k, 65537, n2.data(), 128, nullptr), 0);
+  for (const Key *k : {&otherE, &otherN, &none}) {
+    for (auto [a, b] : {std::pair{pub.k, k->k}, {k->k, pub.k}}) {
+      EXPECT_EQ(RSA_equalKey(a, b, &equal), 0);
+      EXPECT_EQ(equal, 0);
+    }
+  }
 }
 
 // p and q in either order give the same key, and so does a clone; a private
