@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "crypto/bignum/internal.h"
@@ -29,6 +30,7 @@ struct V {
     if (p) VLONG_freeVlong(&p, nullptr);
   }
   vlong **out() { return &p; }
+  vlong *release() { return std::exchange(p, nullptr); }
   vlong *get() const { return p; }
   vlong *operator->() const { return p; }
 };

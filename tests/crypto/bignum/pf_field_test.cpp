@@ -94,12 +94,21 @@ TEST_P(Field, UnitPrimitivesMatchGmp) {
       EXPECT_EQ(prod, (Z(a) * Z(b)).units(2 * n));
       BI_mul(n, low.data(), a.data(), b.data(), n + 1);
       EXPECT_EQ(low, (Z(a) * Z(b)).units(n + 1));
+      Units x = a, copy(n);
+      ASSERT_EQ(PRIMEFIELD_xor(f.field, x.data(), b.data()) | PRIMEFIELD_copyElement(f.field, copy.data(), x.data()), 0);
+      for (int32_t i = 0; i < n; ++i) EXPECT_EQ(copy[i], a[i] ^ b[i]);
+      EXPECT_EQ(PRIMEFIELD_cmp(f.field, a.data(), b.data()), BI_cmp(n, a.data(), b.data()));
     }
     Units sq(2 * n), twice = a;
     BI_sqr(n, sq.data(), a.data(), 2 * n);
     EXPECT_EQ(sq, (Z(a) * Z(a)).units(2 * n));
     BI_add(n, twice.data(), twice.data());  // a and b the same array
     EXPECT_EQ(twice, (Z(a) + Z(a)).units(n));
+    Units half = a;
+    Z expectHalf;
+    mpz_fdiv_q_2exp(expectHalf.v, Z(a).v, 1);
+    ASSERT_EQ(PRIMEFIELD_shiftR(f.field, half.data()), 0);
+    EXPECT_EQ(half, expectHalf.units(n));
     for (int32_t shift : {0, 1, 7, 31, 32, 40}) {
       Units sh = a;
       BI_shiftREx(n, sh.data(), shift);
@@ -120,6 +129,9 @@ TEST_P(Field, ModularArithmeticMatchesGmp) {
       Units r(n), s = a, d = a;
       ASSERT_EQ(PRIMEFIELD_add(f.field, s.data(), b.data()), 0);
       EXPECT_EQ(s, (Z(a) + Z(b) > p ? Z(a) + Z(b) - p : Z(a) + Z(b)).units(n));  // p itself stays p
+      Units s2 = a;
+      ASSERT_EQ(PRIMEFIELD_add_mod(f.field, s2.data(), b.data(), f.field->prime), 0);
+      EXPECT_EQ(s2, s);
       ASSERT_EQ(PRIMEFIELD_subtract(f.field, d.data(), b.data()), 0);
       EXPECT_EQ(d, ((Z(a) - Z(b) + p) % p).units(n));
       ASSERT_EQ(PRIMEFIELD_multiplyAux(f.field, r.data(), a.data(), b.data(), scratch.data()), 0);
@@ -252,7 +264,9 @@ TEST_P(Field, RefusalsAndFailures) {
       PRIMEFIELD_deleteElement(nullptr, nullptr), PRIMEFIELD_setToByteString(f.field, nullptr, nullptr, 0),
       PRIMEFIELD_getAsByteString(f.field, a.data(), nullptr, &len), PRIMEFIELD_addAux(f.field, a.data(), a.data(), nullptr),
       PRIMEFIELD_multiplyAux(f.field, r.data(), a.data(), a.data(), nullptr), PRIMEFIELD_inverse(f.field, r.data(), nullptr),
-      PRIMEFIELD_barrettMultiply(f.field, r.data(), a.data(), a.data(), f.curve->order, nullptr)};
+      PRIMEFIELD_barrettMultiply(f.field, r.data(), a.data(), a.data(), f.curve->order, nullptr),
+      PRIMEFIELD_xor(f.field, a.data(), nullptr), PRIMEFIELD_copyElement(f.field, nullptr, a.data()),
+      PRIMEFIELD_shiftR(nullptr, a.data())};
   for (size_t i = 0; i < std::size(nulls); ++i) EXPECT_EQ(nulls[i], ERR_PF_NULL_POINTER) << "case " << i;
   uint32_t *e = nullptr;
   EXPECT_EQ(PRIMEFIELD_deleteElement(f.field, &e), ERR_PF_NULL_POINTER);

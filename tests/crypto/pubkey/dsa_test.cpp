@@ -28,25 +28,23 @@ std::vector<RspRecord> KeysWithX() {
 Key KeyOf(const RspRecord &r) { return MakeKey(r.Hex("P"), r.Hex("Q"), r.Hex("G"), r.Hex("X"), true); }
 
 struct Sig {
-  V r{nullptr}, s{nullptr};
+  V r, s;
   int32_t status = 0;
 };
 
 Sig Sign(RngFun fun, void *arg, const DsaKeyObject *key, const vlong *m, uint32_t *verified = nullptr) {
-  vlong *r = nullptr, *s = nullptr;
   Sig out;
-  out.status = DSA_computeSignatureEx(fun, arg, key, m, verified, &r, &s, nullptr);
-  out.r.reset(r);
-  out.s.reset(s);
+  out.status = DSA_computeSignatureEx(fun, arg, key, m, verified, out.r.out(), out.s.out(), nullptr);
   return out;
 }
 
-// k is the 40 replayed bytes reduced mod q; r and s as FIPS 186-2 section 5
-// gives them, computed with OpenSSL's BIGNUMs; on the portable big-number
-// kernels and on the MULX/ADX ones.
+// k is the 40 replayed bytes reduced mod q; r and s as FIPS 186-2 gives
+// them, computed with GMP; on the portable big-number kernels and on the
+// MULX/ADX ones. Generated parameters (sizes below 512, between steps and
+// above 1024 bits): p and q prime, g of order q, y = g^x, and the seed,
+// counter and h handed back validate them while a neighbouring counter does not.
 TEST_F(Dsa, SignsWithAChosenKAsTheFormulaSays) {
   std::mt19937 gen(15);
-  BN_CTX *bn = BN_CTX_new();
   const auto records = KeysWithX();
   for (size_t i = 0; i < 2 * records.size(); ++i) {
     const auto &rec = records[i % records.size()];
@@ -61,26 +59,24 @@ TEST_F(Dsa, SignsWithAChosenKAsTheFormulaSays) {
       Sig sig = Sign(ScriptedRng::Fun, &k, key.get(), m.get(), &verified);
       ASSERT_EQ(sig.status, 0);
       EXPECT_EQ(verified, 1u);
-      Bn kk(BN_bin2bn(kb.data(), 40, nullptr)), p = ToBn(key->p), q = ToBn(key->q), g = ToBn(key->g),
-          x = ToBn(key->x), mm = ToBn(m.get()), r(BN_new()), s(BN_new()), t(BN_new());
-      BN_mod(kk.get(), kk.get(), q.get(), bn);
-      BN_mod_exp(r.get(), g.get(), kk.get(), p.get(), bn);
-      BN_mod(r.get(), r.get(), q.get(), bn);
-      BN_mod_mul(t.get(), x.get(), r.get(), q.get(), bn);
-      BN_mod_add(t.get(), t.get(), mm.get(), q.get(), bn);
-      BN_mod_inverse(s.get(), kk.get(), q.get(), bn);
-      BN_mod_mul(s.get(), s.get(), t.get(), q.get(), bn);
-      EXPECT_EQ(Hex(sig.r.get()), Hex(FromBn(r.get()).get())) << rec.line;
-      EXPECT_EQ(Hex(sig.s.get()), Hex(FromBn(s.get()).get())) << rec.line;
+      Mpz kk, p, q, g, x, mm, r, s, t;
+      mpz_import(kk, kb.size(), 1, 1, 0, 0, kb.data());
+      ToMpz(p, key->p), ToMpz(q, key->q), ToMpz(g, key->g), ToMpz(x, key->x), ToMpz(mm, m.get());
+      mpz_mod(kk, kk, q);
+      mpz_powm(r, g, kk, p);
+      mpz_mod(r, r, q);
+      mpz_mul(t, x, r);
+      mpz_add(t, t, mm);
+      mpz_invert(s, kk, q);
+      mpz_mul(s, s, t);
+      mpz_mod(s, s, q);
+      EXPECT_EQ(Str(sig.r.get()), r.Hex()) << rec.line;
+      EXPECT_EQ(Str(sig.s.get()), s.Hex()) << rec.line;
     }
   }
-  BN_CTX_free(bn);
 }
 
-// Sizes below 512, between steps and above 1024 bits; the seed, counter and
-// h handed back validate the parameters, a neighbouring counter does not; OpenSSL agrees p and q are prime, g has order q, y = g^x.
 TEST_F(Dsa, GeneratesValidParameters) {
-  BN_CTX *bn = BN_CTX_new();
   for (auto [asked, bits] : {std::pair{100u, 512u}, {700u, 704u}, {2048u, 1024u}}) {
     SCOPED_TRACE(asked);
     DsaKeyObject *k = nullptr;
@@ -88,23 +84,22 @@ TEST_F(Dsa, GeneratesValidParameters) {
     Key key(k);
     uint32_t counter = 99999, valid = 0;
     uint8_t seed[20];
-    vlong *h = nullptr;
-    ASSERT_EQ(DSA_generateKey(rng_, k, asked, &counter, seed, &h, nullptr), 0);
-    V hHeld(h);
+    V h;
+    ASSERT_EQ(DSA_generateKey(rng_, k, asked, &counter, seed, h.out(), nullptr), 0);
     EXPECT_EQ(VLONG_bitLength(k->p), bits);
     EXPECT_EQ(VLONG_bitLength(k->q), 160u);
-    Bn p = ToBn(k->p), q = ToBn(k->q), g = ToBn(k->g), x = ToBn(k->x), t(BN_new());
-    EXPECT_EQ(BN_check_prime(p.get(), bn, nullptr) + BN_check_prime(q.get(), bn, nullptr), 2);
-    BN_mod_exp(t.get(), g.get(), q.get(), p.get(), bn);
-    EXPECT_TRUE(BN_is_one(t.get()));
-    BN_mod_exp(t.get(), g.get(), x.get(), p.get(), bn);
-    EXPECT_EQ(Hex(k->y), Hex(FromBn(t.get()).get()));
-    ASSERT_EQ(DSA_verifyKeys(rng_, seed, k, counter, h, &valid, nullptr), 0);
-    EXPECT_EQ(valid, 1u);
-    ASSERT_EQ(DSA_verifyKeys(rng_, seed, k, counter + 1, h, &valid, nullptr), 0);
-    EXPECT_EQ(valid, 0u);
+    Mpz p, q, g, x, t;
+    ToMpz(p, k->p), ToMpz(q, k->q), ToMpz(g, k->g), ToMpz(x, k->x);
+    EXPECT_TRUE(mpz_probab_prime_p(p, 30) && mpz_probab_prime_p(q, 30));
+    mpz_powm(t, g, q, p);
+    EXPECT_EQ(t.Hex(), "1");
+    mpz_powm(t, g, x, p);
+    EXPECT_EQ(Str(k->y), t.Hex());
+    for (uint32_t c : {counter, counter + 1}) {
+      ASSERT_EQ(DSA_verifyKeys(rng_, seed, k, c, h.get(), &valid, nullptr), 0);
+      EXPECT_EQ(valid, c == counter ? 1u : 0u);
+    }
   }
-  BN_CTX_free(bn);
 }
 
 // r or s of 0, of q, or negative: -9007 and not valid; a good signature of
@@ -254,6 +249,85 @@ TEST_F(Dsa, WipedOnRelease) {
   for (vlong *v = queue; v != nullptr; v = v->queueNext)
     for (uint32_t i = 0; i < v->capacity; ++i) EXPECT_NE(v->units[i], xUnit);
   VLONG_freeVlongQueue(&queue);
+}
+
+// DSA against the NIST CAVP vectors: domain parameters from their seeds and
+// counters (PQGGen, PQGVer), key pairs, and signatures (SigGen, SigVer).
+
+using DsaVectors = PubkeyTest;
+
+bool Passes(const RspRecord &r) { return !r.Has("Result") || r.Get("Result").rfind("P", 0) == 0; }
+
+// The given seed, counter and h validate the given p, q and g (PQGVer says
+// which do not); PQGGen's counters off by one do not.
+TEST_F(DsaVectors, DomainParametersFromSeedAndCounter) {
+  for (const char *file : {"dsa/PQGGen_186-2.rsp", "dsa/PQGVer_186-2.rsp"}) {
+    int checked = 0;
+    for (const auto &r : ReadRsp(file)) {
+      if (!r.Has("Seed")) continue;
+      SCOPED_TRACE(std::string(file) + ":" + std::to_string(r.line));
+      Key key = MakeKey(r.Hex("P"), r.Hex("Q"), r.Hex("G"), r.Hex("G"), false);  // y is not looked at
+      const DsaKeyObject *k = key.get();
+      const Bytes seed = r.Hex("Seed");
+      const uint32_t counter = static_cast<uint32_t>(std::stoul(r.Get("c")));
+      V h = VHex(r.Get("H"));
+      uint32_t valid = 7;
+      ASSERT_EQ(DSA_verifyKeys(rng_, seed.data(), k, counter, h.get(), &valid, nullptr), 0);
+      EXPECT_EQ(valid, Passes(r) ? 1u : 0u) << (r.Has("Result") ? r.Get("Result") : "PQGGen");
+      if (!r.Has("Result")) {
+        for (uint32_t off : {counter + 1, counter - 1}) {
+          ASSERT_EQ(DSA_verifyKeys(rng_, seed.data(), k, off, h.get(), &valid, nullptr), 0);
+          EXPECT_EQ(valid, 0u) << "counter " << off;
+        }
+      }
+      ++checked;
+    }
+    EXPECT_GE(checked, 5) << file;
+  }
+}
+
+TEST_F(DsaVectors, KeyPairs) {
+  RspRecord d;  // P, Q and G hold for the records after them
+  int checked = 0;
+  for (const auto &r : ReadRsp("dsa/KeyPair_186-2.rsp")) {
+    if (r.Has("P")) d = r;
+    if (!r.Has("X")) continue;
+    Key key = MakeKey(d.Hex("P"), d.Hex("Q"), d.Hex("G"), r.Hex("X"), true);
+    EXPECT_EQ(Hex(key->y), ToHex(r.Hex("Y"))) << r.line;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 10);
+}
+
+// SigVer: the verdict matches Result (an out-of-range r or s may instead be
+// refused with -9007). SigGen: every published signature verifies.
+TEST_F(DsaVectors, Signatures) {
+  for (const char *file : {"dsa/SigVer_186-2.rsp", "dsa/SigVer_186-3.rsp", "dsa/SigGen_186-2.rsp"}) {
+    RspRecord d;
+    int good = 0, bad = 0;
+    for (const auto &r : ReadRsp(file)) {
+      if (r.Has("P")) d = r;
+      if (!r.Has("Msg") || !r.Has("R")) continue;  // SigGen's last message has no answer
+      SCOPED_TRACE(std::string(file) + ":" + std::to_string(r.line));
+      Key key = MakeKey(d.Hex("P"), d.Hex("Q"), d.Hex("G"), r.Hex("Y"), false);
+      V m = Representative(r.Hex("Msg"), SectionHash(r)), rr = VHex(r.Get("R")), ss = VHex(r.Get("S"));
+      uint32_t valid = 7;
+      const int32_t s = DSA_verifySignature(key.get(), m.get(), rr.get(), ss.get(), &valid, nullptr);
+      if (Passes(r)) {
+        EXPECT_EQ(s, 0);
+        EXPECT_EQ(valid, 1u);
+        ++good;
+      } else {
+        EXPECT_TRUE(s == 0 || s == -9007) << s;
+        EXPECT_EQ(valid, 0u) << r.Get("Result");
+        ++bad;
+      }
+    }
+    EXPECT_GT(good, 3) << file;
+    if (std::string(file).find("SigVer") != std::string::npos) {
+      EXPECT_GT(bad, 3) << file;
+    }
+  }
 }
 
 }  // namespace

@@ -81,6 +81,33 @@ TEST_P(EcApi, PointEncoding) {
   EXPECT_EQ(out[0], 0);
 }
 
+// The prime and order are OpenSSL's; reducing by the order subtracts it
+// while the element exceeds it (the order itself stays).
+TEST_P(EcApi, CurveQueries) {
+  Oracle o(C().nid);
+  BIGNUM *p = BN_new(), *n = BN_new();
+  EC_GROUP_get_curve(o.group, p, nullptr, nullptr, o.ctx);
+  EC_GROUP_get_order(o.group, n, o.ctx);
+  Bytes pb(C().bytes()), nb(C().bytes());
+  BN_bn2binpad(p, pb.data(), int(pb.size())), BN_bn2binpad(n, nb.data(), int(nb.size()));
+  BN_free(p), BN_free(n);
+  Units prime(C().n()), order(C().n()), e(C().n()), five(C().n(), 0);
+  five[0] = 5;
+  ASSERT_EQ(EC_getPrime(C().curve, prime.data()) | EC_getOrder(C().curve, order.data()), 0);
+  EXPECT_EQ(ToBytes(C(), prime.data()), pb);
+  EXPECT_EQ(ToBytes(C(), order.data()), nb);
+  EXPECT_EQ(EC_getPrimeBitlen(C().curve), 8 * C().bytes());
+  EXPECT_EQ(EC_getUnderlyingField(C().curve), C().curve->field);
+  for (uint32_t add : {0u, 5u}) {
+    e = order;
+    e[0] += add;
+    ASSERT_EQ(EC_modOrder(C().curve, e.data()), 0);
+    EXPECT_EQ(e, add ? five : order) << add;
+  }
+  EXPECT_EQ(EC_getPrime(C().curve, nullptr) + EC_getOrder(nullptr, e.data()) + EC_modOrder(C().curve, nullptr),
+            3 * ERR_EC_NULL_POINTER);
+}
+
 // Decompression, and the public-key check that refuses a real point with x = 0.
 TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
   const Units gx = G(false), gy = G(true), zero(C().n(), 0);

@@ -42,6 +42,8 @@ TEST_P(EcOpenSsl, ScalarMultiplesMatchForEveryMethod) {
   const Units px = ToUnits(c, Bytes(pointBytes.begin() + 1, pointBytes.begin() + 1 + c.bytes()));
   const Units py = ToUnits(c, Bytes(pointBytes.begin() + 1 + c.bytes(), pointBytes.end()));
   std::vector<uint32_t *> tables;
+  uint32_t *tableG = nullptr;
+  ASSERT_EQ(EC_precomputeCombOfCurve(c.curve, 5, &tableG), 0);
   for (int32_t w = 2; w <= 8; ++w) {
     uint32_t *t = nullptr;
     ASSERT_EQ(EC_precomputeComb(c.curve->field, px.data(), py.data(), w, &t), 0);
@@ -74,8 +76,12 @@ TEST_P(EcOpenSsl, ScalarMultiplesMatchForEveryMethod) {
     if (k != Bytes(c.bytes(), 0xff)) {
       for (size_t i = k1.size(); i-- > 0 && ++k1[i] == 0;) {}
       EXPECT_EQ(ToHex(got()), ToHex(o.Mul(k1, nullptr, c.bytes()))) << "G + k G";
+      ASSERT_EQ(EC_addMultiplyPointEx(c.curve->field, x.data(), y.data(), c.curve->baseX, c.curve->baseY, ku.data(),
+                                      c.curve->baseX, c.curve->baseY, 5, tableG), 0);
+      EXPECT_EQ(ToHex(got()), ToHex(o.Mul(k1, nullptr, c.bytes()))) << "G + k G, comb";
     }
   }
+  tables.push_back(tableG);
   for (uint32_t *t : tables) {
     Free(t);
   }
@@ -84,6 +90,8 @@ TEST_P(EcOpenSsl, ScalarMultiplesMatchForEveryMethod) {
 TEST_P(EcOpenSsl, SignaturesCrossVerify) {
   const CurveCase c = GetParam();
   EC_KEY *key = EC_KEY_new_by_curve_name(c.nid);
+  uint32_t *tableG = nullptr;
+  ASSERT_EQ(EC_precomputeCombOfCurve(c.curve, 4, &tableG), 0);
   for (int round = 0; round < 8; ++round) {
     ASSERT_EQ(EC_KEY_generate_key(key), 1);
     Bytes d(c.bytes()), q(2 * c.bytes() + 1);
@@ -116,7 +124,12 @@ TEST_P(EcOpenSsl, SignaturesCrossVerify) {
     EXPECT_EQ(ECDSA_verifySignature(c.curve, qx.data(), qy.data(), other.data(), hashLen, ToUnits(c, r2).data(),
                                     ToUnits(c, s2).data()), ERR_EC_INVALID);
     EXPECT_EQ(EC_verifyKeyPair(c.curve, du.data(), qx.data(), qy.data()), 0);
+    Units wrong = du;
+    wrong[0] ^= 1;
+    EXPECT_EQ(EC_verifyKeyPairEx(c.curve, du.data(), qx.data(), qy.data(), 4, tableG), 0);
+    EXPECT_EQ(EC_verifyKeyPairEx(c.curve, wrong.data(), qx.data(), qy.data(), 4, tableG), ERR_EC_INVALID);
   }
+  Free(tableG);
   EC_KEY_free(key);
 }
 

@@ -20,25 +20,7 @@ const CurveCase *CurveOf(const RspRecord &r) {
   return last != nullptr ? last : &curves[0];
 }
 
-Bytes HashOf(const RspRecord &r, const Bytes &msg) {
-  static const std::pair<const char *, const char *> names[] = {
-      {"SHA-1", "SHA1"}, {"SHA-224", "SHA224"}, {"SHA-256", "SHA256"}, {"SHA-384", "SHA384"}, {"SHA-512", "SHA512"}};
-  for (const auto &[section, value] : r.section) {
-    (void)value;
-    for (const auto &[label, md] : names) {
-      const size_t at = section.find(label);
-      if (at == std::string::npos || std::isdigit(static_cast<unsigned char>(section[at + std::strlen(label)])))
-        continue;
-      Bytes out(EVP_MAX_MD_SIZE);
-      unsigned len = 0;
-      EVP_Digest(msg.data(), msg.size(), out.data(), &len, EVP_get_digestbyname(md), nullptr);
-      out.resize(len);
-      return out;
-    }
-  }
-  ADD_FAILURE() << "no hash at line " << r.line;
-  return {};
-}
+Bytes HashOf(const RspRecord &r, const Bytes &msg) { return Digest(SectionHash(r), msg); }
 
 // A coordinate or scalar in the curve's field; the import status when it
 // does not fit.

@@ -207,7 +207,25 @@ inline void FromOpenssl(Key &key, const EVP_PKEY *pkey) {
   LoadBlob(key, Blob(f));
 }
 
-// DER DigestInfo of msg under the named hash ("SHA1", "SHA256", ...).
+// The digest of msg under an OpenSSL name ("SHA1", "SHA256", ...).
+inline Bytes Digest(const std::string &alg, const Bytes &msg) {
+  Bytes out(EVP_MAX_MD_SIZE);
+  unsigned n = 0;
+  EXPECT_EQ(EVP_Digest(msg.data(), msg.size(), out.data(), &n, EVP_get_digestbyname(alg.c_str()), nullptr), 1) << alg;
+  out.resize(n);
+  return out;
+}
+
+// The hash a CAVP section names ("[P-384,SHA-512]", "[mod = L=2048, N=224, SHA-256]"); SHA-1 when none does.
+inline std::string SectionHash(const RspRecord &r) {
+  for (const auto &[name, value] : r.section)
+    for (const std::string *t : {&name, &value})
+      if (const size_t at = t->find("SHA-"); at != std::string::npos)
+        return "SHA" + t->substr(at + 4, t->find_first_not_of("0123456789", at + 4) - at - 4);
+  return "SHA1";
+}
+
+// DER DigestInfo of msg under the named hash.
 inline Bytes DigestInfo(const std::string &alg, const Bytes &msg) {
   static const std::map<std::string, std::string> kPrefix = {
       {"SHA1", "3021300906052b0e03021a05000414"},
@@ -215,12 +233,8 @@ inline Bytes DigestInfo(const std::string &alg, const Bytes &msg) {
       {"SHA256", "3031300d060960864801650304020105000420"},
       {"SHA384", "3041300d060960864801650304020205000430"},
       {"SHA512", "3051300d060960864801650304020305000440"}};
-  Bytes out = FromHex(kPrefix.at(alg));
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int n = 0;
-  const std::string name = alg.substr(0, 3) + "-" + alg.substr(3);
-  EXPECT_EQ(EVP_Digest(msg.data(), msg.size(), md, &n, EVP_get_digestbyname(name.c_str()), nullptr), 1);
-  out.insert(out.end(), md, md + n);
+  Bytes out = FromHex(kPrefix.at(alg)), md = Digest(alg, msg);
+  out.insert(out.end(), md.begin(), md.end());
   return out;
 }
 
@@ -237,16 +251,12 @@ inline Bytes Recover(const Key &key, const Bytes &sig, int32_t *status) {
 
 namespace ffc {
 
-struct VlongFree {
-  void operator()(vlong *v) const { VLONG_freeVlong(&v, nullptr); }
-};
-using V = std::unique_ptr<vlong, VlongFree>;
-
+// A vlong from hex of any length (empty: zero), and back as even-length hex.
 inline V VHex(const std::string &hex) {
   Bytes b = test::Hex(hex);
-  vlong *v = nullptr;
-  EXPECT_EQ(VLONG_vlongFromByteString(b.data(), static_cast<int32_t>(b.size()), &v, nullptr), 0);
-  return V(v);
+  V v;
+  EXPECT_EQ(VLONG_vlongFromByteString(b.data(), static_cast<int32_t>(b.size()), v.out(), nullptr), 0);
+  return v;
 }
 
 inline std::string Hex(const vlong *v) {
@@ -258,25 +268,6 @@ inline std::string Hex(const vlong *v) {
     EXPECT_EQ(VLONG_byteStringFromVlong(v, b.data(), &n), 0);
   }
   return std::string(v->isNegative && n > 0 ? 1 : 0, '-').append(ToHex(b));
-}
-
-struct BnFree {
-  void operator()(BIGNUM *b) const { BN_clear_free(b); }
-};
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
-
-inline Bn ToBn(const vlong *v) {
-  BIGNUM *b = nullptr;
-  const std::string h = Hex(v);
-  BN_hex2bn(&b, h.empty() ? "0" : h.c_str());
-  return Bn(b);
-}
-
-inline V FromBn(const BIGNUM *b) {
-  char *h = BN_bn2hex(b);
-  V v = VHex(h[0] == '0' && h[1] == 0 ? "" : h);
-  OPENSSL_free(h);
-  return v;
 }
 
 struct KeyFree {
@@ -300,10 +291,8 @@ inline Key MakeKey(const Bytes &p, const Bytes &q, const Bytes &g, const Bytes &
 
 // The representative of msg: the leftmost 160 bits of its digest.
 inline V Representative(const Bytes &msg, const std::string &hash = "SHA1") {
-  unsigned char d[EVP_MAX_MD_SIZE];
-  unsigned int n = 0;
-  EVP_Digest(msg.data(), msg.size(), d, &n, EVP_get_digestbyname(hash.c_str()), nullptr);
-  return VHex(ToHex(d, n < 20 ? n : 20));
+  const Bytes d = Digest(hash, msg);
+  return VHex(ToHex(d.data(), std::min<size_t>(d.size(), 20)));
 }
 
 }  // namespace ffc
