@@ -50,7 +50,6 @@ int32_t mod_exp(const ModExpHelper *helper, const vlong *x, const vlong *e, Expo
 // addresses depend only on the lengths of m and e (in units). x is reduced
 // modulo m first. e = 0 gives 1 mod m.
 int32_t modexp_consttime(const vlong *x, const vlong *e, const vlong *m, vlong **out, vlong **queue);
-int32_t modexp_consttime(const ModExpHelper *helper, const vlong *x, const vlong *e, vlong **out, vlong **queue);
 // RSA's two CRT halves, c^dP mod p and c^dQ mod q, as two kSecret powers
 // with the helpers of p and q: on the IFMA path for primes of the same
 // width, both run in one interleaved pass.

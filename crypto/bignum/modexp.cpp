@@ -519,14 +519,6 @@ int32_t modexp_public_modulus(const vlong *x, const vlong *e, const vlong *m, vl
   return secret_exp(x, e, m, Method::kConstTimePublicModulus, out, queue);
 }
 
-int32_t modexp_consttime(const ModExpHelper *helper, const vlong *x, const vlong *e, vlong **out, vlong **queue) {
-  if (helper == nullptr) {
-    if (out != nullptr) *out = nullptr;
-    return kNull;
-  }
-  return modexp_consttime(x, e, helper->modulus, out, queue);
-}
-
 }  // namespace kel::bignum
 
 // ---- exported ----
