@@ -119,29 +119,37 @@ TEST(LogEngine, HexDumpAndErrorNames) {
 TEST(LogEngine, BridgeAssemblesDebugLinesAndDropsThemBelowDebug) {
   TempDir dir;
   EXPECT_EQ(0, RunInChild([&] {
+    const time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);  // the time zone is read once, and kept
+    const Footprint before = FootprintNow();
     ASSERT_EQ(LOG_init(LOG_APP_KEL, LOG_from_vorane, dir.path().c_str()), 0u);
-    for (const char *piece : {"RSA", " ", "ok", "\r\n"}) LOG_from_vorane(piece);
-    LOG_from_vorane(nullptr);
-    LOG_from_vorane("\n");
-    LOG_from_vorane("two\r\nlines\r\ntail");
-    DEBUG_CONSOLE_printString1Int1(0, "; value ", -42);
-    DEBUG_CONSOLE_printNewLine(0, nullptr);
-    LOG_from_vorane("pending");
-    LOG_set_print_level(LOG_LEVEL_INFO);
-    LOG_from_vorane("more\r\n");
-    EXPECT_STREQ(logEngine.toolkitLine, "");
-    LOG_set_print_level(LOG_LEVEL_DEBUG);
-    std::string text;
-    for (int i = 0; i < 2000; ++i) text += static_cast<char>('a' + i % 26);
-    CaptureStdout([&] { LOG_from_vorane(text.c_str()); });
-    EXPECT_EQ(std::string(logEngine.toolkitLine), text.substr(1022));
-    auto lines = SplitLines(KelLog(dir.path()));
-    ASSERT_EQ(lines.size(), 6u);
-    EXPECT_TRUE(std::regex_match(lines[0], LinePattern("KEL", "DEBUG", "LOG_from_vorane", "log", "RSA ok\r")));
-    std::vector<std::string> messages;
-    for (const auto &l : lines) messages.push_back(MessageOf(l));
-    messages.back() = messages.back().substr(0, 3) + std::to_string(lines.back().size());
-    EXPECT_EQ(messages, (std::vector<std::string>{"RSA ok\r", "\r", "two\r", "lines\r", "tail; value -42\r", "abc1023"}));
+    {
+      for (const char *piece : {"RSA", " ", "ok", "\r\n"}) LOG_from_vorane(piece);
+      LOG_from_vorane(nullptr);
+      LOG_from_vorane("\n");
+      LOG_from_vorane("two\r\nlines\r\ntail");
+      DEBUG_CONSOLE_printString1Int1(0, "; value ", -42);
+      DEBUG_CONSOLE_printNewLine(0, nullptr);
+      LOG_from_vorane("pending");
+      LOG_set_print_level(LOG_LEVEL_INFO);
+      LOG_from_vorane("more\r\n");
+      EXPECT_STREQ(logEngine.toolkitLine, "");
+      LOG_set_print_level(LOG_LEVEL_DEBUG);
+      std::string text;
+      for (int i = 0; i < 2000; ++i) text += static_cast<char>('a' + i % 26);
+      CaptureStdout([&] { LOG_from_vorane(text.c_str()); });
+      EXPECT_EQ(std::string(logEngine.toolkitLine), text.substr(1022));
+      auto lines = SplitLines(KelLog(dir.path()));
+      ASSERT_EQ(lines.size(), 6u);
+      EXPECT_TRUE(std::regex_match(lines[0], LinePattern("KEL", "DEBUG", "LOG_from_vorane", "log", "RSA ok\r")));
+      std::vector<std::string> messages;
+      for (const auto &l : lines) messages.push_back(MessageOf(l));
+      messages.back() = messages.back().substr(0, 3) + std::to_string(lines.back().size());
+      EXPECT_EQ(messages, (std::vector<std::string>{"RSA ok\r", "\r", "two\r", "lines\r", "tail; value -42\r", "abc1023"}));
+    }
+    LOG_deinit();
+    EXPECT_EQ(FootprintNow(), before) << "both locks and the file names released";
   }));
 }
 

@@ -178,6 +178,7 @@ TEST_F(Dsa, KeyBlobsAndCopies) {
   EXPECT_EQ(DSA_extractKeyBlob(&k, nullptr, 4), -6001);
   uint32_t blobLength = 0;
   EXPECT_EQ(DSA_makeKeyBlob(&empty, nullptr, &blobLength), -6001);
+  EXPECT_EQ(DSA_makeKeyBlob(priv.get(), nullptr, nullptr), -6001);
 }
 
 // Before the self-test (or after a failure) every gated entry returns the

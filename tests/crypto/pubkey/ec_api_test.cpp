@@ -255,7 +255,13 @@ TEST_P(EcApi, KeyObjects) {
 TEST_P(EcApi, ConsistencyTestFailureShutsTheGate) {
   Units d(C().n()), qx(C().n()), qy(C().n());
   ASSERT_EQ(EC_generateKeyPair(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()), 0);
+  static std::string console;
+  m_errorClass = 0xFFFFFFFFu;
+  DEBUG_CONSOLE_setLogVoraneCallback([](const char *t) { console += t; });
   EXPECT_EQ(EC_generateKey_FIPS_consistancy_test(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()), 0);
+  DEBUG_CONSOLE_setLogVoraneCallback(nullptr);
+  m_errorClass = 0;
+  EXPECT_NE(console.find("EC_generateKey_FIPS_consistancy_test: GOOD Signature Verify!"), std::string::npos) << console;
   d[0] ^= 1;  // Q no longer belongs to d
   EXPECT_EQ(EC_generateKey_FIPS_consistancy_test(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()),
             ERR_EC_PAIRWISE_TEST);
@@ -310,6 +316,7 @@ TEST_P(EcApi, ThreadsShareTables) {
         Units d(C().n()), qx(C().n()), qy(C().n()), r(C().n()), s(C().n());
         const Bytes hash = Random(32);
         if (EC_generateKeyPairEx(C().curve, OpenSslRng, nullptr, 4, table, d.data(), qx.data(), qy.data()) != 0 ||
+            EC_verifyPublicKey(C().curve, qx.data(), qy.data()) != 0 ||
             ECDSA_signEx(C().curve, d.data(), OpenSslRng, nullptr, hash.data(), 32, 4, table, r.data(), s.data()) != 0 ||
             ECDSA_verifySignatureEx(C().curve, qx.data(), qy.data(), hash.data(), 32, 4, table, 0, nullptr, r.data(),
                                     s.data()) != 0)
