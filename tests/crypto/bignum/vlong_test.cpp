@@ -257,6 +257,9 @@ TEST(Vlong, RecordRules) {
   V full;
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), 32768, full.out(), nullptr), 0);
   EXPECT_EQ(full->length, 8192u);
+  V one;
+  ASSERT_EQ(VLONG_makeVlongFromUnsignedValue(1, one.out(), nullptr), 0);
+  EXPECT_EQ(VLONG_addSignedVlongs(full.get(), one.get(), nullptr), -6003) << "the carry would need unit 8192";
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), 32769, tooBig.out(), nullptr), -6003);
   EXPECT_EQ(tooBig.p, nullptr);
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), -1, tooBig.out(), nullptr), -6003);

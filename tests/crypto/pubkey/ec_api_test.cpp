@@ -224,6 +224,7 @@ TEST_P(EcApi, KeyObjects) {
   kel::mem::fail_after(0);
   EXPECT_EQ(EC_newKey(C().curve, &key), ERR_EC_OUT_OF_MEMORY);
   EXPECT_EQ(key, nullptr);
+  ReleaseWatch watch;
   ASSERT_EQ(EC_newKey(C().curve, &key), 0);
   EXPECT_EQ(key->hasPrivateKey, 0u);
   // the private scalar is checked against p, not the order: p itself is taken
@@ -247,6 +248,7 @@ TEST_P(EcApi, KeyObjects) {
   EXPECT_EQ(equal, 0);
   EXPECT_EQ(EC_deleteKey(&copy), 0);
   EXPECT_EQ(EC_deleteKey(&key), 0);
+  EXPECT_EQ(ReleaseWatch::dirty, 0) << "keys are wiped before release";
   EXPECT_EQ(key, nullptr);
   EXPECT_EQ(EC_deleteKey(&key), ERR_EC_NULL_POINTER);
   EXPECT_EQ(EC_cloneKey(&copy, nullptr), ERR_EC_NULL_POINTER);
