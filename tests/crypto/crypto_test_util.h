@@ -1,5 +1,6 @@
-// Shared by the crypto tests: the one CPU-path runner, the one Wycheproof
-// reader and the allocator watch that checks released blocks are zeroed.
+// Shared by the crypto tests: the gate-open fixture, the one CPU-path
+// runner, the one Wycheproof reader and the allocator watch that checks
+// released blocks are zeroed.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,9 +14,22 @@
 
 #include "crypto/common/alloc.h"
 #include "crypto/common/cpu.h"
+#include "kel/fips.h"
 #include "support/vectors.h"
 
 namespace kel::test {
+
+// The gate opened as after a passed self-test; closed again, with the CPU
+// features and the allocator restored, afterwards.
+class GateOpenTest : public ::testing::Test {
+ protected:
+  void SetUp() override { gFIPS_powerupStatus = 0; }
+  void TearDown() override {
+    gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
+    cpu::restrict_to(~0u);
+    mem::fail_after(-1);
+  }
+};
 
 // Watches the toolkit allocator from construction until stop(): the blocks
 // handed out and not yet released, how many were released, and how many of

@@ -13,15 +13,15 @@
 namespace kel::test {
 namespace {
 
-class Prime : public ::testing::Test {
+class Prime : public GateOpenTest {
  protected:
   void SetUp() override {
-    gFIPS_powerupStatus = 0;
+    GateOpenTest::SetUp();
     ASSERT_EQ(RANDOM_acquireContext(&ctx_), 0);
   }
   void TearDown() override {
     RANDOM_releaseContext(&ctx_);
-    gFIPS_powerupStatus = -16508;
+    GateOpenTest::TearDown();
   }
   uint32_t Test(const char *hex) {
     V v = FromHex(hex);

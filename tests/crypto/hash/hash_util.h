@@ -104,15 +104,7 @@ inline std::vector<std::pair<std::string, Bytes>> AllForms(const Algo &a, const 
   return r;
 }
 
-// Opens the gate for the test, as a passed self-test would.
-class HashTest : public ::testing::Test {
- protected:
-  void SetUp() override { gFIPS_powerupStatus = 0; }
-  void TearDown() override {
-    gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
-    kel::mem::fail_after(-1);
-  }
-};
+using HashTest = GateOpenTest;
 
 inline Bytes RandomBytes(std::mt19937 &rng, size_t n) {
   Bytes b(n);

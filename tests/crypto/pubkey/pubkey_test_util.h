@@ -35,18 +35,16 @@
 
 namespace kel::test {
 
-class PubkeyTest : public ::testing::Test {
+class PubkeyTest : public GateOpenTest {
  protected:
   void SetUp() override {
-    gFIPS_powerupStatus = 0;
+    GateOpenTest::SetUp();
     ASSERT_EQ(RANDOM_acquireContext(&rng_), 0);
   }
   void TearDown() override {
-    kel::cpu::restrict_to(~0u);
-    mem::fail_after(-1);
     gFIPS_powerupStatus = 0;
     RANDOM_releaseContext(&rng_);
-    gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
+    GateOpenTest::TearDown();
   }
   RandomContext *rng_ = nullptr;
 };
