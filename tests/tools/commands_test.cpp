@@ -1,0 +1,188 @@
+// kelctl random, prime, rsa, dh, oid, console and archive as users run them,
+// behind the power-up self-test kelctl runs at start (usage errors:
+// kelctl_args_test).
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "crypto/platform/sockets_internal.h"
+#include "kel/os.h"
+#include "kel/sockets.h"
+#include "support/sandbox.h"
+#include "support/vectors.h"
+
+namespace {
+
+using namespace kel::test;
+
+// The "key: value" lines of a report.
+std::map<std::string, std::string> Fields(const std::string &out) {
+  std::map<std::string, std::string> f;
+  for (const std::string &line : SplitLines(out)) {
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos) f[line.substr(0, colon)] = line.substr(line.find_first_not_of(' ', colon + 1));
+  }
+  return f;
+}
+
+TEST(KelctlRandom, AnswersOnceTheSelfTestHasRun) {
+  for (auto [args, hexDigits] : {std::pair{"random 16", 32}, {"random --generator fips186 1", 2}}) {
+    const auto r = Kelctl(args);
+    EXPECT_EQ(r.exitCode, 0) << args << ": " << r.out;
+    EXPECT_EQ(r.out.size(), static_cast<size_t>(hexDigits) + 1) << r.out;
+    EXPECT_EQ(r.out.find_first_not_of("0123456789abcdef\n"), std::string::npos) << r.out;
+  }
+}
+
+// Verdicts include the small primes the toolkit's own test reports composite;
+// "zz" is not a number, the others are answered.
+TEST(KelctlPrime, GeneratesAndTests) {
+  auto r = Shell("{ " + kKelctl + " prime --test 7 251 12 0x101 323 5777 65537 4294967297 "
+                 "170141183460469231731687303715884105727 0x1ffffffffffffffffffffffffffffffffffffffffffffffffffff zz "
+                 "2>/dev/null; }");
+  ExpectGolden("kelctl_prime_test", "exit " + std::to_string(r.exitCode) + "\n" + r.out);
+  r = Kelctl("prime --bits 200");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("bits:    200\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("decimal: "), std::string::npos) << r.out;
+}
+
+// The whole flow: key pair, public part, sign and verify, encrypt and decrypt.
+TEST(KelctlRsa, KeySignVerifyEncryptDecrypt) {
+  const auto missing = Kelctl("rsa pubkey --key /nonexistent");  // the gate is open: the key file is the problem
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.out.find("cannot load the key file"), std::string::npos) << missing.out;
+  EXPECT_EQ(missing.out.find("-16508"), std::string::npos) << missing.out;
+  EXPECT_EQ(Kelctl("rsa verify --key k --in m").exitCode, 2);  // no signature
+  TempDir dir;
+  const std::string d = dir.path();
+  ASSERT_TRUE(WriteFile(d + "/secret", "a short secret"));
+  const std::string key = " --key " + d + "/key", pub = " --key " + d + "/pub";
+  const struct {
+    std::string args;
+    int exit;
+    const char *says;
+  } steps[] = {
+      {"genkey --bits 1024" + key, 0, "1024-bit key pair"},
+      {"pubkey" + key + " --out " + d + "/pub", 0, "exponent: 010001"},
+      {"sign" + key + " --in " + d + "/key --out " + d + "/sig", 0, "128-byte signature"},
+      {"verify" + pub + " --in " + d + "/key --sig " + d + "/sig", 0, "signature OK"},
+      {"verify" + pub + " --in " + d + "/pub --sig " + d + "/sig", 1, "signature BAD"},
+      {"sign" + pub + " --in " + d + "/key --out " + d + "/x", 1, "status -7708"},
+      {"encrypt" + pub + " --in " + d + "/sig --out " + d + "/x", 1, "secret too long"},
+      {"encrypt" + pub + " --in " + d + "/secret --out " + d + "/enc", 0, "encrypted 14 bytes"},
+      {"decrypt" + pub + " --in " + d + "/enc --out " + d + "/dec", 1, "status -7701"},
+      {"decrypt" + key + " --in " + d + "/enc --out " + d + "/dec", 0, "decrypted"},
+  };
+  for (const auto &s : steps) {
+    const auto r = Kelctl("rsa " + s.args);
+    EXPECT_EQ(r.exitCode, s.exit) << s.args << ": " << r.out;
+    EXPECT_NE(r.out.find(s.says), std::string::npos) << s.args << ": " << r.out;
+  }
+  EXPECT_EQ(ReadFile(d + "/dec"), "a short secret");
+}
+
+// Group 2 with the private values 5 and 7, small enough to check by hand:
+// A = 2^5, B = 2^7, and the secret 2^35 (as 128 bytes) has the printed SHA-256.
+TEST(KelctlDh, GivenPrivateValuesAndFreshOnes) {
+  const auto r = Kelctl("dh --group 2 --private-a 05 --private-b 7");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  auto f = Fields(r.out);
+  EXPECT_EQ(f["A public"], "20");
+  EXPECT_EQ(f["B public"], "80");
+  EXPECT_EQ(f["agreement"], "both parties hold the same secret");
+  unsigned char secret[128] = {}, md[32];
+  secret[123] = 0x08;  // 2^35
+  EVP_Digest(secret, 128, md, nullptr, EVP_sha256(), nullptr);
+  EXPECT_EQ(f["secret SHA-256"], ToHex(md, 32));
+  EXPECT_NE(f["group"].find("1024-bit MODP"), std::string::npos);
+  // Without given values every run draws new ones, from the toolkit's generator.
+  const auto one = Kelctl("dh"), two = Kelctl("dh --group 24");
+  ASSERT_EQ(one.exitCode + two.exitCode, 0) << one.out << two.out;
+  EXPECT_NE(Fields(one.out)["A public"], Fields(two.out)["A public"]);
+  EXPECT_NE(Fields(one.out)["private values"].find("from the toolkit's CTR-DRBG"), std::string::npos) << one.out;
+  EXPECT_NE(Fields(two.out)["group"].find("RFC 5114"), std::string::npos);
+}
+
+// Every listed value is a well-formed identifier that OpenSSL reads back unchanged.
+TEST(KelctlOid, ListsEveryIdentifier) {
+  const auto r = Kelctl("oid");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  std::istringstream in(r.out);
+  for (std::string line, name, dotted; std::getline(in, line) && !line.empty();) {
+    std::istringstream(line) >> name >> dotted;
+    char back[128] = "";
+    ASN1_OBJECT *o = OBJ_txt2obj(dotted.c_str(), 1);
+    OBJ_obj2txt(back, sizeof back, o, 1);
+    ASN1_OBJECT_free(o);
+    EXPECT_EQ(dotted, back) << line;
+  }
+  ExpectGolden("kelctl_oid", r.out);
+}
+
+// A console client (this test) makes the tool print the activation line and exit.
+TEST(KelctlConsole, AClientThatConnects) {
+  EXPECT_EQ(Kelctl("console").exitCode, 2);  // no port
+  kel::net::set_listen_address(INADDR_LOOPBACK);
+  int32_t probe = -1;  // a free port: bound by the system, then let go
+  ASSERT_EQ(LINUX_TCP_listenSocket(&probe, 0), 0);
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  getsockname(probe, reinterpret_cast<sockaddr *>(&a), &len);
+  const uint16_t port = ntohs(a.sin_port);
+  const std::string p = std::to_string(port);
+  LINUX_TCP_closeSocket(probe);
+  FILE *tool = popen((kKelctl + " console --wait 10 --port " + p + " 2>&1").c_str(), "r");
+  ASSERT_NE(tool, nullptr);
+  char line[256] = {};
+  ASSERT_NE(fgets(line, sizeof line, tool), nullptr);
+  EXPECT_EQ(std::string(line), "kelctl console: debug console listening on port " + p +
+                                   " (every local address); connect with: nc 127.0.0.1 " + p + "\n");
+  int32_t client = -1;
+  for (int i = 0; i < 20 && LINUX_TCP_connectSocket(&client, "127.0.0.1", port) != 0; ++i) {
+    LINUX_TCP_closeSocket(client);  // the server thread has not bound yet
+    LINUX_sleepMS(100);
+  }
+  std::string rest;
+  for (size_t n; (n = fread(line, 1, sizeof line, tool)) > 0;) rest.append(line, n);
+  EXPECT_EQ(pclose(tool), 0);
+  EXPECT_TRUE(rest.rfind("Vorane Debug Console Activated (", 0) == 0 && rest.ends_with(")\r\n")) << rest;
+  LINUX_TCP_closeSocket(client);
+}
+
+// The tool builds the archive and reports what it made; it refuses a missing
+// folder and one the library cannot write.
+TEST_F(SandboxTest, KelctlArchiveReportsNameSizeAndMembersOrRefuses) {
+  TempDir out, logs;
+  ASSERT_TRUE(WriteFile(logs / "install.log", "installed\n"));
+  int status = -1;
+  auto f = Fields(RunProgram({kKelctl, "archive", out.path(), "--log-dir", logs.path()}, &status));
+  ASSERT_EQ(status, 0);
+  const std::string name = f["archive"];
+  EXPECT_TRUE(name.rfind("kel_logs_", 0) == 0 && name.ends_with(".tar.gz")) << name;
+  EXPECT_EQ(f["path"], out / name);
+  struct stat st{};
+  ASSERT_EQ(stat((out / name).c_str(), &st), 0);
+  EXPECT_EQ(f["size"], std::to_string(st.st_size) + " bytes");
+  std::vector<std::string> members = SplitLines(RunProgram({"tar", "-tzf", out / name}));
+  EXPECT_EQ(f["members"], std::to_string(members.size()));
+  EXPECT_GE(members.size(), 7u) << "the two logs that exist and the five snapshots at least";
+  for (const char *log : {"install.log", "app-kel.log"})
+    EXPECT_NE(std::find(members.begin(), members.end(), log), members.end()) << log;
+  RunProgram({kKelctl, "archive", logs / "missing", "--log-dir", logs.path()}, &status);
+  EXPECT_EQ(status, 1);
+  ASSERT_TRUE(MountTmpfs(logs / "ro"));
+  ASSERT_TRUE(RemountReadOnly(logs / "ro", true));
+  RunProgram({kKelctl, "archive", logs / "ro", "--log-dir", logs.path()}, &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(ReadFile(logs / "app-kel.log").find("Failed to create empty archive file"), std::string::npos);
+  umount((logs / "ro").c_str());
+}
+
+}  // namespace
