@@ -86,12 +86,6 @@ TEST_F(Package, InstallsWithDpkgWhereNetworkManagerAndPkgConfigFindIt) {
               const std::string dpkg = "PATH=/usr/sbin:/usr/bin:/sbin:/bin dpkg ";
               Outcome r = Shell(dpkg + "-i '" + deb_ + "'");
               ASSERT_EQ(r.exitCode, 0) << r.out;
-              std::set<std::string> listed, expected;
-              std::istringstream files(Shell(dpkg + "-L kelvpn").out);
-              for (std::string line; std::getline(files, line);) listed.insert(line);
-              for (const auto &entry : ExpectedInstall()) expected.insert("/" + entry.first);
-              EXPECT_EQ(listed, expected);
-
               // libnm finds the description, and the library it names.
               r = Shell("env -u HOME -u LD_LIBRARY_PATH kelctl plugin --without-glade");
               EXPECT_EQ(r.exitCode, 0) << r.out;

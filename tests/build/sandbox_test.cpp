@@ -24,12 +24,4 @@ TEST(Sandbox, WritesStayInsideTheNamespace) {
   EXPECT_FALSE(Exists("/home/probe"));
 }
 
-TEST_F(SandboxTest, StartsFromEmptyDirectories) {
-  EXPECT_FALSE(Exists("/usr/share/kel/sandbox-probe"));
-  EXPECT_TRUE(Exists("/usr/share/gnome-vpn-properties"));
-  EXPECT_TRUE(kel::test::MountTmpfs("/usr/share/kel/full", "size=4k"));
-  std::string big(64 * 1024, 'x');
-  EXPECT_FALSE(kel::test::WriteFile("/usr/share/kel/full/big", big));  // a full file system refuses
-}
-
 }  // namespace

@@ -65,13 +65,5 @@ TEST_F(DigestCommand, SpeedHasAFigureOnEveryRow) {
   }
 }
 
-TEST_F(DigestCommand, MissingFiles) {
-  std::string err;
-  const Outcome r = Run("digest --algo md5 " + dir_ / "missing" + " " + file_, &err);
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(err.find("missing: No such file or directory"), std::string::npos) << err;
-  EXPECT_EQ(r.out, Openssl("MD5") + "  " + file_ + "\n") << "the other file is still hashed";
-}
-
 }  // namespace
 }  // namespace kel::test

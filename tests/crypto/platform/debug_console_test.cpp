@@ -107,32 +107,26 @@ TEST_F(Console, PrintfCutsCallbackTextAt1023Characters) {
   EXPECT_EQ(gCalls, (std::vector<std::string>{std::string(1023, 'y'), "12-x"}));
 }
 
-std::string Addr(const void *p) {  // dump_data lines carry the unit's address
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X: ", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
-  return text;
-}
-
+// Any width but 1 and 2 reads 32-bit units, a cut unit only the bytes there;
+// a limit shows the start and the last 16 bytes, and limit + 16 reaches the end.
 TEST_F(Console, DumpDataWidthsAndLimit) {
   DEBUG_CONSOLE_setLogVoraneCallback(nullptr);
   alignas(8) uint8_t d[64];
   for (int i = 0; i < 64; ++i) d[i] = static_cast<uint8_t>(i < 16 ? 'A' + i : i);
-  auto dump = [&](uint32_t length, int32_t limit, uint32_t width, const char *title) {
-    return CaptureStdout([&] { DEBUG_CONSOLE_dump_data(d, length, limit, width, title); });
-  };
-  const std::string line0 = Addr(d) + "44434241 48474645 4C4B4A49 504F4E4D  | \n";
-  const std::string line48 = Addr(d + 48) + "33323130 37363534 3B3A3938 3F3E3D3C  | \n";
-  EXPECT_EQ(dump(20, 0, 1, "block"), "===== Dump: block [20]\n" + Addr(d) +
-                                         "41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50  | ABCDEFGHIJKLMNOP\n" + Addr(d + 16) + "10 11 12 13  | ....\n");
-  EXPECT_EQ(dump(20, -1, 2, nullptr), Addr(d) + "4241 4443 4645 4847 4A49 4C4B 4E4D 504F  | \n" + Addr(d + 16) + "1110 1312  | \n");
-  EXPECT_EQ(dump(8, 0, 3, nullptr), Addr(d) + "44434241 48474645  | \n") << "any other width reads 32-bit units";
-  EXPECT_EQ(dump(6, 0, 4, nullptr), Addr(d) + "44434241 00004645  | \n") << "a cut unit reads only the bytes there";
-  EXPECT_EQ(dump(3, 0, 2, nullptr), Addr(d) + "4241 0043  | \n");
-  EXPECT_EQ(dump(0, 0, 1, "empty"), "");
-  EXPECT_EQ(dump(64, 16, 4, "cut"), "===== Dump: cut [64]\n" + line0 + "...\n" + line48) << "the start and the last 16 bytes";
-  EXPECT_EQ(dump(64, 20, 4, nullptr), line0 + Addr(d + 16) + "13121110  | \n" + "...\n" + line48);
-  EXPECT_EQ(dump(64, 48, 4, nullptr), dump(64, 100, 4, nullptr)) << "limit + 16 reaches the end";
-  EXPECT_EQ(dump(64, 48, 4, nullptr).find("..."), std::string::npos);
+  const struct { uint32_t length; int32_t limit; uint32_t width; const char *title; } cases[] = {
+      {20, 0, 1, "block"}, {20, -1, 2, nullptr}, {8, 0, 3, nullptr}, {6, 0, 4, nullptr}, {3, 0, 2, nullptr},
+      {0, 0, 1, "empty"}, {64, 16, 4, "cut"}, {64, 20, 4, nullptr}, {64, 48, 4, nullptr}, {64, 100, 4, nullptr}};
+  std::string all;
+  for (const auto &c : cases) {
+    std::string out = CaptureStdout([&] { DEBUG_CONSOLE_dump_data(d, c.length, c.limit, c.width, c.title); });
+    for (uintptr_t at = 0; at < 64; at += 16) {  // lines carry the unit's address
+      char addr[16];
+      std::snprintf(addr, sizeof addr, "%08X: ", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(d) + at));
+      for (size_t pos; (pos = out.find(addr)) != std::string::npos;) out.replace(pos, 10, "d+" + std::to_string(at) + ": ");
+    }
+    all += "-- " + std::to_string(c.length) + " " + std::to_string(c.limit) + " " + std::to_string(c.width) + "\n" + out;
+  }
+  ExpectGolden("console_dump_data", all);
 }
 
 TEST_F(Console, SetOutputMovesBetweenFilesAndFallsBackToStdout) {
