@@ -26,9 +26,9 @@ TEST_F(SandboxTest, LogPathsPerApplicationAndTheSystemLog) {
     const char *name, *file, *dir;
   } cases[] = {
       {0, "KEL", "/home/u/.kel/app-kel", "/home/u/.kel"}, {1, "VPN", "/usr/share/kel/logs//app-vpn", "/home/u/.kel"},
-      {2, "BSEC", "/usr/share/kel/logs//app-bsec", "/x"}, {3, "PAM", "/usr/share/kel/logs//app-pam", "/x"},
+      {2, "BSEC", "/usr/share/kel/logs//app-bsec", "/x"}, {3, "PAM", "/usr/share/kel/logs//app-pam", nullptr},
       {5, "CLI", "/home/u/.kel/app-kel", "/home/u/.kel"}, {0, "KEL", "/usr/share/kel/logs//app-kel", ""},
-      {4, "VPN_PLUGIN", "/usr/share/kel/logs//app-vpn-plugin", nullptr},
+      {4, "VPN_PLUGIN", "/usr/share/kel/logs//app-vpn-plugin", "/x"},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(0, RunInChild([&] {

@@ -50,13 +50,6 @@ TEST(KelctlLog, WritesEverySeverityADumpAndToolkitTextToTheReportedFile) {
   EXPECT_NE(again.out.find("kelctl sample line at severity TRACE"), std::string::npos);  // --stdout
 }
 
-TEST_F(SandboxTest, KelctlLogForThePluginUsesTheFixedDirectory) {
-  Outcome r = Kelctl("log --app 4 --dir /home/ignored");
-  ASSERT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_NE(ReportedFile(r, "/usr/share/kel/logs//app-vpn-plugin.log").find(" [VPN_PLUGIN ERROR "), std::string::npos);
-  EXPECT_FALSE(Exists("/home/ignored"));
-}
-
 TEST(KelctlLog, UsageAndFailures) {
   // A directory that cannot be made: the engine says why, nothing is written.
   TempDir tmp;

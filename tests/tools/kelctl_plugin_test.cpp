@@ -72,7 +72,6 @@ TEST_F(KelctlPlugin, FindsItsDescriptionAsNetworkManagerDoesOrFails) {
   Outcome noLibrary = Kelctl("plugin --without-glade --name " + name_);
   EXPECT_EQ(noLibrary.exitCode, 1);
   EXPECT_NE(noLibrary.out.find("kelctl plugin: cannot load the editor plugin: "), std::string::npos) << noLibrary.out;
-  EXPECT_EQ(Kelctl("plugin --bogus").exitCode, 2);
 }
 
 }  // namespace
