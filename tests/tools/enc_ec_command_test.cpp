@@ -1,6 +1,8 @@
-// kelctl enc, in this process with the gate open: files of every shape
-// round-trip; a wrong key, an altered or cut file writes no plaintext; only
-// regular files or the standard streams are written.
+// kelctl enc and ec, in this process with the gate open. enc: files of every
+// shape round-trip; a wrong key, an altered or cut file writes no plaintext;
+// only regular files or the standard streams are written. ec: keys round-trip
+// through raw files and hex, signatures verify and altered files do not, both
+// sides of an exchange derive one secret, and a closed gate refuses.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,6 +14,7 @@
 
 #include "kel/fips.h"
 #include "support/sandbox.h"
+#include "support/vectors.h"
 #include "tools/kelctl/commands.h"
 
 namespace {
@@ -21,25 +24,30 @@ using namespace kel::test;
 const std::string kKey128 = "000102030405060708090a0b0c0d0e0f";
 const std::string kKey256 = "603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4";
 
-class EncCommand : public ::testing::Test {
+class GateOpen : public ::testing::Test {
  protected:
-  void SetUp() override { gFIPS_powerupStatus = 0; }  // the self-test is not part of this test
+  void SetUp() override { gFIPS_powerupStatus = 0; }  // the self-test is not part of these tests
   void TearDown() override { gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN; }
   std::string P(const std::string &name) { return dir_ / name; }
+  static int Main(int (*command)(int, char **), std::vector<std::string> args) {
+    std::vector<char *> argv;
+    for (auto &a : args) argv.push_back(a.data());
+    return command(int(argv.size()), argv.data());
+  }
+  TempDir dir_;
+};
+
+class EncCommand : public GateOpen {
+ protected:
   // "enc" with a mode, a key, --in and --out (names in the folder, or "-").
   int Run(const std::string &mode, const std::string &key, const std::string &in, const std::string &out) {
     return RunArgs({"enc", mode, "--key", key, "--in", in == "-" ? in : P(in), "--out", out == "-" ? out : P(out)});
   }
-  static int RunArgs(std::vector<std::string> args) {
-    std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(a.data());
-    return kelctl::RunEnc(int(argv.size()), argv.data());
-  }
+  static int RunArgs(std::vector<std::string> args) { return Main(kelctl::RunEnc, std::move(args)); }
   void ExpectOnly(std::vector<std::string> names) {  // no temporary leftovers
     std::sort(names.begin(), names.end());
     EXPECT_EQ(DirNames(dir_.path()), names);
   }
-  TempDir dir_;
 };
 
 TEST_F(EncCommand, RoundTripsAndRefusesWrongKeysAlteredFilesAndBadUsage) {
@@ -129,6 +137,61 @@ TEST_F(EncCommand, WritesRegularFilesOnlyOrTheStandardStreams) {
   dup2(saved, 1), close(saved), close(full);
   EXPECT_EQ(rc, kelctl::kExitFailed);
   ExpectOnly(names);
+}
+
+class EcCommand : public GateOpen {
+ protected:
+  int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "ec");
+    return Main(kelctl::RunEc, std::move(args));
+  }
+  std::string Hex(const std::string &file) {
+    const std::string bytes = ReadFile(P(file));
+    return ToHex(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+  }
+};
+
+TEST_F(EcCommand, SignVerifyAndDeriveOnBothCurves) {
+  ASSERT_TRUE(WriteFile(P("msg"), "the message to sign\n"));
+  for (const char *curve : {"p256", "p384"}) {
+    SCOPED_TRACE(curve);
+    const size_t len = std::string(curve) == "p256" ? 32 : 48;
+    ASSERT_EQ(Run({"genkey", "--curve", curve, "--out", P("a")}), 0);
+    ASSERT_EQ(Run({"genkey", "--curve", curve, "--out", P("b")}), 0);
+    EXPECT_EQ(ReadFile(P("a.key")).size(), len);
+    EXPECT_EQ(ReadFile(P("a.pub")).size(), 2 * len + 1);
+    // raw key in, raw signature out; hex public key and signature back in
+    ASSERT_EQ(Run({"sign", "--curve", curve, "--key", "@" + P("a.key"), "--out", P("sig"), P("msg")}), 0);
+    EXPECT_EQ(ReadFile(P("sig")).size(), 2 * len);
+    EXPECT_EQ(Run({"verify", "--curve", curve, "--pub", Hex("a.pub"), "--sig", Hex("sig"), P("msg")}), 0);
+    EXPECT_EQ(Run({"verify", "--curve", curve, "--pub", "@" + P("b.pub"), "--sig", "@" + P("sig"), P("msg")}),
+              1);
+    EXPECT_EQ(Run({"verify", "--curve", curve, "--hash", "sha512", "--pub", "@" + P("a.pub"), "--sig",
+                   "@" + P("sig"), P("msg")}), 1);
+    ASSERT_TRUE(WriteFile(P("msg2"), "the message to sign!\n"));
+    EXPECT_EQ(Run({"verify", "--curve", curve, "--pub", "@" + P("a.pub"), "--sig", "@" + P("sig"), P("msg2")}),
+              1);
+    ASSERT_EQ(Run({"derive", "--curve", curve, "--key", "@" + P("a.key"), "--peer", "@" + P("b.pub"), "--out",
+                   P("ab")}), 0);
+    ASSERT_EQ(Run({"derive", "--curve", curve, "--key", Hex("b.key"), "--peer", Hex("a.pub"), "--out", P("ba")}), 0);
+    EXPECT_EQ(ReadFile(P("ab")).size(), len);
+    EXPECT_EQ(ReadFile(P("ab")), ReadFile(P("ba")));
+  }
+  // a P-256 point is no P-384 key; a point off the curve is refused
+  ASSERT_EQ(Run({"genkey", "--out", P("c")}), 0);
+  EXPECT_EQ(Run({"derive", "--curve", "p384", "--key", "01", "--peer", "@" + P("c.pub")}), 1);
+  std::string pub = Hex("c.pub");
+  pub.back() = pub.back() == '0' ? '1' : '0';
+  EXPECT_EQ(Run({"derive", "--key", "01", "--peer", pub}), 1);
+}
+
+TEST_F(EcCommand, UsageAndTheGate) {
+  EXPECT_EQ(Run({"sign", "--key", "01"}), 2);                    // no file
+  EXPECT_EQ(Run({"verify", "--pub", "04", "x"}), 2);             // no signature
+  EXPECT_EQ(Run({"derive", "--key", "zz", "--peer", "04"}), 2);  // not hex
+  gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
+  EXPECT_EQ(Run({"genkey", "--out", P("k")}), 1);  // the command never opens the gate itself
+  EXPECT_FALSE(fs::exists(P("k.key")));
 }
 
 }  // namespace
