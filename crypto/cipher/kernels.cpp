@@ -1,11 +1,12 @@
 // The kernel table of the cipher area, chosen from the CPU features: AES-NI
-// (x86/aes_ni.cpp), the wide VAES engines (x86/aes_vaes.cpp) and carry-less
-// GHASH (x86/ghash_clmul.cpp) where the CPU has them, the portable table
-// forms otherwise.
+// (x86/aes_ni.cpp), the wide VAES engines (x86/aes_vaes.cpp), carry-less
+// GHASH (x86/ghash_clmul.cpp) and the DES bit-shuffle rounds
+// (x86/des_avx512.cpp) where the CPU has them, the portable forms otherwise.
 #include "crypto/cipher/gcm_internal.h"
 #include "crypto/cipher/internal.h"
 #include "crypto/cipher/x86/aes_ni.h"
 #include "crypto/cipher/x86/aes_vaes.h"
+#include "crypto/cipher/x86/des_avx512.h"
 
 namespace kel::cipher {
 
@@ -51,6 +52,7 @@ void fill_kernels() {
   set<Kernels::GcmText>(k.gcmTextWide,
                         clmul && vaes && gcm::vpclmul::available() ? aes::vaes::gcm_blocks : nullptr);
   set<Kernels::GcmStart>(k.gcmStart, clmul && ni ? aes::ni::gcm_start : nullptr);
+  set<Kernels::DesRounds>(k.desRounds, des::avx512::available() ? des::avx512::rounds : nullptr);
   g_kernelsReady.store(true, std::memory_order_release);
 }
 
