@@ -41,9 +41,7 @@ void fill_kernels() {
   set<Kernels::Mac>(k.cbcMac, ni ? aes::ni::cbc_mac : aes::table::cbc_mac);
   set<Kernels::Ccm>(k.ccm, ni ? aes::ni::ccm_blocks : aes::table::ccm_blocks);
   const bool clmul = gcm::clmul::available();
-  set<Kernels::Xts>(k.xts, !ni      ? aes::table::xts_blocks
-                          : clmul ? aes::ni::xts_blocks
-                                  : aes::ni::xts_blocks_no_clmul);
+  set<Kernels::Xts>(k.xts, ni ? aes::ni::xts_blocks : aes::table::xts_blocks);
   set<Kernels::Xts>(k.xtsWide, vaes && gcm::vpclmul::available() ? aes::vaes::xts_blocks : nullptr);
   set<Kernels::Ghash>(k.ghash, clmul ? gcm::clmul::ghash : nullptr);
   set<Kernels::Ghash>(k.ghashWide, clmul && gcm::vpclmul::available() ? gcm::vpclmul::ghash : nullptr);
