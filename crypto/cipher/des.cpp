@@ -128,6 +128,25 @@ static_assert(four_bits_each());
 
 alignas(64) constexpr CtSpBits kCtSp = make_ct_sp();
 
+// Table t reads byte 3 - t / 2 of rotr(R, 4) ^ k[0] (the low half of
+// S(R) ^ k) when t is even, of R ^ k[1] (the high half) when t is odd.
+consteval ShuffleTables make_shuffle() {
+  ShuffleTables s{};
+  for (int i = 0; i < 8; ++i)
+    for (int b = 0; b < 6; ++b) {
+      const int p = i < 4 ? (8 * i + b + 4) % 32 : 8 * (i - 4) + b;  // bit b of byte i of S(f) is f's bit p
+      int t = 0;  // the one table that sets bit p
+      while (((kCtSp.bit[t][0] | kCtSp.bit[t][1] | kCtSp.bit[t][2] | kCtSp.bit[t][3]) >> p & 1) == 0) ++t;
+      uint64_t truth = 0;
+      for (uint32_t v = 0; v < 64; ++v) truth |= uint64_t{kSp[t][v] >> p & 1} << v;
+      s.truth[b][i] = truth;
+      s.source[8 * i + b] = static_cast<uint8_t>(3 - t / 2 + (t % 2) * 4);
+    }
+  return s;
+}
+
+alignas(64) constexpr ShuffleTables kShuffle = make_shuffle();
+
 void key_schedule(const uint8_t key[8], uint32_t encrypt[32], uint32_t decrypt[32]) {
   mem::Wiped<uint8_t[56]> pc1m, pcr;
   for (int j = 0; j < 56; ++j) {

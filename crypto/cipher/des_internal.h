@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/cipher/internal.h"
 #include "crypto/common/bytes.h"
 #include "crypto/common/ct.h"
 #include "crypto/common/mem.h"
@@ -84,6 +85,19 @@ struct CtSpBits {
 };
 extern const CtSpBits kCtSp;
 
+// The same functions for the AVX-512 bit-shuffle rounds (x86/des_avx512.cpp).
+// Those keep each half x as the word S(x) = x << 32 | rotr(x, 4), whose bytes
+// hold the eight 6-bit S-box inputs in their low bits (the expansion E) once
+// xored with k[0] | k[1] << 32; S is linear, so a round adds S(f) to the
+// other half, and only the 48 bits under E matter. Shuffle s yields bit s of
+// each byte i of S(f): truth[s][i] is the truth table of the bit of f found
+// there, and source[8i + s] the byte of S(R) ^ k that feeds its S-box.
+struct ShuffleTables {
+  uint64_t truth[6][8];
+  uint8_t source[64];
+};
+extern const ShuffleTables kShuffle;
+
 // f(R, K) of one round, for a right half in the IP domain, in constant time:
 // each S-box output bit is a rotation of its truth table by the 6-bit input
 // (a register operation whatever the input), masked to its place after P.
@@ -118,10 +132,18 @@ inline void rounds(uint32_t (&l)[N], uint32_t (&r)[N], const uint32_t *k) {
 // Block transforms in the IP domain: (l, r) in, and the output halves left
 // in (l, r) so that the block is fp(r, l) stored as r then l. A chain of DES
 // operations (triple DES) runs the next one on the swapped halves.
+// The rounds of n (1 or 2) blocks, single DES when k2 is null, else the
+// three schedules in turn: the kernel table's entry where the CPU has the
+// AVX-512 bit shuffles (cipher::Kernels::des), null otherwise.
+using RoundsKernel = void (*)(uint32_t *l, uint32_t *r, size_t n, const uint32_t *k1, const uint32_t *k2,
+                              const uint32_t *k3);
+inline RoundsKernel rounds_kernel() { return cipher::kernel(cipher::kernels().desRounds); }
+
 struct Single {
   const uint32_t *k;
   template <size_t N>
   void operator()(uint32_t (&l)[N], uint32_t (&r)[N]) const {
+    if (RoundsKernel kernel = rounds_kernel()) return kernel(l, r, N, k, nullptr, nullptr);
     rounds<N>(l, r, k);
   }
 };
@@ -130,6 +152,7 @@ struct Triple {
   const uint32_t *k1, *k2, *k3;  // the schedules in the order they run
   template <size_t N>
   void operator()(uint32_t (&l)[N], uint32_t (&r)[N]) const {
+    if (RoundsKernel kernel = rounds_kernel()) return kernel(l, r, N, k1, k2, k3);
     rounds<N>(l, r, k1);
     rounds<N>(r, l, k2);
     rounds<N>(l, r, k3);

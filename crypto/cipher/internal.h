@@ -131,6 +131,7 @@ struct Kernels {
   using GcmText = void (*)(const uint8_t (*)[16], int, const uint8_t (*)[16], uint32_t *, uint8_t *,
                            const uint8_t *, uint8_t *, size_t, bool);
   using GcmStart = void (*)(const uint8_t (*)[16], int, const uint8_t *, uint8_t *, uint8_t (*)[16]);
+  using DesRounds = void (*)(uint32_t *, uint32_t *, size_t, const uint32_t *, const uint32_t *, const uint32_t *);
 
   std::atomic<KeySetup> keySetupEnc, keySetupDec;
   std::atomic<Block> encryptBlock, decryptBlock;
@@ -144,6 +145,7 @@ struct Kernels {
   std::atomic<Powers> ghashPowers;
   std::atomic<GcmText> gcmText, gcmTextWide;  // AES-NI with PCLMULQDQ, VAES with VPCLMULQDQ: stitched
   std::atomic<GcmStart> gcmStart;
+  std::atomic<DesRounds> desRounds;  // AVX-512 bit shuffles, else null (the portable rounds)
 };
 extern Kernels g_kernels;
 extern std::atomic<bool> g_kernelsReady;

@@ -1,11 +1,12 @@
 // The kernel table of the cipher area, chosen from the CPU features: AES-NI
-// (x86/aes_ni.cpp), the wide VAES engines (x86/aes_vaes.cpp) and carry-less
-// GHASH (x86/ghash_clmul.cpp) where the CPU has them, the portable table
-// forms otherwise.
+// (x86/aes_ni.cpp), the wide VAES engines (x86/aes_vaes.cpp), carry-less
+// GHASH (x86/ghash_clmul.cpp) and the DES bit-shuffle rounds
+// (x86/des_avx512.cpp) where the CPU has them, the portable forms otherwise.
 #include "crypto/cipher/gcm_internal.h"
 #include "crypto/cipher/internal.h"
 #include "crypto/cipher/x86/aes_ni.h"
 #include "crypto/cipher/x86/aes_vaes.h"
+#include "crypto/cipher/x86/des_avx512.h"
 
 namespace kel::cipher {
 
@@ -40,9 +41,7 @@ void fill_kernels() {
   set<Kernels::Mac>(k.cbcMac, ni ? aes::ni::cbc_mac : aes::table::cbc_mac);
   set<Kernels::Ccm>(k.ccm, ni ? aes::ni::ccm_blocks : aes::table::ccm_blocks);
   const bool clmul = gcm::clmul::available();
-  set<Kernels::Xts>(k.xts, !ni      ? aes::table::xts_blocks
-                          : clmul ? aes::ni::xts_blocks
-                                  : aes::ni::xts_blocks_no_clmul);
+  set<Kernels::Xts>(k.xts, ni ? aes::ni::xts_blocks : aes::table::xts_blocks);
   set<Kernels::Xts>(k.xtsWide, vaes && gcm::vpclmul::available() ? aes::vaes::xts_blocks : nullptr);
   set<Kernels::Ghash>(k.ghash, clmul ? gcm::clmul::ghash : nullptr);
   set<Kernels::Ghash>(k.ghashWide, clmul && gcm::vpclmul::available() ? gcm::vpclmul::ghash : nullptr);
@@ -51,6 +50,7 @@ void fill_kernels() {
   set<Kernels::GcmText>(k.gcmTextWide,
                         clmul && vaes && gcm::vpclmul::available() ? aes::vaes::gcm_blocks : nullptr);
   set<Kernels::GcmStart>(k.gcmStart, clmul && ni ? aes::ni::gcm_start : nullptr);
+  set<Kernels::DesRounds>(k.desRounds, des::avx512::available() ? des::avx512::rounds : nullptr);
   g_kernelsReady.store(true, std::memory_order_release);
 }
 

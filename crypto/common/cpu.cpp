@@ -43,6 +43,7 @@ uint32_t detect() {
     if (zmm && (b & bit_AVX512BW)) f |= kAvx512bw;
     if (zmm && (b & bit_AVX512VL)) f |= kAvx512vl;
     if (zmm && (b & bit_AVX512IFMA)) f |= kIfma;
+    if (zmm && (c & bit_AVX512BITALG)) f |= kBitalg;
     if (ymm && (c & bit_VAES)) f |= kVaes;
     if (ymm && (c & bit_VPCLMULQDQ)) f |= kVpclmul;
   }
@@ -57,7 +58,7 @@ uint32_t disabled_by_environment() {
     uint32_t mask;
   } kNames[] = {{"aesni", kAesni}, {"pclmul", kPclmul}, {"vaes", kVaes},
                 {"vpclmul", kVpclmul}, {"sha", kSha}, {"avx2", kAvx2},
-                {"avx512", kAvx512f | kAvx512bw | kAvx512vl | kIfma}, {"bmi2", kBmi2},
+                {"avx512", kAvx512f | kAvx512bw | kAvx512vl | kIfma | kBitalg}, {"bmi2", kBmi2},
                 {"adx", kAdx},       {"ifma", kIfma}};
   const char *list = std::getenv("KEL_CPU_DISABLE");
   uint32_t off = 0;

@@ -30,6 +30,7 @@ enum Feature : uint32_t {
   kVpclmul = 1u << 12,
   kAdx = 1u << 13,
   kIfma = 1u << 14,  // AVX512-IFMA (52-bit multiply-add), with the ZMM state
+  kBitalg = 1u << 15,  // AVX512-BITALG bit shuffles
 };
 
 // The features this CPU and OS offer, less those switched off by

@@ -59,7 +59,7 @@ struct ReleaseWatch {
 template <class F>
 int ForEachCpuPath(F body) {
   using namespace kel::cpu;
-  constexpr uint32_t kWide = kAvx512f | kAvx512bw | kAvx512vl | kVaes | kVpclmul | kIfma;
+  constexpr uint32_t kWide = kAvx512f | kAvx512bw | kAvx512vl | kVaes | kVpclmul | kIfma | kBitalg;
   constexpr struct {
     const char *name;
     uint32_t allowed;

@@ -454,39 +454,67 @@ KEL_NI inline __m128i mul_alpha(__m128i t) {
   return _mm_xor_si128(_mm_slli_epi32(t, 1), _mm_and_si128(carries, _mm_set_epi32(1, 1, 1, 0x87)));
 }
 
-// T * alpha^8: a byte shift, the byte leaving the top multiplied by 0x87
-// carry-less. Shifts and PCLMULQDQ run beside the AES units.
-KEL_NI_CLMUL inline __m128i mul_alpha8(__m128i t) {
-  return _mm_xor_si128(_mm_slli_si128(t, 1),
-                       _mm_clmulepi64_si128(_mm_srli_si128(t, 15), _mm_cvtsi32_si128(0x87), 0x00));
-}
-
-// Eight blocks a pass, each block's tweak eight doublings after the one it
-// had in the last pass.
-template <bool kEncrypt>
-KEL_NI_CLMUL void xts8(const Keys &keys, __m128i &t, uint8_t *&data, size_t &n) {
-  __m128i tw[8];
-  tw[0] = t;
-  _Pragma("GCC unroll 7") for (int j = 1; j < 8; ++j) tw[j] = mul_alpha(tw[j - 1]);
-  for (; n >= 8; n -= 8, data += 128) {
-    __m128i b[8];
-    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(loadu(data + 16 * j), tw[j]);
-    crypt8<kEncrypt>(keys, b);
+// The tweaks of eight blocks a pass, kept in memory already XORed with the
+// first round key (for the input) and with the last one (folded into the
+// final round). They are computed in general registers, a 128-bit doubling
+// per block, while the AES units work on the pass before: two sets take
+// turns, so a pass reads its set while the next one is written.
+struct TweakBlocks8 {
+  alignas(16) uint64_t first[2][8][2], last[2][8][2];
+  uint64_t lo, hi, k0[2], kn[2];
+  int set = 0;
+  KEL_NI TweakBlocks8(__m128i t, __m128i key0, __m128i keyN)
+      : lo(static_cast<uint64_t>(_mm_cvtsi128_si64(t))), hi(static_cast<uint64_t>(_mm_extract_epi64(t, 1))),
+        k0{static_cast<uint64_t>(_mm_cvtsi128_si64(key0)), static_cast<uint64_t>(_mm_extract_epi64(key0, 1))},
+        kn{static_cast<uint64_t>(_mm_cvtsi128_si64(keyN)), static_cast<uint64_t>(_mm_extract_epi64(keyN, 1))} {
+    fill(0);
+  }
+  TweakBlocks8(const TweakBlocks8 &) = delete;
+  ~TweakBlocks8() { kel::mem::secure_zero(this, sizeof *this); }
+  // T * alpha: the 128-bit little-endian value shifted left by one, 0x87
+  // folded into the low byte when a bit leaves the top.
+  void fill(int to) {
     _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) {
-      storeu(data + 16 * j, _mm_xor_si128(b[j], tw[j]));
-      tw[j] = mul_alpha8(tw[j]);
+      first[to][j][0] = lo ^ k0[0], first[to][j][1] = hi ^ k0[1];
+      last[to][j][0] = lo ^ kn[0], last[to][j][1] = hi ^ kn[1];
+      const uint64_t carry = static_cast<uint64_t>(static_cast<int64_t>(hi) >> 63) & 0x87;
+      hi = hi << 1 | lo >> 63;
+      lo = lo << 1 ^ carry;
     }
   }
-  t = tw[0];
+  KEL_NI __m128i in(int j) const { return _mm_load_si128(reinterpret_cast<const __m128i *>(first[set][j])); }
+  KEL_NI __m128i out(int j) const { return _mm_load_si128(reinterpret_cast<const __m128i *>(last[set][j])); }
+  // The tweak of the first block after the set in use.
+  KEL_NI __m128i next() const {
+    return _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i *>(first[set][7])),
+                         _mm_set_epi64x(static_cast<long long>(k0[1]), static_cast<long long>(k0[0])));
+  }
+};
+
+// Eight blocks a pass: the input XORed with tweak and first round key in
+// one, the output's tweak folded into the last round key.
+template <bool kEncrypt>
+KEL_NI void xts8(const Keys &keys, __m128i &t, uint8_t *&data, size_t &n) {
+  TweakBlocks8 tw(t, keys.k[0], keys.k[keys.nr]);
+  for (; n >= 8; n -= 8, data += 128) {
+    __m128i b[8];
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(loadu(data + 16 * j), tw.in(j));
+    if (n >= 16) tw.fill(tw.set ^ 1);
+    for (int r = 1; r < keys.nr; ++r) round8<kEncrypt>(b, keys.k[r]);
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j)
+      storeu(data + 16 * j, kEncrypt ? _mm_aesenclast_si128(b[j], tw.out(j)) : _mm_aesdeclast_si128(b[j], tw.out(j)));
+    t = mul_alpha(tw.next());
+    tw.set ^= 1;
+  }
 }
 
-// kClmul: runs of eight blocks through xts8, else every block alone.
-template <bool kEncrypt, bool kClmul>
-KEL_NI_CLMUL void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
+// Runs of eight blocks through xts8, then every block alone.
+template <bool kEncrypt>
+KEL_NI void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_t n) {
   Keys keys;
   load_keys(keys, ctx.roundKeys, ctx.rounds);
   __m128i t = loadu(T);
-  if (kClmul && n >= 8) xts8<kEncrypt>(keys, t, data, n);
+  if (n >= 8) xts8<kEncrypt>(keys, t, data, n);
   for (; n > 0; --n, data += 16) {
     const __m128i b = _mm_xor_si128(loadu(data), t);
     storeu(data, _mm_xor_si128(kEncrypt ? enc1(keys, b) : dec1(keys, b), t));
@@ -500,16 +528,9 @@ KEL_NI_CLMUL void xts(const AesContext &ctx, uint8_t T[16], uint8_t *data, size_
 
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
   if (encrypt)
-    xts<true, true>(dataKey, T, data, n);
+    xts<true>(dataKey, T, data, n);
   else
-    xts<false, true>(dataKey, T, data, n);
-}
-
-void xts_blocks_no_clmul(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt) {
-  if (encrypt)
-    xts<true, false>(dataKey, T, data, n);
-  else
-    xts<false, false>(dataKey, T, data, n);
+    xts<false>(dataKey, T, data, n);
 }
 
 namespace {

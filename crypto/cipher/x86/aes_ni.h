@@ -32,7 +32,6 @@ void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uin
 // Needs PCLMULQDQ besides AES-NI for runs of eight blocks and more; the
 // second form does without, a block at a time.
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
-void xts_blocks_no_clmul(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
 
 // GCM's text over n whole blocks, in place or not: counter mode with the
 // 32-bit counter, stitched with GHASH of the ciphertext into X (GcmContext
