@@ -370,4 +370,9 @@ extern const HashSuite kSha256Suite;
 extern const HashSuite kSha384Suite;
 extern const HashSuite kSha512Suite;
 
+// The suite of a PKCS #1 signature algorithm (the last arc of its
+// identifier: 4 MD5, 5 SHA-1, 11 to 13 SHA-256 to SHA-512, 14 SHA-224), or
+// null for any other.
+const HashSuite *suite_for_id(int32_t id);
+
 }  // namespace kel::hash

@@ -24,20 +24,24 @@ static_assert(offsetof(Sha1Context, byteCount) == 24 && offsetof(Sha1Context, bu
 static_assert(offsetof(Sha256Context, bufferIndex) == 40 && sizeof(Sha256Context) == 112);
 static_assert(offsetof(Sha512Context, bufferIndex) == 80 && sizeof(Sha512Context) == 216);
 
+const HashSuite *suite_for_id(int32_t id) {
+  switch (id & 0xff) {
+    case 4: return &kMd5Suite;
+    case 5: return &kSha1Suite;
+    case 11: return &kSha256Suite;
+    case 12: return &kSha384Suite;
+    case 13: return &kSha512Suite;
+    case 14: return &kSha224Suite;
+    default: return nullptr;
+  }
+}
+
 }  // namespace kel::hash
 
 int32_t CRYPTO_getRSAHashAlgo(int32_t id, const HashSuite **suite) {
   if (suite == nullptr) return ERR_NULL_POINTER;
-  const HashSuite *found = nullptr;
-  switch (id & 0xff) {  // the last arc of the signature algorithm's identifier
-    case 4: found = &kel::hash::kMd5Suite; break;
-    case 5: found = &kel::hash::kSha1Suite; break;
-    case 11: found = &kel::hash::kSha256Suite; break;
-    case 12: found = &kel::hash::kSha384Suite; break;
-    case 13: found = &kel::hash::kSha512Suite; break;
-    case 14: found = &kel::hash::kSha224Suite; break;
-    default: return ERR_HASH_UNSUPPORTED;
-  }
+  const HashSuite *found = kel::hash::suite_for_id(id);
+  if (found == nullptr) return ERR_HASH_UNSUPPORTED;
   *suite = found;
   return 0;
 }

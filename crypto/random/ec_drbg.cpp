@@ -140,9 +140,7 @@ int32_t configure(EcDrbgState &s, const PrimeCurve *curve, uint8_t hashId, uint3
   s.seedlenBits = p256 ? 256 : 384;
   s.Qx = p256 ? kQx256.data() : kQx384.data();
   s.Qy = p256 ? kQy256.data() : kQy384.data();
-  using namespace kel::hash;
-  s.hashSuite = hashId == 5 ? &kSha1Suite : hashId == 14 ? &kSha224Suite : hashId == 11 ? &kSha256Suite
-              : hashId == 12 ? &kSha384Suite : &kSha512Suite;
+  s.hashSuite = kel::hash::suite_for_id(hashId);
   return kOk;
 }
 
