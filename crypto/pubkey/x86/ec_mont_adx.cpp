@@ -45,16 +45,20 @@ namespace {
 
 // The P-256 prime: with m = (2^64 - 1, 2^32 - 1, 0, 2^64 - 2^32 + 1) and
 // -m^-1 = 1, q = t[0] and q m + t[0] .. t[1] is (q << 32) + t[1] with q >> 32
-// carried on; one product for the top limb, one carry chain.
-#define KEL_ROW256(boff, t0, t1, t2, t3, t4, t5)                                       \
-  KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                           \
+// carried on; one product for the top limb (left in hi), one carry chain
+// that the caller finishes.
+#define KEL_FOLD256(t0, t1, t2, t3)                                                    \
   "movq %[" #t0 "], %%rdx\n\t"                                                         \
   "mulxq 24(%[m]), %[lo], %[hi]\n\t"                                                   \
   "shlq $32, %[" #t0 "]\n\t"                                                           \
   "shrq $32, %%rdx\n\t"                                                                \
   "addq %[" #t0 "], %[" #t1 "]\n\t"                                                    \
   "adcq %%rdx, %[" #t2 "]\n\t"                                                         \
-  "adcq %[lo], %[" #t3 "]\n\t"                                                         \
+  "adcq %[lo], %[" #t3 "]\n\t"
+
+#define KEL_ROW256(boff, t0, t1, t2, t3, t4, t5)                                       \
+  KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                           \
+  KEL_FOLD256(t0, t1, t2, t3)                                                          \
   "adcq %[hi], %[" #t4 "]\n\t"                                                         \
   "adcq $0, %[" #t5 "]\n\t"
 
@@ -108,13 +112,7 @@ KEL_MUL4(mont_mul_p256_adx, KEL_ROW256)
 // One step of the P-256 reduction of the low half (u0 .. u3, a fresh top
 // limb taking the place of u0): (u + q m) / 2^64 for q = u0.
 #define KEL_RED256(u0, u1, u2, u3)                                                     \
-  "movq %[" #u0 "], %%rdx\n\t"                                                         \
-  "mulxq 24(%[m]), %[lo], %[hi]\n\t"                                                   \
-  "shlq $32, %[" #u0 "]\n\t"                                                           \
-  "shrq $32, %%rdx\n\t"                                                                \
-  "addq %[" #u0 "], %[" #u1 "]\n\t"                                                    \
-  "adcq %%rdx, %[" #u2 "]\n\t"                                                         \
-  "adcq %[lo], %[" #u3 "]\n\t"                                                         \
+  KEL_FOLD256(u0, u1, u2, u3)                                                          \
   "adcq $0, %[hi]\n\t"                                                                 \
   "movq %[hi], %[" #u0 "]\n\t"
 
