@@ -1,8 +1,7 @@
-// Random keys, IVs, lengths and piece sizes against OpenSSL for every
-// streaming interface: the block modes chained through the iv buffer, counter
-// mode, GCM updates, CCM and CMAC, XTS, triple DES and RC2. The seed is fixed, so a failure repeats.
+// Random keys, IVs, lengths and piece sizes against OpenSSL: the block modes
+// chained through the iv buffer, counter mode, GCM updates, CCM, XTS, triple
+// DES and RC2 (CMAC's pieces: aes_cmac_test); threads and allocation failure.
 #include <gtest/gtest.h>
-#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
@@ -155,9 +154,9 @@ TEST_F(Differential, GcmUpdatesInRandomPieces) {
   });
 }
 
-// The first two messages take the two encodings of the additional-data length:
-// 65279 bytes still take two bytes, 65280 take 0xFF 0xFE and four.
-TEST_F(Differential, CcmAndCmac) {
+// CCM encryption; the first two messages take the two encodings of the
+// additional-data length: 65279 bytes still take two bytes, 65280 take six.
+TEST_F(Differential, Ccm) {
   ForEachCpuPath([&] {
     for (int iter = 0; iter < 40; ++iter) {
       const size_t kl = KeyLen(), len = Uniform(0, 600), nonceLen = Uniform(7, 13), M = 2 * Uniform(2, 8);
@@ -171,29 +170,6 @@ TEST_F(Differential, CcmAndCmac) {
                 0);
       data.resize(len);
       ASSERT_EQ(ToHex(Concat(data, Bytes(tag.begin(), tag.begin() + M))), ToHex(ref));
-
-      // CMAC over the same message in random pieces.
-      EVP_MAC *mac = EVP_MAC_fetch(nullptr, "CMAC", nullptr);
-      EVP_MAC_CTX *mc = EVP_MAC_CTX_new(mac);
-      std::string cipherName = "AES-" + std::to_string(kl * 8) + "-CBC";
-      OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_CIPHER, cipherName.data(), 0),
-                             OSSL_PARAM_construct_end()};
-      size_t outLen = 0;
-      Bytes refMac(16);
-      EVP_MAC_init(mc, key.data(), kl, params);
-      EVP_MAC_update(mc, pt.data(), len);
-      EVP_MAC_final(mc, refMac.data(), &outLen, 16);
-      EVP_MAC_CTX_free(mc);
-      EVP_MAC_free(mac);
-      AesCmacContext cm;
-      ASSERT_EQ(AESCMAC_init(key.data(), static_cast<uint32_t>(kl), &cm), 0);
-      for (size_t off = 0; off < len;) {
-        const size_t p = std::min(Uniform(0, 40), len - off);
-        ASSERT_EQ(AESCMAC_update(pt.data() + off, static_cast<uint32_t>(p), &cm), 0);
-        off += p;
-      }
-      ASSERT_EQ(AESCMAC_final(tag.data(), &cm), 0);
-      ASSERT_EQ(ToHex(tag), ToHex(refMac)) << "length " << len;
     }
   });
 }
@@ -295,7 +271,6 @@ TEST_F(Differential, TripleDesAndRc2InRandomPieces) {
       const Bytes key = Random(keyLen), iv = Random(8), msg = Random(8 * Uniform(1, 40));
       OSSL_LIB_CTX *where = f.keyLen ? nullptr : lib;
       const Bytes want = Evp(f.evp, key, iv, msg, true, f.keyLen ? 0 : bits, where);
-      ASSERT_EQ(Evp(f.evp, key, iv, want, false, f.keyLen ? 0 : bits, where), msg);
       for (int32_t dir : {1, 0}) {
         void *ctx = f.suite->createFunc(key.data(), keyLen, effective ? bits : dir);
         ASSERT_NE(ctx, nullptr);

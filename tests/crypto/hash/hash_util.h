@@ -124,8 +124,8 @@ inline Bytes OpensslHmac(const Algo &a, const Bytes &key, const Bytes &msg) {
 
 // Every HMAC form for this digest, labelled: the generic context (one update,
 // random pieces, a second message after HmacReset), the one-call forms with
-// the message whole and split in two, and for MD5 and SHA-1 the fixed
-// functions (HMAC_SHA1Ex with the message in three parts).
+// the message whole and split in two and with a copy of the suite, and for MD5
+// and SHA-1 the fixed functions (HMAC_SHA1Ex with the message in three parts).
 inline std::vector<std::pair<std::string, Bytes>> AllHmacForms(const Algo &a, const Bytes &key, const Bytes &msg,
                                                                uint32_t seed = 1) {
   static const uint8_t kNothing = 0;
@@ -159,6 +159,9 @@ inline std::vector<std::pair<std::string, Bytes>> AllHmacForms(const Algo &a, co
   r.emplace_back("HmacQuick", out);
   EXPECT_EQ(HmacQuickEx(k, kl, m, cut, m + cut, ml - cut, out.data(), suite), 0);
   r.emplace_back("HmacQuickEx split", out);
+  const HashSuite foreign = *suite;  // not one of the toolkit's records: the textbook path
+  EXPECT_EQ(HmacQuick(k, kl, m, ml, out.data(), &foreign), 0);
+  r.emplace_back("foreign suite", out);
 
   if (a.id == 4 || a.id == 5) {
     const bool md5 = a.id == 4;

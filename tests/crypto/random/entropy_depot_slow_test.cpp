@@ -1,6 +1,5 @@
-// Depot cycles take about 24 s each: the reseed of the default context at
-// its 384th entropy bit, and an extraction that spans the pool and the next
-// cycle.
+// Depot cycles of about 24 s: the default context's reseed at its 384th
+// entropy bit, and an extraction spanning the pool and the next cycle.
 #include "crypto/random/internal.h"
 #include "kel/rng_seed.h"
 #include "random_test_util.h"

@@ -1,7 +1,5 @@
-// The entropy depot: bit positions of pushed bits, the scramble thread's
-// byte map, the thread-identifier query, stopping and resetting, a zero-byte
-// extraction that starts the threads, and one cycle after which the threads
-// lie dormant until an extraction restarts them.
+// The entropy depot: pushed bits, the scramble byte map, the thread
+// identifiers, stopping and resetting, and the threads' cycle.
 #include <set>
 
 #include "crypto/random/internal.h"

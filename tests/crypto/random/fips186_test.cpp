@@ -1,6 +1,5 @@
-// The FIPS 186-2 generator against the standard's worked examples: the
-// general-purpose stream (however it is split, and with XKEY + XSEED), the
-// k-source; creation checks, entropy bits, the continuous test and the gate.
+// The FIPS 186-2 generator against the standard's worked examples (stream and
+// k-source); creation checks, entropy bits, the continuous test and the gate.
 #include <openssl/bn.h>
 
 #include "crypto/random/internal.h"

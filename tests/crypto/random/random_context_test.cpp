@@ -1,7 +1,5 @@
-// The random context: the kinds it dispatches to and their refusals, release
-// in the error state, entropy bits of the default context, and the two
-// seeded constructors with a failing, short or repeating seed device (inside
-// the sandbox).
+// The random context: its kinds and their refusals, entropy bits of the
+// default context, and the seeded constructors with a bad seed device.
 #include <sys/mount.h>
 
 #include "crypto/random/internal.h"
