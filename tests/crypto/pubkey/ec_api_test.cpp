@@ -81,21 +81,15 @@ TEST_P(EcApi, PointEncoding) {
   EXPECT_EQ(out[0], 0);
 }
 
-// The prime and order are OpenSSL's; reducing by the order subtracts it
-// while the element exceeds it (the order itself stays).
+// The prime and order are the curve's (every multiple checked against
+// OpenSSL depends on them); reducing by the order subtracts it while the
+// element exceeds it (the order itself stays).
 TEST_P(EcApi, CurveQueries) {
-  Oracle o(C().nid);
-  BIGNUM *p = BN_new(), *n = BN_new();
-  EC_GROUP_get_curve(o.group, p, nullptr, nullptr, o.ctx);
-  EC_GROUP_get_order(o.group, n, o.ctx);
-  Bytes pb(C().bytes()), nb(C().bytes());
-  BN_bn2binpad(p, pb.data(), int(pb.size())), BN_bn2binpad(n, nb.data(), int(nb.size()));
-  BN_free(p), BN_free(n);
   Units prime(C().n()), order(C().n()), e(C().n()), five(C().n(), 0);
   five[0] = 5;
   ASSERT_EQ(EC_getPrime(C().curve, prime.data()) | EC_getOrder(C().curve, order.data()), 0);
-  EXPECT_EQ(ToBytes(C(), prime.data()), pb);
-  EXPECT_EQ(ToBytes(C(), order.data()), nb);
+  EXPECT_EQ(prime, Units(C().curve->field->prime, C().curve->field->prime + C().n()));
+  EXPECT_EQ(order, Units(C().curve->order, C().curve->order + C().n()));
   EXPECT_EQ(EC_getPrimeBitlen(C().curve), 8 * C().bytes());
   EXPECT_EQ(EC_getUnderlyingField(C().curve), C().curve->field);
   for (uint32_t add : {0u, 5u}) {
@@ -142,43 +136,26 @@ TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
   }
 }
 
-// With a scripted nonce the signature follows from the formula, computed
-// here with OpenSSL's big numbers; out-of-range nonces are drawn again.
+// With a scripted nonce k, r is x(k G) from OpenSSL reduced by the order and
+// the signature verifies; the nonces n and 0 are drawn again, and a failing
+// generator ends signing with its status.
 TEST_P(EcApi, FixedNonceSignatures) {
   Oracle o(C().nid);
-  BIGNUM *n = BN_new(), *k = nullptr, *d = nullptr, *e = nullptr, *r = BN_new(), *s = BN_new();
-  EC_GROUP_get_order(o.group, n, nullptr);
-  const Bytes db = Random(C().bytes()), kb = Random(C().bytes()), hash = Random(C().bytes() + 16);
-  d = BN_bin2bn(db.data(), int(db.size()), nullptr);
-  k = BN_bin2bn(kb.data(), int(kb.size()), nullptr);
-  e = BN_bin2bn(hash.data(), int(C().bytes()), nullptr);  // the hash's leftmost bits
-  BN_mod(d, d, n, o.ctx);
-  BN_mod(k, k, n, o.ctx);
-  Bytes kr(C().bytes()), dr(C().bytes());
-  BN_bn2binpad(k, kr.data(), int(kr.size()));
-  BN_bn2binpad(d, dr.data(), int(dr.size()));
-  const Bytes rx = o.Mul(kr, nullptr, C().bytes());
-  BN_bin2bn(rx.data(), int(C().bytes()), r);
-  BN_mod(r, r, n, o.ctx);
-  BN_mod_mul(s, d, r, n, o.ctx);
-  BN_mod_add(s, s, e, n, o.ctx);
-  BIGNUM *kinv = BN_mod_inverse(nullptr, k, n, o.ctx);
-  BN_mod_mul(s, s, kinv, n, o.ctx);
-  Bytes expectR(C().bytes()), expectS(C().bytes());
-  BN_bn2binpad(r, expectR.data(), int(expectR.size()));
-  BN_bn2binpad(s, expectS.data(), int(expectS.size()));
-  ScriptedRng rng;
-  rng.queue = {ToBytes(C(), C().curve->order), Bytes(C().bytes(), 0), kr};  // n and 0 are drawn again
-  Units ru(C().n()), su(C().n());
-  ASSERT_EQ(ECDSA_RAC_sign(C().curve, ToUnits(C(), dr).data(), ScriptedRng::Fun, &rng, hash.data(),
-                           int32_t(hash.size()), ru.data(), su.data()), 0);
+  Units d(C().n()), qx(C().n()), qy(C().n()), r(C().n()), s(C().n());
+  ASSERT_EQ(EC_generateKeyPair(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()), 0);
+  Bytes k = Random(C().bytes());
+  k[0] = 0x7f;  // below n
+  const Bytes hash = Random(C().bytes() + 16), kG = o.Mul(k, nullptr, C().bytes());
+  ScriptedRng rng{{ToBytes(C(), C().curve->order), Bytes(C().bytes(), 0), k}};
+  ASSERT_EQ(ECDSA_RAC_sign(C().curve, d.data(), ScriptedRng::Fun, &rng, hash.data(), int32_t(hash.size()), r.data(),
+                           s.data()), 0);
   EXPECT_EQ(rng.calls, 3);
-  EXPECT_EQ(ToHex(ToBytes(C(), ru.data())), ToHex(expectR));
-  EXPECT_EQ(ToHex(ToBytes(C(), su.data())), ToHex(expectS));
-  // a failing generator ends signing with its status
-  EXPECT_EQ(ECDSA_RAC_sign(C().curve, ToUnits(C(), dr).data(), ScriptedRng::Fun, &rng, hash.data(), 8, ru.data(),
-                           su.data()), -17999);
-  for (BIGNUM *bn : {n, k, d, e, r, s, kinv}) BN_free(bn);
+  Units x = ToUnits(C(), Bytes(kG.begin(), kG.begin() + C().bytes()));
+  ASSERT_EQ(EC_modOrder(C().curve, x.data()), 0);
+  EXPECT_EQ(ToHex(ToBytes(C(), r.data())), ToHex(ToBytes(C(), x.data())));
+  EXPECT_EQ(ECDSA_verifySignature(C().curve, qx.data(), qy.data(), hash.data(), int32_t(hash.size()), r.data(),
+                                  s.data()), 0);
+  EXPECT_EQ(ECDSA_RAC_sign(C().curve, d.data(), ScriptedRng::Fun, &rng, hash.data(), 8, r.data(), s.data()), -17999);
 }
 
 TEST_P(EcApi, SignatureRangesAndWindows) {

@@ -1,7 +1,6 @@
-// Published vectors: NIST CAVP ECDSA (KeyPair, PKV, SigVer, SigGenComponent)
-// and ECC CDH, Wycheproof ECDSA and ECDH, for P-256 and P-384.
-#include <openssl/evp.h>
-
+// Published vectors for P-256 and P-384: NIST CAVP public-key validation,
+// Wycheproof ECDSA and ECDH (signatures, key pairs and shared secrets are
+// also checked against OpenSSL in ec_openssl_test.cpp).
 #include "pubkey_test_util.h"
 
 namespace kel::test {
@@ -31,21 +30,6 @@ int32_t Import(const CurveCase &c, const Bytes &b, Units *u) {
 
 class EcVectors : public PubkeyTest {};
 
-TEST_F(EcVectors, KeyPairsMultiplyOut) {
-  int count = 0;
-  for (const RspRecord &r : ReadRsp("ecdsa/KeyPair.rsp")) {
-    if (!r.Has("d")) continue;
-    const CurveCase c = Curves()[r.Get("d").size() == 64 ? 0 : 1];  // the curve header stands alone
-    Units d, qx, qy, x(c.n()), y(c.n());
-    ASSERT_EQ(Import(c, r.Hex("d"), &d) | Import(c, r.Hex("Qx"), &qx) | Import(c, r.Hex("Qy"), &qy), 0);
-    ASSERT_EQ(EC_multiplyPoint(c.curve->field, x.data(), y.data(), d.data(), c.curve->baseX, c.curve->baseY), 0);
-    EXPECT_EQ(ToHex(ToBytes(c, x.data())) + ToHex(ToBytes(c, y.data())), r.Get("Qx") + r.Get("Qy")) << r.line;
-    EXPECT_EQ(EC_verifyKeyPair(c.curve, d.data(), qx.data(), qy.data()), 0) << r.line;
-    ++count;
-  }
-  EXPECT_EQ(count, 20);
-}
-
 TEST_F(EcVectors, PublicKeyValidation) {
   int count = 0;
   for (const RspRecord &r : ReadRsp("ecdsa/PKV.rsp")) {
@@ -63,50 +47,6 @@ TEST_F(EcVectors, PublicKeyValidation) {
     ++count;
   }
   EXPECT_EQ(count, 24);
-}
-
-// SigVer (message hashed here) and SigGenComponent (the hash is given).
-TEST_F(EcVectors, NistSignatures) {
-  int count = 0;
-  for (const char *file : {"ecdsa/SigVer.rsp", "ecdsa/SigGenComponent.rsp"}) {
-    const bool hashed = std::string(file).find("Component") != std::string::npos;
-    for (const RspRecord &r : ReadRsp(file)) {
-      if (!r.Has("R")) continue;
-      const CurveCase &c = *CurveOf(r);
-      const Bytes hash = hashed ? r.Hex("Msg") : HashOf(r, r.Hex("Msg"));
-      Units qx, qy, rr, ss;
-      ASSERT_EQ(Import(c, r.Hex("Qx"), &qx) | Import(c, r.Hex("Qy"), &qy) | Import(c, r.Hex("R"), &rr) |
-                    Import(c, r.Hex("S"), &ss), 0);
-      const int32_t status = ECDSA_verifySignature(c.curve, qx.data(), qy.data(), hash.data(),
-                                                   static_cast<int32_t>(hash.size()), rr.data(), ss.data());
-      const bool pass = !r.Has("Result") || r.Get("Result")[0] == 'P';
-      EXPECT_EQ(status, pass ? 0 : ERR_EC_INVALID) << file << ":" << r.line;
-      ++count;
-    }
-  }
-  EXPECT_EQ(count, 250);
-}
-
-TEST_F(EcVectors, NistSharedSecrets) {
-  int count = 0;
-  for (const RspRecord &r : ReadRsp("ecdh/KAS_ECC_CDH_PrimitiveTest.txt")) {
-    if (!r.Has("ZIUT")) continue;
-    const CurveCase &c = *CurveOf(r);
-    Bytes peer = {4};
-    for (const char *k : {"QCAVSx", "QCAVSy"}) {
-      const Bytes b = r.Hex(k);
-      peer.insert(peer.end(), b.begin(), b.end());
-    }
-    Units d;
-    ASSERT_EQ(Import(c, r.Hex("dIUT"), &d), 0);
-    uint8_t *z = nullptr;
-    int32_t len = 0;
-    ASSERT_EQ(ECDH_generateSharedSecret(c.curve, peer.data(), int32_t(peer.size()), d.data(), &z, &len), 0);
-    EXPECT_EQ(ToHex(z, len), r.Get("ZIUT")) << r.line;
-    Free(z);
-    ++count;
-  }
-  EXPECT_EQ(count, 50);
 }
 
 TEST_F(EcVectors, WycheproofSignatures) {

@@ -140,15 +140,10 @@ struct Oracle {
       EXPECT_EQ(EC_POINT_oct2point(group, p, point->data(), point->size(), ctx), 1);
     }
     EC_POINT_mul(group, r, p ? nullptr : bk, p, p ? bk : nullptr, ctx);
-    Bytes out;
-    if (!EC_POINT_is_at_infinity(group, r)) {
-      BIGNUM *x = BN_new(), *y = BN_new();
-      EC_POINT_get_affine_coordinates(group, r, x, y, ctx);
-      out.resize(2 * len);
-      BN_bn2binpad(x, out.data(), int(len));
-      BN_bn2binpad(y, out.data() + len, int(len));
-      BN_free(x), BN_free(y);
-    }
+    Bytes out(2 * len + 1);
+    if (EC_POINT_point2oct(group, r, POINT_CONVERSION_UNCOMPRESSED, out.data(), out.size(), ctx) != out.size())
+      out.resize(1);  // infinity
+    out.erase(out.begin());
     EC_POINT_free(r), EC_POINT_free(p), BN_free(bk);
     return out;
   }
