@@ -79,13 +79,13 @@ void MakeBase(Operands &ops, mpz_t x, const mpz_t m, int shape) {
 TEST(ModExp, AgainstGmp) {
   ForEachCpuPath([] {
     Operands ops(11);
-    // Moduli of 1 unit, odd unit counts, the 1024/2048-bit widths the wide
-    // kernels take and long ones; a few even, with a negative base (reduced
-    // into [0, m) first). Exponent lengths on each side of every
-    // window-width boundary.
+    // Moduli of 1 unit, odd unit counts, 64k + 1 bits (R mod m starts in a
+    // new limb), the 1024/2048-bit widths the wide kernels take and long
+    // ones; a few even, with a negative base (reduced into [0, m) first).
+    // Exponent lengths on each side of every window-width boundary.
     const unsigned ebits[] = {1, 2, 23, 24, 79, 80, 239, 240, 671, 672, 1000, 2048};
     int i = 0;
-    for (unsigned bits : {3u, 31u, 200u, 521u, 1023u, 1024u, 1536u, 2047u, 2048u, 3072u, 4096u, 6400u})
+    for (unsigned bits : {3u, 31u, 193u, 521u, 1023u, 1024u, 1536u, 2047u, 2048u, 3072u, 4096u, 6401u})
       for (int shape = 0; shape < kShapes; ++shape, ++i) {
         Powm p;
         mpz_urandomb(p.m, ops.state(), bits);
