@@ -266,9 +266,10 @@ void des() {
 // ---- P-256 and P-384: private scalars, ECDH scalars and signing nonces
 // secret (the generator's bytes come out secret) ----
 
-int32_t secret_rng(void *arg, uint32_t length, uint8_t *out) {
-  fill(out, length, static_cast<uint8_t>((*static_cast<int *>(arg))++));
-  SECRET(out, length);
+// The generator of every secret the toolkit draws: its bytes come out secret.
+int32_t secret_bytes(void *, uint32_t length, uint8_t *out) {
+  static uint8_t counter = 90;
+  fill_secret(out, length, counter++);
   return 0;
 }
 
@@ -291,9 +292,8 @@ void ec() {
     int32_t length = 0;
     expect(ECDH_generateSharedSecretAux(curve, px, py, k, &secret, &length, 1) == 0, "ECDH");
     VOR_free(reinterpret_cast<void **>(&secret));
-    int counter = 90;
-    expect(ECDSA_RAC_sign(curve, k, secret_rng, &counter, hash, 4 * n, r, s) == 0, "ECDSA sign");
-    expect(EC_generateKeyPair(curve, secret_rng, &counter, k, x, y) == 0, "EC key pair");
+    expect(ECDSA_RAC_sign(curve, k, secret_bytes, nullptr, hash, 4 * n, r, s) == 0, "ECDSA sign");
+    expect(EC_generateKeyPair(curve, secret_bytes, nullptr, k, x, y) == 0, "EC key pair");
   }
 }
 
@@ -344,21 +344,22 @@ void modexp() {
 // coefficient secret (the key is made, and its helpers built, first); the
 // blinding values and the plaintext a decryption recovers secret ----
 
-int32_t secret_bytes(void *, uint32_t length, uint8_t *out) {
-  static uint8_t counter = 0;
-  fill_secret(out, length, counter++);
-  return 0;
+void mark(const vlong *v, bool secret) {
+  if (secret) {
+    SECRET(v->units, 4 * v->length);
+  } else {
+    PUBLIC(v->units, 4 * v->capacity);
+  }
 }
 
 // The primes' lengths, top and bottom units are public (as the modulus' are
 // in the exponentiation case); the rest of the key is secret throughout.
 void mark_key(const RsaKeyObject *key, bool secret) {
   const ModExpHelper *h1 = key->prime1Helper, *h2 = key->prime2Helper;
-  for (const vlong *v : {key->prime1, key->prime2, h1->modulus, h2->modulus, key->exponent1, key->exponent2,
-                         key->coefficient, h1->montRInverse, h2->montRInverse}) {
-    const bool prime = v == key->prime1 || v == key->prime2 || v == h1->modulus || v == h2->modulus;
-    if (secret && prime) SECRET(v->units + 1, 4 * (v->length - 2));
-    if (secret && !prime) SECRET(v->units, 4 * v->length);
+  for (const vlong *v : {key->exponent1, key->exponent2, key->coefficient, h1->montRInverse, h2->montRInverse})
+    mark(v, secret);
+  for (const vlong *v : {key->prime1, key->prime2, h1->modulus, h2->modulus}) {
+    if (secret) SECRET(v->units + 1, 4 * (v->length - 2));
     if (!secret) PUBLIC(v->units, 4 * v->capacity);
   }
 }
@@ -396,14 +397,6 @@ void rsa() {
 
 // ---- DSA signing (x and k secret) and Diffie-Hellman (the private value
 // secret); the domain parameters and the peer's value are public ----
-
-void mark(vlong *v, bool secret) {
-  if (secret) {
-    SECRET(v->units, 4 * v->length);
-  } else {
-    PUBLIC(v->units, 4 * v->capacity);
-  }
-}
 
 void dsa_dh() {
   RandomContext *rng = nullptr;

@@ -107,18 +107,10 @@ TEST_F(Prime, LucasAlone) {
 }
 
 TEST_F(Prime, JacobiAgainstGmp) {
-  struct Case {
-    int a, n, symbol;
-  };
-  for (const Case &c : {Case{5, 7, -1}, {2, 7, 1}, {3, 9, 0}, {-1, 7, -1}, {3, 8, 0}}) {
-    Mpz a, n;
-    mpz_set_si(a, c.a);
-    mpz_set_si(n, c.n);
-    V va = FromMpz(a), vn = FromMpz(n);
-    int32_t j = 7;
-    ASSERT_EQ(JACOBI_jacobiSymbol(va.get(), vn.get(), &j, nullptr), 0);
-    EXPECT_EQ(j, c.symbol) << c.a << "/" << c.n;
-  }
+  V three = FromHex("3"), eight = FromHex("8");
+  int32_t j = 7;
+  ASSERT_EQ(JACOBI_jacobiSymbol(three.get(), eight.get(), &j, nullptr), 0);
+  EXPECT_EQ(j, 0) << "an even n";
   Operands ops(13);
   for (int i = 0; i < 300; ++i) {
     Mpz a, n;
