@@ -59,11 +59,6 @@ struct StoredValue {
 };
 std::span<const StoredValue> stored_values();
 
-// The DRBG vectors of the power-up run (CTR-DRBG with derivation function,
-// EC-DRBG).
-const DrbgTestVector &ctr_df_vector();
-const DrbgTestVector &ec_drbg_vector();
-
 // A failing test puts the toolkit into the error state and returns its
 // status.
 inline int32_t fail(int32_t status) {

@@ -573,7 +573,5 @@ constexpr StoredValue kStored[] = {
 }  // namespace
 
 std::span<const StoredValue> stored_values() { return kStored; }
-const DrbgTestVector &ctr_df_vector() { return kCtrDf; }
-const DrbgTestVector &ec_drbg_vector() { return kEcDrbg; }
 
 }  // namespace kel::fips
