@@ -253,7 +253,7 @@ TEST_F(Dsa, WipedOnRelease) {
 }
 
 // DSA against the NIST CAVP vectors: domain parameters from their seeds and
-// counters (PQGGen, PQGVer), key pairs, and signatures (SigGen, SigVer).
+// counters (PQGGen, PQGVer), and signatures (SigGen, SigVer).
 
 using DsaVectors = PubkeyTest;
 
