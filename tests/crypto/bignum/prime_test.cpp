@@ -148,6 +148,28 @@ TEST_F(Prime, IncrementalFind) {
   }
 }
 
+// A random number of `bits` bits is the generator's next (bits + 7) / 8
+// bytes, big-endian, cut to its top bits, with the top and bottom bits set.
+TEST_F(Prime, RandomNumbersFollowTheStream) {
+  const uint8_t xkey[20] = {9, 8, 7};
+  for (uint32_t bits : {1u, 9u, 100u, 1023u}) {
+    RandomContext *a = nullptr, *b = nullptr;
+    ASSERT_EQ(RANDOM_newFIPS186Context(&a, 20, xkey, 0, nullptr), 0);
+    ASSERT_EQ(RANDOM_newFIPS186Context(&b, 20, xkey, 0, nullptr), 0);
+    V v;
+    ASSERT_EQ(VLONG_makeRandomVlong(a, v.out(), bits, nullptr), 0);
+    Bytes raw((bits + 7) / 8);
+    ASSERT_EQ(RANDOM_numberGenerator(b, raw.data(), static_cast<uint32_t>(raw.size())), 0);
+    Mpz want(ToHex(raw).c_str());
+    mpz_fdiv_q_2exp(want.z, want.z, 8 * raw.size() - bits);
+    mpz_setbit(want.z, 0);
+    mpz_setbit(want.z, bits - 1);
+    EXPECT_EQ(Str(v.get()), want.Hex()) << bits;
+    RANDOM_releaseContext(&a);
+    RANDOM_releaseContext(&b);
+  }
+}
+
 // Generated primes have the size asked for, are prime (GMP decides), are
 // 1 or 5 mod 6, and follow from the generator's stream: the same key gives
 // the same prime and leaves the two streams in step.

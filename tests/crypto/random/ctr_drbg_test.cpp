@@ -256,16 +256,29 @@ TEST_F(CtrDrbg, AllocationFailures) {
   EXPECT_GT(failures, 20);
 }
 
-// A block equal to the previous one is refused, nothing of the request is
-// handed out, and the gate closes (the instance cannot even be deleted).
-TEST_F(CtrDrbg, ContinuousTestAndGate) {
-  RandomContext *ctx = New(CTRDRBG_FLAG_NO_HEALTH_TEST);
+// Makes the previous block the one the next request starts with.
+void ForceRepeat(RandomContext *ctx, uint32_t bl) {
   auto *c = random::as_ctr(ctx);
-  uint8_t next[16], out[64];
-  std::memcpy(next, c->v(), 16);
-  for (int i = 15; i >= 0 && ++next[i] == 0; --i) {
+  uint8_t next[16];
+  std::memcpy(next, c->v(), bl);
+  for (int i = static_cast<int>(bl) - 1; i >= 0 && ++next[i] == 0; --i) {
   }
   c->state.blockEncrypt(&c->state.keySchedule, next, c->state.previousBlock);
+}
+
+// A block equal to the previous one is refused (TDEA's 8-byte blocks too),
+// nothing of the request is handed out, and the gate closes (the instance
+// cannot even be deleted).
+TEST_F(CtrDrbg, ContinuousTestAndGate) {
+  uint8_t out[64];
+  RandomContext *tdea = New(CTRDRBG_FLAG_NO_HEALTH_TEST, 21, 8);
+  ForceRepeat(tdea, 8);
+  EXPECT_EQ(NIST_CTRDRBG_generate(tdea, nullptr, 0, out, 512, 0), ERR_DRBG_CONTINUOUS_TEST);
+  gFIPS_powerupStatus = 0;
+  EXPECT_EQ(NIST_CTRDRBG_deleteContext(&tdea), 0);
+  RandomContext *ctx = New(CTRDRBG_FLAG_NO_HEALTH_TEST);
+  auto *c = random::as_ctr(ctx);
+  ForceRepeat(ctx, 16);
   std::memset(out, 0xEE, sizeof out);
   EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, out, 512, 0), ERR_DRBG_CONTINUOUS_TEST);
   EXPECT_EQ(gFIPS_powerupStatus, ERR_DRBG_CONTINUOUS_TEST);
