@@ -4,6 +4,7 @@
 // test, allocation failures and wiping.
 #include <random>
 
+#include "crypto/random/internal.h"
 #include "pubkey_test_util.h"
 
 namespace kel::test::ffc {
@@ -100,6 +101,15 @@ TEST_F(Dsa, GeneratesValidParameters) {
       EXPECT_EQ(valid, c == counter ? 1u : 0u);
     }
   }
+  // A generator that asks for a reseed ends the search with its status.
+  RandomContext *spent = nullptr;
+  ASSERT_EQ(RANDOM_acquireContext(&spent), 0);
+  random::as_ctr(spent)->state.reseedCounter = UINT64_MAX;
+  DsaKeyObject *k = nullptr;
+  ASSERT_EQ(DSA_createKey(&k), 0);
+  Key key(k);
+  EXPECT_EQ(DSA_generateKey(spent, k, 512, nullptr, nullptr, nullptr, nullptr), ERR_DRBG_RESEED_REQUIRED);
+  RANDOM_releaseContext(&spent);
 }
 
 // r or s of 0, of q, or negative: -9007 and not valid; a good signature of
