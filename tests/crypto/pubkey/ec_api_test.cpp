@@ -156,6 +156,13 @@ TEST_P(EcApi, FixedNonceSignatures) {
   EXPECT_EQ(ECDSA_verifySignature(C().curve, qx.data(), qy.data(), hash.data(), int32_t(hash.size()), r.data(),
                                   s.data()), 0);
   EXPECT_EQ(ECDSA_RAC_sign(C().curve, d.data(), ScriptedRng::Fun, &rng, hash.data(), 8, r.data(), s.data()), -17999);
+  // n - 1, the largest nonce, is taken at the first draw (n is odd).
+  Bytes top = ToBytes(C(), C().curve->order);
+  --top.back();
+  ScriptedRng last{{top}};
+  ASSERT_EQ(ECDSA_RAC_sign(C().curve, d.data(), ScriptedRng::Fun, &last, hash.data(), 8, r.data(), s.data()), 0);
+  EXPECT_EQ(last.calls, 1);
+  EXPECT_EQ(ECDSA_verifySignature(C().curve, qx.data(), qy.data(), hash.data(), 8, r.data(), s.data()), 0);
 }
 
 TEST_P(EcApi, SignatureRangesAndWindows) {
