@@ -294,16 +294,19 @@ KEL_NI void cbc_decrypt(const AesContext &ctx, uint8_t iv[16], const uint8_t *in
   __m128i prev = loadu(iv);
   for (; n >= 8; n -= 8, in += 128, out += 128) {
     __m128i b[8];
+    const __m128i first = in_reg(keys.k[0]);
     _Pragma("GCC unroll 8")
-    for (int j = 0; j < 8; ++j) b[j] = loadu(in + 16 * j);
-    crypt8<false>(keys, b);
-    // The chaining blocks are read again from the input rather than held in
-    // registers beside the eight blocks; last block first, so that in place
-    // each is read before it is overwritten.
-    const __m128i next = loadu(in + 112);
+    for (int j = 0; j < 8; ++j) b[j] = _mm_xor_si128(loadu(in + 16 * j), first);
+    for (int r = 1; r < keys.nr; ++r) round8<false>(b, keys.k[r]);
+    // The chaining blocks fold into the last round key; they are read again
+    // from the input rather than held in registers beside the eight blocks,
+    // last block first, so that in place each is read before it is
+    // overwritten.
+    const __m128i last = in_reg(keys.k[keys.nr]), next = loadu(in + 112);
     _Pragma("GCC unroll 8")
-    for (int j = 7; j >= 1; --j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * (j - 1))));
-    storeu(out, _mm_xor_si128(b[0], prev));
+    for (int j = 7; j >= 1; --j)
+      storeu(out + 16 * j, _mm_aesdeclast_si128(b[j], _mm_xor_si128(last, loadu(in + 16 * (j - 1)))));
+    storeu(out, _mm_aesdeclast_si128(b[0], _mm_xor_si128(last, prev)));
     prev = next;
   }
   for (; n > 0; --n, in += 16, out += 16) {
