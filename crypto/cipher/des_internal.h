@@ -129,16 +129,16 @@ inline void rounds(uint32_t (&l)[N], uint32_t (&r)[N], const uint32_t *k) {
   }
 }
 
-// Block transforms in the IP domain: (l, r) in, and the output halves left
-// in (l, r) so that the block is fp(r, l) stored as r then l. A chain of DES
-// operations (triple DES) runs the next one on the swapped halves.
 // The rounds of n (1 or 2) blocks, single DES when k2 is null, else the
 // three schedules in turn: the kernel table's entry where the CPU has the
-// AVX-512 bit shuffles (cipher::Kernels::des), null otherwise.
+// AVX-512 bit shuffles (cipher::Kernels::desRounds), null otherwise.
 using RoundsKernel = void (*)(uint32_t *l, uint32_t *r, size_t n, const uint32_t *k1, const uint32_t *k2,
                               const uint32_t *k3);
 inline RoundsKernel rounds_kernel() { return cipher::kernel(cipher::kernels().desRounds); }
 
+// Block transforms in the IP domain: (l, r) in, and the output halves left
+// in (l, r) so that the block is fp(r, l) stored as r then l. A chain of DES
+// operations (triple DES) runs the next one on the swapped halves.
 struct Single {
   const uint32_t *k;
   template <size_t N>

@@ -29,8 +29,7 @@ void ctr32_xor(const AesContext &ctx, uint8_t counter[16], const uint8_t *in, ui
 void cbc_mac(const AesContext &ctx, uint8_t mac[16], const uint8_t *in, size_t n);
 void ccm_blocks(const AesContext &ctx, uint8_t mac[16], uint8_t counter[16], uint8_t *data, size_t n, bool encrypt);
 
-// Needs PCLMULQDQ besides AES-NI for runs of eight blocks and more; the
-// second form does without, a block at a time.
+// Eight blocks a pass, the tweaks doubled in general registers.
 void xts_blocks(const AesContext &dataKey, uint8_t T[16], uint8_t *data, size_t n, bool encrypt);
 
 // GCM's text over n whole blocks, in place or not: counter mode with the
