@@ -204,6 +204,25 @@ TEST(Vlong, MpintEncodings) {
   const uint8_t negative[] = {0x80, 0, 0, 0};
   EXPECT_EQ(VLONG_newFromMpintBytes(negative, 4, bad.out(), &used), -6003);
   EXPECT_EQ(VLONG_newFromMpintBytes(minus128, 3, bad.out(), &used), -6003);
+  // A long negative value: each allocation on the way may fail, and says so.
+  const Bytes longNegative = FromHex("00000028ff" + std::string(78, '1'));
+  Mpz stored(("ff" + std::string(78, '1')).c_str()), want;
+  mpz_ui_pow_ui(want.z, 2, 320);
+  mpz_sub(want.z, stored.z, want.z);  // two's complement in 320 bits
+  for (int64_t k = 0;; ++k) {
+    kel::mem::fail_after(k);
+    V r;
+    const int32_t st = VLONG_newFromMpintBytes(longNegative.data(), 44, r.out(), &used);
+    kel::mem::fail_after(-1);
+    if (st != 0) {
+      EXPECT_EQ(st, -6101) << k;
+      continue;
+    }
+    ASSERT_NE(r.p, nullptr);
+    EXPECT_EQ(Str(r.get()), want.Hex());
+    EXPECT_GT(k, 1);  // the record, then the units of 40 bytes
+    break;
+  }
 }
 
 // Growth rules, trimming, signed zero, the ceiling and null arguments.

@@ -254,6 +254,10 @@ TEST_F(RsaKeyTest, AllocationFailures) {
     EXPECT_LT(st, 0);
     ASSERT_LT(n, 2000);
   }
+  Key pub;
+  ASSERT_EQ(RSA_createKey(&pub.k), 0);
+  const Bytes n = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_N);
+  EXPECT_GT(FailEachAllocation([&] { return RSA_setPublicKeyParameters(pub.k, 65537, n.data(), 128, nullptr); }), 0);
 }
 
 // Before the self-test every gated entry returns the status and touches
