@@ -186,6 +186,9 @@ TEST_F(Archive, HelpersRefuseNullAndRunToolsWithoutAShell) {
     EXPECT_EQ(LOG_run_command(nullptr, -1, -1, nullptr), 6u);
     const char *missing[] = {"/nonexistent/tool", "x y", nullptr}, *fails[] = {"/bin/sh", "-c", "exit 3", nullptr};
     EXPECT_EQ(LOG_run_command(missing, -1, -1, nullptr), 1u);
+    const Footprint before = FootprintNow();
+    EXPECT_EQ(LOG_run_command(missing, -1, -1, nullptr), 1u);
+    EXPECT_EQ(FootprintNow(), before) << "the command's text released";
     int status = -1;
     EXPECT_EQ(LOG_run_command(fails, -1, -1, &status), 0u) << "it ran: the exit status is the caller's business";
     EXPECT_EQ(status, 3);
