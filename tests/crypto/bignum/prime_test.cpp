@@ -7,6 +7,7 @@
 #include <array>
 
 #include "bignum_test_util.h"
+#include "crypto/random/internal.h"
 #include "kel/fips.h"
 #include "kel/random.h"
 
@@ -168,6 +169,11 @@ TEST_F(Prime, RandomNumbersFollowTheStream) {
     RANDOM_releaseContext(&a);
     RANDOM_releaseContext(&b);
   }
+  // A generator that asks for a reseed: its status, and no number.
+  random::as_ctr(ctx_)->state.reseedCounter = UINT64_MAX;
+  V none;
+  EXPECT_EQ(VLONG_makeRandomVlong(ctx_, none.out(), 100, nullptr), ERR_DRBG_RESEED_REQUIRED);
+  EXPECT_EQ(none.p, nullptr);
 }
 
 // Generated primes have the size asked for, are prime (GMP decides), are
