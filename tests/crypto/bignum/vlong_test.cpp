@@ -209,7 +209,8 @@ TEST(Vlong, MpintEncodings) {
   Mpz stored(("ff" + std::string(78, '1')).c_str()), want;
   mpz_ui_pow_ui(want.z, 2, 320);
   mpz_sub(want.z, stored.z, want.z);  // two's complement in 320 bits
-  for (int64_t k = 0;; ++k) {
+  bool decoded = false;
+  for (int64_t k = 0; k < 8 && !decoded; ++k) {
     kel::mem::fail_after(k);
     V r;
     const int32_t st = VLONG_newFromMpintBytes(longNegative.data(), 44, r.out(), &used);
@@ -221,8 +222,9 @@ TEST(Vlong, MpintEncodings) {
     ASSERT_NE(r.p, nullptr);
     EXPECT_EQ(Str(r.get()), want.Hex());
     EXPECT_GT(k, 1);  // the record, then the units of 40 bytes
-    break;
+    decoded = true;
   }
+  EXPECT_TRUE(decoded);
 }
 
 // Growth rules, trimming, signed zero, the ceiling and null arguments.
