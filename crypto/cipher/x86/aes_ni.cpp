@@ -487,15 +487,14 @@ struct TweakBlocks8 {
   }
   KEL_NI __m128i in(int j) const { return _mm_load_si128(reinterpret_cast<const __m128i *>(first[set][j])); }
   KEL_NI __m128i out(int j) const { return _mm_load_si128(reinterpret_cast<const __m128i *>(last[set][j])); }
-  // The tweak of the first block after the set in use.
-  KEL_NI __m128i next() const {
-    return _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i *>(first[set][7])),
-                         _mm_set_epi64x(static_cast<long long>(k0[1]), static_cast<long long>(k0[0])));
-  }
+  // The tweak after the last set filled.
+  KEL_NI __m128i following() const { return _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)); }
 };
 
 // Eight blocks a pass: the input XORed with tweak and first round key in
-// one, the output's tweak folded into the last round key.
+// one, the output's tweak folded into the last round key. The last pass
+// fills no further set, so the tweak after it is the one the doubling
+// reached.
 template <bool kEncrypt>
 KEL_NI void xts8(const Keys &keys, __m128i &t, uint8_t *&data, size_t &n) {
   TweakBlocks8 tw(t, keys.k[0], keys.k[keys.nr]);
@@ -506,9 +505,9 @@ KEL_NI void xts8(const Keys &keys, __m128i &t, uint8_t *&data, size_t &n) {
     for (int r = 1; r < keys.nr; ++r) round8<kEncrypt>(b, keys.k[r]);
     _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j)
       storeu(data + 16 * j, kEncrypt ? _mm_aesenclast_si128(b[j], tw.out(j)) : _mm_aesdeclast_si128(b[j], tw.out(j)));
-    t = mul_alpha(tw.next());
     tw.set ^= 1;
   }
+  t = tw.following();
 }
 
 // Runs of eight blocks through xts8, then every block alone.
