@@ -17,6 +17,7 @@
 #include "crypto/common/cpu.h"
 #include "crypto/common/ct.h"
 #include "crypto/common/mem.h"
+#include "crypto/pubkey/x86/ec_mont_adx.h"
 #include "kel/ec.h"
 
 namespace kel::ec {
@@ -263,23 +264,21 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
   }
 }
 
-// The curve kernel table: a Montgomery product for 4 and for 6 limbs when
-// the CPU has a faster one than the inline code below (null otherwise),
-// filled at first use and again whenever kel::cpu::restrict_to changes the
-// features (ec_kernels.cpp). The modulus argument is a Modulus<N>.
-using MontMulKernel = void (*)(uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *);
+// The curve kernel table: whether the MULX/ADX products (and the plain
+// x86-64 additions beside them) serve the field and order arithmetic, or the
+// portable code below; filled at first use and again whenever
+// kel::cpu::restrict_to changes the features (ec_kernels.cpp). The choice is
+// one predictable branch; the kernels themselves are inlined.
 struct Kernels {
-  std::atomic<MontMulKernel> mul4, mul6;
-  std::atomic<MontMulKernel> mulP256, sqrP256;  // the P-256 prime only
+  std::atomic<bool> adx;
 };
 extern Kernels g_kernels;
 extern std::atomic<bool> g_kernelsReady;
 void fill_kernels();
 
-template <int N, bool P256, bool Square = false> inline MontMulKernel mont_kernel() {
+inline bool use_adx() {
   cpu::ensure_filled(g_kernelsReady, fill_kernels);
-  const auto &k = P256 ? (Square ? g_kernels.sqrP256 : g_kernels.mulP256) : N == 4 ? g_kernels.mul4 : g_kernels.mul6;
-  return k.load(std::memory_order_relaxed);
+  return g_kernels.adx.load(std::memory_order_relaxed);
 }
 
 // One field (or scalar ring) modulo M, values kept in Montgomery form.
@@ -289,18 +288,31 @@ template <int N, const Modulus<N> &M> struct Mont {
 
   static constexpr bool kP256 = kShiftReduction<N, M> && M.m[2] == 0;  // the P-256 prime
 
-  static constexpr void mul(Fe &r, const Fe &a, const Fe &b) {
-    if (!std::is_constant_evaluated())
-      if (const MontMulKernel k = mont_kernel<N, kP256>()) return k(r.data(), a.data(), b.data(), M.m.data());
-    mont_mul<N, M>(r, a, b);
+  [[gnu::always_inline]] static constexpr void mul(Fe &r, const Fe &a, const Fe &b) {
+    if (std::is_constant_evaluated()) return mont_mul<N, M>(r, a, b);
+    if (!use_adx()) return mul_portable(r, a, b);
+    if constexpr (kP256) mont_mul_p256_adx(r.data(), a.data(), b.data(), M.m.data());
+    else if constexpr (N == 4) mont_mul4_adx(r.data(), a.data(), b.data(), M.m.data());
+    else mont_mul6_adx(r.data(), a.data(), b.data(), M.m.data());
   }
-  static constexpr void sqr(Fe &r, const Fe &a) {
-    if (!std::is_constant_evaluated())
-      if (const MontMulKernel k = mont_kernel<N, kP256, true>()) return k(r.data(), a.data(), a.data(), M.m.data());
-    mont_sqr<N, M>(r, a);
+  [[gnu::always_inline]] static constexpr void sqr(Fe &r, const Fe &a) {
+    if (std::is_constant_evaluated()) return mont_sqr<N, M>(r, a);
+    if (!use_adx()) return sqr_portable(r, a);
+    if constexpr (kP256) mont_sqr_p256_adx(r.data(), a.data(), a.data(), M.m.data());
+    else mul(r, a, a);
   }
-  static constexpr void add(Fe &r, const Fe &a, const Fe &b) { mod_add<N, M>(r, a, b); }
-  static constexpr void sub(Fe &r, const Fe &a, const Fe &b) { mod_sub<N, M>(r, a, b); }
+  [[gnu::always_inline]] static constexpr void add(Fe &r, const Fe &a, const Fe &b) {
+    if constexpr (N == 4)
+      if (!std::is_constant_evaluated() && use_adx()) return mod_add4_x64(r.data(), a.data(), b.data(), M.m.data());
+    mod_add<N, M>(r, a, b);
+  }
+  [[gnu::always_inline]] static constexpr void sub(Fe &r, const Fe &a, const Fe &b) {
+    if constexpr (N == 4)
+      if (!std::is_constant_evaluated() && use_adx()) return mod_sub4_x64(r.data(), a.data(), b.data(), M.m.data());
+    mod_sub<N, M>(r, a, b);
+  }
+  [[gnu::noinline]] static void mul_portable(Fe &r, const Fe &a, const Fe &b) { mont_mul<N, M>(r, a, b); }
+  [[gnu::noinline]] static void sqr_portable(Fe &r, const Fe &a) { mont_sqr<N, M>(r, a); }
   static constexpr Fe to_mont(const Fe &a) {  // any a < 2^(64N)
     Fe r{};
     mont_mul<N, M>(r, a, M.r2);

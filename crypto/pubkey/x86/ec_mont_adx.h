@@ -1,22 +1,293 @@
 // Montgomery multiplication for the curve fields and orders with MULX and
-// the two carry chains of ADCX/ADOX. Runs only on CPUs that offer BMI2 and
-// ADX: mont_adx_available() says so, and the curve kernel table asks it when
-// it is filled.
+// the two carry chains of ADCX/ADOX, inlined into the curve arithmetic; the
+// curve kernel table runs them only on CPUs with BMI2 and ADX (use_adx()).
+//
+// Operand-scanning products, one row per limb of b: the row a b[i] goes into
+// the accumulator on two carry chains (ADCX for the low halves, ADOX for the
+// high ones), then q m with q = t[0] (-m^-1) mod 2^64, and the accumulator
+// moves down one limb. The accumulator stays below 2m, in N + 2 registers
+// that rotate from row to row; one masked subtraction of m finishes.
+//
+// `modulus` points at the limbs of m followed by -m^-1 mod 2^64 (the layout
+// of Modulus<N>). The four-limb blocks read their operands through pointers
+// and name that memory as inputs, so no memory clobber holds the compiler
+// back.
 #pragma once
 
 #include <cstdint>
 
 namespace kel::ec {
 
-bool mont_adx_available();
+#define KEL_IN(p, n) "m"(*reinterpret_cast<const uint64_t(*)[n]>(p))
 
-// r <- a b R^-1 mod m for 4 and 6 limbs, a and b below m. `modulus` points
-// at the limbs of m followed by -m^-1 mod 2^64 (the layout of Modulus<N>).
-void mont_mul4_adx(uint64_t *r, const uint64_t *a, const uint64_t *b, const uint64_t *modulus);
-// The same for the P-256 prime only, by its special form.
-void mont_mul_p256_adx(uint64_t *r, const uint64_t *a, const uint64_t *b, const uint64_t *modulus);
-// a^2 R^-1 mod the P-256 prime (the third argument is not read).
-void mont_sqr_p256_adx(uint64_t *r, const uint64_t *a, const uint64_t *, const uint64_t *modulus);
-void mont_mul6_adx(uint64_t *r, const uint64_t *a, const uint64_t *b, const uint64_t *modulus);
+// t[ta] += lo(x y), t[tb] += hi(x y) for the multiplier in rdx and y the
+// limb at off(base).
+#define KEL_MA(off, base, ta, tb)                                                      \
+  "mulxq " #off "(%[" #base "]), %[lo], %[hi]\n\t"                                   \
+  "adcxq %[lo], %[" #ta "]\n\t"                                                        \
+  "adoxq %[hi], %[" #tb "]\n\t"
+// The two chains' last carries into the top two accumulator limbs, with
+// lo (spent) zeroed by a MOV, which leaves the flags alone. (A zero in
+// memory would do, but its loads can alias the stores of the previous
+// product 4 KiB apart and stall.)
+#define KEL_CARRIES(tn, tn1)                                                           \
+  "movl $0, %k[lo]\n\t"                                                                \
+  "adcxq %[lo], %[" #tn "]\n\t"                                                        \
+  "adoxq %[lo], %[" #tn1 "]\n\t"                                                       \
+  "adcxq %[lo], %[" #tn1 "]\n\t"
+
+// t0 .. t5 += a b[boff / 8], for four limbs (t5 starts at 0).
+#define KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                     \
+  "movq " #boff "(%[b]), %%rdx\n\t"                                                    \
+  "xorl %k[" #t5 "], %k[" #t5 "]\n\t"                                                  \
+  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3) KEL_MA(24, a, t3, t4) \
+  KEL_CARRIES(t4, t5)
+
+#define KEL_ROW4(boff, t0, t1, t2, t3, t4, t5)                                         \
+  KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                           \
+  "movq %[" #t0 "], %%rdx\n\t"                                                         \
+  "imulq 32(%[m]), %%rdx\n\t"                                                          \
+  "xorl %k[lo], %k[lo]\n\t"                                                            \
+  KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3) KEL_MA(24, m, t3, t4) \
+  KEL_CARRIES(t4, t5)
+
+// The P-256 prime: with m = (2^64 - 1, 2^32 - 1, 0, 2^64 - 2^32 + 1) and
+// -m^-1 = 1, q = t[0] and q m + t[0] .. t[1] is (q << 32) + t[1] with q >> 32
+// carried on; one product for the top limb (left in hi), one carry chain
+// that the caller finishes.
+#define KEL_FOLD256(t0, t1, t2, t3)                                                    \
+  "movq %[" #t0 "], %%rdx\n\t"                                                         \
+  "mulxq 24(%[m]), %[lo], %[hi]\n\t"                                                   \
+  "shlq $32, %[" #t0 "]\n\t"                                                           \
+  "shrq $32, %%rdx\n\t"                                                                \
+  "addq %[" #t0 "], %[" #t1 "]\n\t"                                                    \
+  "adcq %%rdx, %[" #t2 "]\n\t"                                                         \
+  "adcq %[lo], %[" #t3 "]\n\t"
+
+#define KEL_ROW256(boff, t0, t1, t2, t3, t4, t5)                                       \
+  KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                           \
+  KEL_FOLD256(t0, t1, t2, t3)                                                          \
+  "adcq %[hi], %[" #t4 "]\n\t"                                                         \
+  "adcq $0, %[" #t5 "]\n\t"
+
+#define KEL_ROW6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                 \
+  "movq " #boff "(%[b]), %%rdx\n\t"                                                    \
+  "xorl %k[" #t7 "], %k[" #t7 "]\n\t"                                                  \
+  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3)                      \
+  KEL_MA(24, a, t3, t4) KEL_MA(32, a, t4, t5) KEL_MA(40, a, t5, t6)                    \
+  KEL_CARRIES(t6, t7)                                                                  \
+  "movq %[" #t0 "], %%rdx\n\t"                                                         \
+  "imulq 48(%[m]), %%rdx\n\t"                                                          \
+  "xorl %k[lo], %k[lo]\n\t"                                                            \
+  KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3)                      \
+  KEL_MA(24, m, t3, t4) KEL_MA(32, m, t4, t5) KEL_MA(40, m, t5, t6)                    \
+  KEL_CARRIES(t6, t7)
+
+// s <- t - m limb by limb (the first limb with `sub`, the rest with `sbb`),
+// then t back where that borrowed beyond the carry limb: t < 2m leaves the
+// result below m.
+#define KEL_SUB(op, off, t, s) "movq %[" #t "], %[" #s "]\n\t" #op "q " #off "(%[m]), %[" #s "]\n\t"
+#define KEL_KEEP(t, s) "cmovcq %[" #t "], %[" #s "]\n\t"
+
+// A four-limb product with the given row (KEL_ROW4 or KEL_ROW256), ending
+// with the subtraction in registers.
+#define KEL_MUL4(name, row)                                                                          \
+  [[gnu::always_inline]] inline void name(uint64_t *r, const uint64_t *a, const uint64_t *b,         \
+                                                const uint64_t *modulus) {                           \
+    uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5, lo, hi, d;                                  \
+    __asm__(row(0, r0, r1, r2, r3, r4, r5) row(8, r1, r2, r3, r4, r5, r0)                            \
+                row(16, r2, r3, r4, r5, r0, r1) row(24, r3, r4, r5, r0, r1, r2)                      \
+                KEL_SUB(sub, 0, r4, lo) KEL_SUB(sbb, 8, r5, hi) KEL_SUB(sbb, 16, r0, d)              \
+                KEL_SUB(sbb, 24, r1, r3) "sbbq $0, %[r2]\n\t" KEL_KEEP(r4, lo) KEL_KEEP(r5, hi)      \
+                KEL_KEEP(r0, d) KEL_KEEP(r1, r3)                                                     \
+            : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4),             \
+              [r5] "=&r"(r5), [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d)                           \
+            : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), KEL_IN(a, 4), KEL_IN(b, 4), KEL_IN(modulus, 5) \
+            : "cc");                                                                                 \
+    r[0] = lo;                                                                                       \
+    r[1] = hi;                                                                                       \
+    r[2] = d;                                                                                        \
+    r[3] = r3;                                                                                       \
+  }
+
+KEL_MUL4(mont_mul4_adx, KEL_ROW4)
+KEL_MUL4(mont_mul_p256_adx, KEL_ROW256)
+
+// One step of the P-256 reduction of the low half (u0 .. u3, a fresh top
+// limb taking the place of u0): (u + q m) / 2^64 for q = u0.
+#define KEL_RED256(u0, u1, u2, u3)                                                                   \
+  KEL_FOLD256(u0, u1, u2, u3)                                                                        \
+  "adcq $0, %[hi]\n\t"                                                                               \
+  "movq %[hi], %[" #u0 "]\n\t"
+
+[[gnu::always_inline]] inline void mont_sqr_p256_adx(uint64_t *r, const uint64_t *a, const uint64_t *,
+                                                     const uint64_t *modulus) {
+  uint64_t t0, t1, t2, t3, t4, t5, t6, t7, lo, hi, d;
+  __asm__(
+      // the cross products a_i a_j (i < j) into t1 .. t6
+      "movq 0(%[a]), %%rdx\n\t"
+      "mulxq 8(%[a]), %[t1], %[t2]\n\t"
+      "mulxq 16(%[a]), %[lo], %[t3]\n\t"
+      "addq %[lo], %[t2]\n\t"
+      "mulxq 24(%[a]), %[lo], %[t4]\n\t"
+      "adcq %[lo], %[t3]\n\t"
+      "adcq $0, %[t4]\n\t"
+      "movq 8(%[a]), %%rdx\n\t"
+      "xorl %k[t5], %k[t5]\n\t"
+      "mulxq 16(%[a]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[t3]\n\t"
+      "adoxq %[hi], %[t4]\n\t"
+      "mulxq 24(%[a]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[t4]\n\t"
+      "adoxq %[hi], %[t5]\n\t"
+      "movl $0, %k[lo]\n\t"
+      "adcxq %[lo], %[t5]\n\t"
+      "movq 16(%[a]), %%rdx\n\t"
+      "mulxq 24(%[a]), %[lo], %[t6]\n\t"
+      "addq %[lo], %[t5]\n\t"
+      "adcq $0, %[t6]\n\t"
+      // doubled, then the squares a_i^2 on the diagonal (MULX leaves the flags alone)
+      "xorl %k[t7], %k[t7]\n\t"
+      "addq %[t1], %[t1]\n\t"
+      "adcq %[t2], %[t2]\n\t"
+      "adcq %[t3], %[t3]\n\t"
+      "adcq %[t4], %[t4]\n\t"
+      "adcq %[t5], %[t5]\n\t"
+      "adcq %[t6], %[t6]\n\t"
+      "adcq %[t7], %[t7]\n\t"
+      "movq 0(%[a]), %%rdx\n\t"
+      "mulxq %%rdx, %[t0], %[hi]\n\t"
+      "addq %[hi], %[t1]\n\t"
+      "movq 8(%[a]), %%rdx\n\t"
+      "mulxq %%rdx, %[lo], %[hi]\n\t"
+      "adcq %[lo], %[t2]\n\t"
+      "adcq %[hi], %[t3]\n\t"
+      "movq 16(%[a]), %%rdx\n\t"
+      "mulxq %%rdx, %[lo], %[hi]\n\t"
+      "adcq %[lo], %[t4]\n\t"
+      "adcq %[hi], %[t5]\n\t"
+      "movq 24(%[a]), %%rdx\n\t"
+      "mulxq %%rdx, %[lo], %[hi]\n\t"
+      "adcq %[lo], %[t6]\n\t"
+      "adcq %[hi], %[t7]\n\t"
+      // the low half reduced to below m + 1, the high half (below m) added
+      KEL_RED256(t0, t1, t2, t3) KEL_RED256(t1, t2, t3, t0) KEL_RED256(t2, t3, t0, t1)
+      KEL_RED256(t3, t0, t1, t2)
+      "addq %[t4], %[t0]\n\t"
+      "adcq %[t5], %[t1]\n\t"
+      "adcq %[t6], %[t2]\n\t"
+      "adcq %[t7], %[t3]\n\t"
+      "movl $0, %k[lo]\n\t"
+      "adcq $0, %[lo]\n\t"
+      KEL_SUB(sub, 0, t0, t4) KEL_SUB(sbb, 8, t1, t5) KEL_SUB(sbb, 16, t2, t6) KEL_SUB(sbb, 24, t3, t7)
+      "sbbq $0, %[lo]\n\t" KEL_KEEP(t0, t4) KEL_KEEP(t1, t5) KEL_KEEP(t2, t6) KEL_KEEP(t3, t7)
+      : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
+        [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi), "=&d"(d)
+      : [a] "r"(a), [m] "r"(modulus), KEL_IN(a, 4), KEL_IN(modulus, 4)
+      : "cc");
+  r[0] = t4;
+  r[1] = t5;
+  r[2] = t6;
+  r[3] = t7;
+}
+
+// Six limbs take fourteen registers: a call of its own, so that its callers
+// keep theirs.
+[[gnu::noinline]] inline void mont_mul6_adx(uint64_t *r, const uint64_t *a, const uint64_t *b,
+                                            const uint64_t *modulus) {
+  uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7, lo, hi, d;
+  // the operand pointers serve as the last two scratch registers of the subtraction
+  uint64_t pa = reinterpret_cast<uintptr_t>(a), pb = reinterpret_cast<uintptr_t>(b);
+  __asm__(KEL_ROW6(0, r0, r1, r2, r3, r4, r5, r6, r7) KEL_ROW6(8, r1, r2, r3, r4, r5, r6, r7, r0)
+              KEL_ROW6(16, r2, r3, r4, r5, r6, r7, r0, r1) KEL_ROW6(24, r3, r4, r5, r6, r7, r0, r1, r2)
+              KEL_ROW6(32, r4, r5, r6, r7, r0, r1, r2, r3) KEL_ROW6(40, r5, r6, r7, r0, r1, r2, r3, r4)
+              KEL_SUB(sub, 0, r6, lo) KEL_SUB(sbb, 8, r7, hi) KEL_SUB(sbb, 16, r0, d) KEL_SUB(sbb, 24, r1, r5)
+              KEL_SUB(sbb, 32, r2, a) KEL_SUB(sbb, 40, r3, b)
+              "sbbq $0, %[r4]\n\t" KEL_KEEP(r6, lo) KEL_KEEP(r7, hi) KEL_KEEP(r0, d) KEL_KEEP(r1, r5)
+              KEL_KEEP(r2, a) KEL_KEEP(r3, b)
+          : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4), [r5] "+r"(r5),
+            [r6] "+r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d), [a] "+r"(pa), [b] "+r"(pb)
+          : [m] "r"(modulus)
+          : "cc", "memory");  // fourteen registers: no room for the operands' addresses
+  r[0] = lo;
+  r[1] = hi;
+  r[2] = d;
+  r[3] = r5;
+  r[4] = pa;
+  r[5] = pb;
+}
+
+// r <- a + b and r <- a - b modulo a four-limb m (a, b below m), plain
+// x86-64: the sum less m unless that borrows beyond the sum's carry; the
+// difference plus m where it borrowed (a mask, then one carry chain).
+[[gnu::always_inline]] inline void mod_add4_x64(uint64_t *r, const uint64_t *a, const uint64_t *b,
+                                                const uint64_t *modulus) {
+  uint64_t t0, t1, t2, t3, s0, s1, s2, s3, c;
+  __asm__("movq 0(%[a]), %[t0]\n\t"
+          "addq 0(%[b]), %[t0]\n\t"
+          "movq 8(%[a]), %[t1]\n\t"
+          "adcq 8(%[b]), %[t1]\n\t"
+          "movq 16(%[a]), %[t2]\n\t"
+          "adcq 16(%[b]), %[t2]\n\t"
+          "movq 24(%[a]), %[t3]\n\t"
+          "adcq 24(%[b]), %[t3]\n\t"
+          "movl $0, %k[c]\n\t"
+          "adcq $0, %[c]\n\t"
+          KEL_SUB(sub, 0, t0, s0) KEL_SUB(sbb, 8, t1, s1) KEL_SUB(sbb, 16, t2, s2) KEL_SUB(sbb, 24, t3, s3)
+          "sbbq $0, %[c]\n\t" KEL_KEEP(t0, s0) KEL_KEEP(t1, s1) KEL_KEEP(t2, s2) KEL_KEEP(t3, s3)
+          : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [s0] "=&r"(s0), [s1] "=&r"(s1),
+            [s2] "=&r"(s2), [s3] "=&r"(s3), [c] "=&r"(c)
+          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), KEL_IN(a, 4), KEL_IN(b, 4), KEL_IN(modulus, 4)
+          : "cc");
+  r[0] = s0;
+  r[1] = s1;
+  r[2] = s2;
+  r[3] = s3;
+}
+
+[[gnu::always_inline]] inline void mod_sub4_x64(uint64_t *r, const uint64_t *a, const uint64_t *b,
+                                                const uint64_t *modulus) {
+  uint64_t t0, t1, t2, t3, m0, m1, m2, m3;
+  __asm__("movq 0(%[a]), %[t0]\n\t"
+          "subq 0(%[b]), %[t0]\n\t"
+          "movq 8(%[a]), %[t1]\n\t"
+          "sbbq 8(%[b]), %[t1]\n\t"
+          "movq 16(%[a]), %[t2]\n\t"
+          "sbbq 16(%[b]), %[t2]\n\t"
+          "movq 24(%[a]), %[t3]\n\t"
+          "sbbq 24(%[b]), %[t3]\n\t"
+          "sbbq %[m3], %[m3]\n\t"  // all ones where it borrowed
+          "movq %[m3], %[m0]\n\t"
+          "movq %[m3], %[m1]\n\t"
+          "movq %[m3], %[m2]\n\t"
+          "andq 0(%[m]), %[m0]\n\t"
+          "andq 8(%[m]), %[m1]\n\t"
+          "andq 16(%[m]), %[m2]\n\t"
+          "andq 24(%[m]), %[m3]\n\t"
+          "addq %[m0], %[t0]\n\t"
+          "adcq %[m1], %[t1]\n\t"
+          "adcq %[m2], %[t2]\n\t"
+          "adcq %[m3], %[t3]\n\t"
+          : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [m0] "=&r"(m0), [m1] "=&r"(m1),
+            [m2] "=&r"(m2), [m3] "=&r"(m3)
+          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), KEL_IN(a, 4), KEL_IN(b, 4), KEL_IN(modulus, 4)
+          : "cc");
+  r[0] = t0;
+  r[1] = t1;
+  r[2] = t2;
+  r[3] = t3;
+}
+
+#undef KEL_MA
+#undef KEL_CARRIES
+#undef KEL_ROW4
+#undef KEL_PRODUCT4
+#undef KEL_ROW6
+#undef KEL_ROW256
+#undef KEL_RED256
+#undef KEL_SUB
+#undef KEL_KEEP
+#undef KEL_MUL4
+#undef KEL_IN
 
 }  // namespace kel::ec

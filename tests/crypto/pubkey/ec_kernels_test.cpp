@@ -1,23 +1,27 @@
-// The MULX/ADX Montgomery products against the portable inline code, for
-// the four moduli (P-256 and P-384, field and order), on every pair of
-// edge values: 0, 1, small, R mod m, m - 1, m - 2, all-ones limbs, and a
-// few random ones. The first operand may also be unreduced (below 2^64N,
-// as the conversion into Montgomery form passes it).
+// The MULX/ADX Montgomery products and the x86-64 modular additions against
+// the portable code, for the four moduli (P-256 and P-384, field and order),
+// on every pair of edge values: 0, 1, small, R mod m, m - 1, m - 2, all-ones
+// limbs, and a few random ones. The first operand of a product may also be
+// unreduced (below 2^64N, as the conversion into Montgomery form passes it).
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
 #include "crypto/pubkey/ec_internal.h"
-#include "crypto/pubkey/x86/ec_mont_adx.h"
 
 namespace kel::test {
 namespace {
 
 using namespace kel::ec;
 
-// kernel(r, a, b) against a b; a squaring kernel is given b twice.
-template <int N, const Modulus<N> &M> void Compare(MontMulKernel kernel, bool square = false) {
+using Kernel = void (*)(uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *);
+enum class Op { kMul, kSqr, kAdd, kSub };
+
+// kernel(r, a, b) against the portable operation; a squaring kernel is
+// given b twice.
+template <int N, const Modulus<N> &M> void Compare(Kernel kernel, Op op = Op::kMul) {
+  const bool square = op == Op::kSqr, product = op == Op::kMul || square;
   using Fe = Limbs<N>;
   std::vector<Fe> values(6);
   values[1][0] = 1;
@@ -39,11 +43,12 @@ template <int N, const Modulus<N> &M> void Compare(MontMulKernel kernel, bool sq
     for (Fe a : values) {
       if (square) a = b;
       Fe want, got;
-      mont_mul<N, M>(want, a, b);
+      if (product) mont_mul<N, M>(want, a, b);
+      else (op == Op::kAdd ? mod_add<N, M> : mod_sub<N, M>)(want, a, b);
       kernel(got.data(), a.data(), b.data(), M.m.data());
       EXPECT_EQ(got, want);
     }
-    if (square) continue;
+    if (op != Op::kMul) continue;
     Fe want, got;  // unreduced first operand
     mont_mul<N, M>(want, ones, b);
     kernel(got.data(), ones.data(), b.data(), M.m.data());
@@ -52,11 +57,15 @@ template <int N, const Modulus<N> &M> void Compare(MontMulKernel kernel, bool sq
 }
 
 TEST(EcKernels, AdxProductsMatchPortable) {
-  if (!mont_adx_available()) GTEST_SKIP() << "no BMI2 and ADX";
+  if (!cpu::has(cpu::kBmi2 | cpu::kAdx)) GTEST_SKIP() << "no BMI2 and ADX";
   Compare<4, CurveModuli<P256Params>::field>(mont_mul4_adx);
   Compare<4, CurveModuli<P256Params>::field>(mont_mul_p256_adx);
-  Compare<4, CurveModuli<P256Params>::field>(mont_sqr_p256_adx, true);
+  Compare<4, CurveModuli<P256Params>::field>(mont_sqr_p256_adx, Op::kSqr);
   Compare<4, CurveModuli<P256Params>::order>(mont_mul4_adx);
+  for (Op op : {Op::kAdd, Op::kSub}) {
+    Compare<4, CurveModuli<P256Params>::field>(op == Op::kAdd ? mod_add4_x64 : mod_sub4_x64, op);
+    Compare<4, CurveModuli<P256Params>::order>(op == Op::kAdd ? mod_add4_x64 : mod_sub4_x64, op);
+  }
   Compare<6, CurveModuli<P384Params>::field>(mont_mul6_adx);
   Compare<6, CurveModuli<P384Params>::order>(mont_mul6_adx);
 }
