@@ -299,6 +299,7 @@ template <int N, const Modulus<N> &M> struct Mont {
     if (std::is_constant_evaluated()) return mont_sqr<N, M>(r, a);
     if (!use_adx()) return sqr_portable(r, a);
     if constexpr (kP256) mont_sqr_p256_adx(r.data(), a.data(), a.data(), M.m.data());
+    else if constexpr (N == 4) mont_sqr4_adx(r.data(), a.data(), a.data(), M.m.data());
     else mul(r, a, a);
   }
   [[gnu::always_inline]] static constexpr void add(Fe &r, const Fe &a, const Fe &b) {

@@ -226,13 +226,11 @@ template <class C> void jadd_vt(Jac<C> &r, const Jac<C> &p, const Jac<C> &q) {
   r = sum;
 }
 
-// madd-2007-bl: p + (x2, y2) for an affine point; variable time.
-template <class C> void jadd_affine_vt(Jac<C> &r, const Jac<C> &p, const Affine<C> &q) {
+// madd-2007-bl: p + (x2, y2) for an affine point, without its exceptions
+// (p at infinity, p = +-(x2, y2)); hZero and rZero say where they lie.
+template <class C>
+void jadd_affine_raw(Jac<C> &out, const Jac<C> &p, const Affine<C> &q, uint64_t *hZero, uint64_t *rZero) {
   using F = typename C::F;
-  if (F::is_zero_mask(p.z)) {
-    r = {q.x, q.y, F::one()};
-    return;
-  }
   typename C::Fe z1z1, u2, s2, h, hh, i, j, rr, v, t0;
   F::sqr(z1z1, p.z);
   F::mul(u2, q.x, z1z1);
@@ -240,14 +238,8 @@ template <class C> void jadd_affine_vt(Jac<C> &r, const Jac<C> &p, const Affine<
   F::mul(s2, q.y, t0);
   F::sub(h, u2, p.x);
   F::sub(rr, s2, p.y);
-  if (F::is_zero_mask(h)) {
-    if (F::is_zero_mask(rr)) {
-      jdbl(r, p);
-    } else {
-      r = {F::one(), F::one(), typename C::Fe{}};
-    }
-    return;
-  }
+  *hZero = F::is_zero_mask(h);
+  *rZero = F::is_zero_mask(rr);
   F::add(rr, rr, rr);
   F::sqr(hh, h);
   F::add(i, hh, hh);
@@ -257,7 +249,6 @@ template <class C> void jadd_affine_vt(Jac<C> &r, const Jac<C> &p, const Affine<
   F::sqr(t0, rr);
   F::sub(t0, t0, j);
   F::sub(t0, t0, v);
-  Jac<C> out;
   F::sub(out.x, t0, v);
   F::sub(t0, v, out.x);
   F::mul(t0, rr, t0);
@@ -268,7 +259,33 @@ template <class C> void jadd_affine_vt(Jac<C> &r, const Jac<C> &p, const Affine<
   F::sqr(t0, t0);
   F::sub(t0, t0, z1z1);
   F::sub(out.z, t0, hh);
+}
+
+// Variable time, every case.
+template <class C> void jadd_affine_vt(Jac<C> &r, const Jac<C> &p, const Affine<C> &q) {
+  using F = typename C::F;
+  if (F::is_zero_mask(p.z)) {
+    r = {q.x, q.y, F::one()};
+    return;
+  }
+  Jac<C> out;
+  uint64_t hZero, rZero;
+  jadd_affine_raw(out, p, q, &hZero, &rZero);
+  if (hZero == 0) r = out;
+  else if (rZero != 0) jdbl(r, p);
+  else r = {F::one(), F::one(), typename C::Fe{}};
+}
+
+// Constant time, p at infinity selected by a mask. Used only where
+// p = +-(x2, y2) cannot occur (the fixed-base ladder, see mul_base_ct).
+template <class C> void jadd_affine_ct(Jac<C> &r, const Jac<C> &p, const Affine<C> &q) {
+  using F = typename C::F;
+  uint64_t hZero, rZero;
+  Jac<C> out;
+  jadd_affine_raw(out, p, q, &hZero, &rZero);
+  select_jac(out, Jac<C>{q.x, q.y, F::one()}, F::is_zero_mask(p.z));
   r = out;
+  wipe(&out, sizeof out);
 }
 
 // a <- row[magnitude - 1] (row[0] for 0), reading every entry of the row:
@@ -359,21 +376,30 @@ template <class C> Point<C> mul_ct(const typename C::Fe &k, const Point<C> &p) {
   return out;
 }
 
+// Windows from the bottom: before window i the accumulator is s G with
+// |s| < 2^(w i) (each digit at most 2^(w - 1)), and the addend is d 2^(w i) G
+// with |d| >= 1, so s = +-d 2^(w i) modulo the order would need a multiple
+// of the order below 33 2^(w i) in size: none below the top window, and at
+// the top (k below the order, the digit at most 2^(w - 2)) only k = 0 or the
+// order itself. The mixed addition therefore meets neither doubling nor a
+// point and its negative; an accumulator still at infinity is selected.
 template <class C> Point<C> mul_base_ct(const typename C::Fe &k) {
   constexpr int w = C::kBaseWindow;
   const auto &table = BaseTable<C>::get();
-  Point<C> acc = infinity<C>(), sum;
+  Jac<C> acc{C::F::one(), C::F::one(), typename C::Fe{}}, sum;
   Affine<C> a;
   for (int i = 0; i < C::kBaseWindows; ++i) {
     const Digit d = booth(bits_at<C::N>(k, w * i - 1, w + 1), w);
     select_affine(a, table[i], d.magnitude);
     negate_if<C>(a.y, d.negative);
-    add_affine(sum, acc, a);
-    select_point(acc, sum, ~eq_mask(0, d.magnitude));  // a zero digit leaves acc as it was
+    jadd_affine_ct(sum, acc, a);
+    select_jac(acc, sum, ~eq_mask(0, d.magnitude));  // a zero digit leaves acc as it was
   }
   wipe(&a, sizeof a);
   wipe(&sum, sizeof sum);
-  return acc;
+  const Point<C> out = from_jacobian(acc);
+  wipe(&acc, sizeof acc);
+  return out;
 }
 
 template <class C> Point<C> mul_double_vt(const typename C::Fe &u1, const typename C::Fe &u2, const Point<C> &q) {

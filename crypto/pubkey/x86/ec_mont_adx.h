@@ -120,76 +120,97 @@ KEL_MUL4(mont_mul_p256_adx, KEL_ROW256)
   "adcq $0, %[hi]\n\t"                                                                               \
   "movq %[hi], %[" #u0 "]\n\t"
 
-[[gnu::always_inline]] inline void mont_sqr_p256_adx(uint64_t *r, const uint64_t *a, const uint64_t *,
-                                                     const uint64_t *modulus) {
-  uint64_t t0, t1, t2, t3, t4, t5, t6, t7, lo, hi, d;
-  __asm__(
-      // the cross products a_i a_j (i < j) into t1 .. t6
-      "movq 0(%[a]), %%rdx\n\t"
-      "mulxq 8(%[a]), %[t1], %[t2]\n\t"
-      "mulxq 16(%[a]), %[lo], %[t3]\n\t"
-      "addq %[lo], %[t2]\n\t"
-      "mulxq 24(%[a]), %[lo], %[t4]\n\t"
-      "adcq %[lo], %[t3]\n\t"
-      "adcq $0, %[t4]\n\t"
-      "movq 8(%[a]), %%rdx\n\t"
-      "xorl %k[t5], %k[t5]\n\t"
-      "mulxq 16(%[a]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[t3]\n\t"
-      "adoxq %[hi], %[t4]\n\t"
-      "mulxq 24(%[a]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[t4]\n\t"
-      "adoxq %[hi], %[t5]\n\t"
-      "movl $0, %k[lo]\n\t"
-      "adcxq %[lo], %[t5]\n\t"
-      "movq 16(%[a]), %%rdx\n\t"
-      "mulxq 24(%[a]), %[lo], %[t6]\n\t"
-      "addq %[lo], %[t5]\n\t"
-      "adcq $0, %[t6]\n\t"
-      // doubled, then the squares a_i^2 on the diagonal (MULX leaves the flags alone)
-      "xorl %k[t7], %k[t7]\n\t"
-      "addq %[t1], %[t1]\n\t"
-      "adcq %[t2], %[t2]\n\t"
-      "adcq %[t3], %[t3]\n\t"
-      "adcq %[t4], %[t4]\n\t"
-      "adcq %[t5], %[t5]\n\t"
-      "adcq %[t6], %[t6]\n\t"
-      "adcq %[t7], %[t7]\n\t"
-      "movq 0(%[a]), %%rdx\n\t"
-      "mulxq %%rdx, %[t0], %[hi]\n\t"
-      "addq %[hi], %[t1]\n\t"
-      "movq 8(%[a]), %%rdx\n\t"
-      "mulxq %%rdx, %[lo], %[hi]\n\t"
-      "adcq %[lo], %[t2]\n\t"
-      "adcq %[hi], %[t3]\n\t"
-      "movq 16(%[a]), %%rdx\n\t"
-      "mulxq %%rdx, %[lo], %[hi]\n\t"
-      "adcq %[lo], %[t4]\n\t"
-      "adcq %[hi], %[t5]\n\t"
-      "movq 24(%[a]), %%rdx\n\t"
-      "mulxq %%rdx, %[lo], %[hi]\n\t"
-      "adcq %[lo], %[t6]\n\t"
-      "adcq %[hi], %[t7]\n\t"
-      // the low half reduced to below m + 1, the high half (below m) added
-      KEL_RED256(t0, t1, t2, t3) KEL_RED256(t1, t2, t3, t0) KEL_RED256(t2, t3, t0, t1)
-      KEL_RED256(t3, t0, t1, t2)
-      "addq %[t4], %[t0]\n\t"
-      "adcq %[t5], %[t1]\n\t"
-      "adcq %[t6], %[t2]\n\t"
-      "adcq %[t7], %[t3]\n\t"
-      "movl $0, %k[lo]\n\t"
-      "adcq $0, %[lo]\n\t"
-      KEL_SUB(sub, 0, t0, t4) KEL_SUB(sbb, 8, t1, t5) KEL_SUB(sbb, 16, t2, t6) KEL_SUB(sbb, 24, t3, t7)
-      "sbbq $0, %[lo]\n\t" KEL_KEEP(t0, t4) KEL_KEEP(t1, t5) KEL_KEEP(t2, t6) KEL_KEEP(t3, t7)
-      : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
-        [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi), "=&d"(d)
-      : [a] "r"(a), [m] "r"(modulus), KEL_IN(a, 4), KEL_IN(modulus, 4)
-      : "cc");
-  r[0] = t4;
-  r[1] = t5;
-  r[2] = t6;
-  r[3] = t7;
-}
+// One step of the generic reduction of the low half: q = u0 (-m^-1), then
+// u + q m, whose lowest limb is 0, shifted down one limb; the top limb (in
+// place of u0) cannot overflow for a modulus below 2^256 - 2^192.
+#define KEL_RED4(u0, u1, u2, u3)                                                                     \
+  "movq %[" #u0 "], %%rdx\n\t"                                                                       \
+  "imulq 32(%[m]), %%rdx\n\t"                                                                        \
+  "xorl %k[lo], %k[lo]\n\t"                                                                          \
+  KEL_MA(0, m, u0, u1) KEL_MA(8, m, u1, u2) KEL_MA(16, m, u2, u3)                                    \
+  "mulxq 24(%[m]), %[lo], %[hi]\n\t"                                                                 \
+  "adcxq %[lo], %[" #u3 "]\n\t"                                                                      \
+  "adoxq %[" #u0 "], %[hi]\n\t"                                                                      \
+  "adcxq %[" #u0 "], %[hi]\n\t"                                                                      \
+  "movq %[hi], %[" #u0 "]\n\t"
+
+// A four-limb square with the given reduction step (KEL_RED4 or
+// KEL_RED256) for the low half, the high half added, and the subtraction
+// in registers. The third argument is not read.
+#define KEL_SQR4(name, red)                                                                          \
+  [[gnu::always_inline]] inline void name(uint64_t *r, const uint64_t *a, const uint64_t *,          \
+                                        const uint64_t *modulus) {                                   \
+    uint64_t t0, t1, t2, t3, t4, t5, t6, t7, lo, hi, d;                                              \
+    __asm__(                                                                                         \
+        /* the cross products a_i a_j (i < j) into t1 .. t6 */                                       \
+        "movq 0(%[a]), %%rdx\n\t"                                                                    \
+        "mulxq 8(%[a]), %[t1], %[t2]\n\t"                                                            \
+        "mulxq 16(%[a]), %[lo], %[t3]\n\t"                                                           \
+        "addq %[lo], %[t2]\n\t"                                                                      \
+        "mulxq 24(%[a]), %[lo], %[t4]\n\t"                                                           \
+        "adcq %[lo], %[t3]\n\t"                                                                      \
+        "adcq $0, %[t4]\n\t"                                                                         \
+        "movq 8(%[a]), %%rdx\n\t"                                                                    \
+        "xorl %k[t5], %k[t5]\n\t"                                                                    \
+        "mulxq 16(%[a]), %[lo], %[hi]\n\t"                                                           \
+        "adcxq %[lo], %[t3]\n\t"                                                                     \
+        "adoxq %[hi], %[t4]\n\t"                                                                     \
+        "mulxq 24(%[a]), %[lo], %[hi]\n\t"                                                           \
+        "adcxq %[lo], %[t4]\n\t"                                                                     \
+        "adoxq %[hi], %[t5]\n\t"                                                                     \
+        "movl $0, %k[lo]\n\t"                                                                        \
+        "adcxq %[lo], %[t5]\n\t"                                                                     \
+        "movq 16(%[a]), %%rdx\n\t"                                                                   \
+        "mulxq 24(%[a]), %[lo], %[t6]\n\t"                                                           \
+        "addq %[lo], %[t5]\n\t"                                                                      \
+        "adcq $0, %[t6]\n\t"                                                                         \
+        /* doubled, then the squares a_i^2 on the diagonal (MULX leaves the flags alone) */          \
+        "xorl %k[t7], %k[t7]\n\t"                                                                    \
+        "addq %[t1], %[t1]\n\t"                                                                      \
+        "adcq %[t2], %[t2]\n\t"                                                                      \
+        "adcq %[t3], %[t3]\n\t"                                                                      \
+        "adcq %[t4], %[t4]\n\t"                                                                      \
+        "adcq %[t5], %[t5]\n\t"                                                                      \
+        "adcq %[t6], %[t6]\n\t"                                                                      \
+        "adcq %[t7], %[t7]\n\t"                                                                      \
+        "movq 0(%[a]), %%rdx\n\t"                                                                    \
+        "mulxq %%rdx, %[t0], %[hi]\n\t"                                                              \
+        "addq %[hi], %[t1]\n\t"                                                                      \
+        "movq 8(%[a]), %%rdx\n\t"                                                                    \
+        "mulxq %%rdx, %[lo], %[hi]\n\t"                                                              \
+        "adcq %[lo], %[t2]\n\t"                                                                      \
+        "adcq %[hi], %[t3]\n\t"                                                                      \
+        "movq 16(%[a]), %%rdx\n\t"                                                                   \
+        "mulxq %%rdx, %[lo], %[hi]\n\t"                                                              \
+        "adcq %[lo], %[t4]\n\t"                                                                      \
+        "adcq %[hi], %[t5]\n\t"                                                                      \
+        "movq 24(%[a]), %%rdx\n\t"                                                                   \
+        "mulxq %%rdx, %[lo], %[hi]\n\t"                                                              \
+        "adcq %[lo], %[t6]\n\t"                                                                      \
+        "adcq %[hi], %[t7]\n\t"                                                                      \
+        /* the low half reduced to below m + 1, the high half (below m) added */                     \
+        red(t0, t1, t2, t3) red(t1, t2, t3, t0) red(t2, t3, t0, t1)                                  \
+        red(t3, t0, t1, t2)                                                                          \
+        "addq %[t4], %[t0]\n\t"                                                                      \
+        "adcq %[t5], %[t1]\n\t"                                                                      \
+        "adcq %[t6], %[t2]\n\t"                                                                      \
+        "adcq %[t7], %[t3]\n\t"                                                                      \
+        "movl $0, %k[lo]\n\t"                                                                        \
+        "adcq $0, %[lo]\n\t"                                                                         \
+        KEL_SUB(sub, 0, t0, t4) KEL_SUB(sbb, 8, t1, t5) KEL_SUB(sbb, 16, t2, t6) KEL_SUB(sbb, 24, t3, t7) \
+        "sbbq $0, %[lo]\n\t" KEL_KEEP(t0, t4) KEL_KEEP(t1, t5) KEL_KEEP(t2, t6) KEL_KEEP(t3, t7)     \
+        : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5), \
+          [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi), "=&d"(d)                   \
+        : [a] "r"(a), [m] "r"(modulus), KEL_IN(a, 4), KEL_IN(modulus, 5)                             \
+        : "cc");                                                                                     \
+    r[0] = t4;                                                                                       \
+    r[1] = t5;                                                                                       \
+    r[2] = t6;                                                                                       \
+    r[3] = t7;                                                                                       \
+  }
+
+KEL_SQR4(mont_sqr_p256_adx, KEL_RED256)
+KEL_SQR4(mont_sqr4_adx, KEL_RED4)
 
 // Six limbs take fourteen registers: a call of its own, so that its callers
 // keep theirs.
@@ -285,6 +306,8 @@ KEL_MUL4(mont_mul_p256_adx, KEL_ROW256)
 #undef KEL_ROW6
 #undef KEL_ROW256
 #undef KEL_RED256
+#undef KEL_RED4
+#undef KEL_SQR4
 #undef KEL_SUB
 #undef KEL_KEEP
 #undef KEL_MUL4

@@ -62,6 +62,7 @@ TEST(EcKernels, AdxProductsMatchPortable) {
   Compare<4, CurveModuli<P256Params>::field>(mont_mul_p256_adx);
   Compare<4, CurveModuli<P256Params>::field>(mont_sqr_p256_adx, Op::kSqr);
   Compare<4, CurveModuli<P256Params>::order>(mont_mul4_adx);
+  Compare<4, CurveModuli<P256Params>::order>(mont_sqr4_adx, Op::kSqr);
   for (Op op : {Op::kAdd, Op::kSub}) {
     Compare<4, CurveModuli<P256Params>::field>(op == Op::kAdd ? mod_add4_x64 : mod_sub4_x64, op);
     Compare<4, CurveModuli<P256Params>::order>(op == Op::kAdd ? mod_add4_x64 : mod_sub4_x64, op);
