@@ -266,11 +266,11 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
 
 // The curve kernel table: whether the MULX/ADX products (and the plain
 // x86-64 additions beside them) serve the field and order arithmetic, or the
-// portable code below; filled at first use and again whenever
+// portable code below, and whether AVX2 reads the point tables; filled at first use and again whenever
 // kel::cpu::restrict_to changes the features (ec_kernels.cpp). The choice is
 // one predictable branch; the kernels themselves are inlined.
 struct Kernels {
-  std::atomic<bool> adx;
+  std::atomic<bool> adx, avx2;
 };
 extern Kernels g_kernels;
 extern std::atomic<bool> g_kernelsReady;
@@ -279,6 +279,10 @@ void fill_kernels();
 inline bool use_adx() {
   cpu::ensure_filled(g_kernelsReady, fill_kernels);
   return g_kernels.adx.load(std::memory_order_relaxed);
+}
+inline bool use_avx2() {  // the table lookups
+  cpu::ensure_filled(g_kernelsReady, fill_kernels);
+  return g_kernels.avx2.load(std::memory_order_relaxed);
 }
 
 // One field (or scalar ring) modulo M, values kept in Montgomery form.

@@ -1,6 +1,6 @@
 // The curve kernel table: the MULX/ADX Montgomery products when the CPU
-// has BMI2 and ADX, the portable code otherwise; chosen again when the
-// features change.
+// has BMI2 and ADX, AVX2 table lookups when it has AVX2, the portable code
+// otherwise; chosen again when the features change.
 #include "crypto/pubkey/ec_internal.h"
 
 namespace kel::ec {
@@ -10,11 +10,12 @@ std::atomic<bool> g_kernelsReady{false};
 
 void fill_kernels() {
 #if defined(KEL_CT_CHECK_MSAN)
-  const bool adx = false;  // MemorySanitizer cannot see through the assembly; valgrind checks it
+  const bool adx = false, avx2 = false;  // MemorySanitizer cannot see through them; valgrind checks them
 #else
-  const bool adx = cpu::has(cpu::kBmi2 | cpu::kAdx);
+  const bool adx = cpu::has(cpu::kBmi2 | cpu::kAdx), avx2 = cpu::has(cpu::kAvx2);
 #endif
   g_kernels.adx.store(adx, std::memory_order_relaxed);
+  g_kernels.avx2.store(avx2, std::memory_order_relaxed);
   g_kernelsReady.store(true, std::memory_order_release);
 }
 

@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include "crypto/pubkey/ec_internal.h"
+#include "crypto/pubkey/x86/ec_lookup_avx2.h"
 
 namespace kel::ec {
 namespace {
@@ -288,24 +289,24 @@ template <class C> void jadd_affine_ct(Jac<C> &r, const Jac<C> &p, const Affine<
   wipe(&out, sizeof out);
 }
 
-// a <- row[magnitude - 1] (row[0] for 0), reading every entry of the row:
-// two 64-bit lanes at a time, masks instead of an index.
-template <class C> void select_affine(Affine<C> &a, const Affine<C> (&row)[C::kBaseEntries], uint32_t magnitude) {
-  using V = uint64_t __attribute__((vector_size(16)));
-  constexpr int kLanes = 2 * C::N / 2;  // x and y, two limbs per vector
-  static_assert(sizeof(Affine<C>) == kLanes * sizeof(V));
-  V acc[kLanes] = {};
-  const uint32_t target = magnitude == 0 ? 1 : magnitude;
-  for (uint32_t j = 0; j < C::kBaseEntries; ++j) {
-    const uint64_t m = eq_mask(j + 1, target);
-    const V mask = {m, m};
-    V entry[kLanes];
-    std::memcpy(entry, &row[j], sizeof entry);
-#pragma GCC unroll 12
-    for (int l = 0; l < kLanes; ++l) acc[l] |= entry[l] & mask;
+// out <- table[index] for entries of W words, reading every entry (zeros
+// when index >= count): masks instead of an index.
+template <int W> void lookup(uint64_t *out, const uint64_t *table, uint32_t count, uint32_t index) {
+  if (use_avx2()) return lookup_avx2<W>(out, table, count, index);
+  uint64_t acc[W] = {};
+  for (uint32_t e = 0; e < count; ++e, table += W) {
+    const uint64_t m = eq_mask(e, index);
+#pragma GCC unroll 18
+    for (int l = 0; l < W; ++l) acc[l] |= table[l] & m;
   }
-  std::memcpy(&a, acc, sizeof a);
+  std::memcpy(out, acc, sizeof acc);
   wipe(acc, sizeof acc);
+}
+
+// a <- row[magnitude - 1] (zeros for 0).
+template <class C> void select_affine(Affine<C> &a, const Affine<C> (&row)[C::kBaseEntries], uint32_t magnitude) {
+  static_assert(sizeof(Affine<C>) == 2 * C::N * 8);
+  lookup<2 * C::N>(a.x.data(), row[0].x.data(), C::kBaseEntries, magnitude - 1);
 }
 
 // P, 2P, ..., 16P in Jacobian form.
@@ -357,6 +358,7 @@ template <int N> int wnaf(const Limbs<N> &k, int8_t *out) {
 }  // namespace
 
 template <class C> Point<C> mul_ct(const typename C::Fe &k, const Point<C> &p) {
+  static_assert(sizeof(Jac<C>) == 3 * C::N * 8);
   constexpr int W = (C::kBits + kVarWindow) / kVarWindow;
   Jac<C> table[16];
   jac_multiples(table, p, true);
@@ -364,8 +366,7 @@ template <class C> Point<C> mul_ct(const typename C::Fe &k, const Point<C> &p) {
   for (int i = W - 1; i >= 0; --i) {
     for (int s = 0; s < kVarWindow && i != W - 1; ++s) jdbl(acc, acc);
     const Digit d = booth(bits_at<C::N>(k, kVarWindow * i - 1, kVarWindow + 1), kVarWindow);
-    t = {C::F::one(), C::F::one(), typename C::Fe{}};
-    for (uint32_t j = 0; j < 16; ++j) select_jac(t, table[j], eq_mask(j + 1, d.magnitude));
+    lookup<3 * C::N>(t.x.data(), table[0].x.data(), 16, d.magnitude - 1);  // Z = 0 (infinity) for 0
     negate_if<C>(t.y, d.negative);
     jadd_ct(acc, acc, t);
   }
