@@ -116,35 +116,33 @@ template <class C> Point<C> from_jacobian(const Jac<C> &j) {  // (X Z, Y, Z^3)
   return p;
 }
 
-// dbl-2001-b: delta = Z^2, gamma = Y^2, beta = X gamma,
-// alpha = 3 (X - delta)(X + delta); infinity stays infinity.
+// dbl-2001-b rearranged for cheap squares and few additions: delta = Z^2,
+// gamma = Y^2, 2 beta = X (2 gamma), alpha = 3 (X - delta)(X + delta);
+// X3 = alpha^2 - 8 beta, Z3 = 2 Y Z, Y3 = alpha (4 beta - X3) - (2 gamma)^2 2
+// (4M + 4S + 12 additions); infinity stays infinity.
 template <class C> void jdbl(Jac<C> &r, const Jac<C> &p) {
   using F = typename C::F;
-  typename C::Fe delta, gamma, beta, alpha, t0, t1;
+  typename C::Fe delta, gamma2, beta2, alpha, t0, t1;
   F::sqr(delta, p.z);
-  F::sqr(gamma, p.y);
-  F::mul(beta, p.x, gamma);
+  F::sqr(gamma2, p.y);
+  F::add(gamma2, gamma2, gamma2);
+  F::mul(beta2, p.x, gamma2);
   F::sub(t0, p.x, delta);
   F::add(t1, p.x, delta);
   F::mul(alpha, t0, t1);
   F::add(t0, alpha, alpha);
   F::add(alpha, alpha, t0);
-  F::add(t0, p.y, p.z);
-  F::sqr(t0, t0);
-  F::sub(t0, t0, gamma);
-  F::sub(r.z, t0, delta);
-  F::add(beta, beta, beta);
-  F::add(beta, beta, beta);  // 4 beta
+  F::mul(t0, p.y, p.z);  // the last read of p: r may be p
+  F::add(r.z, t0, t0);
+  F::add(beta2, beta2, beta2);  // 4 beta
   F::sqr(t0, alpha);
-  F::add(t1, beta, beta);
+  F::add(t1, beta2, beta2);
   F::sub(r.x, t0, t1);
-  F::sub(t0, beta, r.x);
+  F::sub(t0, beta2, r.x);
   F::mul(t0, alpha, t0);
-  F::sqr(gamma, gamma);
-  F::add(gamma, gamma, gamma);
-  F::add(gamma, gamma, gamma);
-  F::add(gamma, gamma, gamma);  // 8 gamma^2
-  F::sub(r.y, t0, gamma);
+  F::sqr(gamma2, gamma2);
+  F::add(gamma2, gamma2, gamma2);  // 8 gamma^2
+  F::sub(r.y, t0, gamma2);
 }
 
 // add-2007-bl. Returns masks for the cases the formula does not cover:
