@@ -80,7 +80,7 @@ int32_t verify(const uint32_t *qx, const uint32_t *qy, const uint8_t *hash, int3
   if (!in_range<C>(r) || !in_range<C>(s)) return ERR_EC_INVALID;
   const Fe e = hash_to_scalar<C>(hash, hashLength);
   const Fe rl = limbs_of<C::N>(r);
-  const Fe w = S::inverse(S::to_mont(limbs_of<C::N>(s)));  // s^-1 R
+  const Fe w = S::inverse_public(limbs_of<C::N>(s));  // s^-1 R; s is public
   Fe u1, u2;
   S::mul(u1, w, e);
   S::mul(u2, w, rl);

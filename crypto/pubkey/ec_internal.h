@@ -382,6 +382,36 @@ template <int N, const Modulus<N> &M> struct Mont {
     e[0] -= 2;  // m is odd and above 2: no borrow
     return pow(a, e);
   }
+  // a^-1 R for a public a in plain form, 0 < a < m, in variable time:
+  // Kaliski's almost inverse, m = u s + v r throughout, whole runs of zero
+  // bits shifted at once, ends with u = 1 and -r = a^-1 2^k for 255 <= k <=
+  // 2 64N; the power of two is then put right.
+  static Fe inverse_public(const Fe &a) {
+    Fe u = M.m, v = a, r{}, s{};
+    s[0] = 1;
+    int k = shift_out_zeros(v, r);
+    for (;;) {
+      if (greater(u, v)) {
+        subtract(u, v);
+        add_limbs(r, s);
+        k += shift_out_zeros(u, s);
+      } else {
+        subtract(v, u);
+        add_limbs(s, r);
+        if (is_zero_mask(v) != 0) break;
+        k += shift_out_zeros(v, r);
+      }
+    }
+    Fe x;
+    mod_sub<N, M>(x, Fe{}, r);  // r <= m: -r reduced
+    for (; k < 64 * N; ++k) mod_add<N, M>(x, x, x);
+    if (k == 64 * N) return x;
+    Fe power{};  // 2^(2 64N - k) < m
+    const int e = 2 * 64 * N - k;
+    power[e / 64] = uint64_t{1} << (e % 64);
+    mul(x, x, power);
+    return x;
+  }
   // a^((m + 1) / 4): a square root of a when there is one (m = 3 mod 4).
   static constexpr Fe sqrt(const Fe &a) {
     Fe e{};
@@ -393,6 +423,43 @@ template <int N, const Modulus<N> &M> struct Mont {
     }
     for (int j = 0; j < N; ++j) e[j] = e[j] >> 2 | (j + 1 < N ? e[j + 1] << 62 : carry << 62);
     return pow(a, e);
+  }
+  // Limb helpers of inverse_public (plain values, public).
+  static bool greater(const Fe &a, const Fe &b) {
+    for (int j = N - 1; j >= 0; --j)
+      if (a[j] != b[j]) return a[j] > b[j];
+    return false;
+  }
+  static void subtract(Fe &a, const Fe &b) {  // a > b
+    uint64_t borrow = 0;
+    for (int j = 0; j < N; ++j) {
+      const u128 d = u128{a[j]} - b[j] - borrow;
+      a[j] = static_cast<uint64_t>(d);
+      borrow = static_cast<uint64_t>(d >> 64) & 1;
+    }
+  }
+  static void add_limbs(Fe &a, const Fe &b) {  // no carry out: the sum stays below m
+    uint64_t carry = 0;
+    for (int j = 0; j < N; ++j) {
+      const u128 t = u128{a[j]} + b[j] + carry;
+      a[j] = static_cast<uint64_t>(t);
+      carry = static_cast<uint64_t>(t >> 64);
+    }
+  }
+  // a (not 0) >>= its trailing zero bits, b <<= as many; returns the count.
+  static int shift_out_zeros(Fe &a, Fe &b) {
+    int limbs = 0;
+    while (a[limbs] == 0) ++limbs;
+    const int bits = __builtin_ctzll(a[limbs]), t = 64 * limbs + bits;
+    for (int j = 0; j < N; ++j) {
+      const uint64_t lo = j + limbs < N ? a[j + limbs] : 0, hi = j + limbs + 1 < N ? a[j + limbs + 1] : 0;
+      a[j] = bits == 0 ? lo : lo >> bits | hi << (64 - bits);
+    }
+    for (int j = N - 1; j >= 0; --j) {
+      const uint64_t hi = j - limbs >= 0 ? b[j - limbs] : 0, lo = j - limbs - 1 >= 0 ? b[j - limbs - 1] : 0;
+      b[j] = bits == 0 ? hi : hi << bits | lo >> (64 - bits);
+    }
+    return t;
   }
   static bool equal(const Fe &a, const Fe &b) {
     uint64_t acc = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "crypto/pubkey/ec_internal.h"
+#include "tests/crypto/crypto_test_util.h"
 
 namespace kel::test {
 namespace {
@@ -69,6 +70,38 @@ TEST(EcKernels, AdxProductsMatchPortable) {
   }
   Compare<6, CurveModuli<P384Params>::field>(mont_mul6_adx);
   Compare<6, CurveModuli<P384Params>::order>(mont_mul6_adx);
+}
+
+// The variable-time inverse of public values against Fermat's, for the
+// orders (signatures' s) and the fields: small values, powers of two (the
+// longest runs of zeros), m - 1, m - 2 and random ones.
+template <int N, const Modulus<N> &M> void CompareInverse() {
+  using Fe = Limbs<N>;
+  using F = Mont<N, M>;
+  std::vector<Fe> values(6);
+  values[0][0] = 1, values[1][0] = 2, values[2][0] = 3;
+  values[3][N - 1] = uint64_t{1} << 63;
+  values[4] = M.m, values[4][0] -= 1;
+  values[5] = M.m, values[5][0] -= 2;
+  std::mt19937_64 rng(N);
+  for (int i = 0; i < 64; ++i) {
+    Fe v{};
+    v[i % N] = uint64_t{1} << (i % 64);  // 2^(64 (i mod N) + i mod 64)
+    values.push_back(v);
+    for (auto &l : v) l = rng() >> (i % 64);
+    final_subtract<N>(v, v.data(), 0, M.m);
+    if (F::is_zero_mask(v) == 0) values.push_back(v);
+  }
+  for (const Fe &a : values) EXPECT_EQ(F::inverse_public(a), F::inverse(F::to_mont(a))) << a[0];
+}
+
+TEST(EcKernels, PublicInverseMatchesFermat) {
+  ForEachCpuPath([] {
+    CompareInverse<4, CurveModuli<P256Params>::order>();
+    CompareInverse<4, CurveModuli<P256Params>::field>();
+    CompareInverse<6, CurveModuli<P384Params>::order>();
+    CompareInverse<6, CurveModuli<P384Params>::field>();
+  });
 }
 
 }  // namespace
