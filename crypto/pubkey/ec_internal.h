@@ -307,13 +307,13 @@ template <int N, const Modulus<N> &M> struct Mont {
     else mul(r, a, a);
   }
   [[gnu::always_inline]] static constexpr void add(Fe &r, const Fe &a, const Fe &b) {
-    if constexpr (N == 4)
-      if (!std::is_constant_evaluated() && use_adx()) return mod_add4_x64(r.data(), a.data(), b.data(), M.m.data());
+    if (!std::is_constant_evaluated() && use_adx())
+      return (N == 4 ? mod_add4_x64 : mod_add6_x64)(r.data(), a.data(), b.data(), M.m.data());
     mod_add<N, M>(r, a, b);
   }
   [[gnu::always_inline]] static constexpr void sub(Fe &r, const Fe &a, const Fe &b) {
-    if constexpr (N == 4)
-      if (!std::is_constant_evaluated() && use_adx()) return mod_sub4_x64(r.data(), a.data(), b.data(), M.m.data());
+    if (!std::is_constant_evaluated() && use_adx())
+      return (N == 4 ? mod_sub4_x64 : mod_sub6_x64)(r.data(), a.data(), b.data(), M.m.data());
     mod_sub<N, M>(r, a, b);
   }
   [[gnu::noinline]] static void mul_portable(Fe &r, const Fe &a, const Fe &b) { mont_mul<N, M>(r, a, b); }

@@ -19,6 +19,13 @@
 namespace kel::ec {
 
 #define KEL_IN(p, n) "m"(*reinterpret_cast<const uint64_t(*)[n]>(p))
+#define KEL_STORE6                                                                                   \
+  "movq %[t0], 0(%[r])\n\t"                                                                           \
+  "movq %[t1], 8(%[r])\n\t"                                                                           \
+  "movq %[t2], 16(%[r])\n\t"                                                                          \
+  "movq %[t3], 24(%[r])\n\t"                                                                          \
+  "movq %[t4], 32(%[r])\n\t"                                                                          \
+  "movq %[t5], 40(%[r])\n\t"
 
 // t[ta] += lo(x y), t[tb] += hi(x y) for the multiplier in rdx and y the
 // limb at off(base).
@@ -299,6 +306,85 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
   r[3] = t3;
 }
 
+// The same for six limbs, through the destination: the sum (or the
+// difference) is stored, then its corrected form is computed in the same
+// registers and kept where the correction did not underflow (or where the
+// difference did not borrow). r may be a or b.
+[[gnu::always_inline]] inline void mod_add6_x64(uint64_t *r, const uint64_t *a, const uint64_t *b,
+                                                const uint64_t *modulus) {
+  uint64_t t0, t1, t2, t3, t4, t5, c;
+  __asm__("movq 0(%[a]), %[t0]\n\t"
+          "addq 0(%[b]), %[t0]\n\t"
+          "movq 8(%[a]), %[t1]\n\t"
+          "adcq 8(%[b]), %[t1]\n\t"
+          "movq 16(%[a]), %[t2]\n\t"
+          "adcq 16(%[b]), %[t2]\n\t"
+          "movq 24(%[a]), %[t3]\n\t"
+          "adcq 24(%[b]), %[t3]\n\t"
+          "movq 32(%[a]), %[t4]\n\t"
+          "adcq 32(%[b]), %[t4]\n\t"
+          "movq 40(%[a]), %[t5]\n\t"
+          "adcq 40(%[b]), %[t5]\n\t"
+          "movl $0, %k[c]\n\t"
+          "adcq $0, %[c]\n\t"
+          KEL_STORE6
+          "subq 0(%[m]), %[t0]\n\t"
+          "sbbq 8(%[m]), %[t1]\n\t"
+          "sbbq 16(%[m]), %[t2]\n\t"
+          "sbbq 24(%[m]), %[t3]\n\t"
+          "sbbq 32(%[m]), %[t4]\n\t"
+          "sbbq 40(%[m]), %[t5]\n\t"
+          "sbbq $0, %[c]\n\t"  // borrowed beyond the carry: keep the sum
+          "cmovcq 0(%[r]), %[t0]\n\t"
+          "cmovcq 8(%[r]), %[t1]\n\t"
+          "cmovcq 16(%[r]), %[t2]\n\t"
+          "cmovcq 24(%[r]), %[t3]\n\t"
+          "cmovcq 32(%[r]), %[t4]\n\t"
+          "cmovcq 40(%[r]), %[t5]\n\t"
+          KEL_STORE6
+          : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
+            [c] "=&r"(c), "=m"(*reinterpret_cast<uint64_t(*)[6]>(r))
+          : [r] "r"(r), [a] "r"(a), [b] "r"(b), [m] "r"(modulus), KEL_IN(a, 6), KEL_IN(b, 6), KEL_IN(modulus, 6)
+          : "cc");
+}
+
+[[gnu::always_inline]] inline void mod_sub6_x64(uint64_t *r, const uint64_t *a, const uint64_t *b,
+                                                const uint64_t *modulus) {
+  uint64_t t0, t1, t2, t3, t4, t5, c;
+  __asm__("movq 0(%[a]), %[t0]\n\t"
+          "subq 0(%[b]), %[t0]\n\t"
+          "movq 8(%[a]), %[t1]\n\t"
+          "sbbq 8(%[b]), %[t1]\n\t"
+          "movq 16(%[a]), %[t2]\n\t"
+          "sbbq 16(%[b]), %[t2]\n\t"
+          "movq 24(%[a]), %[t3]\n\t"
+          "sbbq 24(%[b]), %[t3]\n\t"
+          "movq 32(%[a]), %[t4]\n\t"
+          "sbbq 32(%[b]), %[t4]\n\t"
+          "movq 40(%[a]), %[t5]\n\t"
+          "sbbq 40(%[b]), %[t5]\n\t"
+          "sbbq %[c], %[c]\n\t"  // all ones where it borrowed
+          KEL_STORE6
+          "addq 0(%[m]), %[t0]\n\t"
+          "adcq 8(%[m]), %[t1]\n\t"
+          "adcq 16(%[m]), %[t2]\n\t"
+          "adcq 24(%[m]), %[t3]\n\t"
+          "adcq 32(%[m]), %[t4]\n\t"
+          "adcq 40(%[m]), %[t5]\n\t"
+          "testq %[c], %[c]\n\t"  // no borrow: keep the difference
+          "cmovzq 0(%[r]), %[t0]\n\t"
+          "cmovzq 8(%[r]), %[t1]\n\t"
+          "cmovzq 16(%[r]), %[t2]\n\t"
+          "cmovzq 24(%[r]), %[t3]\n\t"
+          "cmovzq 32(%[r]), %[t4]\n\t"
+          "cmovzq 40(%[r]), %[t5]\n\t"
+          KEL_STORE6
+          : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
+            [c] "=&r"(c), "=m"(*reinterpret_cast<uint64_t(*)[6]>(r))
+          : [r] "r"(r), [a] "r"(a), [b] "r"(b), [m] "r"(modulus), KEL_IN(a, 6), KEL_IN(b, 6), KEL_IN(modulus, 6)
+          : "cc");
+}
+
 #undef KEL_MA
 #undef KEL_CARRIES
 #undef KEL_ROW4
@@ -312,5 +398,6 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
 #undef KEL_KEEP
 #undef KEL_MUL4
 #undef KEL_IN
+#undef KEL_STORE6
 
 }  // namespace kel::ec

@@ -70,6 +70,10 @@ TEST(EcKernels, AdxProductsMatchPortable) {
   }
   Compare<6, CurveModuli<P384Params>::field>(mont_mul6_adx);
   Compare<6, CurveModuli<P384Params>::order>(mont_mul6_adx);
+  for (Op op : {Op::kAdd, Op::kSub}) {
+    Compare<6, CurveModuli<P384Params>::field>(op == Op::kAdd ? mod_add6_x64 : mod_sub6_x64, op);
+    Compare<6, CurveModuli<P384Params>::order>(op == Op::kAdd ? mod_add6_x64 : mod_sub6_x64, op);
+  }
 }
 
 // The variable-time inverse of public values against Fermat's, for the
