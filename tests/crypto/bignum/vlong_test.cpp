@@ -277,6 +277,13 @@ TEST(Vlong, RecordRules) {
   V one;
   ASSERT_EQ(VLONG_makeVlongFromUnsignedValue(1, one.out(), nullptr), 0);
   EXPECT_EQ(VLONG_addSignedVlongs(full.get(), one.get(), nullptr), -6003) << "the carry would need unit 8192";
+  big[32767] = 0xfe;  // 1 + (2^(32 8192) - 2): the short operand takes the long one's length, no carry
+  V almost, sum;
+  ASSERT_EQ(VLONG_vlongFromByteString(big.data(), 32768, almost.out(), nullptr), 0);
+  ASSERT_EQ(VLONG_makeVlongFromUnsignedValue(1, sum.out(), nullptr), 0);
+  ASSERT_EQ(VLONG_addSignedVlongs(sum.get(), almost.get(), nullptr), 0);
+  EXPECT_EQ(sum->length, 8192u);
+  EXPECT_EQ(VLONG_getVlongUnit(sum.get(), 0) & VLONG_getVlongUnit(sum.get(), 8191), 0xffffffffu);
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), 32769, tooBig.out(), nullptr), -6003);
   EXPECT_EQ(tooBig.p, nullptr);
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), -1, tooBig.out(), nullptr), -6003);
