@@ -53,7 +53,8 @@ int32_t sign(const PrimeCurve *curve, const uint32_t *d, RngFun rng, void *arg, 
     // s = k^-1 (e + d r): d r and the sum stay plain, k^-1 comes back as k^-1 R
     S::mul(t.v, dm.v, rr);
     S::add(t.v, t.v, e);
-    kinv.v = S::inverse(S::to_mont(km.v));
+    if constexpr (C::N == 4) kinv.v = S::inverse_ct(S::to_mont(km.v));
+    else kinv.v = S::inverse(S::to_mont(km.v));
     Fe ss;
     S::mul(ss, kinv.v, t.v);
     KEL_DECLASSIFY(&ss, sizeof ss);

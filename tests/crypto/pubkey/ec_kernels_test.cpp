@@ -76,9 +76,10 @@ TEST(EcKernels, AdxProductsMatchPortable) {
   }
 }
 
-// The variable-time inverse of public values against Fermat's, for the
-// orders (signatures' s) and the fields: small values, powers of two (the
-// longest runs of zeros), m - 1, m - 2 and random ones.
+// The variable-time inverse of public values, and for four limbs the
+// constant-time divsteps, against Fermat's, for the orders and the fields:
+// 0 (divsteps only), small values, powers of two (the longest runs of
+// zeros), m - 1, m - 2 and random ones.
 template <int N, const Modulus<N> &M> void CompareInverse() {
   using Fe = Limbs<N>;
   using F = Mont<N, M>;
@@ -96,10 +97,27 @@ template <int N, const Modulus<N> &M> void CompareInverse() {
     final_subtract<N>(v, v.data(), 0, M.m);
     if (F::is_zero_mask(v) == 0) values.push_back(v);
   }
-  for (const Fe &a : values) EXPECT_EQ(F::inverse_public(a), F::inverse(F::to_mont(a))) << a[0];
+  for (int i = 0; i < 2000; ++i) {
+    Fe v;
+    for (auto &l : v) l = rng();
+    final_subtract<N>(v, v.data(), 0, M.m);
+    values.push_back(v);
+  }
+  for (const Fe &a : values) {
+    const Fe want = F::inverse(F::to_mont(a));
+    if constexpr (N == 4) {
+      EXPECT_EQ(F::inverse_ct(F::to_mont(a)), want) << a[0];
+    }
+    if (F::is_zero_mask(a) == 0) {
+      EXPECT_EQ(F::inverse_public(a), want) << a[0];
+    }
+  }
+  if constexpr (N == 4) {
+    EXPECT_EQ(F::inverse_ct(Fe{}), Fe{});
+  }
 }
 
-TEST(EcKernels, PublicInverseMatchesFermat) {
+TEST(EcKernels, InversesMatchFermat) {
   ForEachCpuPath([] {
     CompareInverse<4, CurveModuli<P256Params>::order>();
     CompareInverse<4, CurveModuli<P256Params>::field>();
