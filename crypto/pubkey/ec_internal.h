@@ -266,9 +266,10 @@ template <int N, const Modulus<N> &M> [[gnu::always_inline]] constexpr inline vo
 
 // The curve kernel table: whether the MULX/ADX products (and the plain
 // x86-64 additions beside them) serve the field and order arithmetic, or the
-// portable code below, and whether AVX2 reads the point tables; filled at first use and again whenever
-// kel::cpu::restrict_to changes the features (ec_kernels.cpp). The choice is
-// one predictable branch; the kernels themselves are inlined.
+// portable code below, and whether AVX2 reads the point tables; filled at
+// first use and again whenever kel::cpu::restrict_to changes the features
+// (ec_kernels.cpp). The choice is one predictable branch; the arithmetic
+// kernels themselves are inlined.
 struct Kernels {
   std::atomic<bool> adx, avx2;
 };
@@ -376,8 +377,9 @@ inline void update_de(Signed62 &d, Signed62 &e, const Transition &t, const Signe
   e.v[4] = static_cast<int64_t>(ce);
 }
 
-// r in (-2m, m), negated when `sign` is negative, into [0, m) as limbs.
-inline Limbs<4> normalize(Signed62 r, int64_t sign, const Signed62 &m) {
+// r in (-2m, m), negated when `sign` is negative, brought into [0, m) in
+// place and returned as limbs.
+inline Limbs<4> normalize(Signed62 &r, int64_t sign, const Signed62 &m) {
   auto add_m_if_negative = [&r, &m] {
     const int64_t negative = r.v[4] >> 63;
     for (int i = 0; i < 5; ++i) r.v[i] += m.v[i] & negative;
@@ -394,14 +396,8 @@ inline Limbs<4> normalize(Signed62 r, int64_t sign, const Signed62 &m) {
   carry();
   add_m_if_negative();
   carry();
-  Limbs<4> a;
   const auto l = [&r](int i) { return static_cast<uint64_t>(r.v[i]); };
-  a[0] = l(0) | l(1) << 62;
-  a[1] = l(1) >> 2 | l(2) << 60;
-  a[2] = l(2) >> 4 | l(3) << 58;
-  a[3] = l(3) >> 6 | l(4) << 56;
-  wipe(&r, sizeof r);
-  return a;
+  return {l(0) | l(1) << 62, l(1) >> 2 | l(2) << 60, l(2) >> 4 | l(3) << 58, l(3) >> 6 | l(4) << 56};
 }
 
 // a^-1 mod m for a plain a below m (0 gives 0).
@@ -412,21 +408,18 @@ template <const Modulus<4> &M> Limbs<4> inverse(const Limbs<4> &a) {
     for (int i = 0; i < 6; ++i) inv *= 2 - M.m[0] * inv;
     return inv & kM62;
   }();
-  Signed62 d{}, e{{1}}, f = m, g = from_limbs(a);
+  struct State {  // every value here follows from a: wiped on the way out
+    Signed62 d{}, e{{1}}, f, g;
+    Transition t{};
+    ~State() { wipe(this, sizeof *this); }
+  } s{.f = m, .g = from_limbs(a)};
   int64_t zeta = -1;
-  Transition t;
   for (int i = 0; i < kRounds; ++i) {
-    zeta = divsteps_59(zeta, static_cast<uint64_t>(f.v[0]), static_cast<uint64_t>(g.v[0]), t);
-    update_de(d, e, t, m, mInv62);
-    update_fg(f, g, t);
+    zeta = divsteps_59(zeta, static_cast<uint64_t>(s.f.v[0]), static_cast<uint64_t>(s.g.v[0]), s.t);
+    update_de(s.d, s.e, s.t, m, mInv62);
+    update_fg(s.f, s.g, s.t);
   }
-  const Limbs<4> r = normalize(d, f.v[4], m);  // f = +-1
-  wipe(&e, sizeof e);
-  wipe(&f, sizeof f);
-  wipe(&g, sizeof g);
-  wipe(&d, sizeof d);
-  wipe(&t, sizeof t);
-  return r;
+  return normalize(s.d, s.f.v[4], m);  // f = +-1
 }
 
 }  // namespace safegcd

@@ -280,11 +280,10 @@ template <class C> void jadd_affine_vt(Jac<C> &r, const Jac<C> &p, const Affine<
 template <class C> void jadd_affine_ct(Jac<C> &r, const Jac<C> &p, const Affine<C> &q) {
   using F = typename C::F;
   uint64_t hZero, rZero;
-  Jac<C> out;
-  jadd_affine_raw(out, p, q, &hZero, &rZero);
-  select_jac(out, Jac<C>{q.x, q.y, F::one()}, F::is_zero_mask(p.z));
-  r = out;
-  wipe(&out, sizeof out);
+  Secret<Jac<C>> out;
+  jadd_affine_raw(out.v, p, q, &hZero, &rZero);
+  select_jac(out.v, Jac<C>{q.x, q.y, F::one()}, F::is_zero_mask(p.z));
+  r = out.v;
 }
 
 // out <- table[index] for entries of W words, reading every entry (zeros
