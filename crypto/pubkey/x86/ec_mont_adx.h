@@ -18,76 +18,89 @@
 
 namespace kel::ec {
 
-#define KEL_IN(p, n) "m"(*reinterpret_cast<const uint64_t(*)[n]>(p))
+#if defined(__OPTIMIZE__)
+// The limbs a block reads (or, for KEL_OUT, writes) through a pointer, named
+// as memory operands so that the compiler orders the block after their
+// stores without a memory clobber.
+#define KEL_IN(p, n) , "m"(*reinterpret_cast<const uint64_t(*)[n]>(p))
+#define KEL_OUT(p, n) , "=m"(*reinterpret_cast<uint64_t(*)[n]>(p))
+#define KEL_CLOBBERS "cc"
+#else
+// An unoptimised build gives each such operand a register of its own for
+// the address and runs out: a memory clobber there instead.
+#define KEL_IN(p, n)
+#define KEL_OUT(p, n)
+#define KEL_CLOBBERS "cc", "memory"
+#endif
 #define KEL_STORE6                                                                                   \
-  "movq %[t0], 0(%[r])\n\t"                                                                           \
-  "movq %[t1], 8(%[r])\n\t"                                                                           \
-  "movq %[t2], 16(%[r])\n\t"                                                                          \
-  "movq %[t3], 24(%[r])\n\t"                                                                          \
-  "movq %[t4], 32(%[r])\n\t"                                                                          \
+  "movq %[t0], 0(%[r])\n\t"                                                                          \
+  "movq %[t1], 8(%[r])\n\t"                                                                          \
+  "movq %[t2], 16(%[r])\n\t"                                                                         \
+  "movq %[t3], 24(%[r])\n\t"                                                                         \
+  "movq %[t4], 32(%[r])\n\t"                                                                         \
   "movq %[t5], 40(%[r])\n\t"
 
 // t[ta] += lo(x y), t[tb] += hi(x y) for the multiplier in rdx and y the
 // limb at off(base).
-#define KEL_MA(off, base, ta, tb)                                                      \
-  "mulxq " #off "(%[" #base "]), %[lo], %[hi]\n\t"                                   \
-  "adcxq %[lo], %[" #ta "]\n\t"                                                        \
+#define KEL_MA(off, base, ta, tb)                                                                    \
+  "mulxq " #off "(%[" #base "]), %[lo], %[hi]\n\t"                                                   \
+  "adcxq %[lo], %[" #ta "]\n\t"                                                                      \
   "adoxq %[hi], %[" #tb "]\n\t"
 // The two chains' last carries into the top two accumulator limbs, with
 // lo (spent) zeroed by a MOV, which leaves the flags alone. (A zero in
 // memory would do, but its loads can alias the stores of the previous
 // product 4 KiB apart and stall.)
-#define KEL_CARRIES(tn, tn1)                                                           \
-  "movl $0, %k[lo]\n\t"                                                                \
-  "adcxq %[lo], %[" #tn "]\n\t"                                                        \
-  "adoxq %[lo], %[" #tn1 "]\n\t"                                                       \
+#define KEL_CARRIES(tn, tn1)                                                                         \
+  "movl $0, %k[lo]\n\t"                                                                              \
+  "adcxq %[lo], %[" #tn "]\n\t"                                                                      \
+  "adoxq %[lo], %[" #tn1 "]\n\t"                                                                     \
   "adcxq %[lo], %[" #tn1 "]\n\t"
 
 // t0 .. t5 += a b[boff / 8], for four limbs (t5 starts at 0).
-#define KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                     \
-  "movq " #boff "(%[b]), %%rdx\n\t"                                                    \
-  "xorl %k[" #t5 "], %k[" #t5 "]\n\t"                                                  \
-  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3) KEL_MA(24, a, t3, t4) \
+#define KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                                   \
+  "movq " #boff "(%[b]), %%rdx\n\t"                                                                  \
+  "xorl %k[" #t5 "], %k[" #t5 "]\n\t"                                                                \
+  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3) KEL_MA(24, a, t3, t4)              \
   KEL_CARRIES(t4, t5)
 
-#define KEL_ROW4(boff, t0, t1, t2, t3, t4, t5)                                         \
-  KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                           \
-  "movq %[" #t0 "], %%rdx\n\t"                                                         \
-  "imulq 32(%[m]), %%rdx\n\t"                                                          \
-  "xorl %k[lo], %k[lo]\n\t"                                                            \
-  KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3) KEL_MA(24, m, t3, t4) \
+#define KEL_ROW4(boff, t0, t1, t2, t3, t4, t5)                                                       \
+  KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                                         \
+  "movq %[" #t0 "], %%rdx\n\t"                                                                       \
+  "imulq 32(%[m]), %%rdx\n\t"                                                                        \
+  "xorl %k[lo], %k[lo]\n\t"                                                                          \
+  KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3) KEL_MA(24, m, t3, t4)              \
   KEL_CARRIES(t4, t5)
 
 // The P-256 prime: with m = (2^64 - 1, 2^32 - 1, 0, 2^64 - 2^32 + 1) and
 // -m^-1 = 1, q = t[0] and q m + t[0] .. t[1] is (q << 32) + t[1] with q >> 32
 // carried on; one product for the top limb (left in hi), one carry chain
 // that the caller finishes.
-#define KEL_FOLD256(t0, t1, t2, t3)                                                    \
-  "movq %[" #t0 "], %%rdx\n\t"                                                         \
-  "mulxq 24(%[m]), %[lo], %[hi]\n\t"                                                   \
-  "shlq $32, %[" #t0 "]\n\t"                                                           \
-  "shrq $32, %%rdx\n\t"                                                                \
-  "addq %[" #t0 "], %[" #t1 "]\n\t"                                                    \
-  "adcq %%rdx, %[" #t2 "]\n\t"                                                         \
+#define KEL_FOLD256(t0, t1, t2, t3)                                                                  \
+  "movq %[" #t0 "], %%rdx\n\t"                                                                       \
+  "mulxq 24(%[m]), %[lo], %[hi]\n\t"                                                                 \
+  "shlq $32, %[" #t0 "]\n\t"                                                                         \
+  "shrq $32, %%rdx\n\t"                                                                              \
+  "addq %[" #t0 "], %[" #t1 "]\n\t"                                                                  \
+  "adcq %%rdx, %[" #t2 "]\n\t"                                                                       \
   "adcq %[lo], %[" #t3 "]\n\t"
 
-#define KEL_ROW256(boff, t0, t1, t2, t3, t4, t5)                                       \
-  KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                           \
-  KEL_FOLD256(t0, t1, t2, t3)                                                          \
-  "adcq %[hi], %[" #t4 "]\n\t"                                                         \
+#define KEL_ROW256(boff, t0, t1, t2, t3, t4, t5)                                                     \
+  KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                                         \
+  KEL_FOLD256(t0, t1, t2, t3)                                                                        \
+  "adcq %[hi], %[" #t4 "]\n\t"                                                                       \
   "adcq $0, %[" #t5 "]\n\t"
 
-#define KEL_ROW6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                 \
-  "movq " #boff "(%[b]), %%rdx\n\t"                                                    \
-  "xorl %k[" #t7 "], %k[" #t7 "]\n\t"                                                  \
-  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3)                      \
-  KEL_MA(24, a, t3, t4) KEL_MA(32, a, t4, t5) KEL_MA(40, a, t5, t6)                    \
-  KEL_CARRIES(t6, t7)                                                                  \
-  "movq %[" #t0 "], %%rdx\n\t"                                                         \
-  "imulq 48(%[m]), %%rdx\n\t"                                                          \
-  "xorl %k[lo], %k[lo]\n\t"                                                            \
-  KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3)                      \
-  KEL_MA(24, m, t3, t4) KEL_MA(32, m, t4, t5) KEL_MA(40, m, t5, t6)                    \
+#define KEL_ROW6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                               \
+  "movq " #boff "(%[b]), %%rdx\n\t"                                                                  \
+  "xorl %k[" #t7 "], %k[" #t7 "]\n\t"                                                                \
+  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3)                                    \
+  KEL_MA(24, a, t3, t4) KEL_MA(32, a, t4, t5) KEL_MA(40, a, t5, t6)                                  \
+  KEL_CARRIES(t6, t7)                                                                                \
+  "movq %[" #t0 "], %%rdx\n\t"                                                                       \
+  "imulq 48(%[m]), %%rdx\n\t"                                                                        \
+  "xorl %k[lo], %k[lo]\n\t"                                                                          \
+  KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3)                                    \
+  KEL_MA(24, m, t3, t4) KEL_MA(32, m, t4, t5) KEL_MA(40, m, t5, t6)                                  \
   KEL_CARRIES(t6, t7)
 
 // s <- t - m limb by limb (the first limb with `sub`, the rest with `sbb`),
@@ -109,8 +122,8 @@ namespace kel::ec {
                 KEL_KEEP(r0, d) KEL_KEEP(r1, r3)                                                     \
             : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4),             \
               [r5] "=&r"(r5), [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d)                           \
-            : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), KEL_IN(a, 4), KEL_IN(b, 4), KEL_IN(modulus, 5) \
-            : "cc");                                                                                 \
+            : [a] "r"(a), [b] "r"(b), [m] "r"(modulus) KEL_IN(a, 4) KEL_IN(b, 4) KEL_IN(modulus, 5)  \
+            : KEL_CLOBBERS);                                                                         \
     r[0] = lo;                                                                                       \
     r[1] = hi;                                                                                       \
     r[2] = d;                                                                                        \
@@ -208,8 +221,8 @@ KEL_MUL4(mont_mul_p256_adx, KEL_ROW256)
         "sbbq $0, %[lo]\n\t" KEL_KEEP(t0, t4) KEL_KEEP(t1, t5) KEL_KEEP(t2, t6) KEL_KEEP(t3, t7)     \
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5), \
           [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi), "=&d"(d)                   \
-        : [a] "r"(a), [m] "r"(modulus), KEL_IN(a, 4), KEL_IN(modulus, 5)                             \
-        : "cc");                                                                                     \
+        : [a] "r"(a), [m] "r"(modulus) KEL_IN(a, 4) KEL_IN(modulus, 5)                               \
+        : KEL_CLOBBERS);                                                                             \
     r[0] = t4;                                                                                       \
     r[1] = t5;                                                                                       \
     r[2] = t6;                                                                                       \
@@ -265,8 +278,8 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
           "sbbq $0, %[c]\n\t" KEL_KEEP(t0, s0) KEL_KEEP(t1, s1) KEL_KEEP(t2, s2) KEL_KEEP(t3, s3)
           : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [s0] "=&r"(s0), [s1] "=&r"(s1),
             [s2] "=&r"(s2), [s3] "=&r"(s3), [c] "=&r"(c)
-          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), KEL_IN(a, 4), KEL_IN(b, 4), KEL_IN(modulus, 4)
-          : "cc");
+          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus) KEL_IN(a, 4) KEL_IN(b, 4) KEL_IN(modulus, 4)
+          : KEL_CLOBBERS);
   r[0] = s0;
   r[1] = s1;
   r[2] = s2;
@@ -298,8 +311,8 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
           "adcq %[m3], %[t3]\n\t"
           : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [m0] "=&r"(m0), [m1] "=&r"(m1),
             [m2] "=&r"(m2), [m3] "=&r"(m3)
-          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus), KEL_IN(a, 4), KEL_IN(b, 4), KEL_IN(modulus, 4)
-          : "cc");
+          : [a] "r"(a), [b] "r"(b), [m] "r"(modulus) KEL_IN(a, 4) KEL_IN(b, 4) KEL_IN(modulus, 4)
+          : KEL_CLOBBERS);
   r[0] = t0;
   r[1] = t1;
   r[2] = t2;
@@ -343,9 +356,9 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
           "cmovcq 40(%[r]), %[t5]\n\t"
           KEL_STORE6
           : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
-            [c] "=&r"(c), "=m"(*reinterpret_cast<uint64_t(*)[6]>(r))
-          : [r] "r"(r), [a] "r"(a), [b] "r"(b), [m] "r"(modulus), KEL_IN(a, 6), KEL_IN(b, 6), KEL_IN(modulus, 6)
-          : "cc");
+            [c] "=&r"(c) KEL_OUT(r, 6)
+          : [r] "r"(r), [a] "r"(a), [b] "r"(b), [m] "r"(modulus) KEL_IN(a, 6) KEL_IN(b, 6) KEL_IN(modulus, 6)
+          : KEL_CLOBBERS);
 }
 
 [[gnu::always_inline]] inline void mod_sub6_x64(uint64_t *r, const uint64_t *a, const uint64_t *b,
@@ -380,9 +393,9 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
           "cmovzq 40(%[r]), %[t5]\n\t"
           KEL_STORE6
           : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
-            [c] "=&r"(c), "=m"(*reinterpret_cast<uint64_t(*)[6]>(r))
-          : [r] "r"(r), [a] "r"(a), [b] "r"(b), [m] "r"(modulus), KEL_IN(a, 6), KEL_IN(b, 6), KEL_IN(modulus, 6)
-          : "cc");
+            [c] "=&r"(c) KEL_OUT(r, 6)
+          : [r] "r"(r), [a] "r"(a), [b] "r"(b), [m] "r"(modulus) KEL_IN(a, 6) KEL_IN(b, 6) KEL_IN(modulus, 6)
+          : KEL_CLOBBERS);
 }
 
 #undef KEL_MA
@@ -398,6 +411,8 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
 #undef KEL_KEEP
 #undef KEL_MUL4
 #undef KEL_IN
+#undef KEL_OUT
+#undef KEL_CLOBBERS
 #undef KEL_STORE6
 
 }  // namespace kel::ec
