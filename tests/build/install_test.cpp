@@ -69,10 +69,10 @@ TEST_F(Install, ManualPageAndCompletionKnowEveryCommand) {
   for (const char *section : {"NAME", "SYNOPSIS", "DESCRIPTION", "COMMANDS", "EXIT STATUS", "FILES", "EXAMPLES"})
     EXPECT_NE(source.find(std::string("\n.SH ") + section + "\n"), std::string::npos) << section;
 
-  auto complete = [&](const std::string &words) {  // the words after "kelctl"
+  auto complete = [&](const std::string &words) {  // the words after "kelctl", between blanks
     return Shell("cd '" + dir_.path() + "' && bash -c 'source " + stage_ +
                  "/usr/share/bash-completion/completions/kelctl; COMP_WORDS=(kelctl " + words +
-                 "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _kelctl; echo -n \"${COMPREPLY[*]} \"'").out;
+                 "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _kelctl; echo -n \" ${COMPREPLY[*]} \"'").out;
   };
   // Each command of kelctl --help, with the options of its usage line.
   std::istringstream help(Shell(KEL_BINARY_DIR "/tools/kelctl --help").out);
@@ -81,22 +81,19 @@ TEST_F(Install, ManualPageAndCompletionKnowEveryCommand) {
   for (std::string line; std::getline(help, line);) {
     std::smatch m;
     if (!std::regex_match(line, m, std::regex("  ([a-z][a-z0-9-]*)( .*)?"))) continue;
-    const std::string name = m[1], usage = m[2];
-    std::string options = " ";
-    options += complete(name + " --");
+    const std::string name = m[1], usage = m[2], options = complete(name + " --");
     ++commands;
     EXPECT_NE(source.find("\n.SS \"" + name + (usage.size() > 1 ? " " : "\"")), std::string::npos) << name;
-    const std::string word = std::string(" ").append(name).append(" ");
-    EXPECT_NE(std::string(" ").append(complete(name.substr(0, 2))).find(word), std::string::npos) << name;
+    EXPECT_NE(complete(name.substr(0, 2)).find(" " + name + " "), std::string::npos) << name;
     for (std::sregex_iterator o(usage.begin(), usage.end(), optionPattern), end; o != end; ++o)
-      EXPECT_NE(options.find(std::string(" ").append(o->str()).append(" ")), std::string::npos) << o->str();
+      EXPECT_NE(options.find(" " + o->str() + " "), std::string::npos) << o->str();
   }
   EXPECT_GE(commands, 7);
-  EXPECT_EQ(complete("digest --algo sha5"), "sha512 ");
+  EXPECT_EQ(complete("digest --algo sha5"), " sha512 ");
   ASSERT_TRUE(WriteFile(dir_ / "stuff", ""));
-  EXPECT_EQ(complete("archive st"), "stage ");  // folders only
+  EXPECT_EQ(complete("archive st"), " stage ");  // folders only
   const std::string both = complete("digest --check st");
-  EXPECT_TRUE(both == "stage stuff " || both == "stuff stage ") << both;
+  EXPECT_TRUE(both == " stage stuff " || both == " stuff stage ") << both;
 }
 
 }  // namespace

@@ -47,11 +47,7 @@ TEST(LogEngine, FormatLevelsOptionsAndClipping) {
     });
     // Clipped to 1023 with no line end; the header-only line is lost; the
     // long message, the full header and its missing room each reported.
-    auto scrub = [](const std::string &text) {
-      const std::string stamped = std::regex_replace(text, std::regex(kStampPattern), "STAMP");
-      return std::regex_replace(stamped, std::regex(":log:[0-9]+\\]"), ":log:N]");
-    };
-    ExpectGolden("log_format", scrub(ReadFile(file)) + "---- standard output\n" + scrub(out));
+    ExpectGolden("log_format", Scrub(ReadFile(file)) + "---- standard output\n" + Scrub(out));
   }));
 }
 
@@ -80,8 +76,7 @@ TEST(LogEngine, LifecycleRefusalsAndSilenceOutsideIt) {
     EXPECT_EQ(out, "");
     auto lines = SplitLines(KelLog(dir.path()));
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(std::regex_match(lines[0], LinePattern("CLI", "ERROR", "LOG_init", "log",
-                                                       "Assertion \"LOG_MAGIC_VALUE != logEngine.magic\" failed\r")));
+    EXPECT_EQ(Scrub(lines[0]), "STAMP [CLI ERROR LOG_init():log:N] Assertion \"LOG_MAGIC_VALUE != logEngine.magic\" failed\r");
     EXPECT_FALSE(Exists(second / "app-vpn.log"));
   }));
 }
@@ -129,7 +124,6 @@ TEST(LogEngine, BridgeAssemblesDebugLinesAndDropsThemBelowDebug) {
       EXPECT_EQ(std::string(logEngine.toolkitLine), text.substr(1022));
       auto lines = SplitLines(KelLog(dir.path()));
       ASSERT_EQ(lines.size(), 6u);
-      EXPECT_TRUE(std::regex_match(lines[0], LinePattern("KEL", "DEBUG", "LOG_from_vorane", "log", "RSA ok\r")));
       std::vector<std::string> messages;
       for (const auto &l : lines) messages.push_back(MessageOf(l));
       messages.back() = messages.back().substr(0, 3) + std::to_string(lines.back().size());
@@ -168,14 +162,10 @@ TEST_F(SandboxTest, LastErrorCache) {
     Log(0, "silent\n");
     LOG_set_print_level(LOG_LEVEL_ERROR);
     Log(1, "filtered out\n");
-    const std::string s = kStampPattern, content = ReadFile(cache);
-    EXPECT_TRUE(std::regex_match(content, std::regex(s + " first error\r\n" + s + " a warning\r\n" + s +
-                                                     " printed as error\r\n" + s + " silent\n")))
-        << content;
+    const std::string content = ReadFile(cache);
+    EXPECT_EQ(Scrub(content), "STAMP first error\r\nSTAMP a warning\r\nSTAMP printed as error\r\nSTAMP silent\n");
     EXPECT_EQ(dump(), content.substr(0, content.size() - 1));
-    struct stat st;
-    ASSERT_EQ(stat(cache.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u) << "whatever the umask";
+    EXPECT_EQ(ModeOf(cache), 0600u) << "whatever the umask";
     LOG_cache_reset();
     EXPECT_EQ(dump(), "<null>");
     LOG_cache_error_string("piece one, ");

@@ -2,6 +2,8 @@
 // every lifecycle runs in a child of its own.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <regex>
 #include <string>
 #include <vector>
@@ -14,11 +16,16 @@ namespace kel::test {
 // "%b %d %T" in the C locale plus ".mmm".
 inline const char *kStampPattern = R"([A-Z][a-z]{2} [0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\.[0-9]{3})";
 
-// "<stamp> [APP SEVERITY function():file:line] " + message.
-inline std::regex LinePattern(const std::string &app, const std::string &severity, const std::string &function,
-                              const std::string &file, const std::string &message) {
-  return std::regex(std::string("^") + kStampPattern + " \\[" + app + " " + severity + " " + function + "\\(\\):" +
-                    file + ":[0-9]+\\] " + message + "$");
+// Time stamps as STAMP, the library's own line numbers as N, dir as DIR.
+inline std::string Scrub(std::string text, const std::string &dir = "") {
+  for (size_t at; !dir.empty() && (at = text.find(dir)) != std::string::npos;) text.replace(at, dir.size(), "DIR");
+  text = std::regex_replace(text, std::regex(kStampPattern), "STAMP");
+  return std::regex_replace(text, std::regex(":(log|generic|archive|status):[0-9]+\\]"), ":$1:N]");
+}
+
+inline mode_t ModeOf(const std::string &path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 inline std::string MessageOf(const std::string &line) {
