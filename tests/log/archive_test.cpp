@@ -1,20 +1,10 @@
 // The diagnostic archive, built with the real tar, gzip and snapshot tools
 // in a private mount namespace (system files hidden, so the listing is
 // fixed), then listed and extracted with tar.
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sched.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <limits>
 
 #include "kel/archive.h"
-#include "kel/generic.h"
 #include "log/archive_internal.h"
 #include "log_test_util.h"
 

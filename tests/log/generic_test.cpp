@@ -1,16 +1,9 @@
 // The client's path helpers, file utilities, status files, linked list and
 // shell quoting.
 #include <pwd.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <thread>
 
-#include "kel/generic.h"
 #include "kel/linked_list.h"
 #include "log/generic_files_internal.h"
 #include "log/shell_quote.h"

@@ -2,13 +2,23 @@
 // every lifecycle runs in a child of its own.
 #pragma once
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "kel/generic.h"
 #include "kel/log.h"
+#include "log/log_engine.h"
 #include "support/sandbox.h"
 
 namespace kel::test {
