@@ -1,15 +1,14 @@
-// `cmake --install` into a DESTDIR: the exact files and modes, a description
-// naming the installed library, a kelctl that finds the library wherever the
-// tree lies, a pkg-config file a C client builds with, and a manual page and
-// completion that know every subcommand. The Debian package `cpack -G DEB`
-// makes of this build: the same files and modes, all root's; Depends as the
+// `cmake --install` into a DESTDIR: a description naming the installed
+// library, a kelctl that finds the library wherever the tree lies, a
+// pkg-config file a C client builds with, and a manual page and completion
+// that know every subcommand. The Debian package `cpack -G DEB` makes of this
+// build: the install's exact files and modes, all root's; Depends as the
 // binaries need; lintian without errors; and installed with dpkg in a private
 // /usr and /var, a plugin that NetworkManager's loader finds, removed again by
 // dpkg -r.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -45,15 +44,6 @@ std::map<std::string, unsigned> ExpectedInstall() {
   return all;
 }
 
-std::map<std::string, unsigned> TreeOf(const std::string &root) {
-  std::map<std::string, unsigned> tree;
-  for (const auto &e : std::filesystem::recursive_directory_iterator(root)) {
-    struct stat st {};
-    if (lstat(e.path().c_str(), &st) == 0) tree[std::filesystem::relative(e.path(), root)] = st.st_mode & 07777;
-  }
-  return tree;
-}
-
 // The example client built in dir with the given pkg-config environment;
 // "" when it built, else the compiler's words.
 std::string BuildExample(const std::string &dir, const std::string &pkgConfigEnv) {
@@ -72,8 +62,7 @@ class Install : public ::testing::Test {
   const std::string stage_ = dir_ / "stage";
 };
 
-TEST_F(Install, LaysOutEveryFileWithItsModeAndFindsItsLibrary) {
-  EXPECT_EQ(TreeOf(stage_), ExpectedInstall());
+TEST_F(Install, NamesTheInstalledLibraryWhichKelctlFindsFromItsOwnPlace) {
   if (*KEL_MULTIARCH) {
     EXPECT_EQ(kPluginDir, "usr/lib/" KEL_MULTIARCH "/NetworkManager");
   }
