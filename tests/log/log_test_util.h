@@ -43,12 +43,6 @@ inline std::string MessageOf(const std::string &line) {
   return at == std::string::npos ? std::string() : line.substr(at + 2);
 }
 
-inline std::vector<std::string> Messages(const std::string &path) {
-  std::vector<std::string> out;
-  for (const auto &line : SplitLines(ReadFile(path))) out.push_back(MessageOf(line));
-  return out;
-}
-
 // Runs fn in a child whose engine writes application app's log into logDir.
 inline int WithLogEngine(uint32_t app, const std::string &logDir, const std::function<void()> &fn) {
   return RunInChild([&] {
