@@ -2,11 +2,23 @@
 // every lifecycle runs in a child of its own.
 #pragma once
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "kel/generic.h"
 #include "kel/log.h"
+#include "log/log_engine.h"
 #include "support/sandbox.h"
 
 namespace kel::test {
@@ -14,22 +26,21 @@ namespace kel::test {
 // "%b %d %T" in the C locale plus ".mmm".
 inline const char *kStampPattern = R"([A-Z][a-z]{2} [0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\.[0-9]{3})";
 
-// "<stamp> [APP SEVERITY function():file:line] " + message.
-inline std::regex LinePattern(const std::string &app, const std::string &severity, const std::string &function,
-                              const std::string &file, const std::string &message) {
-  return std::regex(std::string("^") + kStampPattern + " \\[" + app + " " + severity + " " + function + "\\(\\):" +
-                    file + ":[0-9]+\\] " + message + "$");
+// Time stamps as STAMP, the library's own line numbers as N, dir as DIR.
+inline std::string Scrub(std::string text, const std::string &dir = "") {
+  for (size_t at; !dir.empty() && (at = text.find(dir)) != std::string::npos;) text.replace(at, dir.size(), "DIR");
+  text = std::regex_replace(text, std::regex(kStampPattern), "STAMP");
+  return std::regex_replace(text, std::regex(":(log|generic|archive|status):[0-9]+\\]"), ":$1:N]");
+}
+
+inline mode_t ModeOf(const std::string &path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 inline std::string MessageOf(const std::string &line) {
   size_t at = line.find("] ");
   return at == std::string::npos ? std::string() : line.substr(at + 2);
-}
-
-inline std::vector<std::string> Messages(const std::string &path) {
-  std::vector<std::string> out;
-  for (const auto &line : SplitLines(ReadFile(path))) out.push_back(MessageOf(line));
-  return out;
 }
 
 // Runs fn in a child whose engine writes application app's log into logDir.

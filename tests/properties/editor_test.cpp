@@ -74,69 +74,13 @@ class EditorHost : public SandboxTest {
   pid_t xvfb_ = -1;
 };
 
-TEST_F(EditorHost, LoadsThroughBothPathsDescribesItselfAndShowsTheVbox) {
-  Editor([&] {
-    NMVpnPluginInfo *info = nullptr;
-    NMVpnEditorPlugin *viaInfo = LoadThroughPluginInfo(nameFile_, &info), *direct = LoadDirectly();
-    ASSERT_TRUE(viaInfo && direct);
-    EXPECT_STREQ(nm_vpn_plugin_info_get_name(info), "kelvpn");
-    for (NMVpnEditorPlugin *plugin : {viaInfo, direct}) {
-      EXPECT_STREQ(G_OBJECT_TYPE_NAME(plugin), "KelVpnEditorPlugin");
-      EXPECT_EQ(StringProperty(plugin, NM_VPN_EDITOR_PLUGIN_NAME), "Tarvo KEL");
-      EXPECT_EQ(StringProperty(plugin, NM_VPN_EDITOR_PLUGIN_DESCRIPTION), "Tarvo KEL VPN plugin.");
-      EXPECT_EQ(StringProperty(plugin, NM_VPN_EDITOR_PLUGIN_SERVICE), kService);
-      EXPECT_EQ(nm_vpn_editor_plugin_get_capabilities(plugin), NM_VPN_EDITOR_PLUGIN_CAPABILITY_NONE);
-    }
-    GParamSpec *pspec = g_param_spec_ref_sink(g_param_spec_string("bogus", nullptr, nullptr, nullptr, G_PARAM_READABLE));
-    GValue value = G_VALUE_INIT;
-    g_value_init(&value, G_TYPE_STRING);
-    {
-      GLibLogCapture capture;  // an unknown property id: GLib's warning, the value unset
-      G_OBJECT_GET_CLASS(direct)->get_property(G_OBJECT(direct), 4, &value, pspec);
-      EXPECT_NE(capture.text.find("invalid property id 4 for \"bogus\" of type 'GParamString' in 'KelVpnEditorPlugin'"), std::string::npos) << capture.text;
-    }
-    EXPECT_EQ(g_value_get_string(&value), nullptr);
-    g_value_unset(&value);
-    g_param_spec_unref(pspec);
-    // The editor's widget is the dialog's vbox; an edit is refused and leaves
-    // the connection as it was; disposing twice releases the references once.
-    LiveInstances editors("kelvpn_editor_get_type");
-    NMConnection *connection = NewKelVpnConnection();
-    GError *error = nullptr;
-    NMVpnEditor *editor = nm_vpn_editor_plugin_get_editor(direct, connection, &error);
-    ASSERT_NE(editor, nullptr) << error->message;
-    GObject *widget = nm_vpn_editor_get_widget(editor);
-    ASSERT_TRUE(GTK_IS_VBOX(widget));
-    EXPECT_STREQ(glade_get_widget_name(GTK_WIDGET(widget)), "KelVpn-vbox");
-    EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(widget)), nullptr);
-    EXPECT_EQ(RefCount(widget), 1u) << "the editor keeps the only reference";
-    GVariant *before = nm_connection_to_dbus(connection, NM_CONNECTION_SERIALIZE_ALL);
-    EXPECT_FALSE(nm_vpn_editor_update_connection(editor, connection, &error));
-    ExpectPluginError(error, "KEL connection must not be edited directly. Use kel-ui instead.");
-    EXPECT_FALSE(nm_vpn_editor_update_connection(editor, connection, nullptr));
-    GVariant *after = nm_connection_to_dbus(connection, NM_CONNECTION_SERIALIZE_ALL);
-    EXPECT_TRUE(g_variant_equal(before, after));
-    g_variant_unref(before), g_variant_unref(after);
-    GladeXML *xml = GLADE_XML(g_object_ref(glade_get_widget_tree(GTK_WIDGET(g_object_ref(widget)))));
-    const guint widgetRefs = RefCount(widget), xmlRefs = RefCount(xml);
-    g_object_run_dispose(G_OBJECT(editor));
-    EXPECT_EQ(nm_vpn_editor_get_widget(editor), nullptr);
-    g_object_run_dispose(G_OBJECT(editor));
-    g_object_unref(editor);  // disposes a third time
-    EXPECT_TRUE(RefCount(widget) == widgetRefs - 1 && RefCount(xml) == xmlRefs - 1 && editors.live() == 0);
-    g_object_unref(widget), g_object_unref(xml), g_object_unref(connection), g_object_unref(direct), g_object_unref(info);
-  });
-}
-
 TEST_F(EditorHost, UnusableDialogOrAnErrorAlreadySetLeaveNothingBehind) {
+  // (A dialog file that is gone: the editing session and the libglade-less host.)
   const std::pair<const char *, std::string> cases[] = {
-      {nullptr, kNoResources}, {"KelVpn-vbox\n", kNoResources},
+      {"KelVpn-vbox\n", kNoResources},
       {"<?xml version=\"1.0\"?>\n<glade-interface><widget class=\"GtkVBox\" id=\"other-vbox\"/></glade-interface>\n", "Failed to load UI widget"}};
   for (const auto &[content, message] : cases) {
-    unlink(kDialogPath);
-    if (content) {
-      ASSERT_TRUE(WriteFile(kDialogPath, content));
-    }
+    ASSERT_TRUE(WriteFile(kDialogPath, content));
     Editor([&] {
       NMVpnEditorPlugin *plugin = LoadDirectly();
       ASSERT_NE(plugin, nullptr);
@@ -168,45 +112,92 @@ TEST_F(EditorHost, UnusableDialogOrAnErrorAlreadySetLeaveNothingBehind) {
   });
 }
 
-// What the connection editor does with a KelVpn connection: load, describe,
-// open an editor, try to save, close; again with the dialog gone; unload.
-// The trace lines that leaves, then nothing more from a plugin made later.
-TEST_F(EditorHost, EditingSessionLeavesItsTraceAndNothingAfterTheDispose) {
+// What the connection editor does with a KelVpn connection: load (through
+// the .name file and straight from the library), describe, open an editor,
+// try to save, close; again with the dialog gone; unload. The trace lines
+// that leaves, then nothing more from a plugin made later; without a home,
+// no log at all.
+TEST_F(EditorHost, EditingSessionDescribesShowsRefusesAndLeavesItsTrace) {
   for (bool home : {true, false}) {
     Editor([&] {
       home ? setenv("HOME", "/home/editor", 1) : unsetenv("HOME");
       NMVpnPluginInfo *info = nullptr;
-      NMVpnEditorPlugin *plugin = LoadThroughPluginInfo(nameFile_, &info);
-      ASSERT_NE(plugin, nullptr);
-      StringProperty(plugin, NM_VPN_EDITOR_PLUGIN_NAME);
-      StringProperty(plugin, NM_VPN_EDITOR_PLUGIN_DESCRIPTION);
-      nm_vpn_editor_plugin_get_capabilities(plugin);
-      NMConnection *connection = NewKelVpnConnection();
-      NMVpnEditor *editor = nm_vpn_editor_plugin_get_editor(plugin, connection, nullptr);
-      ASSERT_NE(editor, nullptr);
-      nm_vpn_editor_get_widget(editor);
+      NMVpnEditorPlugin *plugin = LoadThroughPluginInfo(nameFile_, &info), *direct = LoadDirectly();
+      ASSERT_TRUE(plugin && direct);
+      EXPECT_STREQ(nm_vpn_plugin_info_get_name(info), "kelvpn");
+      for (NMVpnEditorPlugin *p : {plugin, direct}) {
+        EXPECT_STREQ(G_OBJECT_TYPE_NAME(p), "KelVpnEditorPlugin");
+        EXPECT_EQ(StringProperty(p, NM_VPN_EDITOR_PLUGIN_NAME), "Tarvo KEL");
+        EXPECT_EQ(StringProperty(p, NM_VPN_EDITOR_PLUGIN_DESCRIPTION), "Tarvo KEL VPN plugin.");
+        EXPECT_EQ(StringProperty(p, NM_VPN_EDITOR_PLUGIN_SERVICE), kService);
+        EXPECT_EQ(nm_vpn_editor_plugin_get_capabilities(p), NM_VPN_EDITOR_PLUGIN_CAPABILITY_NONE);
+      }
+      GParamSpec *pspec = g_param_spec_ref_sink(g_param_spec_string("bogus", nullptr, nullptr, nullptr, G_PARAM_READABLE));
+      GValue value = G_VALUE_INIT;
+      g_value_init(&value, G_TYPE_STRING);
+      {
+        GLibLogCapture capture;  // an unknown property id: GLib's warning, the value unset
+        G_OBJECT_GET_CLASS(direct)->get_property(G_OBJECT(direct), 4, &value, pspec);
+        EXPECT_NE(capture.text.find("invalid property id 4 for \"bogus\" of type 'GParamString' in 'KelVpnEditorPlugin'"), std::string::npos) << capture.text;
+      }
+      EXPECT_EQ(g_value_get_string(&value), nullptr);
+      g_value_unset(&value);
+      g_param_spec_unref(pspec);
+      // The editor's widget is the dialog's vbox; an edit is refused and leaves
+      // the connection as it was; disposing twice releases the references once.
+      LiveInstances editors("kelvpn_editor_get_type");
+      NMConnection *connection = nm_simple_connection_new();
+      NMSetting *s_con = nm_setting_connection_new(), *s_vpn = nm_setting_vpn_new();
+      g_object_set(s_con, NM_SETTING_CONNECTION_ID, "Office", NM_SETTING_CONNECTION_UUID, "8a6f5d0e-6a2b-4e0c-9b1d-3c2f1e0a9b7c",
+                   NM_SETTING_CONNECTION_TYPE, NM_SETTING_VPN_SETTING_NAME, nullptr);
+      g_object_set(s_vpn, NM_SETTING_VPN_SERVICE_TYPE, kService, nullptr);
+      nm_setting_vpn_add_data_item(NM_SETTING_VPN(s_vpn), "gateway", "vpn.example.org");
+      nm_connection_add_setting(connection, s_con);
+      nm_connection_add_setting(connection, s_vpn);
+      GError *error = nullptr;
+      NMVpnEditor *editor = nm_vpn_editor_plugin_get_editor(plugin, connection, &error);
+      ASSERT_NE(editor, nullptr) << error->message;
+      GObject *widget = nm_vpn_editor_get_widget(editor);
+      ASSERT_TRUE(GTK_IS_VBOX(widget));
+      EXPECT_STREQ(glade_get_widget_name(GTK_WIDGET(widget)), "KelVpn-vbox");
+      EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(widget)), nullptr);
+      EXPECT_EQ(RefCount(widget), 1u) << "the editor keeps the only reference";
+      GVariant *before = nm_connection_to_dbus(connection, NM_CONNECTION_SERIALIZE_ALL);
+      EXPECT_FALSE(nm_vpn_editor_update_connection(editor, connection, &error));
+      ExpectPluginError(error, "KEL connection must not be edited directly. Use kel-ui instead.");
       EXPECT_FALSE(nm_vpn_editor_update_connection(editor, connection, nullptr));
-      g_object_unref(editor);
+      GVariant *after = nm_connection_to_dbus(connection, NM_CONNECTION_SERIALIZE_ALL);
+      EXPECT_TRUE(g_variant_equal(before, after));
+      g_variant_unref(before), g_variant_unref(after);
+      GladeXML *xml = GLADE_XML(g_object_ref(glade_get_widget_tree(GTK_WIDGET(g_object_ref(widget)))));
+      const guint widgetRefs = RefCount(widget), xmlRefs = RefCount(xml);
+      g_object_run_dispose(G_OBJECT(editor));
+      EXPECT_EQ(nm_vpn_editor_get_widget(editor), nullptr);
+      g_object_run_dispose(G_OBJECT(editor));
+      g_object_unref(editor);  // disposes a third time
+      EXPECT_TRUE(RefCount(widget) == widgetRefs - 1 && RefCount(xml) == xmlRefs - 1 && editors.live() == 0);
+      g_object_unref(widget), g_object_unref(xml);
       unlink(kDialogPath);
       {
         GLibLogCapture libglade;
         EXPECT_EQ(nm_vpn_editor_plugin_get_editor(plugin, connection, nullptr), nullptr);
       }
       g_object_unref(connection);
-      g_object_unref(info);  // the last reference to the plugin
+      g_object_unref(info);  // the last reference to the plugin: its log ends here
+      g_object_unref(direct);
       if (!home) {
         EXPECT_TRUE(std::filesystem::is_empty("/usr/share/kel")) << "without a home nothing is logged";
         return;
       }
       ExpectGolden("plugin_trace", Trace());
-      const std::string before = ReadFile(kLogPath);
+      const std::string logged = ReadFile(kLogPath);
       ASSERT_TRUE(InstallDialog());
       NMVpnEditorPlugin *again = reinterpret_cast<NMVpnEditorPlugin *(*)(GError **)>(Entry("nm_vpn_editor_plugin_factory"))(nullptr);
       ASSERT_NE(again, nullptr);
       EXPECT_EQ(StringProperty(again, NM_VPN_EDITOR_PLUGIN_SERVICE), kService);
       g_object_unref(nm_vpn_editor_plugin_get_editor(again, nullptr, nullptr));
       g_object_unref(again);
-      EXPECT_EQ(ReadFile(kLogPath), before) << "the log engine starts once per process";
+      EXPECT_EQ(ReadFile(kLogPath), logged) << "the log engine starts once per process";
     });
     ASSERT_TRUE(InstallDialog());
     std::filesystem::remove_all("/usr/share/kel/logs");

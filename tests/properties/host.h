@@ -61,18 +61,6 @@ inline NMVpnEditorPlugin *LoadThroughPluginInfo(const std::string &nameFile, NMV
   return plugin;
 }
 
-inline NMConnection *NewKelVpnConnection() {
-  NMConnection *connection = nm_simple_connection_new();
-  NMSetting *s_con = nm_setting_connection_new(), *s_vpn = nm_setting_vpn_new();
-  g_object_set(s_con, NM_SETTING_CONNECTION_ID, "Office", NM_SETTING_CONNECTION_UUID, "8a6f5d0e-6a2b-4e0c-9b1d-3c2f1e0a9b7c",
-               NM_SETTING_CONNECTION_TYPE, NM_SETTING_VPN_SETTING_NAME, nullptr);
-  g_object_set(s_vpn, NM_SETTING_VPN_SERVICE_TYPE, kService, nullptr);
-  nm_setting_vpn_add_data_item(NM_SETTING_VPN(s_vpn), "gateway", "vpn.example.org");
-  nm_connection_add_setting(connection, s_con);
-  nm_connection_add_setting(connection, s_vpn);
-  return connection;
-}
-
 // An entry point of the copy libnm loaded (built or installed), by soname.
 inline void *Entry(const char *name) {
   void *handle = dlopen("libnm-kelvpn-properties.so", RTLD_NOW | RTLD_NOLOAD);
@@ -83,6 +71,7 @@ inline void *Entry(const char *name) {
 
 // Counts a library type's instances made and finalized from now on, by
 // wrapping its class's handlers (GLib's counter is compiled out of releases).
+// Once per type and process: the handlers stay wrapped till the child ends.
 class LiveInstances {
  public:
   explicit LiveInstances(const char *getter) : type_(reinterpret_cast<GType (*)(void)>(Entry(getter))()) {
@@ -98,12 +87,6 @@ class LiveInstances {
       ++c.finalized;
       c.finalize(o);
     };
-  }
-  ~LiveInstances() {
-    auto *klass = static_cast<GObjectClass *>(g_type_class_peek(type_));
-    klass->constructed = counts()[type_].constructed;
-    klass->finalize = counts()[type_].finalize;
-    g_type_class_unref(klass);
   }
   int made() const { return counts().at(type_).made; }
   int live() const { return made() - counts().at(type_).finalized; }

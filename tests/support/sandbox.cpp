@@ -32,7 +32,7 @@ bool RemountReadOnly(const std::string &path, bool readOnly) {
   return mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | (readOnly ? MS_RDONLY : 0), nullptr) == 0;
 }
 
-bool EnterSandbox(std::string *why, bool writableUsr) {
+bool EnterSandbox(std::string *why) {
   auto fail = [&](const std::string &what) {
     if (why) *why = what + ": " + std::strerror(errno);
     return false;
@@ -41,13 +41,12 @@ bool EnterSandbox(std::string *why, bool writableUsr) {
   if (unshare(CLONE_NEWNS) != 0) return fail("unshare");
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return fail("make-private");
   // The mount points may not exist on the host: a throw-away upper layer.
-  if (writableUsr || !Exists("/usr/share/kel") || !Exists("/usr/share/gnome-vpn-properties")) {
+  if (!Exists("/usr/share/kel") || !Exists("/usr/share/gnome-vpn-properties")) {
     if (!MountTmpfs("/mnt")) return fail("tmpfs /mnt");
     mkdir("/mnt/upper", 0755);
     mkdir("/mnt/work", 0755);
-    const std::string layer = writableUsr ? "/usr" : "/usr/share";
-    const std::string options = "lowerdir=" + layer + ",upperdir=/mnt/upper,workdir=/mnt/work";
-    if (mount("overlay", layer.c_str(), "overlay", 0, options.c_str()) != 0) return fail("overlay " + layer);
+    const char *options = "lowerdir=/usr/share,upperdir=/mnt/upper,workdir=/mnt/work";
+    if (mount("overlay", "/usr/share", "overlay", 0, options) != 0) return fail("overlay /usr/share");
   }
   for (const char *dir : {"/usr/share/kel", "/usr/share/gnome-vpn-properties", "/home"})
     if (!MountTmpfs(dir, "mode=0755")) return fail(std::string("tmpfs ") + dir);

@@ -13,9 +13,8 @@ namespace kel::test {
 
 // Moves this process into a private mount namespace and lays fresh, empty
 // tmpfs file systems over /usr/share/kel, /usr/share/gnome-vpn-properties and
-// /home, so nothing reaches the real system. With writableUsr, all of /usr
-// gets a throw-away layer (for installing into it). Needs root.
-bool EnterSandbox(std::string *why, bool writableUsr = false);
+// /home, so nothing reaches the real system. Needs root.
+bool EnterSandbox(std::string *why);
 bool MountTmpfs(const std::string &path, const std::string &options = "");
 bool RemountReadOnly(const std::string &path, bool readOnly);
 

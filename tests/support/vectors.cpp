@@ -3,17 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <charconv>
 #include <fstream>
 
 namespace kel::test {
 namespace {
-
-int Nibble(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string Trim(const std::string &s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -25,24 +19,14 @@ std::string Trim(const std::string &s) {
 }  // namespace
 
 Bytes FromHex(const std::string &hex) {
-  Bytes out;
-  int hi = -1;
-  for (char c : hex) {
-    if (std::isspace(static_cast<unsigned char>(c))) continue;
-    int n = Nibble(c);
-    if (n < 0) {
-      ADD_FAILURE() << "bad hex digit in '" << hex << "'";
-      return {};
-    }
-    if (hi < 0) {
-      hi = n;
-    } else {
-      out.push_back(static_cast<uint8_t>(hi << 4 | n));
-      hi = -1;
-    }
-  }
-  if (hi >= 0) {
-    ADD_FAILURE() << "odd-length hex '" << hex << "'";
+  std::string digits;
+  for (char c : hex)
+    if (!std::isspace(static_cast<unsigned char>(c))) digits += c;
+  Bytes out(digits.size() / 2);
+  for (size_t i = 0; i < out.size(); ++i)
+    if (std::from_chars(&digits[2 * i], &digits[2 * i + 2], out[i], 16).ptr != &digits[2 * i + 2]) out.clear();
+  if (digits.size() % 2 != 0 || out.size() != digits.size() / 2) {
+    ADD_FAILURE() << "odd-length hex or bad hex digit in '" << hex << "'";
     return {};
   }
   return out;
