@@ -1,5 +1,5 @@
-// Base64: the RFC 4648 vectors both ways, round trips against OpenSSL, and
-// every way a text can be refused.
+// Base64: round trips of every length against OpenSSL, and every way a text
+// can be refused.
 #include "kel/base64.h"
 
 #include <gtest/gtest.h>
@@ -42,20 +42,6 @@ class Base64 : public ::testing::Test {
     return s;
   }
 };
-
-// Section 9's worked examples and section 10's vectors, both ways.
-TEST_F(Base64, Rfc4648Vectors) {
-  const auto records = ReadRsp("base64/rfc4648_base64.rsp");
-  ASSERT_EQ(records.size(), 10u);
-  for (const auto &r : records) {
-    const std::string text = r.Get("Text");
-    EXPECT_EQ(Encode(r.Hex("Data")), text);
-    if (text.empty()) continue;  // nothing to decode: a text is at least 4 characters
-    Bytes back;
-    ASSERT_EQ(Decode(text, &back), 0) << text;
-    EXPECT_EQ(back, r.Hex("Data")) << text;
-  }
-}
 
 TEST_F(Base64, RoundTripsAgreeWithOpenssl) {
   std::mt19937 rng(5);
