@@ -3,13 +3,11 @@
 // kelctl_args_test).
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <openssl/objects.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
-#include <sstream>
 
 #include "crypto/platform/sockets_internal.h"
 #include "kel/os.h"
@@ -110,19 +108,10 @@ TEST(KelctlDh, GivenPrivateValuesAndFreshOnes) {
   EXPECT_NE(Fields(two.out)["group"].find("RFC 5114"), std::string::npos);
 }
 
-// Every listed value is a well-formed identifier that OpenSSL reads back unchanged.
+// The identifier table, name and dotted form per line.
 TEST(KelctlOid, ListsEveryIdentifier) {
   const auto r = Kelctl("oid");
   ASSERT_EQ(r.exitCode, 0) << r.out;
-  std::istringstream in(r.out);
-  for (std::string line, name, dotted; std::getline(in, line) && !line.empty();) {
-    std::istringstream(line) >> name >> dotted;
-    char back[128] = "";
-    ASN1_OBJECT *o = OBJ_txt2obj(dotted.c_str(), 1);
-    OBJ_obj2txt(back, sizeof back, o, 1);
-    ASN1_OBJECT_free(o);
-    EXPECT_EQ(dotted, back) << line;
-  }
   ExpectGolden("kelctl_oid", r.out);
 }
 

@@ -1,10 +1,10 @@
-// kelctl digest and speed against OpenSSL's digests of the same file; the
-// command runs the power-up self-test itself before the approved digests.
+// kelctl digest against OpenSSL's digests of the same file (the command runs
+// the power-up self-test itself before the approved digests), and speed.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
-#include <cstdlib>
+#include <regex>
 
 #include "support/sandbox.h"
 #include "support/vectors.h"
@@ -53,16 +53,12 @@ TEST_F(DigestCommand, EveryDigestAndHmacOfAFileOrStandardInputMatchesOpenssl) {
   EXPECT_EQ(Run("digest -a md5", nullptr, file_).out, Openssl("MD5") + "  -\n");
 }
 
+// Every row of every table, each figure above zero (shown as N).
 TEST_F(DigestCommand, SpeedHasAFigureOnEveryRow) {
   const Outcome r = Run("speed");
   ASSERT_EQ(r.exitCode, 0) << r.out;
-  for (const std::string name : {"md5", "sha1", "sha224", "sha256", "sha384", "sha512", "hmac-sha256 (64 B)", "aes-128-ecb",
-                                 "aes-128-cbc", "aes-128-ctr", "aes-128-gcm", "aes-128-gcm (64 B)", "aes-128-ccm",
-                                 "aes-128-xts", "3des-cbc", "rc2-cbc"}) {
-    const size_t at = r.out.find("\n" + name + "  ");
-    ASSERT_NE(at, std::string::npos) << name << "\n" << r.out;
-    EXPECT_GT(std::strtod(r.out.c_str() + r.out.find_first_not_of(' ', at + 1 + name.size()), nullptr), 0) << name;
-  }
+  const std::regex figure(" +(0*[1-9][0-9]*(\\.[0-9]+)?|0*\\.[0-9]*[1-9][0-9]*)( op/s)?\n");
+  ExpectGolden("kelctl_speed", std::regex_replace(r.out, figure, " N\n"));
 }
 
 }  // namespace
