@@ -1,11 +1,12 @@
-// kelctl's argument rules, the same in every subcommand, and the power-up
-// self-test as the tool shows it: its own report, and what a command says
-// and does when a broken copy of the library fails the self-test.
+// kelctl's argument rules and output errors, the same in every subcommand,
+// and the power-up self-test as the tool shows it: its own report, and what
+// a command says and does when a broken copy of the library fails it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "crypto/fips/internal.h"
 #include "kel/fips.h"
@@ -81,6 +82,26 @@ TEST(KelctlArgs, ValuesAttachedOrApartAndUsageErrors) {
   ASSERT_TRUE(kel::test::WriteFile(dir / "-n", "abc"));
   EXPECT_EQ(Shell("cd '" + dir.path() + "' && " + kKelctl + " digest -a sha1 -- -n").out,
             "a9993e364706816aba3e25717850c26c9cd0d89d  -n\n");
+}
+
+// Every command that writes to standard output fails (exit 1, with a word
+// on standard error) when that output cannot be written.
+TEST(KelctlOutput, WriteErrorsOnStandardOutputFailEveryCommand) {
+  kel::test::TempDir tmp;
+  const std::string dir = tmp.path();
+  ASSERT_EQ(std::system(("echo data > " + dir + "/file").c_str()), 0);
+  for (const std::string &args : std::vector<std::string>{"--help", "help", "digest --algo md5 " + dir + "/file", "speed",
+                                 "log --dir " + dir + "/logs --stdout", "archive " + dir + "/out --log-dir " + dir})
+    for (const char *to : {"/dev/full", "/dev/null"}) {
+      // One archive a second: each run gets a directory of its own.
+      ASSERT_EQ(std::system(("rm -rf " + dir + "/out && mkdir " + dir + "/out").c_str()), 0);
+      // Only the command's standard output goes there; its error text is kept.
+      const auto r = Shell("{ " + kKelctl + " " + args + " >" + to + "; }");
+      const bool full = std::string(to) == "/dev/full";
+      EXPECT_EQ(r.exitCode, full ? 1 : 0) << args << " > " << to << ": " << r.out;
+      EXPECT_EQ(r.out.find("kelctl: cannot write standard output: No space left on device") != std::string::npos, full)
+          << args << ": " << r.out;
+    }
 }
 
 // 21 known-answer tests, the FIPS 186 generator first, 5 consistency tests,
