@@ -1,9 +1,10 @@
-// Digest contexts beyond the vectors: what finalising leaves behind, suite
+// Beyond the vectors. Digest contexts: what finalising leaves behind, suite
 // lookup, the G functions, wide counters, bad input, allocation, zeroing on
-// release, and the gate (with the entries it leaves open).
-#define OPENSSL_SUPPRESS_DEPRECATED 1  // SHA1_Transform: the oracle of the G functions
-#include <openssl/sha.h>
-
+// release, and the gate (with the entries it leaves open). HMAC contexts
+// (the vectors also take a suite from outside the toolkit: hash_util.h):
+// reuse without allocation, release rules and zeroing, a failing suite,
+// allocation failure, bad input. Base64: round trips of every length against
+// OpenSSL, and every way a text can be refused.
 #include <functional>
 #include <map>
 
@@ -56,25 +57,17 @@ TEST_F(Digest, SuiteLookup) {
   EXPECT_EQ(CRYPTO_getRSAHashAlgo(11, nullptr), ERR_NULL_POINTER);
 }
 
-// G is one SHA-1 compression from the initial value (GK: rotated by a word).
+// G is one SHA-1 compression from the initial value, GK the same from the
+// value rotated by a word: of the padded block of "abc", the SHA-1 of "abc",
+// and (from OpenSSL's SHA1_Transform) the rotated one.
 TEST_F(Digest, GFunctionsAreOneCompression) {
-  std::mt19937 rng(7);
+  uint8_t block[64] = {'a', 'b', 'c', 0x80}, out[20];
+  block[63] = 24;
   ForEachCpuPath([&] {
-    for (int round = 0; round < 4; ++round) {
-      const Bytes block = RandomBytes(rng, 64);
-      for (bool rotated : {false, true}) {
-        SHA_CTX ref;
-        SHA1_Init(&ref);
-        if (rotated)
-          std::tie(ref.h0, ref.h1, ref.h2, ref.h3, ref.h4) = std::tuple(ref.h1, ref.h2, ref.h3, ref.h4, ref.h0);
-        SHA1_Transform(&ref, block.data());
-        uint8_t want[20], got[20];
-        const uint32_t h[5] = {ref.h0, ref.h1, ref.h2, ref.h3, ref.h4};
-        for (int i = 0; i < 5; ++i) VOR_HTONL(want + 4 * i, h[i]);
-        ASSERT_EQ((rotated ? SHA1_GK : SHA1_G)(block.data(), got), 0);
-        EXPECT_EQ(ToHex(got, 20), ToHex(want, 20));
-      }
-    }
+    ASSERT_EQ(SHA1_G(block, out), 0);
+    EXPECT_EQ(ToHex(out, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    ASSERT_EQ(SHA1_GK(block, out), 0);
+    EXPECT_EQ(ToHex(out, 20), "bddb508227afe0e9f14ce98deca8ec6becef2cb1");
   });
 }
 
@@ -209,6 +202,254 @@ TEST_F(Digest, Gate) {
                            BASE64_encodeMessage(abc.data(), 3, &text, &tl), BASE64_freeMessage(&text),
                            BASE64_freeContext()})
     EXPECT_EQ(st, 0);
+}
+
+
+class Hmac : public HashTest {};
+
+const uint8_t kKey[] = "key";
+
+TEST_F(Hmac, ResetReusesTheContextWithoutAllocating) {
+  const Bytes key(20, 0x0b), msg(64, 0x42);
+  for (const auto &a : Algos()) {
+    HmacContext *ctx = nullptr;
+    ASSERT_EQ(HmacCreate(&ctx, a.suite()), 0);
+    ASSERT_EQ(HmacKey(ctx, key.data(), 20), 0);
+    Bytes out(a.digestSize);
+    const uint64_t before = kel::mem::allocation_count();
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(HmacUpdate(ctx, msg.data(), 64), 0);
+      ASSERT_EQ(HmacFinal(ctx, out.data()), 0);
+      EXPECT_EQ(out, Openssl(a, msg, &key)) << a.name;
+      ASSERT_EQ(HmacReset(ctx), 0);
+    }
+    EXPECT_EQ(kel::mem::allocation_count(), before) << a.name;
+    // A new key replaces the precomputed pads.
+    const Bytes key2(msg.begin(), msg.begin() + 7);
+    ASSERT_EQ(HmacKey(ctx, key2.data(), 7), 0);
+    ASSERT_EQ(HmacUpdate(ctx, msg.data(), 64), 0);
+    ASSERT_EQ(HmacFinal(ctx, out.data()), 0);
+    EXPECT_EQ(out, Openssl(a, msg, &key2)) << a.name;
+    ASSERT_EQ(HmacDelete(&ctx), 0);
+    EXPECT_EQ(ctx, nullptr);
+    EXPECT_EQ(HmacDelete(&ctx), 0);
+  }
+  // The fixed functions allocate nothing at all, even for a long key.
+  const uint64_t before = kel::mem::allocation_count();
+  uint8_t out[20];
+  const uint8_t *parts[2] = {msg.data(), key.data()};
+  const uint32_t lens[2] = {64, 20};
+  ASSERT_EQ(HMAC_MD5(key.data(), 20, msg.data(), 64, key.data(), 20, out), 0);
+  const Bytes longKey(65, 0x11);  // hashed first
+  ASSERT_EQ(HMAC_SHA1Ex(longKey.data(), 65, parts, lens, 2, out), 0);
+  EXPECT_EQ(kel::mem::allocation_count(), before);
+}
+
+int32_t FailingFree(void **) { return -6104; }
+
+// Whatever the suite, HMAC releases its digest context (the key's inner
+// chaining state) and itself zeroed; never keyed, it releases itself alone;
+// a digest context that cannot be freed keeps the HMAC context alive.
+TEST_F(Hmac, DeleteRulesAndZeroing) {
+  ReleaseWatch watch;
+  HmacContext *ctx = nullptr;
+  uint8_t out[64];
+  for (const auto &a : Algos()) {
+    ASSERT_EQ(HmacCreate(&ctx, a.suite()), 0);
+    ASSERT_EQ(HmacKey(ctx, kKey, 3) | HmacUpdate(ctx, kKey, 3) | HmacFinal(ctx, out) | HmacKey(ctx, kKey, 2), 0);
+    ASSERT_EQ(HmacDelete(&ctx), 0);
+  }
+  EXPECT_EQ(watch.released, 2 * 6);
+  ASSERT_EQ(HmacCreate(&ctx, AlgoNamed("MD5").suite()), 0);
+  EXPECT_EQ(HmacDelete(&ctx), 0);
+  watch.stop();
+  EXPECT_EQ(watch.released, 2 * 6 + 1);
+  EXPECT_EQ(watch.dirty, 0);
+  EXPECT_TRUE(watch.live.empty());
+  EXPECT_EQ(HmacDelete(nullptr), ERR_NULL_POINTER);
+  HashSuite stubborn = *AlgoNamed("SHA256").suite();
+  stubborn.freeFunc = FailingFree;
+  ASSERT_EQ(HmacCreate(&ctx, &stubborn), 0);
+  ASSERT_EQ(HmacKey(ctx, kKey, 3), 0);
+  EXPECT_EQ(HmacDelete(&ctx), -6104);
+  ASSERT_NE(ctx, nullptr);
+  ASSERT_EQ(SHA256_freeDigest(&ctx->hashCtx), 0);
+  EXPECT_EQ(HmacDelete(&ctx), 0);
+  EXPECT_EQ(ctx, nullptr);
+}
+
+// A foreign suite whose n-th call fails: HMAC hands that status back from
+// whichever step made the call. A suite too wide for the context is refused.
+int gCallsLeft = -1;
+bool FailNow() { return --gCallsLeft == 0; }
+HashSuite gReal;
+
+TEST_F(Hmac, EveryFailingCallOfAForeignSuiteIsReported) {
+  gReal = *AlgoNamed("SHA256").suite();
+  HashSuite flaky = gReal;
+  flaky.allocFunc = [](void **c) { return FailNow() ? -6104 : gReal.allocFunc(c); };
+  flaky.initFunc = [](void *c) { return FailNow() ? -6104 : gReal.initFunc(c); };
+  flaky.updateFunc = [](void *c, const uint8_t *d, uint32_t n) {
+    return FailNow() ? -6104 : gReal.updateFunc(c, d, n);
+  };
+  flaky.finalFunc = [](void *c, uint8_t *o) { return FailNow() ? -6104 : gReal.finalFunc(c, o); };
+  const Bytes key(100, 0x0b), msg(10, 1);  // a key longer than the block is hashed first
+  uint8_t out[32];
+  int failures = 0;
+  for (;; ++failures) {
+    gCallsLeft = failures + 1;
+    const int32_t st = HmacQuick(key.data(), 100, msg.data(), 10, out, &flaky);
+    if (st == 0) break;
+    EXPECT_EQ(st, -6104) << "call " << failures + 1;
+    ASSERT_LT(failures, 20);
+  }
+  gCallsLeft = -1;
+  EXPECT_EQ(failures, 12);  // key digest 4, inner pad 2, text 1, final 5
+  EXPECT_EQ(Bytes(out, out + 32), Openssl(AlgoNamed("SHA256"), msg, &key));
+  HmacContext *ctx = nullptr;
+  HashSuite wide = gReal, deep = gReal;
+  wide.blockSize = deep.digestSize = HMAC_MAX_BLOCK_SIZE + 1;
+  EXPECT_EQ(HmacCreate(&ctx, &wide), -6010);
+  EXPECT_EQ(HmacCreate(&ctx, &deep), -6010);
+  EXPECT_EQ(ctx, nullptr);
+}
+
+// Bad input, and allocation failure that leaves nothing behind.
+TEST_F(Hmac, NullPointersAndAllocationFailure) {
+  const HashSuite *suite = AlgoNamed("SHA1").suite();
+  uint8_t out[20];
+  HmacContext *ctx = reinterpret_cast<HmacContext *>(0x1);
+  kel::mem::fail_after(0);
+  EXPECT_EQ(HmacCreate(&ctx, suite), ERR_MEM_ALLOC_FAIL);
+  EXPECT_EQ(ctx, reinterpret_cast<HmacContext *>(0x1));
+  ctx = nullptr;
+  ASSERT_EQ(HmacCreate(&ctx, suite), 0);
+  kel::mem::fail_after(0);  // the digest context, allocated on first need
+  EXPECT_EQ(HmacKey(ctx, kKey, 3), ERR_MEM_ALLOC_FAIL);
+  kel::mem::fail_after(-1);
+  EXPECT_EQ(HmacDelete(&ctx), 0);
+  for (int64_t n : {0, 1}) {
+    kel::mem::fail_after(n);
+    EXPECT_EQ(HmacQuick(kKey, 3, kKey, 3, out, suite), ERR_MEM_ALLOC_FAIL);
+  }
+  kel::mem::fail_after(-1);
+  EXPECT_EQ(HmacCreate(nullptr, suite), ERR_NULL_POINTER);
+  EXPECT_EQ(HmacCreate(&ctx, nullptr), ERR_NULL_POINTER);
+  ASSERT_EQ(HmacCreate(&ctx, suite), 0);
+  EXPECT_EQ(HmacUpdate(ctx, kKey, 3), ERR_NULL_POINTER);  // not keyed: no digest context yet
+  EXPECT_EQ(HmacKey(ctx, nullptr, 0), ERR_NULL_POINTER);
+  EXPECT_EQ(HmacKey(nullptr, kKey, 3), ERR_NULL_POINTER);
+  ASSERT_EQ(HmacKey(ctx, kKey, 3), 0);
+  EXPECT_EQ(HmacUpdate(ctx, nullptr, 0), ERR_NULL_POINTER);
+  EXPECT_EQ(HmacFinal(ctx, nullptr), ERR_NULL_POINTER);
+  EXPECT_EQ(HmacReset(nullptr), ERR_NULL_POINTER);
+  EXPECT_EQ(HmacDelete(&ctx), 0);
+  EXPECT_EQ(HmacQuick(kKey, 3, nullptr, 0, out, suite), ERR_NULL_POINTER);
+  EXPECT_EQ(HmacQuick(kKey, 3, kKey, 3, out, nullptr), ERR_NULL_POINTER);
+  EXPECT_EQ(HMAC_MD5(nullptr, 3, kKey, 3, nullptr, 0, out), ERR_NULL_POINTER);
+  EXPECT_EQ(HMAC_MD5_quick(kKey, 3, kKey, 3, nullptr), ERR_NULL_POINTER);
+  EXPECT_EQ(HMAC_SHA1(kKey, 3, kKey, 3, kKey, 3, nullptr), ERR_NULL_POINTER);
+  const uint8_t *parts[2] = {kKey, nullptr};
+  const uint32_t lens[2] = {3, 0};
+  EXPECT_EQ(HMAC_SHA1Ex(kKey, 3, parts, lens, 2, out), ERR_NULL_POINTER);
+  // No texts at all: the MAC of the empty message; a null second text is
+  // skipped whatever its length.
+  const Bytes key(kKey, kKey + 3);
+  ASSERT_EQ(HMAC_SHA1Ex(kKey, 3, nullptr, nullptr, 0, out), 0);
+  EXPECT_EQ(Bytes(out, out + 20), Openssl(AlgoNamed("SHA1"), {}, &key));
+  ASSERT_EQ(HMAC_SHA1(kKey, 3, kKey, 3, nullptr, 99, out), 0);
+  EXPECT_EQ(Bytes(out, out + 20), Openssl(AlgoNamed("SHA1"), key, &key));
+}
+
+class Base64 : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(BASE64_initializeContext(), 0); }
+  void TearDown() override { BASE64_freeContext(); }
+
+  static std::string Encode(const Bytes &data) {
+    uint8_t *text = nullptr;
+    uint32_t len = 99;
+    const uint8_t *p = data.empty() ? reinterpret_cast<const uint8_t *>("") : data.data();
+    EXPECT_EQ(BASE64_encodeMessage(p, static_cast<uint32_t>(data.size()), &text, &len), 0);
+    std::string s(reinterpret_cast<char *>(text), len);
+    EXPECT_EQ(BASE64_freeMessage(&text), 0);
+    return s;
+  }
+  // The status, and the bytes when it is 0.
+  static int32_t Decode(const std::string &text, Bytes *out) {
+    uint8_t *data = nullptr;
+    uint32_t len = 0;
+    const auto *p = reinterpret_cast<const uint8_t *>(text.data());
+    const int32_t s = BASE64_decodeMessage(p, static_cast<uint32_t>(text.size()), &data, &len);
+    if (s == 0) out->assign(data, data + len);
+    if (data != nullptr) {
+      EXPECT_EQ(BASE64_freeMessage(&data), 0);  // handed over even on failure
+    }
+    return s;
+  }
+};
+
+TEST_F(Base64, RoundTripsAgreeWithOpenssl) {
+  std::mt19937 rng(5);
+  for (size_t n = 0; n < 200; ++n) {
+    Bytes data(n);
+    for (auto &b : data) b = static_cast<uint8_t>(rng());
+    std::string want(4 * ((n + 2) / 3) + 1, '\0');
+    want.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char *>(want.data()), data.data(), static_cast<int>(n)));
+    ASSERT_EQ(Encode(data), want) << n;
+    if (n == 0) continue;
+    Bytes back;
+    ASSERT_EQ(Decode(want, &back), 0);
+    EXPECT_EQ(back, data) << n;
+  }
+}
+
+TEST_F(Base64, RefusedTexts) {
+  for (const char *bad : {"", "Zg=", "Zm9vY", "Zm9vYg=", "Zg==Zm9v", "Zm8=Zm9v", "=m9v", "Z=9v", "==9v", "Zm9!",
+                          "Zm9v\nZm9v", "Zm 9", "Zm9-", "Zm9_", "Zg\x80=", "====", "Zm9v===="}) {
+    Bytes out;
+    EXPECT_EQ(Decode(bad, &out), ERR_BASE64_BAD_INPUT) << bad;
+  }
+  // After the first "=" of the last group nothing more is looked at.
+  Bytes out;
+  ASSERT_EQ(Decode("Zg=x", &out), 0);
+  EXPECT_EQ(out, Bytes{'f'});
+}
+
+TEST_F(Base64, NullsTablesAndAllocation) {
+  uint8_t *buf = nullptr;
+  uint32_t len = 0;
+  const uint8_t text[] = "Zm9v";
+  EXPECT_EQ(BASE64_encodeMessage(nullptr, 0, &buf, &len), ERR_NULL_POINTER);
+  EXPECT_EQ(BASE64_encodeMessage(text, 4, nullptr, &len), ERR_NULL_POINTER);
+  EXPECT_EQ(BASE64_encodeMessage(text, 4, &buf, nullptr), ERR_NULL_POINTER);
+  EXPECT_EQ(BASE64_decodeMessage(nullptr, 4, &buf, &len), ERR_NULL_POINTER);
+  EXPECT_EQ(BASE64_decodeMessage(text, 4, nullptr, &len), ERR_NULL_POINTER);
+  EXPECT_EQ(BASE64_freeMessage(nullptr), ERR_NULL_POINTER);
+  // A text too long for a 32-bit length is refused before anything is read.
+  EXPECT_EQ(BASE64_encodeMessage(text, 0xffffffffu, &buf, &len), -6003);
+  EXPECT_EQ(buf, nullptr);
+
+  kel::mem::fail_after(0);
+  EXPECT_EQ(BASE64_encodeMessage(text, 4, &buf, &len), ERR_MEM_ALLOC_FAIL);
+  kel::mem::fail_after(0);
+  EXPECT_EQ(BASE64_decodeMessage(text, 4, &buf, &len), ERR_MEM_ALLOC_FAIL);
+  kel::mem::fail_after(0);
+  EXPECT_EQ(BASE64_initializeContext(), ERR_MEM_ALLOC_FAIL);
+  kel::mem::fail_after(-1);
+  EXPECT_EQ(buf, nullptr);
+
+  // Initialising twice does not leak (the sanitizer build checks); after the
+  // release, decoding has no table and a second release has nothing to free.
+  ASSERT_EQ(BASE64_initializeContext(), 0);
+  ASSERT_EQ(BASE64_freeContext(), 0);
+  EXPECT_EQ(BASE64_freeContext(), ERR_NULL_POINTER);
+  EXPECT_EQ(BASE64_decodeMessage(text, 4, &buf, &len), ERR_BASE64_NO_TABLE);
+  EXPECT_EQ(buf, nullptr);
+  // Encoding needs no table.
+  ASSERT_EQ(BASE64_encodeMessage(text, 4, &buf, &len), 0);
+  EXPECT_EQ(len, 8u);
+  EXPECT_EQ(BASE64_freeMessage(&buf), 0);
 }
 
 }  // namespace

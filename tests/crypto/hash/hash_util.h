@@ -56,10 +56,17 @@ inline const Algo &AlgoNamed(const std::string &name) {
   return Algos()[0];
 }
 
-inline Bytes OpensslDigest(const Algo &a, const Bytes &msg) {
+// OpenSSL's digest of msg, or its HMAC under *key.
+inline Bytes Openssl(const Algo &a, const Bytes &msg, const Bytes *key = nullptr) {
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned len = 0;
-  EVP_Digest(msg.data(), msg.size(), out.data(), &len, a.evp(), nullptr);
+  static const uint8_t kNothing = 0;
+  const uint8_t *m = msg.empty() ? &kNothing : msg.data();
+  if (key == nullptr)
+    EVP_Digest(m, msg.size(), out.data(), &len, a.evp(), nullptr);
+  else
+    HMAC(a.evp(), key->empty() ? &kNothing : key->data(), static_cast<int>(key->size()), m, msg.size(), out.data(),
+         &len);
   out.resize(len);
   return out;
 }
@@ -110,16 +117,6 @@ inline Bytes RandomBytes(std::mt19937 &rng, size_t n) {
   Bytes b(n);
   for (auto &x : b) x = static_cast<uint8_t>(rng());
   return b;
-}
-
-inline Bytes OpensslHmac(const Algo &a, const Bytes &key, const Bytes &msg) {
-  Bytes out(EVP_MAX_MD_SIZE);
-  unsigned len = 0;
-  static const uint8_t kNothing = 0;
-  HMAC(a.evp(), key.empty() ? &kNothing : key.data(), static_cast<int>(key.size()),
-       msg.empty() ? &kNothing : msg.data(), msg.size(), out.data(), &len);
-  out.resize(len);
-  return out;
 }
 
 // Every HMAC form for this digest, labelled: the generic context (one update,
