@@ -40,11 +40,13 @@ template <int W>
 
 }  // namespace
 
-#define KEL_LOOKUP_AVX2(W)                                                                              \
-  template <>                                                                                           \
-  __attribute__((target("avx2"))) void lookup_avx2<W>(uint64_t * out, const uint64_t *table, uint32_t count, \
-                                                      uint32_t index) {                                 \
-    lookup_body<W>(out, table, count, index);                                                           \
+// Hidden by hand: GCC gives explicit specializations default visibility
+// whatever -fvisibility says.
+#define KEL_LOOKUP_AVX2(W)                                                                            \
+  template <>                                                                                         \
+  __attribute__((target("avx2"), visibility("hidden"))) void lookup_avx2<W>(                          \
+      uint64_t * out, const uint64_t *table, uint32_t count, uint32_t index) {                        \
+    lookup_body<W>(out, table, count, index);                                                         \
   }
 KEL_LOOKUP_AVX2(8)
 KEL_LOOKUP_AVX2(12)

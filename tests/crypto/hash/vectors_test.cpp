@@ -1,7 +1,7 @@
 // Published vectors, every record through every form on every block path
-// (NIST CAVP SHA short and long messages, RFC 1321 MD5; the Monte Carlo
-// chains, of one short length each, reach nothing more), then every digest
-// and HMAC form against OpenSSL on random messages and keys of every length
+// (NIST CAVP SHA short and long messages, RFC 1321 MD5, CAVP HMAC; the
+// Monte Carlo chains, of one short length each, reach nothing more), then
+// every digest and HMAC form against OpenSSL on random messages and keys of every length
 // around each block boundary (the padding's one- and two-block cases and
 // keys hashed first included), from one thread and from several at once.
 #include <thread>
@@ -29,6 +29,22 @@ TEST_F(Vectors, MessageDigests) {
         for (const auto &[form, got] : AllForms(a, msg, static_cast<uint32_t>(r.line)))
           EXPECT_EQ(ToHex(got), r.Get("MD")) << file << ":" << r.line << " " << form;
       }
+    }
+  });
+}
+
+// CAVP HMAC: [L=n] is the digest size in bytes, Mac the first Tlen bytes.
+TEST_F(Vectors, HmacCavp) {
+  ForEachCpuPath([] {
+    const auto records = ReadRsp("hmac/HMAC.rsp");
+    ASSERT_GT(records.size(), 1000u);
+    for (const auto &r : records) {
+      const auto a = std::find_if(Algos().begin() + 1, Algos().end(),
+                                  [&r](const Algo &x) { return x.digestSize == std::stoul(r.section.at("L")); });
+      ASSERT_NE(a, Algos().end()) << r.line;
+      const std::string tag = r.Get("Mac");
+      for (const auto &[form, mac] : AllHmacForms(*a, r.Hex("Key"), r.Hex("Msg")))
+        EXPECT_EQ(ToHex(mac).substr(0, tag.size()), tag) << "HMAC.rsp:" << r.line << " " << form;
     }
   });
 }
