@@ -336,45 +336,37 @@ inline int64_t divsteps_59(int64_t zeta, uint64_t f, uint64_t g, Transition &t) 
   return zeta;
 }
 
-// (f, g) <- t (f, g) / 2^62, exact.
-inline void update_fg(Signed62 &f, Signed62 &g, const Transition &t) {
-  i128 cf = i128{t.u} * f.v[0] + i128{t.v} * g.v[0], cg = i128{t.q} * f.v[0] + i128{t.r} * g.v[0];
-  cf >>= 62;
-  cg >>= 62;
-  for (int i = 1; i < 5; ++i) {
-    cf += i128{t.u} * f.v[i] + i128{t.v} * g.v[i];
-    cg += i128{t.q} * f.v[i] + i128{t.r} * g.v[i];
-    f.v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cf) & kM62);
-    g.v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cg) & kM62);
-    cf >>= 62;
-    cg >>= 62;
+// (x, y) <- (t (x, y) + m (mx, my)) / 2^62, which the caller has made exact.
+inline void apply(Signed62 &x, Signed62 &y, const Transition &t, const Signed62 &m, int64_t mx, int64_t my) {
+  i128 cx = 0, cy = 0;
+  for (int i = 0; i < 5; ++i) {
+    cx += i128{t.u} * x.v[i] + i128{t.v} * y.v[i] + i128{m.v[i]} * mx;
+    cy += i128{t.q} * x.v[i] + i128{t.r} * y.v[i] + i128{m.v[i]} * my;
+    if (i > 0) {
+      x.v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cx) & kM62);
+      y.v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cy) & kM62);
+    }
+    cx >>= 62;
+    cy >>= 62;
   }
-  f.v[4] = static_cast<int64_t>(cf);
-  g.v[4] = static_cast<int64_t>(cg);
+  x.v[4] = static_cast<int64_t>(cx);
+  y.v[4] = static_cast<int64_t>(cy);
 }
 
-// (d, e) <- (t (d, e) + m (md, me)) / 2^62 with md, me chosen to make the
-// division exact; d and e stay within (-2m, m).
+// (f, g) <- t (f, g) / 2^62: the divsteps make it exact.
+inline void update_fg(Signed62 &f, Signed62 &g, const Transition &t) { apply(f, g, t, Signed62{}, 0, 0); }
+
+// (d, e) <- (t (d, e) + m (md, me)) / 2^62 with md, me chosen from the low
+// limbs to make the division exact; d and e stay within (-2m, m).
 inline void update_de(Signed62 &d, Signed62 &e, const Transition &t, const Signed62 &m, uint64_t mInv62) {
   const int64_t sd = d.v[4] >> 63, se = e.v[4] >> 63;
   int64_t md = (t.u & sd) + (t.v & se), me = (t.q & sd) + (t.r & se);
-  i128 cd = i128{t.u} * d.v[0] + i128{t.v} * e.v[0], ce = i128{t.q} * d.v[0] + i128{t.r} * e.v[0];
-  md -= static_cast<int64_t>((mInv62 * static_cast<uint64_t>(cd) + static_cast<uint64_t>(md)) & kM62);
-  me -= static_cast<int64_t>((mInv62 * static_cast<uint64_t>(ce) + static_cast<uint64_t>(me)) & kM62);
-  cd += i128{m.v[0]} * md;
-  ce += i128{m.v[0]} * me;
-  cd >>= 62;
-  ce >>= 62;
-  for (int i = 1; i < 5; ++i) {
-    cd += i128{t.u} * d.v[i] + i128{t.v} * e.v[i] + i128{m.v[i]} * md;
-    ce += i128{t.q} * d.v[i] + i128{t.r} * e.v[i] + i128{m.v[i]} * me;
-    d.v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cd) & kM62);
-    e.v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(ce) & kM62);
-    cd >>= 62;
-    ce >>= 62;
-  }
-  d.v[4] = static_cast<int64_t>(cd);
-  e.v[4] = static_cast<int64_t>(ce);
+  const auto low = [](int64_t a, int64_t x, int64_t b, int64_t y) {  // a x + b y mod 2^64
+    return static_cast<uint64_t>(a) * static_cast<uint64_t>(x) + static_cast<uint64_t>(b) * static_cast<uint64_t>(y);
+  };
+  md -= static_cast<int64_t>((mInv62 * low(t.u, d.v[0], t.v, e.v[0]) + static_cast<uint64_t>(md)) & kM62);
+  me -= static_cast<int64_t>((mInv62 * low(t.q, d.v[0], t.r, e.v[0]) + static_cast<uint64_t>(me)) & kM62);
+  apply(d, e, t, m, md, me);
 }
 
 // r in (-2m, m), negated when `sign` is negative, brought into [0, m) in

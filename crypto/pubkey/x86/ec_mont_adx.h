@@ -106,6 +106,11 @@ namespace kel::ec {
 // s <- t - m limb by limb (the first limb with `sub`, the rest with `sbb`),
 // then t back where that borrowed beyond the carry limb: t < 2m leaves the
 // result below m.
+// t <- a[off] op b[off] (op: add, adc, sub or sbb, the carry chained).
+#define KEL_AB(op, off, t) "movq " #off "(%[a]), %[" #t "]\n\t" #op "q " #off "(%[b]), %[" #t "]\n\t"
+// t <- t op m[off], and t <- r[off] where the condition holds.
+#define KEL_TM(op, off, t) #op "q " #off "(%[m]), %[" #t "]\n\t"
+#define KEL_TAKE(cc, off, t) "cmov" #cc "q " #off "(%[r]), %[" #t "]\n\t"
 #define KEL_SUB(op, off, t, s) "movq %[" #t "], %[" #s "]\n\t" #op "q " #off "(%[m]), %[" #s "]\n\t"
 #define KEL_KEEP(t, s) "cmovcq %[" #t "], %[" #s "]\n\t"
 
@@ -264,14 +269,7 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
 [[gnu::always_inline]] inline void mod_add4_x64(uint64_t *r, const uint64_t *a, const uint64_t *b,
                                                 const uint64_t *modulus) {
   uint64_t t0, t1, t2, t3, s0, s1, s2, s3, c;
-  __asm__("movq 0(%[a]), %[t0]\n\t"
-          "addq 0(%[b]), %[t0]\n\t"
-          "movq 8(%[a]), %[t1]\n\t"
-          "adcq 8(%[b]), %[t1]\n\t"
-          "movq 16(%[a]), %[t2]\n\t"
-          "adcq 16(%[b]), %[t2]\n\t"
-          "movq 24(%[a]), %[t3]\n\t"
-          "adcq 24(%[b]), %[t3]\n\t"
+  __asm__(KEL_AB(add, 0, t0) KEL_AB(adc, 8, t1) KEL_AB(adc, 16, t2) KEL_AB(adc, 24, t3)
           "movl $0, %k[c]\n\t"
           "adcq $0, %[c]\n\t"
           KEL_SUB(sub, 0, t0, s0) KEL_SUB(sbb, 8, t1, s1) KEL_SUB(sbb, 16, t2, s2) KEL_SUB(sbb, 24, t3, s3)
@@ -289,14 +287,7 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
 [[gnu::always_inline]] inline void mod_sub4_x64(uint64_t *r, const uint64_t *a, const uint64_t *b,
                                                 const uint64_t *modulus) {
   uint64_t t0, t1, t2, t3, m0, m1, m2, m3;
-  __asm__("movq 0(%[a]), %[t0]\n\t"
-          "subq 0(%[b]), %[t0]\n\t"
-          "movq 8(%[a]), %[t1]\n\t"
-          "sbbq 8(%[b]), %[t1]\n\t"
-          "movq 16(%[a]), %[t2]\n\t"
-          "sbbq 16(%[b]), %[t2]\n\t"
-          "movq 24(%[a]), %[t3]\n\t"
-          "sbbq 24(%[b]), %[t3]\n\t"
+  __asm__(KEL_AB(sub, 0, t0) KEL_AB(sbb, 8, t1) KEL_AB(sbb, 16, t2) KEL_AB(sbb, 24, t3)
           "sbbq %[m3], %[m3]\n\t"  // all ones where it borrowed
           "movq %[m3], %[m0]\n\t"
           "movq %[m3], %[m1]\n\t"
@@ -326,34 +317,16 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
 [[gnu::always_inline]] inline void mod_add6_x64(uint64_t *r, const uint64_t *a, const uint64_t *b,
                                                 const uint64_t *modulus) {
   uint64_t t0, t1, t2, t3, t4, t5, c;
-  __asm__("movq 0(%[a]), %[t0]\n\t"
-          "addq 0(%[b]), %[t0]\n\t"
-          "movq 8(%[a]), %[t1]\n\t"
-          "adcq 8(%[b]), %[t1]\n\t"
-          "movq 16(%[a]), %[t2]\n\t"
-          "adcq 16(%[b]), %[t2]\n\t"
-          "movq 24(%[a]), %[t3]\n\t"
-          "adcq 24(%[b]), %[t3]\n\t"
-          "movq 32(%[a]), %[t4]\n\t"
-          "adcq 32(%[b]), %[t4]\n\t"
-          "movq 40(%[a]), %[t5]\n\t"
-          "adcq 40(%[b]), %[t5]\n\t"
+  __asm__(KEL_AB(add, 0, t0) KEL_AB(adc, 8, t1) KEL_AB(adc, 16, t2) KEL_AB(adc, 24, t3) KEL_AB(adc, 32, t4)
+          KEL_AB(adc, 40, t5)
           "movl $0, %k[c]\n\t"
           "adcq $0, %[c]\n\t"
           KEL_STORE6
-          "subq 0(%[m]), %[t0]\n\t"
-          "sbbq 8(%[m]), %[t1]\n\t"
-          "sbbq 16(%[m]), %[t2]\n\t"
-          "sbbq 24(%[m]), %[t3]\n\t"
-          "sbbq 32(%[m]), %[t4]\n\t"
-          "sbbq 40(%[m]), %[t5]\n\t"
+          KEL_TM(sub, 0, t0) KEL_TM(sbb, 8, t1) KEL_TM(sbb, 16, t2) KEL_TM(sbb, 24, t3) KEL_TM(sbb, 32, t4)
+          KEL_TM(sbb, 40, t5)
           "sbbq $0, %[c]\n\t"  // borrowed beyond the carry: keep the sum
-          "cmovcq 0(%[r]), %[t0]\n\t"
-          "cmovcq 8(%[r]), %[t1]\n\t"
-          "cmovcq 16(%[r]), %[t2]\n\t"
-          "cmovcq 24(%[r]), %[t3]\n\t"
-          "cmovcq 32(%[r]), %[t4]\n\t"
-          "cmovcq 40(%[r]), %[t5]\n\t"
+          KEL_TAKE(c, 0, t0) KEL_TAKE(c, 8, t1) KEL_TAKE(c, 16, t2) KEL_TAKE(c, 24, t3) KEL_TAKE(c, 32, t4)
+          KEL_TAKE(c, 40, t5)
           KEL_STORE6
           : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
             [c] "=&r"(c) KEL_OUT(r, 6)
@@ -364,33 +337,15 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
 [[gnu::always_inline]] inline void mod_sub6_x64(uint64_t *r, const uint64_t *a, const uint64_t *b,
                                                 const uint64_t *modulus) {
   uint64_t t0, t1, t2, t3, t4, t5, c;
-  __asm__("movq 0(%[a]), %[t0]\n\t"
-          "subq 0(%[b]), %[t0]\n\t"
-          "movq 8(%[a]), %[t1]\n\t"
-          "sbbq 8(%[b]), %[t1]\n\t"
-          "movq 16(%[a]), %[t2]\n\t"
-          "sbbq 16(%[b]), %[t2]\n\t"
-          "movq 24(%[a]), %[t3]\n\t"
-          "sbbq 24(%[b]), %[t3]\n\t"
-          "movq 32(%[a]), %[t4]\n\t"
-          "sbbq 32(%[b]), %[t4]\n\t"
-          "movq 40(%[a]), %[t5]\n\t"
-          "sbbq 40(%[b]), %[t5]\n\t"
+  __asm__(KEL_AB(sub, 0, t0) KEL_AB(sbb, 8, t1) KEL_AB(sbb, 16, t2) KEL_AB(sbb, 24, t3) KEL_AB(sbb, 32, t4)
+          KEL_AB(sbb, 40, t5)
           "sbbq %[c], %[c]\n\t"  // all ones where it borrowed
           KEL_STORE6
-          "addq 0(%[m]), %[t0]\n\t"
-          "adcq 8(%[m]), %[t1]\n\t"
-          "adcq 16(%[m]), %[t2]\n\t"
-          "adcq 24(%[m]), %[t3]\n\t"
-          "adcq 32(%[m]), %[t4]\n\t"
-          "adcq 40(%[m]), %[t5]\n\t"
+          KEL_TM(add, 0, t0) KEL_TM(adc, 8, t1) KEL_TM(adc, 16, t2) KEL_TM(adc, 24, t3) KEL_TM(adc, 32, t4)
+          KEL_TM(adc, 40, t5)
           "testq %[c], %[c]\n\t"  // no borrow: keep the difference
-          "cmovzq 0(%[r]), %[t0]\n\t"
-          "cmovzq 8(%[r]), %[t1]\n\t"
-          "cmovzq 16(%[r]), %[t2]\n\t"
-          "cmovzq 24(%[r]), %[t3]\n\t"
-          "cmovzq 32(%[r]), %[t4]\n\t"
-          "cmovzq 40(%[r]), %[t5]\n\t"
+          KEL_TAKE(z, 0, t0) KEL_TAKE(z, 8, t1) KEL_TAKE(z, 16, t2) KEL_TAKE(z, 24, t3) KEL_TAKE(z, 32, t4)
+          KEL_TAKE(z, 40, t5)
           KEL_STORE6
           : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5),
             [c] "=&r"(c) KEL_OUT(r, 6)
@@ -408,6 +363,9 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
 #undef KEL_RED4
 #undef KEL_SQR4
 #undef KEL_SUB
+#undef KEL_AB
+#undef KEL_TM
+#undef KEL_TAKE
 #undef KEL_KEEP
 #undef KEL_MUL4
 #undef KEL_IN
