@@ -30,6 +30,7 @@ TEST_F(RandomContextTest, KindsAndRefusals) {
     EXPECT_EQ(ctx->kind, c.expect);
     Bytes a(100), b(100);
     EXPECT_EQ(RANDOM_numberGenerator(ctx, a.data(), 100), 0);
+    b = a;
     EXPECT_EQ(RANDOM_rngFun(ctx, 100, b.data()), 0);  // length before buffer
     EXPECT_NE(ToHex(a), ToHex(b));
     EXPECT_EQ(RANDOM_numberGenerator(ctx, nullptr, 1), ERR_NULL_POINTER);
