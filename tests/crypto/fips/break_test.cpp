@@ -105,21 +105,6 @@ TEST_P(BreakOne, FailsThePowerupRunAndClosesTheGate) {
   ExpectBrokenCopyFails({GetParam()}, GetParam().status);
 }
 
-// The consistency tests run DSA, RSA, ECDSA, ECDH, DH in that order: with two
-// neighbours broken, the earlier one's status is the verdict.
-TEST(BreakTwo, ConsistencyTestsRunInOrder) {
-#ifdef KEL_SANITIZED
-  GTEST_SKIP() << "a second sanitized copy of the library cannot be loaded into this process";
-#endif
-  const std::vector<Break> all = Breaks();
-  const std::vector<Break> pct(all.end() - 5, all.end());
-  ASSERT_EQ(pct.front().name, "DsaPct");
-  for (size_t i = 0; i + 1 < pct.size(); ++i) {
-    SCOPED_TRACE(pct[i].name + " before " + pct[i + 1].name);
-    ExpectBrokenCopyFails({pct[i], pct[i + 1]}, pct[i].status);
-  }
-}
-
 INSTANTIATE_TEST_SUITE_P(EachStoredValue, BreakOne, ::testing::ValuesIn(Breaks()),
                          [](const auto &info) {
                            std::string n = info.param.name;

@@ -1,5 +1,6 @@
 // The entropy depot: pushed bits, the scramble byte map, the thread
-// identifiers, stopping and resetting, and the threads' cycle.
+// identifiers, stopping and resetting, the threads' cycle and the default
+// context's reseed from it.
 #include <set>
 
 #include "crypto/random/internal.h"
@@ -68,28 +69,6 @@ TEST(EntropyDepot, PushedOnesFlipEveryBitOnceStartingAtPositionOne) {
   StopAndReset();
 }
 
-// The threads stir the depot (never its last four bytes) before any cycle
-// ends, stop on request, and start anew after a reset.
-TEST(EntropyDepot, ZeroByteExtractionStartsTheThreadsWhichStopOnRequest) {
-  EXPECT_EQ(RNG_SEED_extractDepotBits(nullptr, 4), ERR_NULL_POINTER);
-  const Snapshot before;
-  EXPECT_EQ(RNG_SEED_extractDepotBits(nullptr, 0), 0);
-  EXPECT_EQ(depot::running_threads(), 3);
-  ThreadId *ids[3];
-  ASSERT_EQ(RNG_SEED_entropyThreadIds(&ids[0], &ids[1], &ids[2]), 0);
-  EXPECT_NE(*ids[0], *ids[1]);
-  EXPECT_NE(*ids[1], *ids[2]);
-  EXPECT_TRUE(WaitFor([&] { return ToHex(Snapshot().depot, 48) != ToHex(before.depot, 48); }));
-  const Snapshot after;
-  EXPECT_EQ(ToHex(after.depot + 60, 4), "00000000");
-  EXPECT_EQ(after.outputIndex, 48u);  // no cycle finished yet
-  StopAndReset();
-  EXPECT_EQ(RNG_SEED_addEntropyBit(1), 0);
-  EXPECT_EQ(RNG_SEED_extractDepotBits(nullptr, 0), 0);
-  EXPECT_EQ(depot::running_threads(), 3);
-  StopAndReset();
-}
-
 // x ^ x >> 2 ^ x >> 5 ^ 13x ^ 37x ^ 57x, mod 256, worked out by hand for a
 // few bytes; it is no permutation: 256 bytes map to 156 values.
 TEST(EntropyDepot, ScrambleByte) {
@@ -101,20 +80,55 @@ TEST(EntropyDepot, ScrambleByte) {
   EXPECT_EQ(values.size(), 156u);
 }
 
-// A cycle (about 24 s) fills the pool; then no thread touches the depot
-// until an extraction takes the pool and restarts the cycle.
-TEST(EntropyDepot, ThreadsLieDormantAfterACycleUntilAnExtraction) {
+// The default context's entropy bits go to the depot. A zero-byte
+// extraction starts the three threads; their cycle (about 24 s) fills the
+// pool and stirs the depot but never its last four bytes; then no thread
+// touches the depot until an extraction takes from the pool. The 384th bit
+// reseeds the context from 48 served (and zeroed) bytes: the pool's rest,
+// then the next cycle's. The threads stop on request and start anew after a
+// reset.
+class DepotCycles : public GateOpenTest {};
+
+TEST_F(DepotCycles, DormantAfterACycleAndTheDefaultContextReseedsAtThe384thBit) {
+  RandomContext *ctx = nullptr;
+  ASSERT_EQ(RANDOM_acquireContext(&ctx), 0);
+  auto *c = random::as_ctr(ctx);
+  const std::string key = ToHex(c->key(), 32);
+  for (int i = 0; i < 383; ++i) ASSERT_EQ(RANDOM_addEntropyBit(ctx, static_cast<uint8_t>(i * 7 >> 2)), 0);
+  EXPECT_EQ(ctx->entropyBitCount, 383u);
+  EXPECT_EQ(Snapshot().bitPosition, 383u);
+  EXPECT_EQ(RNG_SEED_extractDepotBits(nullptr, 4), ERR_NULL_POINTER);
+  const Snapshot before;
   ASSERT_EQ(RNG_SEED_extractDepotBits(nullptr, 0), 0);
+  EXPECT_EQ(depot::running_threads(), 3);
+  ThreadId *ids[3];
+  ASSERT_EQ(RNG_SEED_entropyThreadIds(&ids[0], &ids[1], &ids[2]), 0);
+  EXPECT_TRUE(*ids[0] != *ids[1] && *ids[1] != *ids[2]);
   ASSERT_TRUE(WaitFor([] { return Snapshot().outputIndex == 0; }, 60));
   LINUX_sleepMS(1000);  // the last barrier steps of the other two threads
   const Snapshot filled;
+  EXPECT_NE(ToHex(filled.depot, 48), ToHex(before.depot, 48));
+  EXPECT_EQ(ToHex(filled.depot + 60, 4), "00000000");
   LINUX_sleepMS(3000);
   EXPECT_EQ(ToHex(Snapshot().depot, 64), ToHex(filled.depot, 64)) << "a thread stirred while dormant";
   EXPECT_EQ(depot::running_threads(), 3);
-  uint8_t out[48];
-  ASSERT_EQ(RNG_SEED_extractDepotBits(out, 48), 0);
-  EXPECT_EQ(ToHex(out, 48), ToHex(filled.pool, 48));
-  EXPECT_TRUE(WaitFor([&] { return ToHex(Snapshot().depot, 64) != ToHex(filled.depot, 64); }));
+  uint8_t out[28];
+  ASSERT_EQ(RNG_SEED_extractDepotBits(out, 28), 0);
+  EXPECT_EQ(ToHex(out, 28), ToHex(filled.pool, 28));
+  EXPECT_EQ(ToHex(c->key(), 32), key);
+  ASSERT_EQ(RANDOM_addEntropyBit(ctx, 1), 0);  // waits for the next cycle
+  EXPECT_TRUE(ctx->entropyBitCount == 0 && c->state.reseedCounter == 1u);
+  EXPECT_NE(ToHex(c->key(), 32), key);
+  const Snapshot served;
+  ASSERT_EQ(served.outputIndex, 28u);
+  EXPECT_EQ(ToHex(served.pool, 28), std::string(56, '0'));
+  ASSERT_EQ(RNG_SEED_extractDepotBits(out, 20), 0);
+  EXPECT_EQ(ToHex(out, 20), ToHex(served.pool + 28, 20));
+  EXPECT_EQ(RANDOM_releaseContext(&ctx), 0);
+  StopAndReset();
+  EXPECT_EQ(RNG_SEED_addEntropyBit(1), 0);
+  EXPECT_EQ(RNG_SEED_extractDepotBits(nullptr, 0), 0);
+  EXPECT_EQ(depot::running_threads(), 3);
   StopAndReset();
 }
 
