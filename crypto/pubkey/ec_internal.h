@@ -423,32 +423,29 @@ template <int N, const Modulus<N> &M> struct Mont {
 
   static constexpr bool kP256 = kShiftReduction<N, M> && M.m[2] == 0;  // the P-256 prime
 
+  // The same operations with the kernel fixed (Mont::Adx, Mont::Portable
+  // below), for code that chooses it once, as the scalar multiplications do;
+  // these choose at every call.
+  struct Adx;
+  struct Portable;
   [[gnu::always_inline]] static constexpr void mul(Fe &r, const Fe &a, const Fe &b) {
     if (std::is_constant_evaluated()) return mont_mul<N, M>(r, a, b);
-    if (!use_adx()) return mul_portable(r, a, b);
-    if constexpr (kP256) mont_mul_p256_adx(r.data(), a.data(), b.data(), M.m.data());
-    else if constexpr (N == 4) mont_mul4_adx(r.data(), a.data(), b.data(), M.m.data());
-    else mont_mul6_adx(r.data(), a.data(), b.data(), M.m.data());
+    if (use_adx()) Adx::mul(r, a, b);
+    else Portable::mul(r, a, b);
   }
   [[gnu::always_inline]] static constexpr void sqr(Fe &r, const Fe &a) {
     if (std::is_constant_evaluated()) return mont_sqr<N, M>(r, a);
-    if (!use_adx()) return sqr_portable(r, a);
-    if constexpr (kP256) mont_sqr_p256_adx(r.data(), a.data(), a.data(), M.m.data());
-    else if constexpr (N == 4) mont_sqr4_adx(r.data(), a.data(), a.data(), M.m.data());
-    else mul(r, a, a);
+    if (use_adx()) Adx::sqr(r, a);
+    else Portable::sqr(r, a);
   }
   [[gnu::always_inline]] static constexpr void add(Fe &r, const Fe &a, const Fe &b) {
-    if (!std::is_constant_evaluated() && use_adx())
-      return (N == 4 ? mod_add4_x64 : mod_add6_x64)(r.data(), a.data(), b.data(), M.m.data());
+    if (!std::is_constant_evaluated() && use_adx()) return Adx::add(r, a, b);
     mod_add<N, M>(r, a, b);
   }
   [[gnu::always_inline]] static constexpr void sub(Fe &r, const Fe &a, const Fe &b) {
-    if (!std::is_constant_evaluated() && use_adx())
-      return (N == 4 ? mod_sub4_x64 : mod_sub6_x64)(r.data(), a.data(), b.data(), M.m.data());
+    if (!std::is_constant_evaluated() && use_adx()) return Adx::sub(r, a, b);
     mod_sub<N, M>(r, a, b);
   }
-  [[gnu::noinline]] static void mul_portable(Fe &r, const Fe &a, const Fe &b) { mont_mul<N, M>(r, a, b); }
-  [[gnu::noinline]] static void sqr_portable(Fe &r, const Fe &a) { mont_sqr<N, M>(r, a); }
   static constexpr Fe to_mont(const Fe &a) {  // any a < 2^(64N)
     Fe r{};
     mont_mul<N, M>(r, a, M.r2);
@@ -610,6 +607,33 @@ template <int N, const Modulus<N> &M> struct Mont {
     for (int j = 0; j < N; ++j) acc |= a[j] ^ b[j];
     return acc == 0;
   }
+};
+
+// MULX/ADX and x86-64 carry chains: only where use_adx() holds.
+template <int N, const Modulus<N> &M> struct Mont<N, M>::Adx : Mont<N, M> {
+  [[gnu::always_inline]] static void mul(Fe &r, const Fe &a, const Fe &b) {
+    if constexpr (kP256) mont_mul_p256_adx(r.data(), a.data(), b.data(), M.m.data());
+    else if constexpr (N == 4) mont_mul4_adx(r.data(), a.data(), b.data(), M.m.data());
+    else mont_mul6_adx(r.data(), a.data(), b.data(), M.m.data());
+  }
+  [[gnu::always_inline]] static void sqr(Fe &r, const Fe &a) {
+    if constexpr (kP256) mont_sqr_p256_adx(r.data(), a.data(), a.data(), M.m.data());
+    else if constexpr (N == 4) mont_sqr4_adx(r.data(), a.data(), a.data(), M.m.data());
+    else mul(r, a, a);
+  }
+  [[gnu::always_inline]] static void add(Fe &r, const Fe &a, const Fe &b) {
+    (N == 4 ? mod_add4_x64 : mod_add6_x64)(r.data(), a.data(), b.data(), M.m.data());
+  }
+  [[gnu::always_inline]] static void sub(Fe &r, const Fe &a, const Fe &b) {
+    (N == 4 ? mod_sub4_x64 : mod_sub6_x64)(r.data(), a.data(), b.data(), M.m.data());
+  }
+};
+// Portable C++ on any CPU.
+template <int N, const Modulus<N> &M> struct Mont<N, M>::Portable : Mont<N, M> {
+  [[gnu::noinline]] static void mul(Fe &r, const Fe &a, const Fe &b) { mont_mul<N, M>(r, a, b); }
+  [[gnu::noinline]] static void sqr(Fe &r, const Fe &a) { mont_sqr<N, M>(r, a); }
+  [[gnu::always_inline]] static void add(Fe &r, const Fe &a, const Fe &b) { mod_add<N, M>(r, a, b); }
+  [[gnu::always_inline]] static void sub(Fe &r, const Fe &a, const Fe &b) { mod_sub<N, M>(r, a, b); }
 };
 
 // ---------------------------------------------------------------------------

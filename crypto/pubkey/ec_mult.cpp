@@ -38,12 +38,6 @@ inline uint64_t eq_mask(uint32_t a, uint32_t b) {
   return barrier(0 - ((static_cast<uint64_t>(a ^ b) - 1) >> 63));
 }
 
-template <class C> void negate_if(typename C::Fe &y, uint32_t negative) {
-  typename C::Fe ny{}, zero{};
-  C::F::sub(ny, zero, y);
-  C::F::select(y, ny, 0 - static_cast<uint64_t>(negative));
-}
-
 // The fixed-base table of G: entry [i][j] = (j + 1) 2^(w i) G, affine, in
 // Montgomery form. Built once per process on first use, kGroup rows at a
 // time with one inversion for all their points (Montgomery's trick).
@@ -95,93 +89,6 @@ template <class C> struct Jac {
   typename C::Fe x, y, z;
 };
 
-template <class C> Jac<C> to_jacobian(const Point<C> &p) {  // (X Z, Y Z^2, Z)
-  Jac<C> j;
-  typename C::Fe zz;
-  C::F::mul(j.x, p.x, p.z);
-  C::F::sqr(zz, p.z);
-  C::F::mul(j.y, p.y, zz);
-  j.z = p.z;
-  return j;
-}
-
-template <class C> Point<C> from_jacobian(const Jac<C> &j) {  // (X Z, Y, Z^3)
-  Point<C> p;
-  typename C::Fe zz;
-  C::F::mul(p.x, j.x, j.z);
-  p.y = j.y;
-  C::F::sqr(zz, j.z);
-  C::F::mul(p.z, zz, j.z);
-  select_point(p, infinity<C>(), C::F::is_zero_mask(j.z));
-  return p;
-}
-
-// dbl-2001-b rearranged for cheap squares and few additions: delta = Z^2,
-// gamma = Y^2, 2 beta = X (2 gamma), alpha = 3 (X - delta)(X + delta);
-// X3 = alpha^2 - 8 beta, Z3 = 2 Y Z, Y3 = alpha (4 beta - X3) - (2 gamma)^2 2
-// (4M + 4S + 12 additions); infinity stays infinity.
-template <class C> void jdbl(Jac<C> &r, const Jac<C> &p) {
-  using F = typename C::F;
-  typename C::Fe delta, gamma2, beta2, alpha, t0, t1;
-  F::sqr(delta, p.z);
-  F::sqr(gamma2, p.y);
-  F::add(gamma2, gamma2, gamma2);
-  F::mul(beta2, p.x, gamma2);
-  F::sub(t0, p.x, delta);
-  F::add(t1, p.x, delta);
-  F::mul(alpha, t0, t1);
-  F::add(t0, alpha, alpha);
-  F::add(alpha, alpha, t0);
-  F::mul(t0, p.y, p.z);  // the last read of p: r may be p
-  F::add(r.z, t0, t0);
-  F::add(beta2, beta2, beta2);  // 4 beta
-  F::sqr(t0, alpha);
-  F::add(t1, beta2, beta2);
-  F::sub(r.x, t0, t1);
-  F::sub(t0, beta2, r.x);
-  F::mul(t0, alpha, t0);
-  F::sqr(gamma2, gamma2);
-  F::add(gamma2, gamma2, gamma2);  // 8 gamma^2
-  F::sub(r.y, t0, gamma2);
-}
-
-// add-2007-bl. Returns masks for the cases the formula does not cover:
-// an input at infinity, and equal inputs (H = 0 and r = 0).
-template <class C> void jadd_raw(Jac<C> &out, const Jac<C> &p, const Jac<C> &q, uint64_t *same) {
-  using F = typename C::F;
-  typename C::Fe z1z1, z2z2, u1, u2, s1, s2, h, i, j, r, v, t0;
-  F::sqr(z1z1, p.z);
-  F::sqr(z2z2, q.z);
-  F::mul(u1, p.x, z2z2);
-  F::mul(u2, q.x, z1z1);
-  F::mul(t0, q.z, z2z2);
-  F::mul(s1, p.y, t0);
-  F::mul(t0, p.z, z1z1);
-  F::mul(s2, q.y, t0);
-  F::sub(h, u2, u1);
-  F::sub(r, s2, s1);
-  *same = F::is_zero_mask(h) & F::is_zero_mask(r);
-  F::add(r, r, r);
-  F::add(i, h, h);
-  F::sqr(i, i);
-  F::mul(j, h, i);
-  F::mul(v, u1, i);
-  F::sqr(t0, r);
-  F::sub(t0, t0, j);
-  F::sub(t0, t0, v);
-  F::sub(out.x, t0, v);
-  F::sub(t0, v, out.x);
-  F::mul(t0, r, t0);
-  F::mul(s1, s1, j);
-  F::add(s1, s1, s1);
-  F::sub(out.y, t0, s1);
-  F::add(t0, p.z, q.z);
-  F::sqr(t0, t0);
-  F::sub(t0, t0, z1z1);
-  F::sub(t0, t0, z2z2);
-  F::mul(out.z, t0, h);
-}
-
 inline void select_jac_fe(uint64_t *r, const uint64_t *a, uint64_t mask, int n) {
   for (int j = 0; j < n; ++j) r[j] ^= (r[j] ^ a[j]) & mask;
 }
@@ -189,101 +96,6 @@ template <class C> void select_jac(Jac<C> &r, const Jac<C> &a, uint64_t mask) {
   select_jac_fe(r.x.data(), a.x.data(), mask, C::N);
   select_jac_fe(r.y.data(), a.y.data(), mask, C::N);
   select_jac_fe(r.z.data(), a.z.data(), mask, C::N);
-}
-
-// Constant-time addition: the formula, with infinity inputs selected by
-// masks. Equal inputs cannot occur where it is used: in the signed-window
-// ladder the accumulator is 32 v P (v the scalar's top digits, 32 v below
-// the order) and the addend +-d P with d <= 16, so equality would need
-// 32 v = +-d modulo the order, that is v = 0 (infinity, handled) or a scalar
-// of 0 or the order, which the reduction excludes; the table steps add P to
-// jP for j < 16. (A point off the curve gives a meaningless result anyway.)
-template <class C> void jadd_ct(Jac<C> &r, const Jac<C> &p, const Jac<C> &q) {
-  Jac<C> sum;
-  uint64_t same;
-  jadd_raw(sum, p, q, &same);
-  const uint64_t pInf = C::F::is_zero_mask(p.z), qInf = C::F::is_zero_mask(q.z);
-  select_jac(sum, q, pInf);
-  select_jac(sum, p, qInf);
-  r = sum;
-}
-
-// Variable-time addition for public points.
-template <class C> void jadd_vt(Jac<C> &r, const Jac<C> &p, const Jac<C> &q) {
-  if (C::F::is_zero_mask(p.z)) {
-    r = q;
-    return;
-  }
-  if (C::F::is_zero_mask(q.z)) {
-    r = p;
-    return;
-  }
-  uint64_t same;
-  Jac<C> sum;
-  jadd_raw(sum, p, q, &same);
-  if (same) jdbl(sum, p);
-  r = sum;
-}
-
-// madd-2007-bl: p + (x2, y2) for an affine point, without its exceptions
-// (p at infinity, p = +-(x2, y2)); hZero and rZero say where they lie.
-template <class C>
-void jadd_affine_raw(Jac<C> &out, const Jac<C> &p, const Affine<C> &q, uint64_t *hZero, uint64_t *rZero) {
-  using F = typename C::F;
-  typename C::Fe z1z1, u2, s2, h, hh, i, j, rr, v, t0;
-  F::sqr(z1z1, p.z);
-  F::mul(u2, q.x, z1z1);
-  F::mul(t0, p.z, z1z1);
-  F::mul(s2, q.y, t0);
-  F::sub(h, u2, p.x);
-  F::sub(rr, s2, p.y);
-  *hZero = F::is_zero_mask(h);
-  *rZero = F::is_zero_mask(rr);
-  F::add(rr, rr, rr);
-  F::sqr(hh, h);
-  F::add(i, hh, hh);
-  F::add(i, i, i);
-  F::mul(j, h, i);
-  F::mul(v, p.x, i);
-  F::sqr(t0, rr);
-  F::sub(t0, t0, j);
-  F::sub(t0, t0, v);
-  F::sub(out.x, t0, v);
-  F::sub(t0, v, out.x);
-  F::mul(t0, rr, t0);
-  F::mul(j, p.y, j);
-  F::add(j, j, j);
-  F::sub(out.y, t0, j);
-  F::add(t0, p.z, h);
-  F::sqr(t0, t0);
-  F::sub(t0, t0, z1z1);
-  F::sub(out.z, t0, hh);
-}
-
-// Variable time, every case.
-template <class C> void jadd_affine_vt(Jac<C> &r, const Jac<C> &p, const Affine<C> &q) {
-  using F = typename C::F;
-  if (F::is_zero_mask(p.z)) {
-    r = {q.x, q.y, F::one()};
-    return;
-  }
-  Jac<C> out;
-  uint64_t hZero, rZero;
-  jadd_affine_raw(out, p, q, &hZero, &rZero);
-  if (hZero == 0) r = out;
-  else if (rZero != 0) jdbl(r, p);
-  else r = {F::one(), F::one(), typename C::Fe{}};
-}
-
-// Constant time, p at infinity selected by a mask. Used only where
-// p = +-(x2, y2) cannot occur (the fixed-base ladder, see mul_base_ct).
-template <class C> void jadd_affine_ct(Jac<C> &r, const Jac<C> &p, const Affine<C> &q) {
-  using F = typename C::F;
-  uint64_t hZero, rZero;
-  Secret<Jac<C>> out;
-  jadd_affine_raw(out.v, p, q, &hZero, &rZero);
-  select_jac(out.v, Jac<C>{q.x, q.y, F::one()}, F::is_zero_mask(p.z));
-  r = out.v;
 }
 
 // out <- table[index] for entries of W words, reading every entry (zeros
@@ -304,16 +116,6 @@ template <int W> void lookup(uint64_t *out, const uint64_t *table, uint32_t coun
 template <class C> void select_affine(Affine<C> &a, const Affine<C> (&row)[C::kBaseEntries], uint32_t magnitude) {
   static_assert(sizeof(Affine<C>) == 2 * C::N * 8);
   lookup<2 * C::N>(a.x.data(), row[0].x.data(), C::kBaseEntries, magnitude - 1);
-}
-
-// P, 2P, ..., 16P in Jacobian form.
-template <class C> void jac_multiples(Jac<C> (&t)[16], const Point<C> &p, bool constantTime) {
-  t[0] = to_jacobian(p);
-  jdbl(t[1], t[0]);
-  for (int j = 2; j < 16; ++j) {
-    if (constantTime) jadd_ct(t[j], t[j - 1], t[0]);
-    else jadd_vt(t[j], t[j - 1], t[0]);
-  }
 }
 
 constexpr int kVarWindow = 5;
@@ -352,81 +154,296 @@ template <int N> int wnaf(const Limbs<N> &k, int8_t *out) {
   return top;
 }
 
+// The Jacobian formulas and the multiplications built on them, over one
+// field kernel F (C::F::Adx or C::F::Portable): the kernel is chosen once
+// per multiplication (on_kernel) rather than at every field operation.
+template <class C, class F> struct Jacobian {
+  static void negate_if(typename C::Fe &y, uint32_t negative) {
+    typename C::Fe ny{}, zero{};
+    F::sub(ny, zero, y);
+    F::select(y, ny, 0 - static_cast<uint64_t>(negative));
+  }
+
+  static Jac<C> to_jacobian(const Point<C> &p) {  // (X Z, Y Z^2, Z)
+    Jac<C> j;
+    typename C::Fe zz;
+    F::mul(j.x, p.x, p.z);
+    F::sqr(zz, p.z);
+    F::mul(j.y, p.y, zz);
+    j.z = p.z;
+    return j;
+  }
+
+  static Point<C> from_jacobian(const Jac<C> &j) {  // (X Z, Y, Z^3)
+    Point<C> p;
+    typename C::Fe zz;
+    F::mul(p.x, j.x, j.z);
+    p.y = j.y;
+    F::sqr(zz, j.z);
+    F::mul(p.z, zz, j.z);
+    select_point(p, infinity<C>(), F::is_zero_mask(j.z));
+    return p;
+  }
+
+  // dbl-2001-b rearranged for cheap squares and few additions: delta = Z^2,
+  // gamma = Y^2, 2 beta = X (2 gamma), alpha = 3 (X - delta)(X + delta);
+  // X3 = alpha^2 - 8 beta, Z3 = 2 Y Z, Y3 = alpha (4 beta - X3) - (2 gamma)^2 2
+  // (4M + 4S + 12 additions); infinity stays infinity.
+  static void jdbl(Jac<C> &r, const Jac<C> &p) {
+    typename C::Fe delta, gamma2, beta2, alpha, t0, t1;
+    F::sqr(delta, p.z);
+    F::sqr(gamma2, p.y);
+    F::add(gamma2, gamma2, gamma2);
+    F::mul(beta2, p.x, gamma2);
+    F::sub(t0, p.x, delta);
+    F::add(t1, p.x, delta);
+    F::mul(alpha, t0, t1);
+    F::add(t0, alpha, alpha);
+    F::add(alpha, alpha, t0);
+    F::mul(t0, p.y, p.z);  // the last read of p: r may be p
+    F::add(r.z, t0, t0);
+    F::add(beta2, beta2, beta2);  // 4 beta
+    F::sqr(t0, alpha);
+    F::add(t1, beta2, beta2);
+    F::sub(r.x, t0, t1);
+    F::sub(t0, beta2, r.x);
+    F::mul(t0, alpha, t0);
+    F::sqr(gamma2, gamma2);
+    F::add(gamma2, gamma2, gamma2);  // 8 gamma^2
+    F::sub(r.y, t0, gamma2);
+  }
+
+  // add-2007-bl. Returns masks for the cases the formula does not cover:
+  // an input at infinity, and equal inputs (H = 0 and r = 0).
+  static void jadd_raw(Jac<C> &out, const Jac<C> &p, const Jac<C> &q, uint64_t *same) {
+    typename C::Fe z1z1, z2z2, u1, u2, s1, s2, h, i, j, r, v, t0;
+    F::sqr(z1z1, p.z);
+    F::sqr(z2z2, q.z);
+    F::mul(u1, p.x, z2z2);
+    F::mul(u2, q.x, z1z1);
+    F::mul(t0, q.z, z2z2);
+    F::mul(s1, p.y, t0);
+    F::mul(t0, p.z, z1z1);
+    F::mul(s2, q.y, t0);
+    F::sub(h, u2, u1);
+    F::sub(r, s2, s1);
+    *same = F::is_zero_mask(h) & F::is_zero_mask(r);
+    F::add(r, r, r);
+    F::add(i, h, h);
+    F::sqr(i, i);
+    F::mul(j, h, i);
+    F::mul(v, u1, i);
+    F::sqr(t0, r);
+    F::sub(t0, t0, j);
+    F::sub(t0, t0, v);
+    F::sub(out.x, t0, v);
+    F::sub(t0, v, out.x);
+    F::mul(t0, r, t0);
+    F::mul(s1, s1, j);
+    F::add(s1, s1, s1);
+    F::sub(out.y, t0, s1);
+    F::add(t0, p.z, q.z);
+    F::sqr(t0, t0);
+    F::sub(t0, t0, z1z1);
+    F::sub(t0, t0, z2z2);
+    F::mul(out.z, t0, h);
+  }
+
+  // Constant-time addition: the formula, with infinity inputs selected by
+  // masks. Equal inputs cannot occur where it is used: in the signed-window
+  // ladder the accumulator is 32 v P (v the scalar's top digits, 32 v below
+  // the order) and the addend +-d P with d <= 16, so equality would need
+  // 32 v = +-d modulo the order, that is v = 0 (infinity, handled) or a scalar
+  // of 0 or the order, which the reduction excludes; the table steps add P to
+  // jP for j < 16. (A point off the curve gives a meaningless result anyway.)
+  static void jadd_ct(Jac<C> &r, const Jac<C> &p, const Jac<C> &q) {
+    Jac<C> sum;
+    uint64_t same;
+    jadd_raw(sum, p, q, &same);
+    const uint64_t pInf = F::is_zero_mask(p.z), qInf = F::is_zero_mask(q.z);
+    select_jac(sum, q, pInf);
+    select_jac(sum, p, qInf);
+    r = sum;
+  }
+
+  // Variable-time addition for public points.
+  static void jadd_vt(Jac<C> &r, const Jac<C> &p, const Jac<C> &q) {
+    if (F::is_zero_mask(p.z)) {
+      r = q;
+      return;
+    }
+    if (F::is_zero_mask(q.z)) {
+      r = p;
+      return;
+    }
+    uint64_t same;
+    Jac<C> sum;
+    jadd_raw(sum, p, q, &same);
+    if (same) jdbl(sum, p);
+    r = sum;
+  }
+
+  // madd-2007-bl: p + (x2, y2) for an affine point, without its exceptions
+  // (p at infinity, p = +-(x2, y2)); hZero and rZero say where they lie.
+  static void jadd_affine_raw(Jac<C> &out, const Jac<C> &p, const Affine<C> &q, uint64_t *hZero, uint64_t *rZero) {
+    typename C::Fe z1z1, u2, s2, h, hh, i, j, rr, v, t0;
+    F::sqr(z1z1, p.z);
+    F::mul(u2, q.x, z1z1);
+    F::mul(t0, p.z, z1z1);
+    F::mul(s2, q.y, t0);
+    F::sub(h, u2, p.x);
+    F::sub(rr, s2, p.y);
+    *hZero = F::is_zero_mask(h);
+    *rZero = F::is_zero_mask(rr);
+    F::add(rr, rr, rr);
+    F::sqr(hh, h);
+    F::add(i, hh, hh);
+    F::add(i, i, i);
+    F::mul(j, h, i);
+    F::mul(v, p.x, i);
+    F::sqr(t0, rr);
+    F::sub(t0, t0, j);
+    F::sub(t0, t0, v);
+    F::sub(out.x, t0, v);
+    F::sub(t0, v, out.x);
+    F::mul(t0, rr, t0);
+    F::mul(j, p.y, j);
+    F::add(j, j, j);
+    F::sub(out.y, t0, j);
+    F::add(t0, p.z, h);
+    F::sqr(t0, t0);
+    F::sub(t0, t0, z1z1);
+    F::sub(out.z, t0, hh);
+  }
+
+  // Variable time, every case.
+  static void jadd_affine_vt(Jac<C> &r, const Jac<C> &p, const Affine<C> &q) {
+    if (F::is_zero_mask(p.z)) {
+      r = {q.x, q.y, F::one()};
+      return;
+    }
+    Jac<C> out;
+    uint64_t hZero, rZero;
+    jadd_affine_raw(out, p, q, &hZero, &rZero);
+    if (hZero == 0) r = out;
+    else if (rZero != 0) jdbl(r, p);
+    else r = {F::one(), F::one(), typename C::Fe{}};
+  }
+
+  // Constant time, p at infinity selected by a mask. Used only where
+  // p = +-(x2, y2) cannot occur (the fixed-base ladder, see mul_base_ct).
+  static void jadd_affine_ct(Jac<C> &r, const Jac<C> &p, const Affine<C> &q) {
+    uint64_t hZero, rZero;
+    Secret<Jac<C>> out;
+    jadd_affine_raw(out.v, p, q, &hZero, &rZero);
+    select_jac(out.v, Jac<C>{q.x, q.y, F::one()}, F::is_zero_mask(p.z));
+    r = out.v;
+  }
+
+  // P, 2P, ..., 16P in Jacobian form: even multiples by doubling, odd ones
+  // by adding P to the one below (never equal to P: the order is prime).
+  static void jac_multiples(Jac<C> (&t)[16], const Point<C> &p) {
+    t[0] = to_jacobian(p);
+    for (int j = 1; j < 16; ++j) {
+      if (j % 2 == 1) jdbl(t[j], t[j / 2]);
+      else jadd_ct(t[j], t[j - 1], t[0]);
+    }
+  }
+
+  static Point<C> mul_ct(const typename C::Fe &k, const Point<C> &p) {
+    static_assert(sizeof(Jac<C>) == 3 * C::N * 8);
+    constexpr int W = (C::kBits + kVarWindow) / kVarWindow;
+    Jac<C> table[16];
+    jac_multiples(table, p);
+    Jac<C> acc{F::one(), F::one(), typename C::Fe{}}, t;
+    for (int i = W - 1; i >= 0; --i) {
+      for (int s = 0; s < kVarWindow && i != W - 1; ++s) jdbl(acc, acc);
+      const Digit d = booth(bits_at<C::N>(k, kVarWindow * i - 1, kVarWindow + 1), kVarWindow);
+      lookup<3 * C::N>(t.x.data(), table[0].x.data(), 16, d.magnitude - 1);  // Z = 0 (infinity) for 0
+      negate_if(t.y, d.negative);
+      jadd_ct(acc, acc, t);
+    }
+    wipe(table, sizeof table);
+    wipe(&t, sizeof t);
+    const Point<C> out = from_jacobian(acc);
+    wipe(&acc, sizeof acc);
+    return out;
+  }
+
+  // Windows from the bottom: before window i the accumulator is s G with
+  // |s| < 2^(w i) (each digit at most 2^(w - 1)), and the addend is d 2^(w i) G
+  // with |d| >= 1, so s = +-d 2^(w i) modulo the order would need a multiple
+  // of the order below 33 2^(w i) in size: none below the top window, and at
+  // the top (k below the order, the digit at most 2^(w - 2)) only k = 0 or the
+  // order itself. The mixed addition therefore meets neither doubling nor a
+  // point and its negative; an accumulator still at infinity is selected.
+  static Point<C> mul_base_ct(const typename C::Fe &k) {
+    constexpr int w = C::kBaseWindow;
+    const auto &table = BaseTable<C>::get();
+    Jac<C> acc{F::one(), F::one(), typename C::Fe{}}, sum;
+    Affine<C> a;
+    for (int i = 0; i < C::kBaseWindows; ++i) {
+      const Digit d = booth(bits_at<C::N>(k, w * i - 1, w + 1), w);
+      select_affine(a, table[i], d.magnitude);
+      negate_if(a.y, d.negative);
+      jadd_affine_ct(sum, acc, a);
+      select_jac(acc, sum, ~eq_mask(0, d.magnitude));  // a zero digit leaves acc as it was
+    }
+    wipe(&a, sizeof a);
+    wipe(&sum, sizeof sum);
+    const Point<C> out = from_jacobian(acc);
+    wipe(&acc, sizeof acc);
+    return out;
+  }
+
+  static Point<C> mul_double_vt(const typename C::Fe &u1, const typename C::Fe &u2, const Point<C> &q) {
+    // u2 Q by its width-5 NAF over Q, 3Q, ..., 15Q: one addition per six bits
+    // on average, against one per five for the signed windows.
+    int8_t naf[C::kBits + 1];
+    const int top = wnaf<C::N>(u2, naf);
+    Jac<C> odd[kNafEntries], twice;
+    odd[0] = to_jacobian(q);
+    jdbl(twice, odd[0]);
+    for (int j = 1; j < kNafEntries; ++j) jadd_vt(odd[j], odd[j - 1], twice);
+    Jac<C> acc{F::one(), F::one(), typename C::Fe{}}, t;
+    for (int i = top - 1; i >= 0; --i) {
+      if (!F::is_zero_mask(acc.z)) jdbl(acc, acc);
+      if (naf[i] == 0) continue;
+      t = odd[(naf[i] < 0 ? -naf[i] : naf[i]) >> 1];
+      negate_if(t.y, naf[i] < 0);
+      jadd_vt(acc, acc, t);
+    }
+    constexpr int w = C::kBaseWindow;
+    const auto &base = BaseTable<C>::get();
+    for (int i = 0; i < C::kBaseWindows; ++i) {
+      const Digit d = booth(bits_at<C::N>(u1, w * i - 1, w + 1), w);
+      if (d.magnitude == 0) continue;
+      Affine<C> a = base[i][d.magnitude - 1];
+      negate_if(a.y, d.negative);
+      jadd_affine_vt(acc, acc, a);
+    }
+    return from_jacobian(acc);
+  }
+};
+
+// Runs fn with the Jacobian formulas over this CPU's field kernel.
+template <class C, class Fn> Point<C> on_kernel(Fn &&fn) {
+  if (use_adx()) return fn(Jacobian<C, typename C::F::Adx>{});
+  return fn(Jacobian<C, typename C::F::Portable>{});
+}
+
 }  // namespace
 
 template <class C> Point<C> mul_ct(const typename C::Fe &k, const Point<C> &p) {
-  static_assert(sizeof(Jac<C>) == 3 * C::N * 8);
-  constexpr int W = (C::kBits + kVarWindow) / kVarWindow;
-  Jac<C> table[16];
-  jac_multiples(table, p, true);
-  Jac<C> acc{C::F::one(), C::F::one(), typename C::Fe{}}, t;
-  for (int i = W - 1; i >= 0; --i) {
-    for (int s = 0; s < kVarWindow && i != W - 1; ++s) jdbl(acc, acc);
-    const Digit d = booth(bits_at<C::N>(k, kVarWindow * i - 1, kVarWindow + 1), kVarWindow);
-    lookup<3 * C::N>(t.x.data(), table[0].x.data(), 16, d.magnitude - 1);  // Z = 0 (infinity) for 0
-    negate_if<C>(t.y, d.negative);
-    jadd_ct(acc, acc, t);
-  }
-  wipe(table, sizeof table);
-  wipe(&t, sizeof t);
-  const Point<C> out = from_jacobian(acc);
-  wipe(&acc, sizeof acc);
-  return out;
+  return on_kernel<C>([&](auto j) { return j.mul_ct(k, p); });
 }
 
-// Windows from the bottom: before window i the accumulator is s G with
-// |s| < 2^(w i) (each digit at most 2^(w - 1)), and the addend is d 2^(w i) G
-// with |d| >= 1, so s = +-d 2^(w i) modulo the order would need a multiple
-// of the order below 33 2^(w i) in size: none below the top window, and at
-// the top (k below the order, the digit at most 2^(w - 2)) only k = 0 or the
-// order itself. The mixed addition therefore meets neither doubling nor a
-// point and its negative; an accumulator still at infinity is selected.
 template <class C> Point<C> mul_base_ct(const typename C::Fe &k) {
-  constexpr int w = C::kBaseWindow;
-  const auto &table = BaseTable<C>::get();
-  Jac<C> acc{C::F::one(), C::F::one(), typename C::Fe{}}, sum;
-  Affine<C> a;
-  for (int i = 0; i < C::kBaseWindows; ++i) {
-    const Digit d = booth(bits_at<C::N>(k, w * i - 1, w + 1), w);
-    select_affine(a, table[i], d.magnitude);
-    negate_if<C>(a.y, d.negative);
-    jadd_affine_ct(sum, acc, a);
-    select_jac(acc, sum, ~eq_mask(0, d.magnitude));  // a zero digit leaves acc as it was
-  }
-  wipe(&a, sizeof a);
-  wipe(&sum, sizeof sum);
-  const Point<C> out = from_jacobian(acc);
-  wipe(&acc, sizeof acc);
-  return out;
+  return on_kernel<C>([&](auto j) { return j.mul_base_ct(k); });
 }
 
 template <class C> Point<C> mul_double_vt(const typename C::Fe &u1, const typename C::Fe &u2, const Point<C> &q) {
-  // u2 Q by its width-5 NAF over Q, 3Q, ..., 15Q: one addition per six bits
-  // on average, against one per five for the signed windows.
-  int8_t naf[C::kBits + 1];
-  const int top = wnaf<C::N>(u2, naf);
-  Jac<C> odd[kNafEntries], twice;
-  odd[0] = to_jacobian(q);
-  jdbl(twice, odd[0]);
-  for (int j = 1; j < kNafEntries; ++j) jadd_vt(odd[j], odd[j - 1], twice);
-  Jac<C> acc{C::F::one(), C::F::one(), typename C::Fe{}}, t;
-  for (int i = top - 1; i >= 0; --i) {
-    if (!C::F::is_zero_mask(acc.z)) jdbl(acc, acc);
-    if (naf[i] == 0) continue;
-    t = odd[(naf[i] < 0 ? -naf[i] : naf[i]) >> 1];
-    negate_if<C>(t.y, naf[i] < 0);
-    jadd_vt(acc, acc, t);
-  }
-  constexpr int w = C::kBaseWindow;
-  const auto &base = BaseTable<C>::get();
-  for (int i = 0; i < C::kBaseWindows; ++i) {
-    const Digit d = booth(bits_at<C::N>(u1, w * i - 1, w + 1), w);
-    if (d.magnitude == 0) continue;
-    Affine<C> a = base[i][d.magnitude - 1];
-    negate_if<C>(a.y, d.negative);
-    jadd_affine_vt(acc, acc, a);
-  }
-  return from_jacobian(acc);
+  return on_kernel<C>([&](auto j) { return j.mul_double_vt(u1, u2, q); });
 }
 
 template <class C> Point<C> mul_comb_ct(const uint32_t *k, const Point<C> &p, const uint32_t *table, int32_t w) {
