@@ -38,9 +38,29 @@ inline uint64_t eq_mask(uint32_t a, uint32_t b) {
   return barrier(0 - ((static_cast<uint64_t>(a ^ b) - 1) >> 63));
 }
 
+// out[f] <- points[f] in affine form, for count points none at infinity,
+// with one inversion for all of them (Montgomery's trick); prefix holds
+// count running products. Public points only (tables of G).
+template <class C>
+void batch_affine(const Point<C> *points, int count, typename C::Fe *prefix, Affine<C> *out) {
+  prefix[0] = points[0].z;
+  for (int f = 1; f < count; ++f) C::F::mul(prefix[f], prefix[f - 1], points[f].z);
+  typename C::Fe inv = field_inverse<C>(prefix[count - 1]), zi;
+  for (int f = count - 1; f >= 0; --f) {
+    if (f > 0) {
+      C::F::mul(zi, inv, prefix[f - 1]);
+      C::F::mul(inv, inv, points[f].z);
+    } else {
+      zi = inv;
+    }
+    C::F::mul(out[f].x, points[f].x, zi);
+    C::F::mul(out[f].y, points[f].y, zi);
+  }
+}
+
 // The fixed-base table of G: entry [i][j] = (j + 1) 2^(w i) G, affine, in
 // Montgomery form. Built once per process on first use, kGroup rows at a
-// time with one inversion for all their points (Montgomery's trick).
+// time with one inversion for all their points.
 template <class C> struct BaseTable {
   static constexpr int kGroup = 8;
   static inline Affine<C> entries[C::kBaseWindows][C::kBaseEntries];
@@ -60,23 +80,32 @@ template <class C> struct BaseTable {
         for (int j = 1; j < E; ++j) add(points[f + j], points[f + j - 1], base);
         for (int s = 0; s < C::kBaseWindow; ++s) dbl(base, base);
       }
-      prefix[0] = points[0].z;
-      for (int f = 1; f < count; ++f) C::F::mul(prefix[f], prefix[f - 1], points[f].z);
-      typename C::Fe inv = field_inverse<C>(prefix[count - 1]), zi;
-      for (int f = count - 1; f >= 0; --f) {
-        if (f > 0) {
-          C::F::mul(zi, inv, prefix[f - 1]);
-          C::F::mul(inv, inv, points[f].z);
-        } else {
-          zi = inv;
-        }
-        Affine<C> &e = entries[first + f / E][f % E];
-        C::F::mul(e.x, points[f].x, zi);
-        C::F::mul(e.y, points[f].y, zi);
-      }
+      batch_affine<C>(points, count, prefix, &entries[first][0]);
     }
   }
   static const Affine<C> (&get())[C::kBaseWindows][C::kBaseEntries] {
+    pthread_once(&once, build);
+    return entries;
+  }
+};
+
+// G, 3G, ..., 127G, affine, for the width-8 NAF of a public multiple of G
+// (verification); built once per process on first use.
+constexpr int kBaseNafWidth = 8, kBaseNafEntries = 1 << (kBaseNafWidth - 2);
+template <class C> struct OddBaseTable {
+  static inline Affine<C> entries[kBaseNafEntries];
+  static inline pthread_once_t once = PTHREAD_ONCE_INIT;
+  static inline Point<C> points[kBaseNafEntries];  // the build's scratch
+  static inline typename C::Fe prefix[kBaseNafEntries];
+
+  static void build() {
+    Point<C> twice;
+    points[0] = {C::gx, C::gy, C::F::one()};
+    dbl(twice, points[0]);
+    for (int j = 1; j < kBaseNafEntries; ++j) add(points[j], points[j - 1], twice);
+    batch_affine<C>(points, kBaseNafEntries, prefix, entries);
+  }
+  static const Affine<C> *get() {
     pthread_once(&once, build);
     return entries;
   }
@@ -120,11 +149,13 @@ template <class C> void select_affine(Affine<C> &a, const Affine<C> (&row)[C::kB
 
 constexpr int kVarWindow = 5;
 
-// The width-5 non-adjacent form of a public scalar: digits 0 or odd in
-// -15 .. 15, any five consecutive ones holding at most one that is not 0.
-// Returns the number of digits (the last one not 0, or 0 for k = 0).
+// The width-W non-adjacent form of a public scalar: digits 0 or odd in
+// -(2^(W-1) - 1) .. 2^(W-1) - 1, any W consecutive ones holding at most one
+// that is not 0. Returns the number of digits (the last one not 0, or 0 for
+// k = 0).
 constexpr int kNafWidth = 5, kNafEntries = 1 << (kNafWidth - 2);
-template <int N> int wnaf(const Limbs<N> &k, int8_t *out) {
+template <int W, int N> int wnaf(const Limbs<N> &k, int8_t *out) {
+  static_assert(W >= 2 && W <= 8);
   uint64_t v[N + 1] = {};
   for (int j = 0; j < N; ++j) v[j] = k[j];
   int count = 0, top = 0;
@@ -136,9 +167,9 @@ template <int N> int wnaf(const Limbs<N> &k, int8_t *out) {
   while (nonzero()) {
     int digit = 0;
     if (v[0] & 1) {
-      digit = static_cast<int>(v[0] & ((1u << kNafWidth) - 1));
-      if (digit >= 1 << (kNafWidth - 1)) digit -= 1 << kNafWidth;
-      // v <- v - digit clears the low kNafWidth bits: a positive digit is
+      digit = static_cast<int>(v[0] & ((1u << W) - 1));
+      if (digit >= 1 << (W - 1)) digit -= 1 << W;
+      // v <- v - digit clears the low W bits: a positive digit is
       // those bits (no borrow), a negative one adds and may carry upwards
       const uint64_t low = v[0];
       v[0] = low - static_cast<uint64_t>(static_cast<int64_t>(digit));
@@ -397,30 +428,29 @@ template <class C, class F> struct Jacobian {
   }
 
   static Point<C> mul_double_vt(const typename C::Fe &u1, const typename C::Fe &u2, const Point<C> &q) {
-    // u2 Q by its width-5 NAF over Q, 3Q, ..., 15Q: one addition per six bits
-    // on average, against one per five for the signed windows.
-    int8_t naf[C::kBits + 1];
-    const int top = wnaf<C::N>(u2, naf);
+    // One chain of doublings for both: u2 Q by its width-5 NAF over Q, 3Q,
+    // ..., 15Q (an addition per six bits on average), u1 G by its width-8
+    // NAF over the odd multiples of G up to 127 G (one per nine).
+    int8_t nq[C::kBits + 1], ng[C::kBits + 1];
+    const int topQ = wnaf<kNafWidth, C::N>(u2, nq), topG = wnaf<kBaseNafWidth, C::N>(u1, ng);
     Jac<C> odd[kNafEntries], twice;
     odd[0] = to_jacobian(q);
     jdbl(twice, odd[0]);
     for (int j = 1; j < kNafEntries; ++j) jadd_vt(odd[j], odd[j - 1], twice);
+    const Affine<C> *oddG = OddBaseTable<C>::get();
     Jac<C> acc{F::one(), F::one(), typename C::Fe{}}, t;
-    for (int i = top - 1; i >= 0; --i) {
+    for (int i = (topQ > topG ? topQ : topG) - 1; i >= 0; --i) {
       if (!F::is_zero_mask(acc.z)) jdbl(acc, acc);
-      if (naf[i] == 0) continue;
-      t = odd[(naf[i] < 0 ? -naf[i] : naf[i]) >> 1];
-      negate_if(t.y, naf[i] < 0);
-      jadd_vt(acc, acc, t);
-    }
-    constexpr int w = C::kBaseWindow;
-    const auto &base = BaseTable<C>::get();
-    for (int i = 0; i < C::kBaseWindows; ++i) {
-      const Digit d = booth(bits_at<C::N>(u1, w * i - 1, w + 1), w);
-      if (d.magnitude == 0) continue;
-      Affine<C> a = base[i][d.magnitude - 1];
-      negate_if(a.y, d.negative);
-      jadd_affine_vt(acc, acc, a);
+      if (i < topQ && nq[i] != 0) {
+        t = odd[(nq[i] < 0 ? -nq[i] : nq[i]) >> 1];
+        negate_if(t.y, nq[i] < 0);
+        jadd_vt(acc, acc, t);
+      }
+      if (i < topG && ng[i] != 0) {
+        Affine<C> a = oddG[(ng[i] < 0 ? -ng[i] : ng[i]) >> 1];
+        negate_if(a.y, ng[i] < 0);
+        jadd_affine_vt(acc, acc, a);
+      }
     }
     return from_jacobian(acc);
   }
