@@ -523,11 +523,17 @@ template <int N, const Modulus<N> &M> struct Mont {
     mul(x, x, r3);
     return x;
   }
-  // a^-1 R for a public a in plain form, 0 < a < m, in variable time:
-  // Kaliski's almost inverse, m = u s + v r throughout, whole runs of zero
-  // bits shifted at once, ends with u = 1 and -r = a^-1 2^k for 255 <= k <=
-  // 2 64N; the power of two is then put right.
+  // a^-1 R for a public a in plain form, 0 < a < m. Four limbs: the
+  // divsteps' plain a^-1, times R^2 R^-1 (three times faster than the loop
+  // below). Six: Kaliski's almost inverse in variable time, m = u s + v r
+  // throughout, whole runs of zero bits shifted at once, ends with u = 1 and
+  // -r = a^-1 2^k for 255 <= k <= 2 64N; the power of two is then put right.
   static Fe inverse_public(const Fe &a) {
+    if constexpr (N == 4) {
+      Fe x = safegcd::inverse<M>(a);
+      mul(x, x, M.r2);
+      return x;
+    }
     Fe u = M.m, v = a, r{}, s{};
     s[0] = 1;
     int k = shift_out_zeros(v, r);

@@ -149,40 +149,45 @@ template <class C> void select_affine(Affine<C> &a, const Affine<C> (&row)[C::kB
 
 constexpr int kVarWindow = 5;
 
-// The width-W non-adjacent form of a public scalar: digits 0 or odd in
+// The width-W non-adjacent form of a public scalar into out (zeros on
+// entry; only the digits that are not 0 are written): digits 0 or odd in
 // -(2^(W-1) - 1) .. 2^(W-1) - 1, any W consecutive ones holding at most one
-// that is not 0. Returns the number of digits (the last one not 0, or 0 for
-// k = 0).
+// that is not 0. Runs of zero bits are skipped a limb's worth at a time.
+// Returns the number of digits (the last one not 0, or 0 for k = 0).
 constexpr int kNafWidth = 5, kNafEntries = 1 << (kNafWidth - 2);
 template <int W, int N> int wnaf(const Limbs<N> &k, int8_t *out) {
   static_assert(W >= 2 && W <= 8);
   uint64_t v[N + 1] = {};
   for (int j = 0; j < N; ++j) v[j] = k[j];
-  int count = 0, top = 0;
-  auto nonzero = [&v] {
+  auto shift = [&v](int s) {  // v >>= s, 0 < s < 64
+    for (int j = 0; j < N; ++j) v[j] = v[j] >> s | v[j + 1] << (64 - s);
+    v[N] >>= s;
+  };
+  int pos = 0, top = 0;
+  for (;;) {
     uint64_t any = 0;
     for (uint64_t l : v) any |= l;
-    return any != 0;
-  };
-  while (nonzero()) {
-    int digit = 0;
-    if (v[0] & 1) {
-      digit = static_cast<int>(v[0] & ((1u << W) - 1));
-      if (digit >= 1 << (W - 1)) digit -= 1 << W;
-      // v <- v - digit clears the low W bits: a positive digit is
-      // those bits (no borrow), a negative one adds and may carry upwards
-      const uint64_t low = v[0];
-      v[0] = low - static_cast<uint64_t>(static_cast<int64_t>(digit));
-      if (digit < 0 && v[0] < low)
-        for (int j = 1; j <= N && ++v[j] == 0; ++j) {
-        }
-      top = count + 1;
+    if (any == 0) return top;
+    if ((v[0] & 1) == 0) {
+      const int zeros = v[0] == 0 ? 63 : __builtin_ctzll(v[0]);
+      shift(zeros);
+      pos += zeros;
+      continue;
     }
-    out[count++] = static_cast<int8_t>(digit);
-    for (int j = 0; j < N; ++j) v[j] = v[j] >> 1 | v[j + 1] << 63;
-    v[N] >>= 1;
+    int digit = static_cast<int>(v[0] & ((1u << W) - 1));
+    if (digit >= 1 << (W - 1)) digit -= 1 << W;
+    // v <- v - digit clears the low W bits: a positive digit is those bits
+    // (no borrow), a negative one adds and may carry upwards
+    const uint64_t low = v[0];
+    v[0] = low - static_cast<uint64_t>(static_cast<int64_t>(digit));
+    if (digit < 0 && v[0] < low)
+      for (int j = 1; j <= N && ++v[j] == 0; ++j) {
+      }
+    out[pos] = static_cast<int8_t>(digit);
+    top = pos + 1;
+    shift(W);
+    pos += W;
   }
-  return top;
 }
 
 // The Jacobian formulas and the multiplications built on them, over one
@@ -431,7 +436,7 @@ template <class C, class F> struct Jacobian {
     // One chain of doublings for both: u2 Q by its width-5 NAF over Q, 3Q,
     // ..., 15Q (an addition per six bits on average), u1 G by its width-8
     // NAF over the odd multiples of G up to 127 G (one per nine).
-    int8_t nq[C::kBits + 1], ng[C::kBits + 1];
+    int8_t nq[C::kBits + 1] = {}, ng[C::kBits + 1] = {};
     const int topQ = wnaf<kNafWidth, C::N>(u2, nq), topG = wnaf<kBaseNafWidth, C::N>(u1, ng);
     Jac<C> odd[kNafEntries], twice;
     odd[0] = to_jacobian(q);
