@@ -53,8 +53,7 @@ int32_t sign(const PrimeCurve *curve, const uint32_t *d, RngFun rng, void *arg, 
     // s = k^-1 (e + d r): d r and the sum stay plain, k^-1 comes back as k^-1 R
     S::mul(t.v, dm.v, rr);
     S::add(t.v, t.v, e);
-    if constexpr (C::N == 4) kinv.v = S::inverse_ct(S::to_mont(km.v));
-    else kinv.v = S::inverse(S::to_mont(km.v));
+    kinv.v = S::inverse_ct(S::to_mont(km.v));
     Fe ss;
     S::mul(ss, kinv.v, t.v);
     KEL_DECLASSIFY(&ss, sizeof ss);
@@ -81,7 +80,7 @@ int32_t verify(const uint32_t *qx, const uint32_t *qy, const uint8_t *hash, int3
   if (!in_range<C>(r) || !in_range<C>(s)) return ERR_EC_INVALID;
   const Fe e = hash_to_scalar<C>(hash, hashLength);
   const Fe rl = limbs_of<C::N>(r);
-  const Fe w = S::inverse_public(limbs_of<C::N>(s));  // s^-1 R; s is public
+  const Fe w = S::inverse_plain(limbs_of<C::N>(s));  // s^-1 R
   Fe u1, u2;
   S::mul(u1, w, e);
   S::mul(u2, w, rl);

@@ -287,30 +287,37 @@ inline bool use_avx2() {  // the table lookups
 }
 
 // ---------------------------------------------------------------------------
-// Constant-time inversion modulo a four-limb odd modulus by Bernstein and
-// Yang's divsteps (the half-delta form), 59 at a time on the low 64 bits of
-// f and g, whose 2x2 transition matrix (scaled by 2^62) then updates f, g
-// and the cofactors d, e held as five signed 62-bit limbs. 590 divsteps
-// suffice for 256-bit inputs; 13 rounds of 59 give room above any published
-// bound, and rounds after g reaches 0 change nothing but add m to a
-// negative d. No branch, index or address depends on the input.
+// Constant-time inversion modulo an odd modulus of four or six limbs by
+// Bernstein and Yang's divsteps (the half-delta form), 59 at a time on the
+// low 64 bits of f and g, whose 2x2 transition matrix (scaled by 2^62) then
+// updates f, g and the cofactors d, e held as signed 62-bit limbs. Their
+// bound for d-bit inputs, (49 d + 57) / 17 divsteps, is 741 for 256 bits and
+// 1110 for 384: 13 and 19 rounds of 59. Rounds after g reaches 0 change
+// nothing but add m to a negative d. No branch, index or address depends on
+// the input.
 namespace safegcd {
 
 using i128 = __int128;
 constexpr uint64_t kM62 = ~uint64_t{0} >> 2;
-constexpr int kRounds = 13;
+template <int N> constexpr int kRounds = N == 4 ? 13 : 19;
 
-struct Signed62 {
-  int64_t v[5];
+template <int N> struct Signed62 {
+  static constexpr int L = 64 * N / 62 + 1;  // the top limb holds the sign
+  int64_t v[L];
 };
 struct Transition {
   int64_t u, v, q, r;
 };
 
-constexpr Signed62 from_limbs(const Limbs<4> &a) {
-  return {{static_cast<int64_t>(a[0] & kM62), static_cast<int64_t>((a[0] >> 62 | a[1] << 2) & kM62),
-           static_cast<int64_t>((a[1] >> 60 | a[2] << 4) & kM62),
-           static_cast<int64_t>((a[2] >> 58 | a[3] << 6) & kM62), static_cast<int64_t>(a[3] >> 56)}};
+template <int N> constexpr Signed62<N> from_limbs(const Limbs<N> &a) {
+  Signed62<N> r{};
+  for (int i = 0; i < Signed62<N>::L; ++i) {
+    const int bit = 62 * i, j = bit / 64, s = bit % 64;
+    uint64_t l = a[j] >> s;
+    if (s > 2 && j + 1 < N) l |= a[j + 1] << (64 - s);
+    r.v[i] = static_cast<int64_t>(i + 1 < Signed62<N>::L ? l & kM62 : l);
+  }
+  return r;
 }
 
 // 59 divsteps on the low bits: zeta = -(delta + 1/2), f odd.
@@ -337,9 +344,11 @@ inline int64_t divsteps_59(int64_t zeta, uint64_t f, uint64_t g, Transition &t) 
 }
 
 // (x, y) <- (t (x, y) + m (mx, my)) / 2^62, which the caller has made exact.
-inline void apply(Signed62 &x, Signed62 &y, const Transition &t, const Signed62 &m, int64_t mx, int64_t my) {
+template <int N>
+void apply(Signed62<N> &x, Signed62<N> &y, const Transition &t, const Signed62<N> &m, int64_t mx, int64_t my) {
+  constexpr int L = Signed62<N>::L;
   i128 cx = 0, cy = 0;
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < L; ++i) {
     cx += i128{t.u} * x.v[i] + i128{t.v} * y.v[i] + i128{m.v[i]} * mx;
     cy += i128{t.q} * x.v[i] + i128{t.r} * y.v[i] + i128{m.v[i]} * my;
     if (i > 0) {
@@ -349,17 +358,21 @@ inline void apply(Signed62 &x, Signed62 &y, const Transition &t, const Signed62 
     cx >>= 62;
     cy >>= 62;
   }
-  x.v[4] = static_cast<int64_t>(cx);
-  y.v[4] = static_cast<int64_t>(cy);
+  x.v[L - 1] = static_cast<int64_t>(cx);
+  y.v[L - 1] = static_cast<int64_t>(cy);
 }
 
 // (f, g) <- t (f, g) / 2^62: the divsteps make it exact.
-inline void update_fg(Signed62 &f, Signed62 &g, const Transition &t) { apply(f, g, t, Signed62{}, 0, 0); }
+template <int N> void update_fg(Signed62<N> &f, Signed62<N> &g, const Transition &t) {
+  apply(f, g, t, Signed62<N>{}, 0, 0);
+}
 
 // (d, e) <- (t (d, e) + m (md, me)) / 2^62 with md, me chosen from the low
 // limbs to make the division exact; d and e stay within (-2m, m).
-inline void update_de(Signed62 &d, Signed62 &e, const Transition &t, const Signed62 &m, uint64_t mInv62) {
-  const int64_t sd = d.v[4] >> 63, se = e.v[4] >> 63;
+template <int N>
+void update_de(Signed62<N> &d, Signed62<N> &e, const Transition &t, const Signed62<N> &m, uint64_t mInv62) {
+  constexpr int L = Signed62<N>::L;
+  const int64_t sd = d.v[L - 1] >> 63, se = e.v[L - 1] >> 63;
   int64_t md = (t.u & sd) + (t.v & se), me = (t.q & sd) + (t.r & se);
   const auto low = [](int64_t a, int64_t x, int64_t b, int64_t y) {  // a x + b y mod 2^64
     return static_cast<uint64_t>(a) * static_cast<uint64_t>(x) + static_cast<uint64_t>(b) * static_cast<uint64_t>(y);
@@ -371,13 +384,14 @@ inline void update_de(Signed62 &d, Signed62 &e, const Transition &t, const Signe
 
 // r in (-2m, m), negated when `sign` is negative, brought into [0, m) in
 // place and returned as limbs.
-inline Limbs<4> normalize(Signed62 &r, int64_t sign, const Signed62 &m) {
+template <int N> Limbs<N> normalize(Signed62<N> &r, int64_t sign, const Signed62<N> &m) {
+  constexpr int L = Signed62<N>::L;
   auto add_m_if_negative = [&r, &m] {
-    const int64_t negative = r.v[4] >> 63;
-    for (int i = 0; i < 5; ++i) r.v[i] += m.v[i] & negative;
+    const int64_t negative = r.v[L - 1] >> 63;
+    for (int i = 0; i < L; ++i) r.v[i] += m.v[i] & negative;
   };
   auto carry = [&r] {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i + 1 < L; ++i) {
       r.v[i + 1] += r.v[i] >> 62;
       r.v[i] &= static_cast<int64_t>(kM62);
     }
@@ -388,30 +402,36 @@ inline Limbs<4> normalize(Signed62 &r, int64_t sign, const Signed62 &m) {
   carry();
   add_m_if_negative();
   carry();
-  const auto l = [&r](int i) { return static_cast<uint64_t>(r.v[i]); };
-  return {l(0) | l(1) << 62, l(1) >> 2 | l(2) << 60, l(2) >> 4 | l(3) << 58, l(3) >> 6 | l(4) << 56};
+  Limbs<N> out{};
+  for (int i = 0; i < L; ++i) {
+    const uint64_t l = static_cast<uint64_t>(r.v[i]);
+    const int bit = 62 * i, j = bit / 64, s = bit % 64;
+    out[j] |= l << s;
+    if (s > 2 && j + 1 < N) out[j + 1] |= l >> (64 - s);
+  }
+  return out;
 }
 
 // a^-1 mod m for a plain a below m (0 gives 0).
-template <const Modulus<4> &M> Limbs<4> inverse(const Limbs<4> &a) {
-  static constexpr Signed62 m = from_limbs(M.m);
+template <int N, const Modulus<N> &M> Limbs<N> inverse(const Limbs<N> &a) {
+  static constexpr Signed62<N> m = from_limbs<N>(M.m);
   static constexpr uint64_t mInv62 = [] {
     uint64_t inv = 1;  // Newton: m^-1 mod 2^64
     for (int i = 0; i < 6; ++i) inv *= 2 - M.m[0] * inv;
     return inv & kM62;
   }();
   struct State {  // every value here follows from a: wiped on the way out
-    Signed62 d{}, e{{1}}, f, g;
+    Signed62<N> d{}, e{{1}}, f, g;
     Transition t{};
     ~State() { wipe(this, sizeof *this); }
-  } s{.f = m, .g = from_limbs(a)};
+  } s{.f = m, .g = from_limbs<N>(a)};
   int64_t zeta = -1;
-  for (int i = 0; i < kRounds; ++i) {
+  for (int i = 0; i < kRounds<N>; ++i) {
     zeta = divsteps_59(zeta, static_cast<uint64_t>(s.f.v[0]), static_cast<uint64_t>(s.g.v[0]), s.t);
     update_de(s.d, s.e, s.t, m, mInv62);
     update_fg(s.f, s.g, s.t);
   }
-  return normalize(s.d, s.f.v[4], m);  // f = +-1
+  return normalize(s.d, s.f.v[Signed62<N>::L - 1], m);  // f = +-1
 }
 
 }  // namespace safegcd
@@ -500,63 +520,22 @@ template <int N, const Modulus<N> &M> struct Mont {
     wipe(&aa, sizeof aa);
     return r;
   }
-  // r <- a^(2^n) in place.
-  static constexpr void sqr_n(Fe &r, int n) {
-    for (int i = 0; i < n; ++i) sqr(r, r);
-  }
-  // a^(m - 2): the inverse of a (0 for 0).
-  static constexpr Fe inverse(const Fe &a) {
-    Fe e = M.m;
-    e[0] -= 2;  // m is odd and above 2: no borrow
-    return pow(a, e);
-  }
-  // The inverse of a (0 for 0) in constant time, four limbs only: the
-  // divsteps' a^-1 of a R is a^-1 R^-1, and a product with R^3 puts R back.
+  // The inverse of a (0 for 0) in constant time: the divsteps' a^-1 of
+  // a R is a^-1 R^-1, and a product with R^3 puts R back.
   static Fe inverse_ct(const Fe &a) {
-    static_assert(N == 4);
     static constexpr Fe r3 = [] {
       Fe r{};
       mont_mul<N, M>(r, M.r2, M.r2);
       return r;
     }();
-    Fe x = safegcd::inverse<M>(a);
+    Fe x = safegcd::inverse<N, M>(a);
     mul(x, x, r3);
     return x;
   }
-  // a^-1 R for a public a in plain form, 0 < a < m. Four limbs: the
-  // divsteps' plain a^-1, times R^2 R^-1 (three times faster than the loop
-  // below). Six: Kaliski's almost inverse in variable time, m = u s + v r
-  // throughout, whole runs of zero bits shifted at once, ends with u = 1 and
-  // -r = a^-1 2^k for 255 <= k <= 2 64N; the power of two is then put right.
-  static Fe inverse_public(const Fe &a) {
-    if constexpr (N == 4) {
-      Fe x = safegcd::inverse<M>(a);
-      mul(x, x, M.r2);
-      return x;
-    }
-    Fe u = M.m, v = a, r{}, s{};
-    s[0] = 1;
-    int k = shift_out_zeros(v, r);
-    for (;;) {
-      if (greater(u, v)) {
-        subtract(u, v);
-        add_limbs(r, s);
-        k += shift_out_zeros(u, s);
-      } else {
-        subtract(v, u);
-        add_limbs(s, r);
-        if (is_zero_mask(v) != 0) break;
-        k += shift_out_zeros(v, r);
-      }
-    }
-    Fe x;
-    mod_sub<N, M>(x, Fe{}, r);  // r <= m: -r reduced
-    for (; k < 64 * N; ++k) mod_add<N, M>(x, x, x);
-    if (k == 64 * N) return x;
-    Fe power{};  // 2^(2 64N - k) < m
-    const int e = 2 * 64 * N - k;
-    power[e / 64] = uint64_t{1} << (e % 64);
-    mul(x, x, power);
+  // a^-1 R for a plain a (0 for 0): the divsteps' a^-1, times R^2 R^-1.
+  static Fe inverse_plain(const Fe &a) {
+    Fe x = safegcd::inverse<N, M>(a);
+    mul(x, x, M.r2);
     return x;
   }
   // a^((m + 1) / 4): a square root of a when there is one (m = 3 mod 4).
@@ -570,43 +549,6 @@ template <int N, const Modulus<N> &M> struct Mont {
     }
     for (int j = 0; j < N; ++j) e[j] = e[j] >> 2 | (j + 1 < N ? e[j + 1] << 62 : carry << 62);
     return pow(a, e);
-  }
-  // Limb helpers of inverse_public (plain values, public).
-  static bool greater(const Fe &a, const Fe &b) {
-    for (int j = N - 1; j >= 0; --j)
-      if (a[j] != b[j]) return a[j] > b[j];
-    return false;
-  }
-  static void subtract(Fe &a, const Fe &b) {  // a > b
-    uint64_t borrow = 0;
-    for (int j = 0; j < N; ++j) {
-      const u128 d = u128{a[j]} - b[j] - borrow;
-      a[j] = static_cast<uint64_t>(d);
-      borrow = static_cast<uint64_t>(d >> 64) & 1;
-    }
-  }
-  static void add_limbs(Fe &a, const Fe &b) {  // no carry out: the sum stays below m
-    uint64_t carry = 0;
-    for (int j = 0; j < N; ++j) {
-      const u128 t = u128{a[j]} + b[j] + carry;
-      a[j] = static_cast<uint64_t>(t);
-      carry = static_cast<uint64_t>(t >> 64);
-    }
-  }
-  // a (not 0) >>= its trailing zero bits, b <<= as many; returns the count.
-  static int shift_out_zeros(Fe &a, Fe &b) {
-    int limbs = 0;
-    while (a[limbs] == 0) ++limbs;
-    const int bits = __builtin_ctzll(a[limbs]), t = 64 * limbs + bits;
-    for (int j = 0; j < N; ++j) {
-      const uint64_t lo = j + limbs < N ? a[j + limbs] : 0, hi = j + limbs + 1 < N ? a[j + limbs + 1] : 0;
-      a[j] = bits == 0 ? lo : lo >> bits | hi << (64 - bits);
-    }
-    for (int j = N - 1; j >= 0; --j) {
-      const uint64_t hi = j - limbs >= 0 ? b[j - limbs] : 0, lo = j - limbs - 1 >= 0 ? b[j - limbs - 1] : 0;
-      b[j] = bits == 0 ? hi : hi << bits | lo >> (64 - bits);
-    }
-    return t;
   }
   static bool equal(const Fe &a, const Fe &b) {
     uint64_t acc = 0;
@@ -868,43 +810,10 @@ template <class C> Point<C> point_from_units(const uint32_t *x, const uint32_t *
 // The inverse of a field element (0 for 0): the divsteps for P-256; for
 // P-384 a^(p - 2) by a fixed addition chain over the runs of ones in p - 2,
 // x_k = a^(2^k - 1).
-template <class C> typename C::Fe field_inverse(const typename C::Fe &a) {
-  using F = typename C::F;
-  using Fe = typename C::Fe;
-  if constexpr (C::N == 4) {
-    return F::inverse_ct(a);
-  } else {
-    auto step = [](Fe &out, const Fe &in, int n, const Fe &by) {  // out <- in^(2^n) by
-      out = in;
-      F::sqr_n(out, n);
-      F::mul(out, out, by);
-    };
-    Fe x2, x3, x6, x12, x15, x30, x32, x60, x120, t;
-    step(x2, a, 1, a);
-    step(x3, x2, 1, a);
-    step(x6, x3, 3, x3);
-    step(x12, x6, 6, x6);
-    step(x15, x12, 3, x3);
-    step(x30, x15, 15, x15);
-    step(x32, x30, 2, x2);
-    // p - 2: 255 ones, a zero, 32 ones, 64 zeros, fffffffd
-    step(x60, x30, 30, x30);
-    step(x120, x60, 60, x60);
-    step(t, x120, 120, x120);
-    step(t, t, 15, x15);
-    step(t, t, 33, x32);
-    F::sqr_n(t, 64);
-    step(t, t, 30, x30);  // the last word, fffffffd
-    step(t, t, 2, a);
-    for (Fe *x : {&x2, &x3, &x6, &x12, &x15, &x30, &x32, &x60, &x120}) wipe(x, sizeof *x);
-    return t;
-  }
-}
-
 // Affine coordinates (infinity gives (0, 0): the inverse of 0 is 0).
 template <class C> Affine<C> to_affine(const Point<C> &p) {
   Affine<C> a;
-  const typename C::Fe zi = field_inverse<C>(p.z);
+  const typename C::Fe zi = C::F::inverse_ct(p.z);
   C::F::mul(a.x, p.x, zi);
   C::F::mul(a.y, p.y, zi);
   return a;

@@ -45,7 +45,7 @@ template <class C>
 void batch_affine(const Point<C> *points, int count, typename C::Fe *prefix, Affine<C> *out) {
   prefix[0] = points[0].z;
   for (int f = 1; f < count; ++f) C::F::mul(prefix[f], prefix[f - 1], points[f].z);
-  typename C::Fe inv = field_inverse<C>(prefix[count - 1]), zi;
+  typename C::Fe inv = C::F::inverse_ct(prefix[count - 1]), zi;
   for (int f = count - 1; f >= 0; --f) {
     if (f > 0) {
       C::F::mul(zi, inv, prefix[f - 1]);
