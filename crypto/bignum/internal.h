@@ -78,11 +78,8 @@ int32_t compareMagnitudes(const vlong *a, const vlong *b);
 // Barrett reduction of x (< B^(2k)) modulo m with mu from VLONG_newBarrettMu.
 int32_t barrettReduce(vlong *result, const vlong *x, const vlong *m, const vlong *mu, vlong **queue);
 
-// Miller-Rabin: rounds for a candidate of the given bit length, and one round
-// with base a (flag 1 passed, 0 failed).
+// Miller-Rabin: rounds for a candidate of the given bit length.
 uint32_t millerRabinRoundCount(uint32_t bitLength);
-int32_t millerRabinRound(const ModExpHelper *helper, const vlong *n, const vlong *a, uint32_t *passed,
-                         vlong **queue);
 
 // Zeroes every unit the vlong's buffer holds (not only the significant ones:
 // a shorter later value leaves the old high units behind) and makes it 0.

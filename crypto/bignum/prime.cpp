@@ -208,21 +208,6 @@ uint32_t millerRabinRoundCount(uint32_t bitLength) {
   return bitLength > 100 ? 41 : bitLength == 100 ? 27 : 50;
 }
 
-int32_t millerRabinRound(const ModExpHelper *helper, const vlong *n, const vlong *a, uint32_t *passed,
-                         vlong **queue) {
-  if (helper == nullptr || n == nullptr || a == nullptr || passed == nullptr) return kNull;
-  *passed = 0;
-  if (!is_odd(n)) return kEvenCandidate;
-  Temp r(queue);
-  uint32_t s = 0;
-  if (int32_t st = split_minus_one(n, r.out(), &s, queue); st != kOk) return st;
-  MontSpace ms(queue);
-  RoundSpace rs{};
-  if (int32_t st = ms.init(helper->modulus); st != kOk) return st;
-  if (int32_t st = rs.init(ms); st != kOk) return st;
-  return mr_round(ms, rs, a, r.get(), s, passed);
-}
-
 }  // namespace kel::bignum
 
 int32_t PRIME_simplePrimeTest(const vlong *candidate, uint32_t first, uint32_t end, uint32_t *isPrime,

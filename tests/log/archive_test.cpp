@@ -100,7 +100,7 @@ TEST_F(Archive, PacksLogsSnapshotsAndConfigurationPrivatelyOnceASecond) {
     EXPECT_EQ(ModeOf(kOut + "/" + tar + ".gz"), 0600u) << "it holds the system log";
     ASSERT_EQ(unlink((kLogs + "/" + stamp + ".dmesg").c_str()), 0);
     Check(kOut + "/" + tar + ".gz", stamp);
-    ExpectAll(KelLog(kLogs), {"] File /usr/share/kel/logs//app-bsec.log not found\r\n",
+    ExpectAll(KelLog(kLogs), {"] File /usr/share/kel/logs//app-bsec.log not found\r\n", "] Archive filename: " + tar + "\r\n",
                               "] Archive path with filename: " + kOut + "/" + tar + "\r\n", " --directory=/usr/share/kel/logs/ -- app-vpn.log\r\n"});
     EXPECT_EQ(KelLog(kLogs).find("ERROR"), std::string::npos);
     // A second run in the same second fails and leaves the first archive alone.

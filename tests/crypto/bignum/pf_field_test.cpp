@@ -190,6 +190,9 @@ TEST_P(Field, ModularArithmeticMatchesGmp) {
     BI_barrettReduction(n, work.data(), r.data(), wide.data(), f.curve->orderMu, f.curve->order);
     EXPECT_EQ(r, (Z(x) % order).units(n));
   }
+  Z mu;  // which the record's floor(2^(64n) / order) must be exactly
+  mpz_fdiv_q(mu.v, Pow2(64 * n).v, order.v);
+  EXPECT_EQ(Units(f.curve->orderMu, f.curve->orderMu + n + 1), mu.units(n + 1));
 }
 
 TEST_P(Field, ByteStringsAndElementHelpers) {
