@@ -807,9 +807,6 @@ template <class C> Point<C> point_from_units(const uint32_t *x, const uint32_t *
   return p;
 }
 
-// The inverse of a field element (0 for 0): the divsteps for P-256; for
-// P-384 a^(p - 2) by a fixed addition chain over the runs of ones in p - 2,
-// x_k = a^(2^k - 1).
 // Affine coordinates (infinity gives (0, 0): the inverse of 0 is 0).
 template <class C> Affine<C> to_affine(const Point<C> &p) {
   Affine<C> a;
