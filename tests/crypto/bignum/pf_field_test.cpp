@@ -227,6 +227,8 @@ TEST_P(Field, ByteStringsAndElementHelpers) {
   const std::vector<uint8_t> ones(L, 0xff);
   ASSERT_EQ(PRIMEFIELD_setToByteStringMod(f.field, e, ones.data(), L, f.field->prime), 0);
   EXPECT_EQ(Units(e, e + n), (Z(Units(n, 0xffffffff)) % p).units(n));
+  const std::vector<uint8_t> wide(L + 1, 1);
+  EXPECT_EQ(PRIMEFIELD_setToByteStringMod(f.field, e, wide.data(), L + 1, f.field->prime), ERR_PF_BAD_ELEMENT);
   std::vector<uint8_t> out(L + 8, 0xaa);
   ASSERT_EQ(PRIMEFIELD_writeByteString(f.field, e, out.data(), L + 8), 0);
   EXPECT_EQ(out, bytes(Z(Units(e, e + n)), L + 8));
