@@ -189,6 +189,7 @@ TEST_F(Dsa, KeyBlobsAndCopies) {
   uint32_t blobLength = 0;
   EXPECT_EQ(DSA_makeKeyBlob(&empty, nullptr, &blobLength), -6001);
   EXPECT_EQ(DSA_makeKeyBlob(priv.get(), nullptr, nullptr), -6001);
+  EXPECT_EQ(DSA_createKey(nullptr), -6001);
 }
 
 // Before the self-test (or after a failure) every gated entry returns the
