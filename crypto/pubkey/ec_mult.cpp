@@ -112,7 +112,7 @@ template <class C> struct OddBaseTable {
 };
 
 // Jacobian coordinates (x = X / Z^2, y = Y / Z^3; Z = 0 is infinity) for
-// the doubling-heavy variable-base paths: a = -3 doubling costs 3M + 5S
+// the doubling-heavy variable-base paths: a = -3 doubling costs 4M + 4S
 // against the complete formulas' 13 products.
 template <class C> struct Jac {
   typename C::Fe x, y, z;
