@@ -442,6 +442,9 @@ template <int N, const Modulus<N> &M> struct Mont {
   using Fe = Limbs<N>;
 
   static constexpr bool kP256 = kShiftReduction<N, M> && M.m[2] == 0;  // the P-256 prime
+  // the P-384 prime: its top three limbs all 2^64 - 1, -m^-1 = 2^32 + 1
+  static constexpr bool kP384 = N == 6 && M.n0 == 0x100000001u && M.m[3] == ~uint64_t{0} &&
+                                M.m[4] == ~uint64_t{0} && M.m[5] == ~uint64_t{0};
 
   // The same operations with the kernel fixed (Mont::Adx, Mont::Portable
   // below), for code that chooses it once, as the scalar multiplications do;
@@ -562,6 +565,7 @@ template <int N, const Modulus<N> &M> struct Mont<N, M>::Adx : Mont<N, M> {
   [[gnu::always_inline]] static void mul(Fe &r, const Fe &a, const Fe &b) {
     if constexpr (kP256) mont_mul_p256_adx(r.data(), a.data(), b.data(), M.m.data());
     else if constexpr (N == 4) mont_mul4_adx(r.data(), a.data(), b.data(), M.m.data());
+    else if constexpr (kP384) mont_mul_p384_adx(r.data(), a.data(), b.data(), M.m.data());
     else mont_mul6_adx(r.data(), a.data(), b.data(), M.m.data());
   }
   [[gnu::always_inline]] static void sqr(Fe &r, const Fe &a) {

@@ -90,17 +90,38 @@ namespace kel::ec {
   "adcq %[hi], %[" #t4 "]\n\t"                                                                       \
   "adcq $0, %[" #t5 "]\n\t"
 
-#define KEL_ROW6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                               \
+#define KEL_PRODUCT6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                           \
   "movq " #boff "(%[b]), %%rdx\n\t"                                                                  \
   "xorl %k[" #t7 "], %k[" #t7 "]\n\t"                                                                \
   KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3)                                    \
   KEL_MA(24, a, t3, t4) KEL_MA(32, a, t4, t5) KEL_MA(40, a, t5, t6)                                  \
-  KEL_CARRIES(t6, t7)                                                                                \
+  KEL_CARRIES(t6, t7)
+
+#define KEL_ROW6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                               \
+  KEL_PRODUCT6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                                 \
   "movq %[" #t0 "], %%rdx\n\t"                                                                       \
   "imulq 48(%[m]), %%rdx\n\t"                                                                        \
   "xorl %k[lo], %k[lo]\n\t"                                                                          \
   KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3)                                    \
   KEL_MA(24, m, t3, t4) KEL_MA(32, m, t4, t5) KEL_MA(40, m, t5, t6)                                  \
+  KEL_CARRIES(t6, t7)
+
+// The P-384 prime: -m^-1 = 2^32 + 1, so q = t[0] + (t[0] << 32), and its
+// top three limbs are all 2^64 - 1: one product q (2^64 - 1) serves them all.
+#define KEL_ROW384(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                             \
+  KEL_PRODUCT6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                                 \
+  "movq %[" #t0 "], %%rdx\n\t"                                                                       \
+  "shlq $32, %%rdx\n\t"                                                                              \
+  "addq %[" #t0 "], %%rdx\n\t"                                                                       \
+  "xorl %k[lo], %k[lo]\n\t"                                                                          \
+  KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3)                                    \
+  "mulxq 24(%[m]), %[lo], %[hi]\n\t"                                                                 \
+  "adcxq %[lo], %[" #t3 "]\n\t"                                                                      \
+  "adoxq %[hi], %[" #t4 "]\n\t"                                                                      \
+  "adcxq %[lo], %[" #t4 "]\n\t"                                                                      \
+  "adoxq %[hi], %[" #t5 "]\n\t"                                                                      \
+  "adcxq %[lo], %[" #t5 "]\n\t"                                                                      \
+  "adoxq %[hi], %[" #t6 "]\n\t"                                                                      \
   KEL_CARRIES(t6, t7)
 
 // s <- t - m limb by limb (the first limb with `sub`, the rest with `sbb`),
@@ -238,30 +259,35 @@ KEL_SQR4(mont_sqr_p256_adx, KEL_RED256)
 KEL_SQR4(mont_sqr4_adx, KEL_RED4)
 
 // Six limbs take fourteen registers: a call of its own, so that its callers
-// keep theirs.
-[[gnu::noinline]] inline void mont_mul6_adx(uint64_t *r, const uint64_t *a, const uint64_t *b,
-                                            const uint64_t *modulus) {
-  uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7, lo, hi, d;
-  // the operand pointers serve as the last two scratch registers of the subtraction
-  uint64_t pa = reinterpret_cast<uintptr_t>(a), pb = reinterpret_cast<uintptr_t>(b);
-  __asm__(KEL_ROW6(0, r0, r1, r2, r3, r4, r5, r6, r7) KEL_ROW6(8, r1, r2, r3, r4, r5, r6, r7, r0)
-              KEL_ROW6(16, r2, r3, r4, r5, r6, r7, r0, r1) KEL_ROW6(24, r3, r4, r5, r6, r7, r0, r1, r2)
-              KEL_ROW6(32, r4, r5, r6, r7, r0, r1, r2, r3) KEL_ROW6(40, r5, r6, r7, r0, r1, r2, r3, r4)
-              KEL_SUB(sub, 0, r6, lo) KEL_SUB(sbb, 8, r7, hi) KEL_SUB(sbb, 16, r0, d) KEL_SUB(sbb, 24, r1, r5)
-              KEL_SUB(sbb, 32, r2, a) KEL_SUB(sbb, 40, r3, b)
-              "sbbq $0, %[r4]\n\t" KEL_KEEP(r6, lo) KEL_KEEP(r7, hi) KEL_KEEP(r0, d) KEL_KEEP(r1, r5)
-              KEL_KEEP(r2, a) KEL_KEEP(r3, b)
-          : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4), [r5] "+r"(r5),
-            [r6] "+r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d), [a] "+r"(pa), [b] "+r"(pb)
-          : [m] "r"(modulus)
-          : "cc", "memory");  // fourteen registers: no room for the operands' addresses
-  r[0] = lo;
-  r[1] = hi;
-  r[2] = d;
-  r[3] = r5;
-  r[4] = pa;
-  r[5] = pb;
-}
+// keep theirs. The row is KEL_ROW6 or KEL_ROW384.
+#define KEL_MUL6(name, row)                                                                          \
+  [[gnu::noinline]] inline void name(uint64_t *r, const uint64_t *a, const uint64_t *b,              \
+                                     const uint64_t *modulus) {                                      \
+    uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7, lo, hi, d;                  \
+    /* the operand pointers serve as the last two scratch registers of the subtraction */           \
+    uint64_t pa = reinterpret_cast<uintptr_t>(a), pb = reinterpret_cast<uintptr_t>(b);               \
+    __asm__(row(0, r0, r1, r2, r3, r4, r5, r6, r7) row(8, r1, r2, r3, r4, r5, r6, r7, r0)            \
+                row(16, r2, r3, r4, r5, r6, r7, r0, r1) row(24, r3, r4, r5, r6, r7, r0, r1, r2)      \
+                row(32, r4, r5, r6, r7, r0, r1, r2, r3) row(40, r5, r6, r7, r0, r1, r2, r3, r4)      \
+                KEL_SUB(sub, 0, r6, lo) KEL_SUB(sbb, 8, r7, hi) KEL_SUB(sbb, 16, r0, d)              \
+                KEL_SUB(sbb, 24, r1, r5) KEL_SUB(sbb, 32, r2, a) KEL_SUB(sbb, 40, r3, b)             \
+                "sbbq $0, %[r4]\n\t" KEL_KEEP(r6, lo) KEL_KEEP(r7, hi) KEL_KEEP(r0, d)               \
+                KEL_KEEP(r1, r5) KEL_KEEP(r2, a) KEL_KEEP(r3, b)                                     \
+            : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [r4] "+r"(r4),             \
+              [r5] "+r"(r5), [r6] "+r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi),          \
+              [d] "=&d"(d), [a] "+r"(pa), [b] "+r"(pb)                                               \
+            : [m] "r"(modulus)                                                                       \
+            : "cc", "memory"); /* fourteen registers: no room for the operands' addresses */        \
+    r[0] = lo;                                                                                       \
+    r[1] = hi;                                                                                       \
+    r[2] = d;                                                                                        \
+    r[3] = r5;                                                                                       \
+    r[4] = pa;                                                                                       \
+    r[5] = pb;                                                                                       \
+  }
+
+KEL_MUL6(mont_mul6_adx, KEL_ROW6)
+KEL_MUL6(mont_mul_p384_adx, KEL_ROW384)
 
 // r <- a + b and r <- a - b modulo a four-limb m (a, b below m), plain
 // x86-64: the sum less m unless that borrows beyond the sum's carry; the
@@ -358,6 +384,9 @@ KEL_SQR4(mont_sqr4_adx, KEL_RED4)
 #undef KEL_ROW4
 #undef KEL_PRODUCT4
 #undef KEL_ROW6
+#undef KEL_PRODUCT6
+#undef KEL_ROW384
+#undef KEL_MUL6
 #undef KEL_ROW256
 #undef KEL_RED256
 #undef KEL_RED4

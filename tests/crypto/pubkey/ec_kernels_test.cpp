@@ -69,6 +69,7 @@ TEST(EcKernels, AdxProductsMatchPortable) {
     Compare<4, CurveModuli<P256Params>::order>(op == Op::kAdd ? mod_add4_x64 : mod_sub4_x64, op);
   }
   Compare<6, CurveModuli<P384Params>::field>(mont_mul6_adx);
+  Compare<6, CurveModuli<P384Params>::field>(mont_mul_p384_adx);
   Compare<6, CurveModuli<P384Params>::order>(mont_mul6_adx);
   for (Op op : {Op::kAdd, Op::kSub}) {
     Compare<6, CurveModuli<P384Params>::field>(op == Op::kAdd ? mod_add6_x64 : mod_sub6_x64, op);
