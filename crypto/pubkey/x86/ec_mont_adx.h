@@ -46,30 +46,34 @@ namespace kel::ec {
   "mulxq " #off "(%[" #base "]), %[lo], %[hi]\n\t"                                                   \
   "adcxq %[lo], %[" #ta "]\n\t"                                                                      \
   "adoxq %[hi], %[" #tb "]\n\t"
-// The two chains' last carries into the top two accumulator limbs, with
-// lo (spent) zeroed by a MOV, which leaves the flags alone. (A zero in
-// memory would do, but its loads can alias the stores of the previous
-// product 4 KiB apart and stall.)
-#define KEL_CARRIES(tn, tn1)                                                                         \
-  "movl $0, %k[lo]\n\t"                                                                              \
-  "adcxq %[lo], %[" #tn "]\n\t"                                                                      \
-  "adoxq %[lo], %[" #tn1 "]\n\t"                                                                     \
-  "adcxq %[lo], %[" #tn1 "]\n\t"
+// The row's last partial product (in lo, hi) into ta and tb, and the
+// carries on: OF is folded into hi first (the high half of a product is at
+// most 2^64 - 2, so that cannot carry), which leaves one chain to end in
+// tc. z names a register holding 0: the row's fresh top limb, or rdx once
+// the last MULX has read it.
+#define KEL_TOP(ta, tb, tc, z)                                                                       \
+  "adcxq %[lo], %[" #ta "]\n\t"                                                                      \
+  "adoxq " z ", %[hi]\n\t"                                                                           \
+  "adcxq %[hi], %[" #tb "]\n\t"                                                                      \
+  "adcxq " z ", %[" #tc "]\n\t"
+#define KEL_ZERO_RDX "movl $0, %%edx\n\t"
 
 // t0 .. t5 += a b[boff / 8], for four limbs (t5 starts at 0).
 #define KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                                   \
   "movq " #boff "(%[b]), %%rdx\n\t"                                                                  \
   "xorl %k[" #t5 "], %k[" #t5 "]\n\t"                                                                \
-  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3) KEL_MA(24, a, t3, t4)              \
-  KEL_CARRIES(t4, t5)
+  KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3)                                    \
+  "mulxq 24(%[a]), %[lo], %[hi]\n\t"                                                                 \
+  KEL_TOP(t3, t4, t5, "%[" #t5 "]")
 
 #define KEL_ROW4(boff, t0, t1, t2, t3, t4, t5)                                                       \
   KEL_PRODUCT4(boff, t0, t1, t2, t3, t4, t5)                                                         \
   "movq %[" #t0 "], %%rdx\n\t"                                                                       \
   "imulq 32(%[m]), %%rdx\n\t"                                                                        \
   "xorl %k[lo], %k[lo]\n\t"                                                                          \
-  KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3) KEL_MA(24, m, t3, t4)              \
-  KEL_CARRIES(t4, t5)
+  KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3)                                    \
+  "mulxq 24(%[m]), %[lo], %[hi]\n\t" KEL_ZERO_RDX                                                    \
+  KEL_TOP(t3, t4, t5, "%%rdx")
 
 // The P-256 prime: with m = (2^64 - 1, 2^32 - 1, 0, 2^64 - 2^32 + 1) and
 // -m^-1 = 1, q = t[0] and q m + t[0] .. t[1] is (q << 32) + t[1] with q >> 32
@@ -94,8 +98,9 @@ namespace kel::ec {
   "movq " #boff "(%[b]), %%rdx\n\t"                                                                  \
   "xorl %k[" #t7 "], %k[" #t7 "]\n\t"                                                                \
   KEL_MA(0, a, t0, t1) KEL_MA(8, a, t1, t2) KEL_MA(16, a, t2, t3)                                    \
-  KEL_MA(24, a, t3, t4) KEL_MA(32, a, t4, t5) KEL_MA(40, a, t5, t6)                                  \
-  KEL_CARRIES(t6, t7)
+  KEL_MA(24, a, t3, t4) KEL_MA(32, a, t4, t5)                                                       \
+  "mulxq 40(%[a]), %[lo], %[hi]\n\t"                                                                 \
+  KEL_TOP(t5, t6, t7, "%[" #t7 "]")
 
 #define KEL_ROW6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                               \
   KEL_PRODUCT6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                                 \
@@ -103,8 +108,9 @@ namespace kel::ec {
   "imulq 48(%[m]), %%rdx\n\t"                                                                        \
   "xorl %k[lo], %k[lo]\n\t"                                                                          \
   KEL_MA(0, m, t0, t1) KEL_MA(8, m, t1, t2) KEL_MA(16, m, t2, t3)                                    \
-  KEL_MA(24, m, t3, t4) KEL_MA(32, m, t4, t5) KEL_MA(40, m, t5, t6)                                  \
-  KEL_CARRIES(t6, t7)
+  KEL_MA(24, m, t3, t4) KEL_MA(32, m, t4, t5)                                                       \
+  "mulxq 40(%[m]), %[lo], %[hi]\n\t" KEL_ZERO_RDX                                                    \
+  KEL_TOP(t5, t6, t7, "%%rdx")
 
 // The P-384 prime: -m^-1 = 2^32 + 1, so q = t[0] + (t[0] << 32), and its
 // top three limbs are all 2^64 - 1: one product q (2^64 - 1) serves them all.
@@ -120,9 +126,7 @@ namespace kel::ec {
   "adoxq %[hi], %[" #t4 "]\n\t"                                                                      \
   "adcxq %[lo], %[" #t4 "]\n\t"                                                                      \
   "adoxq %[hi], %[" #t5 "]\n\t"                                                                      \
-  "adcxq %[lo], %[" #t5 "]\n\t"                                                                      \
-  "adoxq %[hi], %[" #t6 "]\n\t"                                                                      \
-  KEL_CARRIES(t6, t7)
+  KEL_ZERO_RDX KEL_TOP(t5, t6, t7, "%%rdx")
 
 // s <- t - m limb by limb (the first limb with `sub`, the rest with `sbb`),
 // then t back where that borrowed beyond the carry limb: t < 2m leaves the
@@ -380,7 +384,8 @@ KEL_MUL6(mont_mul_p384_adx, KEL_ROW384)
 }
 
 #undef KEL_MA
-#undef KEL_CARRIES
+#undef KEL_TOP
+#undef KEL_ZERO_RDX
 #undef KEL_ROW4
 #undef KEL_PRODUCT4
 #undef KEL_ROW6
