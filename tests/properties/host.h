@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <map>
 #include <regex>
 #include <string>
 
@@ -46,9 +45,8 @@ inline std::string WriteNameFile(const std::string &dir) {
 
 inline void ExpectPluginError(GError *error, const std::string &message) {
   ASSERT_NE(error, nullptr);
-  EXPECT_STREQ(g_quark_to_string(error->domain), "kelvpn-editor-plugin-error-quark");
-  EXPECT_EQ(error->code, 0);
-  EXPECT_EQ(error->message, message);
+  EXPECT_EQ(g_quark_to_string(error->domain) + (" " + std::to_string(error->code) + " ") + error->message,
+            "kelvpn-editor-plugin-error-quark 0 " + message);
   g_error_free(error);
 }
 
@@ -69,39 +67,13 @@ inline void *Entry(const char *name) {
   return fn;
 }
 
-// Counts a library type's instances made and finalized from now on, by
-// wrapping its class's handlers (GLib's counter is compiled out of releases).
-// Once per type and process: the handlers stay wrapped till the child ends.
-class LiveInstances {
- public:
-  explicit LiveInstances(const char *getter) : type_(reinterpret_cast<GType (*)(void)>(Entry(getter))()) {
-    auto *klass = static_cast<GObjectClass *>(g_type_class_ref(type_));
-    counts()[type_] = {klass->constructed, klass->finalize, 0, 0};
-    klass->constructed = [](GObject *o) {
-      Count &c = counts().at(G_OBJECT_TYPE(o));
-      ++c.made;
-      if (c.constructed) c.constructed(o);
-    };
-    klass->finalize = [](GObject *o) {
-      Count &c = counts().at(G_OBJECT_TYPE(o));
-      ++c.finalized;
-      c.finalize(o);
-    };
-  }
-  int made() const { return counts().at(type_).made; }
-  int live() const { return made() - counts().at(type_).finalized; }
-
- private:
-  struct Count {
-    void (*constructed)(GObject *), (*finalize)(GObject *);
-    int made, finalized;
-  };
-  static std::map<GType, Count> &counts() {
-    static std::map<GType, Count> all;
-    return all;
-  }
-  GType type_;
-};
+// How many times text occurs in the plugin's log.
+inline int Logged(const std::string &text) {
+  const std::string log = ReadFile(kLogPath);
+  int n = 0;
+  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+  return n;
+}
 
 // Collects every GLib log message while it lives.
 struct GLibLogCapture {
