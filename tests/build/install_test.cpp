@@ -1,11 +1,9 @@
-// `cmake --install` into a DESTDIR: a description naming the installed
-// library, a kelctl that finds the library wherever the tree lies, a
-// pkg-config file a C client builds with, and a manual page and completion
-// that know every subcommand. The Debian package `cpack -G DEB` makes of this
-// build: the install's exact files and modes, all root's; Depends as the
-// binaries need; lintian without errors; and installed with dpkg in a private
-// /usr and /var, a plugin that NetworkManager's loader finds, removed again by
-// dpkg -r.
+// `cmake --install` into a DESTDIR: kelctl finds the library wherever the tree
+// lies, a C client builds with the pkg-config file, the manual page and the
+// completion know every subcommand. The Debian package: the install's files and
+// modes, all root's; Depends as the binaries need; lintian without errors;
+// installed with dpkg (in a private /usr and /var), a plugin NetworkManager's
+// loader finds through its description, removed again by dpkg -r.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -62,16 +60,9 @@ class Install : public ::testing::Test {
   const std::string stage_ = dir_ / "stage";
 };
 
-TEST_F(Install, NamesTheInstalledLibraryWhichKelctlFindsFromItsOwnPlace) {
-  if (*KEL_MULTIARCH) {
-    EXPECT_EQ(kPluginDir, "usr/lib/" KEL_MULTIARCH "/NetworkManager");
-  }
-  std::smatch m;
-  const std::string name = ReadFile(stage_ + "/" + kNameFile);
-  ASSERT_TRUE(std::regex_search(name, m, std::regex("\nplugin=(.*)"))) << name;
-  EXPECT_EQ(m[1].str(), "/" + kLibrary);
-  EXPECT_TRUE(Exists(stage_ + m[1].str()));
-  // Run from the stage, kelctl takes the staged library, relative to itself.
+// (The description's path to the library is the dpkg test's.)
+TEST_F(Install, KelctlFindsTheLibraryFromItsOwnPlace) {
+  if (*KEL_MULTIARCH) EXPECT_EQ(kPluginDir, "usr/lib/" KEL_MULTIARCH "/NetworkManager");
   const std::string kelctl = " '" + stage_ + "/usr/bin/kelctl'", bare = "env -u LD_LIBRARY_PATH ";
   EXPECT_NE(Shell(bare + "ldd" + kelctl).out.find("=> " + stage_ + "/usr/bin/../" + kLibrary.substr(4) + " "),
             std::string::npos);
@@ -89,14 +80,13 @@ TEST_F(Install, ExampleClientBuildsWithPkgConfigAndRuns) {
                           stage_ + "/" + kPluginDir + "' ";
   // The client runs the library's power-up self-test: MD5 and the approved
   // algorithms answer through the installed headers.
-  Outcome r = Shell(run + "./kelvpn_client data");
+  const Outcome r = Shell(run + "./kelvpn_client data");
   EXPECT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_NE(r.out.find("md5:    " + Shell(run + "md5sum data").out), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("power-up self-test status: 0\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("sha256: " + Shell(run + "sha256sum data").out), std::string::npos) << r.out;
+  for (const std::string &line : {"md5:    " + Shell(run + "md5sum data").out, "sha256: " + Shell(run + "sha256sum data").out,
+                                  std::string("power-up self-test status: 0\n"), std::string("100000 bytes encrypted, tag "),
+                                  std::string("decrypted: same as the file")})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\nin\n" << r.out;
   EXPECT_NE(ReadFile(dir_ / "app-kel.log").find("[CLI INFO main():kelvpn_client:"), std::string::npos);
-  EXPECT_NE(r.out.find("100000 bytes encrypted, tag "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("decrypted: same as the file"), std::string::npos) << r.out;
 }
 
 TEST_F(Install, ManualPageAndCompletionKnowEveryCommand) {
@@ -183,41 +173,34 @@ TEST_F(Package, HoldsTheInstallOwnedByRootAndPassesLintian) {
   ASSERT_EQ(Shell("command -v lintian").exitCode, 0) << "no lintian (scripts/setup.sh installs it)";
   const Outcome lintian = Shell("lintian --fail-on error '" + deb_ + "'");
   EXPECT_EQ(lintian.exitCode, 0) << lintian.out;
-  EXPECT_FALSE(std::regex_search(lintian.out, std::regex("(^|\n)E: "))) << lintian.out;
 }
 
 TEST_F(Package, InstallsWithDpkgWhereNetworkManagerAndPkgConfigFindIt) {
   if (geteuid() != 0) GTEST_SKIP() << "not root";
-  EXPECT_EQ(RunInChild([&] {
-              ASSERT_EQ(unshare(CLONE_NEWNS), 0);
-              ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
-              ASSERT_TRUE(MountTmpfs("/mnt"));
-              for (const std::string d : {"usr", "var"}) {  // dpkg writes to both: throw-away layers
-                std::filesystem::create_directories("/mnt/" + d + "/up");
-                std::filesystem::create_directories("/mnt/" + d + "/work");
-                const std::string options = "lowerdir=/" + d + ",upperdir=/mnt/" + d + "/up,workdir=/mnt/" + d + "/work";
-                ASSERT_EQ(mount("overlay", ("/" + d).c_str(), "overlay", 0, options.c_str()), 0) << d;
-              }
-              if (Exists("/dev/log")) {
-                ASSERT_EQ(mount("/dev/null", "/dev/log", nullptr, MS_BIND, nullptr), 0);
-              }
-              const std::string dpkg = "PATH=/usr/sbin:/usr/bin:/sbin:/bin dpkg ";
-              Outcome r = Shell(dpkg + "-i '" + deb_ + "'");
-              ASSERT_EQ(r.exitCode, 0) << r.out;
-              // libnm finds the description, and the library it names.
-              r = Shell("env -u HOME -u LD_LIBRARY_PATH kelctl plugin --without-glade");
-              EXPECT_EQ(r.exitCode, 0) << r.out;
-              EXPECT_NE(r.out.find("plugin file:  /" + kNameFile + "\nlibrary:      /" + kLibrary + "\n"),
-                        std::string::npos) << r.out;
-              // A client builds with the system's pkg-config alone, and runs.
-              ASSERT_EQ(BuildExample(dir_.path(), ""), "");
-              EXPECT_EQ(Shell("cd '" + dir_.path() + "' && env -u LD_LIBRARY_PATH ./kelvpn_client /dev/null").exitCode, 0);
-
-              ASSERT_EQ(Shell(dpkg + "-r kelvpn").exitCode, 0);
-              for (const auto &file : {std::string("usr/bin/kelctl"), kLibrary, kNameFile})
-                EXPECT_FALSE(Exists("/" + file)) << file;
-            }),
-            0);
+  EXPECT_EQ(0, RunInChild([&] {
+    ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+    ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    ASSERT_TRUE(MountTmpfs("/mnt"));
+    for (const std::string d : {"usr", "var"}) {  // dpkg writes to both: throw-away layers
+      std::filesystem::create_directories("/mnt/" + d + "/up");
+      std::filesystem::create_directories("/mnt/" + d + "/work");
+      const std::string options = "lowerdir=/" + d + ",upperdir=/mnt/" + d + "/up,workdir=/mnt/" + d + "/work";
+      ASSERT_EQ(mount("overlay", ("/" + d).c_str(), "overlay", 0, options.c_str()), 0) << d;
+    }
+    if (Exists("/dev/log")) ASSERT_EQ(mount("/dev/null", "/dev/log", nullptr, MS_BIND, nullptr), 0);
+    const std::string dpkg = "PATH=/usr/sbin:/usr/bin:/sbin:/bin dpkg ";
+    Outcome r = Shell(dpkg + "-i '" + deb_ + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    // libnm finds the description, and loads the library it names.
+    r = Shell("env -u HOME -u LD_LIBRARY_PATH kelctl plugin --without-glade");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("plugin file:  /" + kNameFile + "\nlibrary:      /" + kLibrary + "\n"), std::string::npos) << r.out;
+    // A client builds with the system's pkg-config alone, and runs.
+    ASSERT_EQ(BuildExample(dir_.path(), ""), "");
+    EXPECT_EQ(Shell("cd '" + dir_.path() + "' && env -u LD_LIBRARY_PATH ./kelvpn_client /dev/null").exitCode, 0);
+    ASSERT_EQ(Shell(dpkg + "-r kelvpn").exitCode, 0);
+    for (const auto &file : {std::string("usr/bin/kelctl"), kLibrary, kNameFile}) EXPECT_FALSE(Exists("/" + file)) << file;
+  }));
 }
 
 }  // namespace

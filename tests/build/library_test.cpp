@@ -52,9 +52,7 @@ TEST(Library, LeavesOnlyCLibraryAndHostSymbolsUndefined) {
   for (const std::string &n : undefined) {
     if (dlsym(libc, n.c_str()) != nullptr || n == "__gmon_start__" || n.rfind("_ITM_", 0) == 0) continue;
 #ifdef KEL_SANITIZED
-    if (n.rfind("__asan_", 0) == 0 || n.rfind("__ubsan_", 0) == 0 || n.rfind("__sanitizer_", 0) == 0 ||
-        n.rfind("__lsan_", 0) == 0)
-      continue;
+    if (n.rfind("__asan_", 0) == 0 || n.rfind("__ubsan_", 0) == 0 || n.rfind("__sanitizer_", 0) == 0 || n.rfind("__lsan_", 0) == 0) continue;
 #endif
     const std::string prefix = n.substr(0, n.find('_') + 1);
     if (prefix != "g_" && prefix != "nm_" && prefix != "gtk_" && prefix != "glade_") foreign += " " + n;
