@@ -8,17 +8,8 @@
 #include "log/archive_internal.h"
 #include "log_test_util.h"
 
-namespace {
-
-namespace fs = std::filesystem;
-using namespace kel::test;
-using namespace kel::archive;
-
 // A file system without the no-replace flag of renameat2(2).
-bool gNoReplaceFlag = false;
-
-}  // namespace
-
+static bool gNoReplaceFlag = false;
 extern "C" int renameat2(int fromDir, const char *from, int toDir, const char *to, unsigned flags) {
   if (gNoReplaceFlag && flags != 0) return errno = EINVAL, -1;
   return static_cast<int>(syscall(SYS_renameat2, fromDir, from, toDir, to, flags));
@@ -26,17 +17,21 @@ extern "C" int renameat2(int fromDir, const char *from, int toDir, const char *t
 
 namespace {
 
+namespace fs = std::filesystem;
+using namespace kel::test;
+using namespace kel::archive;
+
 time_t Local(int y, int mo, int d, int h, int mi, int s) {
   struct tm t{};
   t.tm_year = y - 1900, t.tm_mon = mo - 1, t.tm_mday = d, t.tm_hour = h, t.tm_min = mi, t.tm_sec = s, t.tm_isdst = -1;
   return mktime(&t);
 }
 
+// The ISO week-based year (31 December 2024 gives 2025: the archive's name below).
 TEST(ArchiveStamp, UsesTheIsoWeekBasedYear) {
-  char out[kel::archive::kStampSize];
-  EXPECT_EQ(std::string(out, kel::archive::format_stamp(Local(2024, 12, 31, 23, 59, 58), out, sizeof out)), "2025_12_31_235958");
-  EXPECT_EQ(std::string(out, kel::archive::format_stamp(Local(2021, 1, 1, 0, 0, 5), out, sizeof out)), "2020_01_01_000005");
-  EXPECT_EQ(kel::archive::format_stamp(Local(2024, 6, 15, 9, 5, 7), out, 8), 0u) << "does not fit";
+  char out[kStampSize];
+  EXPECT_EQ(std::string(out, format_stamp(Local(2021, 1, 1, 0, 0, 5), out, sizeof out)), "2020_01_01_000005");
+  EXPECT_EQ(format_stamp(Local(2024, 6, 15, 9, 5, 7), out, 8), 0u) << "does not fit";
 }
 
 // Hostile directory names: whatever a shell would make of them, nothing runs.
@@ -64,67 +59,12 @@ class Archive : public SandboxTest {
       LOG_deinit();
     }));
   }
-  // Lists and extracts the archive; every member equals its source.
-  static void Check(const std::string &archive, const std::string &stamp) {
-    int status = -1;
-    std::string listing = RunProgram({"tar", "-tzf", archive}, &status);
-    ASSERT_EQ(status, 0) << archive;
-    std::string golden = listing;
-    for (size_t at; (at = golden.find(stamp)) != std::string::npos;) golden.replace(at, stamp.size(), "STAMP");
-    ExpectGolden("archive_listing", golden);
-    RunProgram({"tar", "-xzf", archive, "-C", "/tmp/cwd"}, &status);
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(ReadFile("/tmp/cwd/syslog"), "content of /var/log/syslog\n");
-    EXPECT_EQ(ReadFile("/tmp/cwd/install.log"), "content of " + kLogs + "/install.log\n");
-    EXPECT_EQ(ReadFile("/tmp/cwd/" + stamp + ".uname"), RunProgram({"uname", "-a"}));
-    for (const auto &e : fs::recursive_directory_iterator("/tmp"))
-      EXPECT_TRUE(e.path().parent_path() == "/tmp/cwd" ||
-                  (e.path().filename() != "pwned" && e.path().filename().string().rfind(stamp + ".", 0) != 0)) << e.path();
-    for (const auto &e : fs::directory_iterator("/tmp/cwd")) fs::remove_all(e.path());
-  }
 };
 
+// Tools come from the system's directories, whatever PATH and TAR_OPTIONS say.
 TEST_F(Archive, PacksLogsSnapshotsAndConfigurationPrivatelyOnceASecond) {
   InChild(LOG_APP_KEL, [&] {
     umask(022);
-    const std::string stamp = "2025_12_31_235958", tar = "kel_logs_" + stamp + ".tar";
-    const time_t when = Local(2024, 12, 31, 23, 59, 58);
-    ASSERT_TRUE(WriteFile("/tmp/victim", "root only\n"));
-    ASSERT_EQ(symlink("/tmp/victim", (kLogs + "/" + stamp + ".dmesg").c_str()), 0);  // a planted link
-    LOG_printf(LOG_LEVEL_INFO, "test", "main", 1, "before the archive\r\n");
-    char *name = nullptr;
-    ASSERT_EQ(create_archive(kOut.c_str(), &name, when), 0u);
-    ASSERT_STREQ(name, (tar + ".gz").c_str());
-    std::free(name);
-    EXPECT_EQ(ReadFile("/tmp/victim"), "root only\n");
-    EXPECT_EQ(ModeOf(kOut + "/" + tar + ".gz"), 0600u) << "it holds the system log";
-    ASSERT_EQ(unlink((kLogs + "/" + stamp + ".dmesg").c_str()), 0);
-    Check(kOut + "/" + tar + ".gz", stamp);
-    ExpectAll(KelLog(kLogs), {"] File /usr/share/kel/logs//app-bsec.log not found\r\n", "] Archive filename: " + tar + "\r\n",
-                              "] Archive path with filename: " + kOut + "/" + tar + "\r\n", " --directory=/usr/share/kel/logs/ -- app-vpn.log\r\n"});
-    EXPECT_EQ(KelLog(kLogs).find("ERROR"), std::string::npos);
-    // A second run in the same second fails and leaves the first archive alone.
-    const std::string first = ReadFile(kOut + "/" + tar + ".gz");
-    const Footprint before = FootprintNow();
-    name = strdup("stale");
-    EXPECT_EQ(create_archive(kOut.c_str(), &name, when), 1u);
-    EXPECT_EQ(FootprintNow(), before) << "the stale name released, nothing kept of a failed run";
-    EXPECT_EQ(name, nullptr);
-    EXPECT_EQ(ReadFile(kOut + "/" + tar + ".gz"), first);
-    ASSERT_EQ(symlink("/tmp/victim", (kOut + "/kel_logs_2025_12_31_235959.tar.gz").c_str()), 0);
-    EXPECT_EQ(create_archive(kOut.c_str(), &name, when + 1), 1u);
-    EXPECT_EQ(ReadFile("/tmp/victim"), "root only\n");
-    gNoReplaceFlag = true;  // then a hard link stands in, refused by an existing name all the same
-    EXPECT_EQ(create_archive(kOut.c_str(), &name, when), 1u);
-    EXPECT_EQ(ReadFile(kOut + "/" + tar + ".gz"), first);
-    ASSERT_EQ(create_archive(kOut.c_str(), &name, when + 2), 0u);
-    EXPECT_TRUE(Exists(kOut + "/" + name));
-    std::free(name);
-  });
-}
-
-TEST_F(Archive, ToolsComeFromTheSystemAndFailuresLeaveNothing) {
-  InChild(LOG_APP_CLI, [&] {
     ASSERT_EQ(GENERIC_make_path("/tmp/bin"), 0u);
     for (const char *tool : {"tar", "gzip", "dmesg", "uname", "ip"}) {
       ASSERT_TRUE(WriteFile(std::string("/tmp/bin/") + tool, "#!/bin/sh\ntouch /tmp/pwned\n"));
@@ -133,13 +73,59 @@ TEST_F(Archive, ToolsComeFromTheSystemAndFailuresLeaveNothing) {
     const std::string path = getenv("PATH");
     setenv("PATH", ("/tmp/bin:" + path).c_str(), 1);
     setenv("TAR_OPTIONS", "--exclude=*", 1);
+    const std::string stamp = "2025_12_31_235958", tar = "kel_logs_" + stamp + ".tar", gz = kOut + "/" + tar + ".gz";
+    const time_t when = Local(2024, 12, 31, 23, 59, 58);
+    ASSERT_TRUE(WriteFile("/tmp/victim", "root only\n"));
+    ASSERT_EQ(symlink("/tmp/victim", (kLogs + "/" + stamp + ".dmesg").c_str()), 0);  // a planted link
+    LOG_printf(LOG_LEVEL_INFO, "test", "main", 1, "before the archive\r\n");
     char *name = nullptr;
-    EXPECT_EQ(create_archive(kOut.c_str(), &name, Local(2024, 12, 31, 23, 59, 58)), 0u);
-    setenv("PATH", path.c_str(), 1);
-    unsetenv("TAR_OPTIONS");
-    ASSERT_NE(name, nullptr);
-    Check(kOut + "/" + name, "2025_12_31_235958");
+    ASSERT_EQ(create_archive(kOut.c_str(), &name, when), 0u);
+    setenv("PATH", path.c_str(), 1), unsetenv("TAR_OPTIONS");
+    ASSERT_STREQ(name, (tar + ".gz").c_str());
     std::free(name);
+    EXPECT_EQ(ReadFile("/tmp/victim"), "root only\n");
+    EXPECT_EQ(ModeOf(gz), 0600u) << "it holds the system log";
+    ASSERT_EQ(unlink((kLogs + "/" + stamp + ".dmesg").c_str()), 0);
+    // Listed and extracted: every member equals its source; no snapshot left, nothing ran.
+    int status = -1;
+    std::string listing = RunProgram({"tar", "-tzf", gz}, &status);
+    ASSERT_EQ(status, 0);
+    for (size_t at; (at = listing.find(stamp)) != std::string::npos;) listing.replace(at, stamp.size(), "STAMP");
+    ExpectGolden("archive_listing", listing);
+    RunProgram({"tar", "-xzf", gz, "-C", "/tmp/cwd"}, &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(ReadFile("/tmp/cwd/syslog"), "content of /var/log/syslog\n");
+    EXPECT_EQ(ReadFile("/tmp/cwd/install.log"), "content of " + kLogs + "/install.log\n");
+    EXPECT_EQ(ReadFile("/tmp/cwd/" + stamp + ".uname"), RunProgram({"uname", "-a"}));
+    for (const auto &e : fs::recursive_directory_iterator("/tmp"))
+      EXPECT_TRUE(e.path().parent_path() == "/tmp/cwd" ||
+                  (e.path().filename() != "pwned" && e.path().filename().string().rfind(stamp + ".", 0) != 0)) << e.path();
+    ExpectAll(KelLog(kLogs), {"] File /usr/share/kel/logs//app-bsec.log not found\r\n", "] Archive filename: " + tar + "\r\n",
+                              "] Archive path with filename: " + kOut + "/" + tar + "\r\n", " --directory=/usr/share/kel/logs/ -- app-vpn.log\r\n"});
+    EXPECT_EQ(KelLog(kLogs).find("ERROR"), std::string::npos);
+    // A second run in the same second fails and leaves the first archive alone.
+    const std::string first = ReadFile(gz);
+    const Footprint before = FootprintNow();
+    name = strdup("stale");
+    EXPECT_EQ(create_archive(kOut.c_str(), &name, when), 1u);
+    EXPECT_EQ(FootprintNow(), before) << "the stale name released, nothing kept of a failed run";
+    EXPECT_EQ(name, nullptr);
+    EXPECT_EQ(ReadFile(gz), first);
+    ASSERT_EQ(symlink("/tmp/victim", (kOut + "/kel_logs_2025_12_31_235959.tar.gz").c_str()), 0);
+    EXPECT_EQ(create_archive(kOut.c_str(), &name, when + 1), 1u);
+    EXPECT_EQ(ReadFile("/tmp/victim"), "root only\n");
+    gNoReplaceFlag = true;  // then a hard link stands in, refused by an existing name all the same
+    EXPECT_EQ(create_archive(kOut.c_str(), &name, when), 1u);
+    EXPECT_EQ(ReadFile(gz), first);
+    ASSERT_EQ(create_archive(kOut.c_str(), &name, when + 2), 0u);
+    EXPECT_TRUE(Exists(kOut + "/" + name));
+    std::free(name);
+  });
+}
+
+TEST_F(Archive, FailuresLeaveNothing) {
+  InChild(LOG_APP_CLI, [&] {
+    char *name = nullptr;
     ASSERT_TRUE(MountTmpfs("/tmp/ro"));
     ASSERT_TRUE(RemountReadOnly("/tmp/ro", true));
     for (const char *dir : {"/tmp/nowhere", "/tmp/ro"}) {
@@ -151,11 +137,9 @@ TEST_F(Archive, ToolsComeFromTheSystemAndFailuresLeaveNothing) {
     EXPECT_EQ(LOG_create_archive(kOut.c_str(), nullptr), 1u);
     EXPECT_EQ(create_archive(kOut.c_str(), &name, std::numeric_limits<time_t>::max()), 1u);
     ASSERT_EQ(mount("/dev/null", "/usr/bin/gzip", nullptr, MS_BIND, nullptr), 0);  // no usable gzip
-    if (!fs::equivalent("/bin", "/usr/bin")) {
-      ASSERT_EQ(mount("/dev/null", "/bin/gzip", nullptr, MS_BIND, nullptr), 0);
-    }
+    if (!fs::equivalent("/bin", "/usr/bin")) ASSERT_EQ(mount("/dev/null", "/bin/gzip", nullptr, MS_BIND, nullptr), 0);
     EXPECT_EQ(create_archive(kOut.c_str(), &name, Local(2025, 3, 4, 5, 6, 9)), 1u);
-    EXPECT_EQ(DirNames(kOut), std::vector<std::string>{"kel_logs_2025_12_31_235958.tar.gz"});
+    EXPECT_TRUE(fs::is_empty(kOut));
     ExpectAll(KelLog(kLogs), {"] Failed to create empty archive file /tmp/nowhere/kel_logs_2024_06_15_090507.tar.\r\n",
                               "] Failed to create empty archive file /tmp/ro/kel_logs_2024_06_15_090507.tar.\r\n",
                               "] Path is NULL!\r\n", "] Failed to get time.\r\n", "] Failed gzip file.\r\n"});
