@@ -1,9 +1,6 @@
-// `cmake --install` into a DESTDIR: kelctl finds the library wherever the tree
-// lies, a C client builds with the pkg-config file, the manual page and the
-// completion know every subcommand. The Debian package: the install's files and
-// modes, all root's; Depends as the binaries need; lintian without errors;
-// installed with dpkg (in a private /usr and /var), a plugin NetworkManager's
-// loader finds through its description, removed again by dpkg -r.
+// The install tree (kelctl finds its library, a C client builds, man page and
+// completion know every command) and the Debian package (files, modes, owner,
+// Depends, lintian; installed with dpkg, NetworkManager's loader finds the plugin).
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -24,9 +21,8 @@ const std::string kPluginDir = std::string("usr/") + KEL_LIBDIR + "/NetworkManag
 const std::string kLibrary = kPluginDir + "/libnm-kelvpn-properties.so";
 const std::string kNameFile = std::string(KEL_VPN_SERVICE_DIR).substr(1) + "/nm-kelvpn-service.name";
 
-// Every file and folder relative to the root, with its permission bits:
-// folders and kelctl 0755, the rest 0644 (the plugin too: libnm refuses one
-// that group or others may write).
+// Every file and folder relative to the root with its mode: folders and kelctl
+// 0755, the rest 0644 (libnm refuses a plugin that group or others may write).
 std::map<std::string, unsigned> ExpectedInstall() {
   std::map<std::string, unsigned> all = {
       {"usr/bin/kelctl", 0755}, {kLibrary, 0644}, {kNameFile, 0644},

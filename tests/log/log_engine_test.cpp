@@ -311,9 +311,8 @@ TEST(LogRotation, AtExactly1024000BytesOneOldGenerationNoShellNoLinks) {
   EXPECT_EQ(DirNames(top.path()), (std::vector<std::string>{dir.substr(top.path().size() + 1), "victim"}));
 }
 
-// A blocked directory and a full file system: the line still
-// goes to standard output with the engine's report, the file is not torn,
-// and the next line is written once the fault clears.
+// A blocked directory and a full file system: the line still goes to standard output with
+// the engine's report, the file is not torn, and the next line is written once the fault clears.
 TEST_F(SandboxTest, LogFaults) {
   auto log = [](const char *text) {
     LOG_set_option(LOG_OPTION_STDOUT | LOG_OPTION_FILE);

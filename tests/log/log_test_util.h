@@ -23,13 +23,11 @@
 
 namespace kel::test {
 
-// "%b %d %T" in the C locale plus ".mmm".
-inline const char *kStampPattern = R"([A-Z][a-z]{2} [0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\.[0-9]{3})";
-
-// Time stamps as STAMP, the library's own line numbers as N, dir as DIR.
+// Time stamps ("%b %d %T" in the C locale plus ".mmm") as STAMP, the library's
+// own line numbers as N, dir as DIR.
 inline std::string Scrub(std::string text, const std::string &dir = "") {
   for (size_t at; !dir.empty() && (at = text.find(dir)) != std::string::npos;) text.replace(at, dir.size(), "DIR");
-  text = std::regex_replace(text, std::regex(kStampPattern), "STAMP");
+  text = std::regex_replace(text, std::regex(R"([A-Z][a-z]{2} [0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\.[0-9]{3})"), "STAMP");
   return std::regex_replace(text, std::regex(":(log|generic|archive|status):[0-9]+\\]"), ":$1:N]");
 }
 

@@ -96,10 +96,8 @@ TEST_F(EditorHost, UnusableDialogOrAnErrorAlreadySetLeaveNothingBehind) {
   });
 }
 
-// What the connection editor does with a KelVpn connection: load (through
-// the .name file and straight from the library), describe, open an editor,
-// try to save, close; again with the dialog gone; unload. The trace that
-// leaves; without a home, no log at all.
+// The connection editor loads the plugin (both ways), describes it, opens an editor,
+// tries to save, closes; again with the dialog gone; unloads. Without a home, no log.
 TEST_F(EditorHost, EditingSessionDescribesShowsRefusesAndLeavesItsTrace) {
   for (bool home : {true, false}) {
     Editor([&] {

@@ -1,5 +1,4 @@
-// The editor-plugin tests play NetworkManager's connection editor: libnm
-// loads the built library from a .name file, inside the sandbox, one fresh
+// The plugin tests play NetworkManager's connection editor in the sandbox, one
 // child process per case (the plugin's class and its log start once).
 #pragma once
 
