@@ -13,11 +13,9 @@ namespace {
 
 guint RefCount(gpointer object) { return g_atomic_int_get(&G_OBJECT(object)->ref_count); }
 std::string StringProperty(gpointer object, const char *name) {
-  char *value = nullptr;
+  g_autofree char *value = nullptr;
   g_object_get(object, name, &value, nullptr);
-  std::string s = value ? value : "(null)";
-  g_free(value);
-  return s;
+  return value ? value : "(null)";
 }
 
 // The sandbox with the dialog in place, a .name file for the built library,
