@@ -38,8 +38,7 @@ std::map<std::string, unsigned> ExpectedInstall() {
   return all;
 }
 
-// The example client built in dir with the given pkg-config environment;
-// "" when it built, else the compiler's words.
+// The example client built in dir with the given pkg-config environment: "" or the compiler's words.
 std::string BuildExample(const std::string &dir, const std::string &pkgConfigEnv) {
   const Outcome r = Shell(pkgConfigEnv + " make -s -C '" + dir + "' -f '" KEL_SOURCE_DIR "/examples/Makefile' SRC='" +
                           KEL_SOURCE_DIR "/examples' CFLAGS='-O2 -Wall -Wextra -Werror -std=c99'");
@@ -58,7 +57,7 @@ class Install : public ::testing::Test {
 
 // (The description's path to the library is the dpkg test's.)
 TEST_F(Install, KelctlFindsTheLibraryFromItsOwnPlace) {
-  if (*KEL_MULTIARCH) EXPECT_EQ(kPluginDir, "usr/lib/" KEL_MULTIARCH "/NetworkManager");
+  if (*KEL_MULTIARCH) { EXPECT_EQ(kPluginDir, "usr/lib/" KEL_MULTIARCH "/NetworkManager"); }
   const std::string kelctl = " '" + stage_ + "/usr/bin/kelctl'", bare = "env -u LD_LIBRARY_PATH ";
   EXPECT_NE(Shell(bare + "ldd" + kelctl).out.find("=> " + stage_ + "/usr/bin/../" + kLibrary.substr(4) + " "),
             std::string::npos);
@@ -74,8 +73,7 @@ TEST_F(Install, ExampleClientBuildsWithPkgConfigAndRuns) {
   // (A sanitizer build's library brings its runtime to this plain C program.)
   const std::string run = "cd '" + dir_.path() + "' && ASAN_OPTIONS=verify_asan_link_order=0 LD_LIBRARY_PATH='" +
                           stage_ + "/" + kPluginDir + "' ";
-  // The client runs the library's power-up self-test: MD5 and the approved
-  // algorithms answer through the installed headers.
+  // The self-test, MD5 and the approved algorithms answer through the installed headers.
   const Outcome r = Shell(run + "./kelvpn_client data");
   EXPECT_EQ(r.exitCode, 0) << r.out;
   for (const std::string &line : {"md5:    " + Shell(run + "md5sum data").out, "sha256: " + Shell(run + "sha256sum data").out,
@@ -183,7 +181,7 @@ TEST_F(Package, InstallsWithDpkgWhereNetworkManagerAndPkgConfigFindIt) {
       const std::string options = "lowerdir=/" + d + ",upperdir=/mnt/" + d + "/up,workdir=/mnt/" + d + "/work";
       ASSERT_EQ(mount("overlay", ("/" + d).c_str(), "overlay", 0, options.c_str()), 0) << d;
     }
-    if (Exists("/dev/log")) ASSERT_EQ(mount("/dev/null", "/dev/log", nullptr, MS_BIND, nullptr), 0);
+    if (Exists("/dev/log")) { ASSERT_EQ(mount("/dev/null", "/dev/log", nullptr, MS_BIND, nullptr), 0); }
     const std::string dpkg = "PATH=/usr/sbin:/usr/bin:/sbin:/bin dpkg ";
     Outcome r = Shell(dpkg + "-i '" + deb_ + "'");
     ASSERT_EQ(r.exitCode, 0) << r.out;

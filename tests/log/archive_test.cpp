@@ -137,7 +137,7 @@ TEST_F(Archive, FailuresLeaveNothing) {
     EXPECT_EQ(LOG_create_archive(kOut.c_str(), nullptr), 1u);
     EXPECT_EQ(create_archive(kOut.c_str(), &name, std::numeric_limits<time_t>::max()), 1u);
     ASSERT_EQ(mount("/dev/null", "/usr/bin/gzip", nullptr, MS_BIND, nullptr), 0);  // no usable gzip
-    if (!fs::equivalent("/bin", "/usr/bin")) ASSERT_EQ(mount("/dev/null", "/bin/gzip", nullptr, MS_BIND, nullptr), 0);
+    if (!fs::equivalent("/bin", "/usr/bin")) { ASSERT_EQ(mount("/dev/null", "/bin/gzip", nullptr, MS_BIND, nullptr), 0); }
     EXPECT_EQ(create_archive(kOut.c_str(), &name, Local(2025, 3, 4, 5, 6, 9)), 1u);
     EXPECT_TRUE(fs::is_empty(kOut));
     ExpectAll(KelLog(kLogs), {"] Failed to create empty archive file /tmp/nowhere/kel_logs_2024_06_15_090507.tar.\r\n",

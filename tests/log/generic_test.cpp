@@ -50,7 +50,7 @@ TEST(GenericPath, MakesEveryComponentAndLogsFailures) {
     ExpectGolden("generic_path_log", Scrub(KelLog(tmp / "logs"), tmp.path()));
   }));
   // A user without an entry has no name or home (those of others: the cache and archive tests).
-  if (geteuid() == 0) EXPECT_EQ(RunAsUser(54321, 54321, [] { EXPECT_TRUE(!GENERIC_get_user_name() && !GENERIC_get_home_dir()); }), 0);
+  if (geteuid() == 0) { EXPECT_EQ(RunAsUser(54321, 54321, [] { EXPECT_TRUE(!GENERIC_get_user_name() && !GENERIC_get_home_dir()); }), 0); }
 }
 
 // Reads of at most 1000 bytes; after gReadsLeft such reads the file ends or fails.
@@ -215,8 +215,7 @@ TEST(LinkedList, OrderUnlinkingIterationCopiesAndRelease) {
   EXPECT_EQ(shuffled, (Items{20, 40, 60}));
   gReleased.clear();
   LinkedList_free(copy, [](void *item) { gReleased.push_back(reinterpret_cast<uintptr_t>(item)); });
-  while (LinkedList_poll(list) != nullptr) {
-  }
+  while (LinkedList_poll(list) != nullptr) continue;
   EXPECT_EQ(LinkedList_is_not_empty(list), 0);
   LinkedList_add(list, Item(7));  // an emptied list appends at the head again
   EXPECT_EQ(Walk(list), Items{7});

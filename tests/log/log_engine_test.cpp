@@ -237,10 +237,7 @@ TEST(LogLoad, ThreadsLoseAndTearNoLineAcrossRotationsAndTheBridgeDoesNotDeadlock
 void FixedLine(int n) { LOG_printf(LOG_LEVEL_WARN, "t", "f", 1, "line %06d\r\n", n); }
 
 TEST_F(SandboxTest, LogPathsPerApplicationAndTheSystemLog) {
-  const struct {
-    uint32_t app;
-    const char *name, *file, *dir;
-  } cases[] = {
+  const struct { uint32_t app; const char *name, *file, *dir; } cases[] = {
       {0, "KEL", "/home/u/.kel/app-kel", "/home/u/.kel"}, {1, "VPN", "/usr/share/kel/logs//app-vpn", "/home/u/.kel"},
       {2, "BSEC", "/usr/share/kel/logs//app-bsec", "/x"}, {3, "PAM", "/usr/share/kel/logs//app-pam", nullptr},
       {5, "CLI", "/home/u/.kel/app-kel", "/home/u/.kel"}, {0, "KEL", "/usr/share/kel/logs//app-kel", ""},
@@ -262,9 +259,7 @@ TEST_F(SandboxTest, LogPathsPerApplicationAndTheSystemLog) {
     ASSERT_EQ(unshare(CLONE_NEWNS), 0);
     ASSERT_TRUE(MountTmpfs("/dev", "mode=0755"));
     int sock = socket(AF_UNIX, SOCK_DGRAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strcpy(addr.sun_path, "/dev/log");
+    sockaddr_un addr{AF_UNIX, "/dev/log"};
     ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
     ASSERT_EQ(LOG_init(LOG_APP_VPN_PLUGIN, nullptr, nullptr), 0u);
     LOG_set_option(LOG_OPTION_SYSLOG | LOG_OPTION_FILE);
