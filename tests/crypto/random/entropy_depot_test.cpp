@@ -1,6 +1,5 @@
-// The entropy depot: pushed bits, the scramble byte map, the thread
-// identifiers, stopping and resetting, the threads' cycle and the default
-// context's reseed from it.
+// The entropy depot: pushed bits, the scramble map, stop and reset, the
+// threads' cycle and the default context's reseed from it.
 #include <set>
 
 #include "crypto/random/internal.h"
@@ -49,13 +48,11 @@ TEST(EntropyDepot, PushedOnesFlipEveryBitOnceStartingAtPositionOne) {
   for (int i = 0; i < 382; ++i) ASSERT_EQ(RNG_SEED_addEntropyBit(1), 0);
   const Snapshot all;
   EXPECT_EQ(all.bitPosition, 0u);
-  // Bits 1..383 and 0 flipped once each but bit 2 (the 0 pushed second);
-  // bytes 48..63 are untouched.
+  // All of bits 1..383 and 0 flipped but bit 2 (the 0); bytes 48..63 untouched.
   EXPECT_EQ(ToHex(all.depot, 64), "fb" + std::string(94, 'f') + std::string(32, '0'));
   EXPECT_EQ(RNG_SEED_entropyThreadIds(&ids[0], &ids[1], &ids[2]), 0);
   EXPECT_EQ(RNG_SEED_entropyThreadIds(nullptr, &ids[1], &ids[2]), ERR_NULL_POINTER);
-  // Stopped, nothing is taken until the reset; then the next push builds the
-  // mutexes again and starts over at position 1.
+  // Stopped, nothing is taken until the reset; then pushes start over at 1.
   EXPECT_EQ(RNG_SEED_killEntropyThreads(), 0);
   uint8_t out[4];
   EXPECT_EQ(RNG_SEED_addEntropyBit(1), ERR_RNG_SEED_STOPPED);
@@ -69,8 +66,7 @@ TEST(EntropyDepot, PushedOnesFlipEveryBitOnceStartingAtPositionOne) {
   StopAndReset();
 }
 
-// x ^ x >> 2 ^ x >> 5 ^ 13x ^ 37x ^ 57x, mod 256, worked out by hand for a
-// few bytes; it is no permutation: 256 bytes map to 156 values.
+// x ^ x >> 2 ^ x >> 5 ^ 13x ^ 37x ^ 57x mod 256 by hand; 156 distinct values.
 TEST(EntropyDepot, ScrambleByte) {
   const std::pair<uint8_t, uint8_t> kRows[] = {{0x00, 0x00}, {0x01, 0x10}, {0x02, 0x20}, {0x03, 0xe0}, {0x10, 0x04},
                                                {0x55, 0xb7}, {0x80, 0x24}, {0xa7, 0xfc}, {0xff, 0x28}};
@@ -80,13 +76,10 @@ TEST(EntropyDepot, ScrambleByte) {
   EXPECT_EQ(values.size(), 156u);
 }
 
-// The default context's entropy bits go to the depot. A zero-byte
-// extraction starts the three threads; their cycle (about 24 s) fills the
-// pool and stirs the depot but never its last four bytes; then no thread
-// touches the depot until an extraction takes from the pool. The 384th bit
-// reseeds the context from 48 served (and zeroed) bytes: the pool's rest,
-// then the next cycle's. The threads stop on request and start anew after a
-// reset.
+// A zero-byte extraction starts the threads; a cycle (about 24 s) fills the
+// pool, stirs the depot (not its last 4 bytes), then they rest until the pool
+// is drawn. The default context's 384th bit reseeds it from 48 served (zeroed)
+// bytes. Stopped threads start anew after a reset.
 class DepotCycles : public GateOpenTest {};
 
 TEST_F(DepotCycles, DormantAfterACycleAndTheDefaultContextReseedsAtThe384thBit) {

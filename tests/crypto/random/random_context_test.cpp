@@ -1,6 +1,5 @@
 // The random context: its kinds and their refusals, and the seeded
-// constructors with a bad seed device (entropy_depot_test: the default
-// context's entropy bits).
+// constructors with a bad seed device.
 #include <sys/mount.h>
 
 #include "random_test_util.h"
@@ -53,9 +52,8 @@ TEST_F(RandomContextTest, KindsAndRefusals) {
   EXPECT_EQ(RANDOM_addEntropyBit(nullptr, 1), ERR_NULL_POINTER);
 }
 
-// Each read reopens the device: one repeated word repeats, which both
-// constructors refuse; an empty or short device is no seed at all, and a
-// missing one neither.
+// Each read reopens the device, so a word repeats: both constructors refuse
+// it, and an empty, short or missing device.
 TEST_F(SandboxTest, BadSeedDevicesFailClosed) {
   gFIPS_powerupStatus = 0;
   ASSERT_TRUE(MountTmpfs("/mnt/seed") && WriteFile("/mnt/seed/urandom", std::string(64, 'A')));

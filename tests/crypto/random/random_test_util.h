@@ -1,6 +1,5 @@
-// Shared by the random-number tests: byte-string pointers and lengths for
-// the entries and the allocation-failure walk (the gate-open fixture is the
-// crypto tests' own).
+// Shared by the random-number tests: byte-string arguments and the
+// allocation-failure walk.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,9 +19,8 @@ namespace kel::test {
 inline const uint8_t *Ptr(const Bytes &b) { return b.empty() ? nullptr : b.data(); }
 inline uint32_t Len(const Bytes &b) { return static_cast<uint32_t>(b.size()); }
 
-// Makes each allocation of create() fail in turn until it succeeds: every
-// failure answers the allocator's or the lock's status, hands out no context
-// and keeps no block. Returns the number of failures.
+// Fails each allocation of create() in turn until it succeeds: each failure must
+// hand out nothing and keep no block. Returns the number of failures.
 template <class F>
 int FailEachAllocation(F create, int32_t (*release)(RandomContext **)) {
   ReleaseWatch watch;
