@@ -1,6 +1,5 @@
-// Debug console: the text of every print function (golden), one character
-// per callback call, the output file and its fallback, class filtering and
-// the dumps.
+// Debug console: every print function (golden text, one character a callback
+// call), class filtering, the output file and its fallback, the dumps.
 #include "kel/debug_console.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// Sockets on the loopback interface (real peers, time-outs, peer close and
-// reset, the stoppable accept, descriptors under load, bad input) and the
-// debug console server built on them.
+// Sockets on loopback (real peers, time-outs, close and reset, the stoppable
+// accept, load, bad input) and the debug console server built on them.
 #include "kel/sockets.h"
 
 #include <fcntl.h>
@@ -62,8 +61,7 @@ int32_t Write(int32_t fd, const std::string &s) {
   return LINUX_TCP_writeSocket(fd, reinterpret_cast<const uint8_t *>(s.data()), uint32_t(s.size()), &n);
 }
 std::mutex gMutex;
-// Console text, from whichever thread prints. Never destroyed: a console
-// server thread that ends on its own may have written it last.
+// Console text from any thread; never destroyed, as a server thread may outlive the test.
 std::string &gText = *new std::string;
 std::string Text() {
   std::lock_guard<std::mutex> lock(gMutex);
