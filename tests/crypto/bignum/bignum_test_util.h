@@ -30,7 +30,6 @@ struct V {
     if (p) VLONG_freeVlong(&p, nullptr);
   }
   vlong **out() { return &p; }
-  vlong *release() { return std::exchange(p, nullptr); }
   vlong *get() const { return p; }
   vlong *operator->() const { return p; }
 };
@@ -62,10 +61,7 @@ inline V FromMpz(const mpz_t z, bool negativeZero = false) {
   return v;
 }
 
-inline V FromHex(const char *hex) {
-  Mpz m(hex);
-  return FromMpz(m.z);
-}
+inline V FromHex(const char *hex) { return FromMpz(Mpz(hex).z); }
 
 // Through the units, independently of the byte forms; checks the invariants.
 inline void ToMpz(mpz_t z, const vlong *v) {

@@ -25,10 +25,7 @@ struct Z {
   explicit Z(const Units &u) : Z() { mpz_import(v, u.size(), -1, 4, 0, 0, u.data()); }
   Z(const Z &o) : Z() { mpz_set(v, o.v); }
   ~Z() { mpz_clear(v); }
-  Z &operator=(const Z &o) {
-    mpz_set(v, o.v);
-    return *this;
-  }
+  Z &operator=(const Z &o) { return mpz_set(v, o.v), *this; }
   Units units(size_t n) const {  // low n units
     Z t;
     mpz_fdiv_r_2exp(t.v, v, 32 * n);
@@ -43,6 +40,7 @@ Z operator*(const Z &a, const Z &b) { Z r; mpz_mul(r.v, a.v, b.v); return r; }
 Z operator%(const Z &a, const Z &m) { Z r; mpz_mod(r.v, a.v, m.v); return r; }
 bool operator>(const Z &a, const Z &b) { return mpz_cmp(a.v, b.v) > 0; }
 Z Pow2(unsigned bits) { Z r; mpz_setbit(r.v, bits); return r; }
+Units One(size_t n) { Units u(n, 0); u[0] = 1; return u; }
 
 struct FieldCase {
   const char *name;
@@ -61,7 +59,7 @@ class Field : public ::testing::TestWithParam<FieldCase> {
   std::vector<Units> Values(bool belowP) const {
     const FieldCase &f = GetParam();
     const Z p(f.p());
-    std::vector<Units> v = {Units(f.n(), 0), (Z() + Z(Units{1})).units(f.n()), (p - Z(Units{1})).units(f.n()),
+    std::vector<Units> v = {Units(f.n(), 0), One(f.n()), (p - Z(Units{1})).units(f.n()),
                             (p - Z(Units{2})).units(f.n()), Units(f.n(), 0xffffffff)};
     if (!belowP) v.push_back(f.p());
     for (int i = 0; i < 12; ++i) {
@@ -157,18 +155,18 @@ TEST_P(Field, ModularArithmeticMatchesGmp) {
     EXPECT_EQ(back, sq);
     if (Z(a) > Z()) {
       ASSERT_EQ(PRIMEFIELD_inverse(f.field, inv.data(), a.data()), 0);
-      EXPECT_EQ((Z(inv) * Z(a) % p).units(n), (Z() + Z(Units{1})).units(n));
+      EXPECT_EQ((Z(inv) * Z(a) % p).units(n), One(n));
       const Units am = (Z(a) % order).units(n);
       if (Z(am) > Z()) {
         ASSERT_EQ(PRIMEFIELD_inverseAux(n, inv.data(), a.data(), f.curve->order), 0);
-        EXPECT_EQ((Z(inv) * Z(a) % order).units(n), (Z() + Z(Units{1})).units(n));
+        EXPECT_EQ((Z(inv) * Z(a) % order).units(n), One(n));
       }
     }
   }
   // (p - 1)^2 = 1; a non-residue (-1, as p = 3 mod 4) has no root
   Units pm1 = (p - Z(Units{1})).units(n), r(n), sq(n);
   PRIMEFIELD_multiplyAux(f.field, r.data(), pm1.data(), pm1.data(), scratch.data());
-  EXPECT_EQ(r, (Z() + Z(Units{1})).units(n));
+  EXPECT_EQ(r, One(n));
   PRIMEFIELD_sqrt(f.field, r.data(), pm1.data());
   PRIMEFIELD_squareAux(f.field, sq.data(), r.data(), scratch.data());
   EXPECT_NE(sq, pm1);
