@@ -1,7 +1,5 @@
-// DSA behaviour: signing with a chosen k against the textbook formula in
-// OpenSSL's numbers (the SigVer records check verification), generation and
-// validation, range checks, blobs, key copies, the gate, the consistency
-// test, allocation failures and wiping.
+// DSA: signing with a chosen k against GMP, generation and validation, range
+// checks, blobs, copies, the gate, allocation failures, wiping; CAVP vectors.
 #include <random>
 
 #include "crypto/random/internal.h"
@@ -28,22 +26,13 @@ std::vector<RspRecord> KeysWithX() {
 
 Key KeyOf(const RspRecord &r) { return MakeKey(r.Hex("P"), r.Hex("Q"), r.Hex("G"), r.Hex("X"), true); }
 
-struct Sig {
+int32_t Sign(const DsaKeyObject *key, const vlong *m) {
   V r, s;
-  int32_t status = 0;
-};
-
-Sig Sign(RngFun fun, void *arg, const DsaKeyObject *key, const vlong *m, uint32_t *verified = nullptr) {
-  Sig out;
-  out.status = DSA_computeSignatureEx(fun, arg, key, m, verified, out.r.out(), out.s.out(), nullptr);
-  return out;
+  return DSA_computeSignatureEx(OpenSslRng, nullptr, key, m, nullptr, r.out(), s.out(), nullptr);
 }
 
-// k is the 40 replayed bytes reduced mod q; r and s as FIPS 186-2 gives
-// them, computed with GMP; on the portable big-number kernels and on the
-// MULX/ADX ones. Generated parameters (sizes below 512, between steps and
-// above 1024 bits): p and q prime, g of order q, y = g^x, and the seed,
-// counter and h handed back validate them while a neighbouring counter does not.
+// k is the 40 replayed bytes reduced mod q; r and s as FIPS 186-2 gives them
+// (computed with GMP), on the portable and on the MULX/ADX kernels.
 TEST_F(Dsa, SignsWithAChosenKAsTheFormulaSays) {
   std::mt19937 gen(15);
   const auto records = KeysWithX();
@@ -57,26 +46,23 @@ TEST_F(Dsa, SignsWithAChosenKAsTheFormulaSays) {
       for (int i = 0; i < 40; ++i) kb.push_back(round == 1 && i < 20 ? 0xff : static_cast<uint8_t>(gen()));
       ScriptedRng k{{kb}};
       uint32_t verified = 0;
-      Sig sig = Sign(ScriptedRng::Fun, &k, key.get(), m.get(), &verified);
-      ASSERT_EQ(sig.status, 0);
+      V sr, ss;
+      ASSERT_EQ(DSA_computeSignatureEx(ScriptedRng::Fun, &k, key.get(), m.get(), &verified, sr.out(), ss.out(),
+                                       nullptr), 0);
       EXPECT_EQ(verified, 1u);
       Mpz kk, p, q, g, x, mm, r, s, t;
       mpz_import(kk, kb.size(), 1, 1, 0, 0, kb.data());
       ToMpz(p, key->p), ToMpz(q, key->q), ToMpz(g, key->g), ToMpz(x, key->x), ToMpz(mm, m.get());
-      mpz_mod(kk, kk, q);
-      mpz_powm(r, g, kk, p);
-      mpz_mod(r, r, q);
-      mpz_mul(t, x, r);
-      mpz_add(t, t, mm);
-      mpz_invert(s, kk, q);
-      mpz_mul(s, s, t);
-      mpz_mod(s, s, q);
-      EXPECT_EQ(Str(sig.r.get()), r.Hex()) << rec.line;
-      EXPECT_EQ(Str(sig.s.get()), s.Hex()) << rec.line;
+      mpz_mod(kk, kk, q), mpz_powm(r, g, kk, p), mpz_mod(r, r, q);  // r = (g^k mod p) mod q
+      mpz_mul(t, x, r), mpz_add(t, t, mm), mpz_invert(s, kk, q), mpz_mul(s, s, t), mpz_mod(s, s, q);  // s = (m + xr)/k
+      EXPECT_EQ(Str(sr.get()), r.Hex()) << rec.line;
+      EXPECT_EQ(Str(ss.get()), s.Hex()) << rec.line;
     }
   }
 }
 
+// Sizes below 512, between steps and above 1024 bits: p and q prime, g of order
+// q, y = g^x; the seed, counter and h handed back validate, a neighbouring counter not.
 TEST_F(Dsa, GeneratesValidParameters) {
   for (auto [asked, bits] : {std::pair{100u, 512u}, {700u, 704u}, {2048u, 1024u}}) {
     SCOPED_TRACE(asked);
@@ -118,7 +104,7 @@ TEST_F(Dsa, VerificationRangeChecks) {
   const auto rec = KeysWithX().front();
   Key key = KeyOf(rec);
   V m = Representative(rec.Hex("Msg")), r = VHex(rec.Get("R")), s = VHex(rec.Get("S"));
-  V zero = VHex(""), q = VHex(Hex(key->q)), negative = VHex(rec.Get("R")), other = Representative(Bytes{1});
+  V zero = VHex(""), q = VHex(Str(key->q)), negative = VHex(rec.Get("R")), other = Representative(Bytes{1});
   negative->isNegative = 1;
   const struct { const vlong *m, *r, *s; int32_t status; uint32_t valid; } cases[] = {
       {m.get(), zero.get(), s.get(), -9007, 0}, {m.get(), r.get(), zero.get(), -9007, 0},
@@ -135,7 +121,7 @@ TEST_F(Dsa, VerificationRangeChecks) {
   uint32_t valid = 0;
   EXPECT_EQ(DSA_verifySignature(&noY, m.get(), r.get(), s.get(), &valid, nullptr), -6001);
   noY.x = nullptr;
-  EXPECT_EQ(Sign(OpenSslRng, nullptr, &noY, m.get()).status, -6001);  // no x
+  EXPECT_EQ(Sign(&noY, m.get()), -6001);  // no x
 }
 
 Bytes BlobOf(const DsaKeyObject *key) {
@@ -162,7 +148,7 @@ TEST_F(Dsa, KeyBlobsAndCopies) {
     uint8_t equal = 0;
     ASSERT_EQ(DSA_equalKey(copy.get(), priv.get(), &equal), 0);  // x is not compared
     EXPECT_EQ(equal, 1);
-    EXPECT_EQ(Hex(copy->x), blob == &full ? Hex(priv->x) : "(null)");
+    EXPECT_EQ(copy->x ? Str(copy->x) : "none", blob == &full ? Str(priv->x) : "none");
     EXPECT_EQ(BlobOf(copy.get()), *blob);
   }
   full.push_back(0);
@@ -173,23 +159,19 @@ TEST_F(Dsa, KeyBlobsAndCopies) {
     EXPECT_EQ(DSA_extractKeyBlob(&k, n ? cut.data() : full.data(), n), -7402) << n;
     Key partial(k);
   }
-  pub.push_back(0);
   DsaKeyObject *k = nullptr;
-  EXPECT_EQ(DSA_extractKeyBlob(&k, pub.data(), pub.size()), -7402);
-  Key partial(k);
   uint8_t equal = 1;
   ASSERT_EQ(DSA_equalKey(KeyOf(KeysWithX().back()).get(), priv.get(), &equal), 0);
   EXPECT_EQ(equal, 0);
   int32_t length = 0;
-  ASSERT_EQ(DSA_getCipherTextLength(priv.get(), &length), 0);
-  EXPECT_EQ(length, 128);
-  DsaKeyObject empty{};
-  EXPECT_EQ(DSA_getCipherTextLength(&empty, &length), -6001);
-  EXPECT_EQ(DSA_extractKeyBlob(&k, nullptr, 4), -6001);
   uint32_t blobLength = 0;
-  EXPECT_EQ(DSA_makeKeyBlob(&empty, nullptr, &blobLength), -6001);
-  EXPECT_EQ(DSA_makeKeyBlob(priv.get(), nullptr, nullptr), -6001);
-  EXPECT_EQ(DSA_createKey(nullptr), -6001);
+  DsaKeyObject empty{};
+  EXPECT_EQ(DSA_getCipherTextLength(priv.get(), &length), 0);
+  EXPECT_EQ(length, 128);
+  for (int32_t st : {DSA_getCipherTextLength(&empty, &length), DSA_extractKeyBlob(&k, nullptr, 4),
+                     DSA_makeKeyBlob(&empty, nullptr, &blobLength), DSA_makeKeyBlob(priv.get(), nullptr, nullptr),
+                     DSA_createKey(nullptr)})
+    EXPECT_EQ(st, -6001);
 }
 
 // Before the self-test (or after a failure) every gated entry returns the
@@ -197,7 +179,7 @@ TEST_F(Dsa, KeyBlobsAndCopies) {
 TEST_F(Dsa, GateClosed) {
   Key key = KeyOf(KeysWithX().front());
   const Bytes blob = BlobOf(key.get());
-  const std::string before = Hex(key->x) + Hex(key->y);
+  const std::string before = Str(key->x) + Str(key->y);
   V m = Representative(Bytes{1}), one = VHex("01");
   const uint8_t b[20] = {1};
   for (int32_t status : {-16508, -16502}) {
@@ -222,7 +204,7 @@ TEST_F(Dsa, GateClosed) {
     EXPECT_EQ(DSA_getCipherTextLength(k, &length), 0);
   }
   gFIPS_powerupStatus = 0;
-  EXPECT_EQ(Hex(key->x) + Hex(key->y), before);
+  EXPECT_EQ(Str(key->x) + Str(key->y), before);
 }
 
 // A key whose y does not belong to x fails the test, which switches the
@@ -234,6 +216,7 @@ TEST_F(Dsa, ConsistencyTest) {
   ASSERT_EQ(VLONG_increment(key->y, nullptr), 0);
   EXPECT_EQ(DSA_generateKey_FIPS_consistancy_test(rng_, key.get()), -16502);
   EXPECT_EQ(FIPS_powerupSelfTestStatus(), -16502);
+  gFIPS_powerupStatus = 0;  // to free the key
 }
 
 // Every allocation of a signature and of a blob parse may fail.
@@ -241,7 +224,7 @@ TEST_F(Dsa, AllocationFailures) {
   Key key = KeyOf(KeysWithX().front());
   const Bytes blob = BlobOf(key.get());
   V m = Representative(Bytes{9});
-  EXPECT_GT(FailEachAllocation([&] { return Sign(OpenSslRng, nullptr, key.get(), m.get()).status; }), 2);
+  EXPECT_GT(FailEachAllocation([&] { return Sign(key.get(), m.get()); }), 2);
   EXPECT_GT(FailEachAllocation([&] {
               DsaKeyObject *k = nullptr;
               const int32_t s = DSA_extractKeyBlob(&k, blob.data(), blob.size());
@@ -251,15 +234,17 @@ TEST_F(Dsa, AllocationFailures) {
             2);
 }
 
-// x does not survive in the vlongs a freed key gives a queue.
+// All five values go to the queue, and x does not survive there.
 TEST_F(Dsa, WipedOnRelease) {
   Key key = KeyOf(KeysWithX().front());
   DsaKeyObject *k = key.release();
   const uint32_t xUnit = k->x->units[0];
   vlong *queue = nullptr;
   ASSERT_EQ(DSA_freeKey(&k, &queue), 0);
-  for (vlong *v = queue; v != nullptr; v = v->queueNext)
+  int queued = 0;
+  for (vlong *v = queue; v != nullptr; v = v->queueNext, ++queued)
     for (uint32_t i = 0; i < v->capacity; ++i) EXPECT_NE(v->units[i], xUnit);
+  EXPECT_EQ(queued, 5);
   VLONG_freeVlongQueue(&queue);
 }
 
@@ -317,9 +302,7 @@ TEST_F(DsaVectors, Signatures) {
       }
     }
     EXPECT_GT(good, 3) << file;
-    if (std::string(file).find("SigVer") != std::string::npos) {
-      EXPECT_GT(bad, 3) << file;
-    }
+    EXPECT_TRUE(bad > 3 || std::string(file).find("SigGen") != std::string::npos) << file;
   }
 }
 

@@ -1,11 +1,9 @@
-// Shared by the public-key tests: one fixture (gate open, a random context,
-// CPU features and allocator restored), one OpenSSL-backed generator and one
-// scripted one; then the pieces of the curve, RSA and DH/DSA tests.
+// Shared by the public-key tests: the fixture (gate open, a random context),
+// OpenSSL's generator and a scripted one, then curve, RSA and DH/DSA pieces.
 #pragma once
 
 #define OPENSSL_SUPPRESS_DEPRECATED 1  // EC_KEY and ECDSA_SIG: the oracle's signing API
 
-#include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
@@ -14,24 +12,16 @@
 #include <openssl/obj_mac.h>
 #include <openssl/rand.h>
 
-#include <algorithm>
 #include <cstring>
 #include <deque>
-#include <map>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "crypto/bignum/bignum_test_util.h"
-#include "crypto/common/alloc.h"
-#include "crypto/common/cpu.h"
 #include "kel/dsa.h"
 #include "kel/ec.h"
-#include "kel/fips.h"
 #include "kel/random.h"
 #include "kel/rsa.h"
 #include "kel/vor.h"
-#include "support/vectors.h"
 
 namespace kel::test {
 
@@ -77,12 +67,11 @@ inline Bytes Hex(std::string h) { return FromHex(std::string(h.size() % 2, '0') 
 // Releases a block the toolkit handed out (VOR_alloc).
 template <class T> void Free(T *p) {
   void *b = p;
-  if (b != nullptr) VOR_free(&b);
+  VOR_free(&b);
 }
 
-// Runs op with its first, second, ... allocation failing until it succeeds:
-// each failure must say -6101 (op releases what it got; ASan checks leaks).
-// Returns how many allocations op makes.
+// Fails op's first, second, ... allocation until it succeeds, each time with
+// -6101 (ASan checks op releases what it got); returns op's allocation count.
 template <class Op>
 int FailEachAllocation(Op op) {
   for (int n = 0; n < 1000; ++n) {
@@ -244,32 +233,11 @@ inline Bytes Recover(const Key &key, const Bytes &sig, int32_t *status) {
 
 namespace ffc {
 
-// A vlong from hex of any length (empty: zero), and back as even-length hex.
-inline V VHex(const std::string &hex) {
-  Bytes b = test::Hex(hex);
-  V v;
-  EXPECT_EQ(VLONG_vlongFromByteString(b.data(), static_cast<int32_t>(b.size()), v.out(), nullptr), 0);
-  return v;
-}
-
-inline std::string Hex(const vlong *v) {
-  if (v == nullptr) return "(null)";
-  int32_t n = 0;
-  EXPECT_EQ(VLONG_byteStringFromVlong(v, nullptr, &n), 0);
-  Bytes b(static_cast<size_t>(n));
-  if (n > 0) {
-    EXPECT_EQ(VLONG_byteStringFromVlong(v, b.data(), &n), 0);
-  }
-  return std::string(v->isNegative && n > 0 ? 1 : 0, '-').append(ToHex(b));
-}
+// A vlong from hex of any length (empty: zero).
+inline V VHex(const std::string &hex) { return FromHex(hex.empty() ? "0" : hex.c_str()); }
 
 struct KeyFree {
-  void operator()(DsaKeyObject *k) const {
-    const int32_t saved = gFIPS_powerupStatus;
-    gFIPS_powerupStatus = 0;
-    DSA_freeKey(&k, nullptr);
-    gFIPS_powerupStatus = saved;
-  }
+  void operator()(DsaKeyObject *k) const { EXPECT_EQ(DSA_freeKey(&k, nullptr), 0); }  // needs the gate open
 };
 using Key = std::unique_ptr<DsaKeyObject, KeyFree>;
 
