@@ -10,9 +10,8 @@ namespace {
 
 using RsaTest = PubkeyTest;
 
-// Every signature of the CAVP files recovers to the DigestInfo of its
-// message, and only the passing ones do (the signing files hold no private
-// key: their signatures are checked by recovery).
+// Every signature of the CAVP files (signing ones included: no private key)
+// recovers to the DigestInfo of its message, and only the passing ones do.
 TEST_F(RsaTest, CavpSignaturesRecoverTheirDigestInfo) {
   ForEachCpuPath([] {
     int checked = 0;
@@ -62,10 +61,8 @@ TEST_F(RsaTest, WycheproofDecryption) {
   }
 }
 
-// OpenSSL on the other side: random keys of 1024 to 4096 bits (1056: an odd
-// number of 32-bit units), encryption and signatures made by one and opened
-// by the other, both ways.
-
+// OpenSSL on the other side, keys of 1024 to 4096 bits (1056: an odd number of
+// units): encryption and signatures made by one and opened by the other.
 class RsaOpenssl : public RsaTest, public ::testing::WithParamInterface<int> {};
 INSTANTIATE_TEST_SUITE_P(Bits, RsaOpenssl, ::testing::Values(1024, 1056, 1536, 2048, 3072, 4096));
 
