@@ -1,6 +1,5 @@
-// Identifiers: every exported constant (looked up by name in the shipped
-// library) decoded by OpenSSL and compared with its registered dotted value,
-// the builders for every hash number, and the comparison.
+// Identifiers: every exported constant decoded by OpenSSL against its registered
+// dotted value, the builders for every hash number, and the comparison.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/objects.h>
@@ -66,9 +65,8 @@ TEST(Oid, HashIdentifiers) {
   EXPECT_EQ(CRYPTO_getHashAlgoOID(5, nullptr), -6001);
 }
 
-// Each builder for every hash number 0..15 against the registered
-// signature identifiers; nothing is written past the identifier, and an
-// unsupported number leaves the buffer untouched.
+// Each builder for every hash number 0..15 against the registered identifiers;
+// nothing is written past one, and an unsupported number writes nothing.
 TEST(Oid, SignatureIdentifierBuilders) {
   std::map<int32_t, std::string> dsa = {{5, "1.2.840.10040.4.3"}, {14, "2.16.840.1.101.3.4.3.1"},
                                         {11, "2.16.840.1.101.3.4.3.2"}};
