@@ -100,7 +100,7 @@ TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
   EcPoint *pt = nullptr, *neg = nullptr, *sum = nullptr;
   ASSERT_EQ(EC_newPoint(C().curve, &pt) | EC_newPoint(C().curve, &neg) | EC_newPoint(C().curve, &sum), 0);
   ASSERT_EQ(EC_decompress(C().curve, pt, gx.data(), gy[0] & 1), 0);
-  EXPECT_EQ(Units(pt->y, pt->y + C().n()), gy);
+  EXPECT_TRUE(Units(pt->x, pt->x + C().n()) == gx && Units(pt->y, pt->y + C().n()) == gy);
   ASSERT_EQ(EC_decompress(C().curve, neg, gx.data(), (gy[0] & 1) ^ 1), 0);
   ASSERT_EQ(EC_pointAdd(sum, pt, neg), 0);
   EXPECT_EQ(ToBytes(C(), sum->x), Bytes(C().bytes(), 0));
