@@ -163,7 +163,7 @@ TEST_F(RsaKeyTest, BadInput) {
       {"verify 4104 bits", RSA_verifySignature(bigKey.k, big.data(), out.data(), &len, nullptr), -7707},
       {"verify e >= 2^32", RSA_verifySignature(longE.k, buf.data(), out.data(), &len, nullptr), -7706},
       {"RSADP, public key", RSA_RSADP(pub.k, pub->modulus, &none, nullptr), -7708},
-      {"RSAVP1, no input", RSA_RSAVP1(pub.k, nullptr, &none, nullptr), -6001},
+      {"RSADP, no input", RSA_RSADP(key_.k, nullptr, &none, nullptr), -6001},
       {"generate null key", RSA_generateKey(ctx, nullptr, 1024, nullptr), -7701},
       {"generate 896", RSA_generateKey(ctx, pub.k, 896, nullptr), -7710},
       {"modulus of 40000 bytes", RSA_setPublicKeyParameters(pub.k, 3, huge.data(), 40000, nullptr), -6003},
