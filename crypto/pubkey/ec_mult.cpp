@@ -69,9 +69,9 @@ template <class C> struct BaseTable {
   static constexpr int kGroup = 8;
   static inline Affine<C> entries[C::kBaseWindows][C::kBaseEntries];
   static inline pthread_once_t once = PTHREAD_ONCE_INIT;
-  // the build's projective rows and running products (only under `once`)
+  // the build's projective rows and their Z inverses (only under `once`)
   static inline Point<C> rows[kGroup][C::kBaseEntries];
-  static inline typename C::Fe prefix[kGroup * C::kBaseEntries];
+  static inline typename C::Fe zi[kGroup * C::kBaseEntries];
 
   static void build() {
     constexpr int E = C::kBaseEntries;
@@ -84,7 +84,7 @@ template <class C> struct BaseTable {
         for (int j = 1; j < E; ++j) add(points[f + j], points[f + j - 1], base);
         for (int s = 0; s < C::kBaseWindow; ++s) dbl(base, base);
       }
-      batch_affine<C>(points, count, prefix, &entries[first][0]);
+      batch_affine<C>(points, count, zi, &entries[first][0]);
     }
   }
   static const Affine<C> (&get())[C::kBaseWindows][C::kBaseEntries] {
@@ -100,14 +100,14 @@ template <class C> struct OddBaseTable {
   static inline Affine<C> entries[kBaseNafEntries];
   static inline pthread_once_t once = PTHREAD_ONCE_INIT;
   static inline Point<C> points[kBaseNafEntries];  // the build's scratch
-  static inline typename C::Fe prefix[kBaseNafEntries];
+  static inline typename C::Fe zi[kBaseNafEntries];
 
   static void build() {
     Point<C> twice;
     points[0] = {C::gx, C::gy, C::F::one()};
     dbl(twice, points[0]);
     for (int j = 1; j < kBaseNafEntries; ++j) add(points[j], points[j - 1], twice);
-    batch_affine<C>(points, kBaseNafEntries, prefix, entries);
+    batch_affine<C>(points, kBaseNafEntries, zi, entries);
   }
   static const Affine<C> *get() {
     pthread_once(&once, build);
