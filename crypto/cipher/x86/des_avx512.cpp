@@ -3,8 +3,8 @@
 // its S-box: a register operation whatever the index, so key and data shape
 // no address. The halves stay in the spread form S(x) = x << 32 | rotr(x, 4)
 // (des_internal.h): six shuffles give the 48 bits of S(f) that the next
-// round reads, so a round's serial path is one exclusive or, a broadcast, a
-// byte shuffle, the bit shuffles and the OR of their results.
+// round reads, so a round's serial path is a broadcast, a byte shuffle, the
+// bit shuffles and one tree of exclusive ors.
 #include "crypto/cipher/x86/des_avx512.h"
 
 // GCC 12's AVX-512 intrinsics fill their pass-through operand with
@@ -48,8 +48,10 @@ inline uint64_t subkey(const uint32_t *k) {
   return key;
 }
 
-// The bits of S(f(R, K)) under E, from the S-box inputs S(R) ^ k.
-KEL_DES512 inline uint64_t f(uint64_t inputs, const Regs &g) {
+// e ^ the bits of S(f(R, K)) under E, from the S-box inputs S(R) ^ k. The
+// shuffles' bits are disjoint, so one tree of exclusive ors takes them and e
+// together: three levels after the shuffles rather than four.
+KEL_DES512 inline uint64_t f(uint64_t inputs, uint64_t e, const Regs &g) {
   __m512i index = _mm512_shuffle_epi8(_mm512_set1_epi64(static_cast<long long>(inputs)), g.source);
   // The constant-time check's MemorySanitizer has no rule for VPSHUFBITQMB
   // and would take its index for an address: it goes in declassified, and
@@ -59,21 +61,25 @@ KEL_DES512 inline uint64_t f(uint64_t inputs, const Regs &g) {
 #pragma GCC unroll 6
   for (int s = 0; s < 6; ++s)
     bits[s] = _mm512_mask_bitshuffle_epi64_mask(0x0101010101010101ull << s, g.truth[s], index);
-  uint64_t out = ((bits[0] | bits[1]) | (bits[2] | bits[3])) | (bits[4] | bits[5]);
-  KEL_CT_VEIL(&out, sizeof out, secret);
-  return out;
+  KEL_CT_VEIL(bits, sizeof bits, secret);
+  return ((bits[0] ^ bits[1]) ^ (bits[2] ^ bits[3])) ^ ((bits[4] ^ bits[5]) ^ e);
 }
 
-// The next round's inputs are the other half xored with its subkey before
-// f's result arrives, which is then added to both.
+// The chain from round to round is a = R ^ K, the next S-box inputs: with
+// R' = L ^ f(a) it is a' = f(a) ^ (L ^ K'), whose second term is ready before
+// f(a) is, and each half is a' ^ K' again when it is next needed.
 template <size_t N>
 KEL_DES512 inline void rounds(uint64_t (&l)[N], uint64_t (&r)[N], const uint32_t *k, const Regs &g) {
+  uint64_t a[N];
+  for (size_t b = 0; b < N; ++b) a[b] = r[b] ^ subkey(k);
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i, k += 4) {
+    const uint64_t k1 = subkey(k + 2), k2 = i < 7 ? subkey(k + 4) : 0;
     for (size_t b = 0; b < N; ++b) {
-      const uint64_t next = l[b] ^ subkey(k + 2), out = f(r[b] ^ subkey(k), g);
-      l[b] ^= out;
-      r[b] ^= f(next ^ out, g);
+      a[b] = f(a[b], l[b] ^ k1, g);
+      l[b] = a[b] ^ k1;
+      a[b] = f(a[b], r[b] ^ k2, g);
+      r[b] = a[b] ^ k2;
     }
   }
 }
