@@ -81,10 +81,10 @@ class Sockets : public ::testing::Test {
     DEBUG_CONSOLE_stop();
     EXPECT_EQ(LINUX_TCP_shutdown(), 0);
   }
-  static void Pair(int32_t *client, int32_t *server) {
+  static void Pair(int32_t *client, int32_t *server, const char *address = "127.0.0.1") {
     int32_t listener = -1, stop = 0;
     ASSERT_EQ(LINUX_TCP_listenSocket(&listener, 0), 0);
-    ASSERT_EQ(LINUX_TCP_connectSocket(client, "127.0.0.1", LocalPort(listener)), 0);
+    ASSERT_EQ(LINUX_TCP_connectSocket(client, address, LocalPort(listener)), 0);
     ASSERT_EQ(LINUX_TCP_acceptSocket(server, listener, &stop), 0);
     LINUX_TCP_closeSocket(listener);
   }
@@ -122,7 +122,8 @@ TEST_F(Sockets, ExchangeTimeOutCloseResetRefusalAndSignals) {
   LINUX_TCP_closeSocket(client);
   Read(server, 16, &status, 0);
   EXPECT_EQ(status, ERR_TCP_SOCKET_CLOSED);
-  ASSERT_NO_FATAL_FAILURE(Pair(&client, &other));
+  // Text that does not parse is 0.0.0.0, which Linux takes for this host.
+  ASSERT_NO_FATAL_FAILURE(Pair(&client, &other, "no address"));
   linger reset = {1, 0};
   setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   LINUX_TCP_closeSocket(client);
