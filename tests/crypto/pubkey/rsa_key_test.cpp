@@ -179,6 +179,10 @@ TEST_F(RsaKeyTest, FaultyPrivateResultIsWithheld) {
   EXPECT_EQ(RSA_signMessage(key_.k, sig.data(), 20, sig.data(), nullptr), ERR_RSA_FAULT);
   EXPECT_EQ(sig, Bytes(128, 0));
   EXPECT_EQ(RSA_generateKey_FIPS_consistancy_test(key_.k), ERR_RSA_FAULT);
+  // Zero exponent halves turn 3 into 1, whose power differs from 3 in a single low bit.
+  ASSERT_EQ(VLONG_clearVlong(key_->exponent1) | VLONG_clearVlong(key_->exponent2), 0);
+  V three = FromHex("3"), m;
+  EXPECT_EQ(RSA_RSADP(key_.k, three.get(), m.out(), nullptr), ERR_RSA_FAULT);
 }
 
 // One pair serves 33 operations (count 0 .. 32), the 34th draws a new one;
