@@ -14,6 +14,15 @@ extern "C" int renameat2(int fromDir, const char *from, int toDir, const char *t
   if (gNoReplaceFlag && flags != 0) return errno = EINVAL, -1;
   return static_cast<int>(syscall(SYS_renameat2, fromDir, from, toDir, to, flags));
 }
+#ifndef KEL_SANITIZED  // a sanitizer owns malloc
+// The next allocation fails once this is set.
+static bool gFailNextMalloc = false;
+extern "C" void *__libc_malloc(size_t size);
+extern "C" void *malloc(size_t size) {
+  if (gFailNextMalloc) return gFailNextMalloc = false, errno = ENOMEM, nullptr;
+  return __libc_malloc(size);
+}
+#endif
 
 namespace {
 
@@ -166,6 +175,11 @@ TEST_F(Archive, HelpersRefuseNullAndRunToolsWithoutAShell) {
     EXPECT_EQ(status, 3);
     EXPECT_EQ(LOG_append_to_archive(a, nullptr, "x"), 6u);
     EXPECT_EQ(LOG_append_to_archive(a, "/tmp", "missing"), 0u);
+#ifndef KEL_SANITIZED
+    gFailNextMalloc = true;
+    EXPECT_EQ(LOG_append_to_archive(a, "/tmp", "missing"), 15u);
+    EXPECT_NE(KelLog(kLogs).find("] Memory allocation failed!\r\n"), std::string::npos);
+#endif
     EXPECT_FALSE(Exists(a));
     for (int i = 0; i < 5; ++i) {
       const char *args[5] = {a, "uname", "/tmp/cwd", "s", ".x"};
