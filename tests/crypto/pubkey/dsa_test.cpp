@@ -219,8 +219,34 @@ TEST_F(Dsa, ConsistencyTest) {
   gFIPS_powerupStatus = 0;  // to free the key
 }
 
-// Every allocation of a signature and of a blob parse may fail.
+// The last toolkit allocation made while a key still has no p: with a fixed
+// generator, generation makes it in the same place each time.
+const DsaKeyObject *gGenerating = nullptr;
+uint64_t gLastBeforeP = 0;
+void NoteWhileNoP(const void *, uint32_t) {
+  if (gGenerating->p == nullptr) gLastBeforeP = mem::allocation_count();
+}
+
+// Every allocation of a signature and of a blob parse may fail, and so may the
+// last one before p is stored (in the search for g): the generation fails.
 TEST_F(Dsa, AllocationFailures) {
+  uint64_t offset = 0;  // of that allocation in the call
+  for (bool failing : {false, true}) {
+    const uint8_t xkey[20] = {4, 2};
+    RandomContext *fixed = nullptr;
+    DsaKeyObject *k = nullptr;
+    ASSERT_EQ(RANDOM_newFIPS186Context(&fixed, 20, xkey, 0, nullptr) | DSA_createKey(&k), 0);
+    Key generated(k);
+    gGenerating = k;
+    if (failing) mem::fail_after(static_cast<int64_t>(offset) - 1);
+    else mem::observe(NoteWhileNoP, nullptr);
+    const uint64_t start = mem::allocation_count();
+    EXPECT_EQ(DSA_generateKey(fixed, k, 512, nullptr, nullptr, nullptr, nullptr), failing ? -6101 : 0);
+    offset = gLastBeforeP - start;
+    mem::observe(nullptr, nullptr);
+    mem::fail_after(-1);
+    RANDOM_releaseContext(&fixed);
+  }
   Key key = KeyOf(KeysWithX().front());
   const Bytes blob = BlobOf(key.get());
   V m = Representative(Bytes{9});
