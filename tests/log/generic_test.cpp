@@ -209,7 +209,9 @@ TEST(LinkedList, OrderUnlinkingIterationCopiesAndRelease) {
   EXPECT_EQ(seen, (Items{2, 4}));
   LinkedList *copy = LinkedList_duplicate(list, [](void *i) { return Item(reinterpret_cast<uintptr_t>(i) * 10); });
   EXPECT_EQ(Walk(copy), (Items{20, 40, 60}));
+  const size_t heap = FootprintNow().heap;
   LinkedList_shuffle(copy);
+  EXPECT_EQ(FootprintNow().heap, heap) << "the shuffle's own head released";
   Items shuffled = Walk(copy), order = shuffled;
   std::sort(shuffled.begin(), shuffled.end());
   EXPECT_EQ(shuffled, (Items{20, 40, 60}));
