@@ -19,10 +19,6 @@ TEST_F(SandboxTest, HostWithoutLibgladeGetsAnErrorAndLivesOn) {
     GError *error = nullptr;
     EXPECT_EQ(nm_vpn_editor_plugin_get_editor(plugin, nullptr, &error), nullptr);
     ExpectPluginError(error, kNoResources);
-    EXPECT_TRUE(Logged("widget object created") == 1 && Logged("widget object destroyed") == 1) << Trace();
-    EXPECT_EQ(nm_vpn_editor_plugin_get_capabilities(plugin), NM_VPN_EDITOR_PLUGIN_CAPABILITY_NONE);
     g_object_unref(info);
-    EXPECT_NE(Trace().find("[VPN_PLUGIN WARN nm_vpn_editor_interface_new():properties/nm-kelvpn-plugin-ui-widget] " +
-                           std::string(kNoResources)), std::string::npos) << Trace();
   }));
 }
