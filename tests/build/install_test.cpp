@@ -73,7 +73,8 @@ TEST_F(Install, ExampleClientBuildsWithPkgConfigAndRuns) {
   // (A sanitizer build's library brings its runtime to this plain C program.)
   const std::string run = "cd '" + dir_.path() + "' && ASAN_OPTIONS=verify_asan_link_order=0 LD_LIBRARY_PATH='" +
                           stage_ + "/" + kPluginDir + "' ";
-  // The self-test, MD5 and the approved algorithms answer through the installed headers.
+  // The self-test, MD5 and the approved algorithms answer through the installed headers
+  // (in a program without GLib: the plugin's references to it must bind lazily).
   const Outcome r = Shell(run + "./kelvpn_client data");
   EXPECT_EQ(r.exitCode, 0) << r.out;
   for (const std::string &line : {"md5:    " + Shell(run + "md5sum data").out, "sha256: " + Shell(run + "sha256sum data").out,

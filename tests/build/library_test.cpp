@@ -61,18 +61,6 @@ TEST(Library, LeavesOnlyCLibraryAndHostSymbolsUndefined) {
   EXPECT_EQ(undefined.count("nm_vpn_editor_plugin_get_type"), 1u) << "the plugin's host references are listed";
 }
 
-TEST(Library, LoadsIntoAClientWithoutGlib) {
-  // The client's own programs use the log engine and the toolkit without
-  // GLib or libnm: the plugin's references to them must bind lazily.
-  EXPECT_EQ(0, RunInChild([] {
-    void *lib = dlopen(KEL_LIBRARY_PATH, RTLD_LAZY | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    auto name = reinterpret_cast<const char *(*)(uint32_t)>(dlsym(lib, "LOG_error_str"));
-    ASSERT_NE(name, nullptr);
-    EXPECT_STREQ(name(28), "KEL_ERROR_FILENOTFOUND");
-  }));
-}
-
 TEST(Sandbox, WritesStayInsideTheNamespace) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
   const std::string probe = "/usr/share/kel/sandbox-probe";
