@@ -34,18 +34,18 @@ bool HeldElsewhere(MutexHandle m) {
 }
 
 TEST(Rtos, HandlesRefuseNullAndFailedCreatesKeepTheCallersValue) {
-  MutexHandle m = nullptr, none = nullptr;
-  CondHandle c = nullptr, noCond = nullptr;
+  MutexHandle m = nullptr;
+  CondHandle c = nullptr;
   ASSERT_EQ(LINUX_condCreate(&c, 0, 0), 0);
   ASSERT_EQ(LINUX_mutexCreate(&m, 0, 0), 0);
   int32_t flag = 0, one = 1;
   const std::pair<int32_t, int32_t> cases[] = {
       {LINUX_mutexWait(nullptr), -5803}, {LINUX_recursiveMutexWait(nullptr), -5803}, {LINUX_condWait(nullptr, m), -5803},
       {LINUX_condWait(c, nullptr), -5803}, {LINUX_mutexRelease(nullptr), -5804}, {LINUX_recursiveMutexRelease(nullptr), -5804},
-      {LINUX_condSignal(nullptr), -5804}, {LINUX_mutexFree(&none), -5805}, {LINUX_recursiveMutexFree(nullptr), -5805},
-      {LINUX_condFree(&noCond), -5805}, {LINUX_mutexCreate(nullptr, 0, 0), -5802}, {LINUX_condCreate(nullptr, 0, 0), -5802},
-      {VRTOS_mutexWait(nullptr, &flag), -5803}, {VRTOS_mutexRelease(nullptr, &one), -5804}, {VRTOS_mutexWait(m, nullptr), -6001},
-      {VRTOS_mutexRelease(m, nullptr), -6001}, {LINUX_createThread(nullptr, nullptr, 0, nullptr), -5801}, {LINUX_timeGMT(nullptr), -6001},
+      {LINUX_condSignal(nullptr), -5804}, {LINUX_recursiveMutexFree(nullptr), -5805}, {LINUX_mutexCreate(nullptr, 0, 0), -5802},
+      {LINUX_condCreate(nullptr, 0, 0), -5802}, {VRTOS_mutexWait(nullptr, &flag), -5803}, {VRTOS_mutexRelease(nullptr, &one), -5804},
+      {VRTOS_mutexWait(m, nullptr), -6001}, {VRTOS_mutexRelease(m, nullptr), -6001}, {LINUX_timeGMT(nullptr), -6001},
+      {LINUX_createThread(nullptr, nullptr, 0, nullptr), -5801},
   };
   for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].first, cases[i].second) << "call #" << i;
   EXPECT_EQ(flag, 0);
@@ -111,15 +111,11 @@ TEST(Rtos, RecursiveGuardedAndConditionLocking) {
   EXPECT_EQ(LINUX_recursiveMutexFree(&r) | LINUX_mutexFree(&m) | LINUX_condFree(&c), 0);
 }
 
-void *ProbeEntry(void *self) {
-  *static_cast<std::atomic<ThreadId> *>(self) = LINUX_currentThreadId();
-  return nullptr;
-}
-
 TEST(Rtos, ThreadsTimersAndClocks) {
   std::atomic<ThreadId> self{0};
   ThreadId tid = 0;
-  ASSERT_EQ(LINUX_createThread(ProbeEntry, &self, 5, &tid), 0);
+  auto probe = [](void *out) -> void * { *static_cast<std::atomic<ThreadId> *>(out) = LINUX_currentThreadId(); return nullptr; };
+  ASSERT_EQ(LINUX_createThread(probe, &self, 5, &tid), 0);
   while (self == 0) sched_yield();
   EXPECT_EQ(self, tid);
   LINUX_destroyThread(tid);
@@ -150,17 +146,16 @@ TEST(Rtos, ThreadsTimersAndClocks) {
   EXPECT_GE(steady, 300);
   EXPECT_LE(std::abs(long(upElapsed) - long(steady)), 30) << upElapsed;
   EXPECT_LE(std::abs(long(elapsed) - long(steady)), 30) << elapsed;
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    time_t before = time(nullptr);
-    GmtDateTime g;
+  GmtDateTime g;
+  time_t now;
+  do {  // again if a second ended in between
+    now = time(nullptr);
     ASSERT_EQ(LINUX_timeGMT(&g), 0);
-    if (time(nullptr) != before) continue;  // crossed a second: again
-    struct tm u;
-    gmtime_r(&before, &u);
-    EXPECT_EQ((std::vector<int>{g.yearsSince1970, g.month, g.day, g.hour, g.minute, g.second}),
-              (std::vector<int>{u.tm_year - 70, u.tm_mon + 1, u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec}));
-    break;
-  }
+  } while (time(nullptr) != now);
+  struct tm u;
+  gmtime_r(&now, &u);
+  EXPECT_EQ((std::vector<int>{g.yearsSince1970, g.month, g.day, g.hour, g.minute, g.second}),
+            (std::vector<int>{u.tm_year - 70, u.tm_mon + 1, u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec}));
 }
 
 // Files with distinct contents over the random devices show where each read came from.
