@@ -1,6 +1,5 @@
 // CTR-DRBG: the CAVP records on every CPU path, the known-answer runner,
 // health and continuous tests, limits, the gate, threads and fork().
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 
 #include "crypto/random/internal.h"
 #include "random_test_util.h"
+#include "support/sandbox.h"
 
 namespace kel::test {
 namespace {
@@ -107,16 +107,14 @@ TEST_F(CtrDrbg, KnownAnswerRunnerAndHealthTest) {
   EXPECT_EQ(drbg::health_test(s, v), ERR_DRBG_KAT_FAILED);
   // Limits the instance lacks: a step expecting a refusal gets an answer, or
   // the additional input would not fit the step's buffer.
-  using Tweak = void (*)(CtrDrbgState &);
-  for (Tweak tweak : {Tweak{[](CtrDrbgState &w) { w.entropyLengthLow = 49; }},
-                      Tweak{[](CtrDrbgState &w) { w.entropyLengthHigh = 47; }},
-                      Tweak{[](CtrDrbgState &w) { w.maxBitsPerRequest = 64; }},
-                      Tweak{[](CtrDrbgState &w) { w.maxAdditionalLength = 10; }},
-                      Tweak{[](CtrDrbgState &w) { w.maxAdditionalLength = 64; }},
-                      Tweak{[](CtrDrbgState &w) { w.reseedInterval = 5; }}}) {
-    CtrDrbgState wrong = s;
-    tweak(wrong);
-    EXPECT_EQ(drbg::health_test(wrong, drbg::builtin_vector(32)), ERR_DRBG_KAT_FAILED);
+  const uint32_t limits[] = {49, 47, 64, 10, 64, 5};
+  for (int i = 0; i < 6; ++i) {
+    CtrDrbgState w = s;
+    uint32_t *fields[] = {&w.entropyLengthLow, &w.entropyLengthHigh, &w.maxBitsPerRequest, &w.maxAdditionalLength,
+                          &w.maxAdditionalLength};
+    if (i < 5) *fields[i] = limits[i];
+    else w.reseedInterval = limits[i];
+    EXPECT_EQ(drbg::health_test(w, drbg::builtin_vector(32)), ERR_DRBG_KAT_FAILED) << i;
   }
   v = drbg::builtin_df_vector(32);
   v.expectedOutput[3] ^= 1;
@@ -277,22 +275,17 @@ TEST_F(CtrDrbg, SharedByThreads) {
   EXPECT_EQ(RANDOM_releaseContext(&ctx), 0);
 }
 
-// The next output of ctx in a fork() child.
+// The next output of ctx in a fork() child, passed back on standard output.
 Block ChildOutput(RandomContext *ctx) {
-  int fds[2];
-  EXPECT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    Block b{};
-    _exit(RANDOM_numberGenerator(ctx, b.data(), 16) == 0 && write(fds[1], b.data(), 16) == 16 ? 0 : 1);
-  }
-  close(fds[1]);
   Block b{};
-  EXPECT_EQ(read(fds[0], b.data(), 16), 16);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_EQ(status, 0);
+  const std::string out = CaptureStdout([&] {
+    EXPECT_EQ(RunInChild([&] {
+      ASSERT_EQ(RANDOM_numberGenerator(ctx, b.data(), 16), 0);
+      ASSERT_EQ(write(1, b.data(), 16), 16);
+    }), 0);
+  });
+  EXPECT_EQ(out.size(), 16u);
+  std::copy_n(out.begin(), std::min<size_t>(out.size(), 16), b.begin());
   return b;
 }
 
