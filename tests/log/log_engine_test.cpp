@@ -271,7 +271,7 @@ TEST_F(SandboxTest, LogPathsPerApplicationAndTheSystemLog) {
   }));
 }
 
-TEST(LogRotation, AtExactly1024000BytesNoShellNoLinks) {
+TEST(LogRotation, AtExactly1024000BytesOneOldGenerationNoShellNoLinks) {
   TempDir top;
   const std::string dir = top / "-it's $(touch PWNED) `touch PWNED`;\n*";
   EXPECT_EQ(0, RunInChild([&] {
@@ -291,6 +291,10 @@ TEST(LogRotation, AtExactly1024000BytesNoShellNoLinks) {
     EXPECT_FALSE(Exists(file));
     EXPECT_EQ(long(std::filesystem::file_size(old)), kRotateBytes);
     EXPECT_EQ(MessageOf(SplitLines(ReadFile(old)).back()), "line 000002\r");
+    FixedLine(3);
+    ASSERT_EQ(truncate(file.c_str(), kRotateBytes - 1), 0);
+    FixedLine(4);  // crosses the limit: rotates too, replacing the old generation
+    EXPECT_EQ(long(std::filesystem::file_size(old)), kRotateBytes - 1 + line);
     ASSERT_TRUE(WriteFile(top / "victim", "precious\n"));
     ASSERT_EQ(symlink("../victim", file.c_str()), 0);
     LOG_set_option(LOG_OPTION_STDOUT | LOG_OPTION_FILE);
