@@ -308,6 +308,9 @@ TEST(Vlong, CeilingOperands) {
     ASSERT_EQ(VLONG_unsignedDivide(vq.get(), vp.get(), vx.get(), vr.get(), nullptr), 0);
     EXPECT_EQ(Str(vq.get()), y.Hex());
     EXPECT_EQ(Str(vr.get()), "3039");
+    // Outputs over operands: the quotient over the dividend, the remainder over the divisor.
+    ASSERT_EQ(VLONG_unsignedDivide(vp.get(), vp.get(), vx.get(), vx.get(), nullptr), 0);
+    EXPECT_EQ(Str(vp.get()) + " " + Str(vx.get()), y.Hex() + " 3039");
   });
 }
 
