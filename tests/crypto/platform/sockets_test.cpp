@@ -262,20 +262,22 @@ TEST_F(Sockets, ConsoleServerStopActivationAndPortInUse) {
   EXPECT_TRUE(WaitUntil([&] { return !Listening(port); }));
   EXPECT_EQ(Text(), "") << "no line after a stop";
   gStartTime.seconds -= 12;
-  ASSERT_EQ(DEBUG_CONSOLE_start(port), 0);
-  ASSERT_TRUE(WaitUntil([&] { return Listening(port); }));
-  int32_t client = -1, status = 0;
-  ASSERT_EQ(LINUX_TCP_connectSocket(&client, "127.0.0.1", port), 0);
-  ASSERT_TRUE(WaitUntil([] { return Text().find('\n') != std::string::npos; })) << Text();
-  EXPECT_TRUE(std::regex_match(Text(), std::regex(R"(Vorane Debug Console Activated \(1[23]\.\d{1,3}\)\r\n)"))) << Text();
-  EXPECT_TRUE(WaitUntil([&] { return !Listening(port); })) << "the listening socket is closed";
-  Read(client, 8, &status, 200);
-  EXPECT_EQ(status, ERR_TCP_READ_TIMEOUT) << "the client receives nothing";
-  DEBUG_CONSOLE_stop();
-  Read(client, 8, &status, 2000);
-  EXPECT_EQ(status, ERR_TCP_SOCKET_CLOSED) << "stop closes the console client";
-  LINUX_TCP_closeSocket(client);
-  DEBUG_CONSOLE_init();
+  for (auto forget : {DEBUG_CONSOLE_stop, DEBUG_CONSOLE_init}) {
+    gText.clear();
+    ASSERT_EQ(DEBUG_CONSOLE_start(port), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Listening(port); }));
+    int32_t client = -1, status = 0;
+    ASSERT_EQ(LINUX_TCP_connectSocket(&client, "127.0.0.1", port), 0);
+    ASSERT_TRUE(WaitUntil([] { return Text().find('\n') != std::string::npos; })) << Text();
+    EXPECT_TRUE(std::regex_match(Text(), std::regex(R"(Vorane Debug Console Activated \(1[23]\.\d{1,3}\)\r\n)"))) << Text();
+    EXPECT_TRUE(WaitUntil([&] { return !Listening(port); })) << "the listening socket is closed";
+    Read(client, 8, &status, 200);
+    EXPECT_EQ(status, ERR_TCP_READ_TIMEOUT) << "the client receives nothing";
+    forget();
+    Read(client, 8, &status, 2000);
+    EXPECT_EQ(status, ERR_TCP_SOCKET_CLOSED) << "stop and init each close the console client";
+    LINUX_TCP_closeSocket(client);
+  }
   int32_t holder = -1;
   ASSERT_EQ(LINUX_TCP_listenSocket(&holder, 0), 0);
   const std::string last = "debugConsoleServer: Could not create listen socket (-5909)\n";
