@@ -272,6 +272,8 @@ TEST(Vlong, RecordRules) {
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), 32769, tooBig.out(), nullptr), -6003);
   EXPECT_EQ(tooBig.p, nullptr);
   EXPECT_EQ(VLONG_vlongFromByteString(big.data(), -1, tooBig.out(), nullptr), -6003);
+  const std::vector<uint32_t> words(8193, 1);
+  EXPECT_EQ(VLONG_vlongFromUByte4String(words.data(), 8193, tooBig.out()), -6003);
   const uint8_t zeros[8] = {};
   V empty;
   ASSERT_EQ(VLONG_vlongFromByteString(zeros, 8, empty.out(), nullptr), 0);  // leading zeros only: no units
