@@ -107,15 +107,14 @@ TEST_F(CtrDrbg, KnownAnswerRunnerAndHealthTest) {
   EXPECT_EQ(drbg::health_test(s, v), ERR_DRBG_KAT_FAILED);
   // Limits the instance lacks: a step expecting a refusal gets an answer, or
   // the additional input would not fit the step's buffer.
-  const uint32_t limits[] = {49, 47, 64, 10, 64, 5};
-  for (int i = 0; i < 6; ++i) {
+  auto refused = [&s](auto field, uint32_t value) {
     CtrDrbgState w = s;
-    uint32_t *fields[] = {&w.entropyLengthLow, &w.entropyLengthHigh, &w.maxBitsPerRequest, &w.maxAdditionalLength,
-                          &w.maxAdditionalLength};
-    if (i < 5) *fields[i] = limits[i];
-    else w.reseedInterval = limits[i];
-    EXPECT_EQ(drbg::health_test(w, drbg::builtin_vector(32)), ERR_DRBG_KAT_FAILED) << i;
-  }
+    w.*field = value;
+    EXPECT_EQ(drbg::health_test(w, drbg::builtin_vector(32)), ERR_DRBG_KAT_FAILED) << value;
+  };
+  refused(&CtrDrbgState::entropyLengthLow, 49), refused(&CtrDrbgState::entropyLengthHigh, 47);
+  refused(&CtrDrbgState::maxBitsPerRequest, 64), refused(&CtrDrbgState::reseedInterval, 5);
+  refused(&CtrDrbgState::maxAdditionalLength, 10), refused(&CtrDrbgState::maxAdditionalLength, 64);
   v = drbg::builtin_df_vector(32);
   v.expectedOutput[3] ^= 1;
   EXPECT_EQ(drbg::df_health_test(s, v), ERR_DRBG_KAT_FAILED);
