@@ -162,8 +162,9 @@ TEST_F(Prime, RandomNumbersFollowTheStream) {
   EXPECT_EQ(none.p, nullptr);
 }
 
-// Generated primes have the size asked for, are prime (GMP decides) and follow from the generator's stream: the same key gives
-// the same prime and leaves the two streams in step.
+// Generated primes have the size asked for, are prime (GMP decides) and follow
+// from the generator's stream: the same key gives the same prime and leaves
+// the two streams in step.
 TEST_F(Prime, GeneratedPrimes) {
   const uint8_t xkey[20] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
   for (unsigned bits : {512u, 1024u, 2048u}) {
