@@ -8,7 +8,10 @@
 // schedule for a pair of blocks (W + K for both, into a stack buffer) is
 // computed in the vector unit while the scalar unit runs the first block's
 // rounds, and the second block's rounds then read their W + K without any
-// schedule work at all.
+// schedule work at all. The rounds run in loops of sixteen: W + K is then
+// read back from memory at a run-time row (the compiler cannot fetch it from
+// the vector registers instead), and the code stays small enough for the
+// decoded-op cache.
 #include <array>
 #include <cstring>
 #include <utility>
@@ -42,19 +45,20 @@ KEL_SHA512 V4 rotr(V4 x) {
   return (x >> R) | (x << (64 - R));
 }
 
-template <int J>
-KEL_SHA512 void store_wk(PairSchedule &wk, V4 w) {
-  const V4 k = {kSha512K[2 * J], kSha512K[2 * J + 1], kSha512K[2 * J], kSha512K[2 * J + 1]};
-  const V4 sum = w + k;
-  std::memcpy(wk[J].data(), &sum, sizeof sum);
+// W + K for pair J (K being the round constants of this pair), into its row.
+KEL_SHA512 void store_wk(uint64_t *row, V4 w, const uint64_t *k) {
+  V2 k2;
+  std::memcpy(&k2, k, sizeof k2);
+  const V4 sum = w + __builtin_shufflevector(k2, k2, 0, 1, 0, 1);
+  std::memcpy(row, &sum, sizeof sum);
 }
 
-// Pair J >= 8 from the eight before it (x[J % 8] holds pair J - 8 on entry).
-// FIPS 180-4 6.4.2: W[t] = s1(W[t-2]) + W[t-7] + s0(W[t-15]) + W[t-16]; the
-// two words of a pair need only earlier pairs, and the shuffles stay within
-// each block's half.
+// The next pair of the schedule from the eight before it (x[J % 8] holds
+// pair J - 8 on entry). FIPS 180-4 6.4.2: W[t] = s1(W[t-2]) + W[t-7] +
+// s0(W[t-15]) + W[t-16]; the two words of a pair need only earlier pairs, and
+// the shuffles stay within each block's half.
 template <int J>
-KEL_SHA512 void schedule_pair(V4 (&x)[8], PairSchedule &wk) {
+KEL_SHA512 void schedule_pair(V4 (&x)[8], uint64_t *row, const uint64_t *k) {
   V4 &w16 = x[J % 8];
   const V4 w15 = __builtin_shufflevector(w16, x[(J + 1) % 8], 1, 4, 3, 6);
   const V4 w7 = __builtin_shufflevector(x[(J + 4) % 8], x[(J + 5) % 8], 1, 4, 3, 6);
@@ -62,7 +66,7 @@ KEL_SHA512 void schedule_pair(V4 (&x)[8], PairSchedule &wk) {
   const V4 s0 = rotr<1>(w15) ^ rotr<8>(w15) ^ (w15 >> 7);
   const V4 s1 = rotr<19>(w2) ^ rotr<61>(w2) ^ (w2 >> 6);
   w16 = (w16 + s0) + (w7 + s1);
-  store_wk<J>(wk, w16);
+  store_wk(row, w16, k);
 }
 
 // Pairs 0..7 of two blocks, byte-swapped to big-endian words.
@@ -74,7 +78,7 @@ KEL_SHA512 void load_pair(V4 (&x)[8], PairSchedule &wk, const uint8_t *first, co
   const Bytes32 b = reinterpret_cast<Bytes32>(__builtin_shufflevector(lo, hi, 0, 1, 2, 3));
   x[J] = reinterpret_cast<V4>(__builtin_shufflevector(b, b, 7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
                                                       23, 22, 21, 20, 19, 18, 17, 16, 31, 30, 29, 28, 27, 26, 25, 24));
-  store_wk<J>(wk, x[J]);
+  store_wk(wk[J].data(), x[J], &kSha512K[2 * J]);
 }
 
 template <int... J>
@@ -88,64 +92,67 @@ KEL_SHA512 uint64_t ror(uint64_t x, int r) { return (x >> r) | (x << (64 - r)); 
 // Pins a value: the compiler may not regroup sums across it.
 KEL_SHA512 void pin(uint64_t &x) { KEL_VALUE_BARRIER(x); }
 
-// One round, FIPS 180-4 6.4.2 step 3, the registers renamed instead of moved.
-// The round is about 22 scalar ops, more than the chain through e is long,
-// so the form is the one with fewest ops, summed in the order that keeps the
-// chain at five steps: h + W + K first (known early), then Ch(e, f, g) (two
-// steps after e), then Sigma1(e) (three: the rotates side by side, two xors),
-// then d += T1.
-// Maj(a, b, c) = ((a ^ b) & (b ^ c)) ^ b, and this round's a ^ b is the next
-// round's b ^ c, so c itself is never read.
-KEL_SHA512 void round(uint64_t a, uint64_t b, uint64_t &d, uint64_t e, uint64_t f, uint64_t g,
-                      uint64_t &h, uint64_t wk, uint64_t &bc) {
-  const uint64_t ab = a ^ b;
+// One round, FIPS 180-4 6.4.2 step 3, the registers renamed instead of moved,
+// in two halves: the e half (T1 into h, and d += T1) and the a half
+// (h += Sigma0(a) + Maj(a, b, c)). The e half is the chain from round to
+// round (five steps: h + W + K first, known early, then Ch(e, f, g), two
+// steps after e, then Sigma1(e), three steps, then d += T1); the a half has
+// three rounds of slack before its result is read as d. The form is the one
+// with fewest ops, the ops being more than the chain is long.
+KEL_SHA512 void e_half(uint64_t &d, uint64_t e, uint64_t f, uint64_t g, uint64_t &h, uint64_t wk) {
   uint64_t t1 = h + wk;
   pin(t1);  // else the compiler adds Ch first and h + W + K after it
   t1 += g ^ (e & (f ^ g));
   pin(t1);
   t1 += ror(e, 14) ^ ror(e, 18) ^ ror(e, 41);
   d += t1;
-  h = t1 + ((ab & bc) ^ b) + (ror(a, 28) ^ ror(a, 34) ^ ror(a, 39));
+  h = t1;
+}
+
+// Maj(a, b, c) = ((a ^ b) & (b ^ c)) ^ b, and this round's a ^ b is the next
+// round's b ^ c, so c itself is never read.
+KEL_SHA512 void a_half(uint64_t a, uint64_t b, uint64_t &h, uint64_t &bc) {
+  const uint64_t ab = a ^ b;
+  h += ((ab & bc) ^ b) + (ror(a, 28) ^ ror(a, 34) ^ ror(a, 39));
   bc = ab;
 }
 
-// Round T of one block of a pair: the state words renamed by T mod 8, W + K
-// read through w, which points at round T & ~1 of this block.
+// The halves of round T of one block, the state words renamed by T mod 8;
+// row points at the W + K of this block's rounds 0 and 1 of the sixteen.
 template <int T>
-KEL_SHA512 void round_at(uint64_t (&s)[8], const uint64_t *w, uint64_t &bc) {
-  round(s[(8 - T) & 7], s[(9 - T) & 7], s[(11 - T) & 7], s[(12 - T) & 7], s[(13 - T) & 7], s[(14 - T) & 7],
-        s[(15 - T) & 7], w[T & 1], bc);
+KEL_SHA512 void e_half_at(uint64_t (&s)[8], const uint64_t *row) {
+  e_half(s[(11 - T) & 7], s[(12 - T) & 7], s[(13 - T) & 7], s[(14 - T) & 7], s[(15 - T) & 7], row[4 * (T / 2) + (T & 1)]);
 }
 
-// Rounds T and T + 1 of one block of a pair.
 template <int T>
-KEL_SHA512 void two_rounds(uint64_t (&s)[8], const PairSchedule &wk, int lane, uint64_t &bc) {
-  const uint64_t *w = &wk[T / 2][2 * lane];
-  // Read W + K back from memory (a load beside each round's add) rather than
-  // let the compiler move each word from its vector register to a scalar one.
-  KEL_VALUE_BARRIER(w);
-  round_at<T>(s, w, bc);
-  round_at<T + 1>(s, w, bc);
+KEL_SHA512 void a_half_at(uint64_t (&s)[8], uint64_t &bc) {
+  a_half(s[(8 - T) & 7], s[(9 - T) & 7], s[(15 - T) & 7], bc);
 }
 
-// Rounds 2P, 2P + 1 of the first block, and beside them (the vector unit
-// being otherwise idle) pair P + 8 of the schedule, needed four pairs later.
-template <int P>
-KEL_SHA512 void first_block_step(uint64_t (&s)[8], V4 (&x)[8], PairSchedule &wk, uint64_t &bc) {
-  if constexpr (P + 8 < 40) schedule_pair<P + 8>(x, wk);
-  two_rounds<2 * P>(s, wk, 0, bc);
+// Round T + 1's e half, which does not read round T's a half, before it: the
+// chain's ops come first in program order and so first to the ALUs. The last
+// round has no next one (its e half would overwrite the result).
+template <int T, bool Last = false>
+KEL_SHA512 void step(uint64_t (&s)[8], const uint64_t *row, uint64_t &bc) {
+  if constexpr (!Last) e_half_at<T + 1>(s, row);
+  a_half_at<T>(s, bc);
 }
 
+// Sixteen rounds of the first block (rows r .. r + 7), and beside them (the
+// vector unit being otherwise idle) the eight pairs of the schedule that
+// follow, rows r + 8 .. r + 15, needed four pairs or more later.
 template <int... P>
-KEL_SHA512 void first_block(uint64_t (&s)[8], V4 (&x)[8], PairSchedule &wk, uint64_t &bc,
-                            std::integer_sequence<int, P...>) {
-  (first_block_step<P>(s, x, wk, bc), ...);
+KEL_SHA512 void first_block_sixteen(uint64_t (&s)[8], V4 (&x)[8], PairSchedule &wk, int r, uint64_t &bc,
+                                    std::integer_sequence<int, P...>) {
+  ((schedule_pair<P>(x, wk[r + 8 + P].data(), &kSha512K[2 * (r + 8 + P)]), step<2 * P>(s, wk[r].data(), bc),
+    step<2 * P + 1>(s, wk[r].data(), bc)),
+   ...);
 }
 
-template <int... P>
-KEL_SHA512 void second_block(uint64_t (&s)[8], const PairSchedule &wk, uint64_t &bc,
-                             std::integer_sequence<int, P...>) {
-  (two_rounds<2 * P>(s, wk, 1, bc), ...);
+// Sixteen rounds of one block with nothing beside them.
+template <bool Last, int... P>
+KEL_SHA512 void sixteen(uint64_t (&s)[8], const uint64_t *row, uint64_t &bc, std::integer_sequence<int, P...>) {
+  ((step<2 * P>(s, row, bc), step<2 * P + 1, Last && P == 7>(s, row, bc)), ...);
 }
 
 // The chaining add, kept in scalar registers (the compiler would otherwise
@@ -172,12 +179,19 @@ KEL_SHA512 void compress(uint64_t state[8], const uint8_t *data, size_t blocks) 
     uint64_t s[8];
     for (int i = 0; i < 8; ++i) s[i] = h[i];
     uint64_t bc = s[1] ^ s[2];
-    first_block(s, x, wk, bc, std::make_integer_sequence<int, 40>{});
+    constexpr auto kEight = std::make_integer_sequence<int, 8>{};
+    e_half_at<0>(s, wk[0].data());  // each step then runs the next round's
+#pragma GCC unroll 1
+    for (int r = 0; r < 32; r += 8) first_block_sixteen(s, x, wk, r, bc, kEight);
+    sixteen<true>(s, wk[32].data(), bc, kEight);
     add_state(s, h);
     if (blocks == 1) break;
 
     bc = s[1] ^ s[2];
-    second_block(s, wk, bc, std::make_integer_sequence<int, 40>{});
+    e_half_at<0>(s, &wk[0][2]);
+#pragma GCC unroll 1
+    for (int r = 0; r < 32; r += 8) sixteen<false>(s, &wk[r][2], bc, kEight);
+    sixteen<true>(s, &wk[32][2], bc, kEight);
     add_state(s, h);
     blocks -= 2;
     data += 256;
