@@ -286,6 +286,12 @@ TEST(Vlong, RecordRules) {
   EXPECT_EQ(VLONG_copySignedValue(nullptr, zero.get()) + VLONG_clearVlong(nullptr), -12002);
   EXPECT_EQ(VLONG_unsignedDivide(v.get(), zero.get(), zero.get(), full.get(), nullptr), -6002);
   EXPECT_EQ(VLONG_modularInverse(nullptr, zero.get(), tooBig.out(), nullptr), -6001);
+  V left;  // a result slot that still holds a value is cleared (not released) before the refusal
+  ASSERT_EQ(VLONG_allocVlong(left.out(), nullptr), 0);
+  vlong *held = left.get();
+  EXPECT_EQ(VLONG_operatorModSignedVlongs(nullptr, zero.get(), left.out(), nullptr), -6001);
+  EXPECT_EQ(left.p, nullptr);
+  left.p = held;
 }
 
 // Operands at the ceiling: 4096 x 4096 units fill 8192; the quotient and
