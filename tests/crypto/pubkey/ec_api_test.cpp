@@ -264,6 +264,9 @@ TEST_P(EcApi, GateCoversTheApprovedEntriesOnly) {
   int32_t len = 0;
   EXPECT_EQ(ECDH_generateSharedSecretAux(C().curve, gx.data(), gy.data(), one.data(), &z, &len, 1), 0);
   Free(z);
+  EXPECT_EQ(ECDH_generateSharedSecretAux(C().curve, nullptr, gy.data(), one.data(), &z, &len, 1) +
+                ECDH_generateSharedSecretAux(C().curve, gx.data(), nullptr, one.data(), &z, &len, 1),
+            2 * ERR_EC_NULL_POINTER);
   EXPECT_EQ(EC_deleteKey(&key), 0);
 }
 
