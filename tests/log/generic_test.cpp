@@ -197,6 +197,7 @@ TEST(LinkedList, OrderUnlinkingIterationCopiesAndRelease) {
   LinkedList_remove_entry(list, LinkedList_get_entry(list, 3));  // the tail moves back
   LinkedList_add(list, Item(6));
   LinkedList_remove_entry(list, LinkedList_get_entry(list, 1));
+  LinkedList_remove_entry(list, nullptr);  // no entry: nothing unlinked
   EXPECT_EQ(Walk(list), (Items{2, 4, 6}));
   EXPECT_EQ(LinkedList_is_not_empty(list), 1);
   Items seen;
