@@ -559,20 +559,22 @@ struct Counter32 {
 // Eight counter blocks (XORed with the first round key) through the other
 // rounds into keystream, with the eight ciphertext blocks at g absorbed into
 // x beside them, one block per round and the reduction in the ninth: the AES
-// and the carry-less units work side by side.
-KEL_NI_CLMUL inline __m128i stitch8(const KeyRef &keys, __m128i *b, const uint8_t (*hpow)[16], __m128i x,
-                                    const uint8_t *g) {
+// and the carry-less units work side by side. Each block takes three
+// carry-less products (Karatsuba's; hs holds the eight powers' halves summed,
+// made once a call): the carry-less unit is the busier one.
+KEL_NI_CLMUL inline __m128i stitch8(const KeyRef &keys, __m128i *b, const uint8_t (*hpow)[16], const __m128i *hs,
+                                    __m128i x, const uint8_t *g) {
   __m128i lo = _mm_setzero_si128(), mid = lo, hi = lo;
   _Pragma("GCC unroll 8") for (int r = 1; r <= 8; ++r) {
     round8<true>(b, keys.k[r]);
-    gf::mul_block(hpow, g, r - 1, 8, x, lo, mid, hi);
+    gf::mul_block_karatsuba(hpow, hs[r - 1], g, r - 1, 8, x, lo, mid, hi);
     // Summed here: left to itself the compiler keeps all 32 products for
     // the end and spills them.
     pin(lo);
     pin(mid);
     pin(hi);
   }
-  x = gf::reduce(lo, mid, hi);
+  x = gf::reduce_karatsuba(lo, mid, hi);
   for (int r = 9; r < keys.nr; ++r) round8<true>(b, keys.k[r]);
   const __m128i last = in_reg(keys.k[keys.nr]);
   _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) b[j] = _mm_aesenclast_si128(b[j], last);
@@ -607,6 +609,8 @@ KEL_NI_CLMUL void gcm(const KeyRef &keys, const uint8_t (*hpow)[16], uint32_t X[
                       const uint8_t *in, uint8_t *out, size_t n) {
   __m128i x = gf::load_x(X);
   if (n >= 8) {
+    __m128i hs[8];
+    _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) hs[j] = gf::karatsuba_power(hpow, 8 - j);
     CounterBlocks8 blocks(counter, keys.k[0]);
     __m128i b[8];
     if (kEncrypt) {
@@ -619,7 +623,7 @@ KEL_NI_CLMUL void gcm(const KeyRef &keys, const uint8_t (*hpow)[16], uint32_t X[
       const uint8_t *prev = out;
       for (n -= 8, in += 128, out += 128; n >= 8; n -= 8, in += 128, out += 128) {
         blocks.take(b);
-        x = stitch8(keys, b, hpow, x, prev);
+        x = stitch8(keys, b, hpow, hs, x, prev);
         _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
         prev = out;
       }
@@ -627,7 +631,7 @@ KEL_NI_CLMUL void gcm(const KeyRef &keys, const uint8_t (*hpow)[16], uint32_t X[
     }
     for (; !kEncrypt && n >= 8; n -= 8, in += 128, out += 128) {
       blocks.take(b);
-      x = stitch8(keys, b, hpow, x, in);
+      x = stitch8(keys, b, hpow, hs, x, in);
       _Pragma("GCC unroll 8") for (int j = 0; j < 8; ++j) storeu(out + 16 * j, _mm_xor_si128(b[j], loadu(in + 16 * j)));
     }
     blocks.store(counter);

@@ -67,14 +67,38 @@ KEL_CLMUL inline __m128i power(const uint8_t hpow[][16], int i) {
   return _mm_load_si128(reinterpret_cast<const __m128i *>(hpow[i - 1]));
 }
 
+// Block j of data byte-reflected; the first block carries x.
+KEL_CLMUL inline __m128i reflected_block(const uint8_t *data, int j, __m128i x) {
+  const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 16 * j)), rev_mask());
+  return j == 0 ? _mm_xor_si128(b, x) : b;
+}
+
 // hpow holds the powers of H twisted (x86/ghash_clmul.cpp, init_powers).
 // Block j of n (1 <= n <= 16) of data, byte-reflected, times H^(n-j),
 // accumulated unreduced; the first block carries x.
 KEL_CLMUL inline void mul_block(const uint8_t hpow[][16], const uint8_t *data, int j, int n, __m128i x,
                                 __m128i &lo, __m128i &mid, __m128i &hi) {
-  __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 16 * j)), rev_mask());
-  if (j == 0) b = _mm_xor_si128(b, x);
-  mul_acc(b, power(hpow, n - j), lo, mid, hi);
+  mul_acc(reflected_block(data, j, x), power(hpow, n - j), lo, mid, hi);
+}
+
+// The same by Karatsuba: three products, the middle one of the halves' sums
+// (hs: the power's halves summed, karatsuba_power), accumulated into mid; the
+// true middle term is then mid ^ lo ^ hi (reduce_karatsuba).
+KEL_CLMUL inline __m128i karatsuba_power(const uint8_t hpow[][16], int i) {
+  const __m128i h = power(hpow, i);
+  return _mm_xor_si128(h, _mm_shuffle_epi32(h, 0x4E));
+}
+
+KEL_CLMUL inline void mul_block_karatsuba(const uint8_t hpow[][16], __m128i hs, const uint8_t *data, int j, int n,
+                                          __m128i x, __m128i &lo, __m128i &mid, __m128i &hi) {
+  const __m128i b = reflected_block(data, j, x), h = power(hpow, n - j);
+  lo = _mm_xor_si128(lo, _mm_clmulepi64_si128(b, h, 0x00));
+  hi = _mm_xor_si128(hi, _mm_clmulepi64_si128(b, h, 0x11));
+  mid = _mm_xor_si128(mid, _mm_clmulepi64_si128(_mm_xor_si128(b, _mm_shuffle_epi32(b, 0x4E)), hs, 0x00));
+}
+
+KEL_CLMUL inline __m128i reduce_karatsuba(__m128i lo, __m128i mid, __m128i hi) {
+  return reduce(lo, _mm_xor_si128(mid, _mm_xor_si128(lo, hi)), hi);
 }
 
 // x after absorbing n blocks (1 <= n <= 16): one reduction for all of them.
