@@ -127,6 +127,21 @@ TEST_F(Gcm, RefusalsTagLengthsAndReuse) {
   EXPECT_EQ(ctx, nullptr);
 }
 
+// A context keyed on the portable path serves the carry-less one: its powers
+// of H are made on first use there.
+TEST_F(Gcm, ContextKeyedOnThePortablePathServesTheCarrylessOne) {
+  const Bytes key(16, 5), iv(12, 6);
+  Bytes early(64, 0x21), late = early;
+  cpu::restrict_to(0);
+  BulkCtx first = GCM_createCtx_256b(key.data(), 16, 1);
+  cpu::restrict_to(~0u);
+  BulkCtx second = GCM_createCtx_256b(key.data(), 16, 1);
+  ASSERT_EQ(GCM_cipher_256b(first, iv.data(), 12, nullptr, 0, early.data(), 48, 16, 1), 0);
+  ASSERT_EQ(GCM_cipher_256b(second, iv.data(), 12, nullptr, 0, late.data(), 48, 16, 1), 0);
+  EXPECT_EQ(ToHex(early), ToHex(late));
+  EXPECT_EQ(GCM_deleteCtx_256b(&first) | GCM_deleteCtx_256b(&second), 0);
+}
+
 // A message holds at most 2^32 - 1 bytes: an update that would pass that is
 // refused whole (nothing encrypted, nothing absorbed).
 TEST_F(Gcm, TextBeyondTheLengthCountIsRefused) {
