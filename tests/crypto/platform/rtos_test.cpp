@@ -170,7 +170,9 @@ TEST_F(SandboxTest, SeedDeviceFollowsFipsMode) {
     EXPECT_EQ(LINUX_getSeed(reinterpret_cast<uint8_t *>(buf.data()), length), expected) << length;
     return buf;
   };
+  const size_t descriptors = kel::test::FootprintNow().descriptors;
   EXPECT_EQ(seed(16, 1), "urandom-dev-16by");
+  EXPECT_EQ(kel::test::FootprintNow().descriptors, descriptors) << "the device is closed again";
   VORANE_setFIPSMode(1);
   EXPECT_EQ(seed(6, 1), "RANDOM");
   VORANE_setFIPSMode(0x80);  // any non-zero value means on
