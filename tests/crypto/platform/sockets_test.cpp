@@ -214,6 +214,7 @@ TEST_F(Sockets, BadInputAndAllocationFailureLeakNothing) {
       {[&] { return LINUX_UDP_selReadAvl(&big, 1, 0); }, ERR_MEM_ALLOC_FAIL},
       {[&] { return LINUX_UDP_getAddressOfHost(nullptr, &n); }, ERR_UDP_GETHOSTBYNAME},
       {[&] { return LINUX_UDP_getAddressOfHost("localhost", nullptr); }, ERR_NULL_POINTER},
+      {[&] { return LINUX_UDP_getSrcPortAddr(nullptr, nullptr, nullptr); }, ERR_NULL_POINTER},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     kel::mem::fail_after(cases[i].second == ERR_MEM_ALLOC_FAIL ? 0 : -1);
