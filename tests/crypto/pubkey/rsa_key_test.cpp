@@ -55,9 +55,13 @@ TEST_F(RsaKeyTest, Blob) {
   mpz_invert(qInv.z, Q.z, P.z);
   const Bytes n = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_N);
   EXPECT_EQ(blob, Blob({{1, 0, 1}, n, p, q, dP, dQ, Hex(qInv.Hex())}));
-  Key computed;  // CRT fields left empty are computed on load
+  Key computed, reordered;  // CRT fields left empty are computed on load
   LoadBlob(computed, Blob({{1, 0, 1}, n, q, p, {}, {}, {}}));
   EXPECT_EQ(Export(computed.k), blob);
+  Mpz pInv;  // the primes the other way round with that order's CRT values: all three remade
+  mpz_invert(pInv.z, P.z, Q.z);
+  LoadBlob(reordered, Blob({{1, 0, 1}, n, q, p, dQ, dP, Hex(pInv.Hex())}));
+  EXPECT_EQ(Export(reordered.k), blob);
   for (uint32_t cut = 0; cut < blob.size(); ++cut) {
     RsaKeyObject *k = nullptr;
     EXPECT_EQ(RSA_keyFromByteString(&k, blob.data(), cut, nullptr), ERR_RSA_BLOB_LENGTH) << cut;
