@@ -179,6 +179,12 @@ TEST_F(Archive, HelpersRefuseNullAndRunToolsWithoutAShell) {
     gFailNextMalloc = true;
     EXPECT_EQ(LOG_append_to_archive(a, "/tmp", "missing"), 15u);
     EXPECT_NE(KelLog(kLogs).find("] Memory allocation failed!\r\n"), std::string::npos);
+    ASSERT_EQ(GENERIC_write_file("/tmp/cwd/whole", reinterpret_cast<const uint8_t *>("abc"), 3, 0), 0u);
+    uint8_t *none = nullptr;
+    uint32_t length = 0;
+    gFailNextMalloc = true;  // the whole file's buffer
+    EXPECT_EQ(GENERIC_read_file("/tmp/cwd/whole", &none, &length), 15u);
+    EXPECT_EQ(none, nullptr);
 #endif
     EXPECT_FALSE(Exists(a));
     for (int i = 0; i < 5; ++i) {
