@@ -267,7 +267,22 @@ TEST(ModExpPaths, CrtPair) {
         VLONG_deleteModExpHelper(&h[v], nullptr);
       }
     }
-  });
+  });  // Each allocation failing in turn: a refusal gives neither half, success both.
+  V m0 = FromHex("fffffffb"), m1 = FromHex("ffffffef"), c = FromHex("12345"), d = FromHex("10001");
+  ModExpHelper *h0 = nullptr, *h1 = nullptr;
+  ASSERT_EQ(VLONG_newModExpHelper(&h0, m0.get(), nullptr) | VLONG_newModExpHelper(&h1, m1.get(), nullptr), 0);
+  for (int n = 0;; ++n) {
+    V r0, r1;
+    kel::mem::fail_after(n);
+    const int32_t s = bignum::mod_exp_crt(h0, h1, c.get(), d.get(), d.get(), r0.out(), r1.out(), nullptr);
+    kel::mem::fail_after(-1);
+    EXPECT_EQ(s == 0, r0.p != nullptr && r1.p != nullptr) << "allocation " << n;
+    if (s == 0) break;
+    ASSERT_EQ(s, -6101) << "allocation " << n;
+    ASSERT_LT(n, 1000);
+  }
+  VLONG_deleteModExpHelper(&h0, nullptr);
+  VLONG_deleteModExpHelper(&h1, nullptr);
 }
 
 TEST(ModExpPaths, TwoExponentProduct) {
