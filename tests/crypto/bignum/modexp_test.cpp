@@ -267,7 +267,8 @@ TEST(ModExpPaths, CrtPair) {
         VLONG_deleteModExpHelper(&h[v], nullptr);
       }
     }
-  });  // Each allocation failing in turn: a refusal gives neither half, success both.
+  });
+  // Each allocation failing in turn: a refusal gives neither half, success both.
   V m0 = FromHex("fffffffb"), m1 = FromHex("ffffffef"), c = FromHex("12345"), d = FromHex("10001");
   ModExpHelper *h0 = nullptr, *h1 = nullptr;
   ASSERT_EQ(VLONG_newModExpHelper(&h0, m0.get(), nullptr) | VLONG_newModExpHelper(&h1, m1.get(), nullptr), 0);
