@@ -45,7 +45,7 @@ KEL_SHA512 V4 rotr(V4 x) {
   return (x >> R) | (x << (64 - R));
 }
 
-// W + K for pair J (K being the round constants of this pair), into its row.
+// W + K for one pair of the schedule (k: its two round constants), into its row.
 KEL_SHA512 void store_wk(uint64_t *row, V4 w, const uint64_t *k) {
   V2 k2;
   std::memcpy(&k2, k, sizeof k2);
