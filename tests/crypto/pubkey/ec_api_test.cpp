@@ -115,6 +115,8 @@ TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
   EXPECT_EQ(EC_verifyPublicKey(C().curve, pt->x, pt->y), ERR_EC_INVALID);
   EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), gy.data()), 0);
   EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), C().curve->field->prime), ERR_EC_INVALID);
+  EXPECT_EQ(EC_verifyPoint(C().curve, gx.data(), nullptr) + EC_verifyPublicKey(C().curve, gx.data(), nullptr),
+            2 * ERR_EC_NULL_POINTER);
   for (EcPoint *p : {pt, neg, sum}) Free(p);
 }
 
@@ -154,7 +156,7 @@ TEST_P(EcApi, SignatureRangesAndWindows) {
   int32_t size = 0;
   uint32_t *table = nullptr;
   Units x(C().n()), y(C().n());
-  EXPECT_EQ(EC_combSize(C().curve->field, 1, &size), ERR_EC_BAD_WINDOW);
+  for (int32_t w : {1, 17}) EXPECT_EQ(EC_combSize(C().curve->field, w, &size), ERR_EC_BAD_WINDOW) << w;
   EXPECT_EQ(EC_precomputeComb(C().curve->field, gx.data(), gy.data(), 1, &table), ERR_EC_BAD_WINDOW);
   EXPECT_EQ(EC_multiplyPointEx(C().curve->field, x.data(), y.data(), one.data(), gx.data(), gy.data(), 3, nullptr),
             ERR_EC_NULL_POINTER);
