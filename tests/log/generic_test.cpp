@@ -73,6 +73,7 @@ TEST_F(SandboxTest, GenericFilesReadWriteListAndFaults) {
   ASSERT_TRUE(MountTmpfs(dir / "small", "size=16k"));
   ASSERT_EQ(mkdir((dir / "logs").c_str(), 0777), 0);
   chmod((dir / "logs").c_str(), 0777);
+  const size_t descriptors = FootprintNow().descriptors;
   for (auto [reads, error, rc] : {std::tuple{5, false, 0u}, {2, false, 5u}, {2, true, 5u}}) {  // the file in pieces, cut or failing
     uint8_t *buf = nullptr;
     uint32_t len = 0;
@@ -81,6 +82,7 @@ TEST_F(SandboxTest, GenericFilesReadWriteListAndFaults) {
     EXPECT_EQ(buf ? std::string(reinterpret_cast<char *>(buf), len) : "", rc ? "" : text);
     std::free(buf);
   }
+  EXPECT_EQ(FootprintNow().descriptors, descriptors) << "every read closes its file";
   EXPECT_EQ(0, RunAsUser(65534, 65534, [&] {
     ASSERT_EQ(LOG_init(LOG_APP_KEL, nullptr, (dir / "logs").c_str()), 0u);
     uint8_t marker = 0, *b = &marker;
