@@ -163,6 +163,11 @@ TEST_P(Field, ModularArithmeticMatchesGmp) {
       }
     }
   }
+  // an inverse fills n units and not one more
+  Units guarded(n + 1, 0x5a5a5a5au), seven = (Z(Units{7})).units(n);
+  ASSERT_EQ(PRIMEFIELD_inverse(f.field, guarded.data(), seven.data()), 0);
+  ASSERT_EQ(PRIMEFIELD_inverseAux(n, guarded.data(), seven.data(), f.curve->order), 0);
+  EXPECT_EQ(guarded[n], 0x5a5a5a5au);
   // (p - 1)^2 = 1; a non-residue (-1, as p = 3 mod 4) has no root
   Units pm1 = (p - Z(Units{1})).units(n), r(n), sq(n);
   PRIMEFIELD_multiplyAux(f.field, r.data(), pm1.data(), pm1.data(), scratch.data());
