@@ -142,6 +142,31 @@ TEST_F(Gcm, ContextKeyedOnThePortablePathServesTheCarrylessOne) {
   EXPECT_EQ(GCM_deleteCtx_256b(&first) | GCM_deleteCtx_256b(&second), 0);
 }
 
+// The context's table holds H times each 4-bit value i (the block whose
+// first nibble is i), as SP 800-38D's bitwise product gives it.
+TEST_F(Gcm, TableHoldsHTimesEachNibble) {
+  using Block = std::array<uint32_t, 4>;
+  const auto product = [](const Block &x, Block v) {
+    Block z{};
+    for (int i = 0; i < 128; ++i) {
+      if (x[i / 32] >> (31 - i % 32) & 1)
+        for (int w = 0; w < 4; ++w) z[w] ^= v[w];
+      const uint32_t low = v[3] & 1;
+      for (int w = 3; w > 0; --w) v[w] = v[w] >> 1 | v[w - 1] << 31;
+      v[0] = v[0] >> 1 ^ (low ? 0xE1000000u : 0);
+    }
+    return z;
+  };
+  const Bytes key(16, 3);
+  BulkCtx ctx = GCM_createCtx_256b(key.data(), 16, 1);
+  ASSERT_NE(ctx, nullptr);
+  const auto &table = static_cast<GcmContext *>(ctx)->table;
+  const Block h = {table[8][0], table[8][1], table[8][2], table[8][3]};
+  for (uint32_t i = 0; i < 16; ++i)
+    EXPECT_EQ((Block{table[i][0], table[i][1], table[i][2], table[i][3]}), product({i << 28, 0, 0, 0}, h)) << i;
+  EXPECT_EQ(GCM_deleteCtx_256b(&ctx), 0);
+}
+
 // A message holds at most 2^32 - 1 bytes: an update that would pass that is
 // refused whole (nothing encrypted, nothing absorbed).
 TEST_F(Gcm, TextBeyondTheLengthCountIsRefused) {
