@@ -164,7 +164,7 @@ TEST_P(Field, ModularArithmeticMatchesGmp) {
     }
   }
   // an inverse fills n units and not one more
-  Units guarded(n + 1, 0x5a5a5a5au), seven = (Z(Units{7})).units(n);
+  Units guarded(n + 1, 0x5a5a5a5au), seven = Z(Units{7}).units(n);
   ASSERT_EQ(PRIMEFIELD_inverse(f.field, guarded.data(), seven.data()), 0);
   ASSERT_EQ(PRIMEFIELD_inverseAux(n, guarded.data(), seven.data(), f.curve->order), 0);
   EXPECT_EQ(guarded[n], 0x5a5a5a5au);
