@@ -52,7 +52,6 @@ inline int WithLogEngine(uint32_t app, const std::string &logDir, const std::fun
 
 inline std::string KelLog(const std::string &logDir) { return ReadFile(logDir + "/app-kel.log"); }
 
-// Every needle is in the haystack.
 inline void ExpectAll(const std::string &text, const std::vector<std::string> &needles) {
   for (const auto &n : needles) EXPECT_NE(text.find(n), std::string::npos) << n << "\nin\n" << text;
 }
