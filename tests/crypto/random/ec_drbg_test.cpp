@@ -1,5 +1,4 @@
-// The EC-DRBG: NIST CAVP Dual_EC_DRBG records, the statuses, the continuous
-// test, the gate and allocation failures.
+// The EC-DRBG: CAVP records, statuses, the continuous test and allocation failures.
 #include "kel/ec_drbg.h"
 
 #include <algorithm>
@@ -37,7 +36,6 @@ TEST_F(EcDrbg, CavpRecords) {
         }
         const uint32_t bits = static_cast<uint32_t>(std::stoul(r.section.at("ReturnedBitsLen")));
         RandomContext *ctx = New(curve, hash, r.Hex("EntropyInput"), r.Hex("Nonce"), r.Hex("PersonalizationString"));
-        ASSERT_NE(ctx, nullptr) << file << ":" << r.line;
         if (r.Has("EntropyInputReseed")) {
           const Bytes e = r.Hex("EntropyInputReseed"), a = r.Hex("AdditionalInputReseed");
           ASSERT_EQ(NIST_ECDRBG_reseed(ctx, e.data(), Len(e), Ptr(a), Len(a)), 0);

@@ -1,5 +1,4 @@
-// The FIPS 186-2 generator against the standard's worked examples (stream and
-// k-source); creation checks, entropy bits, the continuous test and the gate.
+// The FIPS 186-2 generator: the worked examples, creation, entropy bits, the continuous test.
 #include <openssl/bn.h>
 
 #include "crypto/random/internal.h"

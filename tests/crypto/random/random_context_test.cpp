@@ -1,5 +1,4 @@
-// The random context: its kinds and their refusals, and the seeded
-// constructors with a bad seed device.
+// The random context: its kinds, their refusals and a bad seed device.
 #include <sys/mount.h>
 
 #include "random_test_util.h"
