@@ -2,10 +2,8 @@
 // returns the status before looking at its arguments, constructors return
 // null and release is refused (the context stays allocated). The AES core,
 // single DES, the triple-DES block functions, RC2, the OMAC state machine and
-// the RFC 3686 constructor stay open. And every cipher context that held
-// key material is zeroed before its block goes back to the allocator.
-#include <gtest/gtest.h>
-
+// the RFC 3686 constructor stay open. And every cipher context is refused
+// whole when the allocator fails, and zeroed before its block goes back.
 #include <tuple>
 
 #include "kel/aes.h"
@@ -91,7 +89,9 @@ TEST_F(Gate, ClosedGateRefusesEveryGatedEntry) {
   EXPECT_EQ(Delete3DESCtx(&tdes), 0);
 }
 
-TEST_F(Gate, ContextsAreZeroedBeforeRelease) {
+// Each constructor is tried first with the allocator failing: null, and no
+// block left behind (a context made of two allocations frees the first).
+TEST_F(Gate, ContextsSurviveAllocationFailureAndAreZeroedBeforeRelease) {
   ReleaseWatch watch;
   Bytes key(64), data(64, 9), iv(16, 1);
   for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(0xa5 ^ i);
@@ -105,6 +105,9 @@ TEST_F(Gate, ContextsAreZeroedBeforeRelease) {
       {&CRYPTO_RC2Suite, 16, 1, 1},
       {&CRYPTO_RC2EffectiveBitsSuite, 16, 64, 1}};
   for (auto [suite, length, arg, dir] : suites) {
+    mem::fail_after(0);
+    EXPECT_EQ(suite->createFunc(key.data(), length, arg), nullptr);
+    mem::fail_after(-1);
     BulkCtx ctx = suite->createFunc(key.data(), length, arg);
     ASSERT_NE(ctx, nullptr);
     ASSERT_EQ(suite->cipherFunc(ctx, data.data(), 64, dir, iv.data()), 0);
@@ -117,12 +120,21 @@ TEST_F(Gate, ContextsAreZeroedBeforeRelease) {
       {CreateAESOFBCtx, DeleteAESCtx, 16},      {CreateAesCtrCtx, DeleteAESCTRCtx, 20},
       {AESCCM_createCtx, AESCCM_deleteCtx, 32}, {GCM_createCtx_256b, GCM_deleteCtx_256b, 16}};
   for (auto [create, release, length] : kinds) {
+    mem::fail_after(0);
+    EXPECT_EQ(create(key.data(), length, 0), nullptr);
+    mem::fail_after(-1);
     BulkCtx ctx = create(key.data(), length, 0);
     ASSERT_NE(ctx, nullptr);
     ASSERT_EQ(release(&ctx), 0);
   }
+  mem::fail_after(0);
+  EXPECT_EQ(CreateAESXTSCtx(key.data(), 64, 0), nullptr);
+  mem::fail_after(-1);
   BulkCtx xts = CreateAESXTSCtx(key.data(), 64, 0);
   ASSERT_EQ(DeleteAESXTSCtx(&xts), 0);
+  mem::fail_after(0);
+  EXPECT_EQ(CRYPTO_Process(&CRYPTO_TripleDESSuite, key.data(), 24, iv.data(), data.data(), 16, 1), ERR_MEM_ALLOC_FAIL);
+  mem::fail_after(-1);
   watch.stop();
   EXPECT_GE(watch.released, 7 + 7);
   EXPECT_EQ(watch.dirty, 0) << "a released block still held non-zero bytes";
