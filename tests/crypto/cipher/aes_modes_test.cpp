@@ -39,13 +39,116 @@ void CheckMode(const ModeInfo &m, const Bytes &key, const Bytes &iv, const Bytes
   }
 }
 
-class AesVectors : public CipherTest {};
+// Encrypts (when the case is valid) and decrypts through both forms; a case
+// that is not valid must be refused with `refusal`.
+void CheckCcm(const Bytes &key, const Bytes &nonce, const Bytes &aad, const Bytes &pt, const Bytes &ct,
+              const Bytes &tag, bool valid, int32_t refusal = ERR_AES_CCM_AUTH_FAIL) {
+  const uint8_t M = static_cast<uint8_t>(tag.size());
+  const int32_t keyLen = static_cast<int32_t>(key.size());
+  const uint8_t *a = aad.empty() ? nullptr : aad.data();
+  Bytes spare(16), outTag(16), buf = ct;
+  auto ptr = [&](Bytes &b) { return b.empty() ? spare.data() : b.data(); };  // a valid pointer for empty data
+  const uint8_t *n = nonce.empty() ? spare.data() : nonce.data();
+  const uint8_t L = static_cast<uint8_t>(15 - std::min(Len(nonce), 15u));
+  if (nonce.size() <= 15) {  // beyond what a length field can describe only the keyed form can be asked
+    EXPECT_EQ(AESCCM_decrypt(M, L, key.data(), keyLen, n, ptr(buf), Len(ct), a, Len(aad), tag.data()),
+              valid ? 0 : refusal);
+    if (valid) {
+      EXPECT_EQ(ToHex(buf), ToHex(pt));
+    }
+  }
+  // The keyed form keeps the tag after the data.
+  BulkCtx ctx = AESCCM_createCtx(key.data(), Len(key), 0);
+  ASSERT_NE(ctx, nullptr);
+  Bytes joined = Concat(ct, tag);
+  EXPECT_EQ(AESCCM_cipher(ctx, n, Len(nonce), a, Len(aad), joined.data(), Len(ct), M, 0), valid ? 0 : refusal);
+  if (valid) {
+    buf = pt;
+    ASSERT_EQ(AESCCM_encrypt(M, L, key.data(), keyLen, n, ptr(buf), Len(pt), a, Len(aad), outTag.data()), 0);
+    EXPECT_EQ(ToHex(buf), ToHex(ct));
+    EXPECT_EQ(ToHex(outTag.data(), M), ToHex(tag));
+    joined = Concat(pt, Bytes(M));
+    ASSERT_EQ(AESCCM_cipher(ctx, n, Len(nonce), a, Len(aad), joined.data(), Len(pt), M, 1), 0);
+    EXPECT_EQ(ToHex(joined), ToHex(Concat(ct, tag)));
+  }
+  EXPECT_EQ(AESCCM_deleteCtx(&ctx), 0);
+}
 
-// FIPS 197 Appendix C through the core and ECB; SP 800-38A and the CAVP
-// files through the modes.
-TEST_F(AesVectors, Fips197Sp80038aAndCavpFiles) {
+// The MAC of msg under key, fed in pieces of `piece` bytes (0: one update);
+// final must leave the context wiped.
+Bytes Mac(const Bytes &key, const Bytes &msg, size_t piece, int32_t *status = nullptr) {
+  AesCmacContext ctx;
+  Bytes tag(16), data = msg;
+  int32_t s = AESCMAC_init(key.data(), Len(key), &ctx);
+  if (status) *status = s;
+  if (s != 0) return {};
+  InPieces(data, [&] { return piece ? piece : msg.size(); },
+           [&](uint8_t *p, uint32_t n) { return AESCMAC_update(p, n, &ctx); });
+  EXPECT_EQ(AESCMAC_final(tag.data(), &ctx), 0);
+  const AesCmacContext zero{};
+  EXPECT_EQ(0, std::memcmp(&ctx, &zero, sizeof ctx));
+  return tag;
+}
+
+// Both ways; the tweak buffer is an input only.
+void CheckXts(const Bytes &key, const Bytes &tweak, const Bytes &pt, const Bytes &ct) {
+  for (int encrypt : {1, 0}) {
+    BulkCtx ctx = CreateAESXTSCtx(key.data(), static_cast<int32_t>(key.size()), encrypt);
+    ASSERT_NE(ctx, nullptr);
+    Bytes data = encrypt ? pt : ct, tw = tweak;
+    ASSERT_EQ(DoAESXTS(ctx, data.data(), Len(data), encrypt, tw.data()), 0);
+    EXPECT_EQ(ToHex(data), ToHex(encrypt ? ct : pt)) << (encrypt ? "encrypt" : "decrypt");
+    EXPECT_EQ(tw, tweak);
+    EXPECT_EQ(DeleteAESXTSCtx(&ctx), 0);
+  }
+}
+
+// A valid case encrypts to ct||tag and decrypts back, in one call and in
+// updates of `piece` bytes; an invalid one is refused by the one-call form.
+void CheckGcm(const Bytes &key, const Bytes &iv, const Bytes &aad, const Bytes &pt, const Bytes &ct, const Bytes &tag,
+              bool valid, size_t piece) {
+  BulkCtx ctx = GCM_createCtx_256b(key.data(), Len(key), 1);
+  ASSERT_NE(ctx, nullptr);
+  uint8_t dummy = 0;
+  const uint8_t *ivp = iv.empty() ? &dummy : iv.data(), *ap = aad.empty() ? nullptr : aad.data();
+  Bytes buf = Concat(ct, tag);
+  EXPECT_EQ(GCM_cipher_256b(ctx, ivp, Len(iv), ap, Len(aad), buf.data(), Len(ct), Len(tag), 0),
+            iv.empty() ? ERR_INVALID_ARG : valid ? 0 : ERR_GCM_TAG_MISMATCH);
+  if (valid) {
+    EXPECT_EQ(ToHex(buf.data(), pt.size()), ToHex(pt));
+    buf = Concat(pt, Bytes(tag.size()));
+    ASSERT_EQ(GCM_cipher_256b(ctx, ivp, Len(iv), ap, Len(aad), buf.data(), Len(pt), Len(tag), 1), 0);
+    EXPECT_EQ(ToHex(buf), ToHex(Concat(ct, tag)));
+    for (int encrypt : {1, 0}) {
+      Bytes text = encrypt ? pt : ct, full(16);
+      ASSERT_EQ(GCM_init_256b(ctx, ivp, Len(iv), ap, Len(aad)), 0);
+      InPieces(text, [&] { return piece; }, [&](uint8_t *p, uint32_t n) {
+        return encrypt ? GCM_update_encrypt_256b(ctx, p, n) : GCM_update_decrypt_256b(ctx, p, n);
+      });
+      ASSERT_EQ(GCM_final_256b(ctx, full.data()), 0);
+      EXPECT_EQ(ToHex(text), ToHex(encrypt ? ct : pt));
+      EXPECT_EQ(ToHex(full.data(), tag.size()), ToHex(tag));
+    }
+  }
+  EXPECT_EQ(GCM_deleteCtx_256b(&ctx), 0);
+}
+
+class Aes : public CipherTest {};
+
+// On every code path: FIPS 197 Appendix C through the core and ECB; SP 800-38A
+// and the CAVP files through the modes; counter mode in every split and RFC
+// 3686; CCM: RFC 3610, SP 800-38C and Wycheproof (a case of a shape CCM does
+// not allow is refused as an argument, not as a failed tag); CMAC: the SP
+// 800-38B examples in every split, the CAVP records alternately whole and in
+// pieces of 13 bytes, Wycheproof in pieces of 7; XTS: IEEE 1619 Appendix B
+// and the CAVP XTSGen records of whole bytes (800 + 600); GCM: McGrew and
+// Viega's cases in pieces of 1, 15, 16, 17 and 1000 bytes, the CAVP records
+// (valid and refused) and Wycheproof in pieces of varying size.
+TEST_F(Aes, PublishedVectorsOnEveryPath) {
   ASSERT_EQ(ReadRsp("aes/fips197_appendix_c.txt").size(), 3u);
-  int checked = 0;
+  const auto gcmWycheproof = ReadWycheproof("aes-gcm/aes_gcm_test.json");
+  int modes = 0, ctr = 0, ccm = 0, ccmRefused = 0, cmac = 0, cmacValid = 0, cmacRefused = 0, xts = 0, gcm = 0;
+  int gcmRefused = 0;
   const int paths = ForEachCpuPath([&] {
     for (const auto &r : ReadRsp("aes/fips197_appendix_c.txt")) {
       const Bytes key = r.Hex("Key"), pt = r.Hex("Plaintext"), ct = r.Hex("Ciphertext");
@@ -60,16 +163,44 @@ TEST_F(AesVectors, Fips197Sp80038aAndCavpFiles) {
       EXPECT_EQ(ToHex(out, 16), ToHex(pt));
       EXPECT_EQ(aesKeySetupEnc(rk, key.data(), 160), 0);
       CheckMode(kModes[0], key, {}, pt, ct);
-      ++checked;
+      ++modes;
     }
-    for (const auto &r : ReadRsp("aes/sp800-38a_aes_modes.txt"))
-      for (const auto &m : kModes) {
-        const std::string section = r.section.begin()->first;
-        if (section.rfind(std::string(m.prefix) + "-", 0) != 0) continue;
-        SCOPED_TRACE(section);
-        CheckMode(m, r.Hex("Key"), m.ecb ? Bytes{} : r.Hex("IV"), r.Hex("Plaintext"), r.Hex("Ciphertext"));
-        ++checked;
+    for (const auto &r : ReadRsp("aes/sp800-38a_aes_modes.txt")) {
+      const std::string section = r.section.begin()->first;
+      SCOPED_TRACE(section);
+      const Bytes pt = r.Hex("Plaintext"), ct = r.Hex("Ciphertext");
+      for (const auto &m : kModes)
+        if (section.rfind(std::string(m.prefix) + "-", 0) == 0) {
+          CheckMode(m, r.Hex("Key"), m.ecb ? Bytes{} : r.Hex("IV"), pt, ct);
+          ++modes;
+        }
+      if (section.rfind("CTR-", 0) != 0) continue;
+      const Bytes material = Concat(r.Hex("Key"), r.Hex("InitialCounterBlock"));
+      for (size_t piece : {pt.size(), size_t{1}, size_t{17}}) {
+        BulkCtx ctx = CreateAESCTRCtx(material.data(), Len(material), 1);
+        ASSERT_NE(ctx, nullptr);
+        Bytes data = pt;
+        InPieces(data, [&] { return piece; }, [&](uint8_t *p, uint32_t n) { return DoAESCTR(ctx, p, n, 1, nullptr); });
+        EXPECT_EQ(ToHex(data), ToHex(ct)) << "piece " << piece;
+        EXPECT_EQ(DeleteAESCTRCtx(&ctx), 0);
       }
+      // Through the suite: decryption is the same operation.
+      Bytes data = ct;
+      ASSERT_EQ(CRYPTO_Process(&CRYPTO_AESCtrSuite, material.data(), Len(material), nullptr, data.data(), Len(data), 0),
+                0);
+      EXPECT_EQ(data, pt);
+      ++ctr;
+    }
+    for (const auto &r : ReadRsp("aes-ctr/rfc3686_aes_ctr.txt")) {
+      const Bytes material = Concat(r.Hex("Key"), r.Hex("Nonce"));
+      BulkCtx ctx = CreateAesCtrCtx(material.data(), Len(material), 1);
+      ASSERT_NE(ctx, nullptr);
+      Bytes data = r.Hex("Plaintext");
+      ASSERT_EQ(DoAesCtr(ctx, data.data(), static_cast<int32_t>(data.size()), 1, r.Hex("IV").data()), 0);
+      EXPECT_EQ(ToHex(data), ToHex(r.Hex("Ciphertext")));
+      EXPECT_EQ(DeleteAESCTRCtx(&ctx), 0);
+      ++ctr;
+    }
     for (const auto &m : kModes) {
       std::vector<std::string> kinds = {"GFSbox", "KeySbox", "MMT"};
       if (m.ecb || std::string(m.prefix) == "CBC") kinds.insert(kinds.end(), {"VarKey", "VarTxt"});
@@ -79,17 +210,113 @@ TEST_F(AesVectors, Fips197Sp80038aAndCavpFiles) {
           for (const auto &r : ReadRsp(file)) {
             SCOPED_TRACE(file + ":" + std::to_string(r.line));
             CheckMode(m, r.Hex("KEY"), m.ecb ? Bytes{} : r.Hex("IV"), r.Hex("PLAINTEXT"), r.Hex("CIPHERTEXT"));
-            ++checked;
+            ++modes;
           }
         }
     }
+    for (const auto &r : ReadRsp("aes-ccm/rfc3610_aes_ccm.txt")) {
+      CheckCcm(r.Hex("Key"), r.Hex("Nonce"), r.Hex("AAD"), r.Hex("Plaintext"), r.Hex("Ciphertext"), r.Hex("Tag"),
+               r.Get("Result") == "PASS");
+      ++ccm;
+    }
+    for (const auto &r : ReadRsp("aes-ccm/sp800-38c_aes_ccm.txt")) {
+      const Bytes ctTag = r.Hex("CT");
+      const size_t tlen = std::stoul(r.Get("Tlen")) / 8;
+      CheckCcm(r.Hex("Key"), r.Hex("Nonce"), r.Hex("Adata"), r.Hex("Payload"), Bytes(ctTag.begin(), ctTag.end() - tlen),
+               Bytes(ctTag.end() - tlen, ctTag.end()), true);
+      ++ccm;
+    }
+    for (const auto &t : ReadWycheproof("aes-ccm/aes_ccm_test.json")) {
+      SCOPED_TRACE("tcId " + t.at("tcId") + " " + t.at("comment"));
+      const bool ok = t.at("result") == "valid";
+      const size_t ivBytes = std::stoul(t.at("ivSize")) / 8, tagBytes = std::stoul(t.at("tagSize")) / 8;
+      const bool shapeOk = ivBytes >= 7 && ivBytes <= 13 && tagBytes >= 4 && tagBytes % 2 == 0;
+      ASSERT_TRUE(shapeOk || !ok);
+      CheckCcm(FromHex(t.at("key")), FromHex(t.at("iv")), FromHex(t.at("aad")), FromHex(t.at("msg")),
+               FromHex(t.at("ct")), FromHex(t.at("tag")), ok, shapeOk ? ERR_AES_CCM_AUTH_FAIL : ERR_INVALID_ARG);
+      ++ccm;
+      ccmRefused += !ok;
+    }
+    for (const auto &r : ReadRsp("aes-cmac/sp800-38b_aes_cmac.txt")) {
+      const Bytes key = r.Hex("Key"), msg = r.Has("Msg") ? r.Hex("Msg") : Bytes{};
+      ASSERT_EQ(msg.size(), std::stoul(r.Get("Mlen")));
+      for (size_t piece : {0, 1, 15, 16, 17})
+        EXPECT_EQ(ToHex(Mac(key, msg, piece)), ToHex(r.Hex("Mac"))) << "piece " << piece;
+      ++cmac;
+    }
+    for (const char *file : {"CMACGenAES128", "CMACGenAES192", "CMACGenAES256", "CMACVerAES128", "CMACVerAES256"})
+      for (const auto &r : ReadRsp(std::string("aes-cmac/") + file + ".rsp")) {
+        SCOPED_TRACE(std::string(file) + ":" + std::to_string(r.line));
+        const size_t mlen = std::stoul(r.Get("Mlen")), tlen = std::stoul(r.Get("Tlen"));
+        const Bytes tag = Mac(r.Hex("Key"), mlen ? r.Hex("Msg") : Bytes{}, cmac % 2 ? 0 : 13);
+        const bool match = ToHex(tag).substr(0, 2 * tlen) == r.Get("Mac");
+        EXPECT_EQ(match, !r.Has("Result") || r.Get("Result")[0] == 'P');
+        ++cmac;
+      }
+    for (const auto &t : ReadWycheproof("aes-cmac/aes_cmac_test.json")) {
+      SCOPED_TRACE("tcId " + t.at("tcId") + " " + t.at("comment"));
+      const Bytes key = FromHex(t.at("key")), want = FromHex(t.at("tag"));
+      int32_t s = 0;
+      const Bytes tag = Mac(key, FromHex(t.at("msg")), 7, &s);
+      const bool match =
+          s == 0 && want.size() == std::stoul(t.at("tagSize")) / 8 && std::equal(want.begin(), want.end(), tag.begin());
+      EXPECT_EQ(match, t.at("result") == "valid");
+      if (key.size() != 16 && key.size() != 24 && key.size() != 32) {
+        EXPECT_EQ(s, key.empty() ? ERR_NULL_POINTER : ERR_AES_BAD_KEY_LENGTH);
+      }
+      (match ? cmacValid : cmacRefused)++;
+    }
+    for (const auto &r : ReadRsp("aes-xts/ieee1619_xts_aes.txt")) {
+      SCOPED_TRACE("vector " + r.Get("Vector"));
+      CheckXts(Concat(r.Hex("Key1"), r.Hex("Key2")), r.Hex("Tweak"), r.Hex("Plaintext"), r.Hex("Ciphertext"));
+      ++xts;
+    }
+    for (const char *file : {"aes-xts/XTSGenAES128.rsp", "aes-xts/XTSGenAES256.rsp"})
+      for (const auto &r : ReadRsp(file)) {
+        if (std::stoul(r.Get("DataUnitLen")) % 8 != 0) continue;
+        SCOPED_TRACE(std::string(file) + ":" + std::to_string(r.line));
+        CheckXts(r.Hex("Key"), r.Hex("i"), r.Hex("PT"), r.Hex("CT"));
+        ++xts;
+      }
+    for (const auto &r : ReadRsp("aes-gcm/gcm_mcgrew_viega_cases.txt")) {
+      SCOPED_TRACE("case " + r.Get("TestCase"));
+      for (size_t piece : {1, 15, 16, 17, 1000})
+        CheckGcm(r.Hex("Key"), r.Hex("IV"), r.Hex("AAD"), r.Hex("Plaintext"), r.Hex("Ciphertext"), r.Hex("Tag"), true,
+                 piece);
+      ++gcm;
+    }
+    for (const char *file : {"gcmEncryptExtIV128", "gcmEncryptExtIV192", "gcmEncryptExtIV256", "gcmDecrypt128",
+                             "gcmDecrypt192", "gcmDecrypt256"})
+      for (const auto &r : ReadRsp(std::string("aes-gcm/") + file + ".rsp")) {
+        SCOPED_TRACE(std::string(file) + ":" + std::to_string(r.line));
+        const bool valid = !r.Has("FAIL");
+        CheckGcm(r.Hex("Key"), r.Hex("IV"), r.Hex("AAD"), valid ? r.Hex("PT") : Bytes{}, r.Hex("CT"), r.Hex("Tag"),
+                 valid, 1 + gcm % 37);
+        ++gcm;
+        gcmRefused += !valid;
+      }
+    for (const auto &t : gcmWycheproof) {
+      SCOPED_TRACE("tcId " + t.at("tcId") + " " + t.at("comment"));
+      const bool valid = t.at("result") == "valid";
+      CheckGcm(FromHex(t.at("key")), FromHex(t.at("iv")), FromHex(t.at("aad")), FromHex(t.at("msg")),
+               FromHex(t.at("ct")), FromHex(t.at("tag")), valid, 7);
+      ++gcm;
+      gcmRefused += !valid;
+    }
   });
-  EXPECT_GT(checked, paths * (3 + 12 + 2000));
+  EXPECT_GT(modes, paths * (3 + 12 + 2000));
+  EXPECT_EQ(ctr, paths * 12);  // 3 of SP 800-38A, 9 of RFC 3686
+  EXPECT_EQ(ccm, paths * (9 + 15 + 552));
+  EXPECT_EQ(ccmRefused, paths * 147);
+  EXPECT_EQ(cmac, paths * (16 + 800));
+  EXPECT_EQ(cmacValid, paths * 63);
+  EXPECT_EQ(cmacRefused, paths * 248);
+  EXPECT_EQ(xts, paths * (19 + 1400));
+  EXPECT_EQ(gcm, paths * (18 + 6 * 810 + 316));
+  EXPECT_EQ(gcmRefused, paths * (1235 + 87));
 }
 
-class AesContexts : public CipherTest {};
-
-TEST_F(AesContexts, LengthsKeySizesAndDirections) {
+TEST_F(Aes, ContextLengthsKeySizesAndDirections) {
   const Bytes key(32, 0x11);
   BulkCtx enc = CreateAESCtx(key.data(), 24, 1);
   ASSERT_NE(enc, nullptr);
@@ -131,7 +358,7 @@ TEST_F(AesContexts, LengthsKeySizesAndDirections) {
 
 std::string g_console;
 
-TEST_F(AesContexts, SuiteOneCallProcessAndConsole) {
+TEST_F(Aes, SuiteOneCallProcessAndConsole) {
   const Bytes key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");
   Bytes iv = FromHex("000102030405060708090a0b0c0d0e0f");
   Bytes data = FromHex("6bc1bee22e409f96e93d7e117393172a");
@@ -158,46 +385,7 @@ TEST_F(AesContexts, SuiteOneCallProcessAndConsole) {
   DeleteAESECBCtx(&ecb);
 }
 
-class AesCtr : public CipherTest {};
-
-TEST_F(AesCtr, Sp80038aF5InEverySplitAndRfc3686) {
-  int checked = 0;
-  const int paths = ForEachCpuPath([&] {
-    for (const auto &r : ReadRsp("aes/sp800-38a_aes_modes.txt")) {
-      if (r.section.begin()->first.rfind("CTR-", 0) != 0) continue;
-      const Bytes material = Concat(r.Hex("Key"), r.Hex("InitialCounterBlock"));
-      const Bytes pt = r.Hex("Plaintext"), ct = r.Hex("Ciphertext");
-      for (size_t piece : {pt.size(), size_t{1}, size_t{17}}) {
-        BulkCtx ctx = CreateAESCTRCtx(material.data(), Len(material), 1);
-        ASSERT_NE(ctx, nullptr);
-        Bytes data = pt;
-        InPieces(data, [&] { return piece; }, [&](uint8_t *p, uint32_t n) { return DoAESCTR(ctx, p, n, 1, nullptr); });
-        EXPECT_EQ(ToHex(data), ToHex(ct)) << "piece " << piece;
-        EXPECT_EQ(DeleteAESCTRCtx(&ctx), 0);
-      }
-      // Through the suite: decryption is the same operation.
-      Bytes data = ct;
-      ASSERT_EQ(CRYPTO_Process(&CRYPTO_AESCtrSuite, material.data(), Len(material), nullptr, data.data(), Len(data), 0),
-                0);
-      EXPECT_EQ(data, pt);
-      ++checked;
-    }
-    // RFC 3686 through the nonce form.
-    for (const auto &r : ReadRsp("aes-ctr/rfc3686_aes_ctr.txt")) {
-      const Bytes material = Concat(r.Hex("Key"), r.Hex("Nonce"));
-      BulkCtx ctx = CreateAesCtrCtx(material.data(), Len(material), 1);
-      ASSERT_NE(ctx, nullptr);
-      Bytes data = r.Hex("Plaintext");
-      ASSERT_EQ(DoAesCtr(ctx, data.data(), static_cast<int32_t>(data.size()), 1, r.Hex("IV").data()), 0);
-      EXPECT_EQ(ToHex(data), ToHex(r.Hex("Ciphertext")));
-      EXPECT_EQ(DeleteAESCTRCtx(&ctx), 0);
-      ++checked;
-    }
-  });
-  EXPECT_EQ(checked, paths * 12);  // 3 of SP 800-38A, 9 of RFC 3686
-}
-
-TEST_F(AesCtr, CounterWidthDecidesHowFarTheCarryRuns) {
+TEST_F(Aes, CtrCounterWidthDecidesHowFarTheCarryRuns) {
   const Bytes key(16, 7);
   // Wraps of the low word, of the low 64 bits and of the whole block, each
   // inside a run: the carry must reach exactly as far as the width.
@@ -225,7 +413,7 @@ TEST_F(AesCtr, CounterWidthDecidesHowFarTheCarryRuns) {
   }
 }
 
-TEST_F(AesCtr, FilePositionsGiveSlicesOfOneKeystream) {
+TEST_F(Aes, CtrFilePositionsGiveSlicesOfOneKeystream) {
   const Bytes material = Concat(Bytes(32, 0x42), Bytes(16, 0));
   const Bytes nonce = FromHex("a0a1a2a3a4a5a6a7a8a9aaab");
   ForEachCpuPath([&] {
@@ -249,7 +437,7 @@ TEST_F(AesCtr, FilePositionsGiveSlicesOfOneKeystream) {
   });
 }
 
-TEST_F(AesCtr, RefusesBadInput) {
+TEST_F(Aes, CtrRefusesBadInput) {
   const Bytes material(48, 3);
   EXPECT_EQ(CreateAESCTRCtx(material.data(), 16, 1), nullptr);  // no key before the counter block
   EXPECT_EQ(CreateAESCTRCtx(material.data(), 33, 1), nullptr);  // 17-byte key
@@ -271,77 +459,7 @@ TEST_F(AesCtr, RefusesBadInput) {
   EXPECT_EQ(DeleteAESCTRCtx(&ctx), 0);
 }
 
-class AesCcm : public CipherTest {};
-
-// Encrypts (when the case is valid) and decrypts through both forms; a case
-// that is not valid must be refused with `refusal`.
-void CheckCcm(const Bytes &key, const Bytes &nonce, const Bytes &aad, const Bytes &pt, const Bytes &ct,
-              const Bytes &tag, bool valid, int32_t refusal = ERR_AES_CCM_AUTH_FAIL) {
-  const uint8_t M = static_cast<uint8_t>(tag.size());
-  const int32_t keyLen = static_cast<int32_t>(key.size());
-  const uint8_t *a = aad.empty() ? nullptr : aad.data();
-  Bytes spare(16), outTag(16), buf = ct;
-  auto ptr = [&](Bytes &b) { return b.empty() ? spare.data() : b.data(); };  // a valid pointer for empty data
-  const uint8_t *n = nonce.empty() ? spare.data() : nonce.data();
-  const uint8_t L = static_cast<uint8_t>(15 - std::min(Len(nonce), 15u));
-  if (nonce.size() <= 15) {  // beyond what a length field can describe only the keyed form can be asked
-    EXPECT_EQ(AESCCM_decrypt(M, L, key.data(), keyLen, n, ptr(buf), Len(ct), a, Len(aad), tag.data()),
-              valid ? 0 : refusal);
-    if (valid) {
-      EXPECT_EQ(ToHex(buf), ToHex(pt));
-    }
-  }
-  // The keyed form keeps the tag after the data.
-  BulkCtx ctx = AESCCM_createCtx(key.data(), Len(key), 0);
-  ASSERT_NE(ctx, nullptr);
-  Bytes joined = Concat(ct, tag);
-  EXPECT_EQ(AESCCM_cipher(ctx, n, Len(nonce), a, Len(aad), joined.data(), Len(ct), M, 0), valid ? 0 : refusal);
-  if (valid) {
-    buf = pt;
-    ASSERT_EQ(AESCCM_encrypt(M, L, key.data(), keyLen, n, ptr(buf), Len(pt), a, Len(aad), outTag.data()), 0);
-    EXPECT_EQ(ToHex(buf), ToHex(ct));
-    EXPECT_EQ(ToHex(outTag.data(), M), ToHex(tag));
-    joined = Concat(pt, Bytes(M));
-    ASSERT_EQ(AESCCM_cipher(ctx, n, Len(nonce), a, Len(aad), joined.data(), Len(pt), M, 1), 0);
-    EXPECT_EQ(ToHex(joined), ToHex(Concat(ct, tag)));
-  }
-  EXPECT_EQ(AESCCM_deleteCtx(&ctx), 0);
-}
-
-// RFC 3610, SP 800-38C and Wycheproof; a Wycheproof case of a shape CCM does
-// not allow is refused as an argument, not as a failed tag.
-TEST_F(AesCcm, PublishedExamplesAndWycheproof) {
-  int checked = 0, refused = 0;
-  const int paths = ForEachCpuPath([&] {
-    for (const auto &r : ReadRsp("aes-ccm/rfc3610_aes_ccm.txt")) {
-      CheckCcm(r.Hex("Key"), r.Hex("Nonce"), r.Hex("AAD"), r.Hex("Plaintext"), r.Hex("Ciphertext"), r.Hex("Tag"),
-               r.Get("Result") == "PASS");
-      ++checked;
-    }
-    for (const auto &r : ReadRsp("aes-ccm/sp800-38c_aes_ccm.txt")) {
-      const Bytes ctTag = r.Hex("CT");
-      const size_t tlen = std::stoul(r.Get("Tlen")) / 8;
-      CheckCcm(r.Hex("Key"), r.Hex("Nonce"), r.Hex("Adata"), r.Hex("Payload"), Bytes(ctTag.begin(), ctTag.end() - tlen),
-               Bytes(ctTag.end() - tlen, ctTag.end()), true);
-      ++checked;
-    }
-    for (const auto &t : ReadWycheproof("aes-ccm/aes_ccm_test.json")) {
-      SCOPED_TRACE("tcId " + t.at("tcId") + " " + t.at("comment"));
-      const bool ok = t.at("result") == "valid";
-      const size_t ivBytes = std::stoul(t.at("ivSize")) / 8, tagBytes = std::stoul(t.at("tagSize")) / 8;
-      const bool shapeOk = ivBytes >= 7 && ivBytes <= 13 && tagBytes >= 4 && tagBytes % 2 == 0;
-      ASSERT_TRUE(shapeOk || !ok);
-      CheckCcm(FromHex(t.at("key")), FromHex(t.at("iv")), FromHex(t.at("aad")), FromHex(t.at("msg")),
-               FromHex(t.at("ct")), FromHex(t.at("tag")), ok, shapeOk ? ERR_AES_CCM_AUTH_FAIL : ERR_INVALID_ARG);
-      ++checked;
-      refused += !ok;
-    }
-  });
-  EXPECT_EQ(checked, paths * (9 + 15 + 552));
-  EXPECT_EQ(refused, paths * 147);
-}
-
-TEST_F(AesCcm, ParameterLimits) {
+TEST_F(Aes, CcmParameterLimits) {
   const Bytes key(16, 9), nonce(13, 1);
   Bytes data(70000, 0x33), tag(16);
   auto enc = [&](uint8_t M, uint8_t L, uint32_t len, int32_t keyLen = 16) {
@@ -361,65 +479,7 @@ TEST_F(AesCcm, ParameterLimits) {
   EXPECT_EQ(AESCCM_createCtx(key.data(), 15, 1), nullptr);
 }
 
-class AesCmac : public CipherTest {};
-
-// The MAC of msg under key, fed in pieces of `piece` bytes (0: one update);
-// final must leave the context wiped.
-Bytes Mac(const Bytes &key, const Bytes &msg, size_t piece, int32_t *status = nullptr) {
-  AesCmacContext ctx;
-  Bytes tag(16), data = msg;
-  int32_t s = AESCMAC_init(key.data(), Len(key), &ctx);
-  if (status) *status = s;
-  if (s != 0) return {};
-  InPieces(data, [&] { return piece ? piece : msg.size(); },
-           [&](uint8_t *p, uint32_t n) { return AESCMAC_update(p, n, &ctx); });
-  EXPECT_EQ(AESCMAC_final(tag.data(), &ctx), 0);
-  const AesCmacContext zero{};
-  EXPECT_EQ(0, std::memcmp(&ctx, &zero, sizeof ctx));
-  return tag;
-}
-
-// The SP 800-38B examples in every split; the CAVP records alternately whole
-// and in pieces of 13 bytes; Wycheproof in pieces of 7.
-TEST_F(AesCmac, ExamplesCavpFilesAndWycheproof) {
-  int checked = 0, valid = 0, refused = 0;
-  const int paths = ForEachCpuPath([&] {
-    for (const auto &r : ReadRsp("aes-cmac/sp800-38b_aes_cmac.txt")) {
-      const Bytes key = r.Hex("Key"), msg = r.Has("Msg") ? r.Hex("Msg") : Bytes{};
-      ASSERT_EQ(msg.size(), std::stoul(r.Get("Mlen")));
-      for (size_t piece : {0, 1, 15, 16, 17})
-        EXPECT_EQ(ToHex(Mac(key, msg, piece)), ToHex(r.Hex("Mac"))) << "piece " << piece;
-      ++checked;
-    }
-    for (const char *file : {"CMACGenAES128", "CMACGenAES192", "CMACGenAES256", "CMACVerAES128", "CMACVerAES256"})
-      for (const auto &r : ReadRsp(std::string("aes-cmac/") + file + ".rsp")) {
-        SCOPED_TRACE(std::string(file) + ":" + std::to_string(r.line));
-        const size_t mlen = std::stoul(r.Get("Mlen")), tlen = std::stoul(r.Get("Tlen"));
-        const Bytes tag = Mac(r.Hex("Key"), mlen ? r.Hex("Msg") : Bytes{}, checked % 2 ? 0 : 13);
-        const bool match = ToHex(tag).substr(0, 2 * tlen) == r.Get("Mac");
-        EXPECT_EQ(match, !r.Has("Result") || r.Get("Result")[0] == 'P');
-        ++checked;
-      }
-    for (const auto &t : ReadWycheproof("aes-cmac/aes_cmac_test.json")) {
-      SCOPED_TRACE("tcId " + t.at("tcId") + " " + t.at("comment"));
-      const Bytes key = FromHex(t.at("key")), want = FromHex(t.at("tag"));
-      int32_t s = 0;
-      const Bytes tag = Mac(key, FromHex(t.at("msg")), 7, &s);
-      const bool match =
-          s == 0 && want.size() == std::stoul(t.at("tagSize")) / 8 && std::equal(want.begin(), want.end(), tag.begin());
-      EXPECT_EQ(match, t.at("result") == "valid");
-      if (key.size() != 16 && key.size() != 24 && key.size() != 32) {
-        EXPECT_EQ(s, key.empty() ? ERR_NULL_POINTER : ERR_AES_BAD_KEY_LENGTH);
-      }
-      (match ? valid : refused)++;
-    }
-  });
-  EXPECT_EQ(checked, paths * (16 + 800));
-  EXPECT_EQ(valid, paths * 63);
-  EXPECT_EQ(refused, paths * 248);
-}
-
-TEST_F(AesCmac, Refusals) {
+TEST_F(Aes, CmacRefusals) {
   AesCmacContext ctx;
   const Bytes key(16, 1);
   EXPECT_EQ(AESCMAC_init(nullptr, 16, &ctx), ERR_NULL_POINTER);
@@ -437,42 +497,7 @@ TEST_F(AesCmac, Refusals) {
   }
 }
 
-class AesXts : public CipherTest {};
-
-// Both ways; the tweak buffer is an input only.
-void CheckXts(const Bytes &key, const Bytes &tweak, const Bytes &pt, const Bytes &ct) {
-  for (int encrypt : {1, 0}) {
-    BulkCtx ctx = CreateAESXTSCtx(key.data(), static_cast<int32_t>(key.size()), encrypt);
-    ASSERT_NE(ctx, nullptr);
-    Bytes data = encrypt ? pt : ct, tw = tweak;
-    ASSERT_EQ(DoAESXTS(ctx, data.data(), Len(data), encrypt, tw.data()), 0);
-    EXPECT_EQ(ToHex(data), ToHex(encrypt ? ct : pt)) << (encrypt ? "encrypt" : "decrypt");
-    EXPECT_EQ(tw, tweak);
-    EXPECT_EQ(DeleteAESXTSCtx(&ctx), 0);
-  }
-}
-
-// IEEE 1619 Appendix B and the CAVP XTSGen records of whole bytes (800 + 600).
-TEST_F(AesXts, Ieee1619AndCavpVectors) {
-  int checked = 0;
-  const int paths = ForEachCpuPath([&] {
-    for (const auto &r : ReadRsp("aes-xts/ieee1619_xts_aes.txt")) {
-      SCOPED_TRACE("vector " + r.Get("Vector"));
-      CheckXts(Concat(r.Hex("Key1"), r.Hex("Key2")), r.Hex("Tweak"), r.Hex("Plaintext"), r.Hex("Ciphertext"));
-      ++checked;
-    }
-    for (const char *file : {"aes-xts/XTSGenAES128.rsp", "aes-xts/XTSGenAES256.rsp"})
-      for (const auto &r : ReadRsp(file)) {
-        if (std::stoul(r.Get("DataUnitLen")) % 8 != 0) continue;
-        SCOPED_TRACE(std::string(file) + ":" + std::to_string(r.line));
-        CheckXts(r.Hex("Key"), r.Hex("i"), r.Hex("PT"), r.Hex("CT"));
-        ++checked;
-      }
-  });
-  EXPECT_EQ(checked, paths * (19 + 1400));
-}
-
-TEST_F(AesXts, LimitsKeysAndDirections) {
+TEST_F(Aes, XtsLimitsKeysAndDirections) {
   const Bytes key(64, 0x3c), tweak(16, 1);
   EXPECT_EQ(CreateAESXTSCtx(key.data(), 33, 1), nullptr);  // odd: no two halves
   EXPECT_EQ(CreateAESXTSCtx(key.data(), 40, 1), nullptr);  // 20-byte halves
@@ -495,75 +520,7 @@ TEST_F(AesXts, LimitsKeysAndDirections) {
   EXPECT_EQ(DeleteAESXTSCtx(&enc), 0);
 }
 
-class Gcm : public CipherTest {};
-
-// A valid case encrypts to ct||tag and decrypts back, in one call and in
-// updates of `piece` bytes; an invalid one is refused by the one-call form.
-void CheckGcm(const Bytes &key, const Bytes &iv, const Bytes &aad, const Bytes &pt, const Bytes &ct, const Bytes &tag,
-              bool valid, size_t piece) {
-  BulkCtx ctx = GCM_createCtx_256b(key.data(), Len(key), 1);
-  ASSERT_NE(ctx, nullptr);
-  uint8_t dummy = 0;
-  const uint8_t *ivp = iv.empty() ? &dummy : iv.data(), *ap = aad.empty() ? nullptr : aad.data();
-  Bytes buf = Concat(ct, tag);
-  EXPECT_EQ(GCM_cipher_256b(ctx, ivp, Len(iv), ap, Len(aad), buf.data(), Len(ct), Len(tag), 0),
-            iv.empty() ? ERR_INVALID_ARG : valid ? 0 : ERR_GCM_TAG_MISMATCH);
-  if (valid) {
-    EXPECT_EQ(ToHex(buf.data(), pt.size()), ToHex(pt));
-    buf = Concat(pt, Bytes(tag.size()));
-    ASSERT_EQ(GCM_cipher_256b(ctx, ivp, Len(iv), ap, Len(aad), buf.data(), Len(pt), Len(tag), 1), 0);
-    EXPECT_EQ(ToHex(buf), ToHex(Concat(ct, tag)));
-    for (int encrypt : {1, 0}) {
-      Bytes text = encrypt ? pt : ct, full(16);
-      ASSERT_EQ(GCM_init_256b(ctx, ivp, Len(iv), ap, Len(aad)), 0);
-      InPieces(text, [&] { return piece; }, [&](uint8_t *p, uint32_t n) {
-        return encrypt ? GCM_update_encrypt_256b(ctx, p, n) : GCM_update_decrypt_256b(ctx, p, n);
-      });
-      ASSERT_EQ(GCM_final_256b(ctx, full.data()), 0);
-      EXPECT_EQ(ToHex(text), ToHex(encrypt ? ct : pt));
-      EXPECT_EQ(ToHex(full.data(), tag.size()), ToHex(tag));
-    }
-  }
-  EXPECT_EQ(GCM_deleteCtx_256b(&ctx), 0);
-}
-
-// McGrew and Viega's cases in pieces of 1, 15, 16, 17 and 1000 bytes; the CAVP
-// records (valid and refused) and Wycheproof in pieces of varying size.
-TEST_F(Gcm, PublishedVectors) {
-  const auto wycheproof = ReadWycheproof("aes-gcm/aes_gcm_test.json");
-  int checked = 0, refused = 0;
-  const int paths = ForEachCpuPath([&] {
-    for (const auto &r : ReadRsp("aes-gcm/gcm_mcgrew_viega_cases.txt")) {
-      SCOPED_TRACE("case " + r.Get("TestCase"));
-      for (size_t piece : {1, 15, 16, 17, 1000})
-        CheckGcm(r.Hex("Key"), r.Hex("IV"), r.Hex("AAD"), r.Hex("Plaintext"), r.Hex("Ciphertext"), r.Hex("Tag"), true,
-                 piece);
-      ++checked;
-    }
-    for (const char *file : {"gcmEncryptExtIV128", "gcmEncryptExtIV192", "gcmEncryptExtIV256", "gcmDecrypt128",
-                             "gcmDecrypt192", "gcmDecrypt256"})
-      for (const auto &r : ReadRsp(std::string("aes-gcm/") + file + ".rsp")) {
-        SCOPED_TRACE(std::string(file) + ":" + std::to_string(r.line));
-        const bool valid = !r.Has("FAIL");
-        CheckGcm(r.Hex("Key"), r.Hex("IV"), r.Hex("AAD"), valid ? r.Hex("PT") : Bytes{}, r.Hex("CT"), r.Hex("Tag"),
-                 valid, 1 + checked % 37);
-        ++checked;
-        refused += !valid;
-      }
-    for (const auto &t : wycheproof) {
-      SCOPED_TRACE("tcId " + t.at("tcId") + " " + t.at("comment"));
-      const bool valid = t.at("result") == "valid";
-      CheckGcm(FromHex(t.at("key")), FromHex(t.at("iv")), FromHex(t.at("aad")), FromHex(t.at("msg")),
-               FromHex(t.at("ct")), FromHex(t.at("tag")), valid, 7);
-      ++checked;
-      refused += !valid;
-    }
-  });
-  EXPECT_EQ(checked, paths * (18 + 6 * 810 + 316));
-  EXPECT_EQ(refused, paths * (1235 + 87));
-}
-
-TEST_F(Gcm, RefusalsTagLengthsAndReuse) {
+TEST_F(Aes, GcmRefusalsTagLengthsAndReuse) {
   const Bytes key(16, 3), iv(12, 4);
   BulkCtx ctx = GCM_createCtx_256b(key.data(), 16, 1);
   ASSERT_NE(ctx, nullptr);
@@ -607,7 +564,7 @@ TEST_F(Gcm, RefusalsTagLengthsAndReuse) {
 
 // A context keyed on the portable path serves the carry-less one: its powers
 // of H are made on first use there.
-TEST_F(Gcm, ContextKeyedOnThePortablePathServesTheCarrylessOne) {
+TEST_F(Aes, GcmContextKeyedOnThePortablePathServesTheCarrylessOne) {
   const Bytes key(16, 5), iv(12, 6);
   Bytes early(64, 0x21), late = early;
   cpu::restrict_to(0);
@@ -622,7 +579,7 @@ TEST_F(Gcm, ContextKeyedOnThePortablePathServesTheCarrylessOne) {
 
 // The context's table holds H times each 4-bit value i (the block whose
 // first nibble is i), as SP 800-38D's bitwise product gives it.
-TEST_F(Gcm, TableHoldsHTimesEachNibble) {
+TEST_F(Aes, GcmTableHoldsHTimesEachNibble) {
   using Block = std::array<uint32_t, 4>;
   const auto product = [](const Block &x, Block v) {
     Block z{};
@@ -647,7 +604,7 @@ TEST_F(Gcm, TableHoldsHTimesEachNibble) {
 
 // A message holds at most 2^32 - 1 bytes: an update that would pass that is
 // refused whole (nothing encrypted, nothing absorbed).
-TEST_F(Gcm, TextBeyondTheLengthCountIsRefused) {
+TEST_F(Aes, GcmTextBeyondTheLengthCountIsRefused) {
   const Bytes key(32, 9), iv(12, 1);
   ForEachCpuPath([&] {
     BulkCtx ctx = GCM_createCtx_256b(key.data(), 32, 1);

@@ -54,9 +54,8 @@ TEST_F(Gate, ClosedGateRefusesEveryGatedEntry) {
     EXPECT_EQ(Do3DES(tdes, data.data(), 16, 1, iv.data()), st);
     EXPECT_EQ(Do3DES(nullptr, nullptr, 3, 1, nullptr), st);
     EXPECT_EQ(data, copy);
-    EXPECT_EQ(CRYPTO_Process(&CRYPTO_AESSuite, key.data(), 16, iv.data(), data.data(), 16, 1), ERR_MEM_ALLOC_FAIL);
-    EXPECT_EQ(CRYPTO_Process(&CRYPTO_TripleDESSuite, key24.data(), 24, iv.data(), data.data(), 16, 1),
-              ERR_MEM_ALLOC_FAIL);
+    for (const CipherSuite *suite : {&CRYPTO_AESSuite, &CRYPTO_TripleDESSuite})  // no context to be had
+      EXPECT_EQ(CRYPTO_Process(suite, key24.data(), 24, iv.data(), data.data(), 16, 1), ERR_MEM_ALLOC_FAIL);
     for (auto release : {DeleteAESCtx, DeleteAESCTRCtx, AESCCM_deleteCtx, GCM_deleteCtx_256b, Delete3DESCtx})
       EXPECT_EQ(release(nullptr), st);
     EXPECT_EQ(DeleteAESCtx(&aes), st);
@@ -95,6 +94,12 @@ TEST_F(Gate, ContextsSurviveAllocationFailureAndAreZeroedBeforeRelease) {
   ReleaseWatch watch;
   Bytes key(64), data(64, 9), iv(16, 1);
   for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(0xa5 ^ i);
+  const auto withoutMemory = [](auto call) {
+    mem::fail_after(0);
+    const auto result = call();
+    mem::fail_after(-1);
+    return result;
+  };
   // Suites, used once: {suite, key length, create argument, direction}.
   const std::tuple<const CipherSuite *, uint32_t, int32_t, int32_t> suites[] = {
       {&CRYPTO_AESSuite, 16, 1, 1},
@@ -105,9 +110,7 @@ TEST_F(Gate, ContextsSurviveAllocationFailureAndAreZeroedBeforeRelease) {
       {&CRYPTO_RC2Suite, 16, 1, 1},
       {&CRYPTO_RC2EffectiveBitsSuite, 16, 64, 1}};
   for (auto [suite, length, arg, dir] : suites) {
-    mem::fail_after(0);
-    EXPECT_EQ(suite->createFunc(key.data(), length, arg), nullptr);
-    mem::fail_after(-1);
+    EXPECT_EQ(withoutMemory([&] { return suite->createFunc(key.data(), length, arg); }), nullptr);
     BulkCtx ctx = suite->createFunc(key.data(), length, arg);
     ASSERT_NE(ctx, nullptr);
     ASSERT_EQ(suite->cipherFunc(ctx, data.data(), 64, dir, iv.data()), 0);
@@ -120,21 +123,17 @@ TEST_F(Gate, ContextsSurviveAllocationFailureAndAreZeroedBeforeRelease) {
       {CreateAESOFBCtx, DeleteAESCtx, 16},      {CreateAesCtrCtx, DeleteAESCTRCtx, 20},
       {AESCCM_createCtx, AESCCM_deleteCtx, 32}, {GCM_createCtx_256b, GCM_deleteCtx_256b, 16}};
   for (auto [create, release, length] : kinds) {
-    mem::fail_after(0);
-    EXPECT_EQ(create(key.data(), length, 0), nullptr);
-    mem::fail_after(-1);
+    EXPECT_EQ(withoutMemory([&] { return create(key.data(), length, 0); }), nullptr);
     BulkCtx ctx = create(key.data(), length, 0);
     ASSERT_NE(ctx, nullptr);
     ASSERT_EQ(release(&ctx), 0);
   }
-  mem::fail_after(0);
-  EXPECT_EQ(CreateAESXTSCtx(key.data(), 64, 0), nullptr);
-  mem::fail_after(-1);
+  EXPECT_EQ(withoutMemory([&] { return CreateAESXTSCtx(key.data(), 64, 0); }), nullptr);
   BulkCtx xts = CreateAESXTSCtx(key.data(), 64, 0);
   ASSERT_EQ(DeleteAESXTSCtx(&xts), 0);
-  mem::fail_after(0);
-  EXPECT_EQ(CRYPTO_Process(&CRYPTO_TripleDESSuite, key.data(), 24, iv.data(), data.data(), 16, 1), ERR_MEM_ALLOC_FAIL);
-  mem::fail_after(-1);
+  const CipherSuite *tdes = &CRYPTO_TripleDESSuite;
+  EXPECT_EQ(withoutMemory([&] { return CRYPTO_Process(tdes, key.data(), 24, iv.data(), data.data(), 16, 1); }),
+            ERR_MEM_ALLOC_FAIL);
   watch.stop();
   EXPECT_GE(watch.released, 7 + 7);
   EXPECT_EQ(watch.dirty, 0) << "a released block still held non-zero bytes";
