@@ -63,13 +63,20 @@ Bytes EvpSeal(const std::string &name, const Bytes &key, const Bytes &iv, const 
   return out;
 }
 
-TEST_F(Differential, BlockModesChainedInRandomPieces) {
+// On every code path: the block modes, counter mode, GCM updates, CCM (its
+// first two messages take the two encodings of the additional-data length:
+// 65279 bytes still take two bytes, 65280 take six) and XTS (every length
+// from 16 to 300 bytes and a few long units, so the eight-block and wide
+// paths meet every stealing position).
+TEST_F(Differential, AesModesInRandomPieces) {
   struct M {
     const char *evp;
     BulkCtx (*create)(const uint8_t *, uint32_t, int32_t);
   };
   const M modes[] = {
       {"ECB", CreateAESECBCtx}, {"CBC", CreateAESCtx}, {"CFB", CreateAESCFBCtx}, {"OFB", CreateAESOFBCtx}};
+  const Bytes xtsKey = Random(64);
+  Bytes tweak = Random(16);  // XTS: an input only, though not const in the interface
   ForEachCpuPath([&] {
     for (int iter = 0; iter < 40; ++iter)
       for (const M &m : modes) {
@@ -88,11 +95,6 @@ TEST_F(Differential, BlockModesChainedInRandomPieces) {
           DeleteAESCtx(&ctx);
         }
       }
-  });
-}
-
-TEST_F(Differential, CounterModeInRandomPieces) {
-  ForEachCpuPath([&] {
     for (int iter = 0; iter < 60; ++iter) {
       const size_t kl = KeyLen(), len = Uniform(0, 1500);
       const Bytes key = Random(kl), pt = Random(len);
@@ -108,11 +110,6 @@ TEST_F(Differential, CounterModeInRandomPieces) {
       ASSERT_EQ(ToHex(data), ToHex(want)) << "length " << len;
       DeleteAESCTRCtx(&ctx);
     }
-  });
-}
-
-TEST_F(Differential, GcmUpdatesInRandomPieces) {
-  ForEachCpuPath([&] {
     for (int iter = 0; iter < 60; ++iter) {
       const size_t kl = KeyLen(), len = iter % 10 ? Uniform(0, 2000) : Uniform(8193, 13000);
       const size_t ivLen = iter % 3 ? 12 : Uniform(1, 70);
@@ -136,13 +133,6 @@ TEST_F(Differential, GcmUpdatesInRandomPieces) {
       }
       GCM_deleteCtx_256b(&ctx);
     }
-  });
-}
-
-// CCM encryption; the first two messages take the two encodings of the
-// additional-data length: 65279 bytes still take two bytes, 65280 take six.
-TEST_F(Differential, Ccm) {
-  ForEachCpuPath([&] {
     for (int iter = 0; iter < 40; ++iter) {
       const size_t kl = KeyLen(), len = Uniform(0, 600), nonceLen = Uniform(7, 13), M = 2 * Uniform(2, 8);
       const Bytes key = Random(kl), nonce = Random(nonceLen), aad = Random(iter < 2 ? 65279 + iter : Uniform(0, 300));
@@ -156,21 +146,12 @@ TEST_F(Differential, Ccm) {
       data.resize(len);
       ASSERT_EQ(ToHex(Concat(data, Bytes(tag.begin(), tag.begin() + M))), ToHex(ref));
     }
-  });
-}
-
-// XTS for every length from 16 to 300 bytes and a few long units, so the
-// eight-block and wide paths meet every stealing position.
-TEST_F(Differential, XtsForEveryLength) {
-  const Bytes key = Random(64);
-  Bytes tweak = Random(16);  // an input only, though not const in the interface
-  ForEachCpuPath([&] {
     for (size_t keyLen : {32, 64}) {
-      BulkCtx enc = CreateAESXTSCtx(key.data(), static_cast<int32_t>(keyLen), 1);
-      BulkCtx dec = CreateAESXTSCtx(key.data(), static_cast<int32_t>(keyLen), 0);
+      BulkCtx enc = CreateAESXTSCtx(xtsKey.data(), static_cast<int32_t>(keyLen), 1);
+      BulkCtx dec = CreateAESXTSCtx(xtsKey.data(), static_cast<int32_t>(keyLen), 0);
       for (size_t len = 16; len <= 65541; len = len < 300 ? len + 1 : len * 2 + 5) {
-        const Bytes pt = Random(len),
-                    ref = Evp(AesName("XTS", keyLen / 2), Bytes(key.begin(), key.begin() + keyLen), tweak, pt, true);
+        const Bytes pt = Random(len), halves(xtsKey.begin(), xtsKey.begin() + keyLen);
+        const Bytes ref = Evp(AesName("XTS", keyLen / 2), halves, tweak, pt, true);
         Bytes data = pt;
         ASSERT_EQ(DoAESXTS(enc, data.data(), Len(data), 1, tweak.data()), 0);
         ASSERT_EQ(ToHex(data), ToHex(ref)) << "length " << len;

@@ -102,12 +102,8 @@ TEST_F(Gate, ContextsSurviveAllocationFailureAndAreZeroedBeforeRelease) {
   };
   // Suites, used once: {suite, key length, create argument, direction}.
   const std::tuple<const CipherSuite *, uint32_t, int32_t, int32_t> suites[] = {
-      {&CRYPTO_AESSuite, 16, 1, 1},
-      {&CRYPTO_AESSuite, 32, 0, 0},
-      {&CRYPTO_AESCtrSuite, 32, 1, 1},
-      {&CRYPTO_TripleDESSuite, 24, 1, 1},
-      {&CRYPTO_TwoKeyTripleDESSuite, 16, 1, 1},
-      {&CRYPTO_RC2Suite, 16, 1, 1},
+      {&CRYPTO_AESSuite, 16, 1, 1},           {&CRYPTO_AESSuite, 32, 0, 0},   {&CRYPTO_AESCtrSuite, 32, 1, 1},
+      {&CRYPTO_TripleDESSuite, 24, 1, 1},     {&CRYPTO_RC2Suite, 16, 1, 1},   {&CRYPTO_TwoKeyTripleDESSuite, 16, 1, 1},
       {&CRYPTO_RC2EffectiveBitsSuite, 16, 64, 1}};
   for (auto [suite, length, arg, dir] : suites) {
     EXPECT_EQ(withoutMemory([&] { return suite->createFunc(key.data(), length, arg); }), nullptr);
