@@ -1,15 +1,78 @@
 // The plugin inside a GTK 2 connection editor: GLib, libnm, GTK 2 and
 // libglade in the process, a private X server, the plugin loaded by libnm
-// from its .name file or straight from the library.
+// from its .name file or straight from the library; one child process per
+// case (the plugin's class and its log start once). The GTK 3/4 editor's
+// case, without libglade, is kelctl plugin --without-glade (tests/tools).
+#include <NetworkManager.h>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <glade/glade.h>
 #include <gtk/gtk.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include "properties/host.h"
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "support/sandbox.h"
 
 using namespace kel::test;
-using namespace kel::test::host;
 
 namespace {
+
+constexpr char kService[] = "org.freedesktop.NetworkManager.KelVpn";
+constexpr char kLogPath[] = "/usr/share/kel/logs//app-vpn-plugin.log";
+
+void ExpectPluginError(GError *error, const std::string &message) {
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(g_quark_to_string(error->domain) + (" " + std::to_string(error->code) + " ") + error->message,
+            "kelvpn-editor-plugin-error-quark 0 " + message);
+  g_error_free(error);
+}
+
+// Plugin info from the .name file, then the editor plugin through it.
+NMVpnEditorPlugin *LoadThroughPluginInfo(const std::string &nameFile, NMVpnPluginInfo **info) {
+  GError *error = nullptr;
+  *info = nm_vpn_plugin_info_new_from_file(nameFile.c_str(), &error);
+  NMVpnEditorPlugin *plugin = *info ? nm_vpn_plugin_info_load_editor_plugin(*info, &error) : nullptr;
+  if (plugin == nullptr) ADD_FAILURE() << nameFile << ": " << error->message;
+  return plugin;
+}
+
+// An entry point of the copy libnm loaded (built or installed), by soname.
+void *Entry(const char *name) {
+  void *handle = dlopen("libnm-kelvpn-properties.so", RTLD_NOW | RTLD_NOLOAD);
+  void *fn = handle ? dlsym(handle, name) : nullptr;
+  if (handle) dlclose(handle);
+  return fn;
+}
+
+// How many times text occurs in the plugin's log.
+int Logged(const std::string &text) {
+  const std::string log = ReadFile(kLogPath);
+  int n = 0;
+  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+  return n;
+}
+
+// Collects every GLib log message while it lives.
+struct GLibLogCapture {
+  GLibLogCapture() : previous(g_log_set_default_handler(Collect, this)) {}
+  ~GLibLogCapture() { g_log_set_default_handler(previous, nullptr); }
+  static void Collect(const gchar *, GLogLevelFlags level, const gchar *message, gpointer self) {
+    static_cast<GLibLogCapture *>(self)->text += std::to_string(level & G_LOG_LEVEL_MASK) + " " + message + "\n";
+  }
+  GLogFunc previous;
+  std::string text;
+};
+
+// The plugin's log with time stamps and line numbers taken out.
+std::string Trace() {
+  return std::regex_replace(ReadFile(kLogPath), std::regex(R"([A-Z][a-z]{2} [0-9]{2} [0-9:]{8}\.[0-9]{3} (\[[^\]]*):[0-9]+\])"), "$1]");
+}
 
 guint RefCount(gpointer object) { return g_atomic_int_get(&G_OBJECT(object)->ref_count); }
 std::string StringProperty(gpointer object, const char *name) {

@@ -4,7 +4,6 @@
 #include <grp.h>
 #include <malloc.h>
 #include <sched.h>
-#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 extern "C" int __lsan_do_recoverable_leak_check(void) __attribute__((weak));
@@ -145,38 +145,34 @@ TempDir::~TempDir() {
   if (!path_.empty()) std::filesystem::remove_all(path_, ec);
 }
 
+namespace {
+
+// Standard output of a command line run through the shell; *status its exit code.
+std::string Popen(const std::string &command, int *status) {
+  std::string out;
+  *status = -1;
+  if (FILE *p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    const int st = pclose(p);
+    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+  return out;
+}
+
+}  // namespace
+
 Outcome Shell(const std::string &command) {
   Outcome r;
-  if (FILE *p = popen((command + " 2>&1").c_str(), "r")) {
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
-    int status = pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  r.out = Popen(command + " 2>&1", &r.exitCode);
   return r;
 }
 
 std::string RunProgram(const std::vector<std::string> &argv, int *status) {
-  std::vector<char *> args;
-  for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  pid_t pid = -1;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  std::string out;
-  char buf[4096];
-  for (ssize_t n; rc == 0 && (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  int st = -1;
-  if (rc == 0) waitpid(pid, &st, 0);
-  if (status != nullptr) *status = rc == 0 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return out;
+  std::string command = "exec";  // each word quoted: the shell only starts the program
+  for (const std::string &a : argv) command += " '" + std::regex_replace(a, std::regex("'"), "'\\''") + "'";
+  int ignored;
+  return Popen(command, status ? status : &ignored);
 }
 
 Footprint FootprintNow() {
@@ -186,6 +182,22 @@ Footprint FootprintNow() {
 #else
   return {mallinfo2().uordblks, fds};
 #endif
+}
+
+bool InstallDialog() {
+  std::filesystem::create_directories(std::filesystem::path(kDialogPath).parent_path());
+  return WriteFile(kDialogPath, ReadFile(KEL_SOURCE_DIR "/properties/nm-kelvpn-dialog.glade"));
+}
+
+std::string WriteNameFile(const std::string &dir) {
+  std::string text = ReadFile(KEL_SOURCE_DIR "/properties/nm-kelvpn-service.name.in");
+  text.replace(text.find("@KEL_PLUGIN_LIBRARY@"), 20, KEL_LIBRARY_PATH);
+  const std::string path = dir + "/nm-kelvpn-service.name";
+  return WriteFile(path, text) && chmod(path.c_str(), 0644) == 0 && chown(path.c_str(), 0, 0) == 0 ? path : "";
+}
+
+bool SilenceSystemLog() {
+  return !Exists("/dev/log") || mount("/dev/null", "/dev/log", nullptr, MS_BIND, nullptr) == 0;
 }
 
 // Opened before any test hides /tmp or the home directory behind a tmpfs, so

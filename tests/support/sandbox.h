@@ -52,7 +52,7 @@ struct Outcome {
   std::string out;
 };
 Outcome Shell(const std::string &command);
-// A program found through PATH, no shell: its standard output only.
+// A program found through PATH, its arguments as given: standard output only.
 std::string RunProgram(const std::vector<std::string> &argv, int *status = nullptr);
 inline const std::string kKelctl = KEL_BINARY_DIR "/tools/kelctl";
 inline Outcome Kelctl(const std::string &args) { return Shell(kKelctl + " " + args); }
@@ -66,6 +66,15 @@ struct Footprint {
   bool operator==(const Footprint &) const = default;
 };
 Footprint FootprintNow();
+
+// The editor plugin's files where a system has them: the shipped dialog, and
+// in dir the shipped .name template for the built library, root-owned 0644
+// (what libnm accepts; its path, or "" on failure). The plugin writes to the
+// system log too: SilenceSystemLog keeps its lines off the real one.
+inline constexpr char kDialogPath[] = "/usr/share/gnome-vpn-properties/kelvpn/nm-kelvpn-dialog.glade";
+bool InstallDialog();
+std::string WriteNameFile(const std::string &dir);
+bool SilenceSystemLog();
 
 // Compares text with tests/golden/<name>.exp; KEL_UPDATE_GOLDEN=1 rewrites it.
 void ExpectGolden(const std::string &name, const std::string &text);

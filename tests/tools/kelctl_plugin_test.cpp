@@ -2,10 +2,7 @@
 // description for the built library, in a GTK 2 editor's role (under
 // xvfb-run) and in a GTK 3/4 editor's, and with descriptions libnm refuses.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-
-#include <filesystem>
 
 #include "support/sandbox.h"
 
@@ -19,16 +16,8 @@ class KelctlPlugin : public SandboxTest {
   void SetUp() override {
     SandboxTest::SetUp();
     if (IsSkipped()) return;
-    if (Exists("/dev/log")) {  // the plugin writes to the system log too
-      ASSERT_EQ(mount("/dev/null", "/dev/log", nullptr, MS_BIND, nullptr), 0);
-    }
-    std::filesystem::create_directories("/usr/share/gnome-vpn-properties/kelvpn");
-    ASSERT_TRUE(WriteFile("/usr/share/gnome-vpn-properties/kelvpn/nm-kelvpn-dialog.glade",
-                          ReadFile(KEL_SOURCE_DIR "/properties/nm-kelvpn-dialog.glade")));
-    std::string text = ReadFile(KEL_SOURCE_DIR "/properties/nm-kelvpn-service.name.in");
-    text.replace(text.find("@KEL_PLUGIN_LIBRARY@"), 20, KEL_LIBRARY_PATH);
-    ASSERT_TRUE(WriteFile(name_, text));
-    ASSERT_EQ(chmod(name_.c_str(), 0644), 0);
+    ASSERT_TRUE(InstallDialog() && SilenceSystemLog());
+    ASSERT_EQ(WriteNameFile(dir_.path()), name_);
   }
   // The report with this run's paths named by what they are.
   std::string Report(const Outcome &r) {
