@@ -12,9 +12,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "kel/fips.h"
+#include "crypto/crypto_test_util.h"
 #include "support/sandbox.h"
-#include "support/vectors.h"
 #include "tools/kelctl/commands.h"
 
 namespace {
@@ -24,10 +23,9 @@ using namespace kel::test;
 const std::string kKey128 = "000102030405060708090a0b0c0d0e0f";
 const std::string kKey256 = "603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4";
 
-class GateOpen : public ::testing::Test {
+// The self-test is not part of these tests.
+class GateOpen : public GateOpenTest {
  protected:
-  void SetUp() override { gFIPS_powerupStatus = 0; }  // the self-test is not part of these tests
-  void TearDown() override { gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN; }
   std::string P(const std::string &name) { return dir_ / name; }
   static int Main(int (*command)(int, char **), std::vector<std::string> args) {
     std::vector<char *> argv;
