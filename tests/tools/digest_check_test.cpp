@@ -147,11 +147,8 @@ TEST_P(DigestCheck, ChecksListsAsCoreutilsDoes) {
   for (const auto &[name, text] : lists) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(WriteFile(dir_ / name, text));
-    Same("-c " + name);
-    Same("-c --quiet " + name);
-    Same("-c --status " + name);
-    Same("-c --warn --strict " + name);
-    Same("-c --ignore-missing " + name);
+    for (const std::string options : {"", "--quiet ", "--status ", "--warn --strict ", "--ignore-missing "})
+      Same("-c " + options + name);
     Same("-c", text);
   }
   // Several lists at once, one of them absent; a list naming standard input.
