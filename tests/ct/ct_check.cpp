@@ -66,19 +66,16 @@ void fill_secret(uint8_t *p, size_t n, uint8_t seed) {
 // ---- AES in every mode and key size ----
 
 void aes_modes() {
-  using Create = BulkCtx (*)(const uint8_t *, uint32_t, int32_t);
-  using Do = int32_t (*)(BulkCtx, uint8_t *, uint32_t, int32_t, uint8_t *);
-  struct Mode {
-    Create create;
-    Do run;
+  const struct {
+    BulkCtx (*create)(const uint8_t *, uint32_t, int32_t);
+    int32_t (*run)(BulkCtx, uint8_t *, uint32_t, int32_t, uint8_t *);
     int32_t (*remove)(BulkCtx *);
-  };
-  const Mode modes[] = {{CreateAESECBCtx, DoAESECB, DeleteAESECBCtx},
-                        {CreateAESCtx, DoAES, DeleteAESCtx},
-                        {CreateAESCFBCtx, DoAES, DeleteAESCtx},
-                        {CreateAESOFBCtx, DoAES, DeleteAESCtx}};
+  } modes[] = {{CreateAESECBCtx, DoAESECB, DeleteAESECBCtx},
+               {CreateAESCtx, DoAES, DeleteAESCtx},
+               {CreateAESCFBCtx, DoAES, DeleteAESCtx},
+               {CreateAESOFBCtx, DoAES, DeleteAESCtx}};
   for (uint32_t keyLength : {16u, 24u, 32u}) {
-    for (const Mode &m : modes)
+    for (const auto &m : modes)
       for (int32_t encrypt : {1, 0}) {
         uint8_t key[32], iv[16], data[16 * 20];
         fill_secret(key, sizeof key, 1);
@@ -325,11 +322,8 @@ void modexp() {
 // blinding values and the plaintext a decryption recovers secret ----
 
 void mark(const vlong *v, bool secret) {
-  if (secret) {
-    SECRET(v->units, 4 * v->length);
-  } else {
-    PUBLIC(v->units, 4 * v->capacity);
-  }
+  if (secret) SECRET(v->units, 4 * v->length);
+  if (!secret) PUBLIC(v->units, 4 * v->capacity);
 }
 
 // The primes' lengths, top and bottom units are public (as the modulus' are
@@ -407,12 +401,10 @@ void dsa_dh() {
   RANDOM_releaseContext(&rng);
 }
 
-struct Case {
+const struct Case {
   const char *name;
   void (*run)();
-};
-
-const Case kCases[] = {
+} kCases[] = {
     {"aes-modes", aes_modes}, {"gcm", gcm}, {"ccm-cmac", ccm_cmac}, {"digests", digests}, {"drbg", drbg},
     {"des", des},             {"ec", ec},   {"modexp", modexp},     {"rsa", rsa},         {"dsa-dh", dsa_dh},
 };
@@ -428,11 +420,9 @@ __attribute__((noinline)) int canary() {
 }
 
 void run_case(const Case &c) {
-  const uint32_t paths[] = {0u, ~0u};  // the portable code, then all the processor offers
-  for (uint32_t allowed : paths) {
+  for (uint32_t allowed : {0u, ~0u}) {  // the portable code, then all the processor offers
     kel::cpu::restrict_to(allowed);
-    const bool hardware = allowed != 0;
-    std::printf("%-10s %-9s features %#x\n", c.name, hardware ? "hardware" : "portable", kel::cpu::features());
+    std::printf("%-10s %-9s features %#x\n", c.name, allowed ? "hardware" : "portable", kel::cpu::features());
     std::fflush(stdout);
     c.run();
   }

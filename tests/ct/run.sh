@@ -14,40 +14,39 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 fail=0
+build() {  # build CHECKER COMPILER
+  cmake -S tests/ct -B "$out/$1" -G Ninja "${launcher[@]}" -DKEL_CT_CHECKER="$1" \
+    -DCMAKE_CXX_COMPILER="$2" >/dev/null
+  cmake --build "$out/$1" -j "$(nproc)" >/dev/null
+}
+canary() {  # canary CHECKER COMMAND...: the deliberate leak must be reported
+  if "${@:2}" canary >/dev/null 2>&1; then
+    echo "FAILED: $1 did not report the leaking canary"
+    fail=1
+  else
+    echo "canary reported by $1, as it must be"
+  fi
+}
 
 echo "== constant-time check under valgrind memcheck"
-cmake -S tests/ct -B "$out/valgrind" -G Ninja "${launcher[@]}" -DKEL_CT_CHECKER=valgrind \
-  -DCMAKE_CXX_COMPILER=g++ >/dev/null
-cmake --build "$out/valgrind" -j "$(nproc)" >/dev/null
+build valgrind g++
 vg=(valgrind -q --error-exitcode=99 --exit-on-first-error=no)
 if ! "${vg[@]}" "$out/valgrind/ct_check"; then
   echo "FAILED: a secret reached a branch or an address under valgrind (above)"
   fail=1
 fi
-if "${vg[@]}" "$out/valgrind/ct_check" canary >/dev/null 2>&1; then
-  echo "FAILED: valgrind did not report the leaking canary"
-  fail=1
-else
-  echo "canary reported by valgrind, as it must be"
-fi
+canary valgrind "${vg[@]}" "$out/valgrind/ct_check"
 
 echo "== constant-time check under MemorySanitizer (native paths)"
 if command -v clang++-14 >/dev/null; then
-  cmake -S tests/ct -B "$out/msan" -G Ninja "${launcher[@]}" -DKEL_CT_CHECKER=msan \
-    -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
-  cmake --build "$out/msan" -j "$(nproc)" >/dev/null
+  build msan clang++-14
   for c in $("$out/msan/ct_check" --list); do
     if ! "$out/msan/ct_check" "$c"; then
       echo "FAILED: MemorySanitizer reported a secret in case $c (above)"
       fail=1
     fi
   done
-  if "$out/msan/ct_check" canary >/dev/null 2>&1; then
-    echo "FAILED: MemorySanitizer did not report the leaking canary"
-    fail=1
-  else
-    echo "canary reported by MemorySanitizer, as it must be"
-  fi
+  canary MemorySanitizer "$out/msan/ct_check"
 else
   echo "FAILED: clang++-14 is missing (scripts/setup.sh installs it)"
   fail=1
