@@ -82,21 +82,19 @@ int RunAsUser(uid_t uid, gid_t gid, const std::function<void()> &fn) {
 
 std::string CaptureStdout(const std::function<void()> &fn) {
   std::fflush(stdout);
-  char path[] = "/tmp/kel-stdout-XXXXXX";
-  int fd = mkstemp(path);
-  if (fd < 0) return {};
-  unlink(path);
-  int saved = dup(1);
-  dup2(fd, 1);
+  FILE *tmp = std::tmpfile();
+  if (tmp == nullptr) return {};
+  const int saved = dup(1);
+  dup2(fileno(tmp), 1);
   fn();
   std::fflush(stdout);
   dup2(saved, 1);
   close(saved);
-  lseek(fd, 0, SEEK_SET);
+  std::rewind(tmp);
   std::string out;
   char buf[4096];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
-  close(fd);
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, tmp)) > 0;) out.append(buf, n);
+  std::fclose(tmp);
   return out;
 }
 

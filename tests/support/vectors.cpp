@@ -10,10 +10,8 @@ namespace kel::test {
 namespace {
 
 std::string Trim(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
+  const size_t b = s.find_first_not_of(" \t\r\n");
+  return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
 }  // namespace
@@ -33,12 +31,10 @@ Bytes FromHex(const std::string &hex) {
 }
 
 std::string ToHex(const uint8_t *data, size_t len) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string s;
-  s.reserve(len * 2);
   for (size_t i = 0; i < len; ++i) {
-    s.push_back(kDigits[data[i] >> 4]);
-    s.push_back(kDigits[data[i] & 15]);
+    s += "0123456789abcdef"[data[i] >> 4];
+    s += "0123456789abcdef"[data[i] & 15];
   }
   return s;
 }
