@@ -96,23 +96,6 @@ TEST_F(RsaKeyTest, Blob) {
     for (auto [a, b] : {std::pair{pub.k, k->k}, {k->k, pub.k}}) EXPECT_TRUE(RSA_equalKey(a, b, &equal) == 0 && !equal);
 }
 
-// Primes given apart give the key (the other order is the blob's case), and so
-// does a clone; a key without its CRT values is not cloned until prepared again.
-TEST_F(RsaKeyTest, PrimesAndClone) {
-  const Bytes n = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_N), p = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR1),
-              q = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR2);
-  Key a, clone;
-  ASSERT_EQ(RSA_createKey(&a.k), 0);
-  ASSERT_EQ(RSA_setAllKeyParameters(a.k, 65537, n.data(), 128, p.data(), 64, q.data(), 64, nullptr), 0);
-  VLONG_freeVlong(&a->exponent1, nullptr);
-  RsaKeyObject *none = nullptr;
-  EXPECT_EQ(RSA_cloneKey(&none, a.k, nullptr), ERR_RSA_INCOMPLETE_KEY);
-  EXPECT_EQ(none, nullptr);
-  ASSERT_EQ(RSA_prepareKey(a.k, nullptr), 0);
-  ASSERT_EQ(RSA_cloneKey(&clone.k, a.k, nullptr), 0);
-  for (const Key *k : {&a, &clone}) EXPECT_EQ(Export(k->k), Export(key_.k));
-}
-
 // Blocks at the edges of both paddings, made with the raw operations:
 // {first byte, type, padding bytes, padding value, separator, result}.
 TEST_F(RsaKeyTest, PaddingEdges) {
@@ -223,7 +206,9 @@ TEST_F(RsaKeyTest, BlindingPairReuseAndThreads) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
-// Every allocation failure on the way gives a status (and ASan sees no leak).
+// Every allocation failure on the way gives a status (and ASan sees no leak);
+// primes given apart (OpenSSL's order, the other is the blob's case) give the
+// key, and a key without its CRT values is not cloned until prepared again.
 TEST_F(RsaKeyTest, AllocationFailures) {
   const Bytes blob = Export(key_.k), msg(20, 7);
   Bytes ct(128), out(128);
@@ -242,15 +227,21 @@ TEST_F(RsaKeyTest, AllocationFailures) {
   }
   Key pub;
   ASSERT_EQ(RSA_createKey(&pub.k), 0);
-  const Bytes n = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_N);
+  const Bytes n = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_N), p = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR1),
+              q = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR2);
   EXPECT_GT(FailEachAllocation([&] { return RSA_setPublicKeyParameters(pub.k, 65537, n.data(), 128, nullptr); }), 0);
-  const Bytes p = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR1), q = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR2);
-  Key all;
+  Key all, clone;
   ASSERT_EQ(RSA_createKey(&all.k), 0);
   EXPECT_GT(FailEachAllocation([&] {
               return RSA_setAllKeyParameters(all.k, 65537, n.data(), 128, p.data(), 64, q.data(), 64, nullptr);
             }), 0);
   EXPECT_EQ(Export(all.k), blob) << "complete once it says so";
+  VLONG_freeVlong(&all->exponent1, nullptr);
+  EXPECT_EQ(RSA_cloneKey(&clone.k, all.k, nullptr), ERR_RSA_INCOMPLETE_KEY);
+  EXPECT_EQ(clone.k, nullptr);
+  ASSERT_EQ(RSA_prepareKey(all.k, nullptr), 0);
+  ASSERT_EQ(RSA_cloneKey(&clone.k, all.k, nullptr), 0);
+  for (const Key *k : {&all, &clone}) EXPECT_EQ(Export(k->k), blob);
 }
 
 // Before the self-test every gated entry returns the status and touches
