@@ -57,13 +57,11 @@ TEST_P(EcApi, PointEncoding) {
   int32_t len = 0;
   ASSERT_EQ(EC_getPointByteStringLen(C().curve, &len), 0);
   EXPECT_EQ(len, int32_t(2 * C().bytes() + 1));
-  uint8_t *buf = nullptr;
-  ASSERT_EQ(EC_pointToByteString(C().curve, gx.data(), gy.data(), &buf, &len), 0);
-  EXPECT_EQ(Bytes(buf, buf + len), g);
-  Free(buf);
-  for (const Units *y : {&zero, &gy}) {  // (0, 0) and (0, y) alike: the single byte 00
-    ASSERT_EQ(EC_pointToByteString(C().curve, zero.data(), y->data(), &buf, &len), 0);
-    EXPECT_EQ(Bytes(buf, buf + len), Bytes{0});
+  // (0, 0) and (0, y) alike: the single byte 00
+  for (auto [x, y, want] : {std::tuple{&gx, &gy, g}, {&zero, &zero, Bytes{0}}, {&zero, &gy, Bytes{0}}}) {
+    uint8_t *buf = nullptr;
+    ASSERT_EQ(EC_pointToByteString(C().curve, x->data(), y->data(), &buf, &len), 0);
+    EXPECT_EQ(Bytes(buf, buf + len), want);
     Free(buf);
   }
   Bytes out(2 * C().bytes() + 1, 0xaa);

@@ -17,8 +17,6 @@ const CurveCase *CurveOf(const RspRecord &r) {
   return last != nullptr ? last : &curves[0];
 }
 
-Bytes HashOf(const RspRecord &r, const Bytes &msg) { return Digest(SectionHash(r), msg); }
-
 // A coordinate or scalar in the curve's field; the import status when it
 // does not fit.
 int32_t Import(const CurveCase &c, const Bytes &b, Units *u) {
@@ -49,12 +47,11 @@ TEST_F(EcVectors, WycheproofSignatures) {
   int valid = 0, invalid = 0;
   for (const RspRecord &r : ReadRsp("ecdsa/wycheproof_ecdsa.txt")) {
     const CurveCase &c = *CurveOf(r);
-    const Bytes hash = HashOf(r, r.Hex("Msg"));
-    Units qx, qy, rr, ss;
+    const Bytes hash = Digest(SectionHash(r), r.Hex("Msg"));
+    Units qx, qy;
     ASSERT_EQ(Import(c, FromHex(r.section.at("Qx")), &qx) | Import(c, FromHex(r.section.at("Qy")), &qy), 0);
     // r and s are n-unit values, whatever their size against p
-    rr = ToUnits(c, r.Hex("R"));
-    ss = ToUnits(c, r.Hex("S"));
+    const Units rr = ToUnits(c, r.Hex("R")), ss = ToUnits(c, r.Hex("S"));
     const int32_t status = ECDSA_verifySignature(c.curve, qx.data(), qy.data(), hash.data(),
                                                  static_cast<int32_t>(hash.size()), rr.data(), ss.data());
     const std::string &result = r.Get("Result");
