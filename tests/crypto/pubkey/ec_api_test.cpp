@@ -58,7 +58,8 @@ TEST_P(EcApi, PointEncoding) {
   ASSERT_EQ(EC_getPointByteStringLen(C().curve, &len), 0);
   EXPECT_EQ(len, int32_t(2 * C().bytes() + 1));
   // (0, 0) and (0, y) alike: the single byte 00
-  for (auto [x, y, want] : {std::tuple{&gx, &gy, g}, {&zero, &zero, Bytes{0}}, {&zero, &gy, Bytes{0}}}) {
+  for (auto [x, y, want] :
+       {std::tuple{&gx, &gy, g}, {&zero, &zero, Bytes{0}}, {&zero, &gy, Bytes{0}}}) {
     uint8_t *buf = nullptr;
     ASSERT_EQ(EC_pointToByteString(C().curve, x->data(), y->data(), &buf, &len), 0);
     EXPECT_EQ(Bytes(buf, buf + len), want);
