@@ -262,10 +262,10 @@ TEST_F(Digest, WhatFinalLeaves) {
   Sha512Context c512;
   Sha1Context c1;
   Md5Context m;
-  ASSERT_EQ(SHA224_initDigest(&c256) | SHA256_updateDigest(&c256, abc, 3) | SHA224_finalDigest(&c256, out), 0);
-  ASSERT_EQ(SHA512_initDigest(&c512) | SHA512_updateDigest(&c512, abc, 3) | SHA512_finalDigest(&c512, out), 0);
-  ASSERT_EQ(SHA1_initDigest(&c1) | SHA1_updateDigest(&c1, abc, 3) | SHA1_finalDigest(&c1, out), 0);
-  ASSERT_EQ(MD5Init_m(&m) | MD5Update_m(&m, abc, 3) | MD5Final_m(&m, out), 0);
+  ASSERT_FALSE(SHA224_initDigest(&c256) || SHA256_updateDigest(&c256, abc, 3) || SHA224_finalDigest(&c256, out));
+  ASSERT_FALSE(SHA512_initDigest(&c512) || SHA512_updateDigest(&c512, abc, 3) || SHA512_finalDigest(&c512, out));
+  ASSERT_FALSE(SHA1_initDigest(&c1) || SHA1_updateDigest(&c1, abc, 3) || SHA1_finalDigest(&c1, out));
+  ASSERT_FALSE(MD5Init_m(&m) || MD5Update_m(&m, abc, 3) || MD5Final_m(&m, out));
   EXPECT_TRUE(AllZero(c256));
   EXPECT_TRUE(AllZero(c512));
   EXPECT_EQ(c1.byteCount, 24u);
