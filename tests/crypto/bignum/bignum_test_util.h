@@ -5,7 +5,6 @@
 #include <gmp.h>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,13 +50,13 @@ struct Mpz {
 };
 
 // Through the byte-string form, so the conversions are exercised everywhere.
-inline V FromMpz(const mpz_t z, bool negativeZero = false) {
+inline V FromMpz(const mpz_t z) {
   size_t n = 0;
   std::vector<uint8_t> b((mpz_sizeinbase(z, 2) + 7) / 8 + 1);
   mpz_export(b.data(), &n, 1, 1, 1, 0, z);
   V v;
   EXPECT_EQ(VLONG_vlongFromByteString(b.data(), static_cast<int32_t>(n), v.out(), nullptr), 0);
-  if (v.p) v->isNegative = mpz_sgn(z) < 0 || negativeZero;
+  if (v.p) v->isNegative = mpz_sgn(z) < 0;
   return v;
 }
 
@@ -77,6 +76,22 @@ inline std::string Str(const vlong *v) {
   Mpz m;
   ToMpz(m.z, v);
   return m.Hex();
+}
+
+// Runs op with its k-th allocation failing, k = 0, 1, ..., until it succeeds;
+// every failed run must say -6101. Returns the number of failed runs.
+template <class F>
+int64_t FailAllocationsInTurn(F op) {
+  for (int64_t k = 0; k < 10000; ++k) {
+    mem::fail_after(k);
+    const int32_t st = op();
+    mem::fail_after(-1);
+    if (st == 0) return k;
+    EXPECT_EQ(st, -6101) << "allocation " << k;
+    if (st != -6101) return -1;
+  }
+  ADD_FAILURE() << "no run succeeds";
+  return -1;
 }
 
 // Random operand of 1..maxUnits units with long runs of ones and zeros.
