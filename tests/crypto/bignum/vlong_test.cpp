@@ -260,11 +260,11 @@ TEST(Vlong, RecordRules) {
   vlong *none = nullptr;
   EXPECT_EQ(VLONG_freeVlong(&none, nullptr), -6001);
   EXPECT_EQ(VLONG_freeVlongQueue(nullptr), 0);
-  EXPECT_EQ(VLONG_copySignedValue(nullptr, zero.get()) + VLONG_clearVlong(nullptr), -12002);
+  EXPECT_EQ(VLONG_copySignedValue(nullptr, zero.get()), -6001);
+  EXPECT_EQ(VLONG_clearVlong(nullptr), -6001);
   EXPECT_EQ(VLONG_unsignedDivide(v.get(), zero.get(), zero.get(), full.get(), nullptr), -6002);
-  EXPECT_EQ(VLONG_operatorDivideSignedVlongs(v.get(), zero.get(), tooBig.out(), nullptr) +
-                VLONG_operatorModSignedVlongs(v.get(), zero.get(), tooBig.out(), nullptr),
-            2 * -6002);
+  EXPECT_EQ(VLONG_operatorDivideSignedVlongs(v.get(), zero.get(), tooBig.out(), nullptr), -6002);
+  EXPECT_EQ(VLONG_operatorModSignedVlongs(v.get(), zero.get(), tooBig.out(), nullptr), -6002);
   EXPECT_EQ(VLONG_modularInverse(nullptr, zero.get(), tooBig.out(), nullptr), -6001);
   V left;  // a result slot that still holds a value is cleared (not released) before the refusal
   ASSERT_EQ(VLONG_allocVlong(left.out(), nullptr), 0);

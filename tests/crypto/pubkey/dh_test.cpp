@@ -161,7 +161,7 @@ TEST_F(Dh, BadInputUngatedAndAllocationFailures) {
                            {DH_setPG(rng_, 0, e.c, p.get(), p.get()), -6001}})
     EXPECT_EQ(got, want);
   EXPECT_TRUE(c == nullptr && e.c->prime == nullptr);
-  EXPECT_GT(FailEachAllocation([&] {
+  EXPECT_GT(FailAllocationsInTurn([&] {
               const int32_t s = DH_allocateServer(rng_, &c, 1);
               DH_freeDhContext(&c, nullptr);
               return s;

@@ -251,8 +251,8 @@ TEST_F(Dsa, AllocationFailures) {
   Key key = KeyOf(KeysWithX().front());
   const Bytes blob = BlobOf(key.get());
   V m = Representative(Bytes{9});
-  EXPECT_GT(FailEachAllocation([&] { return Sign(key.get(), m.get()); }), 2);
-  EXPECT_GT(FailEachAllocation([&] {
+  EXPECT_GT(FailAllocationsInTurn([&] { return Sign(key.get(), m.get()); }), 2);
+  EXPECT_GT(FailAllocationsInTurn([&] {
               DsaKeyObject *k = nullptr;
               const int32_t s = DSA_extractKeyBlob(&k, blob.data(), blob.size());
               Key held(k);

@@ -70,21 +70,6 @@ template <class T> void Free(T *p) {
   VOR_free(&b);
 }
 
-// Fails op's first, second, ... allocation until it succeeds, each time with
-// -6101 (ASan checks op releases what it got); returns op's allocation count.
-template <class Op>
-int FailEachAllocation(Op op) {
-  for (int n = 0; n < 1000; ++n) {
-    mem::fail_after(n);
-    const int32_t s = op();
-    mem::fail_after(-1);
-    if (s == 0) return n;
-    EXPECT_EQ(s, -6101) << "allocation " << n;
-  }
-  ADD_FAILURE() << "never succeeded";
-  return -1;
-}
-
 // ---- curves ----
 
 using Units = std::vector<uint32_t>;

@@ -229,10 +229,10 @@ TEST_F(RsaKeyTest, AllocationFailures) {
   ASSERT_EQ(RSA_createKey(&pub.k), 0);
   const Bytes n = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_N), p = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR1),
               q = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR2);
-  EXPECT_GT(FailEachAllocation([&] { return RSA_setPublicKeyParameters(pub.k, 65537, n.data(), 128, nullptr); }), 0);
+  EXPECT_GT(FailAllocationsInTurn([&] { return RSA_setPublicKeyParameters(pub.k, 65537, n.data(), 128, nullptr); }), 0);
   Key all, clone;
   ASSERT_EQ(RSA_createKey(&all.k), 0);
-  EXPECT_GT(FailEachAllocation([&] {
+  EXPECT_GT(FailAllocationsInTurn([&] {
               return RSA_setAllKeyParameters(all.k, 65537, n.data(), 128, p.data(), 64, q.data(), 64, nullptr);
             }), 0);
   EXPECT_EQ(Export(all.k), blob) << "complete once it says so";
