@@ -107,9 +107,12 @@ TEST_F(Sockets, ExchangeTimeOutCloseResetRefusalAndSignals) {
   ASSERT_NO_FATAL_FAILURE(Pair(&client, &server));
   EXPECT_EQ(Write(client, "ping"), 0);
   EXPECT_EQ(Read(server, 16, &status), "ping");
+  EXPECT_EQ(status, 0);
   EXPECT_EQ(Write(server, "pong!"), 0);
   EXPECT_EQ(Read(client, 3, &status, 0), "pon") << "a short read is success";
+  EXPECT_EQ(status, 0);
   EXPECT_EQ(Read(client, 16, &status), "g!");
+  EXPECT_EQ(status, 0);
   uint16_t port = 0;
   uint32_t address = 0;
   ASSERT_EQ(LINUX_TCP_getPeerName(server, &port, &address), 0);
