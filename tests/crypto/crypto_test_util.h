@@ -82,6 +82,17 @@ int ForEachCpuPath(F body) {
   return static_cast<int>(seen.size());
 }
 
+// Runs step(p, n) over data in pieces whose sizes next() draws, the last cut
+// to what is left; every step must return 0.
+template <class Next, class Step>
+void InPieces(Bytes &data, Next next, Step step) {
+  for (size_t off = 0; off < data.size();) {
+    const size_t n = std::min<size_t>(next(), data.size() - off);
+    ASSERT_EQ(step(data.data() + off, static_cast<uint32_t>(n)), 0) << "at " << off;
+    off += n;
+  }
+}
+
 // A Wycheproof test: its own fields and those of its group (ivSize, tagSize).
 using WycheproofCase = std::map<std::string, std::string>;
 

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -31,16 +30,5 @@ inline Bytes Concat(Bytes a, const Bytes &b) {
 }
 
 inline uint32_t Len(const Bytes &b) { return static_cast<uint32_t>(b.size()); }
-
-// Runs step(p, n) over data in pieces whose sizes next() draws, the last cut
-// to what is left; every step must return 0.
-template <class Next, class Step>
-void InPieces(Bytes &data, Next next, Step step) {
-  for (size_t off = 0; off < data.size();) {
-    const size_t n = std::min<size_t>(next(), data.size() - off);
-    ASSERT_EQ(step(data.data() + off, static_cast<uint32_t>(n)), 0) << "at " << off;
-    off += n;
-  }
-}
 
 }  // namespace kel::test

@@ -135,11 +135,9 @@ Forms AllHmacForms(const Algo &a, const Bytes &key, const Bytes &msg, uint32_t s
   EXPECT_EQ(HmacFinal(ctx, out.data()), 0);
   r.emplace_back("generic", out);
   EXPECT_EQ(HmacReset(ctx), 0);
-  for (size_t off = 0; off < msg.size();) {
-    const size_t n = std::min<size_t>(msg.size() - off, 1 + rng() % (2 * a.blockSize + 3));
-    EXPECT_EQ(HmacUpdate(ctx, m + off, static_cast<uint32_t>(n)), 0);
-    off += n;
-  }
+  Bytes data = msg;
+  InPieces(data, [&] { return 1 + rng() % (2 * a.blockSize + 3); },
+           [&](uint8_t *p, uint32_t n) { return HmacUpdate(ctx, p, n); });
   EXPECT_EQ(HmacFinal(ctx, out.data()), 0);
   r.emplace_back("generic pieces after reset", out);
   EXPECT_EQ(HmacDelete(&ctx), 0);
@@ -243,7 +241,6 @@ TEST_F(Vectors, ThreadsAgreeWithOpenssl) {
     });
   for (auto &t : threads) t.join();
 }
-
 
 class Digest : public HashTest {};
 
