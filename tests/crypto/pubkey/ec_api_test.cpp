@@ -89,8 +89,8 @@ TEST_P(EcApi, CurveQueries) {
     ASSERT_EQ(EC_modOrder(C().curve, e.data()), 0);
     EXPECT_EQ(e, add ? five : order) << add;
   }
-  EXPECT_EQ(EC_getPrime(C().curve, nullptr) + EC_getOrder(nullptr, e.data()) + EC_modOrder(C().curve, nullptr),
-            3 * ERR_EC_NULL_POINTER);
+  for (int32_t st : {EC_getPrime(C().curve, nullptr), EC_getOrder(nullptr, e.data()), EC_modOrder(C().curve, nullptr)})
+    EXPECT_EQ(st, ERR_EC_NULL_POINTER);
 }
 
 // Decompression to either root (the other is -G, and G + -G is infinity), a
@@ -114,8 +114,8 @@ TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
   EXPECT_EQ(EC_verifyPublicKey(C().curve, pt->x, pt->y), ERR_EC_INVALID);
   EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), gy.data()), 0);
   EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), C().curve->field->prime), ERR_EC_INVALID);
-  EXPECT_EQ(EC_verifyPoint(C().curve, gx.data(), nullptr) + EC_verifyPublicKey(C().curve, gx.data(), nullptr),
-            2 * ERR_EC_NULL_POINTER);
+  EXPECT_EQ(EC_verifyPoint(C().curve, gx.data(), nullptr), ERR_EC_NULL_POINTER);
+  EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), nullptr), ERR_EC_NULL_POINTER);
   for (EcPoint *p : {pt, neg, sum}) Free(p);
 }
 
@@ -265,9 +265,8 @@ TEST_P(EcApi, GateCoversTheApprovedEntriesOnly) {
   int32_t len = 0;
   EXPECT_EQ(ECDH_generateSharedSecretAux(C().curve, gx.data(), gy.data(), one.data(), &z, &len, 1), 0);
   Free(z);
-  EXPECT_EQ(ECDH_generateSharedSecretAux(C().curve, nullptr, gy.data(), one.data(), &z, &len, 1) +
-                ECDH_generateSharedSecretAux(C().curve, gx.data(), nullptr, one.data(), &z, &len, 1),
-            2 * ERR_EC_NULL_POINTER);
+  EXPECT_EQ(ECDH_generateSharedSecretAux(C().curve, nullptr, gy.data(), one.data(), &z, &len, 1), ERR_EC_NULL_POINTER);
+  EXPECT_EQ(ECDH_generateSharedSecretAux(C().curve, gx.data(), nullptr, one.data(), &z, &len, 1), ERR_EC_NULL_POINTER);
   EXPECT_EQ(EC_deleteKey(&key), 0);
 }
 
