@@ -323,7 +323,7 @@ void modexp() {
 
 void mark(const vlong *v, bool secret) {
   if (secret) SECRET(v->units, 4 * v->length);
-  if (!secret) PUBLIC(v->units, 4 * v->capacity);
+  else PUBLIC(v->units, 4 * v->capacity);
 }
 
 // The primes' lengths, top and bottom units are public (as the modulus' are
