@@ -563,15 +563,37 @@ template <int N, const Modulus<N> &M> struct Mont {
 // MULX/ADX and x86-64 carry chains: only where use_adx() holds.
 template <int N, const Modulus<N> &M> struct Mont<N, M>::Adx : Mont<N, M> {
   [[gnu::always_inline]] static void mul(Fe &r, const Fe &a, const Fe &b) {
-    if constexpr (kP256) mont_mul_p256_adx(r.data(), a.data(), b.data(), M.m.data());
+    if constexpr (kP256) mont_mul_p256_adx(r.data(), a.data(), b.data(), nullptr, M.m.data());
     else if constexpr (N == 4) mont_mul4_adx(r.data(), a.data(), b.data(), M.m.data());
     else if constexpr (kP384) mont_mul_p384_adx(r.data(), a.data(), b.data(), M.m.data());
     else mont_mul6_adx(r.data(), a.data(), b.data(), M.m.data());
   }
   [[gnu::always_inline]] static void sqr(Fe &r, const Fe &a) {
-    if constexpr (kP256) mont_sqr_p256_adx(r.data(), a.data(), a.data(), M.m.data());
-    else if constexpr (N == 4) mont_sqr4_adx(r.data(), a.data(), a.data(), M.m.data());
+    if constexpr (kP256) mont_sqr_p256_adx(r.data(), a.data(), a.data(), nullptr, M.m.data());
+    else if constexpr (N == 4) mont_sqr4_adx(r.data(), a.data(), a.data(), nullptr, M.m.data());
     else mul(r, a, a);
+  }
+  // 2 a b, a b - c, 2 a^2 and a^2 - c: one kernel each on P-256, where the
+  // result goes on in registers.
+  [[gnu::always_inline]] static void mul_twice(Fe &r, const Fe &a, const Fe &b) {
+    if constexpr (kP256) return mont_mul_twice_p256_adx(r.data(), a.data(), b.data(), nullptr, M.m.data());
+    mul(r, a, b);
+    add(r, r, r);
+  }
+  [[gnu::always_inline]] static void mul_less(Fe &r, const Fe &a, const Fe &b, const Fe &c) {
+    if constexpr (kP256) return mont_mul_less_p256_adx(r.data(), a.data(), b.data(), c.data(), M.m.data());
+    mul(r, a, b);
+    sub(r, r, c);
+  }
+  [[gnu::always_inline]] static void sqr_twice(Fe &r, const Fe &a) {
+    if constexpr (kP256) return mont_sqr_twice_p256_adx(r.data(), a.data(), a.data(), nullptr, M.m.data());
+    sqr(r, a);
+    add(r, r, r);
+  }
+  [[gnu::always_inline]] static void sqr_less(Fe &r, const Fe &a, const Fe &c) {
+    if constexpr (kP256) return mont_sqr_less_p256_adx(r.data(), a.data(), a.data(), c.data(), M.m.data());
+    sqr(r, a);
+    sub(r, r, c);
   }
   [[gnu::always_inline]] static void add(Fe &r, const Fe &a, const Fe &b) {
     (N == 4 ? mod_add4_x64 : mod_add6_x64)(r.data(), a.data(), b.data(), M.m.data());
@@ -586,6 +608,22 @@ template <int N, const Modulus<N> &M> struct Mont<N, M>::Portable : Mont<N, M> {
   [[gnu::noinline]] static void sqr(Fe &r, const Fe &a) { mont_sqr<N, M>(r, a); }
   [[gnu::always_inline]] static void add(Fe &r, const Fe &a, const Fe &b) { mod_add<N, M>(r, a, b); }
   [[gnu::always_inline]] static void sub(Fe &r, const Fe &a, const Fe &b) { mod_sub<N, M>(r, a, b); }
+  static void mul_twice(Fe &r, const Fe &a, const Fe &b) {
+    mul(r, a, b);
+    add(r, r, r);
+  }
+  static void mul_less(Fe &r, const Fe &a, const Fe &b, const Fe &c) {
+    mul(r, a, b);
+    sub(r, r, c);
+  }
+  static void sqr_twice(Fe &r, const Fe &a) {
+    sqr(r, a);
+    add(r, r, r);
+  }
+  static void sqr_less(Fe &r, const Fe &a, const Fe &c) {
+    sqr(r, a);
+    sub(r, r, c);
+  }
 };
 
 // ---------------------------------------------------------------------------

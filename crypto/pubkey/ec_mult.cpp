@@ -122,8 +122,10 @@ template <class C> struct Jac {
   typename C::Fe x, y, z;
 };
 
+// Word by word, as the field code stores its results: a wider load of words
+// just stored one at a time would wait for the stores to retire.
 inline void select_jac_fe(uint64_t *r, const uint64_t *a, uint64_t mask, int n) {
-  for (int j = 0; j < n; ++j) r[j] ^= (r[j] ^ a[j]) & mask;
+  for (int j = 0; j < n; ++j) r[j] = barrier(r[j] ^ ((r[j] ^ a[j]) & mask));
 }
 template <class C> void select_jac(Jac<C> &r, const Jac<C> &a, uint64_t mask) {
   select_jac_fe(r.x.data(), a.x.data(), mask, C::N);
@@ -201,7 +203,7 @@ template <class C, class F> struct Jacobian {
   static void negate_if(typename C::Fe &y, uint32_t negative) {
     typename C::Fe ny{}, zero{};
     F::sub(ny, zero, y);
-    F::select(y, ny, 0 - static_cast<uint64_t>(negative));
+    select_jac_fe(y.data(), ny.data(), 0 - static_cast<uint64_t>(negative), C::N);
   }
 
   static Jac<C> to_jacobian(const Point<C> &p) {  // (X Z, Y Z^2, Z)
@@ -226,67 +228,58 @@ template <class C, class F> struct Jacobian {
   }
 
   // dbl-2001-b rearranged for cheap squares and few additions: delta = Z^2,
-  // gamma = Y^2, 2 beta = X (2 gamma), alpha = 3 (X - delta)(X + delta);
-  // X3 = alpha^2 - 8 beta, Z3 = 2 Y Z, Y3 = alpha (4 beta - X3) - (2 gamma)^2 2
-  // (4M + 4S + 12 additions); infinity stays infinity.
+  // 2 gamma = 2 Y^2, 4 beta = 2 X (2 gamma), alpha = 3 (X - delta)(X + delta);
+  // X3 = alpha^2 - 8 beta, Z3 = 2 Y Z, Y3 = alpha (4 beta - X3) - 2 (2 gamma)^2
+  // (4M + 4S; a doubling or subtraction right after a product rides in its
+  // kernel). Each product on the longest chain has an independent one next
+  // to it, for the processor to overlap. Infinity stays infinity.
   static void jdbl(Jac<C> &r, const Jac<C> &p) {
-    typename C::Fe delta, gamma2, beta2, alpha, t0, t1;
+    typename C::Fe delta, gamma2, beta4, alpha, t0, t1;
     F::sqr(delta, p.z);
-    F::sqr(gamma2, p.y);
-    F::add(gamma2, gamma2, gamma2);
-    F::mul(beta2, p.x, gamma2);
     F::sub(t0, p.x, delta);
     F::add(t1, p.x, delta);
+    F::sqr_twice(gamma2, p.y);
     F::mul(alpha, t0, t1);
+    F::mul_twice(beta4, p.x, gamma2);
     F::add(t0, alpha, alpha);
     F::add(alpha, alpha, t0);
-    F::mul(t0, p.y, p.z);  // the last read of p: r may be p
-    F::add(r.z, t0, t0);
-    F::add(beta2, beta2, beta2);  // 4 beta
-    F::sqr(t0, alpha);
-    F::add(t1, beta2, beta2);
-    F::sub(r.x, t0, t1);
-    F::sub(t0, beta2, r.x);
-    F::mul(t0, alpha, t0);
-    F::sqr(gamma2, gamma2);
-    F::add(gamma2, gamma2, gamma2);  // 8 gamma^2
-    F::sub(r.y, t0, gamma2);
+    F::mul_twice(r.z, p.y, p.z);  // the last read of p: r may be p
+    F::add(t1, beta4, beta4);
+    F::sqr_less(r.x, alpha, t1);
+    F::sqr_twice(gamma2, gamma2);  // 8 gamma^2
+    F::sub(t0, beta4, r.x);
+    F::mul_less(r.y, alpha, t0, gamma2);
   }
 
-  // add-2007-bl. Returns masks for the cases the formula does not cover:
-  // an input at infinity, and equal inputs (H = 0 and r = 0).
+  // add-2007-bl. The formula does not cover an input at infinity, nor equal
+  // inputs: where asked, *same says whether those met (H = 0 and r = 0).
   static void jadd_raw(Jac<C> &out, const Jac<C> &p, const Jac<C> &q, uint64_t *same) {
-    typename C::Fe z1z1, z2z2, u1, u2, s1, s2, h, i, j, r, v, t0;
+    typename C::Fe z1z1, z2z2, u1, u2, s1, h, i, j, r, v, t0, t1, zs;
     F::sqr(z1z1, p.z);
     F::sqr(z2z2, q.z);
-    F::mul(u1, p.x, z2z2);
     F::mul(u2, q.x, z1z1);
+    F::mul(u1, p.x, z2z2);
+    F::mul(t1, p.z, z1z1);
     F::mul(t0, q.z, z2z2);
     F::mul(s1, p.y, t0);
-    F::mul(t0, p.z, z1z1);
-    F::mul(s2, q.y, t0);
+    F::mul_less(r, q.y, t1, s1);
     F::sub(h, u2, u1);
-    F::sub(r, s2, s1);
-    *same = F::is_zero_mask(h) & F::is_zero_mask(r);
-    F::add(r, r, r);
     F::add(i, h, h);
+    F::add(zs, p.z, q.z);
     F::sqr(i, i);
+    if (same != nullptr) *same = F::is_zero_mask(h) & F::is_zero_mask(r);
+    F::add(r, r, r);
+    F::sqr_less(zs, zs, z1z1);
     F::mul(j, h, i);
     F::mul(v, u1, i);
-    F::sqr(t0, r);
-    F::sub(t0, t0, j);
+    F::sqr_less(t0, r, j);
+    F::sub(zs, zs, z2z2);
+    F::mul_twice(s1, s1, j);
     F::sub(t0, t0, v);
+    F::mul(out.z, zs, h);
     F::sub(out.x, t0, v);
     F::sub(t0, v, out.x);
-    F::mul(t0, r, t0);
-    F::mul(s1, s1, j);
-    F::add(s1, s1, s1);
-    F::sub(out.y, t0, s1);
-    F::add(t0, p.z, q.z);
-    F::sqr(t0, t0);
-    F::sub(t0, t0, z1z1);
-    F::sub(t0, t0, z2z2);
-    F::mul(out.z, t0, h);
+    F::mul_less(out.y, r, t0, s1);
   }
 
   // Constant-time addition: the formula, with infinity inputs selected by
@@ -298,12 +291,18 @@ template <class C, class F> struct Jacobian {
   // jP for j < 16. (A point off the curve gives a meaningless result anyway.)
   static void jadd_ct(Jac<C> &r, const Jac<C> &p, const Jac<C> &q) {
     Jac<C> sum;
-    uint64_t same;
-    jadd_raw(sum, p, q, &same);
+    jadd_raw(sum, p, q, nullptr);
     const uint64_t pInf = F::is_zero_mask(p.z), qInf = F::is_zero_mask(q.z);
-    select_jac(sum, q, pInf);
-    select_jac(sum, p, qInf);
-    r = sum;
+    // r <- sum, or q where p is infinity, or p where q is: word by word, as
+    // sum was stored (a wider copy would wait for those stores to retire)
+    const uint64_t *s = sum.x.data(), *a = q.x.data(), *b = p.x.data();
+    uint64_t *out = r.x.data();
+    for (int w = 0; w < 3 * C::N; ++w) {
+      uint64_t v = s[w];
+      v ^= (v ^ a[w]) & pInf;
+      v ^= (v ^ b[w]) & qInf;
+      out[w] = barrier(v);
+    }
   }
 
   // Variable-time addition for public points.
@@ -326,34 +325,29 @@ template <class C, class F> struct Jacobian {
   // madd-2007-bl: p + (x2, y2) for an affine point, without its exceptions
   // (p at infinity, p = +-(x2, y2)); hZero and rZero say where they lie.
   static void jadd_affine_raw(Jac<C> &out, const Jac<C> &p, const Affine<C> &q, uint64_t *hZero, uint64_t *rZero) {
-    typename C::Fe z1z1, u2, s2, h, hh, i, j, rr, v, t0;
+    typename C::Fe z1z1, u2, h, hh, i, j, rr, v, t0, zh;
     F::sqr(z1z1, p.z);
     F::mul(u2, q.x, z1z1);
     F::mul(t0, p.z, z1z1);
-    F::mul(s2, q.y, t0);
     F::sub(h, u2, p.x);
-    F::sub(rr, s2, p.y);
+    F::mul_less(rr, q.y, t0, p.y);
+    F::add(zh, p.z, h);
+    F::sqr(hh, h);
     *hZero = F::is_zero_mask(h);
     *rZero = F::is_zero_mask(rr);
     F::add(rr, rr, rr);
-    F::sqr(hh, h);
     F::add(i, hh, hh);
     F::add(i, i, i);
+    F::sqr_less(zh, zh, z1z1);
     F::mul(j, h, i);
     F::mul(v, p.x, i);
-    F::sqr(t0, rr);
-    F::sub(t0, t0, j);
+    F::sqr_less(t0, rr, j);
+    F::sub(out.z, zh, hh);
+    F::mul_twice(j, p.y, j);
     F::sub(t0, t0, v);
     F::sub(out.x, t0, v);
     F::sub(t0, v, out.x);
-    F::mul(t0, rr, t0);
-    F::mul(j, p.y, j);
-    F::add(j, j, j);
-    F::sub(out.y, t0, j);
-    F::add(t0, p.z, h);
-    F::sqr(t0, t0);
-    F::sub(t0, t0, z1z1);
-    F::sub(out.z, t0, hh);
+    F::mul_less(out.y, rr, t0, j);
   }
 
   // Variable time, every case.

@@ -94,6 +94,23 @@ namespace kel::ec {
   "adcq %[hi], %[" #t4 "]\n\t"                                                                       \
   "adcq $0, %[" #t5 "]\n\t"
 
+// The first row of a P-256 product: the accumulator starts at zero, so
+// the products go straight into it, one carry chain.
+#define KEL_FIRST256(t0, t1, t2, t3, t4, t5)                                                         \
+  "xorl %k[" #t5 "], %k[" #t5 "]\n\t"                                                                \
+  "movq 0(%[b]), %%rdx\n\t"                                                                          \
+  "mulxq 0(%[a]), %[" #t0 "], %[" #t1 "]\n\t"                                                        \
+  "mulxq 8(%[a]), %[lo], %[" #t2 "]\n\t"                                                             \
+  "addq %[lo], %[" #t1 "]\n\t"                                                                       \
+  "mulxq 16(%[a]), %[lo], %[" #t3 "]\n\t"                                                            \
+  "adcq %[lo], %[" #t2 "]\n\t"                                                                       \
+  "mulxq 24(%[a]), %[lo], %[" #t4 "]\n\t"                                                            \
+  "adcq %[lo], %[" #t3 "]\n\t"                                                                       \
+  "adcq $0, %[" #t4 "]\n\t"                                                                          \
+  KEL_FOLD256(t0, t1, t2, t3)                                                                        \
+  "adcq %[hi], %[" #t4 "]\n\t"                                                                       \
+  "adcq $0, %[" #t5 "]\n\t"
+
 #define KEL_PRODUCT6(boff, t0, t1, t2, t3, t4, t5, t6, t7)                                           \
   "movq " #boff "(%[b]), %%rdx\n\t"                                                                  \
   "xorl %k[" #t7 "], %k[" #t7 "]\n\t"                                                                \
@@ -161,7 +178,74 @@ namespace kel::ec {
   }
 
 KEL_MUL4(mont_mul4_adx, KEL_ROW4)
-KEL_MUL4(mont_mul_p256_adx, KEL_ROW256)
+
+// What a P-256 product or square does with its result v0 .. v3 (below p)
+// before storing it, with s0 .. s4 free: nothing, double it, or subtract
+// the element at c. The result stays in v0 .. v3. The pointer c comes from
+// memory into s4: a register of its own for the whole block would be one
+// more than a frame-pointer build has (the block then clobbers memory, as
+// the compiler cannot name what c points at without that register).
+#define KEL_AS_IS(v0, v1, v2, v3, s0, s1, s2, s3, s4)
+#define KEL_TWICE(v0, v1, v2, v3, s0, s1, s2, s3, s4)                                               \
+  "xorl %k[" #s4 "], %k[" #s4 "]\n\t"                                                                \
+  "addq %[" #v0 "], %[" #v0 "]\n\t"                                                                  \
+  "adcq %[" #v1 "], %[" #v1 "]\n\t"                                                                  \
+  "adcq %[" #v2 "], %[" #v2 "]\n\t"                                                                  \
+  "adcq %[" #v3 "], %[" #v3 "]\n\t"                                                                  \
+  "adcq $0, %[" #s4 "]\n\t"                                                                          \
+  KEL_SUB(sub, 0, v0, s0) KEL_SUB(sbb, 8, v1, s1) KEL_SUB(sbb, 16, v2, s2) KEL_SUB(sbb, 24, v3, s3)  \
+  "sbbq $0, %[" #s4 "]\n\t"  /* no borrow beyond the carry: 2 v - p */                             \
+  "cmovncq %[" #s0 "], %[" #v0 "]\n\t"                                                               \
+  "cmovncq %[" #s1 "], %[" #v1 "]\n\t"                                                               \
+  "cmovncq %[" #s2 "], %[" #v2 "]\n\t"                                                               \
+  "cmovncq %[" #s3 "], %[" #v3 "]\n\t"
+#define KEL_LESS_C(v0, v1, v2, v3, s0, s1, s2, s3, s4)                                              \
+  "movq %[c], %[" #s4 "]\n\t"                                                                        \
+  "subq 0(%[" #s4 "]), %[" #v0 "]\n\t"                                                               \
+  "sbbq 8(%[" #s4 "]), %[" #v1 "]\n\t"                                                               \
+  "sbbq 16(%[" #s4 "]), %[" #v2 "]\n\t"                                                              \
+  "sbbq 24(%[" #s4 "]), %[" #v3 "]\n\t"                                                              \
+  "sbbq %[" #s4 "], %[" #s4 "]\n\t"  /* all ones where it borrowed: p back */                       \
+  "movq %[" #s4 "], %[" #s0 "]\n\t"                                                                  \
+  "movq %[" #s4 "], %[" #s1 "]\n\t"                                                                  \
+  "movq %[" #s4 "], %[" #s2 "]\n\t"                                                                  \
+  "andq 0(%[m]), %[" #s0 "]\n\t"                                                                     \
+  "andq 8(%[m]), %[" #s1 "]\n\t"                                                                     \
+  "andq 16(%[m]), %[" #s2 "]\n\t"                                                                    \
+  "andq 24(%[m]), %[" #s4 "]\n\t"                                                                    \
+  "addq %[" #s0 "], %[" #v0 "]\n\t"                                                                  \
+  "adcq %[" #s1 "], %[" #v1 "]\n\t"                                                                  \
+  "adcq %[" #s2 "], %[" #v2 "]\n\t"                                                                  \
+  "adcq %[" #s4 "], %[" #v3 "]\n\t"
+// The pointer a LESS_C step reads, as an operand, and the clobbers.
+#define KEL_NO_C
+#define KEL_WITH_C , [c] "m"(c)
+#define KEL_C_CLOBBERS "cc", "memory"
+
+// The P-256 product, then the post step: r <- post(a b).
+#define KEL_MUL256(name, post, c_operand, clobbers)                                                            \
+  [[gnu::always_inline]] inline void name(uint64_t *r, const uint64_t *a, const uint64_t *b,         \
+                                          [[maybe_unused]] const uint64_t *c, const uint64_t *modulus) { \
+    uint64_t r0, r1, r2, r3, r4, r5, lo, hi, d;                                                      \
+    __asm__(KEL_FIRST256(r0, r1, r2, r3, r4, r5) KEL_ROW256(8, r1, r2, r3, r4, r5, r0)               \
+                KEL_ROW256(16, r2, r3, r4, r5, r0, r1) KEL_ROW256(24, r3, r4, r5, r0, r1, r2)        \
+                KEL_SUB(sub, 0, r4, lo) KEL_SUB(sbb, 8, r5, hi) KEL_SUB(sbb, 16, r0, d)              \
+                KEL_SUB(sbb, 24, r1, r3) "sbbq $0, %[r2]\n\t" KEL_KEEP(r4, lo) KEL_KEEP(r5, hi)     \
+                KEL_KEEP(r0, d) KEL_KEEP(r1, r3) post(lo, hi, d, r3, r0, r1, r2, r4, r5)            \
+            : [r0] "=&r"(r0), [r1] "=&r"(r1), [r2] "=&r"(r2), [r3] "=&r"(r3), [r4] "=&r"(r4),        \
+              [r5] "=&r"(r5), [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d)                           \
+            : [a] "r"(a), [b] "r"(b), [m] "r"(modulus) KEL_IN(a, 4) KEL_IN(b, 4)                     \
+              KEL_IN(modulus, 5) c_operand                                                           \
+            : clobbers);                                                                             \
+    r[0] = lo;                                                                                       \
+    r[1] = hi;                                                                                       \
+    r[2] = d;                                                                                        \
+    r[3] = r3;                                                                                       \
+  }
+
+KEL_MUL256(mont_mul_p256_adx, KEL_AS_IS, KEL_NO_C, KEL_CLOBBERS)
+KEL_MUL256(mont_mul_twice_p256_adx, KEL_TWICE, KEL_NO_C, KEL_CLOBBERS)
+KEL_MUL256(mont_mul_less_p256_adx, KEL_LESS_C, KEL_WITH_C, KEL_C_CLOBBERS)
 
 // One step of the P-256 reduction of the low half (u0 .. u3, a fresh top
 // limb taking the place of u0): (u + q m) / 2^64 for q = u0.
@@ -187,9 +271,9 @@ KEL_MUL4(mont_mul_p256_adx, KEL_ROW256)
 // A four-limb square with the given reduction step (KEL_RED4 or
 // KEL_RED256) for the low half, the high half added, and the subtraction
 // in registers. The third argument is not read.
-#define KEL_SQR4(name, red)                                                                          \
+#define KEL_SQR4(name, red, post, c_operand, clobbers)                                                         \
   [[gnu::always_inline]] inline void name(uint64_t *r, const uint64_t *a, const uint64_t *,          \
-                                        const uint64_t *modulus) {                                   \
+                                          [[maybe_unused]] const uint64_t *c, const uint64_t *modulus) { \
     uint64_t t0, t1, t2, t3, t4, t5, t6, t7, lo, hi, d;                                              \
     __asm__(                                                                                         \
         /* the cross products a_i a_j (i < j) into t1 .. t6 */                                       \
@@ -249,18 +333,21 @@ KEL_MUL4(mont_mul_p256_adx, KEL_ROW256)
         "adcq $0, %[lo]\n\t"                                                                         \
         KEL_SUB(sub, 0, t0, t4) KEL_SUB(sbb, 8, t1, t5) KEL_SUB(sbb, 16, t2, t6) KEL_SUB(sbb, 24, t3, t7) \
         "sbbq $0, %[lo]\n\t" KEL_KEEP(t0, t4) KEL_KEEP(t1, t5) KEL_KEEP(t2, t6) KEL_KEEP(t3, t7)     \
+        post(t4, t5, t6, t7, t0, t1, t2, t3, lo)                                                     \
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4), [t5] "=&r"(t5), \
           [t6] "=&r"(t6), [t7] "=&r"(t7), [lo] "=&r"(lo), [hi] "=&r"(hi), "=&d"(d)                   \
-        : [a] "r"(a), [m] "r"(modulus) KEL_IN(a, 4) KEL_IN(modulus, 5)                               \
-        : KEL_CLOBBERS);                                                                             \
+        : [a] "r"(a), [m] "r"(modulus) KEL_IN(a, 4) KEL_IN(modulus, 5) c_operand                     \
+        : clobbers);                                                                                 \
     r[0] = t4;                                                                                       \
     r[1] = t5;                                                                                       \
     r[2] = t6;                                                                                       \
     r[3] = t7;                                                                                       \
   }
 
-KEL_SQR4(mont_sqr_p256_adx, KEL_RED256)
-KEL_SQR4(mont_sqr4_adx, KEL_RED4)
+KEL_SQR4(mont_sqr_p256_adx, KEL_RED256, KEL_AS_IS, KEL_NO_C, KEL_CLOBBERS)
+KEL_SQR4(mont_sqr_twice_p256_adx, KEL_RED256, KEL_TWICE, KEL_NO_C, KEL_CLOBBERS)
+KEL_SQR4(mont_sqr_less_p256_adx, KEL_RED256, KEL_LESS_C, KEL_WITH_C, KEL_C_CLOBBERS)
+KEL_SQR4(mont_sqr4_adx, KEL_RED4, KEL_AS_IS, KEL_NO_C, KEL_CLOBBERS)
 
 // Six limbs take fourteen registers: a call of its own, so that its callers
 // keep theirs. The row is KEL_ROW6 or KEL_ROW384.
@@ -393,6 +480,14 @@ KEL_MUL6(mont_mul_p384_adx, KEL_ROW384)
 #undef KEL_ROW384
 #undef KEL_MUL6
 #undef KEL_ROW256
+#undef KEL_FIRST256
+#undef KEL_MUL256
+#undef KEL_AS_IS
+#undef KEL_TWICE
+#undef KEL_LESS_C
+#undef KEL_NO_C
+#undef KEL_WITH_C
+#undef KEL_C_CLOBBERS
 #undef KEL_RED256
 #undef KEL_RED4
 #undef KEL_SQR4

@@ -13,8 +13,14 @@ namespace {
 
 using namespace kel::ec;
 
-using Kernel = void (*)(uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *);
+// Every kernel is called as (r, a, b, c, m); the ones without c through Plain.
+using Kernel = void (*)(uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *);
+using Kernel4 = void (*)(uint64_t *, const uint64_t *, const uint64_t *, const uint64_t *);
+template <Kernel4 K> void Plain(uint64_t *r, const uint64_t *a, const uint64_t *b, const uint64_t *, const uint64_t *m) {
+  K(r, a, b, m);
+}
 enum class Op { kMul, kSqr, kAdd, kSub };
+enum class Then { kNothing, kTwice, kLessC };  // what a fused kernel does with a b or a^2
 
 // Values below m: 0, 1, 2, 3, 2^32 - 2, R mod m, 2^(64N - 1), m - 1, m - 2,
 // then `count` random ones.
@@ -33,48 +39,53 @@ template <int N, const Modulus<N> &M> std::vector<Limbs<N>> Values(int count) {
   return v;
 }
 
-// kernel(r, a, b) against the portable operation (a squaring kernel is given b
-// twice); a product's first operand may also be unreduced, below 2^64N.
-template <int N, const Modulus<N> &M> void Compare(Kernel kernel, Op op = Op::kMul) {
+// kernel(r, a, b, c) against the portable operations (a squaring kernel is
+// given b twice; c runs through the values too); a product's first operand
+// may also be unreduced, below 2^64N.
+template <int N, const Modulus<N> &M> void Compare(Kernel kernel, Op op = Op::kMul, Then then = Then::kNothing) {
   const bool square = op == Op::kSqr, product = op == Op::kMul || square;
   using Fe = Limbs<N>;
   const std::vector<Fe> values = Values<N, M>(4);
   Fe ones;
   ones.fill(~uint64_t{0});
-  for (const Fe &b : values) {
-    for (Fe a : values) {
-      if (square) a = b;
-      Fe want, got;
-      if (product) mont_mul<N, M>(want, a, b);
-      else (op == Op::kAdd ? mod_add<N, M> : mod_sub<N, M>)(want, a, b);
-      kernel(got.data(), a.data(), b.data(), M.m.data());
-      EXPECT_EQ(got, want);
-    }
-    if (op != Op::kMul) continue;
-    Fe want, got;  // unreduced first operand
-    mont_mul<N, M>(want, ones, b);
-    kernel(got.data(), ones.data(), b.data(), M.m.data());
+  auto check = [&](const Fe &a, const Fe &b, const Fe &c) {
+    Fe want, got;
+    if (product) mont_mul<N, M>(want, a, b);
+    else (op == Op::kAdd ? mod_add<N, M> : mod_sub<N, M>)(want, a, b);
+    if (then == Then::kTwice) mod_add<N, M>(want, want, want);
+    if (then == Then::kLessC) mod_sub<N, M>(want, want, c);
+    kernel(got.data(), a.data(), b.data(), c.data(), M.m.data());
     EXPECT_EQ(got, want);
+  };
+  for (size_t i = 0; i < values.size(); ++i) {
+    const Fe &b = values[i];
+    for (size_t j = 0; j < values.size(); ++j) check(square ? b : values[j], b, values[(i + j) % values.size()]);
+    if (op == Op::kMul) check(ones, b, values[i]);  // unreduced first operand
   }
 }
 
 TEST(EcKernels, AdxProductsMatchPortable) {
   if (!cpu::has(cpu::kBmi2 | cpu::kAdx)) GTEST_SKIP() << "no BMI2 and ADX";
-  Compare<4, CurveModuli<P256Params>::field>(mont_mul4_adx);
-  Compare<4, CurveModuli<P256Params>::field>(mont_mul_p256_adx);
-  Compare<4, CurveModuli<P256Params>::field>(mont_sqr_p256_adx, Op::kSqr);
-  Compare<4, CurveModuli<P256Params>::order>(mont_mul4_adx);
-  Compare<4, CurveModuli<P256Params>::order>(mont_sqr4_adx, Op::kSqr);
+  using P256 = CurveModuli<P256Params>;
+  Compare<4, P256::field>(Plain<mont_mul4_adx>);
+  Compare<4, P256::field>(mont_mul_p256_adx);
+  Compare<4, P256::field>(mont_mul_twice_p256_adx, Op::kMul, Then::kTwice);
+  Compare<4, P256::field>(mont_mul_less_p256_adx, Op::kMul, Then::kLessC);
+  Compare<4, P256::field>(mont_sqr_p256_adx, Op::kSqr);
+  Compare<4, P256::field>(mont_sqr_twice_p256_adx, Op::kSqr, Then::kTwice);
+  Compare<4, P256::field>(mont_sqr_less_p256_adx, Op::kSqr, Then::kLessC);
+  Compare<4, P256::order>(Plain<mont_mul4_adx>);
+  Compare<4, P256::order>(mont_sqr4_adx, Op::kSqr);
   for (Op op : {Op::kAdd, Op::kSub}) {
-    Compare<4, CurveModuli<P256Params>::field>(op == Op::kAdd ? mod_add4_x64 : mod_sub4_x64, op);
-    Compare<4, CurveModuli<P256Params>::order>(op == Op::kAdd ? mod_add4_x64 : mod_sub4_x64, op);
+    Compare<4, P256::field>(op == Op::kAdd ? Plain<mod_add4_x64> : Plain<mod_sub4_x64>, op);
+    Compare<4, P256::order>(op == Op::kAdd ? Plain<mod_add4_x64> : Plain<mod_sub4_x64>, op);
   }
-  Compare<6, CurveModuli<P384Params>::field>(mont_mul6_adx);
-  Compare<6, CurveModuli<P384Params>::field>(mont_mul_p384_adx);
-  Compare<6, CurveModuli<P384Params>::order>(mont_mul6_adx);
+  Compare<6, CurveModuli<P384Params>::field>(Plain<mont_mul6_adx>);
+  Compare<6, CurveModuli<P384Params>::field>(Plain<mont_mul_p384_adx>);
+  Compare<6, CurveModuli<P384Params>::order>(Plain<mont_mul6_adx>);
   for (Op op : {Op::kAdd, Op::kSub}) {
-    Compare<6, CurveModuli<P384Params>::field>(op == Op::kAdd ? mod_add6_x64 : mod_sub6_x64, op);
-    Compare<6, CurveModuli<P384Params>::order>(op == Op::kAdd ? mod_add6_x64 : mod_sub6_x64, op);
+    Compare<6, CurveModuli<P384Params>::field>(op == Op::kAdd ? Plain<mod_add6_x64> : Plain<mod_sub6_x64>, op);
+    Compare<6, CurveModuli<P384Params>::order>(op == Op::kAdd ? Plain<mod_add6_x64> : Plain<mod_sub6_x64>, op);
   }
 }
 
