@@ -107,6 +107,18 @@ TEST_F(Prime, JacobiAgainstGmp) {
     ASSERT_EQ(JACOBI_jacobiSymbol(va.get(), vn.get(), &j, nullptr), 0);
     EXPECT_EQ(j, mpz_jacobi(a, n)) << a.Hex() << " / " << n.Hex();
   }
+  // every allocation on the way, the copies and each step's remainder, may fail, and says so
+  const char *aHex = "123456789abcdef0fedcba987654321", *nHex = "fedcba98765432100123456789abcdef1";
+  V a = FromHex(aHex), n = FromHex(nHex);
+  const int want = mpz_jacobi(Mpz(aHex).z, Mpz(nHex).z);
+  EXPECT_GT(FailAllocationsInTurn([&] {
+              const int32_t st = JACOBI_jacobiSymbol(a.get(), n.get(), &j, nullptr);
+              if (st == 0) {
+                EXPECT_EQ(j, want);
+              }
+              return st;
+            }),
+            3);
 }
 
 TEST_F(Prime, IncrementalFind) {
