@@ -285,7 +285,7 @@ TEST(Vlong, CeilingOperands) {
     mpz_setbit(x, 32 * 4096 - 1);
     mpz_urandomb(y, ops.state(), 32 * 4096 - 5);
     mpz_mul(p, x, y);
-    V vx = FromMpz(x), vy = FromMpz(y), vp, vq, vr;
+    V vx = FromMpz(x), vy = FromMpz(y), vp, vq, vr = FromHex("-1");  // the remainder's old sign must go
     ASSERT_EQ(VLONG_allocVlong(vp.out(), nullptr), 0);
     ASSERT_EQ(VLONG_unsignedMultiply(vp.get(), vx.get(), vx.get()), 0);
     EXPECT_EQ(vp->length, 8192u);
@@ -293,7 +293,6 @@ TEST(Vlong, CeilingOperands) {
     EXPECT_EQ(Str(vp.get()), p.Hex());
     ASSERT_EQ(VLONG_addImmediate(vp.get(), 12345, nullptr), 0);
     ASSERT_EQ(VLONG_allocVlong(vq.out(), nullptr), 0);
-    ASSERT_EQ(VLONG_allocVlong(vr.out(), nullptr), 0);
     ASSERT_EQ(VLONG_unsignedDivide(vq.get(), vp.get(), vx.get(), vr.get(), nullptr), 0);
     EXPECT_EQ(Str(vq.get()), y.Hex());
     EXPECT_EQ(Str(vr.get()), "3039");

@@ -59,6 +59,12 @@ TEST_F(Dsa, SignsWithAChosenKAsTheFormulaSays) {
       EXPECT_EQ(Str(ss.get()), s.Hex()) << rec.line;
     }
   }
+  // a failing generator ends signing with its own status
+  Key key = KeyOf(records[0]);
+  V m = Representative(records[0].Hex("Msg")), sr, ss;
+  ScriptedRng failing;
+  EXPECT_EQ(DSA_computeSignatureEx(ScriptedRng::Fun, &failing, key.get(), m.get(), nullptr, sr.out(), ss.out(), nullptr),
+            -17999);
 }
 
 // Sizes below 512, between steps and above 1024 bits: p and q prime, g of order

@@ -120,7 +120,8 @@ TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
 }
 
 // A scripted nonce k gives r = x(k G) mod n (G by OpenSSL); the nonces n and 0
-// are drawn again, n - 1 is taken, and a failing generator ends signing.
+// are drawn again, n - 1 is taken, and a failing generator ends signing; a
+// private key of 0 is drawn again.
 TEST_P(EcApi, FixedNonceSignatures) {
   Oracle o(C().nid);
   Units d(C().n()), qx(C().n()), qy(C().n()), r(C().n()), s(C().n());
@@ -145,6 +146,10 @@ TEST_P(EcApi, FixedNonceSignatures) {
   ASSERT_EQ(ECDSA_RAC_sign(C().curve, d.data(), ScriptedRng::Fun, &last, hash.data(), 8, r.data(), s.data()), 0);
   EXPECT_EQ(last.calls, 1);
   EXPECT_EQ(ECDSA_verifySignature(C().curve, qx.data(), qy.data(), hash.data(), 8, r.data(), s.data()), 0);
+  // (signing alone would not show it: a nonce of 0 gives r = 0, drawn again)
+  ScriptedRng keys{{Bytes(C().bytes(), 0), k, k}};  // the third draw: the pairwise test's nonce
+  ASSERT_EQ(EC_generateKeyPair(C().curve, ScriptedRng::Fun, &keys, d.data(), qx.data(), qy.data()), 0);
+  EXPECT_EQ(ToHex(ToBytes(C(), d.data())), ToHex(k));
 }
 
 TEST_P(EcApi, SignatureRangesAndWindows) {
