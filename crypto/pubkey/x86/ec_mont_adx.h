@@ -186,7 +186,7 @@ KEL_MUL4(mont_mul4_adx, KEL_ROW4)
 // more than a frame-pointer build has (the block then clobbers memory, as
 // the compiler cannot name what c points at without that register).
 #define KEL_AS_IS(v0, v1, v2, v3, s0, s1, s2, s3, s4)
-#define KEL_TWICE(v0, v1, v2, v3, s0, s1, s2, s3, s4)                                               \
+#define KEL_TWICE(v0, v1, v2, v3, s0, s1, s2, s3, s4)                                                \
   "xorl %k[" #s4 "], %k[" #s4 "]\n\t"                                                                \
   "addq %[" #v0 "], %[" #v0 "]\n\t"                                                                  \
   "adcq %[" #v1 "], %[" #v1 "]\n\t"                                                                  \
@@ -194,18 +194,18 @@ KEL_MUL4(mont_mul4_adx, KEL_ROW4)
   "adcq %[" #v3 "], %[" #v3 "]\n\t"                                                                  \
   "adcq $0, %[" #s4 "]\n\t"                                                                          \
   KEL_SUB(sub, 0, v0, s0) KEL_SUB(sbb, 8, v1, s1) KEL_SUB(sbb, 16, v2, s2) KEL_SUB(sbb, 24, v3, s3)  \
-  "sbbq $0, %[" #s4 "]\n\t"  /* no borrow beyond the carry: 2 v - p */                             \
+  "sbbq $0, %[" #s4 "]\n\t"  /* no borrow beyond the carry: 2 v - p */                               \
   "cmovncq %[" #s0 "], %[" #v0 "]\n\t"                                                               \
   "cmovncq %[" #s1 "], %[" #v1 "]\n\t"                                                               \
   "cmovncq %[" #s2 "], %[" #v2 "]\n\t"                                                               \
   "cmovncq %[" #s3 "], %[" #v3 "]\n\t"
-#define KEL_LESS_C(v0, v1, v2, v3, s0, s1, s2, s3, s4)                                              \
+#define KEL_LESS_C(v0, v1, v2, v3, s0, s1, s2, s3, s4)                                               \
   "movq %[c], %[" #s4 "]\n\t"                                                                        \
   "subq 0(%[" #s4 "]), %[" #v0 "]\n\t"                                                               \
   "sbbq 8(%[" #s4 "]), %[" #v1 "]\n\t"                                                               \
   "sbbq 16(%[" #s4 "]), %[" #v2 "]\n\t"                                                              \
   "sbbq 24(%[" #s4 "]), %[" #v3 "]\n\t"                                                              \
-  "sbbq %[" #s4 "], %[" #s4 "]\n\t"  /* all ones where it borrowed: p back */                       \
+  "sbbq %[" #s4 "], %[" #s4 "]\n\t"  /* all ones where it borrowed: p back */                        \
   "movq %[" #s4 "], %[" #s0 "]\n\t"                                                                  \
   "movq %[" #s4 "], %[" #s1 "]\n\t"                                                                  \
   "movq %[" #s4 "], %[" #s2 "]\n\t"                                                                  \
@@ -223,15 +223,16 @@ KEL_MUL4(mont_mul4_adx, KEL_ROW4)
 #define KEL_C_CLOBBERS "cc", "memory"
 
 // The P-256 product, then the post step: r <- post(a b).
-#define KEL_MUL256(name, post, c_operand, clobbers)                                                            \
+#define KEL_MUL256(name, post, c_operand, clobbers)                                                  \
   [[gnu::always_inline]] inline void name(uint64_t *r, const uint64_t *a, const uint64_t *b,         \
-                                          [[maybe_unused]] const uint64_t *c, const uint64_t *modulus) { \
+                                          [[maybe_unused]] const uint64_t *c,                        \
+                                          const uint64_t *modulus) {                                 \
     uint64_t r0, r1, r2, r3, r4, r5, lo, hi, d;                                                      \
     __asm__(KEL_FIRST256(r0, r1, r2, r3, r4, r5) KEL_ROW256(8, r1, r2, r3, r4, r5, r0)               \
                 KEL_ROW256(16, r2, r3, r4, r5, r0, r1) KEL_ROW256(24, r3, r4, r5, r0, r1, r2)        \
                 KEL_SUB(sub, 0, r4, lo) KEL_SUB(sbb, 8, r5, hi) KEL_SUB(sbb, 16, r0, d)              \
-                KEL_SUB(sbb, 24, r1, r3) "sbbq $0, %[r2]\n\t" KEL_KEEP(r4, lo) KEL_KEEP(r5, hi)     \
-                KEL_KEEP(r0, d) KEL_KEEP(r1, r3) post(lo, hi, d, r3, r0, r1, r2, r4, r5)            \
+                KEL_SUB(sbb, 24, r1, r3) "sbbq $0, %[r2]\n\t" KEL_KEEP(r4, lo) KEL_KEEP(r5, hi)      \
+                KEL_KEEP(r0, d) KEL_KEEP(r1, r3) post(lo, hi, d, r3, r0, r1, r2, r4, r5)             \
             : [r0] "=&r"(r0), [r1] "=&r"(r1), [r2] "=&r"(r2), [r3] "=&r"(r3), [r4] "=&r"(r4),        \
               [r5] "=&r"(r5), [lo] "=&r"(lo), [hi] "=&r"(hi), [d] "=&d"(d)                           \
             : [a] "r"(a), [b] "r"(b), [m] "r"(modulus) KEL_IN(a, 4) KEL_IN(b, 4)                     \
@@ -271,9 +272,10 @@ KEL_MUL256(mont_mul_less_p256_adx, KEL_LESS_C, KEL_WITH_C, KEL_C_CLOBBERS)
 // A four-limb square with the given reduction step (KEL_RED4 or
 // KEL_RED256) for the low half, the high half added, and the subtraction
 // in registers. The third argument is not read.
-#define KEL_SQR4(name, red, post, c_operand, clobbers)                                                         \
+#define KEL_SQR4(name, red, post, c_operand, clobbers)                                               \
   [[gnu::always_inline]] inline void name(uint64_t *r, const uint64_t *a, const uint64_t *,          \
-                                          [[maybe_unused]] const uint64_t *c, const uint64_t *modulus) { \
+                                          [[maybe_unused]] const uint64_t *c,                        \
+                                          const uint64_t *modulus) {                                 \
     uint64_t t0, t1, t2, t3, t4, t5, t6, t7, lo, hi, d;                                              \
     __asm__(                                                                                         \
         /* the cross products a_i a_j (i < j) into t1 .. t6 */                                       \
