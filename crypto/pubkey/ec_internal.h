@@ -752,48 +752,6 @@ template <class C> void add(Point<C> &r, const Point<C> &p, const Point<C> &q) {
   F::add(r.z, t0, t1);
 }
 
-// Mixed addition (RCB algorithm 5) of an affine point that is not infinity.
-template <class C> void add_affine(Point<C> &r, const Point<C> &p, const Affine<C> &q) {
-  using F = typename C::F;
-  typename C::Fe xx, yy, xy, yz, xz, t0, t1, bz3, yyp, yym, z3, bxz3, xx3;
-  F::mul(xx, p.x, q.x);
-  F::mul(yy, p.y, q.y);
-  F::add(t0, p.x, p.y);
-  F::add(t1, q.x, q.y);
-  F::mul(xy, t0, t1);
-  F::add(t0, xx, yy);
-  F::sub(xy, xy, t0);
-  F::mul(yz, q.y, p.z);
-  F::add(yz, yz, p.y);
-  F::mul(xz, q.x, p.z);
-  F::add(xz, xz, p.x);
-  F::mul(t0, C::b, p.z);
-  F::sub(t0, xz, t0);
-  F::add(bz3, t0, t0);
-  F::add(bz3, bz3, t0);
-  F::sub(yym, yy, bz3);
-  F::add(yyp, yy, bz3);
-  F::add(z3, p.z, p.z);
-  F::add(z3, z3, p.z);
-  F::mul(t0, C::b, xz);
-  F::add(t1, z3, xx);
-  F::sub(t0, t0, t1);
-  F::add(bxz3, t0, t0);
-  F::add(bxz3, bxz3, t0);
-  F::add(xx3, xx, xx);
-  F::add(xx3, xx3, xx);
-  F::sub(xx3, xx3, z3);
-  F::mul(t0, yyp, xy);
-  F::mul(t1, yz, bxz3);
-  F::sub(r.x, t0, t1);
-  F::mul(t0, yyp, yym);
-  F::mul(t1, xx3, bxz3);
-  F::add(r.y, t0, t1);
-  F::mul(t0, yym, yz);
-  F::mul(t1, xy, xx3);
-  F::add(r.z, t0, t1);
-}
-
 // Doubling (RCB algorithm 6).
 template <class C> void dbl(Point<C> &r, const Point<C> &p) {
   using F = typename C::F;
