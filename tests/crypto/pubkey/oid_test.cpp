@@ -1,11 +1,15 @@
 // Identifiers: the hash lookup, the signature builders for every hash number
 // (decoded by OpenSSL against the registered values), and the comparison.
-// The exported constants' values are checked through `kelctl oid`'s listing.
+// The exported constants: every one in `kelctl oid`'s listing, looked up
+// by name, decodes to the dotted form listed beside it.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/objects.h>
 
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <sstream>
 
 #include "kel/oid.h"
 
@@ -23,6 +27,22 @@ std::string Dotted(const uint8_t *stored) {
   OBJ_obj2txt(text, sizeof text, obj, 1);
   ASN1_OBJECT_free(obj);
   return p == der.data() + der.size() ? text : "trailing bytes";
+}
+
+TEST(Oid, ExportedConstantsHoldTheirListedValues) {
+  void *library = dlopen(KEL_LIBRARY_PATH, RTLD_LAZY | RTLD_LOCAL);  // the tests link the objects, not the library
+  ASSERT_NE(library, nullptr) << dlerror();
+  std::ifstream listing(KEL_GOLDEN_DIR "/kelctl_oid.exp");
+  int count = 0;
+  for (std::string line; std::getline(listing, line) && !line.empty(); ++count) {  // up to the builders' part
+    std::istringstream fields(line);
+    std::string name, dotted;
+    fields >> name >> dotted;
+    const auto *stored = static_cast<const uint8_t *>(dlsym(library, name.c_str()));
+    EXPECT_EQ(stored ? Dotted(stored) : "not exported", dotted) << name;
+  }
+  EXPECT_EQ(count, 95);
+  dlclose(library);
 }
 
 TEST(Oid, HashIdentifiers) {
