@@ -139,7 +139,7 @@ TEST_F(Dh, PeerValueChecks) {
   EXPECT_EQ(DH_computeKeyExchange(c.c, nullptr), -6001);
 }
 
-// Not behind the gate; null arguments and unknown groups; every allocation
+// Not behind the gate (but the generator is); null arguments and unknown groups; every allocation
 // of a server's set-up may fail, leaving a context the caller frees.
 TEST_F(Dh, BadInputUngatedAndAllocationFailures) {
   gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
@@ -149,6 +149,8 @@ TEST_F(Dh, BadInputUngatedAndAllocationFailures) {
   EXPECT_EQ(DH_freeDhContext(&c, nullptr), 0);
   EXPECT_EQ(c, nullptr);
   EXPECT_EQ(DH_freeDhContext(&c, nullptr), -6101);
+  EXPECT_EQ(DH_allocateServer(rng_, &c, 2), ERR_FIPS_SELFTEST_NOT_RUN) << "the generator's refusal, passed on";
+  EXPECT_EQ(DH_freeDhContext(&c, nullptr), 0);
   gFIPS_powerupStatus = 0;
   Ctx e;
   ASSERT_EQ(DH_allocate(&e.c), 0);

@@ -120,8 +120,8 @@ TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
 }
 
 // A scripted nonce k gives r = x(k G) mod n (G by OpenSSL); the nonces n and 0
-// are drawn again, n - 1 is taken, and a failing generator ends signing; a
-// private key of 0 is drawn again.
+// are drawn again, n - 1 is taken, a nonce giving s = 0 is drawn again 64 times
+// at most, and a failing generator ends signing; a private key of 0 is drawn again.
 TEST_P(EcApi, FixedNonceSignatures) {
   Oracle o(C().nid);
   Units d(C().n()), qx(C().n()), qy(C().n()), r(C().n()), s(C().n());
@@ -146,6 +146,20 @@ TEST_P(EcApi, FixedNonceSignatures) {
   ASSERT_EQ(ECDSA_RAC_sign(C().curve, d.data(), ScriptedRng::Fun, &last, hash.data(), 8, r.data(), s.data()), 0);
   EXPECT_EQ(last.calls, 1);
   EXPECT_EQ(ECDSA_verifySignature(C().curve, qx.data(), qy.data(), hash.data(), 8, r.data(), s.data()), 0);
+  // A hash e = -d r (mod n) makes s = 0 for the nonce k: 64 draws, then refused.
+  BN_CTX *bn = BN_CTX_new();
+  const Bytes db = ToBytes(C(), d.data()), xb = ToBytes(C(), x.data()), nb = ToBytes(C(), C().curve->order);
+  BIGNUM *e = BN_bin2bn(db.data(), int(db.size()), nullptr), *rb = BN_bin2bn(xb.data(), int(xb.size()), nullptr),
+         *order = BN_bin2bn(nb.data(), int(nb.size()), nullptr);
+  ASSERT_TRUE(BN_mod_mul(e, e, rb, order, bn) && BN_sub(e, order, e));
+  Bytes zeroing(C().bytes());
+  BN_bn2binpad(e, zeroing.data(), int(zeroing.size()));
+  BN_free(e), BN_free(rb), BN_free(order), BN_CTX_free(bn);
+  ScriptedRng stuck{std::deque<Bytes>(64, k)};
+  stuck.queue.push_back(top);
+  EXPECT_EQ(ECDSA_RAC_sign(C().curve, d.data(), ScriptedRng::Fun, &stuck, zeroing.data(), int32_t(zeroing.size()),
+                           r.data(), s.data()), ERR_EC_INVALID);
+  EXPECT_EQ(stuck.calls, 64);
   // (signing alone would not show it: a nonce of 0 gives r = 0, drawn again)
   ScriptedRng keys{{Bytes(C().bytes(), 0), k, k}};  // the third draw: the pairwise test's nonce
   ASSERT_EQ(EC_generateKeyPair(C().curve, ScriptedRng::Fun, &keys, d.data(), qx.data(), qy.data()), 0);

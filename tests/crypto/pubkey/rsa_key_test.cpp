@@ -225,11 +225,22 @@ TEST_F(RsaKeyTest, AllocationFailures) {
     EXPECT_LT(st, 0);
     ASSERT_LT(n, 2000);
   }
-  Key pub;
-  ASSERT_EQ(RSA_createKey(&pub.k), 0);
+  for (int64_t n = 0; n < 20; ++n) {  // up to the draws of the first auxiliary starts
+    Key g;
+    ASSERT_EQ(RSA_createKey(&g.k), 0);
+    mem::fail_after(n);
+    EXPECT_EQ(RSA_generateKey(rng_, g.k, 1024, nullptr), -6101) << n;
+    mem::fail_after(-1);
+  }
   const Bytes n = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_N), p = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR1),
               q = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR2);
-  EXPECT_GT(FailAllocationsInTurn([&] { return RSA_setPublicKeyParameters(pub.k, 65537, n.data(), 128, nullptr); }), 0);
+  {
+    ReleaseWatch watch;  // each call replaces the values the last one left
+    Key pub;
+    ASSERT_EQ(RSA_createKey(&pub.k), 0);
+    EXPECT_GT(FailAllocationsInTurn([&] { return RSA_setPublicKeyParameters(pub.k, 65537, n.data(), 128, nullptr); }), 0);
+  }
+  EXPECT_EQ(ReleaseWatch::live.size(), 0u);
   Key all, clone;
   ASSERT_EQ(RSA_createKey(&all.k), 0);
   EXPECT_GT(FailAllocationsInTurn([&] {
