@@ -119,7 +119,8 @@ TEST(ModExp, MethodRulesAndStatuses) {
   EXPECT_EQ(VLONG_makeModExpHelperFromModExpHelper(nullptr, &h, nullptr), -6001);
 }
 
-// Products that are multiples of m: the reduction must give 0, never m.
+// Products that are multiples of m, and one more: the reduction gives 0 (never
+// m), and the other factor.
 TEST(ModExp, BarrettExactMultiples) {
   Operands ops(3);
   for (int i = 0; i < 200; ++i) {
@@ -139,6 +140,10 @@ TEST(ModExp, BarrettExactMultiples) {
     ASSERT_EQ(VLONG_allocVlong(r.out(), nullptr), 0);
     ASSERT_EQ(VLONG_barrettMultiply(r.get(), va.get(), vb.get(), vm.get(), mu.get(), nullptr), 0);
     EXPECT_EQ(Str(r.get()), "0") << m.Hex();
+    mpz_add_ui(b, b, 1);  // a·(b + 1) = k·m + a, and a < m
+    V next = FromMpz(b);
+    ASSERT_EQ(VLONG_barrettMultiply(r.get(), va.get(), next.get(), vm.get(), mu.get(), nullptr), 0);
+    EXPECT_EQ(Str(r.get()), a.Hex()) << m.Hex();
   }
 }
 

@@ -166,9 +166,13 @@ TEST(Vlong, MpintEncodings) {
     void *block = m;
     VOR_free(&block);
   }
+  uint8_t *none = nullptr;
+  int32_t used = 7;
+  EXPECT_EQ(VLONG_mpintByteStringFromVlong(nullptr, &none, &used), -6001);
+  EXPECT_EQ(used, 0) << "a refusal says it wrote nothing";
+  EXPECT_EQ(VLONG_mpintByteStringFromVlong(nullptr, &none, nullptr), -6001);
   const uint8_t minus128[] = {0, 0, 0, 1, 0x80};
   V v;
-  int32_t used = 0;
   ASSERT_EQ(VLONG_newFromMpintBytes(minus128, 5, v.out(), &used), 0);
   EXPECT_EQ(Str(v.get()), "-80");
   EXPECT_EQ(used, 5);
