@@ -153,12 +153,8 @@ void EachWycheproof(const std::string &file, int &count, F check) {
 
 class Aes : public CipherTest {};
 
-// On every code path: FIPS 197 Appendix C through the core and ECB; SP 800-38A
-// and the CAVP files through the modes and counter mode's suite; RFC 3686; CCM
-// (a Wycheproof case of a shape CCM does not allow is refused as an argument,
-// not as a failed tag); CMAC in every split of the SP 800-38B examples, the
-// CAVP records alternately whole and in pieces of 13; XTS records of whole
-// bytes; GCM in pieces of 1, 15, 16, 17, 1000 and of varying size.
+// Every published vector on every code path; a Wycheproof CCM case of a shape
+// CCM does not allow is refused as an argument, not as a failed tag.
 TEST_F(Aes, PublishedVectorsOnEveryPath) {
   int cases = 0;
   const int paths = ForEachCpuPath([&] {

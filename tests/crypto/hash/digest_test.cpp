@@ -91,8 +91,7 @@ Bytes SuiteDigest(const HashSuite &s, const Bytes &msg, const std::vector<size_t
   return out;
 }
 
-// Every form a caller may use, each labelled for the failure message: one
-// call, one update through the suite, fixed and random pieces.
+// Every form a caller may use, each labelled for the failure message.
 Forms AllForms(const Algo &a, const Bytes &msg, uint32_t seed = 1) {
   Forms r;
   Bytes one(a.digestSize);
@@ -108,18 +107,14 @@ Forms AllForms(const Algo &a, const Bytes &msg, uint32_t seed = 1) {
   return r;
 }
 
-using HashTest = GateOpenTest;
-
 Bytes RandomBytes(std::mt19937 &rng, size_t n) {
   Bytes b(n);
   for (auto &x : b) x = static_cast<uint8_t>(rng());
   return b;
 }
 
-// Every HMAC form for this digest, labelled: the generic context (one update,
-// random pieces, a second message after HmacReset), the one-call forms with
-// the message whole and split in two and with a copy of the suite, and for MD5
-// and SHA-1 the fixed functions (HMAC_SHA1Ex with the message in three parts).
+// Every HMAC form for this digest, labelled; a copy of the suite is not one of
+// the toolkit's records and takes the textbook path.
 Forms AllHmacForms(const Algo &a, const Bytes &key, const Bytes &msg, uint32_t seed = 1) {
   const uint8_t *k = Ptr(key), *m = Ptr(msg);
   const auto kl = static_cast<uint32_t>(key.size()), ml = static_cast<uint32_t>(msg.size());
@@ -147,7 +142,7 @@ Forms AllHmacForms(const Algo &a, const Bytes &key, const Bytes &msg, uint32_t s
   r.emplace_back("HmacQuick", out);
   EXPECT_EQ(HmacQuickEx(k, kl, m, cut, m + cut, ml - cut, out.data(), suite), 0);
   r.emplace_back("HmacQuickEx split", out);
-  const HashSuite foreign = *suite;  // not one of the toolkit's records: the textbook path
+  const HashSuite foreign = *suite;
   EXPECT_EQ(HmacQuick(k, kl, m, ml, out.data(), &foreign), 0);
   r.emplace_back("foreign suite", out);
 
@@ -168,7 +163,7 @@ Forms AllHmacForms(const Algo &a, const Bytes &key, const Bytes &msg, uint32_t s
   return r;
 }
 
-class Vectors : public HashTest {};
+using Vectors = GateOpenTest;
 
 // Lengths within 3 bytes of every multiple of the block up to four blocks,
 // and of the last length that still pads into one block.
@@ -242,7 +237,7 @@ TEST_F(Vectors, ThreadsAgreeWithOpenssl) {
   for (auto &t : threads) t.join();
 }
 
-class Digest : public HashTest {};
+using Digest = GateOpenTest;
 
 template <class T>
 bool AllZero(const T &v) {
@@ -430,7 +425,7 @@ TEST_F(Digest, Gate) {
 }
 
 
-class Hmac : public HashTest {};
+using Hmac = GateOpenTest;
 
 const uint8_t kKey[] = "key";
 
@@ -579,14 +574,6 @@ class Base64 : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(BASE64_initializeContext(), 0); }
   void TearDown() override { BASE64_freeContext(); }
 
-  static std::string Encode(const Bytes &data) {
-    uint8_t *text = nullptr;
-    uint32_t len = 99;
-    EXPECT_EQ(BASE64_encodeMessage(Ptr(data), static_cast<uint32_t>(data.size()), &text, &len), 0);
-    std::string s(reinterpret_cast<char *>(text), len);
-    EXPECT_EQ(BASE64_freeMessage(&text), 0);
-    return s;
-  }
   // The status, and the bytes when it is 0.
   static int32_t Decode(const std::string &text, Bytes *out) {
     uint8_t *data = nullptr;
@@ -605,7 +592,11 @@ TEST_F(Base64, RoundTripsAgreeWithOpenssl) {
     const Bytes data = RandomBytes(rng, n);
     std::string want(4 * ((n + 2) / 3) + 1, '\0');
     want.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char *>(want.data()), data.data(), static_cast<int>(n)));
-    ASSERT_EQ(Encode(data), want) << n;
+    uint8_t *text = nullptr;
+    uint32_t len = 99;
+    ASSERT_EQ(BASE64_encodeMessage(Ptr(data), static_cast<uint32_t>(n), &text, &len), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(text), len), want) << n;
+    ASSERT_EQ(BASE64_freeMessage(&text), 0);
     if (n == 0) continue;
     Bytes back;
     ASSERT_EQ(Decode(want, &back), 0);
