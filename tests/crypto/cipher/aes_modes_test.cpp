@@ -11,15 +11,6 @@
 namespace kel::test {
 namespace {
 
-struct ModeInfo {
-  const char *prefix;  // CAVP file prefix and SP 800-38A section prefix
-  BulkCtx (*create)(const uint8_t *, uint32_t, int32_t);
-  bool ecb;
-};
-constexpr ModeInfo kModes[] = {
-    {"ECB", CreateAESECBCtx, true}, {"CBC", CreateAESCtx, false}, {"CFB128", CreateAESCFBCtx, false},
-    {"OFB", CreateAESOFBCtx, false}};
-
 // Both ways through a heap context, whole and a block a call (the iv buffer
 // carries the chain), in place.
 void CheckMode(const ModeInfo &m, const Bytes &key, const Bytes &iv, const Bytes &pt, const Bytes &ct) {

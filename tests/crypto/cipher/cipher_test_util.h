@@ -8,6 +8,7 @@
 #include <random>
 
 #include "crypto/cipher/internal.h"
+#include "kel/aes.h"
 #include "kel/vor.h"
 #include "tests/crypto/crypto_test_util.h"
 
@@ -23,6 +24,16 @@ class CipherTest : public GateOpenTest {
   }
   std::mt19937 rng_{20261205};
 };
+
+// The AES modes DoAES runs, all but ECB chained through the iv buffer.
+struct ModeInfo {
+  const char *prefix;  // CAVP file prefix and SP 800-38A section prefix
+  const char *evp;     // OpenSSL's name
+  BulkCtx (*create)(const uint8_t *, uint32_t, int32_t);
+  bool ecb;
+};
+constexpr ModeInfo kModes[] = {{"ECB", "ECB", CreateAESECBCtx, true}, {"CBC", "CBC", CreateAESCtx, false},
+                               {"CFB128", "CFB", CreateAESCFBCtx, false}, {"OFB", "OFB", CreateAESOFBCtx, false}};
 
 inline Bytes Concat(Bytes a, const Bytes &b) {
   a.insert(a.end(), b.begin(), b.end());
