@@ -297,18 +297,12 @@ TEST_F(Digest, GFunctionsAreOneCompression) {
 // Counts past 2^32 bytes must not wrap in 32 bits: start the counters just
 // below the boundary and cross it; the 128-bit helpers carry and shift.
 TEST_F(Digest, WideCounters) {
-  const struct {
-    uint64_t hi, lo;
-    uint32_t n;
-    uint64_t wantHi, wantLo;
-  } shifts[] = {{1, 2, 0, 1, 2},
-                {0x1, 0x8000000000000001u, 1, 0x3, 0x2},
-                {0xff, 0x1234, 68, 0x12340, 0},
-                {0xff, 0xff, 128, 0, 0},
-                {0xff, 0x1, 127, 0x8000000000000000u, 0}};
+  // {high, low, shift, high after, low after}
+  const uint64_t shifts[][5] = {{1, 2, 0, 1, 2}, {0x1, 0x8000000000000001u, 1, 0x3, 0x2}, {0xff, 0x1234, 68, 0x12340, 0},
+                                {0xff, 0xff, 128, 0, 0}, {0xff, 0x1, 127, 0x8000000000000000u, 0}};
   for (const auto &k : shifts) {
-    const Uint128 r = u16_Shl(k.hi, k.lo, k.n);
-    EXPECT_TRUE(r.high == k.wantHi && r.low == k.wantLo) << k.n;
+    const Uint128 r = u16_Shl(k[0], k[1], static_cast<uint32_t>(k[2]));
+    EXPECT_TRUE(r.high == k[3] && r.low == k[4]) << k[2];
   }
   Bytes msg(96, 0x61);
   Sha256Context s2;
