@@ -1,9 +1,7 @@
 // The power-up gate: with the self-test not passed, every gated entry point
 // returns the status before looking at its arguments, constructors return
-// null and release is refused (the context stays allocated). The AES core,
-// single DES, the triple-DES block functions, RC2, the OMAC state machine and
-// the RFC 3686 constructor stay open. And every cipher context is refused
-// whole when the allocator fails, and zeroed before its block goes back.
+// null and release is refused (the context stays allocated). And every cipher
+// context is refused whole when the allocator fails, and zeroed before release.
 #include <tuple>
 
 #include "kel/aes.h"
