@@ -171,10 +171,10 @@ TEST_F(Aes, PublishedVectorsOnEveryPath) {
           CheckMode(m, r.Hex("Key"), m.ecb ? Bytes{} : r.Hex("IV"), pt, ct);
       if (section.rfind("CTR-", 0) != 0) return;
       // Decryption is the same operation.
-      const Bytes material = Concat(r.Hex("Key"), r.Hex("InitialCounterBlock"));
+      const Bytes key = Concat(r.Hex("Key"), r.Hex("InitialCounterBlock"));
       Bytes data = ct;
-      const uint8_t *k = material.data();
-      ASSERT_EQ(CRYPTO_Process(&CRYPTO_AESCtrSuite, k, Len(material), nullptr, data.data(), Len(ct), 0), 0);
+      ASSERT_EQ(CRYPTO_Process(&CRYPTO_AESCtrSuite, key.data(), Len(key), nullptr, data.data(), Len(ct), 0),
+                0);
       EXPECT_EQ(data, pt);
     });
     EachRecord({"aes-ctr/rfc3686_aes_ctr.txt"}, cases, [](const RspRecord &r) {
@@ -242,7 +242,9 @@ TEST_F(Aes, PublishedVectorsOnEveryPath) {
     EachRecord({"aes-xts/ieee1619_xts_aes.txt"}, cases, [](const RspRecord &r) {
       CheckXts(Concat(r.Hex("Key1"), r.Hex("Key2")), r.Hex("Tweak"), r.Hex("Plaintext"), r.Hex("Ciphertext"));
     });
-    EachRecord({"aes-xts/XTSGenAES128.rsp", "aes-xts/XTSGenAES256.rsp"}, cases, [&cases](const RspRecord &r) {
+    const std::vector<std::string> xtsFiles = {"aes-xts/XTSGenAES128.rsp",
+                                               "aes-xts/XTSGenAES256.rsp"};
+    EachRecord(xtsFiles, cases, [&cases](const RspRecord &r) {
       if (std::stoul(r.Get("DataUnitLen")) % 8 == 0)
         CheckXts(r.Hex("Key"), r.Hex("i"), r.Hex("PT"), r.Hex("CT"));
       else
@@ -254,8 +256,8 @@ TEST_F(Aes, PublishedVectorsOnEveryPath) {
                  piece);
     });
     std::vector<std::string> gcmFiles;
-    for (const char *f : {"EncryptExtIV128", "EncryptExtIV192", "EncryptExtIV256", "Decrypt128", "Decrypt192",
-                          "Decrypt256"})
+    for (const char *f : {"EncryptExtIV128", "EncryptExtIV192", "EncryptExtIV256", "Decrypt128",
+                          "Decrypt192", "Decrypt256"})
       gcmFiles.push_back(std::string("aes-gcm/gcm") + f + ".rsp");
     EachRecord(gcmFiles, cases, [&cases](const RspRecord &r) {
       const bool valid = !r.Has("FAIL");

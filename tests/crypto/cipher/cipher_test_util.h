@@ -32,8 +32,10 @@ struct ModeInfo {
   BulkCtx (*create)(const uint8_t *, uint32_t, int32_t);
   bool ecb;
 };
-constexpr ModeInfo kModes[] = {{"ECB", "ECB", CreateAESECBCtx, true}, {"CBC", "CBC", CreateAESCtx, false},
-                               {"CFB128", "CFB", CreateAESCFBCtx, false}, {"OFB", "OFB", CreateAESOFBCtx, false}};
+constexpr ModeInfo kModes[] = {{"ECB", "ECB", CreateAESECBCtx, true},
+                               {"CBC", "CBC", CreateAESCtx, false},
+                               {"CFB128", "CFB", CreateAESCFBCtx, false},
+                               {"OFB", "OFB", CreateAESOFBCtx, false}};
 
 inline Bytes Concat(Bytes a, const Bytes &b) {
   a.insert(a.end(), b.begin(), b.end());

@@ -22,14 +22,15 @@ class Differential : public CipherTest {
 std::string AesName(const char *mode, size_t keyLen) { return "AES-" + std::to_string(keyLen * 8) + "-" + mode; }
 
 // OpenSSL's one-shot transform (no padding); RC2 takes its effective bits. Given
-// a tag length, GCM or CCM encryption: the ciphertext, then the tag.
+// a tag length, GCM or CCM encryption: the ciphertext, then the tag (CCM wants
+// the length first, and a pointer even for no data).
 Bytes Evp(const std::string &name, const Bytes &key, const Bytes &iv, const Bytes &in, bool encrypt, int rc2Bits = 0,
           OSSL_LIB_CTX *lib = nullptr, const Bytes &aad = {}, int tagLen = 0) {
   const bool ccm = name.find("CCM") != std::string::npos;
   EVP_CIPHER *cipher = EVP_CIPHER_fetch(lib, name.c_str(), nullptr);
   EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
   Bytes out(in.size() + 32);
-  const uint8_t *data = in.empty() ? out.data() : in.data();  // CCM wants a pointer even for nothing
+  const uint8_t *data = in.empty() ? out.data() : in.data();
   int n = 0, m = 0, a = 0;
   const bool ok = cipher != nullptr && EVP_CipherInit_ex(c, cipher, nullptr, nullptr, nullptr, encrypt) == 1 &&
                   EVP_CIPHER_CTX_set_key_length(c, static_cast<int>(key.size())) == 1 &&
@@ -38,7 +39,7 @@ Bytes Evp(const std::string &name, const Bytes &key, const Bytes &iv, const Byte
                   (!ccm || EVP_CIPHER_CTX_ctrl(c, EVP_CTRL_AEAD_SET_TAG, tagLen, nullptr) == 1) &&
                   EVP_CipherInit_ex(c, nullptr, nullptr, key.data(), iv.empty() ? nullptr : iv.data(), encrypt) == 1 &&
                   EVP_CIPHER_CTX_set_padding(c, 0) == 1 &&
-                  (!ccm || EVP_CipherUpdate(c, nullptr, &a, nullptr, Len(in)) == 1) &&  // CCM: the length first
+                  (!ccm || EVP_CipherUpdate(c, nullptr, &a, nullptr, Len(in)) == 1) &&
                   (aad.empty() || EVP_CipherUpdate(c, nullptr, &a, aad.data(), Len(aad)) == 1) &&
                   EVP_CipherUpdate(c, out.data(), &n, data, Len(in)) == 1 &&
                   EVP_CipherFinal_ex(c, out.data() + n, &m) == 1 &&
@@ -118,7 +119,8 @@ TEST_F(Differential, AesModesInRandomPieces) {
       const size_t kl = KeyLen(), len = Uniform(0, 600), nonceLen = Uniform(7, 13), M = 2 * Uniform(2, 8);
       const Bytes key = Random(kl), nonce = Random(nonceLen), aad = Random(iter < 2 ? 65279 + iter : Uniform(0, 300));
       const Bytes pt = Random(len);
-      const Bytes ref = Evp(AesName("CCM", kl), key, nonce, pt, true, 0, nullptr, aad, static_cast<int>(M));
+      const int tagLen = static_cast<int>(M);
+      const Bytes ref = Evp(AesName("CCM", kl), key, nonce, pt, true, 0, nullptr, aad, tagLen);
       Bytes data = Concat(pt, Bytes(1)), tag(16);
       ASSERT_EQ(AESCCM_encrypt(static_cast<uint8_t>(M), static_cast<uint8_t>(15 - nonceLen), key.data(),
                                static_cast<int32_t>(kl), nonce.data(), data.data(), Len(pt),

@@ -106,12 +106,16 @@ TEST_F(Gate, ContextsSurviveAllocationFailureAndAreZeroedBeforeRelease) {
     ADD_FAILURE() << "no context once the allocator works";
     return nullptr;
   };
-  // {suite or its like (no cipher: created only), key length, create argument, direction}.
+  // {suite or its like (no cipher: only created), key length, create argument,
+  // direction}.
   const std::tuple<CipherSuite, uint32_t, int32_t, int32_t> kinds[] = {
-      {CRYPTO_AESSuite, 16, 1, 1},       {CRYPTO_AESSuite, 32, 0, 0},       {CRYPTO_AESCtrSuite, 32, 1, 1},
-      {CRYPTO_TripleDESSuite, 24, 1, 1}, {CRYPTO_RC2Suite, 16, 1, 1},       {CRYPTO_TwoKeyTripleDESSuite, 16, 1, 1},
-      {CRYPTO_RC2EffectiveBitsSuite, 16, 64, 1},       {{16, CreateAESECBCtx, DeleteAESECBCtx, DoAESECB}, 32, 0, 0},
-      {{16, CreateAESCFBCtx, DeleteAESCtx, DoAES}, 24, 0, 0}, {{16, CreateAESOFBCtx, DeleteAESCtx, DoAES}, 16, 0, 0},
+      {CRYPTO_AESSuite, 16, 1, 1},          {CRYPTO_AESSuite, 32, 0, 0},
+      {CRYPTO_AESCtrSuite, 32, 1, 1},       {CRYPTO_TripleDESSuite, 24, 1, 1},
+      {CRYPTO_RC2Suite, 16, 1, 1},          {CRYPTO_TwoKeyTripleDESSuite, 16, 1, 1},
+      {CRYPTO_RC2EffectiveBitsSuite, 16, 64, 1},
+      {{16, CreateAESECBCtx, DeleteAESECBCtx, DoAESECB}, 32, 0, 0},
+      {{16, CreateAESCFBCtx, DeleteAESCtx, DoAES}, 24, 0, 0},
+      {{16, CreateAESOFBCtx, DeleteAESCtx, DoAES}, 16, 0, 0},
       {{0, CreateAesCtrCtx, DeleteAESCTRCtx, nullptr}, 20, 0, 0},
       {{0, AESCCM_createCtx, AESCCM_deleteCtx, nullptr}, 32, 0, 0},
       {{0, GCM_createCtx_256b, GCM_deleteCtx_256b, nullptr}, 16, 0, 0}};

@@ -296,8 +296,11 @@ TEST_F(Digest, GFunctionsAreOneCompression) {
 // below the boundary and cross it; the 128-bit helpers carry and shift.
 TEST_F(Digest, WideCounters) {
   // {high, low, shift, high after, low after}
-  const uint64_t shifts[][5] = {{1, 2, 0, 1, 2}, {0x1, 0x8000000000000001u, 1, 0x3, 0x2}, {0xff, 0x1234, 68, 0x12340, 0},
-                                {0xff, 0xff, 128, 0, 0}, {0xff, 0x1, 127, 0x8000000000000000u, 0}};
+  const uint64_t shifts[][5] = {{1, 2, 0, 1, 2},
+                                {0x1, 0x8000000000000001u, 1, 0x3, 0x2},
+                                {0xff, 0x1234, 68, 0x12340, 0},
+                                {0xff, 0xff, 128, 0, 0},
+                                {0xff, 0x1, 127, 0x8000000000000000u, 0}};
   for (const auto &k : shifts) {
     const Uint128 r = u16_Shl(k[0], k[1], static_cast<uint32_t>(k[2]));
     EXPECT_TRUE(r.high == k[3] && r.low == k[4]) << k[2];
