@@ -32,15 +32,16 @@ class GateOpenTest : public ::testing::Test {
 };
 
 // Watches the toolkit allocator from construction until stop(): the blocks
-// handed out and not yet released, how many were released, and how many of
-// those still held a non-zero byte.
+// handed out and not yet released, the sizes of all handed out in order, how
+// many were released, and how many of those still held a non-zero byte.
 struct ReleaseWatch {
   static inline std::map<const void *, uint32_t> live;
+  static inline std::vector<uint32_t> sizes;
   static inline int released = 0, dirty = 0;
   ReleaseWatch() {
-    live.clear();
+    live.clear(), sizes.clear();
     released = dirty = 0;
-    mem::observe([](const void *b, uint32_t size) { live[b] = size; },
+    mem::observe([](const void *b, uint32_t size) { live[b] = size, sizes.push_back(size); },
                  [](const void *b) {
                    if (!live.count(b)) return;
                    const auto *p = static_cast<const uint8_t *>(b);

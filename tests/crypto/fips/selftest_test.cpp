@@ -1,9 +1,7 @@
 // The power-up self-test, its tests and runners, as a program meets them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -13,31 +11,18 @@
 #include "kel/cipher.h"
 #include "kel/fips.h"
 #include "kel/hash.h"
+#include "tests/crypto/crypto_test_util.h"
 
 namespace {
 
 using Step = std::function<int32_t()>;
 
-// Every block the toolkit allocator hands out while observed: the live ones
-// in order of allocation (their sizes make a trace of the run), and the
-// released ones that still held a non-zero byte.
-std::map<const void *, uint32_t> gLive;
-std::vector<uint32_t> gTrace;
-int gUnwiped = 0;
-void OnAlloc(const void *b, uint32_t n) { gLive[b] = n, gTrace.push_back(n); }
-void OnRelease(const void *b) {
-  auto it = gLive.find(b);
-  if (it == gLive.end()) return;
-  const auto *p = static_cast<const uint8_t *>(b);
-  gUnwiped += std::any_of(p, p + it->second, [](uint8_t c) { return c != 0; });
-  gLive.erase(it);
-}
+// The blocks the run takes (their sizes in order make a trace of it), and
+// those it releases unwiped or keeps.
+using Watch = kel::test::ReleaseWatch;
 int32_t Observed(const Step &run) {
-  gLive.clear(), gTrace.clear(), gUnwiped = 0;
-  kel::mem::observe(OnAlloc, OnRelease);
-  const int32_t st = run();
-  kel::mem::observe(nullptr, nullptr);
-  return st;
+  Watch watch;
+  return run();
 }
 
 const HashSuite *Suite(int32_t id) {
@@ -165,22 +150,22 @@ TEST_F(SelfTest, EachPassesAloneFailsCleanlyWithoutMemoryAndThePowerupRunKeepsTh
       kel::mem::fail_after(k);
       st = Observed(run);
       kel::mem::fail_after(-1);
-      EXPECT_TRUE(gLive.empty()) << name << " leaks after " << k << " allocations";
+      EXPECT_TRUE(Watch::live.empty()) << name << " leaks after " << k << " allocations";
       noMemory += st == -6101;
       ASSERT_LE(st, 0) << name << " after " << k << " allocations";
     }
     EXPECT_EQ(st, 0) << name;
     EXPECT_EQ(gFIPS_powerupStatus, 0) << name;
-    EXPECT_EQ(gUnwiped, 0) << name << ": blocks released unwiped";
-    if (i < 21) kats.insert(kats.end(), gTrace.begin(), gTrace.end());
+    EXPECT_EQ(Watch::dirty, 0) << name << ": blocks released unwiped";
+    if (i < 21) kats.insert(kats.end(), Watch::sizes.begin(), Watch::sizes.end());
     if (name == "FIPS186" || name == "RSA" || name == "HMAC256") {
       EXPECT_GT(noMemory, 0) << name << ": an allocation failure is reported as such";
     }
   }
   EXPECT_EQ(Observed(FIPS_knownAnswerTests), 0);
-  EXPECT_EQ(gTrace, kats) << "the known-answer tests run in the fixed order";
+  EXPECT_EQ(Watch::sizes, kats) << "the known-answer tests run in the fixed order";
   EXPECT_EQ(Observed(FIPS_pairwiseConsistencyTests), 0);
-  EXPECT_TRUE(gLive.empty()) << "the run releases its random context";
+  EXPECT_TRUE(Watch::live.empty()) << "the run releases its random context";
 }
 
 }  // namespace
