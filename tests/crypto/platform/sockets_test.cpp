@@ -27,7 +27,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 constexpr uint32_t kLoopback = 0x7F000001;
 
-size_t OpenDescriptors() { return kel::test::FootprintNow().descriptors; }
 uint16_t LocalPort(int fd) {
   sockaddr_in a{};
   socklen_t len = sizeof a;
@@ -50,10 +49,11 @@ bool WaitUntil(const std::function<bool()> &done) {
     else std::this_thread::yield();
   return true;
 }
-std::string Read(int32_t fd, uint32_t size, int32_t *status, uint32_t timeoutMs = 2000) {
+// What a read of at most size bytes got; its status must be `expected`.
+std::string Read(int32_t fd, uint32_t size, int32_t expected, uint32_t timeoutMs = 2000) {
   std::string buf(size, '\0');
   uint32_t n = 0;
-  *status = LINUX_TCP_readSocketAvailable(fd, reinterpret_cast<uint8_t *>(buf.data()), size, &n, timeoutMs);
+  EXPECT_EQ(LINUX_TCP_readSocketAvailable(fd, reinterpret_cast<uint8_t *>(buf.data()), size, &n, timeoutMs), expected);
   return buf.substr(0, n);
 }
 int32_t Write(int32_t fd, const std::string &s) {
@@ -106,32 +106,26 @@ TEST_F(Sockets, ExchangeTimeOutCloseResetRefusalAndSignals) {
   int32_t client = -1, server = -1, other = -1, status = 0;
   ASSERT_NO_FATAL_FAILURE(Pair(&client, &server));
   EXPECT_EQ(Write(client, "ping"), 0);
-  EXPECT_EQ(Read(server, 16, &status), "ping");
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Read(server, 16, 0), "ping");
   EXPECT_EQ(Write(server, "pong!"), 0);
-  EXPECT_EQ(Read(client, 3, &status, 0), "pon") << "a short read is success";
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(Read(client, 16, &status), "g!");
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Read(client, 3, 0, 0), "pon") << "a short read is success";
+  EXPECT_EQ(Read(client, 16, 0), "g!");
   uint16_t port = 0;
   uint32_t address = 0;
   ASSERT_EQ(LINUX_TCP_getPeerName(server, &port, &address), 0);
   EXPECT_TRUE(port == LocalPort(client) && address == kLoopback) << port << " " << address;
   EXPECT_NE(fcntl(server, F_GETFD) & FD_CLOEXEC, 0);
   auto start = Clock::now();
-  Read(server, 16, &status, 500);
-  EXPECT_EQ(status, ERR_TCP_READ_TIMEOUT);
+  Read(server, 16, ERR_TCP_READ_TIMEOUT, 500);
   EXPECT_TRUE(Clock::now() - start >= 450ms && Clock::now() - start < 1000ms);
   LINUX_TCP_closeSocket(client);
-  Read(server, 16, &status, 0);
-  EXPECT_EQ(status, ERR_TCP_SOCKET_CLOSED);
+  Read(server, 16, ERR_TCP_SOCKET_CLOSED, 0);
   // Text that does not parse is 0.0.0.0, which Linux takes for this host.
   ASSERT_NO_FATAL_FAILURE(Pair(&client, &other, "no address"));
   linger reset = {1, 0};
   setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   LINUX_TCP_closeSocket(client);
-  Read(other, 16, &status, 3000);
-  EXPECT_EQ(status, ERR_TCP_READ_ERROR);
+  Read(other, 16, ERR_TCP_READ_ERROR, 3000);
   for (int i = 0; i < 100 && (status = Write(server, "x")) == 0; ++i) {  // the closed peer resets a later write
   }
   EXPECT_EQ(status, ERR_TCP_WRITE_ERROR);
@@ -152,7 +146,7 @@ TEST_F(Sockets, ExchangeTimeOutCloseResetRefusalAndSignals) {
 }
 
 TEST_F(Sockets, TwoHundredConnectionsOnFourThreadsLeaveNoDescriptor) {
-  size_t before = OpenDescriptors();
+  size_t before = kel::test::FootprintNow().descriptors;
   std::atomic<int> good{0};
   auto fifty = [&] {
     for (int i = 0, client = -1, server = -1; i < 50; ++i) {
@@ -163,7 +157,7 @@ TEST_F(Sockets, TwoHundredConnectionsOnFourThreadsLeaveNoDescriptor) {
   std::thread threads[] = {std::thread(fifty), std::thread(fifty), std::thread(fifty), std::thread(fifty)};
   for (auto &t : threads) t.join();
   EXPECT_EQ(good, 200);
-  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(kel::test::FootprintNow().descriptors, before);
 }
 
 TEST_F(Sockets, UdpRoundTripAndTheReadinessWait) {
@@ -201,7 +195,7 @@ TEST_F(Sockets, BadInputAndAllocationFailureLeakNothing) {
   uint8_t buf[4] = {};
   ASSERT_EQ(LINUX_TCP_listenSocket(&listener, 0), 0);
   UdpHandle *none = nullptr, *udp = nullptr, outOfSet = {1024, {}}, *big = &outOfSet;
-  size_t before = OpenDescriptors();
+  size_t before = kel::test::FootprintNow().descriptors;
   const std::pair<std::function<int32_t()>, int32_t> cases[] = {
       {[&] { return LINUX_TCP_listenSocket(&sock, 0x10000 | LocalPort(listener)); }, ERR_TCP_LISTEN_BIND},
       {[&] { return LINUX_TCP_acceptSocket(&sock, 1024, &stop); }, ERR_TCP_ACCEPT},
@@ -225,7 +219,7 @@ TEST_F(Sockets, BadInputAndAllocationFailureLeakNothing) {
   }
   kel::mem::fail_after(-1);
   EXPECT_EQ(udp, nullptr);
-  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(kel::test::FootprintNow().descriptors, before);
   LINUX_TCP_closeSocket(listener);
 }
 
@@ -271,16 +265,14 @@ TEST_F(Sockets, ConsoleServerStopActivationAndPortInUse) {
     gText.clear();
     ASSERT_EQ(DEBUG_CONSOLE_start(port), 0);
     ASSERT_TRUE(WaitUntil([&] { return Listening(port); }));
-    int32_t client = -1, status = 0;
+    int32_t client = -1;
     ASSERT_EQ(LINUX_TCP_connectSocket(&client, "127.0.0.1", port), 0);
     ASSERT_TRUE(WaitUntil([] { return Text().find('\n') != std::string::npos; })) << Text();
     EXPECT_TRUE(std::regex_match(Text(), std::regex(R"(Vorane Debug Console Activated \(1[23]\.\d{1,3}\)\r\n)"))) << Text();
     EXPECT_TRUE(WaitUntil([&] { return !Listening(port); })) << "the listening socket is closed";
-    Read(client, 8, &status, 200);
-    EXPECT_EQ(status, ERR_TCP_READ_TIMEOUT) << "the client receives nothing";
-    forget();
-    Read(client, 8, &status, 2000);
-    EXPECT_EQ(status, ERR_TCP_SOCKET_CLOSED) << "stop and init each close the console client";
+    EXPECT_EQ(Read(client, 8, ERR_TCP_READ_TIMEOUT, 200), "") << "the client receives nothing";
+    forget();  // stop and init each close the console client
+    Read(client, 8, ERR_TCP_SOCKET_CLOSED);
     LINUX_TCP_closeSocket(client);
   }
   int32_t holder = -1;
