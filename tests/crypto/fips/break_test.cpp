@@ -47,43 +47,36 @@ std::vector<Break> Breaks() {
 
 void PrintTo(const Break &b, std::ostream *os) { *os << b.name; }
 
-// Loads a copy of the library with every given value changed and expects
-// the power-up run, and then a gated operation, to answer `status`.
-void ExpectBrokenCopyFails(const std::vector<Break> &changes, int32_t status) {
+class BreakOne : public ::testing::TestWithParam<Break> {};
+
+// A copy of the library with the value changed: the power-up run, and then a
+// gated operation, answer the break's status.
+TEST_P(BreakOne, FailsThePowerupRunAndClosesTheGate) {
+#ifdef KEL_SANITIZED
+  GTEST_SKIP() << "a second sanitized copy of the library cannot be loaded into this process";
+#endif
+  const Break &b = GetParam();
   std::string lib = kel::test::ReadFile(KEL_LIBRARY_PATH);
-  for (const Break &b : changes) {
-    const std::string content(b.content.begin(), b.content.end());
-    ASSERT_FALSE(content.empty());
-    // Every copy the compiler laid down is changed.
-    size_t copies = 0;
-    for (size_t at = lib.find(content); at != std::string::npos; at = lib.find(content, at + 1), ++copies)
-      lib[at + b.offset] = static_cast<char>(lib[at + b.offset] ^ 0x01);
-    ASSERT_GT(copies, 0u) << b.name << ": the stored value is not in the library";
-  }
+  const std::string content(b.content.begin(), b.content.end());
+  ASSERT_FALSE(content.empty());
+  size_t copies = 0;  // every copy the compiler laid down is changed
+  for (size_t at = lib.find(content); at != std::string::npos; at = lib.find(content, at + 1), ++copies)
+    lib[at + b.offset] = static_cast<char>(lib[at + b.offset] ^ 0x01);
+  ASSERT_GT(copies, 0u) << b.name << ": the stored value is not in the library";
   const kel::test::TempDir dir;
   const std::string copy = dir / "libbroken.so";
   ASSERT_TRUE(kel::test::WriteFile(copy, lib));
-  const int rc = kel::test::RunInChild([&] {
+  EXPECT_EQ(0, kel::test::RunInChild([&] {
     void *h = dlopen(copy.c_str(), RTLD_LAZY | RTLD_LOCAL);
     ASSERT_NE(h, nullptr) << dlerror();
     auto powerup = reinterpret_cast<int32_t (*)()>(dlsym(h, "FIPS_powerupSelfTest"));
     auto sha256 = reinterpret_cast<int32_t (*)(const uint8_t *, uint32_t, uint8_t *)>(
         dlsym(h, "SHA256_completeDigest"));
     ASSERT_TRUE(powerup != nullptr && sha256 != nullptr);
-    EXPECT_EQ(powerup(), status);
+    EXPECT_EQ(powerup(), b.status);
     uint8_t digest[32];
-    EXPECT_EQ(sha256(digest, 1, digest), status) << "a gated operation answers with the verdict";
-  });
-  EXPECT_EQ(rc, 0);
-}
-
-class BreakOne : public ::testing::TestWithParam<Break> {};
-
-TEST_P(BreakOne, FailsThePowerupRunAndClosesTheGate) {
-#ifdef KEL_SANITIZED
-  GTEST_SKIP() << "a second sanitized copy of the library cannot be loaded into this process";
-#endif
-  ExpectBrokenCopyFails({GetParam()}, GetParam().status);
+    EXPECT_EQ(sha256(digest, 1, digest), b.status) << "a gated operation answers with the verdict";
+  }));
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStoredValue, BreakOne, ::testing::ValuesIn(Breaks()),

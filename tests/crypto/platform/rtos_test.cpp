@@ -20,8 +20,6 @@
 
 namespace {
 
-using kel::test::TempDir;
-
 // The handle's block holds the POSIX mutex first: probe it from another thread.
 bool HeldElsewhere(MutexHandle m) {
   bool busy = false;
@@ -212,7 +210,7 @@ TEST(Toolkit, StartStopEntropyLogHookAndWholeFiles) {
   EXPECT_EQ(VORANE_initLog(nullptr), 0);
   VORANE_log(7, 5, "after");
   EXPECT_EQ(lines, (std::vector<std::string>{"0/3 NOT A PRODUCTION BUILD: VORANE DEBUG CONSOLE HAS BEEN ENABLED.", "7/5 hello"}));
-  TempDir dir;
+  kel::test::TempDir dir;
   const std::string text = std::string("a\0b", 3) + std::string(5000, 'z'), path = dir / "f";
   auto bytes = reinterpret_cast<const uint8_t *>(text.data());
   EXPECT_EQ(UTILS_writeFile(path.c_str(), bytes, uint32_t(text.size())), 0);
