@@ -119,25 +119,23 @@ TEST(IntegrityPaths, BesideTheToolkitLibraryAndWithoutIt) {
       {so, {{0, so}, {0, ""}, {0, dir + "/libtvcrypto.sig"}, {0, ""}, {0, dir + "/libtvcrypto.fft"}, {0, ""}}},
       {far, {{2, cut}, {0, ""}, {2, cut}, {0, ""}, {2, cut}, {0, ""}}}};
   for (const auto &[path, want] : cases)
-    EXPECT_EQ(kel::test::RunInChild([&] {
-                ASSERT_NE(dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL), nullptr) << dlerror();
-                EXPECT_EQ(AskLibrary(), want);
-              }),
-              0);
-  EXPECT_EQ(kel::test::RunInChild([&] {
-              auto got = AskLibrary();
-              ASSERT_EQ(got.size(), 6u);
-              // No toolkit library: the loader names no object for the
-              // symbol (buffer untouched); the others name this library.
-              EXPECT_EQ(got[0], std::make_pair(-1, std::string(261, 'x')));
-              char real[PATH_MAX];
-              ASSERT_NE(realpath(KEL_LIBRARY_PATH, real), nullptr);
-              EXPECT_TRUE(got[2].second == real || got[2].second == KEL_LIBRARY_PATH) << got[2].second;
-              EXPECT_EQ(got[2].first, 2);
-              EXPECT_EQ(got[4], got[2]);
-              EXPECT_EQ(got[1].first | got[3].first | got[5].first, 0) << "a null buffer";
-            }),
-            0);
+    EXPECT_EQ(0, kel::test::RunInChild([&] {
+      ASSERT_NE(dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL), nullptr) << dlerror();
+      EXPECT_EQ(AskLibrary(), want);
+    }));
+  EXPECT_EQ(0, kel::test::RunInChild([&] {
+    auto got = AskLibrary();
+    ASSERT_EQ(got.size(), 6u);
+    // No toolkit library: the loader names no object for the
+    // symbol (buffer untouched); the others name this library.
+    EXPECT_EQ(got[0], std::make_pair(-1, std::string(261, 'x')));
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(KEL_LIBRARY_PATH, real), nullptr);
+    EXPECT_TRUE(got[2].second == real || got[2].second == KEL_LIBRARY_PATH) << got[2].second;
+    EXPECT_EQ(got[2].first, 2);
+    EXPECT_EQ(got[4], got[2]);
+    EXPECT_EQ(got[1].first | got[3].first | got[5].first, 0) << "a null buffer";
+  }));
 }
 
 }  // namespace
