@@ -58,10 +58,7 @@ TEST_F(EcDrbg, Statuses) {
   const Bytes big(1025, 3);
   const uint8_t *e = e_.data(), *n = n_.data();
   RandomContext *ctx = nullptr;
-  const struct {
-    const char *what;
-    int32_t status, got;
-  } cases[] = {
+  const struct { const char *what; int32_t status, got; } cases[] = {
       {"null out", -6001, NIST_ECDRBG_newContext(nullptr, EC_P256, 11, e, 24, n, 12, nullptr, 0)},
       {"null entropy", -6001, NIST_ECDRBG_newContext(&ctx, EC_P256, 11, nullptr, 24, n, 12, nullptr, 0)},
       {"no nonce", -6001, NIST_ECDRBG_newContext(&ctx, EC_P256, 11, e, 24, n, 0, nullptr, 0)},
