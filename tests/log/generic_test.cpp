@@ -146,7 +146,7 @@ TEST(GenericFiles, TemporaryPaths) {
 
 TEST_F(SandboxTest, StatusFiles) {
   TempDir logs;
-  std::string out = CaptureStdout([&] {
+  ExpectAll(CaptureStdout([&] {
     EXPECT_EQ(0, WithLogEngine(LOG_APP_KEL, logs.path(), [&] {
       EXPECT_EQ(globalStatus("vpn", "connected"), 0u);
       EXPECT_EQ(globalStatus("vpn", "off"), 0u);
@@ -165,9 +165,8 @@ TEST_F(SandboxTest, StatusFiles) {
       ASSERT_TRUE(RemountReadOnly("/usr/share/kel", false));
       EXPECT_EQ(ReadFile("/usr/share/kel/status/vpn"), "off");
     }));
-  });
+  }), {"] Failed to create path '/usr/share/kel/status/new/dir/state' with KEL_ERROR_FAILED.\n"});
   ExpectAll(KelLog(logs.path()), {"] Global status file vpn,connected\r\n", "] Error writing status file vpn, blocked\r\n"});
-  ExpectAll(out, {"] Failed to create path '/usr/share/kel/status/new/dir/state' with KEL_ERROR_FAILED.\n"});
   ASSERT_TRUE(MountTmpfs("/usr/share/kel", "size=4k"));
   EXPECT_EQ(globalStatus("huge", std::string(64 * 1024, 's').c_str()), 14u);
 }

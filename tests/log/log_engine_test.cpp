@@ -66,25 +66,23 @@ TEST(LogEngine, FormatLevelsHexDumpOptionsAndClipping) {
 TEST(LogEngine, LifecycleRefusalsAndSilenceOutsideIt) {
   TempDir dir, second;
   EXPECT_EQ(0, RunInChild([&] {
-    std::string out = CaptureStdout([&] {
+    EXPECT_EQ(CaptureStdout([&] {
       LOG_set_option(LOG_OPTION_STDOUT);  // stored, then overwritten by LOG_init
       Log(0, "before\n");
       LOG_dump_bytes(0, "t", "f", 1, "abc", 3);
       LOG_from_vorane("toolkit\r\n");
       LOG_deinit();
       EXPECT_EQ(LOG_init(6, nullptr, dir.path().c_str()), 6u);
-    });
-    EXPECT_EQ(out, "");
+    }), "");
     ASSERT_EQ(LOG_init(LOG_APP_CLI, nullptr, dir.path().c_str()), 0u);
     EXPECT_EQ(LOG_init(LOG_APP_VPN, nullptr, second.path().c_str()), uint32_t(KEL_ERROR_ALREADY));
     LOG_deinit();
     EXPECT_EQ(logEngine.printMutex, nullptr);
-    out = CaptureStdout([] {
+    EXPECT_EQ(CaptureStdout([] {
       LOG_set_option(LOG_OPTION_STDOUT | LOG_OPTION_FILE);
       Log(0, "after\n");
       LOG_deinit();
-    });
-    EXPECT_EQ(out, "");
+    }), "");
     EXPECT_EQ(Scrub(KelLog(dir.path())),
               "STAMP [CLI ERROR LOG_init():log:N] Assertion \"LOG_MAGIC_VALUE != logEngine.magic\" failed\r\n");
     EXPECT_FALSE(Exists(second / "app-vpn.log"));

@@ -278,14 +278,13 @@ TEST_F(Sockets, ConsoleServerStopActivationAndPortInUse) {
   int32_t holder = -1;
   ASSERT_EQ(LINUX_TCP_listenSocket(&holder, 0), 0);
   const std::string last = "debugConsoleServer: Could not create listen socket (-5909)\n";
-  std::string out = kel::test::CaptureStdout([&] {
+  EXPECT_EQ(kel::test::CaptureStdout([&] {
     EXPECT_EQ(DEBUG_CONSOLE_start(LocalPort(holder)), 0);
     EXPECT_TRUE(WaitUntil([&] {  // standard output is a file here: read it back
       char buf[512] = {};
       return pread(1, buf, sizeof buf - 1, 0) > 0 && std::string(buf).find(last) != std::string::npos;
     }));
-  });
-  EXPECT_EQ(out, "debugConsoleServer: Could not create listen socket\n" + last);
+  }), "debugConsoleServer: Could not create listen socket\n" + last);
   LINUX_TCP_closeSocket(holder);
 }
 
