@@ -83,8 +83,8 @@ TEST(LogEngine, LifecycleRefusalsAndSilenceOutsideIt) {
       Log(0, "after\n");
       LOG_deinit();
     }), "");
-    EXPECT_EQ(Scrub(KelLog(dir.path())),
-              "STAMP [CLI ERROR LOG_init():log:N] Assertion \"LOG_MAGIC_VALUE != logEngine.magic\" failed\r\n");
+    EXPECT_EQ(Scrub(KelLog(dir.path())), "STAMP [CLI ERROR LOG_init():log:N] Assertion "
+                                         "\"LOG_MAGIC_VALUE != logEngine.magic\" failed\r\n");
     EXPECT_FALSE(Exists(second / "app-vpn.log"));
   }));
 }
@@ -242,8 +242,8 @@ TEST_F(SandboxTest, LogPathsPerApplicationAndTheSystemLog) {
       ASSERT_EQ(LOG_init(c.app, nullptr, c.dir), 0u);
       EXPECT_EQ(std::string(kel::log::logEngine.fileNameOld), c.file + std::string("-old.log"));
       FixedLine(c.app);
-      EXPECT_EQ(Scrub(ReadFile(c.file + std::string(".log"))),
-                "STAMP [" + std::string(c.name) + " WARN f():t:1] line 00000" + std::to_string(c.app) + "\r\n");
+      const std::string want = "STAMP [" + std::string(c.name) + " WARN f():t:1] line 00000";
+      EXPECT_EQ(Scrub(ReadFile(c.file + std::string(".log"))), want + char('0' + c.app) + "\r\n");
       std::filesystem::remove_all("/home/u");
       std::filesystem::remove_all("/usr/share/kel/logs");
     }));

@@ -60,7 +60,7 @@ TEST_P(BreakOne, FailsThePowerupRunAndClosesTheGate) {
   const std::string content(b.content.begin(), b.content.end());
   ASSERT_FALSE(content.empty());
   size_t copies = 0;  // every copy the compiler laid down is changed
-  for (size_t at = lib.find(content); at != std::string::npos; at = lib.find(content, at + 1), ++copies)
+  for (size_t at = 0; (at = lib.find(content, at)) != std::string::npos; ++at, ++copies)
     lib[at + b.offset] = static_cast<char>(lib[at + b.offset] ^ 0x01);
   ASSERT_GT(copies, 0u) << b.name << ": the stored value is not in the library";
   const kel::test::TempDir dir;

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <regex>
 #include <thread>
+#include <vector>
 
 #include "crypto/common/alloc.h"
 #include "crypto/platform/sockets_internal.h"
@@ -51,10 +52,10 @@ bool WaitUntil(const std::function<bool()> &done) {
 }
 // What a read of at most size bytes got; its status must be `expected`.
 std::string Read(int32_t fd, uint32_t size, int32_t expected, uint32_t timeoutMs = 2000) {
-  std::string buf(size, '\0');
+  std::vector<uint8_t> buf(size);
   uint32_t n = 0;
-  EXPECT_EQ(LINUX_TCP_readSocketAvailable(fd, reinterpret_cast<uint8_t *>(buf.data()), size, &n, timeoutMs), expected);
-  return buf.substr(0, n);
+  EXPECT_EQ(LINUX_TCP_readSocketAvailable(fd, buf.data(), size, &n, timeoutMs), expected);
+  return std::string(buf.begin(), buf.begin() + std::min(n, size));
 }
 int32_t Write(int32_t fd, const std::string &s) {
   uint32_t n = 0;

@@ -18,9 +18,10 @@ TEST_F(RandomContextTest, KindsAndRefusals) {
   for (uint8_t kind : {2, 4}) EXPECT_EQ(RANDOM_acquireContextEx(&ctx, kind), ERR_RANDOM_UNSUPPORTED) << int(kind);
   EXPECT_EQ(ctx, nullptr);
   // Oversized requests are refused, not wrapped; zero bytes are served.
-  const struct { uint8_t kind; uint32_t expect, tooLong; int32_t tooLongStatus; } cases[] = {{0, RANDOM_KIND_CTRDRBG, 65536, ERR_DRBG_REQUEST_TOO_LARGE},
-               {3, RANDOM_KIND_CTRDRBG, 0xFFFFFFFFu, ERR_DRBG_REQUEST_TOO_LARGE},
-               {1, RANDOM_KIND_FIPS186, 0x80000000u, ERR_RANDOM_BAD_LENGTH}};
+  const struct { uint8_t kind; uint32_t expect, tooLong; int32_t tooLongStatus; } cases[] = {
+      {0, RANDOM_KIND_CTRDRBG, 65536, ERR_DRBG_REQUEST_TOO_LARGE},
+      {3, RANDOM_KIND_CTRDRBG, 0xFFFFFFFFu, ERR_DRBG_REQUEST_TOO_LARGE},
+      {1, RANDOM_KIND_FIPS186, 0x80000000u, ERR_RANDOM_BAD_LENGTH}};
   for (const auto &c : cases) {
     ASSERT_EQ(RANDOM_acquireContextEx(&ctx, c.kind), 0);
     EXPECT_EQ(ctx->kind, c.expect);
