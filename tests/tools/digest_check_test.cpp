@@ -20,18 +20,28 @@
 namespace kel::test {
 namespace {
 
-class DigestCommand : public ::testing::Test {
+struct Ran {
+  int exit = -1;
+  std::string out, err;
+};
+
+// Runs command lines in a folder of their own, standard output and error apart.
+class InFolder : public ::testing::Test {
+ protected:
+  Ran Sh(const std::string &command, const std::string &input = "") {
+    WriteFile(dir_ / "stdin", input);
+    const int st = std::system(("cd " + dir_.path() + " && " + command + " <stdin >stdout 2>stderr").c_str());
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(dir_ / "stdout"), ReadFile(dir_ / "stderr")};
+  }
+  TempDir dir_;
+};
+
+class DigestCommand : public InFolder {
  protected:
   void SetUp() override {
     data_.resize(70000);
     for (size_t i = 0; i < data_.size(); ++i) data_[i] = static_cast<char>(i * 7 + i / 251);
     ASSERT_TRUE(WriteFile(file_, data_));
-  }
-  // Standard output only; *err gets standard error.
-  Outcome Run(const std::string &args, std::string *err = nullptr, const std::string &in = "/dev/null") {
-    Outcome r = Shell("(" + kKelctl + " " + args + " <'" + in + "' 2>'" + dir_ / "err" + "')");
-    if (err) *err = ReadFile(dir_ / "err");
-    return r;
   }
   std::string Openssl(const std::string &name, const std::string &key = "") {
     const EVP_MD *md = EVP_get_digestbyname(name.c_str());
@@ -45,7 +55,6 @@ class DigestCommand : public ::testing::Test {
       HMAC(md, k.data(), static_cast<int>(k.size()), d, data_.size(), out, &len);
     return ToHex(out, len);
   }
-  TempDir dir_;
   const std::string file_ = dir_ / "data.bin";
   std::string data_;
 };
@@ -53,28 +62,22 @@ class DigestCommand : public ::testing::Test {
 TEST_F(DigestCommand, EveryDigestAndHmacOfAFileOrStandardInputMatchesOpenssl) {
   for (const std::string name : {"md5", "sha1", "sha224", "sha256", "sha384", "sha512"})
     for (const std::string &key : {std::string(), std::string("00112233445566778899aabbccddeeff"), std::string(84, 'b')}) {
-      std::string err;
-      const Outcome r = Run("digest --algo " + name + (key.empty() ? "" : " --hmac-key " + key) + " " + file_, &err);
-      EXPECT_EQ(r.exitCode, 0) << err;
+      const Ran r = Sh(kKelctl + " digest --algo " + name + (key.empty() ? "" : " --hmac-key " + key) + " " + file_);
+      EXPECT_EQ(r.exit, 0) << r.err;
       EXPECT_EQ(r.out, Openssl(name, key) + "  " + file_ + "\n") << name << " key " << key;
     }
-  EXPECT_EQ(Run("digest -a md5", nullptr, file_).out, Openssl("MD5") + "  -\n");
+  EXPECT_EQ(Sh(kKelctl + " digest -a md5", data_).out, Openssl("MD5") + "  -\n");
 }
 
 // Every row of every table, each figure above zero (shown as N).
 TEST_F(DigestCommand, SpeedHasAFigureOnEveryRow) {
-  const Outcome r = Run("speed");
-  ASSERT_EQ(r.exitCode, 0) << r.out;
+  const Ran r = Sh(kKelctl + " speed");
+  ASSERT_EQ(r.exit, 0) << r.err;
   const std::regex figure(" +(0*[1-9][0-9]*(\\.[0-9]+)?|0*\\.[0-9]*[1-9][0-9]*)( op/s)?\n");
   ExpectGolden("kelctl_speed", std::regex_replace(r.out, figure, " N\n"));
 }
 
-struct Ran {
-  int exit = -1;
-  std::string out, err;
-};
-
-class DigestCheck : public ::testing::TestWithParam<const char *> {
+class DigestCheck : public InFolder, public ::testing::WithParamInterface<const char *> {
  protected:
   void SetUp() override {
     algo_ = GetParam();
@@ -83,16 +86,10 @@ class DigestCheck : public ::testing::TestWithParam<const char *> {
     for (const auto &[name, content] : kFiles) ASSERT_TRUE(WriteFile(dir_ / name, content));
   }
 
-  Ran Sh(const std::string &command, const std::string &input = "") {
-    WriteFile(dir_ / "stdin", input);
-    const int st = std::system(("cd " + dir_.path() + " && " + command + " <stdin >stdout 2>stderr").c_str());
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(dir_ / "stdout"), ReadFile(dir_ / "stderr")};
-  }
-
   // Runs "<tool> ARGS" and "kelctl digest --algo ALGO ARGS" and compares.
   void Same(const std::string &args, const std::string &input = "") {
     const Ran want = Sh(tool_ + " " + args, input);
-    const Ran got = Sh(KEL_BINARY_DIR "/tools/kelctl digest --algo " + algo_ + " " + args, input);
+    const Ran got = Sh(kKelctl + " digest --algo " + algo_ + " " + args, input);
     std::string err = got.err;
     for (size_t at; (at = err.find("kelctl digest: ")) != std::string::npos;) err.replace(at, 15, tool_ + ": ");
     EXPECT_EQ(got.out, want.out) << tool_ << " " << args;
@@ -100,11 +97,8 @@ class DigestCheck : public ::testing::TestWithParam<const char *> {
     EXPECT_EQ(got.exit, want.exit) << tool_ << " " << args;
   }
 
-  std::string Sum(const std::string &args) { return Sh(tool_ + " " + args).out; }
-
   const std::vector<std::pair<std::string, std::string>> kFiles = {
       {"plain", "plain text\n"}, {"with space", ""}, {"it's", "x"}, {"a:b", std::string(1000, 'z')}};
-  TempDir dir_;
   std::string algo_, tool_;
 };
 
@@ -123,8 +117,8 @@ TEST_P(DigestCheck, PrintsTheSameLinesAsCoreutils) {
 }
 
 TEST_P(DigestCheck, ChecksListsAsCoreutilsDoes) {
-  const std::string good = Sum("plain 'with space' \"it's\" a:b");
-  const std::string tagged = Sum("--tag plain a:b");
+  const std::string good = Sh(tool_ + " plain 'with space' \"it's\" a:b").out;
+  const std::string tagged = Sh(tool_ + " --tag plain a:b").out;
   std::string corrupted = good;
   corrupted[3] = corrupted[3] == '0' ? '1' : '0';
   const std::string line = good.substr(0, good.find('\n') + 1);  // "<hex>  plain\n"
