@@ -26,13 +26,6 @@ namespace {
 constexpr char kService[] = "org.freedesktop.NetworkManager.KelVpn";
 constexpr char kLogPath[] = "/usr/share/kel/logs//app-vpn-plugin.log";
 
-void ExpectPluginError(GError *error, const std::string &message) {
-  ASSERT_NE(error, nullptr);
-  EXPECT_EQ(g_quark_to_string(error->domain) + (" " + std::to_string(error->code) + " ") + error->message,
-            "kelvpn-editor-plugin-error-quark 0 " + message);
-  g_error_free(error);
-}
-
 // Plugin info from the .name file, then the editor plugin through it.
 NMVpnEditorPlugin *LoadThroughPluginInfo(const std::string &nameFile, NMVpnPluginInfo **info) {
   GError *error = nullptr;
@@ -75,11 +68,6 @@ std::string Trace() {
 }
 
 guint RefCount(gpointer object) { return g_atomic_int_get(&G_OBJECT(object)->ref_count); }
-std::string StringProperty(gpointer object, const char *name) {
-  g_autofree char *value = nullptr;
-  g_object_get(object, name, &value, nullptr);
-  return value ? value : "(null)";
-}
 
 // The sandbox with the dialog in place, a .name file for the built library,
 // and Xvfb on a display of its own, reporting when it is ready (-displayfd).
@@ -145,7 +133,10 @@ TEST_F(EditorHost, UnusableDialogOrAnErrorAlreadySetLeaveNothingBehind) {
     GError *error = nullptr, *earlier = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_FAILED, "earlier"), *held = earlier;
     GLibLogCapture capture;  // libglade complains in its own words
     EXPECT_EQ(nm_vpn_editor_plugin_get_editor(plugin, nullptr, &error), nullptr);
-    ExpectPluginError(error, "Failed to load UI widget");
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(g_quark_to_string(error->domain) + (" " + std::to_string(error->code) + " ") + error->message,
+              "kelvpn-editor-plugin-error-quark 0 Failed to load UI widget");
+    g_clear_error(&error);
     EXPECT_TRUE(factory(&held) == nullptr && editorNew(nullptr, &held) == nullptr && held == earlier);
     for (const char *fn : {"nm_vpn_editor_plugin_factory", "nm_vpn_editor_interface_new"})
       EXPECT_NE(capture.text.find(std::string(fn) + ": assertion 'NULL == *error' failed"), std::string::npos) << capture.text;
@@ -157,8 +148,9 @@ TEST_F(EditorHost, UnusableDialogOrAnErrorAlreadySetLeaveNothingBehind) {
   });
 }
 
-// The connection editor loads the plugin (both ways), describes it, opens an editor,
-// tries to save, closes; again with the dialog gone; unloads. Without a home, no log.
+// The connection editor loads the plugin (both ways), opens an editor, tries to
+// save, closes; again with the dialog gone; unloads. Without a home, no log. (What
+// the plugin and its editor say of themselves: kelctl plugin's report, tests/tools.)
 TEST_F(EditorHost, EditingSessionDescribesShowsRefusesAndLeavesItsTrace) {
   for (bool home : {true, false}) {
     Editor([&] {
@@ -167,13 +159,6 @@ TEST_F(EditorHost, EditingSessionDescribesShowsRefusesAndLeavesItsTrace) {
       NMVpnEditorPlugin *plugin = LoadThroughPluginInfo(nameFile_, &info), *direct = LoadDirectly();
       ASSERT_TRUE(plugin && direct);
       EXPECT_STREQ(nm_vpn_plugin_info_get_name(info), "kelvpn");
-      for (NMVpnEditorPlugin *p : {plugin, direct}) {
-        EXPECT_STREQ(G_OBJECT_TYPE_NAME(p), "KelVpnEditorPlugin");
-        EXPECT_EQ(StringProperty(p, NM_VPN_EDITOR_PLUGIN_NAME), "Tarvo KEL");
-        EXPECT_EQ(StringProperty(p, NM_VPN_EDITOR_PLUGIN_DESCRIPTION), "Tarvo KEL VPN plugin.");
-        EXPECT_EQ(StringProperty(p, NM_VPN_EDITOR_PLUGIN_SERVICE), kService);
-        EXPECT_EQ(nm_vpn_editor_plugin_get_capabilities(p), NM_VPN_EDITOR_PLUGIN_CAPABILITY_NONE);
-      }
       GParamSpec *pspec = g_param_spec_ref_sink(g_param_spec_string("bogus", nullptr, nullptr, nullptr, G_PARAM_READABLE));
       GValue value = G_VALUE_INIT;
       g_value_init(&value, G_TYPE_STRING);
@@ -198,12 +183,9 @@ TEST_F(EditorHost, EditingSessionDescribesShowsRefusesAndLeavesItsTrace) {
       ASSERT_NE(editor, nullptr) << error->message;
       GObject *widget = nm_vpn_editor_get_widget(editor);
       ASSERT_TRUE(GTK_IS_VBOX(widget));
-      EXPECT_STREQ(glade_get_widget_name(GTK_WIDGET(widget)), "KelVpn-vbox");
       EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(widget)), nullptr);
       EXPECT_EQ(RefCount(widget), 1u) << "the editor keeps the only reference";
       GVariant *before = nm_connection_to_dbus(connection, NM_CONNECTION_SERIALIZE_ALL);
-      EXPECT_FALSE(nm_vpn_editor_update_connection(editor, connection, &error));
-      ExpectPluginError(error, "KEL connection must not be edited directly. Use kel-ui instead.");
       EXPECT_FALSE(nm_vpn_editor_update_connection(editor, connection, nullptr));
       GVariant *after = nm_connection_to_dbus(connection, NM_CONNECTION_SERIALIZE_ALL);
       EXPECT_TRUE(g_variant_equal(before, after));
