@@ -90,10 +90,7 @@ std::string CaptureStdout(const std::function<void()> &fn) {
   std::fflush(stdout);
   dup2(saved, 1);
   close(saved);
-  std::rewind(tmp);
-  std::string out;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, tmp)) > 0;) out.append(buf, n);
+  const std::string out = ReadFile("/proc/self/fd/" + std::to_string(fileno(tmp)));
   std::fclose(tmp);
   return out;
 }

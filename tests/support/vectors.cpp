@@ -7,14 +7,11 @@
 #include <fstream>
 
 namespace kel::test {
-namespace {
 
-std::string Trim(const std::string &s) {
+static std::string Trim(const std::string &s) {
   const size_t b = s.find_first_not_of(" \t\r\n");
   return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
-
-}  // namespace
 
 Bytes FromHex(const std::string &hex) {
   std::string digits;
