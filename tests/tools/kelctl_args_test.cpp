@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "crypto/fips/internal.h"
-#include "kel/fips.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -59,6 +58,7 @@ TEST(KelctlArgs, ValuesAttachedOrApartAndUsageErrors) {
       {"dh --group=3", "dh extra", 2},
       {"random 4 5", "random 0", 2},                                 // operands
       {"enc -e --in F --out F --key", "enc -e --in F --out F --key-file", 2},  // value missing
+      {"enc -e --in F --out F", "enc -e -d -k 000102030405060708090a0b0c0d0e0f -i F -o F", 2},  // no key; both modes
       {"prime --bits=8", "prime --bits 16385", 2},
       {"prime --test", "prime", 2},
       {"dh --private-a=01", "dh --private-a zz --private-b 01", 2},  // both or neither, in hex
