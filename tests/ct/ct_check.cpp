@@ -57,7 +57,6 @@ void expect(bool ok, const char *what) {
 void fill(uint8_t *p, size_t n, uint8_t seed) {
   for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(seed + 37 * i);
 }
-// Filled as above, then marked secret.
 void fill_secret(uint8_t *p, size_t n, uint8_t seed) {
   fill(p, n, seed);
   SECRET(p, n);
@@ -243,7 +242,6 @@ void des() {
 // ---- P-256 and P-384: private scalars, ECDH scalars and signing nonces
 // secret (the generator's bytes come out secret) ----
 
-// The generator of every secret the toolkit draws: its bytes come out secret.
 int32_t secret_bytes(void *, uint32_t length, uint8_t *out) {
   static uint8_t counter = 90;
   fill_secret(out, length, counter++);

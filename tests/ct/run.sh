@@ -10,9 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 out=${1:-build-ct}
 launcher=()
-if command -v ccache >/dev/null; then
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fail=0
 build() {  # build CHECKER COMPILER
   cmake -S tests/ct -B "$out/$1" -G Ninja "${launcher[@]}" -DKEL_CT_CHECKER="$1" \
