@@ -140,10 +140,8 @@ TempDir::~TempDir() {
   if (!path_.empty()) std::filesystem::remove_all(path_, ec);
 }
 
-namespace {
-
 // Standard output of a command line run through the shell; *status its exit code.
-std::string Popen(const std::string &command, int *status) {
+static std::string Popen(const std::string &command, int *status) {
   std::string out;
   *status = -1;
   if (FILE *p = popen(command.c_str(), "r")) {
@@ -154,8 +152,6 @@ std::string Popen(const std::string &command, int *status) {
   }
   return out;
 }
-
-}  // namespace
 
 Outcome Shell(const std::string &command) {
   Outcome r;
@@ -200,14 +196,13 @@ bool SilenceSystemLog() {
 const int kGoldenDir = open(KEL_GOLDEN_DIR, O_PATH | O_DIRECTORY | O_CLOEXEC);
 
 void ExpectGolden(const std::string &name, const std::string &text) {
-  const std::string path = kGoldenDir < 0 ? std::string(KEL_GOLDEN_DIR) + "/" + name + ".exp"
-                                          : "/proc/self/fd/" + std::to_string(kGoldenDir) + "/" + name + ".exp";
+  const std::string shown = std::string(KEL_GOLDEN_DIR) + "/" + name + ".exp";
+  const std::string path = kGoldenDir < 0 ? shown : "/proc/self/fd/" + std::to_string(kGoldenDir) + "/" + name + ".exp";
   const char *update = std::getenv("KEL_UPDATE_GOLDEN");
   if (update != nullptr && std::strcmp(update, "1") == 0) {
     EXPECT_TRUE(WriteFile(path, text)) << path;
     return;
   }
-  const std::string shown = std::string(KEL_GOLDEN_DIR) + "/" + name + ".exp";
   ASSERT_TRUE(Exists(path)) << shown << " is missing: run with KEL_UPDATE_GOLDEN=1";
   EXPECT_EQ(text, ReadFile(path)) << "differs from " << shown << " (KEL_UPDATE_GOLDEN=1 rewrites it)";
 }

@@ -85,18 +85,15 @@ std::vector<RspRecord> ReadRsp(const std::string &relative) {
       continue;
     }
     sectionOpen = false;
-    size_t eq = line.find('=');
-    if (eq == std::string::npos) {
-      // Lone words such as "FAIL" in decrypt files.
-      if (cur.fields.empty()) cur.line = lineNo;
-      cur.fields[line] = "";
-      continue;
-    }
+    const size_t eq = line.find('=');  // none in lone words such as "FAIL" in decrypt files
     if (cur.fields.empty()) {
       cur.line = lineNo;
-      cur.section = section;
+      if (eq != std::string::npos) cur.section = section;
     }
-    cur.fields[Trim(line.substr(0, eq))] = Trim(line.substr(eq + 1));
+    if (eq == std::string::npos)
+      cur.fields[line] = "";
+    else
+      cur.fields[Trim(line.substr(0, eq))] = Trim(line.substr(eq + 1));
   }
   flush();
   return records;
