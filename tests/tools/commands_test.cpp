@@ -88,7 +88,6 @@ TEST(KelctlPrime, GeneratesAndTests) {
   EXPECT_NE(r.out.find("decimal: "), std::string::npos) << r.out;
 }
 
-// The whole flow: key pair, public part, sign and verify, encrypt and decrypt.
 TEST(KelctlRsa, KeySignVerifyEncryptDecrypt) {
   const auto missing = Kelctl("rsa pubkey --key /nonexistent");  // the gate is open: the key file is the problem
   EXPECT_EQ(missing.exitCode, 1);
@@ -136,7 +135,6 @@ TEST(KelctlDh, GivenPrivateValuesAndFreshOnes) {
   EXPECT_NE(Fields(two.out)["group"].find("RFC 5114"), std::string::npos);
 }
 
-// The identifier table, name and dotted form per line.
 TEST(KelctlOid, ListsEveryIdentifier) {
   const auto r = Kelctl("oid");
   ASSERT_EQ(r.exitCode, 0) << r.out;
@@ -173,8 +171,7 @@ TEST(KelctlConsole, AClientThatConnects) {
   LINUX_TCP_closeSocket(client);
 }
 
-// The tool builds the archive and reports what it made; it refuses a missing
-// folder and one the library cannot write.
+// A missing folder, and one the library cannot write, are refused.
 TEST_F(SandboxTest, KelctlArchiveReportsNameSizeAndMembersOrRefuses) {
   TempDir out, logs;
   ASSERT_TRUE(WriteFile(logs / "install.log", "installed\n"));

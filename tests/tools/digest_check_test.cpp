@@ -1,9 +1,8 @@
-// kelctl digest against OpenSSL's digests of the same file (the command runs
-// the power-up self-test itself before the approved digests), and speed.
-// Then --check, --tag and name escaping against coreutils' md5sum, sha1sum,
-// sha256sum and sha512sum: both run on the same lists in the same folder;
-// standard output must be byte for byte the same, the exit status the same,
-// and standard error the same once the program name is swapped.
+// kelctl digest and HMAC against OpenSSL on the same file (the command runs
+// the power-up self-test itself before the approved digests), and speed. Then
+// --check, --tag and name escaping against coreutils' *sum programs on the same
+// lists in the same folder: the same output byte for byte, the same exit
+// status, the same errors once the program name is swapped.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>

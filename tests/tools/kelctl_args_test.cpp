@@ -58,7 +58,8 @@ TEST(KelctlArgs, ValuesAttachedOrApartAndUsageErrors) {
       {"dh --group=3", "dh extra", 2},
       {"random 4 5", "random 0", 2},                                 // operands
       {"enc -e --in F --out F --key", "enc -e --in F --out F --key-file", 2},  // value missing
-      {"enc -e --in F --out F", "enc -e -d -k 000102030405060708090a0b0c0d0e0f -i F -o F", 2},  // no key; both modes
+      {"enc -e --in F --out F", "enc -e -d -k 000102030405060708090a0b0c0d0e0f -i F -o F", 2},  // no key; two modes
+      {"ec sign --key=01", "ec verify --pub 04 F", 2},                 // no file; no signature
       {"prime --bits=8", "prime --bits 16385", 2},
       {"prime --test", "prime", 2},
       {"dh --private-a=01", "dh --private-a zz --private-b 01", 2},  // both or neither, in hex
@@ -80,8 +81,7 @@ TEST(KelctlArgs, ValuesAttachedOrApartAndUsageErrors) {
             "a9993e364706816aba3e25717850c26c9cd0d89d  -n\n");
 }
 
-// Every command that writes to standard output fails (exit 1, with a word
-// on standard error) when that output cannot be written.
+// Exit 1 and a word on standard error when standard output cannot be written.
 TEST(KelctlOutput, WriteErrorsOnStandardOutputFailEveryCommand) {
   TempDir tmp;
   const std::string dir = tmp.path();
