@@ -98,10 +98,9 @@ TEST_F(Install, ManualPageAndCompletionKnowEveryCommand) {
                  "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _kelctl; echo -n \" ${COMPREPLY[*]} \"'").out;
   };
   // Each command of kelctl --help, with the options of its usage line.
-  std::istringstream help(Shell(KEL_BINARY_DIR "/tools/kelctl --help").out);
   int commands = 0;
   const std::regex optionPattern("--[a-z-]+");
-  for (std::string line; std::getline(help, line);) {
+  for (const std::string &line : SplitLines(Shell(kKelctl + " --help").out)) {
     std::smatch m;
     if (!std::regex_match(line, m, std::regex("  ([a-z][a-z0-9-]*)( .*)?"))) continue;
     const std::string name = m[1], usage = m[2], options = complete(name + " --");
