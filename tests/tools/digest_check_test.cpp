@@ -79,10 +79,10 @@ TEST_F(DigestCommand, SpeedHasAFigureOnEveryRow) {
 class DigestCheck : public InFolder, public ::testing::WithParamInterface<const char *> {
  protected:
   void SetUp() override {
-    algo_ = GetParam();
-    tool_ = algo_ + "sum";
     if (std::system(("command -v " + tool_ + " >/dev/null").c_str()) != 0) GTEST_SKIP() << "no " << tool_;
-    for (const auto &[name, content] : kFiles) ASSERT_TRUE(WriteFile(dir_ / name, content));
+    for (const auto &[name, content] : std::vector<std::pair<std::string, std::string>>{
+             {"plain", "plain text\n"}, {"with space", ""}, {"it's", "x"}, {"a:b", std::string(1000, 'z')}})
+      ASSERT_TRUE(WriteFile(dir_ / name, content));
   }
 
   // Runs "<tool> ARGS" and "kelctl digest --algo ALGO ARGS" and compares.
@@ -96,9 +96,7 @@ class DigestCheck : public InFolder, public ::testing::WithParamInterface<const 
     EXPECT_EQ(got.exit, want.exit) << tool_ << " " << args;
   }
 
-  const std::vector<std::pair<std::string, std::string>> kFiles = {
-      {"plain", "plain text\n"}, {"with space", ""}, {"it's", "x"}, {"a:b", std::string(1000, 'z')}};
-  std::string algo_, tool_;
+  const std::string algo_ = GetParam(), tool_ = algo_ + "sum";
 };
 
 TEST_P(DigestCheck, PrintsTheSameLinesAsCoreutils) {
