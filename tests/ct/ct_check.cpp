@@ -381,8 +381,7 @@ void dsa_dh() {
   VLONG_vlongFromByteString(digest, sizeof digest, &m, nullptr);
   mark(key->x, true);
   expect(DSA_computeSignatureEx(secret_bytes, nullptr, key, m, nullptr, &r, &s, nullptr) == 0, "DSA sign");
-  mark(key->x, false);
-  for (vlong *v : {r, s}) mark(v, false);
+  for (const vlong *v : {key->x, r, s}) mark(v, false);
   for (vlong *v : {m, r, s}) VLONG_freeVlong(&v, nullptr);
   DSA_freeKey(&key, nullptr);
 
@@ -392,8 +391,7 @@ void dsa_dh() {
   b->ownPublicValue = nullptr;
   mark(a->privateValue, true);
   expect(DH_computeKeyExchange(a, nullptr) == 0, "DH shared secret");
-  mark(a->privateValue, false);
-  mark(a->sharedSecret, false);
+  for (const vlong *v : {a->privateValue, a->sharedSecret}) mark(v, false);
   DH_freeDhContext(&a, nullptr);
   DH_freeDhContext(&b, nullptr);
   RANDOM_releaseContext(&rng);
