@@ -72,11 +72,10 @@ int RunInChild(const std::function<void()> &fn) {
 
 int RunAsUser(uid_t uid, gid_t gid, const std::function<void()> &fn) {
   return RunInChild([&] {
-    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
       ADD_FAILURE() << "cannot switch to uid " << uid << ": " << std::strerror(errno);
-      return;
-    }
-    fn();
+    else
+      fn();
   });
 }
 
