@@ -3,7 +3,6 @@
 // kelctl_args_test).
 #include <gtest/gtest.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -182,9 +181,7 @@ TEST_F(SandboxTest, KelctlArchiveReportsNameSizeAndMembersOrRefuses) {
   const std::string name = f["archive"];
   EXPECT_TRUE(name.rfind("kel_logs_", 0) == 0 && name.ends_with(".tar.gz")) << name;
   EXPECT_EQ(f["path"], out / name);
-  struct stat st{};
-  ASSERT_EQ(stat((out / name).c_str(), &st), 0);
-  EXPECT_EQ(f["size"], std::to_string(st.st_size) + " bytes");
+  EXPECT_EQ(f["size"], std::to_string(std::filesystem::file_size(out / name)) + " bytes");
   std::vector<std::string> members = SplitLines(RunProgram({"tar", "-tzf", out / name}));
   EXPECT_EQ(f["members"], std::to_string(members.size()));
   EXPECT_GE(members.size(), 7u) << "the two logs that exist and the five snapshots at least";

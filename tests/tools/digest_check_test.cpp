@@ -89,8 +89,7 @@ class DigestCheck : public InFolder, public ::testing::WithParamInterface<const 
   void Same(const std::string &args, const std::string &input = "") {
     const Ran want = Sh(tool_ + " " + args, input);
     const Ran got = Sh(kKelctl + " digest --algo " + algo_ + " " + args, input);
-    std::string err = got.err;
-    for (size_t at; (at = err.find("kelctl digest: ")) != std::string::npos;) err.replace(at, 15, tool_ + ": ");
+    const std::string err = std::regex_replace(got.err, std::regex("kelctl digest: "), tool_ + ": ");
     EXPECT_EQ(got.out, want.out) << tool_ << " " << args;
     EXPECT_EQ(err, want.err) << tool_ << " " << args;
     EXPECT_EQ(got.exit, want.exit) << tool_ << " " << args;
