@@ -451,6 +451,29 @@ template <int N, const Modulus<N> &M> struct Mont {
   // these choose at every call.
   struct Adx;
   struct Portable;
+  // 2 a b, a b - c, 2 a^2 and a^2 - c as a product or square followed by a
+  // doubling or subtraction, for kernels without a fused form; r may be any
+  // of the operands, c included.
+  template <class K> struct TwoSteps {
+    [[gnu::always_inline]] static void mul_twice(Fe &r, const Fe &a, const Fe &b) {
+      K::mul(r, a, b);
+      K::add(r, r, r);
+    }
+    [[gnu::always_inline]] static void mul_less(Fe &r, const Fe &a, const Fe &b, const Fe &c) {
+      Fe t;
+      K::mul(t, a, b);
+      K::sub(r, t, c);
+    }
+    [[gnu::always_inline]] static void sqr_twice(Fe &r, const Fe &a) {
+      K::sqr(r, a);
+      K::add(r, r, r);
+    }
+    [[gnu::always_inline]] static void sqr_less(Fe &r, const Fe &a, const Fe &c) {
+      Fe t;
+      K::sqr(t, a);
+      K::sub(r, t, c);
+    }
+  };
   [[gnu::always_inline]] static constexpr void mul(Fe &r, const Fe &a, const Fe &b) {
     if (std::is_constant_evaluated()) return mont_mul<N, M>(r, a, b);
     if (use_adx()) Adx::mul(r, a, b);
@@ -576,24 +599,20 @@ template <int N, const Modulus<N> &M> struct Mont<N, M>::Adx : Mont<N, M> {
   // 2 a b, a b - c, 2 a^2 and a^2 - c: one kernel each on P-256, where the
   // result goes on in registers.
   [[gnu::always_inline]] static void mul_twice(Fe &r, const Fe &a, const Fe &b) {
-    if constexpr (kP256) return mont_mul_twice_p256_adx(r.data(), a.data(), b.data(), nullptr, M.m.data());
-    mul(r, a, b);
-    add(r, r, r);
+    if constexpr (kP256) mont_mul_twice_p256_adx(r.data(), a.data(), b.data(), nullptr, M.m.data());
+    else TwoSteps<Adx>::mul_twice(r, a, b);
   }
   [[gnu::always_inline]] static void mul_less(Fe &r, const Fe &a, const Fe &b, const Fe &c) {
-    if constexpr (kP256) return mont_mul_less_p256_adx(r.data(), a.data(), b.data(), c.data(), M.m.data());
-    mul(r, a, b);
-    sub(r, r, c);
+    if constexpr (kP256) mont_mul_less_p256_adx(r.data(), a.data(), b.data(), c.data(), M.m.data());
+    else TwoSteps<Adx>::mul_less(r, a, b, c);
   }
   [[gnu::always_inline]] static void sqr_twice(Fe &r, const Fe &a) {
-    if constexpr (kP256) return mont_sqr_twice_p256_adx(r.data(), a.data(), a.data(), nullptr, M.m.data());
-    sqr(r, a);
-    add(r, r, r);
+    if constexpr (kP256) mont_sqr_twice_p256_adx(r.data(), a.data(), a.data(), nullptr, M.m.data());
+    else TwoSteps<Adx>::sqr_twice(r, a);
   }
   [[gnu::always_inline]] static void sqr_less(Fe &r, const Fe &a, const Fe &c) {
-    if constexpr (kP256) return mont_sqr_less_p256_adx(r.data(), a.data(), a.data(), c.data(), M.m.data());
-    sqr(r, a);
-    sub(r, r, c);
+    if constexpr (kP256) mont_sqr_less_p256_adx(r.data(), a.data(), a.data(), c.data(), M.m.data());
+    else TwoSteps<Adx>::sqr_less(r, a, c);
   }
   [[gnu::always_inline]] static void add(Fe &r, const Fe &a, const Fe &b) {
     (N == 4 ? mod_add4_x64 : mod_add6_x64)(r.data(), a.data(), b.data(), M.m.data());
@@ -608,22 +627,10 @@ template <int N, const Modulus<N> &M> struct Mont<N, M>::Portable : Mont<N, M> {
   [[gnu::noinline]] static void sqr(Fe &r, const Fe &a) { mont_sqr<N, M>(r, a); }
   [[gnu::always_inline]] static void add(Fe &r, const Fe &a, const Fe &b) { mod_add<N, M>(r, a, b); }
   [[gnu::always_inline]] static void sub(Fe &r, const Fe &a, const Fe &b) { mod_sub<N, M>(r, a, b); }
-  static void mul_twice(Fe &r, const Fe &a, const Fe &b) {
-    mul(r, a, b);
-    add(r, r, r);
-  }
-  static void mul_less(Fe &r, const Fe &a, const Fe &b, const Fe &c) {
-    mul(r, a, b);
-    sub(r, r, c);
-  }
-  static void sqr_twice(Fe &r, const Fe &a) {
-    sqr(r, a);
-    add(r, r, r);
-  }
-  static void sqr_less(Fe &r, const Fe &a, const Fe &c) {
-    sqr(r, a);
-    sub(r, r, c);
-  }
+  static void mul_twice(Fe &r, const Fe &a, const Fe &b) { TwoSteps<Portable>::mul_twice(r, a, b); }
+  static void mul_less(Fe &r, const Fe &a, const Fe &b, const Fe &c) { TwoSteps<Portable>::mul_less(r, a, b, c); }
+  static void sqr_twice(Fe &r, const Fe &a) { TwoSteps<Portable>::sqr_twice(r, a); }
+  static void sqr_less(Fe &r, const Fe &a, const Fe &c) { TwoSteps<Portable>::sqr_less(r, a, c); }
 };
 
 // ---------------------------------------------------------------------------
