@@ -1,5 +1,5 @@
-// Shared by the big-number tests: GMP as the oracle, vlongs that release
-// themselves and random operands.
+// Shared by the big-number and public-key tests: GMP as the oracle, vlongs
+// that release themselves, random operands and a random-context fixture.
 #pragma once
 
 #include <gmp.h>
@@ -10,10 +10,36 @@
 #include <vector>
 
 #include "crypto/bignum/internal.h"
+#include "kel/random.h"
 #include "kel/vlong.h"
+#include "kel/vor.h"
 #include "tests/crypto/crypto_test_util.h"
 
 namespace kel::test {
+
+using Units = std::vector<uint32_t>;
+
+// The gate open and a random context; the gate reopened before the context
+// goes, for tests that close it.
+class RandomTest : public GateOpenTest {
+ protected:
+  void SetUp() override {
+    GateOpenTest::SetUp();
+    ASSERT_EQ(RANDOM_acquireContext(&rng_), 0);
+  }
+  void TearDown() override {
+    gFIPS_powerupStatus = 0;
+    RANDOM_releaseContext(&rng_);
+    GateOpenTest::TearDown();
+  }
+  RandomContext *rng_ = nullptr;
+};
+
+// Releases a block the toolkit handed out (VOR_alloc).
+template <class T> void Free(T *p) {
+  void *b = p;
+  VOR_free(&b);
+}
 
 // A vlong released (zeroed) to the heap at the end of the scope.
 struct V {
@@ -33,12 +59,14 @@ struct V {
   vlong *operator->() const { return p; }
 };
 
+// An mpz_t with value semantics, also from and to little-endian units.
 struct Mpz {
   mpz_t z;
   Mpz() { mpz_init(z); }
   explicit Mpz(const char *hex) { mpz_init_set_str(z, hex, 16); }
-  Mpz(const Mpz &) = delete;
-  Mpz &operator=(const Mpz &) = delete;
+  explicit Mpz(const Units &u) : Mpz() { mpz_import(z, u.size(), -1, 4, 0, 0, u.data()); }
+  Mpz(const Mpz &o) : Mpz() { mpz_set(z, o.z); }
+  Mpz &operator=(const Mpz &o) { return mpz_set(z, o.z), *this; }
   ~Mpz() { mpz_clear(z); }
   operator mpz_ptr() { return z; }
   std::string Hex() const {
@@ -46,6 +74,13 @@ struct Mpz {
     std::string r(s);
     free(s);
     return r;
+  }
+  Units units(size_t n) const {  // the low n units
+    Mpz t;
+    mpz_fdiv_r_2exp(t.z, z, 32 * n);
+    Units u(n, 0);
+    mpz_export(u.data(), nullptr, -1, 4, 0, 0, t.z);
+    return u;
   }
 };
 
@@ -116,6 +151,11 @@ class Operands {
     mpz_urandomb(z, s_, bits);
     mpz_setbit(z, bits - 1);
     if (allowNegative && Below(2)) mpz_neg(z, z);
+  }
+  void Odd(mpz_t z, unsigned long bits) {  // exactly `bits` bits
+    mpz_urandomb(z, s_, bits);
+    mpz_setbit(z, bits - 1);
+    mpz_setbit(z, 0);
   }
   gmp_randstate_t &state() { return s_; }
 

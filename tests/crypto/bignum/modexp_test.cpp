@@ -73,9 +73,7 @@ TEST(ModExp, AgainstGmp) {
     for (unsigned bits : {3u, 31u, 193u, 521u, 1023u, 1024u, 1536u, 2047u, 2048u, 3072u, 4096u, 6401u})
       for (int shape = 0; shape < kShapes; ++shape, ++i) {
         Powm p;
-        mpz_urandomb(p.m, ops.state(), bits);
-        mpz_setbit(p.m, bits - 1);
-        mpz_setbit(p.m, 0);
+        ops.Odd(p.m, bits);
         if (shape == kRandom && bits % 4 == 3) mpz_clrbit(p.m, 0);
         MakeBase(ops, p.x, p.m, shape);
         const unsigned eb = mpz_odd_p(p.m.z) ? ebits[i % 12] : 1 + static_cast<unsigned>(ops.Below(32));
@@ -149,9 +147,7 @@ TEST(ModExp, BarrettExactMultiples) {
 
 void Sample(Powm &p, unsigned mbits, unsigned ebits) {
   Operands ops(mbits + ebits);
-  mpz_urandomb(p.m, ops.state(), mbits);
-  mpz_setbit(p.m, mbits - 1);
-  mpz_setbit(p.m, 0);
+  ops.Odd(p.m, mbits);
   mpz_urandomb(p.e, ops.state(), ebits);
   mpz_setbit(p.e, ebits - 1);
   mpz_urandomb(p.x, ops.state(), mbits - 1);
@@ -228,9 +224,7 @@ TEST(ModExpPaths, CrtPair) {
     for (const auto &w : widths) {
       Mpz m[2], d[2], c, want[2];
       for (int v = 0; v < 2; ++v) {
-        mpz_urandomb(m[v], ops.state(), w[v]);
-        mpz_setbit(m[v], w[v] - 1);
-        mpz_setbit(m[v], 0);
+        ops.Odd(m[v], w[v]);
         ops.Next(d[v], 1 + static_cast<unsigned>(w[v] / 32 - v * 3), false);
       }
       mpz_mul(c, m[0], m[1]);

@@ -6,34 +6,18 @@
 #include "bignum_test_util.h"
 #include "kel/ec.h"
 #include "kel/primefield.h"
-#include "kel/vor.h"
 
 namespace {
 
-using Units = std::vector<uint32_t>;
+using kel::test::Units;
+using Z = kel::test::Mpz;
 
-// An mpz_t with value semantics for the test's arithmetic.
-struct Z {
-  mpz_t v;
-  Z() { mpz_init(v); }
-  explicit Z(const Units &u) : Z() { mpz_import(v, u.size(), -1, 4, 0, 0, u.data()); }
-  Z(const Z &o) : Z() { mpz_set(v, o.v); }
-  ~Z() { mpz_clear(v); }
-  Z &operator=(const Z &o) { return mpz_set(v, o.v), *this; }
-  Units units(size_t n) const {  // low n units
-    Z t;
-    mpz_fdiv_r_2exp(t.v, v, 32 * n);
-    Units u(n, 0);
-    mpz_export(u.data(), nullptr, -1, 4, 0, 0, t.v);
-    return u;
-  }
-};
-Z operator+(const Z &a, const Z &b) { Z r; mpz_add(r.v, a.v, b.v); return r; }
-Z operator-(const Z &a, const Z &b) { Z r; mpz_sub(r.v, a.v, b.v); return r; }
-Z operator*(const Z &a, const Z &b) { Z r; mpz_mul(r.v, a.v, b.v); return r; }
-Z operator%(const Z &a, const Z &m) { Z r; mpz_mod(r.v, a.v, m.v); return r; }
-bool operator>(const Z &a, const Z &b) { return mpz_cmp(a.v, b.v) > 0; }
-Z Pow2(unsigned bits) { Z r; mpz_setbit(r.v, bits); return r; }
+Z operator+(const Z &a, const Z &b) { Z r; mpz_add(r.z, a.z, b.z); return r; }
+Z operator-(const Z &a, const Z &b) { Z r; mpz_sub(r.z, a.z, b.z); return r; }
+Z operator*(const Z &a, const Z &b) { Z r; mpz_mul(r.z, a.z, b.z); return r; }
+Z operator%(const Z &a, const Z &m) { Z r; mpz_mod(r.z, a.z, m.z); return r; }
+bool operator>(const Z &a, const Z &b) { return mpz_cmp(a.z, b.z) > 0; }
+Z Pow2(unsigned bits) { Z r; mpz_setbit(r.z, bits); return r; }
 Units One(size_t n) { Units u(n, 0); u[0] = 1; return u; }
 
 struct FieldCase {
@@ -98,14 +82,14 @@ TEST_P(Field, UnitPrimitivesMatchGmp) {
     EXPECT_EQ(twice, (Z(a) + Z(a)).units(n));
     Units half = a;
     Z expectHalf;
-    mpz_fdiv_q_2exp(expectHalf.v, Z(a).v, 1);
+    mpz_fdiv_q_2exp(expectHalf.z, Z(a).z, 1);
     ASSERT_EQ(PRIMEFIELD_shiftR(f.field, half.data()), 0);
     EXPECT_EQ(half, expectHalf.units(n));
     for (int32_t shift : {0, 1, 7, 31, 32, 40}) {
       Units sh = a;
       BI_shiftREx(n, sh.data(), shift);
       Z expect;
-      mpz_fdiv_q_2exp(expect.v, Z(a).v, shift >= 1 && shift <= 31 ? shift : 0);
+      mpz_fdiv_q_2exp(expect.z, Z(a).z, shift >= 1 && shift <= 31 ? shift : 0);
       EXPECT_EQ(sh, expect.units(n)) << "shift " << shift;
     }
   }
@@ -183,7 +167,7 @@ TEST_P(Field, ModularArithmeticMatchesGmp) {
     EXPECT_EQ(r, (Z(x) % order).units(n));
   }
   Z mu;  // which the record's floor(2^(64n) / order) must be exactly
-  mpz_fdiv_q(mu.v, Pow2(64 * n).v, order.v);
+  mpz_fdiv_q(mu.z, Pow2(64 * n).z, order.z);
   EXPECT_EQ(Units(f.curve->orderMu, f.curve->orderMu + n + 1), mu.units(n + 1));
 }
 
@@ -211,7 +195,7 @@ TEST_P(Field, ByteStringsAndElementHelpers) {
     EXPECT_EQ(PRIMEFIELD_setToByteString(f.field, e, c.in.data(), int32_t(c.in.size())), c.status);
     if (c.status == 0) {
       Z value;
-      if (!c.in.empty()) mpz_import(value.v, c.in.size(), 1, 1, 0, 0, c.in.data());
+      if (!c.in.empty()) mpz_import(value.z, c.in.size(), 1, 1, 0, 0, c.in.data());
       EXPECT_EQ(Units(e, e + n), value.units(n));
     }
   }
@@ -230,8 +214,7 @@ TEST_P(Field, ByteStringsAndElementHelpers) {
   ASSERT_EQ(PRIMEFIELD_getAsByteString2(f.field, e, f.field->prime, &buf, &len), 0);
   EXPECT_EQ(len, 2 * L);
   EXPECT_EQ(std::vector<uint8_t>(buf + L, buf + 2 * L), bytes(p, L));
-  void *block = buf;
-  VOR_free(&block);
+  kel::test::Free(buf);
   // bits beyond the field read 0; comparisons with a small value
   PRIMEFIELD_setToUnsigned(f.field, e, 0x80000005u);
   uint8_t bit = 9;

@@ -6,28 +6,18 @@
 
 #include "bignum_test_util.h"
 #include "crypto/random/internal.h"
-#include "kel/random.h"
 
 namespace kel::test {
 namespace {
 
-class Prime : public GateOpenTest {
+class Prime : public RandomTest {
  protected:
-  void SetUp() override {
-    GateOpenTest::SetUp();
-    ASSERT_EQ(RANDOM_acquireContext(&ctx_), 0);
-  }
-  void TearDown() override {
-    RANDOM_releaseContext(&ctx_);
-    GateOpenTest::TearDown();
-  }
   uint32_t Test(const char *hex) {
     V v = FromHex(hex);
     uint32_t flag = 7;
-    EXPECT_EQ(PRIME_doPrimeTests(ctx_, v.get(), &flag, nullptr), 0) << hex;
+    EXPECT_EQ(PRIME_doPrimeTests(rng_, v.get(), &flag, nullptr), 0) << hex;
     return flag;
   }
-  RandomContext *ctx_ = nullptr;
 };
 
 TEST_F(Prime, KnownPrimesAndComposites) {
@@ -55,9 +45,9 @@ TEST_F(Prime, KnownPrimesAndComposites) {
   for (const auto &c : cases) EXPECT_EQ(Test(c.hex), c.prime) << c.what;
   V even = FromHex("102");
   uint32_t flag = 7;
-  EXPECT_EQ(PRIME_doPrimeTests(ctx_, even.get(), &flag, nullptr), -6005);
+  EXPECT_EQ(PRIME_doPrimeTests(rng_, even.get(), &flag, nullptr), -6005);
   EXPECT_EQ(flag, 0u);
-  EXPECT_EQ(PRIME_doPrimeTests(ctx_, nullptr, &flag, nullptr), -6001);
+  EXPECT_EQ(PRIME_doPrimeTests(rng_, nullptr, &flag, nullptr), -6001);
   EXPECT_EQ(bignum::millerRabinRoundCount(99), 50u);
   EXPECT_EQ(bignum::millerRabinRoundCount(100), 27u);
   EXPECT_EQ(bignum::millerRabinRoundCount(101), 41u);
@@ -124,7 +114,7 @@ TEST_F(Prime, JacobiAgainstGmp) {
 TEST_F(Prime, IncrementalFind) {
   for (auto [start, found] : {std::pair{"12c", "133"}, {"2", "101"}, {"fb", "101"}}) {  // 300 -> 307; small -> 257
     V s = FromHex(start), r;
-    ASSERT_EQ(incrementalPrimeFind(ctx_, s.get(), r.out(), nullptr), 0);
+    ASSERT_EQ(incrementalPrimeFind(rng_, s.get(), r.out(), nullptr), 0);
     EXPECT_EQ(Str(r.get()), found) << start;
   }
   Operands ops(17);
@@ -136,7 +126,7 @@ TEST_F(Prime, IncrementalFind) {
     mpz_sub_ui(from, start, mpz_odd_p(start.z) ? 1 : 2);  // an even start begins one below
     mpz_nextprime(want, from);
     V s = FromMpz(start), r;
-    ASSERT_EQ(incrementalPrimeFind(ctx_, s.get(), r.out(), nullptr), 0);
+    ASSERT_EQ(incrementalPrimeFind(rng_, s.get(), r.out(), nullptr), 0);
     EXPECT_EQ(Str(r.get()), want.Hex()) << bits;
   }
 }
@@ -179,9 +169,9 @@ TEST_F(Prime, RandomNumbersAndPrimesFollowTheStream) {
     RANDOM_deleteFIPS186Context(&b);
   }
   // A generator that asks for a reseed: its status, and no number.
-  random::as_ctr(ctx_)->state.reseedCounter = UINT64_MAX;
+  random::as_ctr(rng_)->state.reseedCounter = UINT64_MAX;
   V none;
-  EXPECT_EQ(VLONG_makeRandomVlong(ctx_, none.out(), 100, nullptr), ERR_DRBG_RESEED_REQUIRED);
+  EXPECT_EQ(VLONG_makeRandomVlong(rng_, none.out(), 100, nullptr), ERR_DRBG_RESEED_REQUIRED);
   EXPECT_EQ(none.p, nullptr);
 }
 

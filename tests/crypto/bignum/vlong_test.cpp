@@ -1,7 +1,6 @@
 // vlong arithmetic and byte forms against GMP, on both kernel paths, plus the
 // record's own rules: growth, trimming, the 8192-unit ceiling, signed zero.
 #include "bignum_test_util.h"
-#include "kel/vor.h"
 #include "support/vectors.h"
 
 namespace kel::test {
@@ -141,8 +140,7 @@ TEST(VlongDifferential, ByteForms) {
     ASSERT_EQ(VLONG_newFromMpintBytes(m, static_cast<uint32_t>(mlen), vm.out(), &used), 0);
     EXPECT_EQ(used, mlen);
     EXPECT_EQ(Str(vm.get()), Str(vx));
-    void *block = m;
-    VOR_free(&block);
+    Free(m);
     std::vector<uint32_t> words(vx->length + 2, 0);
     for (uint32_t i = 0; i < vx->length; ++i) words[words.size() - 1 - i] = vx->units[i];
     V vw;
@@ -163,8 +161,7 @@ TEST(Vlong, MpintEncodings) {
     int32_t len = 0;
     ASSERT_EQ(VLONG_mpintByteStringFromVlong(v.get(), &m, &len), 0);
     EXPECT_EQ(ToHex(m, static_cast<size_t>(len)), hex) << value;
-    void *block = m;
-    VOR_free(&block);
+    Free(m);
   }
   uint8_t *none = nullptr;
   int32_t used = 7;

@@ -131,13 +131,7 @@ TEST_F(Dsa, VerificationRangeChecks) {
   EXPECT_EQ(Sign(&noY, m.get()), -6001);  // no x
 }
 
-Bytes BlobOf(const DsaKeyObject *key) {
-  uint32_t n = 0;
-  EXPECT_EQ(DSA_makeKeyBlob(key, nullptr, &n), 0);
-  Bytes b(n);
-  EXPECT_EQ(DSA_makeKeyBlob(key, b.data(), &n), 0);
-  return b;
-}
+Bytes BlobOf(const DsaKeyObject *key) { return KeyBlob(DSA_makeKeyBlob, key); }
 
 // Round trips (the public blob is the private one without x); a blob cut
 // anywhere else, one byte too long, or empty is refused with -7402.

@@ -147,14 +147,11 @@ TEST_P(EcApi, FixedNonceSignatures) {
   EXPECT_EQ(last.calls, 1);
   EXPECT_EQ(ECDSA_verifySignature(C().curve, qx.data(), qy.data(), hash.data(), 8, r.data(), s.data()), 0);
   // A hash e = -d r (mod n) makes s = 0 for the nonce k: 64 draws, then refused.
-  BN_CTX *bn = BN_CTX_new();
-  const Bytes db = ToBytes(C(), d.data()), xb = ToBytes(C(), x.data()), nb = ToBytes(C(), C().curve->order);
-  BIGNUM *e = BN_bin2bn(db.data(), int(db.size()), nullptr), *rb = BN_bin2bn(xb.data(), int(xb.size()), nullptr),
-         *order = BN_bin2bn(nb.data(), int(nb.size()), nullptr);
-  ASSERT_TRUE(BN_mod_mul(e, e, rb, order, bn) && BN_sub(e, order, e));
-  Bytes zeroing(C().bytes());
-  BN_bn2binpad(e, zeroing.data(), int(zeroing.size()));
-  BN_free(e), BN_free(rb), BN_free(order), BN_CTX_free(bn);
+  Mpz e(d), order(Units(C().curve->order, C().curve->order + C().n()));
+  mpz_mul(e, e, Mpz(x));
+  mpz_neg(e, e);
+  mpz_mod(e, e, order);
+  const Bytes zeroing = ToBytes(C(), e.units(C().n()).data());
   ScriptedRng stuck{std::deque<Bytes>(64, k)};
   stuck.queue.push_back(top);
   EXPECT_EQ(ECDSA_RAC_sign(C().curve, d.data(), ScriptedRng::Fun, &stuck, zeroing.data(), int32_t(zeroing.size()),

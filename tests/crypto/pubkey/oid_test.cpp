@@ -1,7 +1,6 @@
-// Identifiers: the hash lookup, the signature builders for every hash number
-// (decoded by OpenSSL against the registered values), and the comparison.
-// The exported constants: every one in `kelctl oid`'s listing, looked up
-// by name, decodes to the dotted form listed beside it.
+// Identifiers: every exported constant in `kelctl oid`'s listing decodes to the
+// dotted form listed beside it; the hash lookup, the signature builders for every
+// hash number (decoded by OpenSSL against the registered values), the comparison.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/objects.h>

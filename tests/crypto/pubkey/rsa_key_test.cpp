@@ -3,7 +3,6 @@
 #include <thread>
 
 #include "kel/prime.h"
-#include "kel/random.h"
 #include "pubkey_test_util.h"
 
 namespace kel::test {
@@ -25,13 +24,7 @@ class RsaKeyTest : public RsaTest {
     RsaTest::TearDown();
   }
   // The key's own blob, and the public operation (or RSADP) on a raw block.
-  Bytes Export(RsaKeyObject *k) {
-    uint32_t len = 0;
-    EXPECT_EQ(RSA_byteStringFromKey(k, nullptr, &len), 0);
-    Bytes b(len);
-    EXPECT_EQ(RSA_byteStringFromKey(k, b.data(), &len), 0);
-    return b;
-  }
+  Bytes Export(RsaKeyObject *k) { return KeyBlob(RSA_byteStringFromKey, k); }
   Bytes Raw(const Bytes &block, bool privateOp) {
     V in = FromMpz(Mpz(ToHex(block).c_str())), out;
     EXPECT_EQ((privateOp ? RSA_RSADP : RSA_RSAEP)(key_.k, in.get(), out.out(), nullptr), 0);
@@ -79,9 +72,7 @@ TEST_F(RsaKeyTest, Blob) {
   uint32_t len = static_cast<uint32_t>(blob.size() - 1);
   EXPECT_EQ(RSA_byteStringFromKey(key_.k, Bytes(len).data(), &len), ERR_RSA_BUFFER_TOO_SMALL);
   EXPECT_EQ(len, blob.size());
-  Key pub, otherE, otherN, none;
-  ASSERT_EQ(RSA_createKey(&pub.k), 0);
-  ASSERT_EQ(RSA_createKey(&none.k), 0);
+  Key pub(kCreated), otherE, otherN, none(kCreated);
   ASSERT_EQ(RSA_setPublicKeyParameters(pub.k, 65537, n.data(), 128, nullptr), 0);
   EXPECT_EQ(Export(pub.k), Blob({{1, 0, 1}, n}));
   uint8_t equal = 9;
@@ -126,12 +117,9 @@ TEST_F(RsaKeyTest, PaddingEdges) {
   }
 }
 
-// Each refusal with its status.
 TEST_F(RsaKeyTest, BadInput) {
-  Key pub, bigKey, longE;
+  Key pub(kCreated), bigKey(kCreated), longE;
   const Bytes n = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_N), big(513, 0xff);
-  ASSERT_EQ(RSA_createKey(&pub.k), 0);
-  ASSERT_EQ(RSA_createKey(&bigKey.k), 0);
   ASSERT_EQ(RSA_setPublicKeyParameters(pub.k, 65537, n.data(), 128, nullptr), 0);
   ASSERT_EQ(RSA_setPublicKeyParameters(bigKey.k, 3, big.data(), 513, nullptr), 0);  // 4104 bits
   LoadBlob(longE, Blob({{1, 0, 0, 0, 1}, n}));                                       // e = 2^32 + 1
@@ -226,8 +214,7 @@ TEST_F(RsaKeyTest, AllocationFailures) {
     ASSERT_LT(n, 2000);
   }
   for (int64_t n = 0; n < 20; ++n) {  // up to the draws of the first auxiliary starts
-    Key g;
-    ASSERT_EQ(RSA_createKey(&g.k), 0);
+    Key g(kCreated);
     mem::fail_after(n);
     EXPECT_EQ(RSA_generateKey(rng_, g.k, 1024, nullptr), -6101) << n;
     mem::fail_after(-1);
@@ -236,13 +223,11 @@ TEST_F(RsaKeyTest, AllocationFailures) {
               q = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR2);
   {
     ReleaseWatch watch;  // each call replaces the values the last one left
-    Key pub;
-    ASSERT_EQ(RSA_createKey(&pub.k), 0);
+    Key pub(kCreated);
     EXPECT_GT(FailAllocationsInTurn([&] { return RSA_setPublicKeyParameters(pub.k, 65537, n.data(), 128, nullptr); }), 0);
   }
   EXPECT_EQ(ReleaseWatch::live.size(), 0u);
-  Key all, clone;
-  ASSERT_EQ(RSA_createKey(&all.k), 0);
+  Key all(kCreated), clone;
   EXPECT_GT(FailAllocationsInTurn([&] {
               return RSA_setAllKeyParameters(all.k, 65537, n.data(), 128, p.data(), 64, q.data(), 64, nullptr);
             }), 0);
@@ -291,8 +276,7 @@ INSTANTIATE_TEST_SUITE_P(Bits, RsaGenerate,
                                            std::pair{1000u, 1024u}));
 TEST_P(RsaGenerate, ValuesCheckOut) {
   const auto [bits, nlen] = GetParam();
-  Key key;
-  ASSERT_EQ(RSA_createKey(&key.k), 0);
+  Key key(kCreated);
   ASSERT_EQ(RSA_generateKey(rng_, key.k, bits, nullptr), 0);
   Mpz n, e, p, q;
   ToMpz(n, key->modulus), ToMpz(e, key->publicExponent), ToMpz(p, key->prime1), ToMpz(q, key->prime2);
@@ -311,16 +295,15 @@ TEST_P(RsaGenerate, ValuesCheckOut) {
 // p - 1 is a multiple of p1 and p + 1 of p2, p1 and p2 the first primes at
 // or above the auxiliary starts; gcd(p - 1, e) = 1; the flag is cleared.
 TEST_F(RsaTest, AuxiliaryPrimeConditions) {
-  RandomContext *const ctx = rng_;
   V e, X, X1, X2, p, p1, p2;
   ASSERT_EQ(VLONG_makeVlongFromUnsignedValue(65537, e.out(), nullptr), 0);
   for (auto [v, bits] : {std::pair{&X, 512u}, std::pair{&X1, 101u}, std::pair{&X2, 101u}})
-    ASSERT_EQ(VLONG_makeRandomVlong(ctx, v->out(), bits, nullptr), 0);
+    ASSERT_EQ(VLONG_makeRandomVlong(rng_, v->out(), bits, nullptr), 0);
   uint32_t flag = 7;
-  ASSERT_EQ(RSA_generateKeyFipsSteps(ctx, e.get(), X.get(), X1.get(), X2.get(), &flag, p.out(), nullptr), 0);
+  ASSERT_EQ(RSA_generateKeyFipsSteps(rng_, e.get(), X.get(), X1.get(), X2.get(), &flag, p.out(), nullptr), 0);
   EXPECT_EQ(flag, 0u);
-  ASSERT_EQ(incrementalPrimeFind(ctx, X1.get(), p1.out(), nullptr), 0);
-  ASSERT_EQ(incrementalPrimeFind(ctx, X2.get(), p2.out(), nullptr), 0);
+  ASSERT_EQ(incrementalPrimeFind(rng_, X1.get(), p1.out(), nullptr), 0);
+  ASSERT_EQ(incrementalPrimeFind(rng_, X2.get(), p2.out(), nullptr), 0);
   Mpz P, P1, P2, Xz, t;
   ToMpz(P, p.get()), ToMpz(P1, p1.get()), ToMpz(P2, p2.get()), ToMpz(Xz, X.get());
   EXPECT_GE(mpz_cmp(P.z, Xz.z), 0);

@@ -3,7 +3,6 @@
 #include <openssl/rsa.h>
 
 #include "pubkey_test_util.h"
-#include "tests/crypto/crypto_test_util.h"
 
 namespace kel::test {
 namespace {
