@@ -94,14 +94,11 @@ TEST_F(Dsa, GeneratesValidParameters) {
     }
   }
   // A generator that asks for a reseed ends the search with its status.
-  RandomContext *spent = nullptr;
-  ASSERT_EQ(RANDOM_acquireContext(&spent), 0);
-  random::as_ctr(spent)->state.reseedCounter = UINT64_MAX;
+  random::as_ctr(rng_)->state.reseedCounter = UINT64_MAX;
   DsaKeyObject *k = nullptr;
   ASSERT_EQ(DSA_createKey(&k), 0);
   Key key(k);
-  EXPECT_EQ(DSA_generateKey(spent, k, 512, nullptr, nullptr, nullptr, nullptr), ERR_DRBG_RESEED_REQUIRED);
-  RANDOM_releaseContext(&spent);
+  EXPECT_EQ(DSA_generateKey(rng_, k, 512, nullptr, nullptr, nullptr, nullptr), ERR_DRBG_RESEED_REQUIRED);
 }
 
 // r or s of 0, of q, or negative: -9007 and not valid; a good signature of

@@ -104,7 +104,6 @@ TEST_P(EcOpenSsl, SignaturesCrossVerify) {
     const Units qy = ToUnits(c, Bytes(q.begin() + 1 + c.bytes(), q.end()));
     const Bytes hash = Random(std::vector<size_t>{20, 28, 32, 48, 64}[round % 5]);
     const int hashLen = static_cast<int>(hash.size());
-    // ours -> OpenSSL
     Units r(c.n()), s(c.n());
     ASSERT_EQ(ECDSA_RAC_sign(c.curve, du.data(), OpenSslRng, nullptr, hash.data(), hashLen, r.data(), s.data()), 0);
     ECDSA_SIG *sig = ECDSA_SIG_new();

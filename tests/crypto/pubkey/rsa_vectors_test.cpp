@@ -90,7 +90,6 @@ TEST_P(RsaOpenssl, BothWays) {
   RAND_bytes(msg.data(), static_cast<int>(msg.size()));
   for (size_t len : {size_t{0}, size_t{1}, size_t{48}, k - 11}) {
     const Bytes m(msg.begin(), msg.begin() + static_cast<long>(len));
-    // OpenSSL encrypts, we decrypt (with and without blinding).
     const Bytes theirs = Pkey(pkey, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, m);
     ASSERT_EQ(theirs.size(), k);
     for (RngFun rng : {static_cast<RngFun>(nullptr), OpenSslRng}) {
@@ -99,7 +98,6 @@ TEST_P(RsaOpenssl, BothWays) {
       ASSERT_EQ(RSA_decrypt(key.k, theirs.data(), out.data(), &got, rng, nullptr, nullptr), 0);
       EXPECT_EQ(Bytes(out.begin(), out.begin() + got), m);
     }
-    // We encrypt, OpenSSL decrypts.
     Bytes ours(k);
     ASSERT_EQ(RSA_encrypt(key.k, msg.data(), static_cast<uint32_t>(len), ours.data(), OpenSslRng, nullptr, nullptr),
               0);
