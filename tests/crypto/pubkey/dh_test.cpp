@@ -44,7 +44,7 @@ void SetPeer(DhContext *ctx, const vlong *v) {
   ASSERT_EQ(VLONG_makeVlongFromVlong(v, &ctx->peerPublicValue, nullptr), 0);
 }
 
-using Dh = PubkeyTest;
+using Dh = RandomTest;
 
 TEST(DhGroups, TablesMatchThePublishedTexts) {
   for (int32_t group : kGroups) {

@@ -8,7 +8,7 @@
 namespace kel::test::ffc {
 namespace {
 
-using Dsa = PubkeyTest;
+using Dsa = RandomTest;
 
 // SigVer records with a private key and a good signature, P, Q and G
 // copied in.
@@ -275,7 +275,7 @@ TEST_F(Dsa, WipedOnRelease) {
 // DSA against the NIST CAVP vectors: domain parameters from their seeds and
 // counters (PQGGen, PQGVer), and signatures (SigGen, SigVer).
 
-using DsaVectors = PubkeyTest;
+using DsaVectors = RandomTest;
 
 bool Passes(const RspRecord &r) { return !r.Has("Result") || r.Get("Result").rfind("P", 0) == 0; }
 

@@ -8,7 +8,7 @@
 namespace kel::test {
 namespace {
 
-class EcApi : public PubkeyTest, public ::testing::WithParamInterface<CurveCase> {
+class EcApi : public RandomTest, public ::testing::WithParamInterface<CurveCase> {
  protected:
   const CurveCase &C() const { return GetParam(); }
   Bytes Encoded(const Units &x, const Units &y) const {

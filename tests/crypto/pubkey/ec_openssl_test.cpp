@@ -5,7 +5,7 @@
 namespace kel::test {
 namespace {
 
-class EcOpenSsl : public PubkeyTest, public ::testing::WithParamInterface<CurveCase> {};
+class EcOpenSsl : public RandomTest, public ::testing::WithParamInterface<CurveCase> {};
 INSTANTIATE_TEST_SUITE_P(Curves, EcOpenSsl, ::testing::ValuesIn(Curves()),
                          [](const auto &info) { return std::string(info.param.name); });
 

@@ -24,7 +24,7 @@ int32_t Import(const CurveCase &c, const Bytes &b, Units *u) {
   return PRIMEFIELD_setToByteString(c.curve->field, u->data(), b.data(), static_cast<int32_t>(b.size()));
 }
 
-class EcVectors : public PubkeyTest {};
+class EcVectors : public RandomTest {};
 
 TEST_F(EcVectors, PublicKeyValidation) {
   int count = 0;

@@ -1,5 +1,5 @@
-// Shared by the public-key tests: the fixture (gate open, a random context),
-// OpenSSL's generator and a scripted one, then curve, RSA and DH/DSA pieces.
+// Shared by the public-key tests: OpenSSL's generator and a scripted one, then
+// curve, RSA and DH/DSA pieces.
 #pragma once
 
 #define OPENSSL_SUPPRESS_DEPRECATED 1  // EC_KEY and ECDSA_SIG: the oracle's signing API
@@ -22,8 +22,6 @@
 #include "kel/rsa.h"
 
 namespace kel::test {
-
-using PubkeyTest = RandomTest;
 
 inline int32_t OpenSslRng(void *, uint32_t length, uint8_t *out) { return RAND_bytes(out, int(length)) == 1 ? 0 : -1; }
 

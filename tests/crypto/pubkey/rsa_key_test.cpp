@@ -8,7 +8,7 @@
 namespace kel::test {
 namespace {
 
-using RsaTest = PubkeyTest;
+using RsaTest = RandomTest;
 
 class RsaKeyTest : public RsaTest {
  protected:

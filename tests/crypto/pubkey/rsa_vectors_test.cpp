@@ -7,7 +7,7 @@
 namespace kel::test {
 namespace {
 
-using RsaTest = PubkeyTest;
+using RsaTest = RandomTest;
 
 // Every signature of the CAVP files (signing ones included: no private key)
 // recovers to the DigestInfo of its message, and only the passing ones do.
