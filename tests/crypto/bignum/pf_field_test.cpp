@@ -222,6 +222,9 @@ TEST_P(Field, ByteStringsAndElementHelpers) {
     ASSERT_EQ(PRIMEFIELD_getBit(f.field, e, i, &bit), 0);
     EXPECT_EQ(bit, (i == 0 || i == 31) ? 1 : 0) << i;
   }
+  const Units full(n + 1, 0xffffffff);  // the unit past the element is never read
+  ASSERT_EQ(PRIMEFIELD_getBit(f.field, full.data(), uint32_t(32 * n), &bit), 0);
+  EXPECT_EQ(bit, 0);
   EXPECT_EQ(PRIMEFIELD_cmpToUnsigned(f.field, e, 0x80000005u), 0);
   EXPECT_EQ(PRIMEFIELD_cmpToUnsigned(f.field, f.field->prime, 0xffffffffu), 1);
   ASSERT_EQ(PRIMEFIELD_deleteElement(f.field, &e), 0);

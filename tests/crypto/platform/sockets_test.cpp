@@ -204,6 +204,7 @@ TEST_F(Sockets, BadInputAndAllocationFailureLeakNothing) {
       {[&] { return LINUX_TCP_readSocketAvailable(1024, buf, 4, &n, 10); }, ERR_TCP_READ_ERROR},
       {[&] { return LINUX_TCP_readSocketAvailable(listener, buf, 4, &n, 10); }, ERR_MEM_ALLOC_FAIL},
       {[&] { return LINUX_TCP_writeSocket(-1, buf, 1, &n); }, ERR_TCP_WRITE_ERROR},
+      {[&] { return LINUX_TCP_writeSocket(listener, nullptr, 1, &n); }, ERR_NULL_POINTER},
       {[&] { return LINUX_UDP_connect(&udp, kLoopback, 0, 0, 9, 0); }, ERR_NULL_POINTER},
       {[&] { return LINUX_TCP_getPeerName(listener, nullptr, &n); }, ERR_NULL_POINTER},
       {[&] { return LINUX_UDP_simpleBind(&udp, kLoopback, 0, 0); }, ERR_MEM_ALLOC_FAIL},

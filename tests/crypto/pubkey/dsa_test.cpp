@@ -93,12 +93,14 @@ TEST_F(Dsa, GeneratesValidParameters) {
       EXPECT_EQ(valid, c == counter ? 1u : 0u);
     }
   }
-  // A generator that asks for a reseed ends the search with its status.
+  // A generator that asks for a reseed ends the search with its status,
   random::as_ctr(rng_)->state.reseedCounter = UINT64_MAX;
   DsaKeyObject *k = nullptr;
   ASSERT_EQ(DSA_createKey(&k), 0);
   Key key(k);
   EXPECT_EQ(DSA_generateKey(rng_, k, 512, nullptr, nullptr, nullptr, nullptr), ERR_DRBG_RESEED_REQUIRED);
+  Key loaded = KeyOf(KeysWithX().front());  // and a key pair for given parameters
+  EXPECT_EQ(DSA_computeKeyPair(rng_, loaded.get(), nullptr), ERR_DRBG_RESEED_REQUIRED);
 }
 
 // r or s of 0, of q, or negative: -9007 and not valid; a good signature of

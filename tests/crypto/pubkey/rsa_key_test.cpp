@@ -128,11 +128,14 @@ TEST_F(RsaKeyTest, BadInput) {
   int32_t k = 0;
   auto *ctx = reinterpret_cast<RandomContext *>(&k);  // never reached
   vlong *none = nullptr;
+  ScriptedRng failing;
   const struct { const char *name; int32_t got, want; } cases[] = {
       {"exponent 1", RSA_setPublicKeyParameters(pub.k, 1, n.data(), 128, nullptr), -6013},
       {"encrypt 118 bytes", RSA_encrypt(pub.k, msg.data(), 118, buf.data(), OpenSslRng, nullptr, nullptr), -7701},
       {"encrypt no generator", RSA_encrypt(pub.k, msg.data(), 1, buf.data(), nullptr, nullptr, nullptr), -6001},
       {"decrypt, public key", RSA_decrypt(pub.k, buf.data(), out.data(), &len, nullptr, nullptr, nullptr), -7701},
+      {"decrypt, failing generator", RSA_decrypt(key_.k, buf.data(), out.data(), &len, ScriptedRng::Fun, &failing,
+                                                 nullptr), -17999},
       {"sign 118 bytes", RSA_signMessage(key_.k, msg.data(), 118, buf.data(), nullptr), -7701},
       {"sign, public key", RSA_signMessage(pub.k, msg.data(), 1, buf.data(), nullptr), -7708},
       {"verify 4104 bits", RSA_verifySignature(bigKey.k, big.data(), out.data(), &len, nullptr), -7707},
