@@ -137,7 +137,7 @@ TEST_F(EditorHost, UnusableDialogOrAnErrorAlreadySetLeaveNothingBehind) {
 // The connection editor loads the plugin (both ways), opens an editor, tries to
 // save, closes; again with the dialog gone; unloads. Without a home, no log. (What
 // the plugin and its editor say of themselves: kelctl plugin's report, tests/tools.)
-TEST_F(EditorHost, EditingSessionDescribesShowsRefusesAndLeavesItsTrace) {
+TEST_F(EditorHost, EditingSessionShowsRefusesAndLeavesItsTrace) {
   for (bool home : {true, false}) {
     Editor([&] {
       home ? setenv("HOME", "/home/editor", 1) : unsetenv("HOME");
