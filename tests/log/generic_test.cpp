@@ -132,6 +132,7 @@ TEST_F(SandboxTest, GenericFilesReadWriteListAndFaults) {
 }
 
 TEST(GenericFiles, TemporaryPaths) {
+  EXPECT_STREQ(GENERIC_get_temp_dir(), "/tmp");
   const std::pair<const char *, const char *> ok[] = {{"kel_%02u.tmp", "/tmp/kel_99.tmp"}, {"%010u", "/tmp/0000000"},
                                                       {"100%%_%-3x|", "/tmp/100%_63 |"}, {"%#o.%%", "/tmp/0143.%"}};
   for (const auto &[pattern, path] : ok) {

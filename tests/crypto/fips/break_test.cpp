@@ -73,7 +73,8 @@ TEST_P(BreakOne, FailsThePowerupRunAndClosesTheGate) {
     auto sha256 = reinterpret_cast<int32_t (*)(const uint8_t *, uint32_t, uint8_t *)>(
         dlsym(h, "SHA256_completeDigest"));
     ASSERT_TRUE(powerup != nullptr && sha256 != nullptr);
-    EXPECT_EQ(powerup(), b.status);
+    // The consistency tests sign fresh random values: a fault shows on every run.
+    for (int run = 0; run < (b.name.ends_with("Pct") ? 8 : 1); ++run) EXPECT_EQ(powerup(), b.status) << run;
     uint8_t digest[32];
     EXPECT_EQ(sha256(digest, 1, digest), b.status) << "a gated operation answers with the verdict";
   }));

@@ -18,6 +18,8 @@ TEST(Vor, MemoryNullsOverlapXorCompareMatchAndByteOrder) {
     EXPECT_EQ(status, ERR_NULL_POINTER);
   ASSERT_EQ(VOR_MEMMOVE(b + 2, b, 6), 0);
   EXPECT_EQ(0, std::memcmp(b, "\x01\x02\x01\x02\x03\x04\x05\x06", 8));
+  ASSERT_EQ(VOR_MEMCPY(b, b + 4, 2), 0);
+  EXPECT_EQ(0, std::memcmp(b, "\x03\x04\x01\x02", 4));
   ASSERT_EQ(VOR_MEMSET(b, 0x1ab, 3), 0);  // the low byte
   const uint8_t x[3] = {0xff, 0x0f, 0x00}, lo[1] = {0x01}, hi[1] = {0x80};
   ASSERT_EQ(VOR_XORCPY(b, x, 3), 0);
