@@ -114,6 +114,12 @@ TEST(ModExp, MethodRulesAndStatuses) {
   EXPECT_TRUE(h == nullptr && bad.p == nullptr);
   EXPECT_EQ(VLONG_deleteModExpHelper(&h, nullptr), 0);
   EXPECT_EQ(VLONG_deleteModExpHelper(nullptr, nullptr), 0);
+  {
+    ReleaseWatch watch;  // a helper, deleted, leaves nothing behind
+    ASSERT_EQ(VLONG_newModExpHelper(&h, seven.get(), nullptr), 0);
+    EXPECT_EQ(VLONG_deleteModExpHelper(&h, nullptr), 0);
+    EXPECT_TRUE(ReleaseWatch::live.empty());
+  }
   EXPECT_EQ(VLONG_makeModExpHelperFromModExpHelper(nullptr, &h, nullptr), -6001);
 }
 
