@@ -89,6 +89,16 @@ TEST(EcKernels, AdxProductsMatchPortable) {
   }
 }
 
+// Each fast path is taken where the CPU has it (else the runs over every path
+// would compare the portable code with itself), and goes when the features do.
+TEST(EcKernels, ChosenFromTheCpuFeatures) {
+  for (uint32_t allowed : {~0u, 0u, ~0u}) {
+    cpu::restrict_to(allowed);
+    EXPECT_EQ(use_adx(), cpu::has(cpu::kBmi2 | cpu::kAdx)) << allowed;
+    EXPECT_EQ(use_avx2(), cpu::has(cpu::kAvx2)) << allowed;
+  }
+}
+
 // Inverses (of Montgomery and plain values) against Fermat's: the values above,
 // powers of two (the longest runs of zeros) and random ones of every length.
 template <int N, const Modulus<N> &M> void CompareInverse() {
