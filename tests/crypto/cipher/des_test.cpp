@@ -9,12 +9,14 @@ namespace {
 
 class DesVectors : public CipherTest, public ::testing::WithParamInterface<const char *> {};
 
-// ECB through the block functions (in place), and through single DES when the
-// three keys are one; CBC through the context (the suite: differential_test),
-// the iv left holding the last ciphertext block. On every round path.
+// ECB through the block functions (in place, with the gate closed: they are
+// not behind it), and through single DES when the three keys are one; CBC
+// through the context (the suite: differential_test), the iv left holding the
+// last ciphertext block. On every round path.
 TEST_P(DesVectors, EcbAndCbc) {
   ForEachCpuPath([&] {
     for (const char *mode : {"TECB", "TCBC"}) {
+      gFIPS_powerupStatus = std::string(mode) == "TECB" ? ERR_FIPS_SELFTEST_NOT_RUN : 0;
       const std::string file = std::string("tdes/") + mode + GetParam() + ".rsp";
       for (const auto &r : ReadRsp(file)) {
         SCOPED_TRACE(file + ":" + std::to_string(r.line));
