@@ -417,10 +417,8 @@ TEST_F(Hmac, ReuseDeleteAndZeroing) {
     Bytes out(a.digestSize);
     const uint64_t before = mem::allocation_count();
     for (const Bytes *k : {&key, &key, &key, &key2}) {
-      if (k == &key2)  // a new key after final replaces the precomputed pads
-        ASSERT_EQ(HmacKey(ctx, key2.data(), 7), 0);
-      else
-        ASSERT_EQ(HmacReset(ctx), 0);
+      // A new key after final replaces the precomputed pads.
+      ASSERT_EQ(k == &key2 ? HmacKey(ctx, key2.data(), 7) : HmacReset(ctx), 0);
       ASSERT_EQ(HmacUpdate(ctx, msg.data(), 64), 0);
       ASSERT_EQ(HmacFinal(ctx, out.data()), 0);
       EXPECT_EQ(out, Openssl(a, msg, k)) << a.name;
