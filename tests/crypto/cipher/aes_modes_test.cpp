@@ -432,7 +432,7 @@ TEST_F(Aes, CmacRefusals) {
   AesCmacContext ctx;
   const Bytes key(16, 1);
   uint8_t tag[16];
-  EXPECT_EQ(AESCMAC_init(key.data(), 16, nullptr), ERR_NULL_POINTER);  // no key, a bad length: Wycheproof
+  EXPECT_EQ(AESCMAC_init(key.data(), 16, nullptr), ERR_NULL_POINTER);
   ASSERT_EQ(AESCMAC_init(key.data(), 16, &ctx), 0);
   EXPECT_EQ(AESCMAC_update(nullptr, 4, &ctx), ERR_NULL_POINTER);
   EXPECT_EQ(AESCMAC_update(nullptr, 0, &ctx), 0);
@@ -505,10 +505,9 @@ TEST_F(Aes, GcmRefusalsTagLengthsAndReuse) {
   EXPECT_EQ(ctx, nullptr);
 }
 
-// The context's multiples of H: its table holds H times each 4-bit value i
-// (the block whose first nibble is i), as SP 800-38D's bitwise product gives
-// it; keyed on the portable path, it serves the carry-less one (its powers of H
-// made on first use there).
+// The context's multiples of H: its table holds H times each 4-bit value i (the block whose
+// first nibble is i), as SP 800-38D's bitwise product gives it; keyed on the portable path,
+// it serves the carry-less one (its powers of H are made on first use there).
 TEST_F(Aes, GcmContextMultiplesOfH) {
   using Block = std::array<uint32_t, 4>;
   const auto product = [](const Block &x, Block v) {

@@ -9,10 +9,9 @@ namespace {
 
 class DesVectors : public CipherTest, public ::testing::WithParamInterface<const char *> {};
 
-// ECB through the block functions (in place, with the gate closed: they are
-// not behind it), and through single DES when the three keys are one; CBC
-// through the context (the suite: differential_test), the iv left holding the
-// last ciphertext block. On every round path.
+// ECB through the block functions, in place and with the gate closed (they are
+// not behind it), and through single DES when the three keys are one; CBC through
+// the context, the iv left holding the last ciphertext block. On every round path.
 TEST_P(DesVectors, EcbAndCbc) {
   ForEachCpuPath([&] {
     for (const char *mode : {"TECB", "TCBC"}) {

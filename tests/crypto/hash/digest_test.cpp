@@ -145,7 +145,7 @@ Forms AllHmacForms(const Algo &a, const Bytes &key, const Bytes &msg, uint32_t s
   if (a.id == 4 || a.id == 5) {
     const bool md5 = a.id == 4;
     add("fixed quick", (md5 ? HMAC_MD5_quick : HMAC_SHA1_quick)(k, kl, m, ml, out.data()));
-    add("fixed two parts", (md5 ? HMAC_MD5 : HMAC_SHA1)(k, kl, m, cut, m + cut, ml - cut, out.data()));
+    add("fixed two", (md5 ? HMAC_MD5 : HMAC_SHA1)(k, kl, m, cut, m + cut, ml - cut, out.data()));
     if (!md5) {
       const uint32_t cut2 = cut + (ml - cut) / 2;
       const uint8_t *parts[3] = {m, m + cut, m + cut2};
@@ -345,7 +345,7 @@ TEST_F(Digest, NullPointersAllocationAndZeroing) {
 
 // While the status is not 0 every gated entry returns it and touches
 // nothing; HMAC-MD5 and SHA-224 and SHA-384 init and final go on working (MD5
-// for kelctl's tests, the G functions and Base64 in their own).
+// does in kelctl's tests, the G functions and Base64 in their own).
 TEST_F(Digest, Gate) {
   const int32_t status = -16525;
   const HashSuite *sha256 = AlgoNamed("SHA256").suite();
@@ -388,8 +388,9 @@ TEST_F(Digest, Gate) {
   const uint8_t abc[] = {'a', 'b', 'c'};
   Sha256Context c;
   Sha512Context c5;
-  for (const int32_t st : {HMAC_MD5_quick(abc, 3, abc, 3, out), SHA224_initDigest(&c), SHA224_finalDigest(&c, out),
-                           SHA384_initDigest(&c5), SHA384_finalDigest(&c5, out)})
+  for (const int32_t st : {HMAC_MD5_quick(abc, 3, abc, 3, out), SHA224_initDigest(&c),
+                           SHA224_finalDigest(&c, out), SHA384_initDigest(&c5),
+                           SHA384_finalDigest(&c5, out)})
     EXPECT_EQ(st, 0);
 }
 
@@ -531,7 +532,7 @@ TEST_F(Hmac, NullPointersAndAllocationFailure) {
   EXPECT_EQ(Bytes(out, out + 20), Openssl(AlgoNamed("SHA1"), key, &key));
 }
 
-// With the gate closed: Base64 is not behind it.
+// Base64 is not behind the gate: these tests leave it closed.
 class Base64 : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(BASE64_initializeContext(), 0); }
