@@ -5,6 +5,7 @@
 #include <gmp.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,7 +36,6 @@ class RandomTest : public GateOpenTest {
   RandomContext *rng_ = nullptr;
 };
 
-// Releases a block the toolkit handed out (VOR_alloc).
 template <class T> void Free(T *p) {
   void *b = p;
   VOR_free(&b);
@@ -70,10 +70,8 @@ struct Mpz {
   ~Mpz() { mpz_clear(z); }
   operator mpz_ptr() { return z; }
   std::string Hex() const {
-    char *s = mpz_get_str(nullptr, 16, z);
-    std::string r(s);
-    free(s);
-    return r;
+    const std::unique_ptr<char, void (*)(void *)> s(mpz_get_str(nullptr, 16, z), free);
+    return s.get();
   }
   Units units(size_t n) const {  // the low n units
     Mpz t;
@@ -140,10 +138,7 @@ class Operands {
   unsigned long Below(unsigned long n) { return gmp_urandomm_ui(s_, n); }
   void Next(mpz_t z, unsigned maxUnits, bool allowNegative = true) {
     const unsigned bits = 1 + static_cast<unsigned>(Below(32ul * maxUnits));
-    if (Below(2))
-      mpz_rrandomb(z, s_, bits);
-    else
-      mpz_urandomb(z, s_, bits);
+    (Below(2) ? mpz_rrandomb : mpz_urandomb)(z, s_, bits);
     if (allowNegative && Below(2)) mpz_neg(z, z);
   }
   void SameLength(mpz_t z, const mpz_t like, bool allowNegative = true) {

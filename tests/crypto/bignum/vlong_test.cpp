@@ -11,7 +11,6 @@ namespace {
 constexpr struct { const char *name; unsigned maxUnits; int rounds; } kShapes[] = {
     {"short", 9, 400}, {"common", 300, 150}, {"long", 4096, 3}};
 
-// check(x, y, vx, vy) on random pairs of every shape.
 template <class Check>
 void Differential(const Check &check, bool negatives = true) {
   ForEachCpuPath([&] {
@@ -87,28 +86,25 @@ TEST(VlongDifferential, DivideModGcdInverse) {
 }
 
 TEST(VlongDifferential, ShiftsAndBits) {
-  Differential(
-      [](const mpz_t x, const mpz_t y, const vlong *vx, const vlong *) {
-        const unsigned count = static_cast<unsigned>(mpz_get_ui(y) % 200);
-        Mpz want;
-        V v;
-        ASSERT_EQ(VLONG_makeVlongFromVlong(vx, v.out(), nullptr), 0);
-        ASSERT_EQ(VLONG_shlXvlong(v.get(), count), 0);
-        mpz_mul_2exp(want, x, count);
-        EXPECT_EQ(Str(v.get()), want.Hex());
-        ASSERT_EQ(VLONG_shrXvlong(v.get(), count + 3), 0);
-        mpz_tdiv_q_2exp(want, x, 3);
-        EXPECT_EQ(Str(v.get()), want.Hex());
-        ASSERT_EQ(VLONG_shlVlong(v.get()), 0);
-        ASSERT_EQ(VLONG_shrVlong(v.get()), 0);
-        EXPECT_EQ(Str(v.get()), want.Hex());
-        EXPECT_EQ(VLONG_bitLength(vx), mpz_sgn(x) ? mpz_sizeinbase(x, 2) : 0);
-        EXPECT_EQ(VLONG_isVlongBitSet(vx, count), mpz_tstbit(x, count));
-      },
-      false);
+  Differential([](const mpz_t x, const mpz_t y, const vlong *vx, const vlong *) {
+    const unsigned count = static_cast<unsigned>(mpz_get_ui(y) % 200);
+    Mpz want;
+    V v;
+    ASSERT_EQ(VLONG_makeVlongFromVlong(vx, v.out(), nullptr), 0);
+    ASSERT_EQ(VLONG_shlXvlong(v.get(), count), 0);
+    mpz_mul_2exp(want, x, count);
+    EXPECT_EQ(Str(v.get()), want.Hex());
+    ASSERT_EQ(VLONG_shrXvlong(v.get(), count + 3), 0);
+    mpz_tdiv_q_2exp(want, x, 3);
+    EXPECT_EQ(Str(v.get()), want.Hex());
+    ASSERT_EQ(VLONG_shlVlong(v.get()), 0);
+    ASSERT_EQ(VLONG_shrVlong(v.get()), 0);
+    EXPECT_EQ(Str(v.get()), want.Hex());
+    EXPECT_EQ(VLONG_bitLength(vx), mpz_sgn(x) ? mpz_sizeinbase(x, 2) : 0);
+    EXPECT_EQ(VLONG_isVlongBitSet(vx, count), mpz_tstbit(x, count));
+  }, false);
 }
 
-// Every byte form: plain, fixed, mpint and word arrays, each read back.
 TEST(VlongDifferential, ByteForms) {
   Differential([](const mpz_t x, const mpz_t, const vlong *vx, const vlong *) {
     Mpz mag;
@@ -180,7 +176,6 @@ TEST(Vlong, MpintEncodings) {
   const uint8_t negative[] = {0x80, 0, 0, 0};
   EXPECT_EQ(VLONG_newFromMpintBytes(negative, 4, bad.out(), &used), -6003);
   EXPECT_EQ(VLONG_newFromMpintBytes(minus128, 3, bad.out(), &used), -6003);
-  // A long negative value: each allocation on the way may fail, and says so.
   const Bytes longNegative = FromHex("00000028ff" + std::string(78, '1'));
   Mpz stored(("ff" + std::string(78, '1')).c_str()), want;
   mpz_ui_pow_ui(want.z, 2, 320);
@@ -194,7 +189,6 @@ TEST(Vlong, MpintEncodings) {
   EXPECT_GT(failed, 1);  // the record, then the units of 40 bytes
 }
 
-// Growth rules, trimming, signed zero, the ceiling and null arguments.
 TEST(Vlong, RecordRules) {
   V v;
   ASSERT_EQ(VLONG_allocVlong(v.out(), nullptr), 0);
@@ -224,7 +218,6 @@ TEST(Vlong, RecordRules) {
   EXPECT_EQ(VLONG_compareUnsigned(zero.get(), 0), 0);
   EXPECT_EQ(VLONG_compareUnsigned(zero.get(), 1), -1);
 
-  // 8192 units can be formed, 8193 cannot; byte strings follow.
   EXPECT_EQ(VLONG_setVlongBit(v.get(), 32 * 8192 - 1), 0);
   EXPECT_EQ(v->length, 8192u);
   EXPECT_EQ(VLONG_getVlongUnit(v.get(), 8191), 0x80000000u);
@@ -274,6 +267,20 @@ TEST(Vlong, RecordRules) {
   EXPECT_EQ(VLONG_operatorModSignedVlongs(nullptr, zero.get(), left.out(), nullptr), -6001);
   EXPECT_EQ(left.p, nullptr);
   left.p = held;
+  // Signed zero and small signed steps (signed division is the differential's):
+  // x + (-x) keeps x's sign on a zero, which still compares equal to zero.
+  V three = FromHex("3"), seven = FromHex("7"), nought = FromHex("0"), n3 = FromHex("-3"), inv0;
+  ASSERT_EQ(VLONG_modularInverse(nought.get(), seven.get(), inv0.out(), nullptr), 0);
+  EXPECT_EQ(Str(inv0.get()), "0");
+  ASSERT_EQ(VLONG_addSignedVlongs(three.get(), n3.get(), nullptr), 0);
+  EXPECT_TRUE(VLONG_isVlongZero(three.get()));
+  EXPECT_EQ(VLONG_compareSignedVlongs(three.get(), nought.get()), 0);
+  ASSERT_EQ(VLONG_increment(n3.get(), nullptr), 0);
+  ASSERT_EQ(VLONG_decrement(nought.get(), nullptr), 0);
+  ASSERT_EQ(VLONG_addImmediate(seven.get(), 0xffffffffu, nullptr), 0);
+  EXPECT_EQ(Str(n3.get()), "-2");
+  EXPECT_EQ(Str(nought.get()), "-1");
+  EXPECT_EQ(Str(seven.get()), "100000006");
 }
 
 // Operands at the ceiling: 4096 x 4096 units fill 8192; the quotient and
@@ -301,23 +308,6 @@ TEST(Vlong, CeilingOperands) {
     ASSERT_EQ(VLONG_unsignedDivide(vp.get(), vp.get(), vx.get(), vx.get(), nullptr), 0);
     EXPECT_EQ(Str(vp.get()) + " " + Str(vx.get()), y.Hex() + " 3039");
   });
-}
-
-// Signed zero and small signed steps (signed division is the differential's).
-TEST(Vlong, SignedEdgeValues) {
-  V three = FromHex("3"), seven = FromHex("7"), zero = FromHex("0"), n3 = FromHex("-3"), inv0;
-  ASSERT_EQ(VLONG_modularInverse(zero.get(), seven.get(), inv0.out(), nullptr), 0);
-  EXPECT_EQ(Str(inv0.get()), "0");
-  // x + (-x) keeps x's sign on a zero; it still compares equal to zero.
-  ASSERT_EQ(VLONG_addSignedVlongs(three.get(), n3.get(), nullptr), 0);
-  EXPECT_TRUE(VLONG_isVlongZero(three.get()));
-  EXPECT_EQ(VLONG_compareSignedVlongs(three.get(), zero.get()), 0);
-  ASSERT_EQ(VLONG_increment(n3.get(), nullptr), 0);
-  ASSERT_EQ(VLONG_decrement(zero.get(), nullptr), 0);
-  ASSERT_EQ(VLONG_addImmediate(seven.get(), 0xffffffffu, nullptr), 0);
-  EXPECT_EQ(Str(n3.get()), "-2");
-  EXPECT_EQ(Str(zero.get()), "-1");
-  EXPECT_EQ(Str(seven.get()), "100000006");
 }
 
 }  // namespace
