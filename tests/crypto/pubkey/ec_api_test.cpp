@@ -3,7 +3,6 @@
 #include <thread>
 
 #include "pubkey_test_util.h"
-#include "kel/debug_console.h"
 
 namespace kel::test {
 namespace {
@@ -53,11 +52,8 @@ TEST_P(EcApi, PointDecodingAndItsRefusals) {
   }
 }
 
-TEST_P(EcApi, PointEncoding) {
+TEST_P(EcApi, PointEncodingAndOrder) {
   int32_t len = 0;
-  ASSERT_EQ(EC_getPointByteStringLen(C().curve, &len), 0);
-  EXPECT_EQ(len, int32_t(2 * C().bytes() + 1));
-  // (0, 0) and (0, y) alike: the single byte 00
   for (auto [x, y, want] :
        {std::tuple{&gx, &gy, g}, {&zero, &zero, Bytes{0}}, {&zero, &gy, Bytes{0}}}) {
     uint8_t *buf = nullptr;
@@ -73,16 +69,11 @@ TEST_P(EcApi, PointEncoding) {
   EXPECT_EQ(out, g);
   ASSERT_EQ(EC_writePointToBuffer(C().curve, zero.data(), zero.data(), out.data(), 1), 0);
   EXPECT_EQ(out[0], 0);
-}
-
-// The prime and order copied out whole; reducing by the order subtracts it
-// while the element exceeds it (the order itself stays).
-TEST_P(EcApi, CurveQueries) {
-  Units prime(C().n()), order(C().n()), e(C().n()), five(C().n(), 0);
+  // Reducing by the order subtracts it while the element exceeds it (the
+  // order itself stays).
+  Units order(C().n()), e(C().n()), five(C().n(), 0);
   five[0] = 5;
-  ASSERT_EQ(EC_getPrime(C().curve, prime.data()) | EC_getOrder(C().curve, order.data()), 0);
-  EXPECT_EQ(prime, Units(C().curve->field->prime, C().curve->field->prime + C().n()));
-  EXPECT_EQ(order, Units(C().curve->order, C().curve->order + C().n()));
+  ASSERT_EQ(EC_getOrder(C().curve, order.data()), 0);
   for (uint32_t add : {0u, 5u}) {
     e = order;
     e[0] += add;
@@ -112,7 +103,6 @@ TEST_P(EcApi, DecompressionAndPublicKeyChecks) {
   ASSERT_EQ(EC_decompress(C().curve, pt, zero.data(), 0), 0);
   EXPECT_EQ(EC_verifyPoint(C().curve, pt->x, pt->y), 0);
   EXPECT_EQ(EC_verifyPublicKey(C().curve, pt->x, pt->y), ERR_EC_INVALID);
-  EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), gy.data()), 0);
   EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), C().curve->field->prime), ERR_EC_INVALID);
   EXPECT_EQ(EC_verifyPoint(C().curve, gx.data(), nullptr), ERR_EC_NULL_POINTER);
   EXPECT_EQ(EC_verifyPublicKey(C().curve, gx.data(), nullptr), ERR_EC_NULL_POINTER);
@@ -169,10 +159,8 @@ TEST_P(EcApi, SignatureRangesAndWindows) {
   for (const auto &[r, s] : {std::pair{&zero, &one}, {&one, &zero}, {&n, &one}, {&one, &n}})
     EXPECT_EQ(ECDSA_verifySignature(C().curve, gx.data(), gy.data(), hash, 32, r->data(), s->data()), ERR_EC_INVALID);
   int32_t size = 0;
-  uint32_t *table = nullptr;
   Units x(C().n()), y(C().n());
   for (int32_t w : {1, 17}) EXPECT_EQ(EC_combSize(C().curve->field, w, &size), ERR_EC_BAD_WINDOW) << w;
-  EXPECT_EQ(EC_precomputeComb(C().curve->field, gx.data(), gy.data(), 1, &table), ERR_EC_BAD_WINDOW);
   EXPECT_EQ(EC_multiplyPointEx(C().curve->field, x.data(), y.data(), one.data(), gx.data(), gy.data(), 3, nullptr),
             ERR_EC_NULL_POINTER);
   EXPECT_EQ(EC_multiplyPointEx(C().curve->field, x.data(), y.data(), one.data(), gx.data(), gy.data(), 1, one.data()),
@@ -183,8 +171,6 @@ TEST_P(EcApi, SignatureRangesAndWindows) {
             ERR_EC_NULL_POINTER);
   EXPECT_EQ(ECDSA_verifySignatureEx(C().curve, gx.data(), gy.data(), hash, 32, 0, nullptr, 1, one.data(), one.data(),
                                     one.data()), ERR_EC_BAD_WINDOW);
-  EXPECT_EQ(table, nullptr);
-  // verification with tables for G and Q gives the same verdicts
   Units d(C().n()), qx(C().n()), qy(C().n()), r(C().n()), s(C().n());
   ASSERT_EQ(EC_generateKeyPair(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()), 0);
   ASSERT_EQ(ECDSA_RAC_sign(C().curve, d.data(), OpenSslRng, nullptr, hash, 32, r.data(), s.data()), 0);
@@ -207,8 +193,7 @@ TEST_P(EcApi, KeyObjects) {
   ASSERT_EQ(EC_newKey(C().curve, &key), 0);
   EXPECT_EQ(key->hasPrivateKey, 0u);
   // the private scalar is checked against p, not the order: p itself is taken
-  const Bytes p = ToBytes(C(), C().curve->field->prime);
-  const Bytes above(C().bytes(), 0xff);
+  const Bytes p = ToBytes(C(), C().curve->field->prime), above(C().bytes(), 0xff);
   EXPECT_EQ(EC_setKeyParameters(key, g.data(), int32_t(g.size()), above.data(), int32_t(above.size())),
             ERR_EC_BAD_COORDINATE);
   EXPECT_EQ(key->hasPrivateKey, 0u);
@@ -236,13 +221,7 @@ TEST_P(EcApi, KeyObjects) {
 TEST_P(EcApi, ConsistencyTestFailureShutsTheGate) {
   Units d(C().n()), qx(C().n()), qy(C().n());
   ASSERT_EQ(EC_generateKeyPair(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()), 0);
-  static std::string console;
-  m_errorClass = 0xFFFFFFFFu;
-  DEBUG_CONSOLE_setLogVoraneCallback([](const char *t) { console += t; });
   EXPECT_EQ(EC_generateKey_FIPS_consistancy_test(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()), 0);
-  DEBUG_CONSOLE_setLogVoraneCallback(nullptr);
-  m_errorClass = 0;
-  EXPECT_NE(console.find("EC_generateKey_FIPS_consistancy_test: GOOD Signature Verify!"), std::string::npos) << console;
   d[0] ^= 1;  // Q no longer belongs to d
   EXPECT_EQ(EC_generateKey_FIPS_consistancy_test(C().curve, OpenSslRng, nullptr, d.data(), qx.data(), qy.data()),
             ERR_EC_PAIRWISE_TEST);
