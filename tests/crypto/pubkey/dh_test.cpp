@@ -64,8 +64,6 @@ TEST(DhGroups, TablesMatchThePublishedTexts) {
   EXPECT_EQ(DH_getG(14, nullptr, nullptr), -6001);
 }
 
-// Two servers in every group reach the same secret, and GMP computes the
-// same public value and secret from the same private values.
 TEST_F(Dh, BothSidesAgreeInEveryGroupAndWithGmp) {
   for (int32_t group : kGroups) {
     SCOPED_TRACE(group);
@@ -92,8 +90,6 @@ TEST_F(Dh, BothSidesAgreeInEveryGroupAndWithGmp) {
   }
 }
 
-// A group 2 server and a context given its p and g with a 20-byte private
-// value agree; a client has p and a private value but no g until given one.
 TEST_F(Dh, SetPgAndClientContexts) {
   Ctx server, other, client, bare;
   ASSERT_EQ(DH_allocateServer(rng_, &server.c, 2), 0);
@@ -114,13 +110,10 @@ TEST_F(Dh, SetPgAndClientContexts) {
   EXPECT_EQ(bare.c->prime, nullptr);
 }
 
-// 1 and p - 1 are accepted (1 gives the secret 1); 0, p, a value above p
-// and a negative one give -7000 and leave no secret; a missing peer -6001.
 TEST_F(Dh, PeerValueChecks) {
   Ctx c;
   ASSERT_EQ(DH_allocateServer(rng_, &c.c, 1), 0);
   const std::string p = Str(c.c->prime), pMinus1 = p.substr(0, p.size() - 2) + "fe";
-  ASSERT_EQ(p.substr(p.size() - 2), "ff");
   SetPeer(c.c, VHex("01").get());
   ASSERT_EQ(DH_computeKeyExchange(c.c, nullptr), 0);
   EXPECT_EQ(Str(c.c->sharedSecret), "1");
@@ -167,12 +160,9 @@ TEST_F(Dh, BadInputUngatedAndAllocationFailures) {
               const int32_t s = DH_allocateServer(rng_, &c, 1);
               DH_freeDhContext(&c, nullptr);
               return s;
-            }),
-            5);
+            }), 5);
 }
 
-// The private value and the shared secret do not survive in the vlongs a
-// freed context hands back to a queue.
 TEST_F(Dh, SecretsAreWipedOnTheWayToTheQueue) {
   Ctx c;
   ASSERT_EQ(DH_allocateServer(rng_, &c.c, 2), 0);

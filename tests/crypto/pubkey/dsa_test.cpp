@@ -1,5 +1,5 @@
 // DSA: signing with a chosen k against GMP, generation and validation, range
-// checks, blobs, copies, the gate, allocation failures, wiping; CAVP vectors.
+// checks, blobs, copies, the gate, allocation failures; CAVP vectors.
 #include <random>
 
 #include "crypto/random/internal.h"
@@ -10,8 +10,7 @@ namespace {
 
 using Dsa = RandomTest;
 
-// SigVer records with a private key and a good signature, P, Q and G
-// copied in.
+// SigVer's records with x and a passing signature, their domain's P, Q, G copied in.
 std::vector<RspRecord> KeysWithX() {
   std::vector<RspRecord> out;
   RspRecord domain;
@@ -59,7 +58,6 @@ TEST_F(Dsa, SignsWithAChosenKAsTheFormulaSays) {
       EXPECT_EQ(Str(ss.get()), s.Hex()) << rec.line;
     }
   }
-  // a failing generator ends signing with its own status
   Key key = KeyOf(records[0]);
   V m = Representative(records[0].Hex("Msg")), sr, ss;
   ScriptedRng failing;
@@ -93,18 +91,15 @@ TEST_F(Dsa, GeneratesValidParameters) {
       EXPECT_EQ(valid, c == counter ? 1u : 0u);
     }
   }
-  // A generator that asks for a reseed ends the search with its status,
   random::as_ctr(rng_)->state.reseedCounter = UINT64_MAX;
   DsaKeyObject *k = nullptr;
   ASSERT_EQ(DSA_createKey(&k), 0);
   Key key(k);
   EXPECT_EQ(DSA_generateKey(rng_, k, 512, nullptr, nullptr, nullptr, nullptr), ERR_DRBG_RESEED_REQUIRED);
-  Key loaded = KeyOf(KeysWithX().front());  // and a key pair for given parameters
+  Key loaded = KeyOf(KeysWithX().front());
   EXPECT_EQ(DSA_computeKeyPair(rng_, loaded.get(), nullptr), ERR_DRBG_RESEED_REQUIRED);
 }
 
-// r or s of 0, of q, or negative: -9007 and not valid; a good signature of
-// another message: 0 and not valid; missing pieces: -6001.
 TEST_F(Dsa, VerificationRangeChecks) {
   const auto rec = KeysWithX().front();
   Key key = KeyOf(rec);
@@ -174,49 +169,40 @@ TEST_F(Dsa, KeyBlobsAndCopies) {
     EXPECT_EQ(st, -6001);
 }
 
-// Before the self-test (or after a failure) every gated entry returns the
-// status and changes nothing; DSA_setAllKeyParameters checks null first.
-TEST_F(Dsa, GateClosed) {
-  Key key = KeyOf(KeysWithX().front());
-  const Bytes blob = BlobOf(key.get());
-  const std::string before = Str(key->x) + Str(key->y);
-  V m = Representative(Bytes{1}), one = VHex("01");
-  const uint8_t b[20] = {1};
-  for (int32_t status : {-16508, -16502}) {
-    gFIPS_powerupStatus = status;
-    DsaKeyObject *k = key.get(), *out = nullptr;
-    vlong *r = nullptr, *s = nullptr;
-    uint32_t flag = 0, n = 0;
-    uint8_t equal = 0;
-    const int32_t results[] = {
-        DSA_createKey(&out), DSA_cloneKey(&out, k), DSA_equalKey(k, k, &equal), DSA_freeKey(&k, nullptr),
-        DSA_verifySignature(k, m.get(), one.get(), one.get(), &flag, nullptr),
-        DSA_computeSignature(rng_, k, m.get(), nullptr, &r, &s, nullptr),
-        DSA_computeSignatureEx(OpenSslRng, nullptr, k, m.get(), nullptr, &r, &s, nullptr), DSA_computeKeyPair(rng_, k, nullptr),
-        DSA_generateKey(rng_, k, 512, nullptr, nullptr, nullptr, nullptr), DSA_generateKey_FIPS_consistancy_test(rng_, k),
-        DSA_makeKeyBlob(k, nullptr, &n), DSA_extractKeyBlob(&out, blob.data(), blob.size()),
-        DSA_verifyKeys(rng_, b, k, 0, one.get(), &flag, nullptr), DSA_setAllKeyParameters(k, b, 1, b, 1, b, 1, b, 1, nullptr),
-        DSA_setPublicKeyParameters(k, b, 1, b, 1, b, 1, b, 1, nullptr)};
-    for (size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], status) << "entry " << i;
-    EXPECT_TRUE(out == nullptr && r == nullptr && k == key.get());
-    EXPECT_EQ(DSA_setAllKeyParameters(k, nullptr, 1, b, 1, b, 1, b, 1, nullptr), -6001);
-    int32_t length = 0;
-    EXPECT_EQ(DSA_getCipherTextLength(k, &length), 0);
-  }
-  gFIPS_powerupStatus = 0;
-  EXPECT_EQ(Str(key->x) + Str(key->y), before);
-}
-
-// A key whose y does not belong to x fails the test, which switches the
-// toolkit off; a good key passes and leaves it on.
-TEST_F(Dsa, ConsistencyTest) {
+// A key whose y does not belong to x fails the consistency test, which closes
+// the gate: every gated entry then returns the status and changes nothing;
+// DSA_setAllKeyParameters checks null first.
+TEST_F(Dsa, ConsistencyFailureClosesTheGate) {
   Key key = KeyOf(KeysWithX().front());
   EXPECT_EQ(DSA_generateKey_FIPS_consistancy_test(rng_, key.get()), 0);
   EXPECT_EQ(gFIPS_powerupStatus, 0);
   ASSERT_EQ(VLONG_increment(key->y, nullptr), 0);
+  const Bytes blob = BlobOf(key.get());
+  const std::string before = Str(key->x) + Str(key->y);
+  V m = Representative(Bytes{1}), one = VHex("01");
+  const uint8_t b[20] = {1};
   EXPECT_EQ(DSA_generateKey_FIPS_consistancy_test(rng_, key.get()), -16502);
   EXPECT_EQ(FIPS_powerupSelfTestStatus(), -16502);
+  DsaKeyObject *k = key.get(), *out = nullptr;
+  vlong *r = nullptr, *s = nullptr;
+  uint32_t flag = 0, n = 0;
+  uint8_t equal = 0;
+  const int32_t results[] = {
+      DSA_createKey(&out), DSA_cloneKey(&out, k), DSA_equalKey(k, k, &equal), DSA_freeKey(&k, nullptr),
+      DSA_verifySignature(k, m.get(), one.get(), one.get(), &flag, nullptr),
+      DSA_computeSignature(rng_, k, m.get(), nullptr, &r, &s, nullptr),
+      DSA_computeSignatureEx(OpenSslRng, nullptr, k, m.get(), nullptr, &r, &s, nullptr), DSA_computeKeyPair(rng_, k, nullptr),
+      DSA_generateKey(rng_, k, 512, nullptr, nullptr, nullptr, nullptr), DSA_generateKey_FIPS_consistancy_test(rng_, k),
+      DSA_makeKeyBlob(k, nullptr, &n), DSA_extractKeyBlob(&out, blob.data(), blob.size()),
+      DSA_verifyKeys(rng_, b, k, 0, one.get(), &flag, nullptr), DSA_setAllKeyParameters(k, b, 1, b, 1, b, 1, b, 1, nullptr),
+      DSA_setPublicKeyParameters(k, b, 1, b, 1, b, 1, b, 1, nullptr)};
+  for (size_t i = 0; i < std::size(results); ++i) EXPECT_EQ(results[i], -16502) << "entry " << i;
+  EXPECT_TRUE(out == nullptr && r == nullptr && k == key.get());
+  EXPECT_EQ(DSA_setAllKeyParameters(k, nullptr, 1, b, 1, b, 1, b, 1, nullptr), -6001);
+  int32_t length = 0;
+  EXPECT_EQ(DSA_getCipherTextLength(k, &length), 0);
   gFIPS_powerupStatus = 0;  // to free the key
+  EXPECT_EQ(Str(key->x) + Str(key->y), before);
 }
 
 // The last toolkit allocation made while a key still has no p: with a fixed
@@ -256,26 +242,8 @@ TEST_F(Dsa, AllocationFailures) {
               const int32_t s = DSA_extractKeyBlob(&k, blob.data(), blob.size());
               Key held(k);
               return s;
-            }),
-            2);
+            }), 2);
 }
-
-// All five values go to the queue, and x does not survive there.
-TEST_F(Dsa, WipedOnRelease) {
-  Key key = KeyOf(KeysWithX().front());
-  DsaKeyObject *k = key.release();
-  const uint32_t xUnit = k->x->units[0];
-  vlong *queue = nullptr;
-  ASSERT_EQ(DSA_freeKey(&k, &queue), 0);
-  int queued = 0;
-  for (vlong *v = queue; v != nullptr; v = v->queueNext, ++queued)
-    for (uint32_t i = 0; i < v->capacity; ++i) EXPECT_NE(v->units[i], xUnit);
-  EXPECT_EQ(queued, 5);
-  VLONG_freeVlongQueue(&queue);
-}
-
-// DSA against the NIST CAVP vectors: domain parameters from their seeds and
-// counters (PQGGen, PQGVer), and signatures (SigGen, SigVer).
 
 using DsaVectors = RandomTest;
 

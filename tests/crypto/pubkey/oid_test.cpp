@@ -57,8 +57,9 @@ TEST(Oid, HashIdentifiers) {
 }
 
 // Each builder for every hash number 0..15 against the registered identifiers;
-// nothing is written past one, and an unsupported number writes nothing.
-TEST(Oid, SignatureIdentifierBuilders) {
+// nothing is written past one, and an unsupported number writes nothing. Then
+// the comparison.
+TEST(Oid, SignatureIdentifierBuildersAndComparison) {
   std::map<int32_t, std::string> dsa = {{5, "1.2.840.10040.4.3"}, {14, "2.16.840.1.101.3.4.3.1"},
                                         {11, "2.16.840.1.101.3.4.3.2"}};
   std::map<int32_t, std::string> ecdsa = {{5, "1.2.840.10045.4.1"},   {14, "1.2.840.10045.4.3.1"},
@@ -87,9 +88,6 @@ TEST(Oid, SignatureIdentifierBuilders) {
     }
     EXPECT_EQ(b.build(5, nullptr), -6001);
   }
-}
-
-TEST(Oid, Comparison) {
   uint8_t built[10];
   ASSERT_EQ(CRYPTO_getRSAHashAlgoOID(5, built), 0);
   const struct { const uint8_t *a, *b; int32_t equal; } cases[] = {

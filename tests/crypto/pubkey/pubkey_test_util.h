@@ -49,7 +49,6 @@ inline Bytes Random(size_t n) {
 // Hex of any length (CAVP values may have an odd number of digits).
 inline Bytes Hex(std::string h) { return FromHex(std::string(h.size() % 2, '0') + h); }
 
-// A key's blob: its length asked for first, then written.
 template <class F, class K> Bytes KeyBlob(F write, K *key) {
   uint32_t n = 0;
   EXPECT_EQ(write(key, nullptr, &n), 0);
@@ -57,8 +56,6 @@ template <class F, class K> Bytes KeyBlob(F write, K *key) {
   EXPECT_EQ(write(key, b.data(), &n), 0);
   return b;
 }
-
-// ---- curves ----
 
 struct CurveCase {
   const char *name;
@@ -86,30 +83,25 @@ inline Bytes ToBytes(const CurveCase &c, const uint32_t *u) {
 // OpenSSL's side: k P (P null: G) as x || y bytes, empty for infinity.
 struct Oracle {
   EC_GROUP *group;
-  BN_CTX *ctx = BN_CTX_new();
   explicit Oracle(int nid) : group(EC_GROUP_new_by_curve_name(nid)) {}
-  ~Oracle() {
-    EC_GROUP_free(group);
-    BN_CTX_free(ctx);
-  }
+  ~Oracle() { EC_GROUP_free(group); }
   Bytes Mul(const Bytes &k, const Bytes *point, size_t len) {
     BIGNUM *bk = BN_bin2bn(k.data(), int(k.size()), nullptr);
     EC_POINT *r = EC_POINT_new(group), *p = nullptr;
     if (point != nullptr) {
       p = EC_POINT_new(group);
-      EXPECT_EQ(EC_POINT_oct2point(group, p, point->data(), point->size(), ctx), 1);
+      EXPECT_EQ(EC_POINT_oct2point(group, p, point->data(), point->size(), nullptr), 1);
     }
-    EC_POINT_mul(group, r, p ? nullptr : bk, p, p ? bk : nullptr, ctx);
+    EC_POINT_mul(group, r, p ? nullptr : bk, p, p ? bk : nullptr, nullptr);
     Bytes out(2 * len + 1);
-    if (EC_POINT_point2oct(group, r, POINT_CONVERSION_UNCOMPRESSED, out.data(), out.size(), ctx) != out.size())
+    const auto form = POINT_CONVERSION_UNCOMPRESSED;
+    if (EC_POINT_point2oct(group, r, form, out.data(), out.size(), nullptr) != out.size())
       out.resize(1);  // infinity
     out.erase(out.begin());
     EC_POINT_free(r), EC_POINT_free(p), BN_free(bk);
     return out;
   }
 };
-
-// ---- RSA ----
 
 enum Created { kCreated };
 struct Key {
@@ -153,7 +145,6 @@ inline Bytes BnBytes(const EVP_PKEY *pkey, const char *name) {
 
 inline EVP_PKEY *OpensslKey(int bits) { return EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)); }
 
-// The OpenSSL key as ours, through its seven blob fields.
 inline void FromOpenssl(Key &key, const EVP_PKEY *pkey) {
   std::vector<Bytes> f;
   for (const char *n : {OSSL_PKEY_PARAM_RSA_E, OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_FACTOR1,
@@ -163,7 +154,6 @@ inline void FromOpenssl(Key &key, const EVP_PKEY *pkey) {
   LoadBlob(key, Blob(f));
 }
 
-// The digest of msg under an OpenSSL name ("SHA1", "SHA256", ...).
 inline Bytes Digest(const std::string &alg, const Bytes &msg) {
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned n = 0;
@@ -181,7 +171,6 @@ inline std::string SectionHash(const RspRecord &r) {
   return "SHA1";
 }
 
-// DER DigestInfo of msg under the named hash.
 inline Bytes DigestInfo(const std::string &alg, const Bytes &msg) {
   static const std::map<std::string, std::string> kPrefix = {
       {"SHA1", "3021300906052b0e03021a05000414"},
@@ -194,7 +183,6 @@ inline Bytes DigestInfo(const std::string &alg, const Bytes &msg) {
   return out;
 }
 
-// Opens a signature with the key: the recovered bytes.
 inline Bytes Recover(const Key &key, const Bytes &sig, int32_t *status) {
   Bytes out(sig.size());
   uint32_t len = 0;
@@ -202,8 +190,6 @@ inline Bytes Recover(const Key &key, const Bytes &sig, int32_t *status) {
   out.resize(*status == 0 ? len : 0);
   return out;
 }
-
-// ---- finite-field groups (DH, DSA) ----
 
 namespace ffc {
 

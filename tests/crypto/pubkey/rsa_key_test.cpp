@@ -23,7 +23,6 @@ class RsaKeyTest : public RsaTest {
     EXPECT_EQ(RSA_freeKey(&key_.k, nullptr), 0);
     RsaTest::TearDown();
   }
-  // The key's own blob, and the public operation (or RSADP) on a raw block.
   Bytes Export(RsaKeyObject *k) { return KeyBlob(RSA_byteStringFromKey, k); }
   Bytes Raw(const Bytes &block, bool privateOp) {
     V in = FromMpz(Mpz(ToHex(block).c_str())), out;
@@ -37,8 +36,6 @@ class RsaKeyTest : public RsaTest {
   Key key_;
 };
 
-// Field order and content, the CRT values computed when absent, every truncation, versions 0 to 3 with trailing
-// bytes, the too-small destination, and the public half's blob.
 TEST_F(RsaKeyTest, Blob) {
   const Bytes blob = Export(key_.k);
   Bytes p = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR1), q = BnBytes(pkey_, OSSL_PKEY_PARAM_RSA_FACTOR2);
@@ -78,7 +75,6 @@ TEST_F(RsaKeyTest, Blob) {
   uint8_t equal = 9;
   EXPECT_EQ(RSA_equalKey(key_.k, pub.k, &equal), 0);
   EXPECT_EQ(equal, 1);
-  // Equal is the same e and n: another e or n, or none, is not.
   Bytes n2 = n;
   n2[100] ^= 1;
   LoadBlob(otherE, Blob({{3}, n}));
@@ -243,8 +239,6 @@ TEST_F(RsaKeyTest, AllocationFailures) {
   for (const Key *k : {&all, &clone}) EXPECT_EQ(Export(k->k), blob);
 }
 
-// Before the self-test every gated entry returns the status and touches
-// nothing; the primitives are not gated.
 TEST_F(RsaKeyTest, Gate) {
   gFIPS_powerupStatus = ERR_FIPS_SELFTEST_NOT_RUN;
   RsaKeyObject *out = reinterpret_cast<RsaKeyObject *>(&out), *const canary = out;
@@ -271,8 +265,7 @@ TEST_F(RsaKeyTest, Gate) {
   EXPECT_EQ(VLONG_compareSignedVlongs(m.get(), K->prime2), 0);
 }
 
-// Generated keys (a size no multiple of 128 is rounded up): e, sizes and primes
-// by GMP, a signature at the longest message, and the consistency test.
+// Generated keys: a size no multiple of 128 is rounded up.
 class RsaGenerate : public RsaTest, public ::testing::WithParamInterface<std::pair<uint32_t, uint32_t>> {};
 INSTANTIATE_TEST_SUITE_P(Bits, RsaGenerate,
                          ::testing::Values(std::pair{1024u, 1024u}, std::pair{2048u, 2048u}, std::pair{3072u, 3072u},
