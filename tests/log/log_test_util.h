@@ -41,7 +41,6 @@ inline std::string MessageOf(const std::string &line) {
   return at == std::string::npos ? std::string() : line.substr(at + 2);
 }
 
-// Runs fn in a child whose engine writes application app's log into logDir.
 inline int WithLogEngine(uint32_t app, const std::string &logDir, const std::function<void()> &fn) {
   return RunInChild([&] {
     ASSERT_EQ(LOG_init(app, nullptr, logDir.c_str()), 0u);
