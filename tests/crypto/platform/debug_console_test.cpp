@@ -2,14 +2,9 @@
 // call), class filtering, the output file and its fallback, the dumps.
 #include "kel/debug_console.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <regex>
-#include <string>
-#include <vector>
 
 #include "support/sandbox.h"
 
