@@ -1,7 +1,6 @@
 // CTR-DRBG: CAVP records, health and continuous tests, limits, threads and fork().
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <thread>
@@ -146,7 +145,6 @@ TEST_F(CtrDrbg, InstantiationRefusalsAndAllocationFailures) {
   }
   for (const auto &[got, want] :
        {std::pair{NIST_CTRDRBG_newContext(nullptr, e, 48, 32, 16, nullptr, 0, 0), ERR_NULL_POINTER},
-        {NIST_CTRDRBG_newContext(&ctx, nullptr, 48, 32, 16, nullptr, 0, 0), ERR_NULL_POINTER},
         {NIST_CTRDRBG_newDFContext(&ctx, 32, 12, e, 3, e, 9, nullptr, 0, 0), ERR_DRBG_BAD_BLOCK_LENGTH},
         {NIST_CTRDRBG_newDFContext(&ctx, 20, 16, e, 3, e, 9, nullptr, 0, 0), ERR_DRBG_BAD_KEY_LENGTH},
         {NIST_CTRDRBG_newDFContext(&ctx, 32, 16, nullptr, 3, e, 9, nullptr, 0, 0), ERR_NULL_POINTER}})
@@ -185,7 +183,6 @@ TEST_F(CtrDrbg, RequestLimitsAndPartialBlocks) {
   EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, big.data(), 0, 0), 0);
   EXPECT_EQ(State(ctx).reseedCounter, counter + 1);
   EXPECT_EQ(NIST_CTRDRBG_generate(ctx, nullptr, 0, nullptr, 8, 0), ERR_NULL_POINTER);
-  EXPECT_EQ(NIST_CTRDRBG_generate(nullptr, nullptr, 0, big.data(), 8, 0), ERR_NULL_POINTER);
   NIST_CTRDRBG_deleteContext(&ctx);
   for (uint32_t bits : {12u, 8u, 120u, 136u, 800u, 524280u}) {
     RandomContext *one = New(CTRDRBG_FLAG_NO_HEALTH_TEST), *twin = New(CTRDRBG_FLAG_NO_HEALTH_TEST);

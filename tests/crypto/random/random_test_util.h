@@ -2,16 +2,11 @@
 // allocation-failure walk.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 
-#include "crypto/common/alloc.h"
 #include "kel/ctr_drbg.h"
-#include "kel/fips.h"
 #include "kel/random.h"
 #include "kel/vor.h"
-#include "support/vectors.h"
 #include "tests/crypto/crypto_test_util.h"
 
 namespace kel::test {
