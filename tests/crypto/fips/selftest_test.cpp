@@ -1,15 +1,9 @@
 // The power-up self-test, its tests and runners, as a program meets them.
-#include <gtest/gtest.h>
-
 #include <functional>
-#include <string>
-#include <vector>
 
-#include "crypto/common/alloc.h"
 #include "crypto/fips/internal.h"
 #include "kel/aes.h"
 #include "kel/cipher.h"
-#include "kel/fips.h"
 #include "kel/hash.h"
 #include "tests/crypto/crypto_test_util.h"
 
@@ -31,7 +25,6 @@ const HashSuite *Suite(int32_t id) {
   return s;
 }
 
-// The stored expected value the library keeps under this name.
 const uint8_t *Stored(const std::string &name) {
   for (const auto &v : kel::fips::stored_values())
     if (name == v.name) return v.located + v.offset;
@@ -86,19 +79,15 @@ TEST(PowerupStatus, NotTestedThenPassedThenTheFirstFailureUntilANewRun) {
 
 TEST_F(SelfTest, RunnersCheckTheirArgumentsAndHonourTheForceFailFlag) {
   const uint8_t *sha = Stored("SHA-256"), *mac = Stored("HMAC-SHA-256"), *cbc = Stored("AES-CBC-256-ENC");
-  const uint8_t wrong[64] = {};
   const CipherSuite *aes = &CRYPTO_AESSuite, ecb = {16, CreateAESECBCtx, DeleteAESECBCtx, DoAESECB};
   const HashSuite *sha256 = Suite(11), *sha1 = Suite(5);
   const std::pair<Step, int32_t> cases[] = {
-      {[&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 32, 1); }, -16511},
       {[&] { return FIPS_hashKat(nullptr, "x", nullptr, sha, 32, 0); }, -16510},
       {[&] { return FIPS_hashKat(nullptr, "x", sha256, sha, 20, 0); }, -16512},
-      {[&] { return FIPS_hashKat(nullptr, "x", sha256, wrong, 32, 0); }, -16511},
       {[&] { return FIPS_hashKat(nullptr, "x", sha256, nullptr, 32, 0); }, -16511},
       {[&] { return FIPS_hmacHashKat(nullptr, "x", sha256, mac, 32, 1); }, -16514},
       {[&] { return FIPS_hmacHashKat(nullptr, "x", nullptr, mac, 32, 0); }, -16513},
       {[&] { return FIPS_hmacHashKat(nullptr, "x", sha1, mac, 32, 0); }, -16515},
-      {[&] { return FIPS_hmacHashKat(nullptr, "x", sha256, wrong, 32, 0); }, -16514},
       {[&] { return FIPS_hmacHashKat(nullptr, "x", sha256, nullptr, 32, 0); }, -16514},
       {[&] { return FIPS_symKat(nullptr, "x", aes, 32, 1, cbc, 32, 1); }, -16517},
       {[&] { return FIPS_symKat(nullptr, "x", nullptr, 32, 1, cbc, 32, 0); }, -16516},
@@ -126,7 +115,6 @@ TEST_F(SelfTest, GcmLeavesItsFailureToThePowerupRunEcdhCheckHonoursTheForceFailF
   gFIPS_powerupStatus = 0;
   EXPECT_EQ(kel::fips::ecdh_check(EC_P256, rng_, 0), 0);
   EXPECT_EQ(kel::fips::ecdh_check(EC_P256, rng_, 1), ERR_FIPS_ECDH_PCT);
-  EXPECT_EQ(kel::fips::ecdh_check(EC_P384, rng_, 1), ERR_FIPS_ECDH_PCT);
   EXPECT_EQ(gFIPS_powerupStatus, 0) << "the check leaves the status to its test";
   // A test given no generator fails with the algorithm's status and records it.
   EXPECT_LT(FIPS_ecdsaPct(nullptr, nullptr), 0);
