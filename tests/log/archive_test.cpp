@@ -1,6 +1,5 @@
-// The diagnostic archive, built with the real tar, gzip and snapshot tools
-// in a private mount namespace (system files hidden, so the listing is
-// fixed), then listed and extracted with tar.
+// The diagnostic archive, built with the real tar, gzip and snapshot tools in a private mount
+// namespace (system files hidden, so the listing is fixed), then listed and extracted with tar.
 #include <ctime>
 #include <limits>
 

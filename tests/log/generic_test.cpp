@@ -1,5 +1,4 @@
-// The client's path helpers, file utilities, status files, linked list and
-// shell quoting.
+// The client's path helpers, file utilities, status files, linked list and shell quoting.
 #include <algorithm>
 
 #include "kel/linked_list.h"

@@ -30,9 +30,8 @@ std::vector<Break> Breaks() {
   for (const auto &v : kel::fips::stored_values())
     all.push_back({v.name, Bytes(v.located, v.located + v.locatedLength), v.offset + v.length - 1, v.status});
   const Bytes faults = {'k', 'e', 'l', '-', 'p', 'c', 't', '-', 'f', 'a', 'u', 'l', 't', 's', ':', '0', '0', '0'};
-  // DSA: a wrong private value signs for another public value. RSA: a wrong
-  // qInv garbles the decryption, which the private operation's own check
-  // catches.
+  // DSA: a wrong private value signs for another public value. RSA: a wrong qInv garbles the
+  // decryption, which the private operation's own check catches.
   all.push_back({"DsaPct", Tail(kel::fips::dsa_key_blob(), 20), 10, ERR_FIPS_DSA_PCT});
   all.push_back({"RsaPct", Tail(kel::fips::rsa_key_blob(), 40), 20, -7709});
   all.push_back({"EcdsaPct", faults, 15, ERR_FIPS_ECDSA_PCT});

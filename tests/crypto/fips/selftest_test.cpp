@@ -121,12 +121,11 @@ TEST_F(SelfTest, GcmLeavesItsFailureToThePowerupRunEcdhCheckHonoursTheForceFailF
   EXPECT_NE(gFIPS_powerupStatus, 0);
 }
 
-// Every allocation inside every test may fail: the test then fails with a
-// status and releases what it took. Once the allocator works it passes,
-// leaves the status alone and returns every block it took, wiped; the run of
-// all known-answer tests makes these tests, in this order (the sizes they
-// allocate, one after the other; the pairwise-consistency tests draw random
-// numbers, so their traces vary).
+// Every allocation inside every test may fail: the test then fails with a status and releases what
+// it took. Once the allocator works it passes, leaves the status alone and returns every block it
+// took, wiped; the run of all known-answer tests makes these tests, in this order (the sizes they
+// allocate, one after the other; the pairwise-consistency tests draw random numbers, so their
+// traces vary).
 TEST_F(SelfTest, EachPassesAloneFailsCleanlyWithoutMemoryAndThePowerupRunKeepsTheOrder) {
   std::vector<uint32_t> kats;
   for (size_t i = 0; i < all_.size(); ++i) {

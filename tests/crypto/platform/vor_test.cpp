@@ -1,5 +1,4 @@
-// The toolkit's portable memory, string and number utilities: where they
-// differ from the C library.
+// The toolkit's portable memory, string and number utilities: where they differ from the C library.
 #include "kel/vor.h"
 
 #include <gtest/gtest.h>

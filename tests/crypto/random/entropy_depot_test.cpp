@@ -67,10 +67,9 @@ TEST(EntropyDepot, ScrambleByte) {
   for (const auto &[in, out] : kRows) EXPECT_EQ(depot::scramble_byte(in), out) << int(in);
 }
 
-// A zero-byte extraction starts the threads; a cycle (about 24 s) fills the
-// pool, stirs the depot (not its last 4 bytes), then they rest until the pool
-// is drawn. The default context's 384th bit reseeds it from 48 served (zeroed)
-// bytes. Stopped threads start anew after a reset.
+// A zero-byte extraction starts the threads; a cycle (about 24 s) fills the pool, stirs the depot
+// (not its last 4 bytes), then they rest until the pool is drawn. The default context's 384th bit
+// reseeds it from 48 served (zeroed) bytes. Stopped threads start anew after a reset.
 class DepotCycles : public GateOpenTest {};
 
 TEST_F(DepotCycles, DormantAfterACycleAndTheDefaultContextReseedsAtThe384thBit) {

@@ -1,5 +1,4 @@
-// Shared by the random-number tests: byte-string arguments and the
-// allocation-failure walk.
+// Shared by the random-number tests: byte-string arguments and the allocation-failure walk.
 #pragma once
 
 #include <cstring>
