@@ -106,8 +106,7 @@ TEST_F(Console, EveryPrintFunctionByCallbackAndFileAndClassFilter) {
 
 TEST_F(Console, PrintfCutsCallbackTextAt1023Characters) {
   DEBUG_CONSOLE_printf("%s!", std::string(2000, 'y').c_str());
-  DEBUG_CONSOLE_printf("%d-%s", 12, "x");
-  EXPECT_EQ(gCalls, (std::vector<std::string>{std::string(1023, 'y'), "12-x"}));
+  EXPECT_EQ(gCalls, (std::vector<std::string>{std::string(1023, 'y')}));
 }
 
 // Any width but 1 and 2 reads 32-bit units, a cut unit only the bytes there;
