@@ -16,8 +16,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
-#include <sstream>
 
 extern "C" int __lsan_do_recoverable_leak_check(void) __attribute__((weak));
 
@@ -96,9 +96,7 @@ std::string CaptureStdout(const std::function<void()> &fn) {
 
 std::string ReadFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool WriteFile(const std::string &path, const std::string &content) {

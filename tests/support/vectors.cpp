@@ -76,12 +76,9 @@ std::vector<RspRecord> ReadRsp(const std::string &relative) {
       flush();
       if (!sectionOpen) section.clear();
       sectionOpen = true;
-      std::string body = line.substr(1, line.find(']') - 1);
-      size_t eq = body.find('=');
-      if (eq == std::string::npos)
-        section[Trim(body)] = "";
-      else
-        section[Trim(body.substr(0, eq))] = Trim(body.substr(eq + 1));
+      const std::string body = line.substr(1, line.find(']') - 1);
+      const size_t eq = body.find('=');
+      section[Trim(body.substr(0, eq))] = eq == std::string::npos ? "" : Trim(body.substr(eq + 1));
       continue;
     }
     sectionOpen = false;
@@ -90,10 +87,7 @@ std::vector<RspRecord> ReadRsp(const std::string &relative) {
       cur.line = lineNo;
       if (eq != std::string::npos) cur.section = section;
     }
-    if (eq == std::string::npos)
-      cur.fields[line] = "";
-    else
-      cur.fields[Trim(line.substr(0, eq))] = Trim(line.substr(eq + 1));
+    cur.fields[Trim(line.substr(0, eq))] = eq == std::string::npos ? "" : Trim(line.substr(eq + 1));
   }
   flush();
   return records;
