@@ -257,11 +257,9 @@ void ec() {
     std::memset(k, 0x5c, sizeof k);
     k[n - 1] = 0x7fffffff;  // below the order
     SECRET(k, sizeof k);
-    expect(EC_multiplyPoint(curve->field, x, y, k, curve->baseX, curve->baseY) == 0, "fixed-base multiple");
-    PUBLIC(x, sizeof x);
-    PUBLIC(y, sizeof y);
-    std::memcpy(px, x, sizeof px);  // another point: kG
-    std::memcpy(py, y, sizeof py);
+    expect(EC_multiplyPoint(curve->field, px, py, k, curve->baseX, curve->baseY) == 0, "fixed-base multiple");
+    PUBLIC(px, sizeof px);  // another point: kG
+    PUBLIC(py, sizeof py);
     expect(EC_multiplyPoint(curve->field, x, y, k, px, py) == 0, "variable-base multiple");
     uint8_t *secret = nullptr;
     int32_t length = 0;
@@ -319,8 +317,8 @@ void modexp() {
 // coefficient secret (the key is made, and its helpers built, first); the
 // blinding values and the plaintext a decryption recovers secret ----
 
-void mark(const vlong *v, bool secret) {
-  if (secret) SECRET(v->units, 4 * v->length);
+void mark(const vlong *v, bool secret, bool endsPublic = false) {
+  if (secret) SECRET(v->units + endsPublic, 4 * (v->length - 2 * endsPublic));
   else PUBLIC(v->units, 4 * v->capacity);
 }
 
@@ -330,10 +328,7 @@ void mark_key(const RsaKeyObject *key, bool secret) {
   const ModExpHelper *h1 = key->prime1Helper, *h2 = key->prime2Helper;
   for (const vlong *v : {key->exponent1, key->exponent2, key->coefficient, h1->montRInverse, h2->montRInverse})
     mark(v, secret);
-  for (const vlong *v : {key->prime1, key->prime2, h1->modulus, h2->modulus}) {
-    if (secret) SECRET(v->units + 1, 4 * (v->length - 2));
-    if (!secret) PUBLIC(v->units, 4 * v->capacity);
-  }
+  for (const vlong *v : {key->prime1, key->prime2, h1->modulus, h2->modulus}) mark(v, secret, true);
 }
 
 void rsa() {
