@@ -9,6 +9,7 @@
 namespace {
 
 using namespace kel::test;
+constexpr char kService[] = "org.freedesktop.NetworkManager.KelVpn";
 
 // The shipped dialog in place and a description of the built library.
 class KelctlPlugin : public SandboxTest {
@@ -43,25 +44,20 @@ TEST_F(KelctlPlugin, ReportsAsAGtk2EditorWithoutGladeAndWithoutDisplay) {
 TEST_F(KelctlPlugin, FindsItsDescriptionAsNetworkManagerDoesOrFails) {
   // Without --name: what libnm finds in its plugin directories (NM_VPN_PLUGIN_DIR adds one).
   const std::string lookup = "NM_VPN_PLUGIN_DIR=" + dir_.path() + " " + kKelctl + " plugin --without-glade";
-  Outcome found = Shell(lookup);
-  EXPECT_EQ(found.exitCode, 0) << found.out;
-  EXPECT_NE(found.out.find("plugin file:  " + name_ + "\n"), std::string::npos) << found.out;
+  auto expect = [](const Outcome &r, int exitCode, const std::string &says) {
+    EXPECT_EQ(r.exitCode, exitCode) << r.out;
+    EXPECT_NE(r.out.find(says), std::string::npos) << r.out;
+  };
+  expect(Shell(lookup), 0, "plugin file:  " + name_ + "\n");
   ASSERT_EQ(chmod(name_.c_str(), 0664), 0);  // libnm passes over a description others may write
-  Outcome writable = Shell(lookup);
-  EXPECT_EQ(writable.exitCode, 1);
-  EXPECT_NE(writable.out.find("kelctl plugin: NetworkManager has no VPN plugin for org.freedesktop.NetworkManager.KelVpn"),
-            std::string::npos) << writable.out;
+  expect(Shell(lookup), 1, "kelctl plugin: NetworkManager has no VPN plugin for " + std::string(kService));
   ASSERT_EQ(chmod(name_.c_str(), 0644), 0);
-  EXPECT_EQ(Shell("cd " + dir_.path() + " && " + kKelctl + " plugin --without-glade --name nm-kelvpn-service.name").exitCode, 0)
-      << "a relative path is made absolute first";
-  Outcome missing = Kelctl("plugin --without-glade --name " + dir_ / "none.name");
-  EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_NE(missing.out.find("kelctl plugin: " + dir_ / "none.name: "), std::string::npos) << missing.out;
-  ASSERT_TRUE(WriteFile(name_, "[VPN Connection]\nname=kelvpn\nservice=org.freedesktop.NetworkManager.KelVpn\n\n"
+  expect(Shell("cd " + dir_.path() + " && " + kKelctl + " plugin --without-glade --name nm-kelvpn-service.name"),
+         0, "plugin file:  " + name_ + "\n");  // a relative path is made absolute first
+  expect(Kelctl("plugin --without-glade --name " + dir_ / "none.name"), 1, "kelctl plugin: " + dir_ / "none.name: ");
+  ASSERT_TRUE(WriteFile(name_, "[VPN Connection]\nname=kelvpn\nservice=" + std::string(kService) + "\n\n"
                                "[libnm]\nplugin=" + dir_ / "libnm-kelvpn-properties.so\n"));
-  Outcome noLibrary = Kelctl("plugin --without-glade --name " + name_);
-  EXPECT_EQ(noLibrary.exitCode, 1);
-  EXPECT_NE(noLibrary.out.find("kelctl plugin: cannot load the editor plugin: "), std::string::npos) << noLibrary.out;
+  expect(Kelctl("plugin --without-glade --name " + name_), 1, "kelctl plugin: cannot load the editor plugin: ");
 }
 
 }  // namespace
