@@ -1,9 +1,5 @@
 // kelctl enc and ec in this process with the gate open (the standard streams
-// through the built tool). enc: every size round-trips; a wrong key, an altered
-// or cut file writes no plaintext; only regular files or the standard streams
-// are written. ec: keys round-trip through raw files and hex, signatures verify
-// and altered files do not, both sides of an exchange derive one secret, and a
-// closed gate refuses.
+// through the built tool); a closed gate refuses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -60,10 +56,10 @@ TEST_F(EncCommand, RoundTripsAndRefusesWrongKeysAlteredFilesAndBadUsage) {
     ExpectOnly({"plain", "sealed", "opened"});
     EXPECT_EQ(fs::status(P("opened")).permissions() & fs::perms::others_read, fs::perms::none);
   }
-  ASSERT_EQ(Run("-e", kKey128, "plain", "again"), 0);
-  EXPECT_NE(ReadFile(P("again")), ReadFile(P("sealed"))) << "a fresh nonce each time";
   ASSERT_TRUE(WriteFile(P("plain"), std::string(100000, 'p')));
   ASSERT_EQ(Run("-e", kKey128, "plain", "sealed"), 0);
+  ASSERT_EQ(Run("-e", kKey128, "plain", "again"), 0);
+  EXPECT_NE(ReadFile(P("again")), ReadFile(P("sealed"))) << "a fresh nonce each time";
   const std::string sealed = ReadFile(P("sealed"));
   ASSERT_TRUE(WriteFile(P("opened"), "previous contents"));  // must survive every refusal
   EXPECT_EQ(Run("-d", "ff" + kKey128.substr(2), "sealed", "opened"), kelctl::kExitFailed);
@@ -76,7 +72,6 @@ TEST_F(EncCommand, RoundTripsAndRefusesWrongKeysAlteredFilesAndBadUsage) {
   }
   EXPECT_EQ(ReadFile(P("opened")), "previous contents");
   EXPECT_EQ(Run("-e", "0011", "plain", "x"), kelctl::kExitUsage);
-  EXPECT_EQ(Run("-x", kKey128, "plain", "x"), kelctl::kExitUsage);
   EXPECT_EQ(Run("-e", kKey128, "missing", "x"), kelctl::kExitFailed);
   EXPECT_EQ(Run("-e", kKey128, "plain", "no/such/dir/x"), kelctl::kExitFailed);
   ExpectOnly({"plain", "sealed", "opened", "bad", "again"});
