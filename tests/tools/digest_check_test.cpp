@@ -1,8 +1,6 @@
-// kelctl digest and HMAC against OpenSSL on the same file (the command runs
-// the power-up self-test itself before the approved digests), and speed. Then
-// --check, --tag and name escaping against coreutils' *sum programs on the same
-// lists in the same folder: the same output byte for byte, the same exit
-// status, the same errors once the program name is swapped.
+// kelctl digest and HMAC against OpenSSL, and speed; then --check, --tag and
+// name escaping against coreutils' *sum programs in the same folder: the same
+// output, exit status and errors once the program name is swapped.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -48,10 +46,8 @@ class DigestCommand : public InFolder {
     unsigned len = 0;
     const auto *d = reinterpret_cast<const unsigned char *>(data_.data());
     const Bytes k = FromHex(key);
-    if (key.empty())
-      EVP_Digest(d, data_.size(), out, &len, md, nullptr);
-    else
-      HMAC(md, k.data(), static_cast<int>(k.size()), d, data_.size(), out, &len);
+    if (key.empty()) EVP_Digest(d, data_.size(), out, &len, md, nullptr);
+    else HMAC(md, k.data(), static_cast<int>(k.size()), d, data_.size(), out, &len);
     return ToHex(out, len);
   }
   const std::string file_ = dir_ / "data.bin";

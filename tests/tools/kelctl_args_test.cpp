@@ -118,8 +118,7 @@ TEST(KelctlSelftest, ABrokenLibraryIsNamedAndItsAlgorithmsRefused) {
     lib[at + v->offset] = static_cast<char>(lib[at + v->offset] ^ 0x01);
   ASSERT_GT(copies, 0u);
   TempDir dir;
-  const std::string name = KEL_LIBRARY_PATH;
-  ASSERT_TRUE(WriteFile(dir / name.substr(name.rfind('/') + 1), lib));
+  ASSERT_TRUE(WriteFile(dir / "libnm-kelvpn-properties.so", lib));
   ASSERT_TRUE(WriteFile(dir / "f", "abc"));
   const std::string env = "LD_LIBRARY_PATH='" + dir.path() + "' ", f = " '" + (dir / "f") + "'";
 
