@@ -121,8 +121,6 @@ TEST_F(EditorHost, UnusableDialogOrAnErrorAlreadySetLeaveNothingBehind) {
               "kelvpn-editor-plugin-error-quark 0 Failed to load UI widget");
     g_clear_error(&error);
     EXPECT_TRUE(factory(&held) == nullptr && editorNew(nullptr, &held) == nullptr && held == earlier);
-    for (const char *fn : {"nm_vpn_editor_plugin_factory", "nm_vpn_editor_interface_new"})
-      EXPECT_NE(capture.text.find(std::string(fn) + ": assertion 'NULL == *error' failed"), std::string::npos) << capture.text;
     // One plugin and one editor made (none with the error set), the editor gone again.
     const std::string log = ReadFile(kLogPath);
     for (const char *line : {"plugin UI object created", "widget object created", "widget object destroyed"}) {
@@ -173,11 +171,10 @@ TEST_F(EditorHost, EditingSessionShowsRefusesAndLeavesItsTrace) {
       ASSERT_TRUE(GTK_IS_VBOX(widget));
       EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(widget)), nullptr);
       EXPECT_EQ(RefCount(widget), 1u) << "the editor keeps the only reference";
-      GVariant *before = nm_connection_to_dbus(connection, NM_CONNECTION_SERIALIZE_ALL);
+      NMConnection *before = nm_simple_connection_new_clone(connection);
       EXPECT_FALSE(nm_vpn_editor_update_connection(editor, connection, nullptr));
-      GVariant *after = nm_connection_to_dbus(connection, NM_CONNECTION_SERIALIZE_ALL);
-      EXPECT_TRUE(g_variant_equal(before, after));
-      g_variant_unref(before), g_variant_unref(after);
+      EXPECT_TRUE(nm_connection_compare(connection, before, NM_SETTING_COMPARE_FLAG_EXACT));
+      g_object_unref(before);
       GladeXML *xml = GLADE_XML(g_object_ref(glade_get_widget_tree(GTK_WIDGET(g_object_ref(widget)))));
       const guint widgetRefs = RefCount(widget), xmlRefs = RefCount(xml);
       g_object_run_dispose(G_OBJECT(editor));
