@@ -33,10 +33,8 @@ TEST(Library, NeedsOnlyTheCLibraryAndExportsExactlyTheListedNames) {
     for (const auto &name : SplitLines(ReadFile(e.path()))) expected.insert(name);
   ASSERT_GT(expected.size(), 100u);
   std::string report;
-  for (const auto &n : Symbols("--defined-only")) {
-    // AddressSanitizer's ODR markers aside
+  for (const auto &n : Symbols("--defined-only"))  // AddressSanitizer's ODR markers aside
     if (n != "_init" && n != "_fini" && n.rfind("__odr_asan", 0) != 0 && !expected.erase(n)) report += " extra:" + n;
-  }
   for (const auto &n : expected) report += " missing:" + n;
   EXPECT_EQ(report, "");
 }
