@@ -12,6 +12,10 @@ out=${1:-build-ct}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fail=0
+failed() {  # failed MESSAGE: said now, and the run fails at the end
+  echo "FAILED: $1"
+  fail=1
+}
 build() {  # build CHECKER COMPILER
   cmake -S tests/ct -B "$out/$1" -G Ninja "${launcher[@]}" -DKEL_CT_CHECKER="$1" \
     -DCMAKE_CXX_COMPILER="$2" >/dev/null
@@ -19,8 +23,7 @@ build() {  # build CHECKER COMPILER
 }
 canary() {  # canary CHECKER COMMAND...: the deliberate leak must be reported
   if "${@:2}" canary >/dev/null 2>&1; then
-    echo "FAILED: $1 did not report the leaking canary"
-    fail=1
+    failed "$1 did not report the leaking canary"
   else
     echo "canary reported by $1, as it must be"
   fi
@@ -29,24 +32,18 @@ canary() {  # canary CHECKER COMMAND...: the deliberate leak must be reported
 echo "== constant-time check under valgrind memcheck"
 build valgrind g++
 vg=(valgrind -q --error-exitcode=99 --exit-on-first-error=no)
-if ! "${vg[@]}" "$out/valgrind/ct_check"; then
-  echo "FAILED: a secret reached a branch or an address under valgrind (above)"
-  fail=1
-fi
+"${vg[@]}" "$out/valgrind/ct_check" ||
+  failed "a secret reached a branch or an address under valgrind (above)"
 canary valgrind "${vg[@]}" "$out/valgrind/ct_check"
 
 echo "== constant-time check under MemorySanitizer (native paths)"
 if command -v clang++-14 >/dev/null; then
   build msan clang++-14
   for c in $("$out/msan/ct_check" --list); do
-    if ! "$out/msan/ct_check" "$c"; then
-      echo "FAILED: MemorySanitizer reported a secret in case $c (above)"
-      fail=1
-    fi
+    "$out/msan/ct_check" "$c" || failed "MemorySanitizer reported a secret in case $c (above)"
   done
   canary MemorySanitizer "$out/msan/ct_check"
 else
-  echo "FAILED: clang++-14 is missing (scripts/setup.sh installs it)"
-  fail=1
+  failed "clang++-14 is missing (scripts/setup.sh installs it)"
 fi
 exit $fail
