@@ -1,14 +1,12 @@
-// The plugin inside a GTK 2 connection editor: GLib, libnm, GTK 2 and
-// libglade in the process, a private X server, the plugin loaded by libnm
-// from its .name file or straight from the library; one child process per
-// case (the plugin's class and its log start once). The GTK 3/4 editor's
-// case, without libglade, is kelctl plugin --without-glade (tests/tools).
+// The plugin inside a GTK 2 connection editor on a private X server, loaded by
+// libnm from its .name file or straight from the library; one child process per
+// case (the plugin's class and its log start once). The GTK 3/4 editor's case,
+// without libglade, is kelctl plugin --without-glade (tests/tools).
 #include <NetworkManager.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <glade/glade.h>
 #include <gtk/gtk.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,7 +51,7 @@ std::string Trace() {
 guint RefCount(gpointer object) { return g_atomic_int_get(&G_OBJECT(object)->ref_count); }
 
 // The sandbox with the dialog in place, a .name file for the built library,
-// and Xvfb on a display of its own, reporting when it is ready (-displayfd).
+// and Xvfb on a display of its own (the editor waits until it answers).
 class EditorHost : public SandboxTest {
  protected:
   void SetUp() override {
@@ -61,23 +59,15 @@ class EditorHost : public SandboxTest {
     if (IsSkipped()) return;
     ASSERT_TRUE(InstallDialog() && SilenceSystemLog());
     nameFile_ = WriteNameFile(dir_.path());
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
+    // A display from Xvfb's process id: one just given up may still be going away.
+    auto display = [](pid_t pid) { return ":" + std::to_string(100 + pid % 20000); };
     if ((xvfb_ = fork()) == 0) {
       int null = open("/dev/null", O_RDWR);
       dup2(null, 0), dup2(null, 1), dup2(null, 2);
-      // A display from the process id: one just given up may still be going away.
-      const std::string own = ":" + std::to_string(100 + getpid() % 20000);
-      execlp("Xvfb", "Xvfb", own.c_str(), "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp", nullptr);
+      execlp("Xvfb", "Xvfb", display(getpid()).c_str(), "-nolisten", "tcp", nullptr);
       _exit(127);
     }
-    close(fds[1]);
-    std::string display = ":";
-    pollfd p{fds[0], POLLIN, 0};
-    for (char c; poll(&p, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n';) display += c;
-    close(fds[0]);
-    ASSERT_GT(display.size(), 1u) << "Xvfb did not report a display";
-    setenv("DISPLAY", display.c_str(), 1);
+    setenv("DISPLAY", display(xvfb_).c_str(), 1);
   }
   void TearDown() override {
     if (xvfb_ > 0) kill(xvfb_, SIGTERM), waitpid(xvfb_, nullptr, 0);
@@ -85,9 +75,9 @@ class EditorHost : public SandboxTest {
   // One editor process: GTK up on the private display, then body.
   void Editor(const std::function<void()> &body) {
     EXPECT_EQ(0, RunInChild([&] {
-      // A busy machine may refuse the first connections: five seconds' grace.
+      // Xvfb may take a while on a busy machine: ten seconds' grace.
       bool up = gtk_init_check(nullptr, nullptr);
-      for (int i = 0; i < 50 && !up; ++i) up = (usleep(100000), gtk_init_check(nullptr, nullptr));
+      for (int i = 0; i < 100 && !up; ++i) up = (usleep(100000), gtk_init_check(nullptr, nullptr));
       ASSERT_TRUE(up);
       body();
     }));
