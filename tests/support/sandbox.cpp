@@ -74,8 +74,7 @@ int RunAsUser(uid_t uid, gid_t gid, const std::function<void()> &fn) {
   return RunInChild([&] {
     if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
       ADD_FAILURE() << "cannot switch to uid " << uid << ": " << std::strerror(errno);
-    else
-      fn();
+    else fn();
   });
 }
 
@@ -105,10 +104,7 @@ bool WriteFile(const std::string &path, const std::string &content) {
   return static_cast<bool>(out);
 }
 
-bool Exists(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
+bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
 std::vector<std::string> SplitLines(const std::string &text) {
   std::vector<std::string> lines;
