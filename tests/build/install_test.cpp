@@ -1,6 +1,5 @@
-// The install tree (kelctl finds its library, a C client builds, man page and
-// completion know every command) and the Debian package (files, modes, owner,
-// Depends, lintian; installed with dpkg, NetworkManager's loader finds the plugin).
+// The install tree, from which kelctl and a C client run, and the Debian package
+// as dpkg, lintian and NetworkManager's loader see it.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>

@@ -96,8 +96,6 @@ TEST(KelctlOutput, WriteErrorsOnStandardOutputFailEveryCommand) {
   }
 }
 
-// 21 known-answer tests, the FIPS 186 generator first, 5 consistency tests,
-// each with its verdict and CPU time, then the status.
 TEST(KelctlSelftest, EachTestWithItsVerdictThenTheStatus) {
   const Outcome r = Stdout("selftest");
   EXPECT_EQ(r.exitCode, 0) << r.out;

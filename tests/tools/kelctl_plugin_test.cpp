@@ -1,6 +1,5 @@
-// kelctl plugin, run as its users run it: the built binary against a plugin
-// description for the built library, in a GTK 2 editor's role (under
-// xvfb-run) and in a GTK 3/4 editor's, and with descriptions libnm refuses.
+// kelctl plugin against a description of the built library, as a GTK 2 editor
+// (under xvfb-run) and a GTK 3/4 one, and with descriptions libnm refuses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
