@@ -8,7 +8,7 @@
 namespace {
 
 using namespace kel::test;
-constexpr char kService[] = "org.freedesktop.NetworkManager.KelVpn";
+const std::string kService = "org.freedesktop.NetworkManager.KelVpn";
 
 // The shipped dialog in place and a description of the built library.
 class KelctlPlugin : public SandboxTest {
@@ -43,20 +43,21 @@ TEST_F(KelctlPlugin, ReportsAsAGtk2EditorWithoutGladeAndWithoutDisplay) {
 TEST_F(KelctlPlugin, FindsItsDescriptionAsNetworkManagerDoesOrFails) {
   // Without --name: what libnm finds in its plugin directories (NM_VPN_PLUGIN_DIR adds one).
   const std::string lookup = "NM_VPN_PLUGIN_DIR=" + dir_.path() + " " + kKelctl + " plugin --without-glade";
+  const std::string named = "plugin --without-glade --name ";
   auto expect = [](const Outcome &r, int exitCode, const std::string &says) {
     EXPECT_EQ(r.exitCode, exitCode) << r.out;
     EXPECT_NE(r.out.find(says), std::string::npos) << r.out;
   };
   expect(Shell(lookup), 0, "plugin file:  " + name_ + "\n");
   ASSERT_EQ(chmod(name_.c_str(), 0664), 0);  // libnm passes over a description others may write
-  expect(Shell(lookup), 1, "kelctl plugin: NetworkManager has no VPN plugin for " + std::string(kService));
+  expect(Shell(lookup), 1, "kelctl plugin: NetworkManager has no VPN plugin for " + kService);
   ASSERT_EQ(chmod(name_.c_str(), 0644), 0);
-  expect(Shell("cd " + dir_.path() + " && " + kKelctl + " plugin --without-glade --name nm-kelvpn-service.name"),
-         0, "plugin file:  " + name_ + "\n");  // a relative path is made absolute first
-  expect(Kelctl("plugin --without-glade --name " + dir_ / "none.name"), 1, "kelctl plugin: " + dir_ / "none.name: ");
-  ASSERT_TRUE(WriteFile(name_, "[VPN Connection]\nname=kelvpn\nservice=" + std::string(kService) + "\n\n"
+  expect(Shell("cd " + dir_.path() + " && " + kKelctl + " " + named + "nm-kelvpn-service.name"), 0,
+         "plugin file:  " + name_ + "\n");  // a relative path is made absolute first
+  expect(Kelctl(named + dir_ / "none.name"), 1, "kelctl plugin: " + dir_ / "none.name: ");
+  ASSERT_TRUE(WriteFile(name_, "[VPN Connection]\nname=kelvpn\nservice=" + kService + "\n\n"
                                "[libnm]\nplugin=" + dir_ / "libnm-kelvpn-properties.so\n"));
-  expect(Kelctl("plugin --without-glade --name " + name_), 1, "kelctl plugin: cannot load the editor plugin: ");
+  expect(Kelctl(named + name_), 1, "kelctl plugin: cannot load the editor plugin: ");
 }
 
 }  // namespace
