@@ -1,4 +1,5 @@
-// The shipped library: what it needs at run time and what it exports.
+// The shipped library: what it needs at run time and what it exports; and
+// the sandbox the tests run in keeps them away from the real system paths.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -42,6 +43,19 @@ TEST(Library, NeedsOnlyTheCLibraryAndExportsExactlyTheListedNames) {
     if (n != "_init" && n != "_fini" && n.rfind("__odr_asan", 0) != 0 && !expected.erase(n)) report += " extra:" + n;
   for (const auto &n : expected) report += " missing:" + n;
   EXPECT_EQ(report, "");
+}
+
+TEST(Sandbox, WritesStayInsideTheNamespace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  const std::string probe = "/usr/share/kel/sandbox-probe";
+  ASSERT_FALSE(Exists(probe));
+  EXPECT_EQ(0, RunInChild([&] {
+    std::string why;
+    ASSERT_TRUE(EnterSandbox(&why)) << why;
+    EXPECT_TRUE(WriteFile(probe, "x") && WriteFile("/home/probe", "x") && Exists(probe));
+    EXPECT_TRUE(Exists("/usr/share/zoneinfo"));  // the rest of /usr/share stays visible
+  }));
+  EXPECT_FALSE(Exists(probe) || Exists("/home/probe"));
 }
 
 }  // namespace

@@ -232,7 +232,9 @@ void FixedLine(int n) { LOG_printf(LOG_LEVEL_WARN, "t", "f", 1, "line %06d\r\n",
 TEST_F(SandboxTest, LogPathsPerApplicationAndTheSystemLog) {
   const struct { uint32_t app; const char *name, *file, *dir; } cases[] = {
       {0, "KEL", "/home/u/.kel/app-kel", "/home/u/.kel"}, {1, "VPN", "/usr/share/kel/logs//app-vpn", "/home/u/.kel"},
+      {2, "BSEC", "/usr/share/kel/logs//app-bsec", "/x"}, {3, "PAM", "/usr/share/kel/logs//app-pam", nullptr},
       {5, "CLI", "/home/u/.kel/app-kel", "/home/u/.kel"}, {0, "KEL", "/usr/share/kel/logs//app-kel", ""},
+      {4, "VPN_PLUGIN", "/usr/share/kel/logs//app-vpn-plugin", "/x"},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(0, RunInChild([&] {

@@ -109,6 +109,8 @@ TEST_P(Field, ModularArithmeticMatchesGmp) {
       EXPECT_EQ(d, ((Z(a) - Z(b) + p) % p).units(n));
       ASSERT_EQ(PRIMEFIELD_multiplyAux(f.field, r.data(), a.data(), b.data(), scratch.data()), 0);
       EXPECT_EQ(r, (Z(a) * Z(b) % p).units(n));
+      ASSERT_EQ(PRIMEFIELD_multiply(f.field, r.data(), a.data(), b.data()), 0);  // scratch of its own
+      EXPECT_EQ(r, (Z(a) * Z(b) % p).units(n));
       ASSERT_EQ(PRIMEFIELD_barrettMultiply(f.field, r.data(), a.data(), b.data(), f.curve->order, f.curve->orderMu), 0);
       EXPECT_EQ(r, (Z(a) * Z(b) % order).units(n));
       if (Z(b) > Z()) {

@@ -121,6 +121,7 @@ TEST_P(EcOpenSsl, SignaturesCrossVerify) {
     Units wrong = du;
     wrong[0] ^= 1;
     EXPECT_EQ(EC_verifyKeyPairEx(c.curve, du.data(), qx.data(), qy.data(), 4, tableG), 0);
+    EXPECT_EQ(EC_verifyKeyPair(c.curve, du.data(), qx.data(), qy.data()), 0);
     EXPECT_EQ(EC_verifyKeyPairEx(c.curve, wrong.data(), qx.data(), qy.data(), 4, tableG), ERR_EC_INVALID);
   }
   Free(tableG);
