@@ -90,6 +90,9 @@ int main() {
     BI_setUnitsToByteString(n, qy.data(), qBytes.data() + 1 + len, len);
     if (ECDSA_RAC_sign(c.curve, d.data(), RANDOM_rngFun, rng, hash.data(), len, r.data(), s.data()) != 0) return 1;
     ECDSA_SIG *sig = ECDSA_do_sign(hash.data(), len, key);
+    const auto ourKeygen = [&] {
+      return EC_generateKeyPair(c.curve, RANDOM_rngFun, rng, k.data(), x.data(), y.data()) == 0;
+    };
     const std::pair<const char *, Side> ops[] = {
         {"sign",
          {[&] { return ECDSA_RAC_sign(c.curve, d.data(), RANDOM_rngFun, rng, hash.data(), len, r.data(), s.data()) == 0; },
@@ -114,7 +117,7 @@ int main() {
             return ECDH_compute_key(secret.data(), secret.size(), EC_KEY_get0_public_key(peer), key, nullptr) > 0;
           }}},
         {"keygen",
-         {[&] { return EC_generateKeyPair(c.curve, RANDOM_rngFun, rng, k.data(), x.data(), y.data()) == 0; },
+         {ourKeygen,
           [&] {
             EC_KEY *t = EC_KEY_new_by_curve_name(c.nid);
             const bool ok = EC_KEY_generate_key(t) == 1;
@@ -124,7 +127,7 @@ int main() {
         // The same work on both sides: OpenSSL's key generation followed by
         // the pairwise test ours runs (sign 15 bytes, verify the signature).
         {"keygen+pct",
-         {[&] { return EC_generateKeyPair(c.curve, RANDOM_rngFun, rng, k.data(), x.data(), y.data()) == 0; },
+         {ourKeygen,
           [&] {
             static const unsigned char kText[] = "CLEAR_TEXT_LINE";
             EC_KEY *t = EC_KEY_new_by_curve_name(c.nid);
